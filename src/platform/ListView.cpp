@@ -1,0 +1,207 @@
+#include "platform/ListView.h"
+
+#include "platform/Failure.h"
+
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMouseEvent>
+
+#include <cmath>
+#include <utility>
+
+const QString ListView::ToolTip =
+    QStringLiteral("Double-click item to remove it. Move | line to right and out of window to reveal full names.");
+
+ListItemsModel::ListItemsModel(QObject* parent) : QAbstractListModel(parent)
+{
+    m_catchUp.setSingleShot(true);
+    m_catchUp.setInterval(CatchUpMilliseconds);
+    connect(&m_catchUp, &QTimer::timeout, this, &ListItemsModel::catchUp);
+}
+
+int ListItemsModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(m_shown);
+}
+
+int ListItemsModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(m_headers.size());
+}
+
+QVariant ListItemsModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= m_shown || index.column() != 0)
+        return {};
+    if (role == Qt::DisplayRole || role == Qt::EditRole)
+        return m_items.text(index.row());
+    if (role == Qt::ToolTipRole)
+        return ListView::ToolTip;
+    return {};
+}
+
+QVariant ListItemsModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < m_headers.size())
+        return m_headers[section];
+    return {};
+}
+
+void ListItemsModel::append(QStringView text)
+{
+    m_items.append(text);
+    scheduleCatchUp();
+}
+
+void ListItemsModel::appendUtf8(QByteArrayView utf8)
+{
+    m_items.appendUtf8(utf8);
+    scheduleCatchUp();
+}
+
+void ListItemsModel::scheduleCatchUp()
+{
+    if (!m_catchUp.isActive())
+        m_catchUp.start();
+}
+
+void ListItemsModel::catchUp()
+{
+    m_catchUp.stop();
+    if (m_shown == m_items.size())
+        return;
+    beginInsertRows({}, static_cast<int>(m_shown), static_cast<int>(m_items.size() - 1));
+    m_shown = m_items.size();
+    endInsertRows();
+}
+
+void ListItemsModel::removeAt(qsizetype index)
+{
+    catchUp();
+    beginRemoveRows({}, static_cast<int>(index), static_cast<int>(index));
+    m_items.removeAt(index);
+    m_shown = m_items.size();
+    endRemoveRows();
+}
+
+void ListItemsModel::clear()
+{
+    m_catchUp.stop();
+    beginResetModel();
+    m_items.clear();
+    m_shown = 0;
+    endResetModel();
+}
+
+void ListItemsModel::addColumn(const QString& header)
+{
+    const int column = static_cast<int>(m_headers.size());
+    beginInsertColumns({}, column, column);
+    m_headers.append(header);
+    endInsertColumns();
+}
+
+ListView::ListView(QWidget* parent) : QTreeView(parent)
+{
+    setModel(&m_model);
+    setRootIsDecorated(false);
+    setItemsExpandable(false);
+    setUniformRowHeights(true);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setMouseTracking(true);
+    setToolTip(ToolTip);
+    header()->setStretchLastSection(false);
+    header()->setSectionsMovable(false);
+}
+
+void ListView::addColumn(const QString& header)
+{
+    m_model.addColumn(header);
+}
+
+void ListView::setColumnWidthTwips(int column, int twips)
+{
+    if (column < 1 || column > m_model.columns())
+        throw Failure(QStringLiteral("Index out of bounds"));
+    setColumnWidth(column - 1, static_cast<int>(std::lround(twips / 15.0)));
+}
+
+void ListView::checkPosition(int position) const
+{
+    if (position < 1 || position > count())
+        throw Failure(QStringLiteral("Index out of bounds"));
+}
+
+QString ListView::text(int position) const
+{
+    checkPosition(position);
+    return m_model.items().text(position - 1);
+}
+
+void ListView::remove(int position)
+{
+    checkPosition(position);
+    const std::optional<SelectedItem> selected = selectedItem();
+    m_model.removeAt(position - 1);
+    // The item that moves up into the removed one's place becomes the
+    // selected one, so Delete pressed again goes on down the list.
+    if (selected && selected->position == position && count() > 0)
+        select(std::min(position, count()));
+}
+
+std::optional<ListView::SelectedItem> ListView::selectedItem() const
+{
+    const QModelIndexList rows = selectionModel()->selectedRows();
+    if (rows.isEmpty())
+        return std::nullopt;
+    const int position = rows.front().row() + 1;
+    return SelectedItem{position, m_model.items().text(position - 1)};
+}
+
+void ListView::select(int position)
+{
+    checkPosition(position);
+    m_model.catchUp();
+    const QModelIndex index = m_model.index(position - 1, 0);
+    selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+void ListView::keyPressEvent(QKeyEvent* event)
+{
+    int shift = 0;
+    if (event->modifiers() & Qt::ShiftModifier)
+        shift |= ShiftMask;
+    if (event->modifiers() & Qt::ControlModifier)
+        shift |= CtrlMask;
+    if (event->modifiers() & Qt::AltModifier)
+        shift |= AltMask;
+    const int keyCode = event->key() == Qt::Key_Delete ? KeyDelete : event->key();
+    emit keyDown(keyCode, shift);
+    QTreeView::keyPressEvent(event);
+}
+
+void ListView::mouseReleaseEvent(QMouseEvent* event)
+{
+    QTreeView::mouseReleaseEvent(event);
+    // The release that ends a double click is no click of its own.
+    const bool endsDoubleClick = std::exchange(m_inDoubleClick, false);
+    if (event->button() == Qt::LeftButton && !endsDoubleClick)
+        emit click();
+}
+
+void ListView::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    QTreeView::mouseDoubleClickEvent(event);
+    if (event->button() == Qt::LeftButton) {
+        m_inDoubleClick = true;
+        emit doubleClick();
+    }
+}
+
+void ListView::mouseMoveEvent(QMouseEvent* event)
+{
+    QTreeView::mouseMoveEvent(event);
+    emit mouseMove();
+}

@@ -1,0 +1,20 @@
+#pragma once
+
+#include "platform/CommonDialog.h"
+#include "platform/Dialogs.h"
+#include "platform/Environment.h"
+#include "platform/SettingsStore.h"
+#include "platform/Shell.h"
+
+// What the program asks of the desktop, in one place: the real desktop gives
+// DesktopPlatform, the tests give TestPlatform with stand-ins that record what
+// was asked and answer from a script.
+struct Platform {
+    Dialogs& dialogs;
+    CommonDialog& commonDialog;
+    Shell& shell;
+    SettingsStore& settings;
+    ProgramFolder& programFolder;
+    RandomSource& random;
+    ProgramExit& exit;
+};

@@ -1,0 +1,42 @@
+#include "platform/SettingsStore.h"
+
+#include "platform/Failure.h"
+
+#include <QSettings>
+#include <QStandardPaths>
+
+QtSettingsStore::QtSettingsStore(QString folder) : m_folder(std::move(folder)) {}
+
+QString QtSettingsStore::fileFor(const QString& application, const QString& section) const
+{
+    const QString base = m_folder.isEmpty()
+        ? QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+        : m_folder;
+    return base + u'/' + application + u'/' + section + QStringLiteral(".conf");
+}
+
+QString QtSettingsStore::read(const QString& application, const QString& section, const QString& key,
+                              const QString& defaultValue)
+{
+    QSettings settings(fileFor(application, section), QSettings::IniFormat);
+    if (settings.status() == QSettings::FormatError)
+        throw Failure(QStringLiteral("The settings file %1 cannot be read").arg(settings.fileName()));
+    const QVariant value = settings.value(key);
+    if (!value.isValid())
+        return defaultValue;
+    // A value another program wrote with commas reads back as a list; its text
+    // is the list joined again.
+    if (value.typeId() == QMetaType::QStringList)
+        return value.toStringList().join(QStringLiteral(", "));
+    return value.toString();
+}
+
+void QtSettingsStore::write(const QString& application, const QString& section, const QString& key,
+                            const QString& value)
+{
+    QSettings settings(fileFor(application, section), QSettings::IniFormat);
+    settings.setValue(key, value);
+    settings.sync();
+    if (settings.status() != QSettings::NoError)
+        throw Failure(QStringLiteral("The settings file %1 cannot be written").arg(settings.fileName()));
+}
