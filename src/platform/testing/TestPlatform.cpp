@@ -86,3 +86,11 @@ TestPlatform::TestPlatform()
     : m_platform{dialogs, commonDialog, shell, settings, programFolder, random, exit}
 {
 }
+
+TestPlatform::~TestPlatform()
+{
+    if (!dialogs.scriptDone())
+        QTest::qFail("A scripted message or input box was never shown", __FILE__, __LINE__);
+    if (!commonDialog.scriptDone())
+        QTest::qFail("A scripted file dialog was never shown", __FILE__, __LINE__);
+}

@@ -136,6 +136,8 @@ public:
 class TestPlatform {
 public:
     TestPlatform();
+    // Fails the test when a scripted box or dialog was never shown.
+    ~TestPlatform();
     Platform& platform() { return m_platform; }
 
     ScriptedDialogs dialogs;
