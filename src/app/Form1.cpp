@@ -66,7 +66,7 @@ void Form1::buildControls()
     white.setColor(QPalette::Window, Qt::white);
     setPalette(white);
 
-    auto button = [this](QWidget* parent, const char* name, const QString& text, QRect geometry) {
+    auto button = [](QWidget* parent, const char* name, const QString& text, QRect geometry) {
         auto* pushButton = new QPushButton(text, parent);
         pushButton->setObjectName(QLatin1String(name));
         pushButton->setFont(buttonFont());
