@@ -52,6 +52,7 @@ Form1::Form1(Platform& platform, QWidget* parent)
 {
     buildControls();
     connectHandlers();
+    setUpAppearance();
 }
 
 Form1::~Form1() = default;
@@ -189,7 +190,8 @@ void Form1::loadCustomPointerPicture(const QString& path)
     QPixmap picture;
     if (!picture.load(path))
         throw Failure(QStringLiteral("Invalid picture"));
-    m_customPointer = QCursor(picture);
+    const QPoint hotspot = CursorHotspotOf(path);
+    m_customPointer = QCursor(picture, hotspot.x(), hotspot.y());
 }
 
 // About one start in a hundred opens the maker's home page.
@@ -205,17 +207,6 @@ void Form1::PushButton10_Click()
 {
     StepTrap trap(m_platform.dialogs, Location + QStringLiteral("PushButton10_Click "));
     trap.step(100, [&] { m_platform.dialogs.messageBox(QStringLiteral("Questions? Please contact Team Velmora at ") + ContactPage); });
-}
-
-void Form1::setMousePointer(int value)
-{
-    m_mousePointer = value;
-    if (value == PointerBusy)
-        setCursor(Qt::WaitCursor);
-    else if (value == PointerHand)
-        setCursor(m_customPointer.value_or(QCursor(Qt::PointingHandCursor)));
-    else
-        unsetCursor();
 }
 
 void Form1::closeEvent(QCloseEvent* event)

@@ -75,6 +75,28 @@ public:
 
     // Appearance.
     void ApplySkin();
+    void PushButton1_MouseMove();
+    void PushButton2_MouseMove();
+    void PushButton3_MouseMove();
+    void PushButton4_MouseMove();
+    void PushButton5_MouseMove();
+    void PushButton6_MouseMove();
+    void PushButton7_MouseMove();
+    void PushButton8_MouseMove();
+    void PushButton9_MouseMove();
+    void PushButton10_MouseMove();
+    void PushButton11_MouseMove();
+    void PushButton12_MouseMove();
+    void Form_MouseMove();
+    void ListView1_MouseMove();
+    void ListView2_MouseMove();
+    void ListView3_MouseMove();
+    void Frame1_MouseMove();
+    std::unique_ptr<SkinFramework> SkinFramework1;
+    // Where a cursor file's pointer points, as the file gives it.
+    static QPoint CursorHotspotOf(const QString& path);
+    // The theming layer and the hover handlers; called once by the constructor.
+    void setUpAppearance();
 
     // Checking.
     void PushButton4_Click();

@@ -56,6 +56,7 @@ DesktopPlatform::DesktopPlatform() : m_parts(std::make_unique<Parts>())
 {
     Parts& p = *m_parts;
     m_platform.reset(new Platform{p.dialogs, p.commonDialog, p.shell, p.settings, p.programFolder, p.random, p.exit});
+    m_platform->makeSkinFramework = [] { return std::make_unique<QtSkinFramework>(); };
 }
 
 DesktopPlatform::~DesktopPlatform() = default;

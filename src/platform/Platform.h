@@ -5,6 +5,10 @@
 #include "platform/Environment.h"
 #include "platform/SettingsStore.h"
 #include "platform/Shell.h"
+#include "platform/SkinFramework.h"
+
+#include <functional>
+#include <memory>
 
 // What the program asks of the desktop, in one place: the real desktop gives
 // DesktopPlatform, the tests give TestPlatform with stand-ins that record what
@@ -17,4 +21,6 @@ struct Platform {
     ProgramFolder& programFolder;
     RandomSource& random;
     ProgramExit& exit;
+    // Makes the window's theming layer.
+    std::function<std::unique_ptr<SkinFramework>()> makeSkinFramework = {};
 };

@@ -85,6 +85,7 @@ void MemorySettingsStore::write(const QString& application, const QString& secti
 TestPlatform::TestPlatform()
     : m_platform{dialogs, commonDialog, shell, settings, programFolder, random, exit}
 {
+    m_platform.makeSkinFramework = [this] { return std::make_unique<RecordingSkinFramework>(skin); };
 }
 
 TestPlatform::~TestPlatform()

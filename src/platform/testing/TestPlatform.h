@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Platform.h"
+#include "platform/testing/RecordingSkinFramework.h"
 
 #include <QMap>
 #include <QQueue>
@@ -147,6 +148,7 @@ public:
     TemporaryProgramFolder programFolder;
     ScriptedRandom random;
     RecordingExit exit;
+    SkinRecord skin;  // what every skin framework the window made was asked
 
 private:
     Platform m_platform;
