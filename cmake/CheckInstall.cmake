@@ -1,0 +1,41 @@
+# Installs the build into a scratch prefix and checks that a desktop finds
+# everything: cmake -DBUILD=<build> -DPREFIX=<scratch> -P CheckInstall.cmake
+cmake_minimum_required(VERSION 3.25)
+file(REMOVE_RECURSE "${PREFIX}")
+execute_process(COMMAND ${CMAKE_COMMAND} --install "${BUILD}" --prefix "${PREFIX}"
+                RESULT_VARIABLE result OUTPUT_QUIET)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "cmake --install failed: ${result}")
+endif()
+
+set(expected bin/tessaly bin/HAND-M.CUR share/applications/tessaly.desktop)
+foreach(size 32 48 128 256)
+  list(APPEND expected share/icons/hicolor/${size}x${size}/apps/tessaly.png)
+endforeach()
+foreach(path ${expected})
+  if(NOT EXISTS "${PREFIX}/${path}")
+    message(FATAL_ERROR "not installed: ${path}")
+  endif()
+endforeach()
+# The skin stays out: the default look is the desktop's.
+if(EXISTS "${PREFIX}/bin/x")
+  message(FATAL_ERROR "a skin was installed next to the program")
+endif()
+
+file(STRINGS "${PREFIX}/share/applications/tessaly.desktop" entry)
+if(NOT "Exec=\"${PREFIX}/bin/tessaly\"" IN_LIST entry)
+  message(FATAL_ERROR "the desktop entry does not start the installed program: ${entry}")
+endif()
+if(NOT "Icon=tessaly" IN_LIST entry)
+  message(FATAL_ERROR "the desktop entry names no icon: ${entry}")
+endif()
+
+find_program(DESKTOP_FILE_VALIDATE desktop-file-validate)
+if(DESKTOP_FILE_VALIDATE)
+  execute_process(COMMAND ${DESKTOP_FILE_VALIDATE} "${PREFIX}/share/applications/tessaly.desktop"
+                  RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
+  if(NOT result EQUAL 0 OR NOT output STREQUAL "")
+    message(FATAL_ERROR "desktop-file-validate: ${output}")
+  endif()
+endif()
+file(REMOVE_RECURSE "${PREFIX}")

@@ -1,0 +1,27 @@
+# cmake --install puts the program and its hand pointer side by side (the
+# program looks for the pointer in its own folder), the desktop entry and the
+# icon where a Linux desktop finds them, all under the chosen prefix.
+include(GNUInstallDirs)
+
+install(TARGETS tessaly RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${TESSALY_CURSOR_FILE} DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+foreach(size 32 48 128 256)
+  install(FILES ${CMAKE_SOURCE_DIR}/resources/icons/tessaly-${size}.png
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps RENAME tessaly.png)
+endforeach()
+
+# The entry names the program by its full path, so it is written when the
+# prefix is known: at install time, which "cmake --install --prefix" decides.
+set(TESSALY_DESKTOP_ENTRY ${CMAKE_BINARY_DIR}/tessaly.desktop)
+install(CODE "
+  set(TESSALY_PROGRAM \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/tessaly\")
+  configure_file(\"${CMAKE_SOURCE_DIR}/resources/tessaly.desktop.in\" \"${TESSALY_DESKTOP_ENTRY}\" @ONLY)
+")
+install(FILES ${TESSALY_DESKTOP_ENTRY} DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+
+if(TESSALY_BUILD_TESTS)
+  add_test(NAME install_layout
+           COMMAND ${CMAKE_COMMAND} -DBUILD=${CMAKE_BINARY_DIR} -DPREFIX=${CMAKE_BINARY_DIR}/install-check
+                   -P ${CMAKE_SOURCE_DIR}/cmake/CheckInstall.cmake)
+endif()
