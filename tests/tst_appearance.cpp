@@ -10,6 +10,7 @@
 #include <QImageReader>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <sys/stat.h>
@@ -68,6 +69,8 @@ class AppearanceTest : public QObject {
     Q_OBJECT
 
 private slots:
+    // The colour tests need a button face that differs from the design's white.
+    void initTestCase() { QVERIFY(buttonFace() != QColor(Qt::white)); }
     void cleanup() { qApp->setStyleSheet({}); }
 
     void skinOnlyFromANormalFileOfThatName_data();
@@ -89,6 +92,8 @@ private slots:
     void pointerValueMapsToTheCursorShown();
 
     void theBuiltCursorFileIsAHandPointingUp();
+    void onlyACursorFileGivesAHotspot_data();
+    void onlyACursorFileGivesAHotspot();
     void startUpTakesTheBuiltCursorFileAsTheHand();
 };
 
@@ -167,7 +172,6 @@ void AppearanceTest::coloursChangeBeforeTheSkinLoads()
     QCOMPARE(desktop.skin.calls, expected);
     // The pause field, the lists and the buttons keep their own colours.
     QCOMPARE(form.Text1->palette().color(QPalette::Base), fieldBackground);
-    QVERIFY(!form.Text1->autoFillBackground() || form.Text1->palette().color(QPalette::Base) == fieldBackground);
     QVERIFY(!form.ListView1->testAttribute(Qt::WA_SetPalette));
     QVERIFY(!form.PushButton4->testAttribute(Qt::WA_SetPalette));
 }
@@ -403,6 +407,28 @@ void AppearanceTest::theBuiltCursorFileIsAHandPointingUp()
     QCOMPARE(qAlpha(picture.pixel(hotspot.x(), 0)), 0);
     QCOMPARE(qAlpha(picture.pixel(0, 0)), 0);
     QCOMPARE(qAlpha(picture.pixel(31, 0)), 0);
+}
+
+void AppearanceTest::onlyACursorFileGivesAHotspot_data()
+{
+    QTest::addColumn<QByteArray>("head");
+    QTest::addColumn<QPoint>("hotspot");
+    const QByteArray entry("\x20\x20\0\0\x05\0\x07\0\0\0\0\0\x16\0\0\0", 16);
+    QTest::newRow("cursor") << QByteArray("\0\0\2\0\1\0", 6) + entry << QPoint(5, 7);
+    QTest::newRow("icon") << QByteArray("\0\0\1\0\1\0", 6) + entry << QPoint(-1, -1);
+    QTest::newRow("no images") << QByteArray("\0\0\2\0\0\0", 6) + entry << QPoint(-1, -1);
+    QTest::newRow("cut short") << QByteArray("\0\0\2\0\1\0\x20\x20", 8) << QPoint(-1, -1);
+    QTest::newRow("a PNG") << QByteArray("\x89PNG\r\n\x1a\n") + entry << QPoint(-1, -1);
+}
+
+void AppearanceTest::onlyACursorFileGivesAHotspot()
+{
+    QFETCH(QByteArray, head);
+    QFETCH(QPoint, hotspot);
+    QTemporaryDir folder;
+    writeFile(folder.filePath("HAND-M.CUR"), head);
+    QCOMPARE(Form1::CursorHotspotOf(folder.filePath("HAND-M.CUR")), hotspot);
+    QCOMPARE(Form1::CursorHotspotOf(folder.filePath("absent.cur")), QPoint(-1, -1));
 }
 
 void AppearanceTest::startUpTakesTheBuiltCursorFileAsTheHand()

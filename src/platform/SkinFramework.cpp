@@ -10,12 +10,17 @@
 
 void QtSkinFramework::loadSkin(const QString& skinPath, const QString& imageFolder)
 {
+    const auto unreadable = [&skinPath](const QString& why) {
+        return Failure(QStringLiteral("Cannot read the skin %1: %2").arg(QDir::toNativeSeparators(skinPath), why));
+    };
+    if (!QFileInfo(skinPath).isFile())
+        throw unreadable(QStringLiteral("not a file"));
     QFile file(skinPath);
-    if (!QFileInfo(skinPath).isFile() || !file.open(QIODevice::ReadOnly))
-        throw Failure(QStringLiteral("Cannot read the skin %1: %2").arg(QDir::toNativeSeparators(skinPath), file.errorString()));
+    if (!file.open(QIODevice::ReadOnly))
+        throw unreadable(file.errorString());
     const QByteArray content = file.readAll();
     if (file.error() != QFileDevice::NoError)
-        throw Failure(QStringLiteral("Cannot read the skin %1: %2").arg(QDir::toNativeSeparators(skinPath), file.errorString()));
+        throw unreadable(file.errorString());
     m_sheet = QString::fromUtf8(content);
     m_imageFolder = imageFolder.isEmpty() ? QFileInfo(skinPath).absolutePath() : imageFolder;
     m_loaded = true;
