@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QImageReader>
 #include <QLineEdit>
 #include <QPushButton>
@@ -293,6 +294,7 @@ void AppearanceTest::hoverFollowsTheControlUnderThePointer_data()
         QTest::addRow("PushButton%d", i) << QStringLiteral("PushButton%1").arg(i) << int(Form1::PointerHand);
     for (const char* name : {"ListView1", "ListView2", "ListView3", "Frame1", "Form1"})
         QTest::newRow(name) << QString::fromLatin1(name) << int(Form1::PointerStandard);
+    QTest::newRow("ListView2's header") << "ListView2 header" << int(Form1::PointerStandard);
 }
 
 void AppearanceTest::hoverFollowsTheControlUnderThePointer()
@@ -303,7 +305,9 @@ void AppearanceTest::hoverFollowsTheControlUnderThePointer()
     Form1 form(desktop.platform());
     form.start();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    QWidget* target = control == "Form1" ? &form : form.findChild<QWidget*>(control);
+    QWidget* target = control == "Form1"              ? &form
+                      : control == "ListView2 header" ? form.ListView2->header()
+                                                      : form.findChild<QWidget*>(control);
     QVERIFY(target);
     // A point of the target that no other control covers.
     const QPoint point = control == "Form1" ? QPoint(3, 3) : control == "Frame1" ? QPoint(4, target->height() - 4)

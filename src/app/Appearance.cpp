@@ -10,6 +10,7 @@
 #include <QEvent>
 #include <QFile>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -94,9 +95,16 @@ void Form1::setUpAppearance()
         new PointerMovement(button, [this, handler] { (this->*handler)(); });
     new PointerMovement(this, [this] { Form_MouseMove(); });
     new PointerMovement(Frame1, [this] { Frame1_MouseMove(); });
-    connect(ListView1, &ListView::mouseMove, this, &Form1::ListView1_MouseMove);
-    connect(ListView2, &ListView::mouseMove, this, &Form1::ListView2_MouseMove);
-    connect(ListView3, &ListView::mouseMove, this, &Form1::ListView3_MouseMove);
+    const std::pair<ListView*, void (Form1::*)()> lists[] = {
+        {ListView1, &Form1::ListView1_MouseMove},
+        {ListView2, &Form1::ListView2_MouseMove},
+        {ListView3, &Form1::ListView3_MouseMove},
+    };
+    for (const auto& [list, handler] : lists) {
+        connect(list, &ListView::mouseMove, this, handler);
+        // The column header belongs to the list as much as its rows do.
+        new PointerMovement(list->header()->viewport(), [this, handler] { (this->*handler)(); });
+    }
 
     // A movement belongs to the control under the pointer alone: it must not
     // travel on to the frame or the window behind it, or the hover over a
