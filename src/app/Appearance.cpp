@@ -91,8 +91,8 @@ void Form1::setUpAppearance()
         {PushButton9, &Form1::PushButton9_MouseMove},   {PushButton10, &Form1::PushButton10_MouseMove},
         {PushButton11, &Form1::PushButton11_MouseMove}, {PushButton12, &Form1::PushButton12_MouseMove},
     };
-    for (const auto& [button, handler] : buttons)
-        new PointerMovement(button, [this, handler] { (this->*handler)(); });
+    for (const auto& button : buttons)
+        new PointerMovement(button.first, [this, handler = button.second] { (this->*handler)(); });
     new PointerMovement(this, [this] { Form_MouseMove(); });
     new PointerMovement(Frame1, [this] { Frame1_MouseMove(); });
     const std::pair<ListView*, void (Form1::*)()> lists[] = {
@@ -100,10 +100,10 @@ void Form1::setUpAppearance()
         {ListView2, &Form1::ListView2_MouseMove},
         {ListView3, &Form1::ListView3_MouseMove},
     };
-    for (const auto& [list, handler] : lists) {
-        connect(list, &ListView::mouseMove, this, handler);
+    for (const auto& list : lists) {
+        connect(list.first, &ListView::mouseMove, this, list.second);
         // The column header belongs to the list as much as its rows do.
-        new PointerMovement(list->header()->viewport(), [this, handler] { (this->*handler)(); });
+        new PointerMovement(list.first->header()->viewport(), [this, handler = list.second] { (this->*handler)(); });
     }
 
     // A movement belongs to the control under the pointer alone: it must not
