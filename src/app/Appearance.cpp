@@ -169,9 +169,10 @@ void Form1::setMousePointer(int value)
         unsetCursor();
 }
 
-// A cursor file is an icon file of type 2 whose entries carry the hotspot
-// where an icon's carry its colour planes and depth. Anything else points
-// from its centre, which is what (-1, -1) asks of QCursor.
+// A cursor file is laid out as an icon file of type 2; its directory entries
+// hold the hotspot where an icon's hold colour planes and depth. Qt's reader
+// drops it, so it is read here. Anything else points from its centre, which
+// is what (-1, -1) asks of QCursor.
 QPoint Form1::CursorHotspotOf(const QString& path)
 {
     QFile file(path);
