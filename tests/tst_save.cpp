@@ -11,7 +11,10 @@
 #include <QDir>
 #include <QTemporaryDir>
 
+#include <csignal>
 #include <functional>
+
+#include <sys/resource.h>
 
 namespace {
 enum class DuringSave { Load, SecondSave, ClearAndRefill, WindowCloses };
@@ -164,15 +167,23 @@ private slots:
                                           | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
     }
 
+    void writeFailingPartWayKeepsTheOldFile_data()
+    {
+        QTest::addColumn<bool>("injected");
+        QTest::newRow("a full disk, injected") << true;
+        QTest::newRow("the process's file-size limit") << false;
+    }
     // The disk refuses a block part-way: one report, and the old file is as
     // it was, with nothing left beside it.
     void writeFailingPartWayKeepsTheOldFile()
     {
+        QFETCH(bool, injected);
         QTemporaryDir dir;
         TestWindow window;
         InjectedFileFaults faults;
         faults.failWritesPast(2 * FileChannel::WriteBlockBytes + 100);
-        window.form.fileChannel.setFaults(&faults);
+        if (injected)
+            window.form.fileChannel.setFaults(&faults);
         for (int i = 0; i < 20000; ++i)
             window.form.ListView2->add(QStringLiteral("http://www.example.org/page/%1").arg(i));
         const QString path = dir.filePath(QStringLiteral("results.txt"));
@@ -180,12 +191,26 @@ private slots:
         window.test.commonDialog.expectChoice({path});
         window.dialogs().expectMessage(Dialogs::Answer::Yes);
         window.dialogs().expectMessage();
-        window.form.PushButton6_Click();
+        {
+            // A limit that binds root too; the write past it fails with EFBIG.
+            rlimit saved{};
+            QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+            rlimit limited = saved;
+            if (!injected) {
+                std::signal(SIGXFSZ, SIG_IGN);
+                limited.rlim_cur = 3 * FileChannel::WriteBlockBytes;
+            }
+            QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+            window.form.PushButton6_Click();
+            QCOMPARE(::setrlimit(RLIMIT_FSIZE, &saved), 0);
+        }
         QCOMPARE(window.dialogs().shown.size(), 2);
         QVERIFY(isReport(window.dialogs().shown.last(), "PushButton6_Click", 136));
-        QVERIFY(window.dialogs().shown.last().text.startsWith(QStringLiteral("No space left on device\r\n")));
-        QCOMPARE(faults.refused, 1);
-        QVERIFY(faults.written >= 2 * FileChannel::WriteBlockBytes);  // part-way indeed
+        if (injected) {
+            QVERIFY(window.dialogs().shown.last().text.startsWith(QStringLiteral("No space left on device\r\n")));
+            QCOMPARE(faults.refused, 1);
+            QVERIFY(faults.written >= 2 * FileChannel::WriteBlockBytes);  // part-way indeed
+        }
         QCOMPARE(readBytes(path), "old\r\n");
         QCOMPARE(filesIn(dir), QStringList{"results.txt"});
         QCOMPARE(window.form.MousePointer(), Form1::PointerStandard);
