@@ -8,7 +8,7 @@
 
 namespace {
 const QString AlreadyOpen = QStringLiteral("File already open");
-const QString NotOpen = QStringLiteral("Bad file name or number");
+const QString NotOpen = QStringLiteral("File not open");
 }  // namespace
 
 FileChannel::FileChannel() = default;
