@@ -219,5 +219,6 @@ void Form1::closeEvent(QCloseEvent* event)
 // run or a save that is letting events through.
 void Form1::Form_Unload()
 {
+    fileChannel.abandon();  // an unfinished save leaves the old file as it was
     m_platform.exit.exitNow();
 }

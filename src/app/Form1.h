@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/FileChannel.h"
 #include "platform/ListView.h"
 #include "platform/Platform.h"
 
@@ -67,6 +68,9 @@ public:
     QPushButton* PushButton8;
     QPushButton* PushButton7;
     QPushButton* PushButton10;
+
+    // The one file channel, shared by loading and saving.
+    FileChannel fileChannel;
 
     // Start-up and the end of the program.
     void Form_Load();

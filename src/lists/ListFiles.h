@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+
+class Dialogs;
+class FileChannel;
+class ListView;
+
+// The URL list text file: one address per line. The file dialog is set up the
+// same way for loading and saving.
+namespace ListFiles {
+// Read-only box ticked, several files at once, explorer look, long names. It
+// holds no overwrite prompt: saving asks the question itself.
+inline constexpr int DialogFlags = 0x280201;
+inline const QString DialogFilter = QStringLiteral("Text Files (*.txt)|*.txt|All Files (*.*)|*.*|");
+inline const QString Location = QStringLiteral("in Orrinth2021/08/31.Form1.");
+
+// A file's bytes as UTF-8 text: a leading UTF-8 byte-order mark is dropped;
+// bytes that are not valid UTF-8 are read as Windows-1252, the code page the
+// lists of other programs are written in.
+QByteArray utf8TextOf(QByteArray bytes);
+}
+
+namespace FileToListview1 {
+inline const QString FileNotFound = QStringLiteral("File not found");
+
+// Appends the items of the text file at the path to the end of the list:
+// lines end at CR LF, CR or LF, each line is one item, empty ones too, and the
+// line end that closes the file gives no further item. A missing file shows
+// "File not found" and adds nothing. Traps nothing: a file that cannot be
+// opened or read, or a channel that is taken, fails the caller's step.
+void LoadFileIntoList(ListView& list, const QString& path, Dialogs& dialogs, FileChannel& channel);
+}

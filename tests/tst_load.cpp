@@ -1,0 +1,232 @@
+// Loading address files into the URL list: the line rules on byte-exact files,
+// decoding, the dialog's returned names, and the files that cannot be read.
+
+#include "tst_lists_support.h"
+
+#include "app/Main.h"
+#include "platform/FileChannel.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+
+namespace {
+// Every returned name of a run of the dialog, as the load's path pieces join.
+enum class Folder { Ordinary, EndsInSeparator, Root };
+}  // namespace
+
+class LoadTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+
+    QString file(const QString& name, const QByteArray& bytes)
+    {
+        const QString path = m_dir.filePath(name);
+        [&] { QVERIFY(writeBytes(path, bytes)); }();
+        return path;
+    }
+
+private slots:
+    void lineRules_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QStringList>("items");
+        QTest::newRow("empty file") << QByteArray("") << QStringList{};
+        QTest::newRow("a lone CR LF") << QByteArray("\r\n") << QStringList{""};
+        QTest::newRow("a lone LF") << QByteArray("\n") << QStringList{""};
+        QTest::newRow("CR LF, final CR LF") << QByteArray("a\r\nb\r\nc\r\n") << QStringList{"a", "b", "c"};
+        QTest::newRow("one more CR LF at the close") << QByteArray("a\r\nb\r\nc\r\n\r\n")
+                                                     << QStringList{"a", "b", "c", ""};
+        QTest::newRow("LF, final LF") << QByteArray("a\nb\nc\n") << QStringList{"a", "b", "c"};
+        QTest::newRow("LF, no final line end") << QByteArray("a\nb\nc") << QStringList{"a", "b", "c"};
+        QTest::newRow("CR only") << QByteArray("a\rb\rc\r") << QStringList{"a", "b", "c"};
+        QTest::newRow("mixed") << QByteArray("a\r\nb\nc\rd") << QStringList{"a", "b", "c", "d"};
+        QTest::newRow("LF then CR: an empty item between") << QByteArray("a\n\rb") << QStringList{"a", "", "b"};
+        QTest::newRow("empty lines in the middle") << QByteArray("a\r\n\r\n\nb\r\n") << QStringList{"a", "", "", "b"};
+        QTest::newRow("blanks and duplicates kept") << QByteArray(" a \r\n\t\r\n a ") << QStringList{" a ", "\t", " a "};
+        QTest::newRow("byte-order mark dropped") << QByteArray("\xEF\xBB\xBFhttp://a/\r\nb")
+                                                 << QStringList{"http://a/", "b"};
+        QTest::newRow("byte-order mark alone") << QByteArray("\xEF\xBB\xBF") << QStringList{};
+        QTest::newRow("UTF-8 as it is") << QByteArray("caf\xC3\xA9\r\nhttp://\xE4\xBE\x8B.example/")
+                                        << QStringList{u"caf\u00e9"_qs, u"http://\u4f8b.example/"_qs};
+        QTest::newRow("not UTF-8: Windows-1252") << QByteArray("caf\xE9\r\n\x80 \x93x\x94\n")
+                                                 << QStringList{u"caf\u00e9"_qs, u"\u20ac \u201cx\u201d"_qs};
+    }
+    // Loaded twice after an item already there: both loads append.
+    void lineRules()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QStringList, items);
+        TestWindow window;
+        window.form.ListView1->add(u"kept");
+        const QString path = file(QStringLiteral("list.txt"), bytes);
+        for (int load = 0; load < 2; ++load) {
+            window.test.commonDialog.expectChoice({path});
+            window.form.PushButton3_Click();
+        }
+        QCOMPARE(itemsOf(*window.form.ListView1), QStringList{"kept"} + items + items);
+        QVERIFY(window.dialogs().shown.isEmpty());
+        QCOMPARE(window.form.MousePointer(), Form1::PointerStandard);
+    }
+
+    void cancelShowsTheDialogAndAddsNothing()
+    {
+        TestWindow window;
+        window.test.commonDialog.setFileName(QStringLiteral("left over"));
+        window.test.commonDialog.expectChoice({});
+        window.form.PushButton3_Click();
+        QCOMPARE(window.form.ListView1->count(), 0);
+        QCOMPARE(window.test.commonDialog.shown.size(), 1);
+        const ScriptedCommonDialog::Shown& shown = window.test.commonDialog.shown.front();
+        QVERIFY(!shown.save);
+        QCOMPARE(shown.fileName, "");
+        QCOMPARE(shown.flags, 2621953);
+        QCOMPARE(shown.title, "Load List(s) - Hold Ctrl to select multiple list files");
+        QCOMPARE(shown.filter, "Text Files (*.txt)|*.txt|All Files (*.*)|*.*|");
+        QCOMPARE(window.form.MousePointer(), Form1::PointerStandard);
+    }
+
+    void tidyPath_data()
+    {
+        QTest::addColumn<QChar>("separator");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("tidied");
+        const std::pair<const char*, const char*> rows[] = {
+            {R"(C:\\list.txt)", R"(C:\list.txt)"},
+            {R"(C:\dir\a.txt)", R"(C:\dir\a.txt)"},
+            {R"(\\server\share\\a.txt)", R"(\\server\share\a.txt)"},
+            {R"(\\\\server\a.txt)", R"(\\server\a.txt)"},
+            {R"(\server\a.txt)", R"(\\server\a.txt)"},
+            {R"(a\\\b)", R"(a\\b)"},
+            {R"(a\\\\b)", R"(a\\b)"},
+            {R"(\\\)", R"(\\)"},
+        };
+        for (QChar separator : {QChar(u'\\'), QChar(u'/')}) {
+            for (const auto& [path, tidied] : rows) {
+                const auto over = [&](const char* text) { return QString::fromLatin1(text).replace(u'\\', separator); };
+                QTest::addRow("%s", qPrintable(over(path))) << separator << over(path) << over(tidied);
+            }
+        }
+    }
+    void tidyPath()
+    {
+        QFETCH(QChar, separator);
+        QFETCH(QString, path);
+        QFETCH(QString, tidied);
+        QCOMPARE(Main::TidyPath(path, separator), tidied);
+    }
+
+    void severalFiles_data()
+    {
+        QTest::addColumn<Folder>("folder");
+        QTest::newRow("from one folder") << Folder::Ordinary;
+        QTest::newRow("folder ending in the separator") << Folder::EndsInSeparator;
+        QTest::newRow("root folder") << Folder::Root;
+    }
+    // The third name is a file deleted after the dialog closed: "File not
+    // found", and the files after it still load.
+    void severalFiles()
+    {
+        QFETCH(Folder, folder);
+        TestWindow window;
+        const QStringList paths{file("one.txt", "a\r\nb\r\n"), file("two.txt", "c\n"), m_dir.filePath("gone.txt"),
+                                file("three.txt", "d")};
+        QString returnedName;
+        if (folder == Folder::Ordinary) {
+            returnedName = CommonDialog::returnedName(paths);
+        } else {
+            const QString base = folder == Folder::Root ? QStringLiteral("/") : m_dir.path() + u'/';
+            QStringList pieces{base};
+            for (const QString& path : paths)
+                pieces << QDir(base).relativeFilePath(path);
+            returnedName = pieces.join(QChar(u'\0'));
+        }
+        window.test.commonDialog.expectReturnedName(returnedName);
+        window.dialogs().expectMessage();
+        int pointerDuringMessage = -1;
+        window.dialogs().whileShown = [&](const ShownBox&) { pointerDuringMessage = window.form.MousePointer(); };
+        window.form.PushButton3_Click();
+        QCOMPARE(itemsOf(*window.form.ListView1), (QStringList{"a", "b", "c", "d"}));
+        QCOMPARE(window.dialogs().texts(), QStringList{"File not found"});
+        QCOMPARE(window.dialogs().shown.front().title, "Tessaly");
+        QCOMPARE(pointerDuringMessage, Form1::PointerBusy);
+        QCOMPARE(window.form.MousePointer(), Form1::PointerStandard);
+    }
+
+    void tooManyFilesLoadsNothing()
+    {
+        TestWindow window;
+        const QString existing = file("a.txt", "a\r\n");
+        QStringList paths;
+        for (int i = 0; i < 1000; ++i)
+            paths << m_dir.filePath(QStringLiteral("a-rather-long-list-file-name-%1.txt").arg(i));
+        paths.front() = existing;
+        window.test.commonDialog.expectChoice(paths);
+        window.dialogs().expectMessage();
+        int pointerDuringMessage = -1;
+        window.dialogs().whileShown = [&](const ShownBox&) { pointerDuringMessage = window.form.MousePointer(); };
+        window.form.PushButton3_Click();
+        QCOMPARE(window.dialogs().texts(), QStringList{"You've selected too many files to add."});
+        QCOMPARE(window.dialogs().shown.front().title, "Tessaly");
+        QCOMPARE(window.form.ListView1->count(), 0);
+        QCOMPARE(pointerDuringMessage, Form1::PointerStandard);
+        QCOMPARE(window.form.MousePointer(), Form1::PointerStandard);
+    }
+
+    void unreadableFileIsReported_data()
+    {
+        QTest::addColumn<bool>("several");
+        QTest::addColumn<int>("step");
+        QTest::newRow("the one file") << false << 118;
+        QTest::newRow("one of several") << true << 132;
+    }
+    // A folder in a file's place: nothing root can read as a file.
+    void unreadableFileIsReported()
+    {
+        QFETCH(bool, several);
+        QFETCH(int, step);
+        TestWindow window;
+        const QString folder = m_dir.filePath(QStringLiteral("folder.txt"));
+        QVERIFY(QDir().mkpath(folder));
+        const QStringList paths = several ? QStringList{file("a.txt", "a"), folder, file("b.txt", "b")}
+                                          : QStringList{folder};
+        window.test.commonDialog.expectChoice(paths);
+        window.dialogs().expectMessage();
+        window.form.PushButton3_Click();
+        QCOMPARE(window.dialogs().shown.size(), 1);
+        QVERIFY(isReport(window.dialogs().shown.front(), "PushButton3_Click", step));
+        QCOMPARE(itemsOf(*window.form.ListView1), several ? QStringList({"a", "b"}) : QStringList());
+        QCOMPARE(window.form.MousePointer(), Form1::PointerStandard);
+    }
+
+    void fileWithoutReadPermissionIsReported()
+    {
+        if (runsAsRoot())
+            QSKIP("permission bits do not stop root");
+        TestWindow window;
+        const QString path = file("locked.txt", "a\r\n");
+        QVERIFY(QFile::setPermissions(path, QFileDevice::WriteOwner));
+        window.test.commonDialog.expectChoice({path});
+        window.dialogs().expectMessage();
+        window.form.PushButton3_Click();
+        QVERIFY(isReport(window.dialogs().shown.value(0), "PushButton3_Click", 118));
+        QCOMPARE(window.form.ListView1->count(), 0);
+    }
+
+    void takenChannelIsReportedAndAddsNothing()
+    {
+        TestWindow window;
+        const QString path = file("list.txt", "a\r\n");
+        window.form.fileChannel.openForWriting(m_dir.filePath(QStringLiteral("being-saved.txt")));
+        window.test.commonDialog.expectChoice({path});
+        window.dialogs().expectMessage();
+        window.form.PushButton3_Click();
+        QCOMPARE(window.dialogs().shown.size(), 1);
+        QVERIFY(isReport(window.dialogs().shown.front(), "PushButton3_Click", 118));
+        QVERIFY(window.dialogs().shown.front().text.startsWith(QStringLiteral("File already open\r\n")));
+        QCOMPARE(window.form.ListView1->count(), 0);
+        window.form.fileChannel.abandon();
+    }
+};
+
+QTEST_MAIN(LoadTest)
+#include "tst_load.moc"

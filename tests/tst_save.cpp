@@ -1,0 +1,315 @@
+// Saving a result list: the bytes written, the overwrite question, the files
+// that cannot be written, a failing disk, and what runs while a save lets
+// events through.
+
+#include "tst_lists_support.h"
+
+#include "app/Globals.h"
+#include "platform/FileChannel.h"
+#include "platform/testing/InjectedFileFaults.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <csignal>
+#include <functional>
+
+#include <sys/resource.h>
+
+namespace {
+enum class DuringSave { Load, SecondSave, ClearAndRefill, WindowCloses };
+
+QStringList filesIn(const QTemporaryDir& dir)
+{
+    return QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+}
+}  // namespace
+
+class SaveTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void writesEachItemAndCrLf_data()
+    {
+        QTest::addColumn<QStringList>("items");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("empty list: 0 bytes") << QStringList{} << QByteArray("");
+        QTest::newRow("blanks and an empty item kept") << QStringList{" a ", "", "b\t"} << QByteArray(" a \r\n\r\nb\t\r\n");
+        QTest::newRow("UTF-8, no byte-order mark") << QStringList{u"caf\u00e9"_qs, u"\u4f8b"_qs}
+                                                   << QByteArray("caf\xC3\xA9\r\n\xE4\xBE\x8B\r\n");
+    }
+    // A new name, typed without an extension: written as typed, no question.
+    void writesEachItemAndCrLf()
+    {
+        QFETCH(QStringList, items);
+        QFETCH(QByteArray, bytes);
+        QTemporaryDir dir;
+        TestWindow window;
+        fill(*window.form.ListView2, items);
+        window.test.commonDialog.expectChoice({dir.filePath(QStringLiteral("results"))});
+        window.form.PushButton6_Click();
+        QVERIFY(window.dialogs().shown.isEmpty());
+        QCOMPARE(filesIn(dir), QStringList{"results"});
+        QCOMPARE(readBytes(dir.filePath(QStringLiteral("results"))), bytes);
+        QCOMPARE(window.form.MousePointer(), Form1::PointerStandard);
+    }
+
+    void eachButtonSavesItsOwnList_data()
+    {
+        QTest::addColumn<bool>("invalidList");
+        QTest::newRow("valid list, PushButton6") << false;
+        QTest::newRow("invalid list, PushButton1") << true;
+    }
+    void eachButtonSavesItsOwnList()
+    {
+        QFETCH(bool, invalidList);
+        QTemporaryDir dir;
+        TestWindow window;
+        fill(*window.form.ListView1, {"url"});
+        fill(*window.form.ListView2, {"valid"});
+        fill(*window.form.ListView3, {"invalid"});
+        const QString path = dir.filePath(QStringLiteral("out.txt"));
+        window.test.commonDialog.setFileName(QStringLiteral("left over"));
+        window.test.commonDialog.expectChoice({path});
+        invalidList ? window.form.PushButton1_Click() : window.form.PushButton6_Click();
+        QCOMPARE(readBytes(path), invalidList ? QByteArray("invalid\r\n") : QByteArray("valid\r\n"));
+        const ScriptedCommonDialog::Shown& shown = window.test.commonDialog.shown.value(0);
+        QVERIFY(shown.save);
+        QCOMPARE(shown.fileName, "");
+        QCOMPARE(shown.flags, 2621953);
+        QCOMPARE(shown.title, "Save");
+        QCOMPARE(shown.filter, "Text Files (*.txt)|*.txt|All Files (*.*)|*.*|");
+    }
+
+    void cancelWritesNothingAndAsksNothing()
+    {
+        QTemporaryDir dir;
+        TestWindow window;
+        fill(*window.form.ListView2, {"a"});
+        window.test.commonDialog.expectChoice({});
+        window.form.PushButton6_Click();
+        QVERIFY(window.dialogs().shown.isEmpty());
+        QVERIFY(filesIn(dir).isEmpty());
+    }
+
+    void overwriteQuestion_data()
+    {
+        QTest::addColumn<Dialogs::Answer>("answer");
+        QTest::addColumn<QStringList>("items");
+        QTest::addColumn<QByteArray>("after");
+        QTest::newRow("No leaves the file") << Dialogs::Answer::No << QStringList{"new"} << QByteArray("old\r\nfile\r\n");
+        QTest::newRow("Yes replaces it all") << Dialogs::Answer::Yes << QStringList{"new"} << QByteArray("new\r\n");
+        QTest::newRow("Yes with an empty list") << Dialogs::Answer::Yes << QStringList{} << QByteArray("");
+    }
+    void overwriteQuestion()
+    {
+        QFETCH(Dialogs::Answer, answer);
+        QFETCH(QStringList, items);
+        QFETCH(QByteArray, after);
+        QTemporaryDir dir;
+        TestWindow window;
+        const QString path = dir.filePath(QStringLiteral("old.txt"));
+        QVERIFY(writeBytes(path, "old\r\nfile\r\n"));
+        fill(*window.form.ListView3, items);
+        window.test.commonDialog.expectChoice({path});
+        window.dialogs().expectMessage(answer);
+        window.form.PushButton1_Click();
+        QCOMPARE(window.dialogs().shown.size(), 1);
+        const ShownBox& question = window.dialogs().shown.front();
+        QCOMPARE(question.text, QStringLiteral("Are you sure you wish to overwrite ") + path + QStringLiteral(" ?"));
+        QCOMPARE(question.buttons, Dialogs::Buttons::YesNo);
+        QCOMPARE(question.icon, Dialogs::Icon::None);
+        QCOMPARE(question.title, "Tessaly");
+        QCOMPARE(readBytes(path), after);
+        QCOMPARE(filesIn(dir), QStringList{"old.txt"});
+    }
+
+    void cannotOpenIsReportedOnce_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("needsNonRoot");
+        QTest::newRow("a folder in the file's place") << "folder" << false;
+        QTest::newRow("a path through a regular file") << "plain.txt/out.txt" << false;
+        QTest::newRow("a folder that does not exist") << "missing/out.txt" << false;
+        QTest::newRow("a read-only file") << "read-only.txt" << true;
+        QTest::newRow("a folder without write access") << "locked/out.txt" << true;
+    }
+    void cannotOpenIsReportedOnce()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, needsNonRoot);
+        if (needsNonRoot && runsAsRoot())
+            QSKIP("permission bits do not stop root");
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("folder")) && QDir(dir.path()).mkpath(QStringLiteral("locked")));
+        for (const char* file : {"plain.txt", "read-only.txt", "locked/old.txt"})
+            QVERIFY(writeBytes(dir.filePath(QLatin1String(file)), "old\r\n"));
+        QVERIFY(QFile::setPermissions(dir.filePath(QStringLiteral("read-only.txt")), QFileDevice::ReadOwner));
+        QVERIFY(QFile::setPermissions(dir.filePath(QStringLiteral("locked")),
+                                      QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        const QStringList before = filesIn(dir);
+
+        TestWindow window;
+        fill(*window.form.ListView2, {"a", "b"});
+        const QString path = dir.filePath(name);
+        window.test.commonDialog.expectChoice({path});
+        if (Globals::FileExists(path))
+            window.dialogs().expectMessage(Dialogs::Answer::Yes);
+        window.dialogs().expectMessage();
+        window.form.PushButton6_Click();
+        QVERIFY(window.dialogs().scriptDone());
+        QVERIFY(isReport(window.dialogs().shown.last(), "PushButton6_Click", 130));
+        QCOMPARE(window.form.MousePointer(), Form1::PointerStandard);
+        QVERIFY(!window.form.fileChannel.isOpen());
+        QCOMPARE(filesIn(dir), before);
+        QCOMPARE(readBytes(dir.filePath(QStringLiteral("read-only.txt"))), "old\r\n");
+        QVERIFY(QFile::setPermissions(dir.filePath(QStringLiteral("locked")), QFileDevice::ReadOwner
+                                          | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+    }
+
+    void writeFailingPartWayKeepsTheOldFile_data()
+    {
+        QTest::addColumn<bool>("injected");
+        QTest::newRow("a full disk, injected") << true;
+        QTest::newRow("the process's file-size limit") << false;
+    }
+    // The disk refuses a block part-way: one report, and the old file is as
+    // it was, with nothing left beside it.
+    void writeFailingPartWayKeepsTheOldFile()
+    {
+        QFETCH(bool, injected);
+        QTemporaryDir dir;
+        TestWindow window;
+        InjectedFileFaults faults;
+        faults.failWritesPast(2 * FileChannel::WriteBlockBytes + 100);
+        if (injected)
+            window.form.fileChannel.setFaults(&faults);
+        for (int i = 0; i < 20000; ++i)
+            window.form.ListView2->add(QStringLiteral("http://www.example.org/page/%1").arg(i));
+        const QString path = dir.filePath(QStringLiteral("results.txt"));
+        QVERIFY(writeBytes(path, "old\r\n"));
+        window.test.commonDialog.expectChoice({path});
+        window.dialogs().expectMessage(Dialogs::Answer::Yes);
+        window.dialogs().expectMessage();
+        {
+            // A limit that binds root too; the write past it fails with EFBIG.
+            rlimit saved{};
+            QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+            rlimit limited = saved;
+            if (!injected) {
+                std::signal(SIGXFSZ, SIG_IGN);
+                limited.rlim_cur = 3 * FileChannel::WriteBlockBytes;
+            }
+            QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+            window.form.PushButton6_Click();
+            QCOMPARE(::setrlimit(RLIMIT_FSIZE, &saved), 0);
+        }
+        QCOMPARE(window.dialogs().shown.size(), 2);
+        QVERIFY(isReport(window.dialogs().shown.last(), "PushButton6_Click", 136));
+        if (injected) {
+            QVERIFY(window.dialogs().shown.last().text.startsWith(QStringLiteral("No space left on device\r\n")));
+            QCOMPARE(faults.refused, 1);
+            QVERIFY(faults.written >= 2 * FileChannel::WriteBlockBytes);  // part-way indeed
+        }
+        QCOMPARE(readBytes(path), "old\r\n");
+        QCOMPARE(filesIn(dir), QStringList{"results.txt"});
+        QCOMPARE(window.form.MousePointer(), Form1::PointerStandard);
+        QVERIFY(!window.form.fileChannel.isOpen());
+    }
+
+    void whileSaving_data()
+    {
+        QTest::addColumn<DuringSave>("during");
+        QTest::newRow("a load finds the channel taken") << DuringSave::Load;
+        QTest::newRow("a second save finds the channel taken") << DuringSave::SecondSave;
+        QTest::newRow("the list is cleared and refilled") << DuringSave::ClearAndRefill;
+        QTest::newRow("the window closes") << DuringSave::WindowCloses;
+    }
+    // What the save lets run before its first line.
+    void whileSaving()
+    {
+        QFETCH(DuringSave, during);
+        QTemporaryDir dir;
+        TestWindow window;
+        Form1& form = window.form;
+        fill(*form.ListView2, {"a", "b", "c"});
+        fill(*form.ListView3, {"other"});
+        const QString path = dir.filePath(QStringLiteral("results.txt"));
+        const QString other = dir.filePath(QStringLiteral("other.txt"));
+        QVERIFY(writeBytes(path, "old\r\n"));
+        window.test.commonDialog.expectChoice({path});
+        window.dialogs().expectMessage(Dialogs::Answer::Yes);
+
+        std::function<void()> meanwhile;
+        switch (during) {
+        case DuringSave::Load:
+            window.test.commonDialog.expectChoice({path});
+            window.dialogs().expectMessage();
+            meanwhile = [&] { form.PushButton3_Click(); };
+            break;
+        case DuringSave::SecondSave:
+            window.test.commonDialog.expectChoice({other});
+            window.dialogs().expectMessage();
+            meanwhile = [&] { form.PushButton1_Click(); };
+            break;
+        case DuringSave::ClearAndRefill:
+            meanwhile = [&] {
+                form.PushButton9_Click();
+                fill(*form.ListView2, {"x", "y"});
+            };
+            break;
+        case DuringSave::WindowCloses:
+            // The real exit never returns; here the save goes on and finds
+            // its channel gone.
+            window.dialogs().expectMessage();
+            meanwhile = [&] { form.Form_Unload(); };
+            break;
+        }
+        QMetaObject::invokeMethod(&form, meanwhile, Qt::QueuedConnection);
+        form.PushButton6_Click();
+
+        QVERIFY(window.dialogs().scriptDone());
+        const QList<ShownBox>& shown = window.dialogs().shown;
+        QCOMPARE(form.MousePointer(), Form1::PointerStandard);
+        QVERIFY(!form.fileChannel.isOpen());
+        switch (during) {
+        case DuringSave::Load:
+            QVERIFY(isReport(shown.last(), "PushButton3_Click", 118));
+            QVERIFY(shown.last().text.startsWith(QStringLiteral("File already open\r\n")));
+            QCOMPARE(form.ListView1->count(), 0);
+            QCOMPARE(readBytes(path), "a\r\nb\r\nc\r\n");
+            break;
+        case DuringSave::SecondSave:
+            QVERIFY(isReport(shown.last(), "PushButton1_Click", 130));
+            QCOMPARE(readBytes(path), "a\r\nb\r\nc\r\n");
+            QCOMPARE(filesIn(dir), QStringList{"results.txt"});
+            break;
+        case DuringSave::ClearAndRefill:
+            QCOMPARE(readBytes(path), "x\r\ny\r\n");
+            break;
+        case DuringSave::WindowCloses:
+            QCOMPARE(window.test.exit.exits, 1);
+            QVERIFY(isReport(shown.last(), "PushButton6_Click", 136));
+            QCOMPARE(readBytes(path), "old\r\n");
+            QCOMPARE(filesIn(dir), QStringList{"results.txt"});
+            break;
+        }
+    }
+
+    void savedListLoadsBackTheSame()
+    {
+        QTemporaryDir dir;
+        TestWindow window;
+        const QStringList items{"http://www.example.org/", " padded ", "", u"caf\u00e9"_qs, "last"};
+        fill(*window.form.ListView2, items);
+        const QString path = dir.filePath(QStringLiteral("round.txt"));
+        window.test.commonDialog.expectChoice({path});
+        window.test.commonDialog.expectChoice({path});
+        window.form.PushButton6_Click();
+        window.form.PushButton3_Click();
+        QCOMPARE(itemsOf(*window.form.ListView1), items);
+    }
+};
+
+QTEST_MAIN(SaveTest)
+#include "tst_save.moc"
