@@ -2,10 +2,12 @@
 
 #include "platform/ListView.h"
 #include "platform/Platform.h"
+#include "platform/TransferControl.h"
 
 #include <QCursor>
 #include <QWidget>
 
+#include <memory>
 #include <optional>
 
 class QGroupBox;
@@ -67,6 +69,7 @@ public:
     QPushButton* PushButton8;
     QPushButton* PushButton7;
     QPushButton* PushButton10;
+    std::unique_ptr<TransferControl> Inet1;  // the HTTP transfer control
 
     // Start-up and the end of the program.
     void Form_Load();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Platform.h"
+#include "platform/testing/CheckingStandIns.h"
 
 #include <QMap>
 #include <QQueue>
@@ -145,6 +146,10 @@ public:
     TemporaryProgramFolder programFolder;
     ScriptedRandom random;
     RecordingExit exit;
+    SwitchableInternetLayer internet;
+    // The transfer control of the window made last, while the factory is the
+    // scripted one.
+    ScriptedTransferControl* transfer = nullptr;
 
 private:
     Platform m_platform;
