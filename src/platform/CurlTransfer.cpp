@@ -129,14 +129,14 @@ void CurlTransfer::request(const QString& address)
 {
     if (m_waiting)
         throw Failure(QStringLiteral("The transfer control is still waiting for a response"));
-    const QByteArray url = usableAddress(address);
     finishPreviousTransfer();
-
-    // A request that fails must never be judged by an earlier response.
+    // A request that fails, for whatever reason, must never be judged by an
+    // earlier address's response.
     m_block.clear();
     m_finalHeaders.clear();
     m_haveResponse = false;
     m_bodyBytes = 0;
+    const QByteArray url = usableAddress(address);
 
     set(m_easy, CURLOPT_URL, url.constData());
     if (const CURLMcode result = curl_multi_add_handle(multiOf(m_multi), easyOf(m_easy)); result != CURLM_OK)
@@ -205,7 +205,7 @@ size_t CurlTransfer::onHeaderLine(char* data, size_t size, size_t count, void* s
     if (line.startsWith("HTTP/"))
         transfer.m_block.clear();
     transfer.m_block.append(line);
-    if (line == "\r\n" || line == "\n") {
+    if ((line == "\r\n" || line == "\n") && transfer.m_block.startsWith("HTTP/")) {
         const int code = statusCodeOf(transfer.m_block);
         if (code < 100 || code >= 200) {
             transfer.m_finalHeaders = transfer.m_block;
