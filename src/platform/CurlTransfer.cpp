@@ -142,6 +142,9 @@ void CurlTransfer::request(const QString& address)
     if (const CURLMcode result = curl_multi_add_handle(multiOf(m_multi), easyOf(m_easy)); result != CURLM_OK)
         throw Failure(QString::fromUtf8(curl_multi_strerror(result)));
     m_transferGoing = true;
+    // Started here rather than on the next pass of the event loop: a reused
+    // connection has the request on its way at once.
+    driveTimeout();
 
     // curl ends the transfer at its own time-out; the margin only guards
     // against a transfer that curl never reports as finished.
