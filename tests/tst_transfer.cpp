@@ -6,6 +6,7 @@
 #include "platform/Failure.h"
 
 #include <QElapsedTimer>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace std::chrono_literals;
@@ -54,6 +55,7 @@ private slots:
     void redirectIsTheAnswer();
     void windowStaysLiveWhileWaiting();
     void closedConnectionIsReplacedForTheNextAddress();
+    void tlsCertificatesAreVerified();
 };
 
 void TransferTest::headerBlockIsTheFinalResponseAsReceived_data()
@@ -271,6 +273,28 @@ void TransferTest::closedConnectionIsReplacedForTheNextAddress()
         Pause(0.05);
     }
     QCOMPARE(server.connectionsAccepted(), 3);
+}
+
+void TransferTest::tlsCertificatesAreVerified()
+{
+    QTemporaryDir folder;
+    const auto tls = LoopbackServer::selfSignedCertificate(folder.path());
+    if (!tls)
+        QSKIP("the openssl command is not there to make a certificate");
+    LoopbackServer server(*tls);
+    server.route("/a", LoopbackServer::answer("HTTP/1.1 200 OK"));
+
+    // Not in the system's store: the handshake fails, which is no response.
+    CurlTransfer untrusting(testOptions());
+    untrusting.request(server.url("/a"));
+    QVERIFY(!hasResponse(untrusting));
+
+    CurlTransfer trusting({ShortTimeout, false, tls->certificateFile});
+    for (int i = 0; i < 2; ++i) {
+        trusting.request(server.url("/a"));
+        QVERIFY(trusting.responseHeaders().startsWith(u"HTTP/1.1 200 OK\r\n"));
+    }
+    QCOMPARE(trusting.connectionsOpened(), 1);
 }
 
 QTEST_MAIN(TransferTest)

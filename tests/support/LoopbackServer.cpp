@@ -1,5 +1,11 @@
 #include "LoopbackServer.h"
 
+#include <QFile>
+#include <QProcess>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslServer>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -130,16 +136,48 @@ LoopbackServer::Reply LoopbackServer::answer(const QByteArray& statusLine, const
     return reply;
 }
 
-LoopbackServer::LoopbackServer(QObject* parent) : QObject(parent)
+LoopbackServer::LoopbackServer(QObject* parent) : QObject(parent), m_server(std::make_unique<QTcpServer>())
 {
-    connect(&m_server, &QTcpServer::newConnection, this, &LoopbackServer::accept);
-    if (!m_server.listen(QHostAddress::LocalHost))
-        qFatal("The loopback server cannot listen: %s", qPrintable(m_server.errorString()));
+    connect(m_server.get(), &QTcpServer::pendingConnectionAvailable, this, &LoopbackServer::accept);
+    if (!m_server->listen(QHostAddress::LocalHost))
+        qFatal("The loopback server cannot listen: %s", qPrintable(m_server->errorString()));
+}
+
+LoopbackServer::LoopbackServer(const Tls& tls, QObject* parent) : QObject(parent), m_tls(true)
+{
+    auto server = std::make_unique<QSslServer>();
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    QFile certificate(tls.certificateFile);
+    QFile key(tls.keyFile);
+    if (!certificate.open(QIODevice::ReadOnly) || !key.open(QIODevice::ReadOnly))
+        qFatal("The loopback server's certificate cannot be read");
+    configuration.setLocalCertificate(QSslCertificate(&certificate, QSsl::Pem));
+    configuration.setPrivateKey(QSslKey(&key, QSsl::Rsa, QSsl::Pem));
+    configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
+    server->setSslConfiguration(configuration);
+    // A client that refuses the certificate ends the handshake; that is no error here.
+    connect(server.get(), &QSslServer::errorOccurred, this, [](QSslSocket* socket, auto) { socket->deleteLater(); });
+    m_server = std::move(server);
+    connect(m_server.get(), &QTcpServer::pendingConnectionAvailable, this, &LoopbackServer::accept);
+    if (!m_server->listen(QHostAddress::LocalHost))
+        qFatal("The loopback server cannot listen: %s", qPrintable(m_server->errorString()));
+}
+
+std::optional<LoopbackServer::Tls> LoopbackServer::selfSignedCertificate(const QString& folder)
+{
+    const Tls tls{folder + QStringLiteral("/server.crt"), folder + QStringLiteral("/server.key")};
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"),
+                  {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", "/CN=127.0.0.1", "-addext",
+                   "subjectAltName=IP:127.0.0.1", "-keyout", tls.keyFile, "-out", tls.certificateFile});
+    if (!openssl.waitForFinished(30000) || openssl.exitStatus() != QProcess::NormalExit || openssl.exitCode() != 0)
+        return std::nullopt;
+    return tls;
 }
 
 QString LoopbackServer::url(const QString& path) const
 {
-    return QStringLiteral("http://127.0.0.1:%1%2").arg(port()).arg(path);
+    return QStringLiteral("%1://127.0.0.1:%2%3").arg(m_tls ? "https" : "http").arg(port()).arg(path);
 }
 
 QList<QByteArray> LoopbackServer::requestedPaths() const
@@ -161,7 +199,7 @@ quint16 LoopbackServer::refusedPort()
 
 void LoopbackServer::accept()
 {
-    while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+    while (QTcpSocket* socket = m_server->nextPendingConnection()) {
         ++m_connections;
         new Connection(*this, socket);
     }

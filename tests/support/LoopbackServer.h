@@ -7,6 +7,9 @@
 #include <QString>
 #include <QTcpServer>
 
+#include <memory>
+#include <optional>
+
 // An HTTP/1.1 server on 127.0.0.1 that answers each path with whatever bytes
 // a test gives it, well formed or not, and can also delay, trickle, stay
 // silent, reset, or send a generated body of any size. It runs on the event
@@ -31,9 +34,20 @@ public:
     static Reply answer(const QByteArray& statusLine, const QByteArray& headerLines = {},
                         const QByteArray& body = {});
 
-    explicit LoopbackServer(QObject* parent = nullptr);
+    // The certificate and key of the TLS variant, in PEM files.
+    struct Tls {
+        QString certificateFile;
+        QString keyFile;
+    };
+    // A self-signed certificate for 127.0.0.1 made in the folder with the
+    // openssl command, or none when the command is not there.
+    static std::optional<Tls> selfSignedCertificate(const QString& folder);
 
-    quint16 port() const { return m_server.serverPort(); }
+    explicit LoopbackServer(QObject* parent = nullptr);
+    // Speaks HTTP over TLS with this certificate: its addresses are https.
+    explicit LoopbackServer(const Tls& tls, QObject* parent = nullptr);
+
+    quint16 port() const { return m_server->serverPort(); }
     QString url(const QString& path) const;
     // What a path gets; paths without a route get `fallback`.
     void route(const QByteArray& path, const Reply& reply) { m_routes.insert(path, reply); }
@@ -53,7 +67,8 @@ private:
     void accept();
     const Reply& replyFor(const QByteArray& path) const;
 
-    QTcpServer m_server;
+    std::unique_ptr<QTcpServer> m_server;
+    bool m_tls = false;
     QHash<QByteArray, Reply> m_routes;
     int m_connections = 0;
     qint64 m_bytesSent = 0;
