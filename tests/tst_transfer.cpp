@@ -210,14 +210,19 @@ void TransferTest::smallBodiesKeepOneConnection()
     LoopbackServer server;
     server.route("/a", LoopbackServer::answer("HTTP/1.1 200 OK", {}, QByteArray(10000, 'a')));
     server.route("/b", LoopbackServer::answer("HTTP/1.1 404 Not Found", {}, QByteArray(30000, 'b')));
+    // A body that comes a moment after its headers is still on its way when
+    // the next address is requested.
+    Reply lateBody = LoopbackServer::answer("HTTP/1.1 200 OK", {}, QByteArray(5000, 'c'));
+    lateBody.bodyDelayMilliseconds = 50;
+    server.route("/late-body", lateBody);
     CurlTransfer transfer(testOptions());
 
     // No pause between the addresses: each new request lets the last body end.
-    for (const char* path : {"/a", "/b", "/a", "/missing", "/b"}) {
+    for (const char* path : {"/a", "/late-body", "/b", "/late-body", "/missing", "/b"}) {
         transfer.request(server.url(QString::fromLatin1(path)));
         QVERIFY(hasResponse(transfer));
     }
-    QCOMPARE(server.requests.size(), 5);
+    QCOMPARE(server.requests.size(), 6);
     QCOMPARE(server.connectionsAccepted(), 1);
     QCOMPARE(transfer.connectionsOpened(), 1);
     QVERIFY(server.requests.first().startsWith("GET /a HTTP/1.1\r\n"));

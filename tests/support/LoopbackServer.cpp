@@ -49,6 +49,17 @@ private:
 
     void startAnswer()
     {
+        if (m_reply.bodyDelayMilliseconds > 0 && m_reply.trickleMilliseconds == 0) {
+            m_bodyHeldBack = true;
+            write(m_reply.head);
+            QTimer::singleShot(m_reply.bodyDelayMilliseconds, this, [this] {
+                m_bodyHeldBack = false;
+                m_pending = m_reply.body;
+                m_generatedLeft = m_reply.generatedBodyBytes;
+                sendMore();
+            });
+            return;
+        }
         m_pending = m_reply.head + m_reply.body;
         m_generatedLeft = m_reply.generatedBodyBytes;
         if (m_reply.trickleMilliseconds > 0)
@@ -70,7 +81,7 @@ private:
 
     void sendMore()
     {
-        if (!m_answering || m_trickle.isActive())
+        if (!m_answering || m_trickle.isActive() || m_bodyHeldBack)
             return;
         if (!m_pending.isEmpty()) {
             write(m_pending);
@@ -121,6 +132,7 @@ private:
     QByteArray m_received;
     Reply m_reply;
     bool m_answering = false;
+    bool m_bodyHeldBack = false;
     QByteArray m_pending;
     qint64 m_generatedLeft = 0;
     QTimer m_trickle;

@@ -24,6 +24,7 @@ public:
         QByteArray body;
         qint64 generatedBodyBytes = 0;  // this many more body bytes, made as they are sent
         int delayMilliseconds = 0;      // before the first byte
+        int bodyDelayMilliseconds = 0;  // between the head and the body
         int trickleMilliseconds = 0;    // one byte of head and body each interval
         bool silent = false;            // reads the request and never answers
         After after = After::KeepAlive;
