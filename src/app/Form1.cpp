@@ -52,6 +52,7 @@ Form1::Form1(Platform& platform, QWidget* parent)
 {
     buildControls();
     connectHandlers();
+    Inet1 = m_platform.makeTransferControl();
     setUpAppearance();
 }
 

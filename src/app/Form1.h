@@ -3,10 +3,12 @@
 #include "platform/FileChannel.h"
 #include "platform/ListView.h"
 #include "platform/Platform.h"
+#include "platform/TransferControl.h"
 
 #include <QCursor>
 #include <QWidget>
 
+#include <memory>
 #include <optional>
 
 class QGroupBox;
@@ -68,6 +70,7 @@ public:
     QPushButton* PushButton8;
     QPushButton* PushButton7;
     QPushButton* PushButton10;
+    std::unique_ptr<TransferControl> Inet1;  // the HTTP transfer control
 
     // The one file channel, shared by loading and saving.
     FileChannel fileChannel;

@@ -1,5 +1,6 @@
 #include "platform/DesktopPlatform.h"
 
+#include "platform/CurlTransfer.h"
 #include "platform/QtDialogs.h"
 
 #include <QCoreApplication>
@@ -50,12 +51,14 @@ struct DesktopPlatform::Parts {
     ExecutableFolder programFolder;
     ClockSeededRandom random;
     ImmediateExit exit;
+    AlwaysOnlineInternetLayer internet;
 };
 
 DesktopPlatform::DesktopPlatform() : m_parts(std::make_unique<Parts>())
 {
     Parts& p = *m_parts;
-    m_platform.reset(new Platform{p.dialogs, p.commonDialog, p.shell, p.settings, p.programFolder, p.random, p.exit});
+    m_platform.reset(new Platform{p.dialogs, p.commonDialog, p.shell, p.settings, p.programFolder, p.random, p.exit, p.internet,
+                                 [] { return std::make_unique<CurlTransfer>(); }});
     m_platform->makeSkinFramework = [] { return std::make_unique<QtSkinFramework>(); };
 }
 

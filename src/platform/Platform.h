@@ -3,9 +3,11 @@
 #include "platform/CommonDialog.h"
 #include "platform/Dialogs.h"
 #include "platform/Environment.h"
+#include "platform/InternetLayer.h"
 #include "platform/SettingsStore.h"
 #include "platform/Shell.h"
 #include "platform/SkinFramework.h"
+#include "platform/TransferControl.h"
 
 #include <functional>
 #include <memory>
@@ -21,6 +23,9 @@ struct Platform {
     ProgramFolder& programFolder;
     RandomSource& random;
     ProgramExit& exit;
+    InternetLayer& internet;
+    // Makes the HTTP transfer control that the main window owns.
+    std::function<std::unique_ptr<TransferControl>()> makeTransferControl;
     // Makes the window's theming layer.
     std::function<std::unique_ptr<SkinFramework>()> makeSkinFramework = {};
 };

@@ -83,7 +83,11 @@ void MemorySettingsStore::write(const QString& application, const QString& secti
 }
 
 TestPlatform::TestPlatform()
-    : m_platform{dialogs, commonDialog, shell, settings, programFolder, random, exit}
+    : m_platform{dialogs, commonDialog, shell, settings, programFolder, random, exit, internet, [this] {
+          auto made = std::make_unique<ScriptedTransferControl>();
+          transfer = made.get();
+          return made;
+      }}
 {
     m_platform.makeSkinFramework = [this] { return std::make_unique<RecordingSkinFramework>(skin); };
 }

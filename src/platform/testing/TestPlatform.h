@@ -2,6 +2,7 @@
 
 #include "platform/Platform.h"
 #include "platform/testing/RecordingSkinFramework.h"
+#include "platform/testing/CheckingStandIns.h"
 
 #include <QMap>
 #include <QQueue>
@@ -149,6 +150,10 @@ public:
     ScriptedRandom random;
     RecordingExit exit;
     SkinRecord skin;  // what every skin framework the window made was asked
+    SwitchableInternetLayer internet;
+    // The transfer control of the window made last, while the factory is the
+    // scripted one.
+    ScriptedTransferControl* transfer = nullptr;
 
 private:
     Platform m_platform;

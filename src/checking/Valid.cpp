@@ -1,0 +1,97 @@
+#include "checking/Valid.h"
+
+#include "app/ErrorReport.h"
+#include "checking/IEOFFline.h"
+#include "checking/Pause.h"
+
+#include <QCoreApplication>
+
+namespace {
+const QString Location = QStringLiteral("in Orrinth2021/08/31.Valid.");
+// "HTTP/1.1 " before the status text.
+constexpr qsizetype StatusTextStart = 9;
+}
+
+int Valid::StatusCodeOf(const QString& statusText)
+{
+    if (statusText.size() < 3 || (statusText.size() > 3 && statusText[3] != u' '))
+        return -1;
+    for (qsizetype i = 0; i < 3; ++i) {
+        if (statusText[i] < u'0' || statusText[i] > u'9')
+            return -1;
+    }
+    return statusText.left(3).toInt();
+}
+
+// The step numbers are the ones the error report shows.
+bool Valid::IsURLValid(const Probe& probe, const QString& address, double pauseSeconds)
+{
+    StepTrap trap(probe.dialogs, Location + QStringLiteral("IsURLValid "));
+    bool verdict = false;
+    QString statusText;
+
+    if (!trap.opens(100, [&] { return !address.isEmpty(); }))
+        return false;
+    trap.step(102, [&] { statusText = CheckURL(probe, address, pauseSeconds, 1); });
+    // A status code says what the server meant; only a status text without
+    // one is judged by its wording.
+    const int code = StatusCodeOf(statusText);
+    if (trap.opens(104, [&] { return code >= 0 || statusText.size() > 4; }))
+        trap.step(106, [&] { verdict = true; });
+    else
+        trap.step(108, [&] { verdict = false; });
+    if (trap.opens(110, [&] {
+            return code >= 0 ? code == 404 : statusText.toLower().contains(QStringLiteral("404 not found"));
+        }))
+        trap.step(112, [&] { verdict = false; });
+    return verdict;
+}
+
+QString Valid::CheckURL(const Probe& probe, const QString& address, double pauseSeconds, int tries)
+{
+    StepTrap trap(probe.dialogs, Location + QStringLiteral("CheckURL "));
+    int triesCounter = 0;
+    bool done = false;
+    QString statusLine;
+    QString statusText;
+
+    trap.step(100, [&] { triesCounter = 0; });
+    trap.step(102, [&] { done = false; });
+    if (!trap.opens(104, [&] { return IEOFFline::EnsureOnline(probe.internet); }))
+        return statusText;
+    const auto another = [&] { return triesCounter < tries && !done; };
+    trap.loop(106, another, 106, another, [&] {
+        trap.step(108, [&] { QCoreApplication::processEvents(); });
+        trap.step(110, [&] { ++triesCounter; });
+        trap.step(112, [&] { probe.Inet1.request(address); });
+        trap.step(114, [&] { Pause(pauseSeconds); });
+        if (!trap.opens(116, [&] { return HeadersAvailable(probe.Inet1); }))
+            return false;
+        trap.step(118, [&] {
+            const QString headers = probe.Inet1.responseHeaders();
+            const qsizetype lineEnd = headers.indexOf(u'\r', StatusTextStart);
+            if (lineEnd < 0)
+                throw Failure(QStringLiteral("The response headers hold no status line"));
+            statusLine = headers.left(lineEnd);
+        });
+        trap.step(120, [&] {
+            if (statusLine.size() < StatusTextStart)
+                throw Failure(QStringLiteral("The status line is too short"));
+            statusText = statusLine.mid(StatusTextStart);
+        });
+        if (trap.opens(122, [&] { return statusText.left(3) == QStringLiteral("200"); }))
+            trap.step(124, [&] { done = true; });
+        return true;
+    });
+    return statusText;
+}
+
+bool Valid::HeadersAvailable(TransferControl& Inet1) noexcept
+{
+    try {
+        Inet1.responseHeaders();
+        return true;
+    } catch (...) {
+        return false;
+    }
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "platform/Dialogs.h"
+#include "platform/InternetLayer.h"
+#include "platform/TransferControl.h"
+
+#include <QString>
+
+// Probing one address and judging its response.
+namespace Valid {
+
+// What a probe works with: the boxes of its failure reports, the connected
+// state and the main window's transfer control.
+struct Probe {
+    Dialogs& dialogs;
+    InternetLayer& internet;
+    TransferControl& Inet1;
+};
+
+// The verdict for one address, true meaning valid. A status text that starts
+// with a three-digit status code is judged by that code (valid unless 404);
+// any other by its length and the words "404 not found".
+bool IsURLValid(const Probe& probe, const QString& address, double pauseSeconds);
+
+// Requests the address up to `tries` times and gives the status text of the
+// last response read: the status line without "HTTP/1.1 ", or empty.
+QString CheckURL(const Probe& probe, const QString& address, double pauseSeconds, int tries);
+
+// Whether the transfer control has response headers to read; never fails.
+bool HeadersAvailable(TransferControl& Inet1) noexcept;
+
+// The three-digit status code a status text starts with, followed by its end
+// or a blank ("404", "200 OK"), or -1.
+int StatusCodeOf(const QString& statusText);
+
+}

@@ -1,0 +1,224 @@
+#include "LoopbackServer.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <sys/socket.h>
+
+namespace {
+constexpr qint64 GeneratedChunk = 64 * 1024;
+constexpr qint64 QueuedLimit = 1024 * 1024;
+}
+
+// One accepted connection: reads request heads, answers them one at a time.
+class LoopbackServer::Connection : public QObject {
+public:
+    Connection(LoopbackServer& server, QTcpSocket* socket) : QObject(socket), m_server(server), m_socket(socket)
+    {
+        connect(socket, &QTcpSocket::readyRead, this, [this] { readRequests(); });
+        connect(socket, &QTcpSocket::bytesWritten, this, [this] { sendMore(); });
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        m_trickle.callOnTimeout(this, [this] { trickleOne(); });
+    }
+
+private:
+    void readRequests()
+    {
+        m_received += m_socket->readAll();
+        while (!m_answering) {
+            const qsizetype end = m_received.indexOf("\r\n\r\n");
+            if (end < 0)
+                return;
+            const QByteArray head = m_received.left(end + 4);
+            m_received.remove(0, end + 4);
+            m_server.requests.append(head);
+            const QList<QByteArray> requestLine = head.left(head.indexOf("\r\n")).split(' ');
+            m_reply = m_server.replyFor(requestLine.value(1));
+            m_answering = true;
+            if (m_reply.silent)
+                return;
+            QTimer::singleShot(m_reply.delayMilliseconds, this, [this] { startAnswer(); });
+        }
+    }
+
+    void startAnswer()
+    {
+        if (m_reply.bodyDelayMilliseconds > 0 && m_reply.trickleMilliseconds == 0) {
+            m_bodyHeldBack = true;
+            write(m_reply.head);
+            QTimer::singleShot(m_reply.bodyDelayMilliseconds, this, [this] {
+                m_bodyHeldBack = false;
+                m_pending = m_reply.body;
+                m_generatedLeft = m_reply.generatedBodyBytes;
+                sendMore();
+            });
+            return;
+        }
+        m_pending = m_reply.head + m_reply.body;
+        m_generatedLeft = m_reply.generatedBodyBytes;
+        if (m_reply.trickleMilliseconds > 0)
+            m_trickle.start(m_reply.trickleMilliseconds);
+        else
+            sendMore();
+    }
+
+    void trickleOne()
+    {
+        if (m_pending.isEmpty()) {
+            m_trickle.stop();
+            finishAnswer();
+            return;
+        }
+        write(m_pending.left(1));
+        m_pending.remove(0, 1);
+    }
+
+    void sendMore()
+    {
+        if (!m_answering || m_trickle.isActive() || m_bodyHeldBack)
+            return;
+        if (!m_pending.isEmpty()) {
+            write(m_pending);
+            m_pending.clear();
+        }
+        while (m_generatedLeft > 0 && m_socket->bytesToWrite() < QueuedLimit) {
+            const qint64 chunk = std::min(m_generatedLeft, GeneratedChunk);
+            write(QByteArray(chunk, 'x'));
+            m_generatedLeft -= chunk;
+        }
+        if (m_generatedLeft == 0 && m_socket->bytesToWrite() == 0)
+            finishAnswer();
+    }
+
+    void write(const QByteArray& bytes)
+    {
+        m_server.m_bytesSent += m_socket->write(bytes);
+    }
+
+    void finishAnswer()
+    {
+        if (!m_answering)
+            return;
+        m_answering = false;
+        switch (m_reply.after) {
+        case Reply::After::KeepAlive:
+            readRequests();
+            break;
+        case Reply::After::Close:
+            m_socket->disconnectFromHost();
+            break;
+        case Reply::After::Reset:
+            // Give the bytes time to arrive, then close with a reset.
+            QTimer::singleShot(100, this, [this] {
+                const linger resetOnClose{1, 0};
+                setsockopt(static_cast<int>(m_socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &resetOnClose,
+                           sizeof resetOnClose);
+                m_socket->abort();
+            });
+            break;
+        case Reply::After::Hang:
+            break;
+        }
+    }
+
+    LoopbackServer& m_server;
+    QTcpSocket* m_socket;
+    QByteArray m_received;
+    Reply m_reply;
+    bool m_answering = false;
+    bool m_bodyHeldBack = false;
+    QByteArray m_pending;
+    qint64 m_generatedLeft = 0;
+    QTimer m_trickle;
+};
+
+LoopbackServer::Reply LoopbackServer::answer(const QByteArray& statusLine, const QByteArray& headerLines,
+                                             const QByteArray& body)
+{
+    Reply reply;
+    reply.head = statusLine + "\r\n" + headerLines + "Content-Length: " + QByteArray::number(body.size())
+        + "\r\n\r\n";
+    reply.body = body;
+    return reply;
+}
+
+LoopbackServer::LoopbackServer(QObject* parent) : QObject(parent), m_server(std::make_unique<QTcpServer>())
+{
+    connect(m_server.get(), &QTcpServer::pendingConnectionAvailable, this, &LoopbackServer::accept);
+    if (!m_server->listen(QHostAddress::LocalHost))
+        qFatal("The loopback server cannot listen: %s", qPrintable(m_server->errorString()));
+}
+
+LoopbackServer::LoopbackServer(const Tls& tls, QObject* parent) : QObject(parent), m_tls(true)
+{
+    auto server = std::make_unique<QSslServer>();
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    QFile certificate(tls.certificateFile);
+    QFile key(tls.keyFile);
+    if (!certificate.open(QIODevice::ReadOnly) || !key.open(QIODevice::ReadOnly))
+        qFatal("The loopback server's certificate cannot be read");
+    configuration.setLocalCertificate(QSslCertificate(&certificate, QSsl::Pem));
+    configuration.setPrivateKey(QSslKey(&key, QSsl::Rsa, QSsl::Pem));
+    configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
+    server->setSslConfiguration(configuration);
+    // A client that refuses the certificate ends the handshake; that is no error here.
+    connect(server.get(), &QSslServer::errorOccurred, this, [](QSslSocket* socket, auto) { socket->deleteLater(); });
+    m_server = std::move(server);
+    connect(m_server.get(), &QTcpServer::pendingConnectionAvailable, this, &LoopbackServer::accept);
+    if (!m_server->listen(QHostAddress::LocalHost))
+        qFatal("The loopback server cannot listen: %s", qPrintable(m_server->errorString()));
+}
+
+std::optional<LoopbackServer::Tls> LoopbackServer::selfSignedCertificate(const QString& folder)
+{
+    const Tls tls{folder + QStringLiteral("/server.crt"), folder + QStringLiteral("/server.key")};
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"),
+                  {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", "/CN=127.0.0.1", "-addext",
+                   "subjectAltName=IP:127.0.0.1", "-keyout", tls.keyFile, "-out", tls.certificateFile});
+    if (!openssl.waitForFinished(30000) || openssl.exitStatus() != QProcess::NormalExit || openssl.exitCode() != 0)
+        return std::nullopt;
+    return tls;
+}
+
+QString LoopbackServer::url(const QString& path) const
+{
+    return QStringLiteral("%1://127.0.0.1:%2%3").arg(m_tls ? "https" : "http").arg(port()).arg(path);
+}
+
+QList<QByteArray> LoopbackServer::requestedPaths() const
+{
+    QList<QByteArray> paths;
+    for (const QByteArray& head : requests)
+        paths.append(head.left(head.indexOf("\r\n")).split(' ').value(1));
+    return paths;
+}
+
+quint16 LoopbackServer::refusedPort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    const quint16 port = probe.serverPort();
+    probe.close();
+    return port;
+}
+
+void LoopbackServer::accept()
+{
+    while (QTcpSocket* socket = m_server->nextPendingConnection()) {
+        ++m_connections;
+        new Connection(*this, socket);
+    }
+}
+
+const LoopbackServer::Reply& LoopbackServer::replyFor(const QByteArray& path) const
+{
+    const auto found = m_routes.constFind(path);
+    return found != m_routes.cend() ? *found : fallback;
+}

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QTcpServer>
+
+#include <memory>
+#include <optional>
+
+// An HTTP/1.1 server on 127.0.0.1 that answers each path with whatever bytes
+// a test gives it, well formed or not, and can also delay, trickle, stay
+// silent, reset, or send a generated body of any size. It runs on the event
+// loop of the thread that made it, so it answers only while that loop runs.
+class LoopbackServer : public QObject {
+    Q_OBJECT
+public:
+    struct Reply {
+        enum class After { KeepAlive, Close, Reset, Hang };
+
+        QByteArray head;               // sent as is: status line, headers, blank line
+        QByteArray body;
+        qint64 generatedBodyBytes = 0;  // this many more body bytes, made as they are sent
+        int delayMilliseconds = 0;      // before the first byte
+        int bodyDelayMilliseconds = 0;  // between the head and the body
+        int trickleMilliseconds = 0;    // one byte of head and body each interval
+        bool silent = false;            // reads the request and never answers
+        After after = After::KeepAlive;
+    };
+
+    // A complete answer: the status line, the extra header lines (each ending
+    // in CR LF), Content-Length, the blank line and the body.
+    static Reply answer(const QByteArray& statusLine, const QByteArray& headerLines = {},
+                        const QByteArray& body = {});
+
+    // The certificate and key of the TLS variant, in PEM files.
+    struct Tls {
+        QString certificateFile;
+        QString keyFile;
+    };
+    // A self-signed certificate for 127.0.0.1 made in the folder with the
+    // openssl command, or none when the command is not there.
+    static std::optional<Tls> selfSignedCertificate(const QString& folder);
+
+    explicit LoopbackServer(QObject* parent = nullptr);
+    // Speaks HTTP over TLS with this certificate: its addresses are https.
+    explicit LoopbackServer(const Tls& tls, QObject* parent = nullptr);
+
+    quint16 port() const { return m_server->serverPort(); }
+    QString url(const QString& path) const;
+    // What a path gets; paths without a route get `fallback`.
+    void route(const QByteArray& path, const Reply& reply) { m_routes.insert(path, reply); }
+    Reply fallback = answer("HTTP/1.1 404 Not Found", {}, "missing");
+
+    int connectionsAccepted() const { return m_connections; }
+    qint64 bytesSent() const { return m_bytesSent; }
+    // The request heads as they arrived, in order.
+    QList<QByteArray> requests;
+    QList<QByteArray> requestedPaths() const;
+
+    // A loopback port on which nothing listens.
+    static quint16 refusedPort();
+
+private:
+    class Connection;
+    void accept();
+    const Reply& replyFor(const QByteArray& path) const;
+
+    std::unique_ptr<QTcpServer> m_server;
+    bool m_tls = false;
+    QHash<QByteArray, Reply> m_routes;
+    int m_connections = 0;
+    qint64 m_bytesSent = 0;
+};
