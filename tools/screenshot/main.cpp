@@ -3,6 +3,8 @@
 // Run: tessaly_screenshot <skin file> <hand pointer file> <output folder>
 // (with QT_QPA_PLATFORM=offscreen on a machine without a display).
 #include "app/Form1.h"
+#include "platform/CurlTransfer.h"
+#include "platform/InternetLayer.h"
 #include "platform/QtDialogs.h"
 
 #include <QApplication>
@@ -85,7 +87,9 @@ bool photograph(const QString& skinFile, const QString& cursorFile, const QStrin
     FixedFolder folder(programFolder.path());
     MiddleDraw random;
     NoExit exit;
-    Platform platform{dialogs, commonDialog, shell, settings, folder, random, exit};
+    AlwaysOnlineInternetLayer internet;
+    Platform platform{dialogs, commonDialog, shell, settings, folder, random, exit, internet,
+                      [] { return std::make_unique<CurlTransfer>(); }};
     platform.makeSkinFramework = [] { return std::make_unique<QtSkinFramework>(); };
 
     Form1 form(platform);
