@@ -41,8 +41,16 @@ QByteArray windowName(xcb_connection_t* connection, xcb_window_t window, xcb_ato
                       xcb_get_property_value_length(reply.get()));
 }
 
-// The mapped top-level window whose title is the caption, or none.
-xcb_window_t findWindow(xcb_connection_t* connection, xcb_window_t root, const QByteArray& caption)
+quint32 windowPid(xcb_connection_t* connection, xcb_window_t window)
+{
+    const QByteArray value = windowName(connection, window, atom(connection, "_NET_WM_PID"), XCB_ATOM_CARDINAL);
+    return value.size() == 4 ? *reinterpret_cast<const quint32*>(value.constData()) : 0;
+}
+
+// The mapped top-level window of that process whose title is the caption, or
+// none. Matching the process keeps another program's window on the same
+// display out of it.
+xcb_window_t findWindow(xcb_connection_t* connection, xcb_window_t root, const QByteArray& caption, qint64 pid)
 {
     const xcb_atom_t netName = atom(connection, "_NET_WM_NAME");
     const xcb_atom_t utf8 = atom(connection, "UTF8_STRING");
@@ -55,7 +63,7 @@ xcb_window_t findWindow(xcb_connection_t* connection, xcb_window_t root, const Q
         std::unique_ptr<xcb_get_window_attributes_reply_t, decltype(&std::free)> attributes(
             xcb_get_window_attributes_reply(connection, xcb_get_window_attributes(connection, children[i]), nullptr),
             &std::free);
-        if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE)
+        if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE || windowPid(connection, children[i]) != pid)
             continue;
         if (windowName(connection, children[i], netName, utf8) == caption
             || windowName(connection, children[i], XCB_ATOM_WM_NAME, XCB_ATOM_STRING) == caption)
@@ -96,7 +104,7 @@ int main(int argc, char* argv[])
 
     xcb_window_t window = XCB_WINDOW_NONE;
     for (QDeadlineTimer deadline(20000); window == XCB_WINDOW_NONE && !deadline.hasExpired();) {
-        window = findWindow(connection, root, "Tessaly Software");
+        window = findWindow(connection, root, "Tessaly Software", program.processId());
         if (window == XCB_WINDOW_NONE)
             QThread::msleep(100);
     }
