@@ -20,7 +20,7 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" --target tessaly_bench_checking -- -j2 >/dev/null
+cmake --build "$build" --target bench_checking -- -j2 >/dev/null
 
 work=$(mktemp -d)
 chmod 755 "$work"
@@ -72,5 +72,5 @@ CONF
 for _ in $(seq 50); do [ -s "$work/nginx.pid" ] && break; sleep 0.1; done
 nginx_pid=$(cat "$work/nginx.pid")
 
-QT_QPA_PLATFORM=offscreen "$build/bench/tessaly_bench_checking" "$work/urls.txt"
+QT_QPA_PLATFORM=offscreen "$build/bench/bench_checking" "$work/urls.txt"
 echo "nginx saw the check run on $(grep Tessaly "$work/access.log" | awk '{print $1}' | sort -u | wc -l) connection(s) across the rounds above (one per round is the target)"
