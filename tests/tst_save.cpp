@@ -18,6 +18,8 @@
 
 namespace {
 enum class DuringSave { Load, SecondSave, ClearAndRefill, WindowCloses };
+// Which block of a save the disk refuses.
+enum class FailingBlock { First, PartWay, Last };
 
 QStringList filesIn(const QTemporaryDir& dir)
 {
@@ -170,22 +172,41 @@ private slots:
     void writeFailingPartWayKeepsTheOldFile_data()
     {
         QTest::addColumn<bool>("injected");
-        QTest::newRow("a full disk, injected") << true;
-        QTest::newRow("the process's file-size limit") << false;
+        QTest::addColumn<int>("items");
+        QTest::addColumn<FailingBlock>("failing");
+        QTest::addColumn<int>("step");
+        QTest::newRow("a full disk part-way, injected") << true << 20000 << FailingBlock::PartWay << 136;
+        QTest::newRow("a full disk at the first block") << true << 20000 << FailingBlock::First << 136;
+        QTest::newRow("a full disk at the last block, sent at the close")
+            << true << 20000 << FailingBlock::Last << 140;
+        QTest::newRow("a short list's one block, sent at the close") << true << 10 << FailingBlock::First << 140;
+        QTest::newRow("the process's file-size limit part-way") << false << 20000 << FailingBlock::PartWay << 136;
+        QTest::newRow("the file-size limit at the last block") << false << 20000 << FailingBlock::Last << 140;
     }
     // The disk refuses a block part-way: one report, and the old file is as
     // it was, with nothing left beside it.
     void writeFailingPartWayKeepsTheOldFile()
     {
         QFETCH(bool, injected);
+        QFETCH(int, items);
+        QFETCH(FailingBlock, failing);
+        QFETCH(int, step);
         QTemporaryDir dir;
         TestWindow window;
+        qint64 bytes = 0;
+        for (int i = 0; i < items; ++i) {
+            const QString item = QStringLiteral("http://www.example.org/page/%1").arg(i);
+            window.form.ListView2->add(item);
+            bytes += item.size() + 2;
+        }
+        // The disk takes this much and refuses the block that goes past it.
+        const qint64 room = failing == FailingBlock::First ? 0
+            : failing == FailingBlock::PartWay             ? 2 * FileChannel::WriteBlockBytes + 100
+                                                           : bytes - 100;
         InjectedFileFaults faults;
-        faults.failWritesPast(2 * FileChannel::WriteBlockBytes + 100);
+        faults.failWritesPast(room);
         if (injected)
             window.form.fileChannel.setFaults(&faults);
-        for (int i = 0; i < 20000; ++i)
-            window.form.ListView2->add(QStringLiteral("http://www.example.org/page/%1").arg(i));
         const QString path = dir.filePath(QStringLiteral("results.txt"));
         QVERIFY(writeBytes(path, "old\r\n"));
         window.test.commonDialog.expectChoice({path});
@@ -198,18 +219,18 @@ private slots:
             rlimit limited = saved;
             if (!injected) {
                 std::signal(SIGXFSZ, SIG_IGN);
-                limited.rlim_cur = 3 * FileChannel::WriteBlockBytes;
+                limited.rlim_cur = static_cast<rlim_t>(room);
             }
             QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limited), 0);
             window.form.PushButton6_Click();
             QCOMPARE(::setrlimit(RLIMIT_FSIZE, &saved), 0);
         }
         QCOMPARE(window.dialogs().shown.size(), 2);
-        QVERIFY(isReport(window.dialogs().shown.last(), "PushButton6_Click", 136));
+        QVERIFY(isReport(window.dialogs().shown.last(), "PushButton6_Click", step));
         if (injected) {
             QVERIFY(window.dialogs().shown.last().text.startsWith(QStringLiteral("No space left on device\r\n")));
             QCOMPARE(faults.refused, 1);
-            QVERIFY(faults.written >= 2 * FileChannel::WriteBlockBytes);  // part-way indeed
+            QVERIFY(faults.written <= room && faults.written > room - FileChannel::WriteBlockBytes);
         }
         QCOMPARE(readBytes(path), "old\r\n");
         QCOMPARE(filesIn(dir), QStringList{"results.txt"});

@@ -26,6 +26,29 @@ QByteArray utf8TextOf(QByteArray bytes);
 namespace FileToListview1 {
 inline const QString FileNotFound = QStringLiteral("File not found");
 
+// Calls item(piece) for every item of a file's text, in file order, each
+// piece a view into the text. Lines end at CR LF (taken together), CR or LF;
+// the line end that closes the text gives no further item, so "a\nb\n" is
+// two items like "a\r\nb\r\n", and an empty text none.
+template <class Item>
+void ForEachItem(QByteArrayView utf8Text, Item&& item)
+{
+    const char* const end = utf8Text.data() + utf8Text.size();
+    const char* start = utf8Text.data();
+    for (const char* at = start; at != end;) {
+        const char c = *at;
+        if (c != '\r' && c != '\n') {
+            ++at;
+            continue;
+        }
+        item(QByteArrayView(start, at - start));
+        at += (c == '\r' && at + 1 != end && at[1] == '\n') ? 2 : 1;
+        start = at;
+    }
+    if (start != end)
+        item(QByteArrayView(start, end - start));
+}
+
 // Appends the items of the text file at the path to the end of the list:
 // lines end at CR LF, CR or LF, each line is one item, empty ones too, and the
 // line end that closes the file gives no further item. A missing file shows

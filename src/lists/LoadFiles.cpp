@@ -12,28 +12,6 @@ namespace {
 const QString LoadTitle = QStringLiteral("Load List(s) - Hold Ctrl to select multiple list files");
 const QString TooManyFiles = QStringLiteral("You've selected too many files to add.");
 
-// Calls item(piece) for every item of the text in file order. Lines end at
-// CR LF (taken together), CR or LF; the line end that closes the text gives
-// no further item, so "a\nb\n" is two items like "a\r\nb\r\n".
-template <class Item>
-void forEachItem(QByteArrayView text, Item&& item)
-{
-    const char* const end = text.data() + text.size();
-    const char* start = text.data();
-    for (const char* at = start; at != end;) {
-        const char c = *at;
-        if (c != '\r' && c != '\n') {
-            ++at;
-            continue;
-        }
-        item(QByteArrayView(start, at - start));
-        at += (c == '\r' && at + 1 != end && at[1] == '\n') ? 2 : 1;
-        start = at;
-    }
-    if (start != end)
-        item(QByteArrayView(start, end - start));
-}
-
 // Shows the open dialog; false when the chosen names do not fit its buffer,
 // the one failure that the load answers with a message of its own.
 bool chosenNamesFit(CommonDialog& dialog)
@@ -89,12 +67,12 @@ void FileToListview1::LoadFileIntoList(ListView& list, const QString& path, Dial
     // more and no regrowth on the way.
     qsizetype items = 0;
     qsizetype bytes = 0;
-    forEachItem(text, [&](QByteArrayView piece) {
+    FileToListview1::ForEachItem(text, [&](QByteArrayView piece) {
         ++items;
         bytes += piece.size();
     });
     list.reserve(items, bytes);
-    forEachItem(text, [&](QByteArrayView piece) { list.addUtf8(piece); });
+    FileToListview1::ForEachItem(text, [&](QByteArrayView piece) { list.addUtf8(piece); });
 }
 
 // The step numbers are the ones the error report shows.

@@ -3,12 +3,23 @@
 #include "platform/Failure.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QScopeGuard>
 
 namespace {
 const QString AlreadyOpen = QStringLiteral("File already open");
 const QString NotOpen = QStringLiteral("File not open");
+
+// Only a regular file is read or replaced. Reading a pipe waits for a writer
+// with the window frozen and a device may never end; replacing either would
+// put a regular file in its place.
+void requireRegularFileOrNone(const QString& path)
+{
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile())
+        throw Failure(info.isDir() ? QStringLiteral("Is a directory") : QStringLiteral("Not a regular file"));
+}
 }  // namespace
 
 FileChannel::FileChannel() = default;
@@ -30,6 +41,7 @@ QByteArray FileChannel::readAll(const QString& path)
     m_reading = true;
     const auto release = qScopeGuard([this] { m_reading = false; });
 
+    requireRegularFileOrNone(path);
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw Failure(file.errorString());
@@ -42,6 +54,7 @@ QByteArray FileChannel::readAll(const QString& path)
 void FileChannel::openForWriting(const QString& path)
 {
     take();
+    requireRegularFileOrNone(path);
     auto file = std::make_unique<QSaveFile>(path);
     // Unbuffered: the blocks below are the only buffer, so a failing disk
     // shows at the write that hit it rather than somewhere later.

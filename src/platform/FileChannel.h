@@ -37,10 +37,12 @@ public:
     bool isOpen() const { return m_reading || m_writing != nullptr; }
 
     // The whole content of a file, read with the channel open for the call.
+    // A folder, a pipe or a device raises Failure without being opened.
     QByteArray readAll(const QString& path);
 
     // Opens the channel for a new content of the file at the path, which is
-    // created or replaced when the channel is closed.
+    // created or replaced when the channel is closed. A path that names a
+    // folder, a pipe or a device raises Failure and is left as it is.
     void openForWriting(const QString& path);
     void write(QByteArrayView bytes);
     // Ends the write. When every write went out, the new content replaces the
