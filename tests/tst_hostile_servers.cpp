@@ -19,7 +19,10 @@ using Reply = LoopbackServer::Reply;
 
 namespace {
 constexpr auto Timeout = 1000ms;
-constexpr qint64 StallLimitMilliseconds = 250;
+// A wait that held the event loop would stall it for the whole time-out; half
+// of that leaves room for a loaded machine, where the first https connection
+// (curl reading the system's certificate bundle) alone can take 250 ms.
+constexpr qint64 StallLimitMilliseconds = Timeout.count() / 2;
 // What a server may push into the socket buffers before the program stops
 // reading; far below the gigabyte it offers.
 constexpr qint64 SentLimit = 32LL * 1024 * 1024;
