@@ -42,6 +42,11 @@ QByteArray usableAddress(const QString& address)
 {
     if (std::any_of(address.begin(), address.end(), isControlCharacter))
         throw Failure(QStringLiteral("The address contains control characters"));
+    // A browser reads a backslash as a slash, curl as an ordinary character:
+    // in "http://a:1\\@b:2/" the one goes to a, port 1, the other to b, port 2.
+    // No address means both, and the browser layer refuses it as well.
+    if (address.contains(u'\\'))
+        throw Failure(QStringLiteral("The address contains a backslash"));
     const QByteArray bytes = address.toUtf8();
     std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> parsed(curl_url(), &curl_url_cleanup);
     if (const CURLUcode result = curl_url_set(parsed.get(), CURLUPART_URL, bytes.constData(), 0); result != CURLUE_OK)

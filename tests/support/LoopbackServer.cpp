@@ -175,6 +175,13 @@ LoopbackServer::LoopbackServer(const Tls& tls, QObject* parent) : QObject(parent
         qFatal("The loopback server cannot listen: %s", qPrintable(m_server->errorString()));
 }
 
+LoopbackServer::LoopbackServer(const QHostAddress& address, QObject* parent)
+    : QObject(parent), m_server(std::make_unique<QTcpServer>())
+{
+    connect(m_server.get(), &QTcpServer::pendingConnectionAvailable, this, &LoopbackServer::accept);
+    m_server->listen(address);
+}
+
 std::optional<LoopbackServer::Tls> LoopbackServer::selfSignedCertificate(const QString& folder)
 {
     const Tls tls{folder + QStringLiteral("/server.crt"), folder + QStringLiteral("/server.key")};

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QHostAddress>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -47,6 +48,11 @@ public:
     explicit LoopbackServer(QObject* parent = nullptr);
     // Speaks HTTP over TLS with this certificate: its addresses are https.
     explicit LoopbackServer(const Tls& tls, QObject* parent = nullptr);
+    // Plain HTTP on another loopback address (QHostAddress::LocalHostIPv6 for
+    // ::1), where the machine may not let it listen: see isListening(). Its
+    // addresses are for the test to write; url() names 127.0.0.1.
+    explicit LoopbackServer(const QHostAddress& address, QObject* parent = nullptr);
+    bool isListening() const { return m_server->isListening(); }
 
     quint16 port() const { return m_server->serverPort(); }
     QString url(const QString& path) const;
