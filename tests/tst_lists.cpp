@@ -1,7 +1,7 @@
 // Editing the three lists by hand: adding, the samples, clearing, the single
 // removals and opening the selected address.
 
-#include "tst_lists_support.h"
+#include "WindowTesting.h"
 
 #include <QTreeView>
 #include <QWindow>
@@ -263,7 +263,7 @@ private slots:
         window.dialogs().expectMessage();
         window.form.PushButton7_Click();
         QCOMPARE(window.dialogs().shown.size(), 1);
-        QVERIFY(isReport(window.dialogs().shown.front(), "PushButton7_Click", 102));
+        QVERIFY(isReport(window.dialogs().shown.front(), "Form1.PushButton7_Click", 102));
         QVERIFY(window.test.shell.opened.isEmpty());
     }
 };
