@@ -1,13 +1,14 @@
 // The probe and verdict, the connected state, the pause and the pause text.
 // Verdicts go through the real curl transfer against the loopback server;
-// what no real server can send goes through the scripted transfer.
+// what no real server can send goes through the scripted transfer. (Network
+// outcomes and unusable addresses are judged in the hostile-server and
+// check-run suites.)
 #include "LoopbackServer.h"
-#include "app/ErrorReport.h"
+#include "WindowTesting.h"
 #include "checking/Pause.h"
 #include "checking/PauseText.h"
 #include "checking/Valid.h"
 #include "platform/CurlTransfer.h"
-#include "platform/testing/TestPlatform.h"
 
 #include <QElapsedTimer>
 #include <QTest>
@@ -15,23 +16,13 @@
 #include <cmath>
 
 using namespace std::chrono_literals;
-using Reply = LoopbackServer::Reply;
 
 namespace {
-const QString CheckUrlLocation = QStringLiteral("in Orrinth2021/08/31.Valid.CheckURL ");
-
 std::unique_ptr<CurlTransfer> loopbackTransfer()
 {
     return std::make_unique<CurlTransfer>(CurlTransfer::Options{1500ms, false, {}});
 }
 
-// The report box of a failure at this step, whatever its description.
-bool isReport(const ShownBox& box, const QString& location, int step)
-{
-    return box.title == ErrorReport::Title && box.icon == Dialogs::Icon::Warning
-        && box.text.contains(QStringLiteral("\r\n") + location + QStringLiteral("at line ") + QString::number(step)
-                             + QStringLiteral("\r\r"));
-}
 }  // namespace
 
 class CheckingTest : public QObject {
@@ -92,53 +83,6 @@ private slots:
         QVERIFY(test.dialogs.shown.isEmpty());
     }
 
-    void networkOutcomesAreNotValidWithoutABox_data()
-    {
-        QTest::addColumn<Reply>("reply");
-        QTest::addColumn<bool>("refused");
-        QTest::newRow("refused") << Reply{} << true;
-        Reply silent;
-        silent.silent = true;
-        QTest::newRow("time-out") << silent << false;
-        Reply reset;
-        reset.head = "HTTP/1.1 200 OK\r\n";
-        reset.after = Reply::After::Reset;
-        QTest::newRow("reset after the status line") << reset << false;
-    }
-    void networkOutcomesAreNotValidWithoutABox()
-    {
-        QFETCH(Reply, reply);
-        QFETCH(bool, refused);
-        TestPlatform test;
-        LoopbackServer server;
-        server.route("/ok", LoopbackServer::answer("HTTP/1.1 200 OK"));
-        server.route("/a", reply);
-        const auto transfer = loopbackTransfer();
-        const Valid::Probe probe{test.dialogs, test.internet, *transfer};
-        const QString address = refused ? QStringLiteral("http://127.0.0.1:%1/a").arg(LoopbackServer::refusedPort())
-                                        : server.url("/a");
-
-        // A valid address first: its response must not carry over.
-        QVERIFY(Valid::IsURLValid(probe, server.url("/ok"), 0));
-        QVERIFY(!Valid::IsURLValid(probe, address, 0));
-        QVERIFY(test.dialogs.shown.isEmpty());
-    }
-
-    void unusableAddressIsReportedAtTheRequest()
-    {
-        TestPlatform test;
-        LoopbackServer server;
-        server.route("/ok", LoopbackServer::answer("HTTP/1.1 200 OK"));
-        const auto transfer = loopbackTransfer();
-        const Valid::Probe probe{test.dialogs, test.internet, *transfer};
-        test.dialogs.expectMessage();
-
-        QVERIFY(Valid::IsURLValid(probe, server.url("/ok"), 0));
-        QVERIFY(!Valid::IsURLValid(probe, QStringLiteral("gopher://127.0.0.1/"), 0));
-        QCOMPARE(test.dialogs.shown.size(), 1);
-        QVERIFY(isReport(test.dialogs.shown[0], CheckUrlLocation, 112));
-    }
-
     void headersWithoutAStatusLineGiveTwoReports_data()
     {
         QTest::addColumn<QString>("headers");
@@ -157,8 +101,8 @@ private slots:
 
         QVERIFY(!Valid::IsURLValid(probe, QStringLiteral("http://host/"), 0));
         QCOMPARE(test.dialogs.shown.size(), 2);
-        QVERIFY(isReport(test.dialogs.shown[0], CheckUrlLocation, 118));
-        QVERIFY(isReport(test.dialogs.shown[1], CheckUrlLocation, 120));
+        QVERIFY(isReport(test.dialogs.shown[0], "Valid.CheckURL", 118));
+        QVERIFY(isReport(test.dialogs.shown[1], "Valid.CheckURL", 120));
     }
 
     void emptyAddressIsNotProbed()
@@ -219,7 +163,7 @@ private slots:
 
         QVERIFY(Valid::IsURLValid(probe, QStringLiteral("http://host/"), 0));
         QCOMPARE(test.dialogs.shown.size(), 1);
-        QVERIFY(isReport(test.dialogs.shown[0], CheckUrlLocation, 104));
+        QVERIFY(isReport(test.dialogs.shown[0], "Valid.CheckURL", 104));
         QCOMPARE(transfer.requested.size(), 1);
     }
 

@@ -4,6 +4,7 @@
 // line to the request or starts a program, and the browser is given only web
 // addresses.
 #include "LoopbackServer.h"
+#include "WindowTesting.h"
 #include "StallMeter.h"
 #include "app/ErrorReport.h"
 #include "app/Form1.h"
@@ -66,13 +67,6 @@ private:
     int m_fd;
 };
 
-QStringList itemsOf(const ListView* list)
-{
-    QStringList texts;
-    for (int position = 1; position <= list->count(); ++position)
-        texts << list->text(position);
-    return texts;
-}
 
 // The request head's lines after the request line, as name and value.
 QList<std::pair<QByteArray, QByteArray>> headerFieldsOf(const QByteArray& head)
@@ -275,8 +269,8 @@ private slots:
         // The verdict, in its place.
         const bool valid = outcome == Outcome::Requested || outcome == Outcome::RequestedOnV6;
         const QStringList expectedValid = valid ? urls : QStringList{server.url("/before"), server.url("/after")};
-        QCOMPARE(itemsOf(form.ListView2), expectedValid);
-        QCOMPARE(itemsOf(form.ListView3), valid ? QStringList{} : QStringList{address});
+        QCOMPARE(itemsOf(*form.ListView2), expectedValid);
+        QCOMPARE(itemsOf(*form.ListView3), valid ? QStringList{} : QStringList{address});
 
         // Only an address the transfer cannot use is reported, at the request.
         QCOMPARE(test.dialogs.shown.size(), reported ? 2 : 1);

@@ -3,6 +3,7 @@
 // ends with "Done.", the window keeps handling events, and a server cannot
 // make the program read more than it means to.
 #include "LoopbackServer.h"
+#include "WindowTesting.h"
 #include "StallMeter.h"
 #include "app/Form1.h"
 #include "platform/CurlTransfer.h"
@@ -37,21 +38,7 @@ enum class Kind {
     PlainToTls,    // http on a TLS server
 };
 
-Reply raw(const QByteArray& bytes, Reply::After after = Reply::After::KeepAlive)
-{
-    Reply reply;
-    reply.head = bytes;
-    reply.after = after;
-    return reply;
-}
 
-QStringList itemsOf(const ListView* list)
-{
-    QStringList texts;
-    for (int position = 1; position <= list->count(); ++position)
-        texts << list->text(position);
-    return texts;
-}
 
 // The window's transfer control, noting how much body each address took in
 // before the next request replaced it.
@@ -103,40 +90,40 @@ private slots:
         silent.silent = true;
         QTest::newRow("no answer at all: the time-out") << Kind::Plain << silent << false << "0";
 
-        Reply trickle = raw(ok);
+        Reply trickle = LoopbackServer::raw(ok);
         trickle.trickleMilliseconds = 1000;
         QTest::newRow("one byte a second") << Kind::Plain << trickle << false << "0";
 
         QTest::newRow("a reset after the status line")
-            << Kind::Plain << raw("HTTP/1.1 200 OK\r\n", Reply::After::Reset) << false << "0";
+            << Kind::Plain << LoopbackServer::raw("HTTP/1.1 200 OK\r\n", Reply::After::Reset) << false << "0";
         QTest::newRow("a connection refused") << Kind::Refused << Reply{} << false << "0";
 
         QTest::newRow("a status line of garbage")
-            << Kind::Plain << raw("SSH-2.0-OpenSSH_9.2\r\nProtocol mismatch.\r\n\r\n", Reply::After::Close) << false
+            << Kind::Plain << LoopbackServer::raw("SSH-2.0-OpenSSH_9.2\r\nProtocol mismatch.\r\n\r\n", Reply::After::Close) << false
             << "0";
         QByteArray noise(4096, '\0');
         QRandomGenerator bytes(6);
         for (char& byte : noise)
             byte = static_cast<char>(bytes.bounded(256));
-        QTest::newRow("binary noise, NULs and all") << Kind::Plain << raw(noise, Reply::After::Close) << false << "0";
-        QTest::newRow("a status code of letters") << Kind::Plain << raw("HTTP/1.1 2OO OK\r\nContent-Length: 0\r\n\r\n")
+        QTest::newRow("binary noise, NULs and all") << Kind::Plain << LoopbackServer::raw(noise, Reply::After::Close) << false << "0";
+        QTest::newRow("a status code of letters") << Kind::Plain << LoopbackServer::raw("HTTP/1.1 2OO OK\r\nContent-Length: 0\r\n\r\n")
                                                   << false << "0";
 
         QByteArray manyHeaders = "HTTP/1.1 200 OK\r\n";
         for (int i = 0; manyHeaders.size() < 1024 * 1024; ++i)
             manyHeaders += "X-Filler-" + QByteArray::number(i) + ": " + QByteArray(200, 'a') + "\r\n";
-        QTest::newRow("a megabyte of headers") << Kind::Plain << raw(manyHeaders + "Content-Length: 0\r\n\r\n") << false
+        QTest::newRow("a megabyte of headers") << Kind::Plain << LoopbackServer::raw(manyHeaders + "Content-Length: 0\r\n\r\n") << false
                                                << "0";
-        Reply endlessHeader = raw("HTTP/1.1 200 OK\r\nX-Endless: ");
+        Reply endlessHeader = LoopbackServer::raw("HTTP/1.1 200 OK\r\nX-Endless: ");
         endlessHeader.generatedBodyBytes = Gigabyte;
         QTest::newRow("a header line of a gigabyte") << Kind::Plain << endlessHeader << false << "0";
         QByteArray interims;
         while (interims.size() < 512 * 1024)
             interims += "HTTP/1.1 100 Continue\r\n\r\n";
-        QTest::newRow("interim responses and never a final one") << Kind::Plain << raw(interims) << false << "0";
+        QTest::newRow("interim responses and never a final one") << Kind::Plain << LoopbackServer::raw(interims) << false << "0";
 
         // The pause lets the body run to the limit before the next address.
-        Reply huge = raw("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(Gigabyte) + "\r\n\r\n");
+        Reply huge = LoopbackServer::raw("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(Gigabyte) + "\r\n\r\n");
         huge.generatedBodyBytes = Gigabyte;
         QTest::newRow("a body of a gigabyte") << Kind::Plain << huge << true << "0.3";
 
@@ -211,9 +198,9 @@ private slots:
         (fineValid ? expectedValid : expectedInvalid) << fine;
         expectedInvalid << normal.url("/missing");
         expectedValid << normal.url("/after");
-        QCOMPARE(itemsOf(form.ListView2), expectedValid);
-        QCOMPARE(itemsOf(form.ListView3), expectedInvalid);
-        QCOMPARE(itemsOf(form.ListView1), urls);
+        QCOMPARE(itemsOf(*form.ListView2), expectedValid);
+        QCOMPARE(itemsOf(*form.ListView3), expectedInvalid);
+        QCOMPARE(itemsOf(*form.ListView1), urls);
         // Network outcomes are verdicts, not failures: "Done." is the only box.
         QCOMPARE(test.dialogs.texts(), QStringList{QStringLiteral("Done.")});
         QCOMPARE(form.MousePointer(), Form1::PointerStandard);

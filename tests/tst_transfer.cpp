@@ -21,13 +21,6 @@ CurlTransfer::Options testOptions()
     return {ShortTimeout, false, {}};
 }
 
-Reply raw(const QByteArray& bytes, Reply::After after = Reply::After::KeepAlive)
-{
-    Reply reply;
-    reply.head = bytes;
-    reply.after = after;
-    return reply;
-}
 
 bool hasResponse(CurlTransfer& transfer)
 {
@@ -49,19 +42,19 @@ private slots:
         QTest::addColumn<QByteArray>("expected");
 
         const QByteArray ok = "HTTP/1.1 200 OK\r\nX-One: 1\r\nContent-Length: 2\r\n\r\n";
-        Reply plain = raw(ok);
+        Reply plain = LoopbackServer::raw(ok);
         plain.body = "hi";
         QTest::newRow("status line first, CR LF") << plain << ok;
 
         const QByteArray final = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n";
         QTest::newRow("after interim responses")
-            << raw("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 103 Early Hints\r\nLink: </a>\r\n\r\n" + final) << final;
+            << LoopbackServer::raw("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 103 Early Hints\r\nLink: </a>\r\n\r\n" + final) << final;
 
-        Reply trickled = raw("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
+        Reply trickled = LoopbackServer::raw("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
         trickled.trickleMilliseconds = 3;
         QTest::newRow("trickled within the time-out") << trickled << trickled.head;
 
-        Reply headersThenStall = raw("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nabc", Reply::After::Hang);
+        Reply headersThenStall = LoopbackServer::raw("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nabc", Reply::After::Hang);
         QTest::newRow("body stalls after the headers") << headersThenStall << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n");
 
     }
@@ -83,35 +76,20 @@ private slots:
     void networkOutcomesLeaveNoResponse_data()
     {
         QTest::addColumn<Reply>("reply");
-        QTest::addColumn<bool>("refused");
 
-        QTest::newRow("refused") << Reply{} << true;
-        Reply silent;
-        silent.silent = true;
-        QTest::newRow("no answer: the time-out") << silent << false;
-        Reply slow = raw("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
-        slow.trickleMilliseconds = 1000;
-        QTest::newRow("one byte a second") << slow << false;
-        QTest::newRow("status line, then a reset") << raw("HTTP/1.1 200 OK\r\n", Reply::After::Reset) << false;
-        QTest::newRow("status line, then silence") << raw("HTTP/1.1 200 OK\r\n", Reply::After::Hang) << false;
-        QTest::newRow("closed without a word") << raw({}, Reply::After::Close) << false;
-        QTest::newRow("garbage instead of a status line")
-            << raw("SSH-2.0-OpenSSH_9.2\r\nhello there\r\n\r\n", Reply::After::Close) << false;
-        // More header than any server needs is refused by the library as a whole.
-        QByteArray manyHeaders = "HTTP/1.1 200 OK\r\n";
-        for (int i = 0; manyHeaders.size() < 1024 * 1024; ++i)
-            manyHeaders += "X-Filler-" + QByteArray::number(i) + ": " + QByteArray(200, 'a') + "\r\n";
-        QTest::newRow("a megabyte of headers") << raw(manyHeaders + "Content-Length: 0\r\n\r\n") << false;
+        // Refusals, time-outs, trickles, resets, garbage and oversized headers
+        // are the hostile-server suite's, judged through the window.
+        QTest::newRow("status line, then silence")
+            << LoopbackServer::raw("HTTP/1.1 200 OK\r\n", Reply::After::Hang);
+        QTest::newRow("closed without a word") << LoopbackServer::raw({}, Reply::After::Close);
     }
     void networkOutcomesLeaveNoResponse()
     {
         QFETCH(Reply, reply);
-        QFETCH(bool, refused);
         LoopbackServer server;
         server.route("/a", reply);
         CurlTransfer transfer(testOptions());
-        const QString address = refused ? QStringLiteral("http://127.0.0.1:%1/a").arg(LoopbackServer::refusedPort())
-                                        : server.url("/a");
+        const QString address = server.url("/a");
 
         QElapsedTimer clock;
         clock.start();
@@ -125,7 +103,7 @@ private slots:
     {
         LoopbackServer server;
         server.route("/present", LoopbackServer::answer("HTTP/1.1 200 OK"));
-        server.route("/reset", raw("HTTP/1.1 200 OK\r\n", Reply::After::Reset));
+        server.route("/reset", LoopbackServer::raw("HTTP/1.1 200 OK\r\n", Reply::After::Reset));
         CurlTransfer transfer(testOptions());
 
         transfer.request(server.url("/present"));
@@ -146,6 +124,7 @@ private slots:
         QTest::addColumn<QString>("address");
         QTest::newRow("empty") << QString();
         QTest::newRow("another scheme") << QStringLiteral("ftp://127.0.0.1/file");
+        QTest::newRow("a scheme curl also speaks") << QStringLiteral("gopher://127.0.0.1/");
         QTest::newRow("no scheme") << QStringLiteral("127.0.0.1/index.html");
         QTest::newRow("no host") << QStringLiteral("http://");
         QTest::newRow("a blank inside") << QStringLiteral("http://127.0.0.1/a b");
@@ -162,28 +141,6 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(Failure, transfer.request(address));
         QVERIFY(!hasResponse(transfer));
         QCOMPARE(server.requests.size(), 1);
-    }
-
-    void hugeBodyIsCutAtTheLimit()
-    {
-        LoopbackServer server;
-        Reply huge = raw("HTTP/1.1 200 OK\r\nContent-Length: 1073741824\r\n\r\n");
-        huge.generatedBodyBytes = 1024LL * 1024 * 1024;
-        server.route("/huge", huge);
-        server.route("/small", LoopbackServer::answer("HTTP/1.1 200 OK", {}, "small"));
-        CurlTransfer transfer(testOptions());
-
-        QElapsedTimer clock;
-        clock.start();
-        transfer.request(server.url("/huge"));
-        QVERIFY(transfer.responseHeaders().startsWith(u"HTTP/1.1 200 OK\r\n"));
-        Pause(0.3);  // the body runs on while the program pauses
-        QVERIFY(!transfer.transferGoing());
-        QVERIFY(transfer.bodyBytesReceived() <= CurlTransfer::BodyLimit);
-        transfer.request(server.url("/small"));
-        QVERIFY(transfer.responseHeaders().startsWith(u"HTTP/1.1 200 OK\r\n"));
-        QVERIFY(clock.elapsed() < 3000);
-        QVERIFY2(server.bytesSent() < 64LL * 1024 * 1024, qPrintable(QString::number(server.bytesSent())));
     }
 
     void smallBodiesKeepOneConnection()
@@ -207,18 +164,6 @@ private slots:
         QCOMPARE(server.connectionsAccepted(), 1);
         QCOMPARE(transfer.connectionsOpened(), 1);
         QVERIFY(server.requests.first().startsWith("GET /a HTTP/1.1\r\n"));
-    }
-
-    void redirectIsTheAnswer()
-    {
-        LoopbackServer server;
-        server.route("/self", LoopbackServer::answer("HTTP/1.1 301 Moved Permanently",
-                                                     "Location: " + server.url("/self").toLatin1() + "\r\n"));
-        CurlTransfer transfer(testOptions());
-        transfer.request(server.url("/self"));
-        QVERIFY(transfer.responseHeaders().startsWith(u"HTTP/1.1 301 Moved Permanently\r\n"));
-        Pause(0.1);
-        QCOMPARE(server.requests.size(), 1);
     }
 
     void windowStaysLiveWhileWaiting()
