@@ -13,6 +13,8 @@ const QString NoUrls = QStringLiteral("No URL(s) added.");
 const QString PauseNotNumber = QStringLiteral("Pause must be a number. For example: 1 or .5 or 0");
 const QString Ok = QStringLiteral("HTTP/1.1 200 OK\r\n\r\n");
 const QString Missing = QStringLiteral("HTTP/1.1 404 Not Found\r\n\r\n");
+enum class DuringRun { ClickStart, AddAnAddress, RemoveTheLastTwo };
+
 // No pause, so that the runs take no longer than their probes.
 const QString NoPause = QStringLiteral("0");
 }  // namespace
@@ -99,29 +101,40 @@ private slots:
         QCOMPARE(window.test.dialogs.texts(), (QStringList{Done, Done}));
     }
 
-    void clickDuringRunDoesNothing()
+    void changeDuringARun_data()
     {
-        TestWindow window(NoPause);
-        fill(*window.form.ListView1, {"http://a/", "http://b/"});
-        window.transfer().duringRequest = [&](const QString&) { window.form.PushButton4->click(); };
-        window.test.dialogs.expectMessage();
-        window.form.PushButton4_Click();
-        QCOMPARE(window.transfer().requested, (QStringList{"http://a/", "http://b/"}));
-        QCOMPARE(window.test.dialogs.texts(), QStringList{Done});
+        QTest::addColumn<DuringRun>("during");
+        QTest::addColumn<QStringList>("requested");
+        const QStringList all{"http://a/", "http://b/", "http://c/", "http://d/"};
+        QTest::newRow("a second click does nothing") << DuringRun::ClickStart << all;
+        QTest::newRow("an address added waits for the next run") << DuringRun::AddAnAddress << all;
+        QTest::newRow("a list that shrinks is not judged past its end")
+            << DuringRun::RemoveTheLastTwo << QStringList{"http://a/", "http://b/"};
     }
-
-    void addressesAddedDuringRunWaitForTheNext()
+    // Each change made while the second address is probed.
+    void changeDuringARun()
     {
+        QFETCH(DuringRun, during);
+        QFETCH(QStringList, requested);
         TestWindow window(NoPause);
-        fill(*window.form.ListView1, {"http://a/", "http://b/"});
+        fill(*window.form.ListView1, {"http://a/", "http://b/", "http://c/", "http://d/"});
         window.transfer().duringRequest = [&](const QString& address) {
-            if (address == QStringLiteral("http://a/"))
+            if (address != QStringLiteral("http://b/"))
+                return;
+            if (during == DuringRun::ClickStart)
+                window.form.PushButton4->click();
+            else if (during == DuringRun::AddAnAddress)
                 window.form.ListView1->add(QStringLiteral("http://late/"));
+            else {
+                window.form.ListView1->remove(4);
+                window.form.ListView1->remove(3);
+            }
         };
         window.test.dialogs.expectMessage();
         window.form.PushButton4_Click();
-        QCOMPARE(window.transfer().requested, (QStringList{"http://a/", "http://b/"}));
-        QCOMPARE(window.form.ListView3->count(), 2);
+        QCOMPARE(window.transfer().requested, requested);
+        QCOMPARE(itemsOf(*window.form.ListView3), requested);
+        QCOMPARE(window.test.dialogs.texts(), QStringList{Done});
     }
 
     void pauseIsReadForEveryAddress()
@@ -155,23 +168,6 @@ private slots:
         QCOMPARE(window.transfer().requested.size(), 3);
         QCOMPARE(itemsOf(*window.form.ListView2), (QStringList{"http://a/", "http://c/"}));
         QCOMPARE(itemsOf(*window.form.ListView3), QStringList{"http://b/"});
-        QCOMPARE(window.test.dialogs.texts(), QStringList{Done});
-    }
-
-    void listThatShrinksIsNotJudgedPastItsEnd()
-    {
-        TestWindow window(NoPause);
-        fill(*window.form.ListView1, {"http://a/", "http://b/", "http://c/", "http://d/"});
-        window.transfer().duringRequest = [&](const QString& address) {
-            if (address == QStringLiteral("http://b/")) {
-                window.form.ListView1->remove(4);
-                window.form.ListView1->remove(3);
-            }
-        };
-        window.test.dialogs.expectMessage();
-        window.form.PushButton4_Click();
-        QCOMPARE(window.transfer().requested, (QStringList{"http://a/", "http://b/"}));
-        QCOMPARE(itemsOf(*window.form.ListView3), (QStringList{"http://a/", "http://b/"}));
         QCOMPARE(window.test.dialogs.texts(), QStringList{Done});
     }
 
