@@ -1,21 +1,14 @@
 // The window's look: the skin file, the pointer rules over the real controls
 // and the hand pointer file the build puts next to the program.
-#include "app/Form1.h"
-#include "platform/testing/TestPlatform.h"
+#include "WindowTesting.h"
 
 #include <QApplication>
-#include <QDir>
-#include <QFile>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QImageReader>
-#include <QLineEdit>
 #include <QPushButton>
-#include <QTemporaryDir>
-#include <QTest>
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 const QString BuiltCursorFile = QStringLiteral(TESSALY_BINARY_DIR "/src/HAND-M.CUR");
@@ -24,14 +17,6 @@ const QString Sheet = QStringLiteral("QPushButton { color: #123456; }");
 QString skinPathOf(TestPlatform& desktop)
 {
     return desktop.programFolder.path() + QStringLiteral("/x/o.cjs");
-}
-
-void writeFile(const QString& path, const QByteArray& content)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
 }
 
 QColor buttonFace()
@@ -95,17 +80,17 @@ private slots:
         const QString path = skinPathOf(desktop);
         QDir().mkpath(QFileInfo(path).absolutePath());
         if (kind == "file")
-            writeFile(path, Sheet.toUtf8());
+            QVERIFY(writeBytes(path, Sheet.toUtf8()));
         else if (kind == "empty")
-            writeFile(path, {});
+            QVERIFY(writeBytes(path, {}));
         else if (kind == "folder")
             QVERIFY(QDir().mkpath(path));
         else if (kind == "capitals")
-            writeFile(desktop.programFolder.path() + QStringLiteral("/x/O.CJS"), Sheet.toUtf8());
+            QVERIFY(writeBytes(desktop.programFolder.path() + QStringLiteral("/x/O.CJS"), Sheet.toUtf8()));
         else if (kind == "broken link")
             QVERIFY(QFile::link(desktop.programFolder.path() + QStringLiteral("/nothing"), path));
         else if (kind == "link") {
-            writeFile(desktop.programFolder.path() + QStringLiteral("/skin.qss"), Sheet.toUtf8());
+            QVERIFY(writeBytes(desktop.programFolder.path() + QStringLiteral("/skin.qss"), Sheet.toUtf8()));
             QVERIFY(QFile::link(desktop.programFolder.path() + QStringLiteral("/skin.qss"), path));
         } else if (kind == "fifo")
             QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
@@ -131,7 +116,7 @@ private slots:
     {
         QFETCH(int, optionsBefore);
         TestPlatform desktop;
-        writeFile(skinPathOf(desktop), Sheet.toUtf8());
+        QVERIFY(writeBytes(skinPathOf(desktop), Sheet.toUtf8()));
         desktop.skin.options = optionsBefore;
         Form1 form(desktop.platform());
         const QColor fieldBackground = form.Text1->palette().color(QPalette::Base);
@@ -167,7 +152,7 @@ private slots:
         QFETCH(QString, failing);
         QFETCH(int, callsMade);
         TestPlatform desktop;
-        writeFile(skinPathOf(desktop), Sheet.toUtf8());
+        QVERIFY(writeBytes(skinPathOf(desktop), Sheet.toUtf8()));
         QFile::copy(BuiltCursorFile, desktop.programFolder.path() + QStringLiteral("/HAND-M.CUR"));
         desktop.skin.failingCall = failing;
         desktop.dialogs.expectMessage();
@@ -189,7 +174,7 @@ private slots:
     {
         TestPlatform desktop;
         useRealSkinFramework(desktop);
-        writeFile(skinPathOf(desktop), Sheet.toUtf8());
+        QVERIFY(writeBytes(skinPathOf(desktop), Sheet.toUtf8()));
         Form1 form(desktop.platform());
         form.Form_Load();
         QCOMPARE(desktop.dialogs.shown.size(), 0);
@@ -214,9 +199,9 @@ private slots:
         useRealSkinFramework(desktop);
         const QString path = skinPathOf(desktop);
         if (kind == "mode 000") {
-            if (::geteuid() == 0)
+            if (runsAsRoot())
                 QSKIP("root reads a file whatever its mode");
-            writeFile(path, Sheet.toUtf8());
+            QVERIFY(writeBytes(path, Sheet.toUtf8()));
             QVERIFY(QFile::setPermissions(path, {}));
         } else {
             // A regular file that opens but fails on the first read.
@@ -399,7 +384,7 @@ private slots:
         QFETCH(QByteArray, head);
         QFETCH(QPoint, hotspot);
         QTemporaryDir folder;
-        writeFile(folder.filePath("HAND-M.CUR"), head);
+        QVERIFY(writeBytes(folder.filePath("HAND-M.CUR"), head));
         QCOMPARE(Form1::CursorHotspotOf(folder.filePath("HAND-M.CUR")), hotspot);
         QCOMPARE(Form1::CursorHotspotOf(folder.filePath("absent.cur")), QPoint(-1, -1));
     }

@@ -1,16 +1,12 @@
 // The main window: its layout, its start-up steps and the end of the program.
-#include "app/Form1.h"
-#include "platform/testing/TestPlatform.h"
+#include "WindowTesting.h"
 
 #include <QBuffer>
-#include <QFile>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QImage>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
-#include <QTest>
 
 namespace {
 const QString SettingKey = MemorySettingsStore::keyOf(QStringLiteral("Velmora"), QStringLiteral("Tessaly Software"),
@@ -231,18 +227,15 @@ private slots:
         QFETCH(bool, picture);
         QFETCH(int, boxes);
         TestPlatform desktop;
-        if (!content.isEmpty()) {
-            QFile file(desktop.programFolder.path() + QStringLiteral("/HAND-M.CUR"));
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(content);
-        }
+        if (!content.isEmpty())
+            QVERIFY(writeBytes(desktop.programFolder.path() + QStringLiteral("/HAND-M.CUR"), content));
         desktop.dialogs.expectMessages(boxes);
         Form1 form(desktop.platform());
         form.Form_Load();
         QCOMPARE(form.customPointerPicture().has_value(), picture);
         QCOMPARE(desktop.dialogs.shown.size(), boxes);
         if (boxes)
-            QVERIFY(desktop.dialogs.shown.front().text.contains(QStringLiteral("\r\nin Orrinth2021/08/31.Form1.Form_Load at line 106\r\r")));
+            QVERIFY(isReport(desktop.dialogs.shown.front(), "Form1.Form_Load", 106));
         // Start-up went on after the failure.
         QCOMPARE(form.windowTitle(), QStringLiteral("Tessaly Software"));
         QCOMPARE(form.Text1->text(), QStringLiteral("1"));
