@@ -1,322 +1,211 @@
 // The probe and verdict, the connected state, the pause and the pause text.
-// Verdicts go through the real curl transfer against the loopback server;
-// what no real server can send goes through the scripted transfer.
-#include "LoopbackServer.h"
-#include "app/ErrorReport.h"
+// Verdicts go through the scripted transfer; the real one's header blocks are
+// tst_transfer's, and network outcomes and unusable addresses are judged in
+// the hostile-server and check-run suites.
+#include "WindowTesting.h"
 #include "checking/Pause.h"
 #include "checking/PauseText.h"
 #include "checking/Valid.h"
-#include "platform/CurlTransfer.h"
-#include "platform/testing/TestPlatform.h"
 
 #include <QElapsedTimer>
 #include <QTest>
 
 #include <cmath>
 
-using namespace std::chrono_literals;
-using Reply = LoopbackServer::Reply;
-
-namespace {
-const QString CheckUrlLocation = QStringLiteral("in Orrinth2021/08/31.Valid.CheckURL ");
-
-std::unique_ptr<CurlTransfer> loopbackTransfer()
-{
-    return std::make_unique<CurlTransfer>(CurlTransfer::Options{1500ms, false, {}});
-}
-
-// The report box of a failure at this step, whatever its description.
-bool isReport(const ShownBox& box, const QString& location, int step)
-{
-    return box.title == ErrorReport::Title && box.icon == Dialogs::Icon::Warning
-        && box.text.contains(QStringLiteral("\r\n") + location + QStringLiteral("at line ") + QString::number(step)
-                             + QStringLiteral("\r\r"));
-}
-}  // namespace
-
 class CheckingTest : public QObject {
     Q_OBJECT
 private slots:
-    void verdictFromTheServersStatusLine_data();
-    void verdictFromTheServersStatusLine();
-    void statusTextWithoutCodeIsJudgedByItsWording_data();
-    void statusTextWithoutCodeIsJudgedByItsWording();
-    void networkOutcomesAreNotValidWithoutABox_data();
-    void networkOutcomesAreNotValidWithoutABox();
-    void unusableAddressIsReportedAtTheRequest();
-    void headersWithoutAStatusLineGiveTwoReports_data();
-    void headersWithoutAStatusLineGiveTwoReports();
-    void emptyAddressIsNotProbed();
-    void connectedState_data();
-    void connectedState();
-    void failingInternetLayerIsReportedAndTheProbeGoesOn();
-    void pauseOfNothingReturnsAtOnce_data();
-    void pauseOfNothingReturnsAtOnce();
-    void pauseWaitsWithTheWindowLive();
-    void pauseText_data();
-    void pauseText();
-};
-
-void CheckingTest::verdictFromTheServersStatusLine_data()
-{
-    QTest::addColumn<QByteArray>("statusLine");
-    QTest::addColumn<bool>("valid");
-    QTest::newRow("200 OK") << QByteArray("HTTP/1.1 200 OK") << true;
-    QTest::newRow("200 without a phrase") << QByteArray("HTTP/1.1 200") << true;
-    QTest::newRow("200 and a blank") << QByteArray("HTTP/1.1 200 ") << true;
-    QTest::newRow("301") << QByteArray("HTTP/1.1 301 Moved Permanently") << true;
-    QTest::newRow("403") << QByteArray("HTTP/1.1 403 Forbidden") << true;
-    QTest::newRow("404 Not Found") << QByteArray("HTTP/1.1 404 Not Found") << false;
-    QTest::newRow("404 NOT FOUND, HTTP/1.0") << QByteArray("HTTP/1.0 404 NOT FOUND") << false;
-    QTest::newRow("404 in other words") << QByteArray("HTTP/1.1 404 File Not Found") << false;
-    QTest::newRow("404 without a phrase") << QByteArray("HTTP/1.1 404") << false;
-    QTest::newRow("410") << QByteArray("HTTP/1.1 410 Gone") << true;
-    QTest::newRow("500") << QByteArray("HTTP/1.1 500 Internal Server Error") << true;
-    QTest::newRow("200 with a 404 phrase") << QByteArray("HTTP/1.1 200 404 Not Found Was Fixed") << true;
-}
-
-void CheckingTest::verdictFromTheServersStatusLine()
-{
-    QFETCH(QByteArray, statusLine);
-    QFETCH(bool, valid);
-    TestPlatform test;
-    LoopbackServer server;
-    server.route("/page", LoopbackServer::answer(statusLine, {}, "body"));
-    const auto transfer = loopbackTransfer();
-    const Valid::Probe probe{test.dialogs, test.internet, *transfer};
-
-    QCOMPARE(Valid::IsURLValid(probe, server.url("/page"), 0), valid);
-    QCOMPARE(server.requestedPaths(), QList<QByteArray>{"/page"});
-    QVERIFY(test.dialogs.shown.isEmpty());
-}
-
-void CheckingTest::statusTextWithoutCodeIsJudgedByItsWording_data()
-{
-    QTest::addColumn<QString>("headers");
-    QTest::addColumn<bool>("valid");
-    QTest::newRow("a phrase only") << QStringLiteral("HTTP/1.1 Found it\r\n\r\n") << true;
-    QTest::newRow("four characters") << QStringLiteral("HTTP/1.1 Okay\r\n\r\n") << false;
-    QTest::newRow("two digits") << QStringLiteral("HTTP/1.1 20\r\n\r\n") << false;
-    QTest::newRow("four digits") << QStringLiteral("HTTP/1.1 2000 OK\r\n\r\n") << true;
-    QTest::newRow("the words in any case") << QStringLiteral("HTTP/1.1 Sorry, 404 nOT fOUND\r\n\r\n") << false;
-    QTest::newRow("a code glued to its phrase") << QStringLiteral("HTTP/1.1 404Not Found\r\n\r\n") << true;
-}
-
-void CheckingTest::statusTextWithoutCodeIsJudgedByItsWording()
-{
-    QFETCH(QString, headers);
-    QFETCH(bool, valid);
-    TestPlatform test;
-    ScriptedTransferControl transfer;
-    transfer.headersFor.insert(QStringLiteral("http://host/"), headers);
-    const Valid::Probe probe{test.dialogs, test.internet, transfer};
-    QCOMPARE(Valid::IsURLValid(probe, QStringLiteral("http://host/"), 0), valid);
-    QVERIFY(test.dialogs.shown.isEmpty());
-}
-
-void CheckingTest::networkOutcomesAreNotValidWithoutABox_data()
-{
-    QTest::addColumn<Reply>("reply");
-    QTest::addColumn<bool>("refused");
-    QTest::newRow("refused") << Reply{} << true;
-    Reply silent;
-    silent.silent = true;
-    QTest::newRow("time-out") << silent << false;
-    Reply reset;
-    reset.head = "HTTP/1.1 200 OK\r\n";
-    reset.after = Reply::After::Reset;
-    QTest::newRow("reset after the status line") << reset << false;
-}
-
-void CheckingTest::networkOutcomesAreNotValidWithoutABox()
-{
-    QFETCH(Reply, reply);
-    QFETCH(bool, refused);
-    TestPlatform test;
-    LoopbackServer server;
-    server.route("/ok", LoopbackServer::answer("HTTP/1.1 200 OK"));
-    server.route("/a", reply);
-    const auto transfer = loopbackTransfer();
-    const Valid::Probe probe{test.dialogs, test.internet, *transfer};
-    const QString address = refused ? QStringLiteral("http://127.0.0.1:%1/a").arg(LoopbackServer::refusedPort())
-                                    : server.url("/a");
-
-    // A valid address first: its response must not carry over.
-    QVERIFY(Valid::IsURLValid(probe, server.url("/ok"), 0));
-    QVERIFY(!Valid::IsURLValid(probe, address, 0));
-    QVERIFY(test.dialogs.shown.isEmpty());
-}
-
-void CheckingTest::unusableAddressIsReportedAtTheRequest()
-{
-    TestPlatform test;
-    LoopbackServer server;
-    server.route("/ok", LoopbackServer::answer("HTTP/1.1 200 OK"));
-    const auto transfer = loopbackTransfer();
-    const Valid::Probe probe{test.dialogs, test.internet, *transfer};
-    test.dialogs.expectMessage();
-
-    QVERIFY(Valid::IsURLValid(probe, server.url("/ok"), 0));
-    QVERIFY(!Valid::IsURLValid(probe, QStringLiteral("gopher://127.0.0.1/"), 0));
-    QCOMPARE(test.dialogs.shown.size(), 1);
-    QVERIFY(isReport(test.dialogs.shown[0], CheckUrlLocation, 112));
-}
-
-void CheckingTest::headersWithoutAStatusLineGiveTwoReports_data()
-{
-    QTest::addColumn<QString>("headers");
-    QTest::newRow("an empty header text") << QString();
-    QTest::newRow("no carriage return") << QStringLiteral("HTTP/1.1 200 OK\n\n");
-    QTest::newRow("a short block") << QStringLiteral("HTTP/1\r\n");
-}
-
-void CheckingTest::headersWithoutAStatusLineGiveTwoReports()
-{
-    QFETCH(QString, headers);
-    TestPlatform test;
-    ScriptedTransferControl transfer;
-    transfer.headersFor.insert(QStringLiteral("http://host/"), headers);
-    const Valid::Probe probe{test.dialogs, test.internet, transfer};
-    test.dialogs.expectMessages(2);
-
-    QVERIFY(!Valid::IsURLValid(probe, QStringLiteral("http://host/"), 0));
-    QCOMPARE(test.dialogs.shown.size(), 2);
-    QVERIFY(isReport(test.dialogs.shown[0], CheckUrlLocation, 118));
-    QVERIFY(isReport(test.dialogs.shown[1], CheckUrlLocation, 120));
-}
-
-void CheckingTest::emptyAddressIsNotProbed()
-{
-    TestPlatform test;
-    ScriptedTransferControl transfer;
-    const Valid::Probe probe{test.dialogs, test.internet, transfer};
-    QVERIFY(!Valid::IsURLValid(probe, QString(), 1));
-    QCOMPARE(test.internet.queries, 0);
-    QVERIFY(transfer.requested.isEmpty());
-    QVERIFY(test.dialogs.shown.isEmpty());
-}
-
-void CheckingTest::connectedState_data()
-{
-    QTest::addColumn<bool>("online");
-    QTest::addColumn<bool>("acceptsSwitching");
-    QTest::addColumn<int>("queries");
-    QTest::addColumn<int>("writes");
-    QTest::addColumn<bool>("probed");
-    QTest::newRow("already on line") << true << true << 1 << 0 << true;
-    QTest::newRow("off line, switched on") << false << true << 2 << 1 << true;
-    QTest::newRow("off line, switching refused") << false << false << 2 << 1 << false;
-}
-
-void CheckingTest::connectedState()
-{
-    QFETCH(bool, online);
-    QFETCH(bool, acceptsSwitching);
-    QFETCH(int, queries);
-    QFETCH(int, writes);
-    QFETCH(bool, probed);
-    TestPlatform test;
-    test.internet.online = online;
-    test.internet.acceptsSwitching = acceptsSwitching;
-    ScriptedTransferControl transfer;
-    transfer.headersFor.insert(QStringLiteral("http://host/"), QStringLiteral("HTTP/1.1 200 OK\r\n\r\n"));
-    const Valid::Probe probe{test.dialogs, test.internet, transfer};
-
-    QCOMPARE(Valid::IsURLValid(probe, QStringLiteral("http://host/"), 0), probed);
-    QCOMPARE(test.internet.queries, queries);
-    QCOMPARE(test.internet.writes.size(), writes);
-    for (const ConnectedStateRecord& record : test.internet.writes) {
-        QCOMPARE(record.connectedState, 1u);
-        QCOMPARE(record.flags, 0u);
+    void verdictFromTheStatusLine_data()
+    {
+        QTest::addColumn<QString>("statusLine");
+        QTest::addColumn<bool>("valid");
+        QTest::newRow("200 OK") << "HTTP/1.1 200 OK" << true;
+        QTest::newRow("200 without a phrase") << "HTTP/1.1 200" << true;
+        QTest::newRow("200 and a blank") << "HTTP/1.1 200 " << true;
+        QTest::newRow("301") << "HTTP/1.1 301 Moved Permanently" << true;
+        QTest::newRow("403") << "HTTP/1.1 403 Forbidden" << true;
+        QTest::newRow("404 Not Found") << "HTTP/1.1 404 Not Found" << false;
+        QTest::newRow("404 NOT FOUND, HTTP/1.0") << "HTTP/1.0 404 NOT FOUND" << false;
+        QTest::newRow("404 in other words") << "HTTP/1.1 404 File Not Found" << false;
+        QTest::newRow("404 without a phrase") << "HTTP/1.1 404" << false;
+        QTest::newRow("410") << "HTTP/1.1 410 Gone" << true;
+        QTest::newRow("500") << "HTTP/1.1 500 Internal Server Error" << true;
+        QTest::newRow("200 with a 404 phrase") << "HTTP/1.1 200 404 Not Found Was Fixed" << true;
+        // No three-digit code: the wording decides.
+        QTest::newRow("a phrase only") << "HTTP/1.1 Found it" << true;
+        QTest::newRow("four characters") << "HTTP/1.1 Okay" << false;
+        QTest::newRow("two digits") << "HTTP/1.1 20" << false;
+        QTest::newRow("four digits") << "HTTP/1.1 2000 OK" << true;
+        QTest::newRow("the words in any case") << "HTTP/1.1 Sorry, 404 nOT fOUND" << false;
+        QTest::newRow("a code glued to its phrase") << "HTTP/1.1 404Not Found" << true;
     }
-    QCOMPARE(transfer.requested.size(), probed ? 1 : 0);
-    QVERIFY(test.dialogs.shown.isEmpty());
-}
+    // The header block as the transfer leaves it, other header lines after
+    // the status line.
+    void verdictFromTheStatusLine()
+    {
+        QFETCH(QString, statusLine);
+        QFETCH(bool, valid);
+        TestPlatform test;
+        ScriptedTransferControl transfer;
+        transfer.headersFor.insert(QStringLiteral("http://host/"), statusLine + "\r\nContent-Length: 4\r\n\r\n");
+        const Valid::Probe probe{test.dialogs, test.internet, transfer};
+        QCOMPARE(Valid::IsURLValid(probe, QStringLiteral("http://host/"), 0), valid);
+        QCOMPARE(transfer.requested, QStringList{"http://host/"});
+        QVERIFY(test.dialogs.shown.isEmpty());
+    }
 
-void CheckingTest::failingInternetLayerIsReportedAndTheProbeGoesOn()
-{
-    TestPlatform test;
-    test.internet.failing = true;
-    ScriptedTransferControl transfer;
-    transfer.headersFor.insert(QStringLiteral("http://host/"), QStringLiteral("HTTP/1.1 200 OK\r\n\r\n"));
-    const Valid::Probe probe{test.dialogs, test.internet, transfer};
-    test.dialogs.expectMessage();
+    void headersWithoutAStatusLineGiveTwoReports_data()
+    {
+        QTest::addColumn<QString>("headers");
+        QTest::newRow("an empty header text") << QString();
+        QTest::newRow("no carriage return") << QStringLiteral("HTTP/1.1 200 OK\n\n");
+        QTest::newRow("a short block") << QStringLiteral("HTTP/1\r\n");
+    }
+    void headersWithoutAStatusLineGiveTwoReports()
+    {
+        QFETCH(QString, headers);
+        TestPlatform test;
+        ScriptedTransferControl transfer;
+        transfer.headersFor.insert(QStringLiteral("http://host/"), headers);
+        const Valid::Probe probe{test.dialogs, test.internet, transfer};
+        test.dialogs.expectMessages(2);
 
-    QVERIFY(Valid::IsURLValid(probe, QStringLiteral("http://host/"), 0));
-    QCOMPARE(test.dialogs.shown.size(), 1);
-    QVERIFY(isReport(test.dialogs.shown[0], CheckUrlLocation, 104));
-    QCOMPARE(transfer.requested.size(), 1);
-}
+        QVERIFY(!Valid::IsURLValid(probe, QStringLiteral("http://host/"), 0));
+        QCOMPARE(test.dialogs.shown.size(), 2);
+        QVERIFY(isReport(test.dialogs.shown[0], "Valid.CheckURL", 118));
+        QVERIFY(isReport(test.dialogs.shown[1], "Valid.CheckURL", 120));
+    }
 
-void CheckingTest::pauseOfNothingReturnsAtOnce_data()
-{
-    QTest::addColumn<double>("seconds");
-    QTest::newRow("zero") << 0.0;
-    QTest::newRow("negative") << -3.0;
-    QTest::newRow("not a number") << std::nan("");
-}
+    void emptyAddressIsNotProbed()
+    {
+        TestPlatform test;
+        ScriptedTransferControl transfer;
+        const Valid::Probe probe{test.dialogs, test.internet, transfer};
+        QVERIFY(!Valid::IsURLValid(probe, QString(), 1));
+        QCOMPARE(test.internet.queries, 0);
+        QVERIFY(transfer.requested.isEmpty());
+        QVERIFY(test.dialogs.shown.isEmpty());
+    }
 
-void CheckingTest::pauseOfNothingReturnsAtOnce()
-{
-    QFETCH(double, seconds);
-    bool eventsRan = false;
-    QTimer::singleShot(0, [&] { eventsRan = true; });
-    QElapsedTimer clock;
-    clock.start();
-    Pause(seconds);
-    QVERIFY(clock.elapsed() < 20);
-    QVERIFY(!eventsRan);
-    QTRY_VERIFY(eventsRan);
-}
+    void connectedState_data()
+    {
+        QTest::addColumn<bool>("online");
+        QTest::addColumn<bool>("acceptsSwitching");
+        QTest::addColumn<int>("queries");
+        QTest::addColumn<int>("writes");
+        QTest::addColumn<bool>("probed");
+        QTest::newRow("already on line") << true << true << 1 << 0 << true;
+        QTest::newRow("off line, switched on") << false << true << 2 << 1 << true;
+        QTest::newRow("off line, switching refused") << false << false << 2 << 1 << false;
+    }
+    void connectedState()
+    {
+        QFETCH(bool, online);
+        QFETCH(bool, acceptsSwitching);
+        QFETCH(int, queries);
+        QFETCH(int, writes);
+        QFETCH(bool, probed);
+        TestPlatform test;
+        test.internet.online = online;
+        test.internet.acceptsSwitching = acceptsSwitching;
+        ScriptedTransferControl transfer;
+        transfer.headersFor.insert(QStringLiteral("http://host/"), QStringLiteral("HTTP/1.1 200 OK\r\n\r\n"));
+        const Valid::Probe probe{test.dialogs, test.internet, transfer};
 
-void CheckingTest::pauseWaitsWithTheWindowLive()
-{
-    int ticks = 0;
-    QTimer ticker;
-    ticker.callOnTimeout([&] { ++ticks; });
-    ticker.start(20);
-    QElapsedTimer clock;
-    clock.start();
-    Pause(0.25);
-    const qint64 elapsed = clock.elapsed();
-    QVERIFY2(elapsed >= 250 && elapsed < 400, qPrintable(QString::number(elapsed)));
-    QVERIFY2(ticks >= 8, qPrintable(QString::number(ticks)));
-}
+        QCOMPARE(Valid::IsURLValid(probe, QStringLiteral("http://host/"), 0), probed);
+        QCOMPARE(test.internet.queries, queries);
+        QCOMPARE(test.internet.writes.size(), writes);
+        for (const ConnectedStateRecord& record : test.internet.writes) {
+            QCOMPARE(record.connectedState, 1u);
+            QCOMPARE(record.flags, 0u);
+        }
+        QCOMPARE(transfer.requested.size(), probed ? 1 : 0);
+        QVERIFY(test.dialogs.shown.isEmpty());
+    }
 
-void CheckingTest::pauseText_data()
-{
-    QTest::addColumn<QLocale>("locale");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("isNumber");
-    QTest::addColumn<double>("seconds");
-    const QLocale c = QLocale::c();
-    const QLocale german(QLocale::German, QLocale::Germany);
-    QTest::newRow("1") << c << "1" << true << 1.0;
-    QTest::newRow(".5") << c << ".5" << true << 0.5;
-    QTest::newRow("blanks around") << c << "  3 \t" << true << 3.0;
-    QTest::newRow("negative") << c << "-2" << true << -2.0;
-    QTest::newRow("empty") << c << "" << false << 0.0;
-    QTest::newRow("a word") << c << "one" << false << 0.0;
-    QTest::newRow("a number and a word") << c << "1 s" << false << 0.0;
-    QTest::newRow("inf") << c << "inf" << false << 0.0;
-    QTest::newRow("nan") << c << "nan" << false << 0.0;
-    QTest::newRow("too large for a double") << c << "1e999" << false << 0.0;
-    QTest::newRow("German decimal comma") << german << "0,5" << true << 0.5;
-    QTest::newRow("German, the plain form") << german << ".5" << true << 0.5;
-    QTest::newRow("German, plain 2.5") << german << "2.5" << true << 2.5;
-}
+    void failingInternetLayerIsReportedAndTheProbeGoesOn()
+    {
+        TestPlatform test;
+        test.internet.failing = true;
+        ScriptedTransferControl transfer;
+        transfer.headersFor.insert(QStringLiteral("http://host/"), QStringLiteral("HTTP/1.1 200 OK\r\n\r\n"));
+        const Valid::Probe probe{test.dialogs, test.internet, transfer};
+        test.dialogs.expectMessage();
 
-void CheckingTest::pauseText()
-{
-    QFETCH(QLocale, locale);
-    QFETCH(QString, text);
-    QFETCH(bool, isNumber);
-    QFETCH(double, seconds);
-    const std::optional<double> value = PauseSecondsOf(text, locale);
-    QCOMPARE(value.has_value(), isNumber);
-    if (isNumber)
-        QCOMPARE(*value, seconds);
-}
+        QVERIFY(Valid::IsURLValid(probe, QStringLiteral("http://host/"), 0));
+        QCOMPARE(test.dialogs.shown.size(), 1);
+        QVERIFY(isReport(test.dialogs.shown[0], "Valid.CheckURL", 104));
+        QCOMPARE(transfer.requested.size(), 1);
+    }
+
+    void pauseOfNothingReturnsAtOnce_data()
+    {
+        QTest::addColumn<double>("seconds");
+        QTest::newRow("zero") << 0.0;
+        QTest::newRow("negative") << -3.0;
+        QTest::newRow("not a number") << std::nan("");
+    }
+    void pauseOfNothingReturnsAtOnce()
+    {
+        QFETCH(double, seconds);
+        bool eventsRan = false;
+        QTimer::singleShot(0, [&] { eventsRan = true; });
+        QElapsedTimer clock;
+        clock.start();
+        Pause(seconds);
+        QVERIFY(clock.elapsed() < 20);
+        QVERIFY(!eventsRan);
+        QTRY_VERIFY(eventsRan);
+    }
+
+    void pauseWaitsWithTheWindowLive()
+    {
+        int ticks = 0;
+        QTimer ticker;
+        ticker.callOnTimeout([&] { ++ticks; });
+        ticker.start(20);
+        QElapsedTimer clock;
+        clock.start();
+        Pause(0.25);
+        const qint64 elapsed = clock.elapsed();
+        QVERIFY2(elapsed >= 250 && elapsed < 400, qPrintable(QString::number(elapsed)));
+        QVERIFY2(ticks >= 8, qPrintable(QString::number(ticks)));
+    }
+
+    void pauseText_data()
+    {
+        QTest::addColumn<QLocale>("locale");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("isNumber");
+        QTest::addColumn<double>("seconds");
+        const QLocale c = QLocale::c();
+        const QLocale german(QLocale::German, QLocale::Germany);
+        QTest::newRow("1") << c << "1" << true << 1.0;
+        QTest::newRow(".5") << c << ".5" << true << 0.5;
+        QTest::newRow("blanks around") << c << "  3 \t" << true << 3.0;
+        QTest::newRow("negative") << c << "-2" << true << -2.0;
+        QTest::newRow("empty") << c << "" << false << 0.0;
+        QTest::newRow("a word") << c << "one" << false << 0.0;
+        QTest::newRow("a number and a word") << c << "1 s" << false << 0.0;
+        QTest::newRow("inf") << c << "inf" << false << 0.0;
+        QTest::newRow("nan") << c << "nan" << false << 0.0;
+        QTest::newRow("too large for a double") << c << "1e999" << false << 0.0;
+        QTest::newRow("German decimal comma") << german << "0,5" << true << 0.5;
+        QTest::newRow("German, the plain form") << german << ".5" << true << 0.5;
+        QTest::newRow("German, plain 2.5") << german << "2.5" << true << 2.5;
+    }
+    void pauseText()
+    {
+        QFETCH(QLocale, locale);
+        QFETCH(QString, text);
+        QFETCH(bool, isNumber);
+        QFETCH(double, seconds);
+        const std::optional<double> value = PauseSecondsOf(text, locale);
+        QCOMPARE(value.has_value(), isNumber);
+        if (isNumber)
+            QCOMPARE(*value, seconds);
+    }
+};
 
 QTEST_MAIN(CheckingTest)
 #include "tst_checking.moc"

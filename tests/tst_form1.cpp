@@ -1,16 +1,12 @@
 // The main window: its layout, its start-up steps and the end of the program.
-#include "app/Form1.h"
-#include "platform/testing/TestPlatform.h"
+#include "WindowTesting.h"
 
 #include <QBuffer>
-#include <QFile>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QImage>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
-#include <QTest>
 
 namespace {
 const QString SettingKey = MemorySettingsStore::keyOf(QStringLiteral("Velmora"), QStringLiteral("Tessaly Software"),
@@ -26,310 +22,283 @@ class Form1Test : public QObject {
     Q_OBJECT
 
 private slots:
-    void controlsStandWhereTheLayoutPutsThem_data();
-    void controlsStandWhereTheLayoutPutsThem();
-    void windowIsFixedWithMinimiseAndCloseOnly();
-    void fontsAreArialBold();
-    void tabOrderFollowsTheLayout();
-    void startUpSetsCaptionTitleAndHeaders();
-    void applicationTitleDropsAtLeastTheLastWord_data();
-    void applicationTitleDropsAtLeastTheLastWord();
-    void pauseFieldComesFromTheStore_data();
-    void pauseFieldComesFromTheStore();
-    void unreadableStoreKeepsTheInitialText();
-    void cursorFile_data();
-    void cursorFile();
-    void homePageOpensOnADrawOfSeven_data();
-    void homePageOpensOnADrawOfSeven();
-    void helpNamesTheContactPage();
-    void closingTheWindowEndsTheProgram();
-    void startShowsTheWindowCentredWithFocusOnTheUrlList();
-};
-
-void Form1Test::controlsStandWhereTheLayoutPutsThem_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QRect>("geometry");
-    QTest::addColumn<QString>("text");
-    // Twips from the layout table, 15 to the pixel.
-    auto row = [](const char* name, int l, int t, int w, int h, const char* text) {
-        QTest::newRow(name) << QString::fromLatin1(name) << QRect(l / 15, t / 15, w / 15, h / 15)
-                            << QString::fromUtf8(text);
-    };
-    row("Frame1", 120, 4080, 7800, 765, "Pause For Increased Accuracy (Seconds)");
-    row("Text1", 240, 270, 6615, 345, "Text1");
-    row("PushButton12", 6960, 270, 600, 345, "?");
-    row("ListView1", 120, 120, 7800, 2385, "");
-    row("ListView2", 8040, 120, 7800, 2070, "");
-    row("ListView3", 8040, 2790, 7800, 2070, "");
-    row("PushButton5", 120, 2595, 3840, 405, "Add URL To List");
-    row("PushButton3", 4080, 2595, 3840, 405, "Load URLs From Text File");
-    row("PushButton11", 120, 3105, 3840, 405, "Clear List");
-    row("PushButton6", 8040, 2280, 3840, 405, "Save Results As Text File");
-    row("PushButton1", 8040, 4950, 3840, 405, "Save Results As Text File");
-    row("PushButton9", 12000, 2280, 3840, 405, "Clear List");
-    row("PushButton2", 12000, 4950, 3840, 405, "Clear List");
-    row("PushButton4", 120, 4950, 7800, 405, "Start Checking");
-    row("PushButton8", 4080, 3105, 3840, 405, "Load Sample/Example URLs");
-    row("PushButton7", 120, 3615, 3840, 405, "Open Selected URL");
-    row("PushButton10", 4080, 3615, 3840, 405, "Help");
-}
-
-void Form1Test::controlsStandWhereTheLayoutPutsThem()
-{
-    QFETCH(QString, name);
-    QFETCH(QRect, geometry);
-    QFETCH(QString, text);
-    TestPlatform desktop;
-    Form1 form(desktop.platform());
-    auto* control = form.findChild<QWidget*>(name);
-    QVERIFY(control);
-    QCOMPARE(control->geometry(), geometry);
-    if (auto* button = qobject_cast<QPushButton*>(control))
-        QCOMPARE(button->text(), text);
-    else if (auto* frame = qobject_cast<QGroupBox*>(control))
-        QCOMPARE(frame->title(), text);
-    else if (auto* field = qobject_cast<QLineEdit*>(control))
-        QCOMPARE(field->text(), text);
-    else
-        QCOMPARE(qobject_cast<ListView*>(control)->toolTip(),
-                 QStringLiteral("Double-click item to remove it. Move | line to right and out of window to reveal full names."));
-    // The pause field and its "?" lie inside the frame.
-    if (name == u"Text1" || name == u"PushButton12")
-        QCOMPARE(control->parentWidget(), form.Frame1);
-}
-
-void Form1Test::windowIsFixedWithMinimiseAndCloseOnly()
-{
-    TestPlatform desktop;
-    Form1 form(desktop.platform());
-    QCOMPARE(form.size(), QSize(1064, 364));
-    QCOMPARE(form.minimumSize(), QSize(1064, 364));
-    QCOMPARE(form.maximumSize(), QSize(1064, 364));
-    const Qt::WindowFlags flags = form.windowFlags();
-    QVERIFY(flags.testFlag(Qt::WindowMinimizeButtonHint));
-    QVERIFY(flags.testFlag(Qt::WindowCloseButtonHint));
-    QVERIFY(!flags.testFlag(Qt::WindowMaximizeButtonHint));
-    QCOMPARE(form.palette().color(QPalette::Window), QColor(Qt::white));
-    QCOMPARE(form.Frame1->palette().color(QPalette::Window), QColor(Qt::white));
-}
-
-void Form1Test::fontsAreArialBold()
-{
-    TestPlatform desktop;
-    Form1 form(desktop.platform());
-    for (QPushButton* button : form.findChildren<QPushButton*>()) {
-        QCOMPARE(button->font().family(), QStringLiteral("Arial"));
-        QCOMPARE(button->font().pointSizeF(), 11.25);
-        QVERIFY(button->font().bold());
-    }
-    for (QWidget* control : QList<QWidget*>{form.ListView1, form.ListView2, form.ListView3, form.Frame1, form.Text1}) {
-        QCOMPARE(control->font().family(), QStringLiteral("Arial"));
-        QCOMPARE(control->font().pointSizeF(), 9.0);
-        QVERIFY(control->font().bold());
-    }
-}
-
-void Form1Test::tabOrderFollowsTheLayout()
-{
-    TestPlatform desktop;
-    Form1 form(desktop.platform());
-    const QStringList expected{"ListView1",   "ListView2",   "ListView3",   "PushButton5", "PushButton3", "PushButton11",
-                               "PushButton6", "PushButton1", "PushButton9", "PushButton2", "PushButton4", "PushButton8",
-                               "Text1",       "PushButton7", "PushButton10", "PushButton12"};
-    QStringList order;
-    QWidget* widget = form.ListView1;
-    do {
-        if (widget->focusPolicy() & Qt::TabFocus)
-            order << widget->objectName();
-        widget = widget->nextInFocusChain();
-    } while (widget != form.ListView1 && order.size() <= expected.size());
-    QCOMPARE(order, expected);
-}
-
-void Form1Test::startUpSetsCaptionTitleAndHeaders()
-{
-    TestPlatform desktop;
-    Form1 form(desktop.platform());
-    form.Form_Load();
-    QCOMPARE(form.windowTitle(), QStringLiteral("Tessaly Software"));
-    QCOMPARE(desktop.dialogs.applicationTitle(), QStringLiteral("Tessaly"));
-    QVERIFY(!form.windowIcon().isNull());
-    QCOMPARE(headerOf(form.ListView1), QStringLiteral("URL(s)"));
-    QCOMPARE(headerOf(form.ListView2), QStringLiteral(" Valid URL(s)"));
-    QCOMPARE(headerOf(form.ListView3), QStringLiteral("Invalid URL(s)"));
-    for (ListView* list : {form.ListView1, form.ListView2, form.ListView3}) {
-        QCOMPARE(list->header()->count(), 1);
-        QCOMPARE(list->columnWidth(0), 467);  // 7000 twips
-        QCOMPARE(list->count(), 0);
-    }
-    QVERIFY(desktop.dialogs.shown.isEmpty());
-}
-
-void Form1Test::applicationTitleDropsAtLeastTheLastWord_data()
-{
-    QTest::addColumn<QString>("product");
-    QTest::addColumn<QString>("title");
-    QTest::newRow("product name") << "Tessaly Software" << "Tessaly";
-    QTest::newRow("three words") << "Tessaly Link Checker" << "Tessaly Link";
-    QTest::newRow("long name cut until it fits")
-        << "Tessaly Professional Address Verification Suite For Everyone" << "Tessaly Professional Address";
-    QTest::newRow("one word kept") << "Tessaly" << "Tessaly";
-}
-
-void Form1Test::applicationTitleDropsAtLeastTheLastWord()
-{
-    QFETCH(QString, product);
-    QFETCH(QString, title);
-    QCOMPARE(Form1::ApplicationTitleOf(product), title);
-}
-
-void Form1Test::pauseFieldComesFromTheStore_data()
-{
-    QTest::addColumn<bool>("stored");
-    QTest::addColumn<QString>("value");
-    QTest::addColumn<QString>("shown");
-    QTest::addColumn<QStringList>("writes");
-    QTest::newRow("first start") << false << QString() << "1" << QStringList{"1"};
-    QTest::newRow("a number") << true << ".5" << ".5" << QStringList{".5"};
-    QTest::newRow("letters shown unchanged") << true << "abc" << "abc" << QStringList{"abc"};
-    QTest::newRow("empty stays empty") << true << "" << "" << QStringList{""};
-    QTest::newRow("the initial text changes nothing") << true << "Text1" << "Text1" << QStringList{};
-}
-
-void Form1Test::pauseFieldComesFromTheStore()
-{
-    QFETCH(bool, stored);
-    QFETCH(QString, value);
-    QFETCH(QString, shown);
-    QFETCH(QStringList, writes);
-    TestPlatform desktop;
-    if (stored)
-        desktop.settings.entries.insert(SettingKey, value);
-    Form1 form(desktop.platform());
-    form.Form_Load();
-    QCOMPARE(form.Text1->text(), shown);
-    QCOMPARE(desktop.settings.writes, writes);
-    QCOMPARE(desktop.settings.entries.value(SettingKey, QStringLiteral("<absent>")), stored || !writes.isEmpty() ? shown : "<absent>");
-
-    // Typing writes on every change; the store ends with the final text.
-    QTest::keyClicks(form.Text1, QStringLiteral("25"));
-    QCOMPARE(desktop.settings.writes.mid(writes.size()), (QStringList{shown + "2", shown + "25"}));
-    QCOMPARE(desktop.settings.entries.value(SettingKey), shown + "25");
-}
-
-void Form1Test::unreadableStoreKeepsTheInitialText()
-{
-    TestPlatform desktop;
-    desktop.settings.failReads = true;
-    desktop.dialogs.expectMessage();
-    Form1 form(desktop.platform());
-    form.Form_Load();
-    QCOMPARE(form.Text1->text(), QStringLiteral("Text1"));
-    QCOMPARE(desktop.dialogs.texts(),
-             QStringList{QStringLiteral("The settings store cannot be read\r\nin Orrinth2021/08/31.Form1.Form_Load at line 140\r\r"
-                                        "Please email screenshot of this message to support@velmora.example")});
-}
-
-void Form1Test::cursorFile_data()
-{
-    QTest::addColumn<QByteArray>("content");  // empty: no file at all
-    QTest::addColumn<bool>("picture");
-    QTest::addColumn<int>("boxes");
-    QImage hand(32, 32, QImage::Format_ARGB32);
-    hand.fill(Qt::black);
-    QByteArray png;
+    void controlsStandWhereTheLayoutPutsThem_data()
     {
-        QBuffer buffer(&png);
-        buffer.open(QIODevice::WriteOnly);
-        hand.save(&buffer, "PNG");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QRect>("geometry");
+        QTest::addColumn<QString>("text");
+        // Twips from the layout table, 15 to the pixel.
+        auto row = [](const char* name, int l, int t, int w, int h, const char* text) {
+            QTest::newRow(name) << QString::fromLatin1(name) << QRect(l / 15, t / 15, w / 15, h / 15)
+                                << QString::fromUtf8(text);
+        };
+        row("Frame1", 120, 4080, 7800, 765, "Pause For Increased Accuracy (Seconds)");
+        row("Text1", 240, 270, 6615, 345, "Text1");
+        row("PushButton12", 6960, 270, 600, 345, "?");
+        row("ListView1", 120, 120, 7800, 2385, "");
+        row("ListView2", 8040, 120, 7800, 2070, "");
+        row("ListView3", 8040, 2790, 7800, 2070, "");
+        row("PushButton5", 120, 2595, 3840, 405, "Add URL To List");
+        row("PushButton3", 4080, 2595, 3840, 405, "Load URLs From Text File");
+        row("PushButton11", 120, 3105, 3840, 405, "Clear List");
+        row("PushButton6", 8040, 2280, 3840, 405, "Save Results As Text File");
+        row("PushButton1", 8040, 4950, 3840, 405, "Save Results As Text File");
+        row("PushButton9", 12000, 2280, 3840, 405, "Clear List");
+        row("PushButton2", 12000, 4950, 3840, 405, "Clear List");
+        row("PushButton4", 120, 4950, 7800, 405, "Start Checking");
+        row("PushButton8", 4080, 3105, 3840, 405, "Load Sample/Example URLs");
+        row("PushButton7", 120, 3615, 3840, 405, "Open Selected URL");
+        row("PushButton10", 4080, 3615, 3840, 405, "Help");
     }
-    QTest::newRow("absent") << QByteArray() << false << 0;
-    QTest::newRow("a picture") << png << true << 0;
-    QTest::newRow("not a picture") << QByteArray("this is no cursor") << false << 1;
-}
-
-void Form1Test::cursorFile()
-{
-    QFETCH(QByteArray, content);
-    QFETCH(bool, picture);
-    QFETCH(int, boxes);
-    TestPlatform desktop;
-    if (!content.isEmpty()) {
-        QFile file(desktop.programFolder.path() + QStringLiteral("/HAND-M.CUR"));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(content);
+    void controlsStandWhereTheLayoutPutsThem()
+    {
+        QFETCH(QString, name);
+        QFETCH(QRect, geometry);
+        QFETCH(QString, text);
+        TestPlatform desktop;
+        Form1 form(desktop.platform());
+        auto* control = form.findChild<QWidget*>(name);
+        QVERIFY(control);
+        QCOMPARE(control->geometry(), geometry);
+        if (auto* button = qobject_cast<QPushButton*>(control))
+            QCOMPARE(button->text(), text);
+        else if (auto* frame = qobject_cast<QGroupBox*>(control))
+            QCOMPARE(frame->title(), text);
+        else if (auto* field = qobject_cast<QLineEdit*>(control))
+            QCOMPARE(field->text(), text);
+        else
+            QCOMPARE(qobject_cast<ListView*>(control)->toolTip(),
+                     QStringLiteral("Double-click item to remove it. Move | line to right and out of window to reveal full names."));
+        // The pause field and its "?" lie inside the frame.
+        if (name == u"Text1" || name == u"PushButton12")
+            QCOMPARE(control->parentWidget(), form.Frame1);
     }
-    desktop.dialogs.expectMessages(boxes);
-    Form1 form(desktop.platform());
-    form.Form_Load();
-    QCOMPARE(form.customPointerPicture().has_value(), picture);
-    QCOMPARE(desktop.dialogs.shown.size(), boxes);
-    if (boxes)
-        QVERIFY(desktop.dialogs.shown.front().text.contains(QStringLiteral("\r\nin Orrinth2021/08/31.Form1.Form_Load at line 106\r\r")));
-    // Start-up went on after the failure.
-    QCOMPARE(form.windowTitle(), QStringLiteral("Tessaly Software"));
-    QCOMPARE(form.Text1->text(), QStringLiteral("1"));
-}
 
-void Form1Test::homePageOpensOnADrawOfSeven_data()
-{
-    QTest::addColumn<double>("fraction");
-    QTest::addColumn<bool>("opens");
-    QTest::newRow("draw 1") << 0.0 << false;
-    QTest::newRow("draw 7, lowest fraction") << 0.06 << true;
-    QTest::newRow("draw 7, highest fraction") << 0.0699 << true;
-    QTest::newRow("draw 8") << 0.07 << false;
-    QTest::newRow("draw 100") << 0.9999 << false;
-}
+    void windowIsFixedWithMinimiseAndCloseOnly()
+    {
+        TestPlatform desktop;
+        Form1 form(desktop.platform());
+        QCOMPARE(form.size(), QSize(1064, 364));
+        QCOMPARE(form.minimumSize(), QSize(1064, 364));
+        QCOMPARE(form.maximumSize(), QSize(1064, 364));
+        const Qt::WindowFlags flags = form.windowFlags();
+        QVERIFY(flags.testFlag(Qt::WindowMinimizeButtonHint));
+        QVERIFY(flags.testFlag(Qt::WindowCloseButtonHint));
+        QVERIFY(!flags.testFlag(Qt::WindowMaximizeButtonHint));
+        QCOMPARE(form.palette().color(QPalette::Window), QColor(Qt::white));
+        QCOMPARE(form.Frame1->palette().color(QPalette::Window), QColor(Qt::white));
+    }
 
-void Form1Test::homePageOpensOnADrawOfSeven()
-{
-    QFETCH(double, fraction);
-    QFETCH(bool, opens);
-    TestPlatform desktop;
-    desktop.random.fraction = fraction;
-    Form1 form(desktop.platform());
-    form.Form_Load();
-    QCOMPARE(desktop.random.seeds, 1);
-    QCOMPARE(desktop.shell.opened, opens ? QList<QUrl>{QUrl(QStringLiteral("http://www.velmora.example/"))} : QList<QUrl>{});
-}
+    void fontsAreArialBold()
+    {
+        TestPlatform desktop;
+        Form1 form(desktop.platform());
+        for (QPushButton* button : form.findChildren<QPushButton*>()) {
+            QCOMPARE(button->font().family(), QStringLiteral("Arial"));
+            QCOMPARE(button->font().pointSizeF(), 11.25);
+            QVERIFY(button->font().bold());
+        }
+        for (QWidget* control : QList<QWidget*>{form.ListView1, form.ListView2, form.ListView3, form.Frame1, form.Text1}) {
+            QCOMPARE(control->font().family(), QStringLiteral("Arial"));
+            QCOMPARE(control->font().pointSizeF(), 9.0);
+            QVERIFY(control->font().bold());
+        }
+    }
 
-void Form1Test::helpNamesTheContactPage()
-{
-    TestPlatform desktop;
-    Form1 form(desktop.platform());
-    form.Form_Load();
-    desktop.dialogs.expectMessage();
-    QTest::mouseClick(form.PushButton10, Qt::LeftButton);
-    QCOMPARE(desktop.dialogs.shown.size(), 1);
-    const ShownBox& box = desktop.dialogs.shown.front();
-    QCOMPARE(box.text, QStringLiteral("Questions? Please contact Team Velmora at http://www.velmora.example/contact/"));
-    QCOMPARE(box.title, QStringLiteral("Tessaly"));
-    QCOMPARE(box.icon, Dialogs::Icon::None);
-    QCOMPARE(box.buttons, Dialogs::Buttons::Ok);
-}
+    void tabOrderFollowsTheLayout()
+    {
+        TestPlatform desktop;
+        Form1 form(desktop.platform());
+        const QStringList expected{"ListView1",   "ListView2",   "ListView3",   "PushButton5", "PushButton3", "PushButton11",
+                                   "PushButton6", "PushButton1", "PushButton9", "PushButton2", "PushButton4", "PushButton8",
+                                   "Text1",       "PushButton7", "PushButton10", "PushButton12"};
+        QStringList order;
+        QWidget* widget = form.ListView1;
+        do {
+            if (widget->focusPolicy() & Qt::TabFocus)
+                order << widget->objectName();
+            widget = widget->nextInFocusChain();
+        } while (widget != form.ListView1 && order.size() <= expected.size());
+        QCOMPARE(order, expected);
+    }
 
-void Form1Test::closingTheWindowEndsTheProgram()
-{
-    TestPlatform desktop;
-    Form1 form(desktop.platform());
-    form.start();
-    QVERIFY(form.close());
-    QCOMPARE(desktop.exit.exits, 1);
-}
+    void startUpSetsCaptionTitleAndHeaders()
+    {
+        TestPlatform desktop;
+        Form1 form(desktop.platform());
+        form.Form_Load();
+        QCOMPARE(form.windowTitle(), QStringLiteral("Tessaly Software"));
+        QCOMPARE(desktop.dialogs.applicationTitle(), QStringLiteral("Tessaly"));
+        QVERIFY(!form.windowIcon().isNull());
+        QCOMPARE(headerOf(form.ListView1), QStringLiteral("URL(s)"));
+        QCOMPARE(headerOf(form.ListView2), QStringLiteral(" Valid URL(s)"));
+        QCOMPARE(headerOf(form.ListView3), QStringLiteral("Invalid URL(s)"));
+        for (ListView* list : {form.ListView1, form.ListView2, form.ListView3}) {
+            QCOMPARE(list->header()->count(), 1);
+            QCOMPARE(list->columnWidth(0), 467);  // 7000 twips
+            QCOMPARE(list->count(), 0);
+        }
+        QVERIFY(desktop.dialogs.shown.isEmpty());
+    }
 
-void Form1Test::startShowsTheWindowCentredWithFocusOnTheUrlList()
-{
-    TestPlatform desktop;
-    Form1 form(desktop.platform());
-    form.start();
-    QVERIFY(form.isVisible());
-    QCOMPARE(form.focusWidget(), form.ListView1);
-    const QRect screen = form.screen()->availableGeometry();
-    QVERIFY(qAbs(form.geometry().center().x() - screen.center().x()) <= 1);
-    QVERIFY(qAbs(form.geometry().center().y() - screen.center().y()) <= 1);
-}
+    void applicationTitleDropsAtLeastTheLastWord_data()
+    {
+        QTest::addColumn<QString>("product");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("product name") << "Tessaly Software" << "Tessaly";
+        QTest::newRow("three words") << "Tessaly Link Checker" << "Tessaly Link";
+        QTest::newRow("long name cut until it fits")
+            << "Tessaly Professional Address Verification Suite For Everyone" << "Tessaly Professional Address";
+        QTest::newRow("one word kept") << "Tessaly" << "Tessaly";
+    }
+    void applicationTitleDropsAtLeastTheLastWord()
+    {
+        QFETCH(QString, product);
+        QFETCH(QString, title);
+        QCOMPARE(Form1::ApplicationTitleOf(product), title);
+    }
+
+    void pauseFieldComesFromTheStore_data()
+    {
+        QTest::addColumn<bool>("stored");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QStringList>("writes");
+        QTest::newRow("first start") << false << QString() << "1" << QStringList{"1"};
+        QTest::newRow("a number") << true << ".5" << ".5" << QStringList{".5"};
+        QTest::newRow("letters shown unchanged") << true << "abc" << "abc" << QStringList{"abc"};
+        QTest::newRow("empty stays empty") << true << "" << "" << QStringList{""};
+        QTest::newRow("the initial text changes nothing") << true << "Text1" << "Text1" << QStringList{};
+    }
+    void pauseFieldComesFromTheStore()
+    {
+        QFETCH(bool, stored);
+        QFETCH(QString, value);
+        QFETCH(QString, shown);
+        QFETCH(QStringList, writes);
+        TestPlatform desktop;
+        if (stored)
+            desktop.settings.entries.insert(SettingKey, value);
+        Form1 form(desktop.platform());
+        form.Form_Load();
+        QCOMPARE(form.Text1->text(), shown);
+        QCOMPARE(desktop.settings.writes, writes);
+        QCOMPARE(desktop.settings.entries.value(SettingKey, QStringLiteral("<absent>")), stored || !writes.isEmpty() ? shown : "<absent>");
+
+        // Typing writes on every change; the store ends with the final text.
+        QTest::keyClicks(form.Text1, QStringLiteral("25"));
+        QCOMPARE(desktop.settings.writes.mid(writes.size()), (QStringList{shown + "2", shown + "25"}));
+        QCOMPARE(desktop.settings.entries.value(SettingKey), shown + "25");
+    }
+
+    void unreadableStoreKeepsTheInitialText()
+    {
+        TestPlatform desktop;
+        desktop.settings.failReads = true;
+        desktop.dialogs.expectMessage();
+        Form1 form(desktop.platform());
+        form.Form_Load();
+        QCOMPARE(form.Text1->text(), QStringLiteral("Text1"));
+        QCOMPARE(desktop.dialogs.texts(),
+                 QStringList{QStringLiteral("The settings store cannot be read\r\nin Orrinth2021/08/31.Form1.Form_Load at line 140\r\r"
+                                            "Please email screenshot of this message to support@velmora.example")});
+    }
+
+    void cursorFile_data()
+    {
+        QTest::addColumn<QByteArray>("content");  // empty: no file at all
+        QTest::addColumn<bool>("picture");
+        QTest::addColumn<int>("boxes");
+        QImage hand(32, 32, QImage::Format_ARGB32);
+        hand.fill(Qt::black);
+        QByteArray png;
+        {
+            QBuffer buffer(&png);
+            buffer.open(QIODevice::WriteOnly);
+            hand.save(&buffer, "PNG");
+        }
+        QTest::newRow("absent") << QByteArray() << false << 0;
+        QTest::newRow("a picture") << png << true << 0;
+        QTest::newRow("not a picture") << QByteArray("this is no cursor") << false << 1;
+    }
+    void cursorFile()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, picture);
+        QFETCH(int, boxes);
+        TestPlatform desktop;
+        if (!content.isEmpty())
+            QVERIFY(writeBytes(desktop.programFolder.path() + QStringLiteral("/HAND-M.CUR"), content));
+        desktop.dialogs.expectMessages(boxes);
+        Form1 form(desktop.platform());
+        form.Form_Load();
+        QCOMPARE(form.customPointerPicture().has_value(), picture);
+        QCOMPARE(desktop.dialogs.shown.size(), boxes);
+        if (boxes)
+            QVERIFY(isReport(desktop.dialogs.shown.front(), "Form1.Form_Load", 106));
+        // Start-up went on after the failure.
+        QCOMPARE(form.windowTitle(), QStringLiteral("Tessaly Software"));
+        QCOMPARE(form.Text1->text(), QStringLiteral("1"));
+    }
+
+    void homePageOpensOnADrawOfSeven_data()
+    {
+        QTest::addColumn<double>("fraction");
+        QTest::addColumn<bool>("opens");
+        QTest::newRow("draw 1") << 0.0 << false;
+        QTest::newRow("draw 7, lowest fraction") << 0.06 << true;
+        QTest::newRow("draw 7, highest fraction") << 0.0699 << true;
+        QTest::newRow("draw 8") << 0.07 << false;
+        QTest::newRow("draw 100") << 0.9999 << false;
+    }
+    void homePageOpensOnADrawOfSeven()
+    {
+        QFETCH(double, fraction);
+        QFETCH(bool, opens);
+        TestPlatform desktop;
+        desktop.random.fraction = fraction;
+        Form1 form(desktop.platform());
+        form.Form_Load();
+        QCOMPARE(desktop.random.seeds, 1);
+        QCOMPARE(desktop.shell.opened, opens ? QList<QUrl>{QUrl(QStringLiteral("http://www.velmora.example/"))} : QList<QUrl>{});
+    }
+
+    void helpNamesTheContactPage()
+    {
+        TestPlatform desktop;
+        Form1 form(desktop.platform());
+        form.Form_Load();
+        desktop.dialogs.expectMessage();
+        QTest::mouseClick(form.PushButton10, Qt::LeftButton);
+        QCOMPARE(desktop.dialogs.shown.size(), 1);
+        const ShownBox& box = desktop.dialogs.shown.front();
+        QCOMPARE(box.text, QStringLiteral("Questions? Please contact Team Velmora at http://www.velmora.example/contact/"));
+        QCOMPARE(box.title, QStringLiteral("Tessaly"));
+        QCOMPARE(box.icon, Dialogs::Icon::None);
+        QCOMPARE(box.buttons, Dialogs::Buttons::Ok);
+    }
+
+    void closingTheWindowEndsTheProgram()
+    {
+        TestPlatform desktop;
+        Form1 form(desktop.platform());
+        form.start();
+        QVERIFY(form.close());
+        QCOMPARE(desktop.exit.exits, 1);
+    }
+
+    void startShowsTheWindowCentredWithFocusOnTheUrlList()
+    {
+        TestPlatform desktop;
+        Form1 form(desktop.platform());
+        form.start();
+        QVERIFY(form.isVisible());
+        QCOMPARE(form.focusWidget(), form.ListView1);
+        const QRect screen = form.screen()->availableGeometry();
+        QVERIFY(qAbs(form.geometry().center().x() - screen.center().x()) <= 1);
+        QVERIFY(qAbs(form.geometry().center().y() - screen.center().y()) <= 1);
+    }
+};
 
 QTEST_MAIN(Form1Test)
 #include "tst_form1.moc"

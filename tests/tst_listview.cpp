@@ -10,165 +10,151 @@ class ListViewTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void positionsCountFromOneAndMissingOnesFail();
-    void appendsAreSeenAtOnceAndShownInABatch();
-    void keepsAnyTextExactly_data();
-    void keepsAnyTextExactly();
-    void removingTheSelectedItemSelectsTheNext();
-    void nothingSelectedGivesNoItem();
-    void deleteKeyReportsCode46WithShiftState_data();
-    void deleteKeyReportsCode46WithShiftState();
-    void doubleClickDeliversOneClickThenTheDoubleClick();
-    void columnWidthNeedsTheColumn();
-    void removalsLeaveNoWasteBehind();
+    void positionsCountFromOneAndMissingOnesFail()
+    {
+        ListView list;
+        list.add(u"a");
+        list.add(u"b");
+        QCOMPARE(list.text(1), QStringLiteral("a"));
+        QCOMPARE(list.text(2), QStringLiteral("b"));
+        QVERIFY_THROWS_EXCEPTION(Failure, list.text(0));
+        QVERIFY_THROWS_EXCEPTION(Failure, list.text(3));
+        QVERIFY_THROWS_EXCEPTION(Failure, list.remove(3));
+        list.remove(1);
+        QCOMPARE(list.count(), 1);
+        QCOMPARE(list.text(1), QStringLiteral("b"));
+        list.clear();
+        QCOMPARE(list.count(), 0);
+    }
+
+    void appendsAreSeenAtOnceAndShownInABatch()
+    {
+        ListView list;
+        list.addColumn(QStringLiteral("URL(s)"));
+        QSignalSpy inserts(&list.model(), &QAbstractItemModel::rowsInserted);
+        for (int i = 1; i <= 500; ++i)
+            list.add(QStringLiteral("http://127.0.0.1/%1").arg(i));
+        QCOMPARE(list.count(), 500);
+        QCOMPARE(list.text(500), QStringLiteral("http://127.0.0.1/500"));
+        QCOMPARE(list.model().rowCount(), 0);
+        QTRY_COMPARE(list.model().rowCount(), 500);
+        QCOMPARE(inserts.size(), 1);
+        QCOMPARE(list.model().data(list.model().index(499, 0), Qt::DisplayRole).toString(),
+                 QStringLiteral("http://127.0.0.1/500"));
+    }
+
+    void keepsAnyTextExactly_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("empty") << QString();
+        QTest::newRow("blanks") << QStringLiteral("   ");
+        QTest::newRow("non-ASCII") << QStringLiteral("http://bücher.example/ü?q=日本");
+        QTest::newRow("NUL inside") << QString(QStringLiteral("a") + QChar(u'\0') + QStringLiteral("b"));
+        QTest::newRow("long") << QString(100000, u'x');
+    }
+    void keepsAnyTextExactly()
+    {
+        QFETCH(QString, text);
+        ListView list;
+        list.add(u"before");
+        list.add(text);
+        list.add(u"after");
+        QCOMPARE(list.text(2), text);
+        QCOMPARE(list.text(3), QStringLiteral("after"));
+    }
+
+    void removingTheSelectedItemSelectsTheNext()
+    {
+        ListView list;
+        list.addColumn(QStringLiteral("URL(s)"));
+        for (const char* text : {"a", "b", "c"})
+            list.add(QString::fromLatin1(text));
+        list.select(2);
+        QCOMPARE(list.selectedItem()->text, QStringLiteral("b"));
+        list.remove(2);
+        QCOMPARE(list.selectedItem()->position, 2);
+        QCOMPARE(list.selectedItem()->text, QStringLiteral("c"));
+        list.remove(2);
+        QCOMPARE(list.selectedItem()->position, 1);
+        QCOMPARE(list.selectedItem()->text, QStringLiteral("a"));
+    }
+
+    void nothingSelectedGivesNoItem()
+    {
+        ListView list;
+        list.addColumn(QStringLiteral("URL(s)"));
+        QVERIFY(!list.selectedItem());
+        list.add(u"a");
+        QVERIFY(!list.selectedItem());
+    }
+
+    void deleteKeyReportsCode46WithShiftState_data()
+    {
+        QTest::addColumn<Qt::Key>("key");
+        QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<int>("shift");
+        QTest::newRow("Delete") << Qt::Key_Delete << Qt::KeyboardModifiers() << 46 << 0;
+        QTest::newRow("Shift+Delete") << Qt::Key_Delete << Qt::KeyboardModifiers(Qt::ShiftModifier) << 46 << 1;
+        QTest::newRow("Ctrl+Alt+Delete") << Qt::Key_Delete << Qt::KeyboardModifiers(Qt::ControlModifier | Qt::AltModifier)
+                                         << 46 << 6;
+        QTest::newRow("Backspace is another key") << Qt::Key_Backspace << Qt::KeyboardModifiers() << int(Qt::Key_Backspace)
+                                                  << 0;
+    }
+    void deleteKeyReportsCode46WithShiftState()
+    {
+        QFETCH(Qt::Key, key);
+        QFETCH(Qt::KeyboardModifiers, modifiers);
+        QFETCH(int, code);
+        QFETCH(int, shift);
+        ListView list;
+        QSignalSpy keys(&list, &ListView::keyDown);
+        QTest::keyClick(&list, key, modifiers);
+        // Modifier keys arrive as key downs of their own first, as on the desktop.
+        QVERIFY(!keys.isEmpty());
+        QCOMPARE(keys.last().at(0).toInt(), code);
+        QCOMPARE(keys.last().at(1).toInt(), shift);
+    }
+
+    void doubleClickDeliversOneClickThenTheDoubleClick()
+    {
+        ListView list;
+        list.addColumn(QStringLiteral("URL(s)"));
+        list.add(u"a");
+        list.model().catchUp();
+        list.resize(300, 200);
+        QStringList events;
+        connect(&list, &ListView::click, [&] { events << "click"; });
+        connect(&list, &ListView::doubleClick, [&] { events << "double click"; });
+        const QPoint onItem = list.visualRect(list.model().index(0, 0)).center();
+        QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, onItem);
+        QCOMPARE(events, QStringList{"click"});
+        events.clear();
+        QTest::mouseDClick(list.viewport(), Qt::LeftButton, {}, onItem);
+        QCOMPARE(events, (QStringList{"double click"}));
+    }
+
+    void columnWidthNeedsTheColumn()
+    {
+        ListView list;
+        QVERIFY_THROWS_EXCEPTION(Failure, list.setColumnWidthTwips(1, 7000));
+        list.addColumn(QStringLiteral("URL(s)"));
+        list.setColumnWidthTwips(1, 7000);
+        QCOMPARE(list.columnWidth(0), 467);
+    }
+
+    void removalsLeaveNoWasteBehind()
+    {
+        ItemStore store;
+        for (int i = 0; i < 10000; ++i)
+            store.append(QStringLiteral("http://127.0.0.1/%1").arg(i));
+        for (int i = 0; i < 9000; ++i)
+            store.removeAt(0);
+        QCOMPARE(store.size(), 1000);
+        QCOMPARE(store.text(0), QStringLiteral("http://127.0.0.1/9000"));
+        QCOMPARE(store.text(999), QStringLiteral("http://127.0.0.1/9999"));
+    }
 };
-
-void ListViewTest::positionsCountFromOneAndMissingOnesFail()
-{
-    ListView list;
-    list.add(u"a");
-    list.add(u"b");
-    QCOMPARE(list.text(1), QStringLiteral("a"));
-    QCOMPARE(list.text(2), QStringLiteral("b"));
-    QVERIFY_THROWS_EXCEPTION(Failure, list.text(0));
-    QVERIFY_THROWS_EXCEPTION(Failure, list.text(3));
-    QVERIFY_THROWS_EXCEPTION(Failure, list.remove(3));
-    list.remove(1);
-    QCOMPARE(list.count(), 1);
-    QCOMPARE(list.text(1), QStringLiteral("b"));
-    list.clear();
-    QCOMPARE(list.count(), 0);
-}
-
-void ListViewTest::appendsAreSeenAtOnceAndShownInABatch()
-{
-    ListView list;
-    list.addColumn(QStringLiteral("URL(s)"));
-    QSignalSpy inserts(&list.model(), &QAbstractItemModel::rowsInserted);
-    for (int i = 1; i <= 500; ++i)
-        list.add(QStringLiteral("http://127.0.0.1/%1").arg(i));
-    QCOMPARE(list.count(), 500);
-    QCOMPARE(list.text(500), QStringLiteral("http://127.0.0.1/500"));
-    QCOMPARE(list.model().rowCount(), 0);
-    QTRY_COMPARE(list.model().rowCount(), 500);
-    QCOMPARE(inserts.size(), 1);
-    QCOMPARE(list.model().data(list.model().index(499, 0), Qt::DisplayRole).toString(),
-             QStringLiteral("http://127.0.0.1/500"));
-}
-
-void ListViewTest::keepsAnyTextExactly_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::newRow("empty") << QString();
-    QTest::newRow("blanks") << QStringLiteral("   ");
-    QTest::newRow("non-ASCII") << QStringLiteral("http://bücher.example/ü?q=日本");
-    QTest::newRow("NUL inside") << QString(QStringLiteral("a") + QChar(u'\0') + QStringLiteral("b"));
-    QTest::newRow("long") << QString(100000, u'x');
-}
-
-void ListViewTest::keepsAnyTextExactly()
-{
-    QFETCH(QString, text);
-    ListView list;
-    list.add(u"before");
-    list.add(text);
-    list.add(u"after");
-    QCOMPARE(list.text(2), text);
-    QCOMPARE(list.text(3), QStringLiteral("after"));
-}
-
-void ListViewTest::removingTheSelectedItemSelectsTheNext()
-{
-    ListView list;
-    list.addColumn(QStringLiteral("URL(s)"));
-    for (const char* text : {"a", "b", "c"})
-        list.add(QString::fromLatin1(text));
-    list.select(2);
-    QCOMPARE(list.selectedItem()->text, QStringLiteral("b"));
-    list.remove(2);
-    QCOMPARE(list.selectedItem()->position, 2);
-    QCOMPARE(list.selectedItem()->text, QStringLiteral("c"));
-    list.remove(2);
-    QCOMPARE(list.selectedItem()->position, 1);
-    QCOMPARE(list.selectedItem()->text, QStringLiteral("a"));
-}
-
-void ListViewTest::nothingSelectedGivesNoItem()
-{
-    ListView list;
-    list.addColumn(QStringLiteral("URL(s)"));
-    QVERIFY(!list.selectedItem());
-    list.add(u"a");
-    QVERIFY(!list.selectedItem());
-}
-
-void ListViewTest::deleteKeyReportsCode46WithShiftState_data()
-{
-    QTest::addColumn<Qt::Key>("key");
-    QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
-    QTest::addColumn<int>("code");
-    QTest::addColumn<int>("shift");
-    QTest::newRow("Delete") << Qt::Key_Delete << Qt::KeyboardModifiers() << 46 << 0;
-    QTest::newRow("Shift+Delete") << Qt::Key_Delete << Qt::KeyboardModifiers(Qt::ShiftModifier) << 46 << 1;
-    QTest::newRow("Ctrl+Alt+Delete") << Qt::Key_Delete << Qt::KeyboardModifiers(Qt::ControlModifier | Qt::AltModifier)
-                                     << 46 << 6;
-    QTest::newRow("Backspace is another key") << Qt::Key_Backspace << Qt::KeyboardModifiers() << int(Qt::Key_Backspace)
-                                              << 0;
-}
-
-void ListViewTest::deleteKeyReportsCode46WithShiftState()
-{
-    QFETCH(Qt::Key, key);
-    QFETCH(Qt::KeyboardModifiers, modifiers);
-    QFETCH(int, code);
-    QFETCH(int, shift);
-    ListView list;
-    QSignalSpy keys(&list, &ListView::keyDown);
-    QTest::keyClick(&list, key, modifiers);
-    // Modifier keys arrive as key downs of their own first, as on the desktop.
-    QVERIFY(!keys.isEmpty());
-    QCOMPARE(keys.last().at(0).toInt(), code);
-    QCOMPARE(keys.last().at(1).toInt(), shift);
-}
-
-void ListViewTest::doubleClickDeliversOneClickThenTheDoubleClick()
-{
-    ListView list;
-    list.addColumn(QStringLiteral("URL(s)"));
-    list.add(u"a");
-    list.model().catchUp();
-    list.resize(300, 200);
-    QStringList events;
-    connect(&list, &ListView::click, [&] { events << "click"; });
-    connect(&list, &ListView::doubleClick, [&] { events << "double click"; });
-    const QPoint onItem = list.visualRect(list.model().index(0, 0)).center();
-    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, onItem);
-    QCOMPARE(events, QStringList{"click"});
-    events.clear();
-    QTest::mouseDClick(list.viewport(), Qt::LeftButton, {}, onItem);
-    QCOMPARE(events, (QStringList{"double click"}));
-}
-
-void ListViewTest::columnWidthNeedsTheColumn()
-{
-    ListView list;
-    QVERIFY_THROWS_EXCEPTION(Failure, list.setColumnWidthTwips(1, 7000));
-    list.addColumn(QStringLiteral("URL(s)"));
-    list.setColumnWidthTwips(1, 7000);
-    QCOMPARE(list.columnWidth(0), 467);
-}
-
-void ListViewTest::removalsLeaveNoWasteBehind()
-{
-    ItemStore store;
-    for (int i = 0; i < 10000; ++i)
-        store.append(QStringLiteral("http://127.0.0.1/%1").arg(i));
-    for (int i = 0; i < 9000; ++i)
-        store.removeAt(0);
-    QCOMPARE(store.size(), 1000);
-    QCOMPARE(store.text(0), QStringLiteral("http://127.0.0.1/9000"));
-    QCOMPARE(store.text(999), QStringLiteral("http://127.0.0.1/9999"));
-}
 
 QTEST_MAIN(ListViewTest)
 #include "tst_listview.moc"

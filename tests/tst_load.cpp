@@ -1,7 +1,7 @@
 // Loading address files into the URL list: the line rules on byte-exact files,
 // decoding, the dialog's returned names, and the files that cannot be read.
 
-#include "tst_lists_support.h"
+#include "WindowTesting.h"
 
 #include "app/Main.h"
 #include "platform/FileChannel.h"
@@ -12,18 +12,16 @@
 namespace {
 // Every returned name of a run of the dialog, as the load's path pieces join.
 enum class Folder { Ordinary, EndsInSeparator, Root };
+
+QString text(const char* bytes, qsizetype size)
+{
+    return QString::fromUtf8(bytes, size);
+}
 }  // namespace
 
 class LoadTest : public QObject {
     Q_OBJECT
-    QTemporaryDir m_dir;
-
-    QString file(const QString& name, const QByteArray& bytes)
-    {
-        const QString path = m_dir.filePath(name);
-        [&] { QVERIFY(writeBytes(path, bytes)); }();
-        return path;
-    }
+    TestFolder m_dir;
 
 private slots:
     void lineRules_data()
@@ -50,6 +48,18 @@ private slots:
                                         << QStringList{u"caf\u00e9"_qs, u"http://\u4f8b.example/"_qs};
         QTest::newRow("not UTF-8: Windows-1252") << QByteArray("caf\xE9\r\n\x80 \x93x\x94\n")
                                                  << QStringList{u"caf\u00e9"_qs, u"\u20ac \u201cx\u201d"_qs};
+        // Binary bytes: nothing is dropped, and what is no UTF-8 is one character a byte.
+        QTest::newRow("NULs in UTF-8 stay inside their items")
+            << QByteArray("a\0b\r\n\0\r\n\0\0", 10) << QStringList{text("a\0b", 3), text("\0", 1), text("\0\0", 2)};
+        QTest::newRow("UTF-16 read as bytes: every NUL kept")
+            << QByteArray("h\0t\0\r\0\n\0", 8) << QStringList{text("h\0t\0", 4), text("\0", 1), text("\0", 1)};
+        QTest::newRow("a UTF-16 byte-order mark is not UTF-8")
+            << QByteArray("\xFF\xFE" "a\0\nb", 6) << QStringList{text("\xC3\xBF\xC3\xBE" "a\0", 6), "b"};
+        QTest::newRow("overlong and surrogate forms: one character a byte")
+            << QByteArray("\xC0\xAF\r\xED\xA0\x80") << QStringList{u"\u00c0\u00af"_qs, u"\u00ed\u00a0\u20ac"_qs};
+        QTest::newRow("a sequence cut short at the end") << QByteArray("ok\n\xE4\xBE") << QStringList{"ok", u"\u00e4\u00be"_qs};
+        QTest::newRow("bytes Windows-1252 leaves unassigned")
+            << QByteArray("\x81\x8D\r\n\x8F\x90\x9D") << QStringList{u"\u0081\u008d"_qs, u"\u008f\u0090\u009d"_qs};
     }
     // Loaded twice after an item already there: both loads append.
     void lineRules()
@@ -58,7 +68,7 @@ private slots:
         QFETCH(QStringList, items);
         TestWindow window;
         window.form.ListView1->add(u"kept");
-        const QString path = file(QStringLiteral("list.txt"), bytes);
+        const QString path = m_dir.file(QStringLiteral("list.txt"), bytes);
         for (int load = 0; load < 2; ++load) {
             window.test.commonDialog.expectChoice({path});
             window.form.PushButton3_Click();
@@ -128,8 +138,8 @@ private slots:
     {
         QFETCH(Folder, folder);
         TestWindow window;
-        const QStringList paths{file("one.txt", "a\r\nb\r\n"), file("two.txt", "c\n"), m_dir.filePath("gone.txt"),
-                                file("three.txt", "d")};
+        const QStringList paths{m_dir.file("one.txt", "a\r\nb\r\n"), m_dir.file("two.txt", "c\n"),
+                                m_dir.filePath("gone.txt"), m_dir.file("three.txt", "d")};
         QString returnedName;
         if (folder == Folder::Ordinary) {
             returnedName = CommonDialog::returnedName(paths);
@@ -155,7 +165,7 @@ private slots:
     void tooManyFilesLoadsNothing()
     {
         TestWindow window;
-        const QString existing = file("a.txt", "a\r\n");
+        const QString existing = m_dir.file("a.txt", "a\r\n");
         QStringList paths;
         for (int i = 0; i < 1000; ++i)
             paths << m_dir.filePath(QStringLiteral("a-rather-long-list-file-name-%1.txt").arg(i));
@@ -187,13 +197,13 @@ private slots:
         TestWindow window;
         const QString folder = m_dir.filePath(QStringLiteral("folder.txt"));
         QVERIFY(QDir().mkpath(folder));
-        const QStringList paths = several ? QStringList{file("a.txt", "a"), folder, file("b.txt", "b")}
+        const QStringList paths = several ? QStringList{m_dir.file("a.txt", "a"), folder, m_dir.file("b.txt", "b")}
                                           : QStringList{folder};
         window.test.commonDialog.expectChoice(paths);
         window.dialogs().expectMessage();
         window.form.PushButton3_Click();
         QCOMPARE(window.dialogs().shown.size(), 1);
-        QVERIFY(isReport(window.dialogs().shown.front(), "PushButton3_Click", step));
+        QVERIFY(isReport(window.dialogs().shown.front(), "Form1.PushButton3_Click", step));
         QCOMPARE(itemsOf(*window.form.ListView1), several ? QStringList({"a", "b"}) : QStringList());
         QCOMPARE(window.form.MousePointer(), Form1::PointerStandard);
     }
@@ -203,28 +213,13 @@ private slots:
         if (runsAsRoot())
             QSKIP("permission bits do not stop root");
         TestWindow window;
-        const QString path = file("locked.txt", "a\r\n");
+        const QString path = m_dir.file("locked.txt", "a\r\n");
         QVERIFY(QFile::setPermissions(path, QFileDevice::WriteOwner));
         window.test.commonDialog.expectChoice({path});
         window.dialogs().expectMessage();
         window.form.PushButton3_Click();
-        QVERIFY(isReport(window.dialogs().shown.value(0), "PushButton3_Click", 118));
+        QVERIFY(isReport(window.dialogs().shown.value(0), "Form1.PushButton3_Click", 118));
         QCOMPARE(window.form.ListView1->count(), 0);
-    }
-
-    void takenChannelIsReportedAndAddsNothing()
-    {
-        TestWindow window;
-        const QString path = file("list.txt", "a\r\n");
-        window.form.fileChannel.openForWriting(m_dir.filePath(QStringLiteral("being-saved.txt")));
-        window.test.commonDialog.expectChoice({path});
-        window.dialogs().expectMessage();
-        window.form.PushButton3_Click();
-        QCOMPARE(window.dialogs().shown.size(), 1);
-        QVERIFY(isReport(window.dialogs().shown.front(), "PushButton3_Click", 118));
-        QVERIFY(window.dialogs().shown.front().text.startsWith(QStringLiteral("File already open\r\n")));
-        QCOMPARE(window.form.ListView1->count(), 0);
-        window.form.fileChannel.abandon();
     }
 };
 

@@ -2,7 +2,7 @@
 // that cannot be written, a failing disk, and what runs while a save lets
 // events through.
 
-#include "tst_lists_support.h"
+#include "WindowTesting.h"
 
 #include "app/Globals.h"
 #include "platform/FileChannel.h"
@@ -21,10 +21,6 @@ enum class DuringSave { Load, SecondSave, ClearAndRefill, WindowCloses };
 // Which block of a save the disk refuses.
 enum class FailingBlock { First, PartWay, Last };
 
-QStringList filesIn(const QTemporaryDir& dir)
-{
-    return QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-}
 }  // namespace
 
 class SaveTest : public QObject {
@@ -131,6 +127,8 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<bool>("needsNonRoot");
         QTest::newRow("a folder in the file's place") << "folder" << false;
+        // Saving over a pipe would block, or put a regular file in its place.
+        QTest::newRow("a pipe in the file's place") << "pipe" << false;
         QTest::newRow("a path through a regular file") << "plain.txt/out.txt" << false;
         QTest::newRow("a folder that does not exist") << "missing/out.txt" << false;
         QTest::newRow("a read-only file") << "read-only.txt" << true;
@@ -144,6 +142,7 @@ private slots:
             QSKIP("permission bits do not stop root");
         QTemporaryDir dir;
         QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("folder")) && QDir(dir.path()).mkpath(QStringLiteral("locked")));
+        QVERIFY(!makeFifo(dir, QStringLiteral("pipe")).isEmpty());
         for (const char* file : {"plain.txt", "read-only.txt", "locked/old.txt"})
             QVERIFY(writeBytes(dir.filePath(QLatin1String(file)), "old\r\n"));
         QVERIFY(QFile::setPermissions(dir.filePath(QStringLiteral("read-only.txt")), QFileDevice::ReadOwner));
@@ -160,10 +159,11 @@ private slots:
         window.dialogs().expectMessage();
         window.form.PushButton6_Click();
         QVERIFY(window.dialogs().scriptDone());
-        QVERIFY(isReport(window.dialogs().shown.last(), "PushButton6_Click", 130));
+        QVERIFY(isReport(window.dialogs().shown.last(), "Form1.PushButton6_Click", 130));
         QCOMPARE(window.form.MousePointer(), Form1::PointerStandard);
         QVERIFY(!window.form.fileChannel.isOpen());
         QCOMPARE(filesIn(dir), before);
+        QVERIFY(isFifo(dir.filePath(QStringLiteral("pipe"))));
         QCOMPARE(readBytes(dir.filePath(QStringLiteral("read-only.txt"))), "old\r\n");
         QVERIFY(QFile::setPermissions(dir.filePath(QStringLiteral("locked")), QFileDevice::ReadOwner
                                           | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
@@ -226,7 +226,7 @@ private slots:
             QCOMPARE(::setrlimit(RLIMIT_FSIZE, &saved), 0);
         }
         QCOMPARE(window.dialogs().shown.size(), 2);
-        QVERIFY(isReport(window.dialogs().shown.last(), "PushButton6_Click", step));
+        QVERIFY(isReport(window.dialogs().shown.last(), "Form1.PushButton6_Click", step));
         if (injected) {
             QVERIFY(window.dialogs().shown.last().text.startsWith(QStringLiteral("No space left on device\r\n")));
             QCOMPARE(faults.refused, 1);
@@ -295,13 +295,13 @@ private slots:
         QVERIFY(!form.fileChannel.isOpen());
         switch (during) {
         case DuringSave::Load:
-            QVERIFY(isReport(shown.last(), "PushButton3_Click", 118));
+            QVERIFY(isReport(shown.last(), "Form1.PushButton3_Click", 118));
             QVERIFY(shown.last().text.startsWith(QStringLiteral("File already open\r\n")));
             QCOMPARE(form.ListView1->count(), 0);
             QCOMPARE(readBytes(path), "a\r\nb\r\nc\r\n");
             break;
         case DuringSave::SecondSave:
-            QVERIFY(isReport(shown.last(), "PushButton1_Click", 130));
+            QVERIFY(isReport(shown.last(), "Form1.PushButton1_Click", 130));
             QCOMPARE(readBytes(path), "a\r\nb\r\nc\r\n");
             QCOMPARE(filesIn(dir), QStringList{"results.txt"});
             break;
@@ -310,7 +310,7 @@ private slots:
             break;
         case DuringSave::WindowCloses:
             QCOMPARE(window.test.exit.exits, 1);
-            QVERIFY(isReport(shown.last(), "PushButton6_Click", 136));
+            QVERIFY(isReport(shown.last(), "Form1.PushButton6_Click", 136));
             QCOMPARE(readBytes(path), "old\r\n");
             QCOMPARE(filesIn(dir), QStringList{"results.txt"});
             break;

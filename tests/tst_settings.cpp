@@ -16,83 +16,69 @@ class SettingsTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void roundTripsAnyText_data();
-    void roundTripsAnyText();
-    void absentEntryGivesTheDefaultButAnEmptyOneDoesNot();
-    void lastOfManyWritesWins();
-    void keepsTheEntryInTheUsersConfigurationFolder();
-    void unwritableStoreFails();
-};
-
-void SettingsTest::roundTripsAnyText_data()
-{
-    QTest::addColumn<QString>("value");
-    QTest::newRow("number") << QStringLiteral("1");
-    QTest::newRow("fraction") << QStringLiteral(".5");
-    QTest::newRow("empty") << QString();
-    QTest::newRow("blanks around") << QStringLiteral("  2  ");
-    QTest::newRow("quotes") << QStringLiteral("\"3\" or '4'");
-    QTest::newRow("commas") << QStringLiteral("1,5, 2");
-    QTest::newRow("ini punctuation") << QStringLiteral("a=b;c#d[e]");
-    QTest::newRow("backslashes") << QStringLiteral("C:\\dir\\\\x\\");
-    QTest::newRow("leading at") << QStringLiteral("@Variant(0)");
-    QTest::newRow("non-ASCII") << QStringLiteral("Pause — 2½ s ü 日本");
-    QTest::newRow("line breaks") << QStringLiteral("1\r\n2\n");
-    QTest::newRow("word") << QStringLiteral("abc");
-}
-
-void SettingsTest::roundTripsAnyText()
-{
-    QFETCH(QString, value);
-    QTemporaryDir folder;
+    void roundTripsAnyText_data()
     {
-        QtSettingsStore store(folder.path());
-        store.write(App, Section, Key, value);
+        QTest::addColumn<QString>("value");
+        QTest::newRow("number") << QStringLiteral("1");
+        QTest::newRow("fraction") << QStringLiteral(".5");
+        QTest::newRow("empty") << QString();
+        QTest::newRow("blanks around") << QStringLiteral("  2  ");
+        QTest::newRow("quotes") << QStringLiteral("\"3\" or '4'");
+        QTest::newRow("commas") << QStringLiteral("1,5, 2");
+        QTest::newRow("ini punctuation") << QStringLiteral("a=b;c#d[e]");
+        QTest::newRow("backslashes") << QStringLiteral("C:\\dir\\\\x\\");
+        QTest::newRow("leading at") << QStringLiteral("@Variant(0)");
+        QTest::newRow("non-ASCII") << QStringLiteral("Pause — 2½ s ü 日本");
+        QTest::newRow("line breaks") << QStringLiteral("1\r\n2\n");
+        QTest::newRow("word") << QStringLiteral("abc");
     }
-    // A second store object reads what is on disk, not what the first cached.
-    QtSettingsStore fresh(folder.path());
-    QCOMPARE(fresh.read(App, Section, Key, QStringLiteral("default")), value);
-}
+    void roundTripsAnyText()
+    {
+        QFETCH(QString, value);
+        QTemporaryDir folder;
+        {
+            QtSettingsStore store(folder.path());
+            store.write(App, Section, Key, value);
+        }
+        // A second store object reads what is on disk, not what the first cached.
+        QtSettingsStore fresh(folder.path());
+        QCOMPARE(fresh.read(App, Section, Key, QStringLiteral("default")), value);
+    }
 
-void SettingsTest::absentEntryGivesTheDefaultButAnEmptyOneDoesNot()
-{
-    QTemporaryDir folder;
-    QtSettingsStore store(folder.path());
-    QCOMPARE(store.read(App, Section, Key, QStringLiteral("1")), QStringLiteral("1"));
-    store.write(App, Section, Key, QString());
-    QCOMPARE(store.read(App, Section, Key, QStringLiteral("1")), QString());
-}
+    // The last of the writes typing makes is kept, even an empty one: an
+    // empty entry is an entry, and only an absent one gives the default.
+    void absentEntryGivesTheDefaultAndTheLastWriteWins()
+    {
+        QTemporaryDir folder;
+        QtSettingsStore store(folder.path());
+        QCOMPARE(store.read(App, Section, Key, QStringLiteral("1")), QStringLiteral("1"));
+        for (const QString& typed : {QStringLiteral("1"), QStringLiteral("1."), QStringLiteral("1.5"), QString()})
+            store.write(App, Section, Key, typed);
+        QCOMPARE(QtSettingsStore(folder.path()).read(App, Section, Key, QStringLiteral("1")), QString());
+    }
 
-void SettingsTest::lastOfManyWritesWins()
-{
-    QTemporaryDir folder;
-    QtSettingsStore store(folder.path());
-    for (const QString& typed : {QStringLiteral("1"), QStringLiteral("1."), QStringLiteral("1.5")})
-        store.write(App, Section, Key, typed);
-    QCOMPARE(QtSettingsStore(folder.path()).read(App, Section, Key, {}), QStringLiteral("1.5"));
-}
+    void keepsTheEntryInTheUsersConfigurationFolder()
+    {
+        QTemporaryDir folder;
+        QtSettingsStore store(folder.path());
+        store.write(App, Section, Key, QStringLiteral("2"));
+        QFile file(folder.path() + QStringLiteral("/Velmora/Tessaly Software.conf"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll().contains("Text1=2"));
+    }
 
-void SettingsTest::keepsTheEntryInTheUsersConfigurationFolder()
-{
-    QTemporaryDir folder;
-    QtSettingsStore store(folder.path());
-    store.write(App, Section, Key, QStringLiteral("2"));
-    QFile file(folder.path() + QStringLiteral("/Velmora/Tessaly Software.conf"));
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QVERIFY(file.readAll().contains("Text1=2"));
-}
-
-void SettingsTest::unwritableStoreFails()
-{
-    QTemporaryDir folder;
-    // A regular file where the application's folder should be: not even root
-    // can create the store beneath it.
-    QFile blocker(folder.path() + QStringLiteral("/Velmora"));
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-    QtSettingsStore store(folder.path());
-    QVERIFY_THROWS_EXCEPTION(Failure, store.write(App, Section, Key, QStringLiteral("1")));
-}
+    void unwritableStoreFails()
+    {
+        QTemporaryDir folder;
+        // A regular file where the application's folder should be: not even root
+        // can create the store beneath it.
+        QFile blocker(folder.path() + QStringLiteral("/Velmora"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        QtSettingsStore store(folder.path());
+        QVERIFY_THROWS_EXCEPTION(Failure, store.write(App, Section, Key, QStringLiteral("1")));
+    }
+};
 
 QTEST_GUILESS_MAIN(SettingsTest)
 #include "tst_settings.moc"

@@ -35,6 +35,14 @@ public:
     // in CR LF), Content-Length, the blank line and the body.
     static Reply answer(const QByteArray& statusLine, const QByteArray& headerLines = {},
                         const QByteArray& body = {});
+    // These bytes as they are, well formed or not, and then `after`.
+    static Reply raw(const QByteArray& bytes, Reply::After after = Reply::After::KeepAlive)
+    {
+        Reply reply;
+        reply.head = bytes;
+        reply.after = after;
+        return reply;
+    }
 
     // The certificate and key of the TLS variant, in PEM files.
     struct Tls {
