@@ -17,6 +17,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <clocale>
+
 #include <sys/inotify.h>
 #include <unistd.h>
 
@@ -91,6 +93,9 @@ class HostileInputsTest : public QObject {
 private slots:
     void initTestCase()
     {
+        // The C locale, as in a bare environment, is the hard case for host
+        // names in other scripts: nothing can be read in its encoding.
+        std::setlocale(LC_ALL, "C");
         QVERIFY(m_folder.isValid());
         m_secretFile = m_folder.filePath(QStringLiteral("secret.txt"));
         m_secret = "secret-" + QByteArray::number(QDateTime::currentMSecsSinceEpoch());

@@ -5,6 +5,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QSocketNotifier>
+#include <QUrl>
 
 #include <curl/curl.h>
 
@@ -57,7 +58,24 @@ QByteArray usableAddress(const QString& address)
     curl_free(scheme);
     if (schemeText != "http" && schemeText != "https")
         throw Failure(QStringLiteral("Only http and https addresses can be requested"));
-    return bytes;
+
+    // A host name in another script goes to curl in its ASCII form: curl's
+    // own conversion reads the name in the locale's encoding, and so fails
+    // for every such name under a C locale.
+    char* host = nullptr;
+    curl_url_get(parsed.get(), CURLUPART_HOST, &host, 0);
+    const QByteArray hostText(host ? host : "");
+    curl_free(host);
+    if (std::all_of(hostText.begin(), hostText.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return bytes;
+    const QByteArray asciiHost = QUrl::toAce(QString::fromUtf8(hostText));
+    if (asciiHost.isEmpty() || curl_url_set(parsed.get(), CURLUPART_HOST, asciiHost.constData(), 0) != CURLUE_OK)
+        throw Failure(QStringLiteral("The host name cannot be used"));
+    char* url = nullptr;
+    curl_url_get(parsed.get(), CURLUPART_URL, &url, 0);
+    const QByteArray converted(url ? url : "");
+    curl_free(url);
+    return converted;
 }
 
 // The status code of a status line ("HTTP/1.1 100 Continue" gives 100), or 0.
