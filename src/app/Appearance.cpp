@@ -142,17 +142,17 @@ void Form1::setMousePointer(int value)
 
     // The busy pointer covers the whole window, also the controls that show a
     // pointer of their own (the text field's I-beam); they get theirs back
-    // when the window is no longer busy.
-    const QList<QWidget*> controls = findChildren<QWidget*>();
+    // when the window is no longer busy. Only entering or leaving the busy
+    // pointer walks the controls: the hovers call this on every movement.
     if (value == PointerBusy && !wasBusy) {
-        for (QWidget* control : controls) {
+        for (QWidget* control : findChildren<QWidget*>()) {
             if (control->testAttribute(Qt::WA_SetCursor)) {
                 control->setProperty(OwnCursorProperty, QVariant::fromValue(control->cursor()));
                 control->setCursor(Qt::WaitCursor);
             }
         }
     } else if (value != PointerBusy && wasBusy) {
-        for (QWidget* control : controls) {
+        for (QWidget* control : findChildren<QWidget*>()) {
             const QVariant own = control->property(OwnCursorProperty);
             if (own.isValid()) {
                 control->setCursor(own.value<QCursor>());
@@ -170,7 +170,7 @@ void Form1::setMousePointer(int value)
 }
 
 // A cursor file is laid out as an icon file of type 2; its directory entries
-// hold the hotspot where an icon's hold colour planes and depth. Qt's reader
+// hold the hotspot where an icon's hold its colour planes and depth. Qt's reader
 // drops it, so it is read here. Anything else points from its centre, which
 // is what (-1, -1) asks of QCursor.
 QPoint Form1::CursorHotspotOf(const QString& path)
