@@ -1,0 +1,178 @@
+#include "platform/CurlRequest.h"
+
+#include "platform/Failure.h"
+
+#include <QFile>
+#include <QUrl>
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <csignal>
+#include <memory>
+#include <mutex>
+
+void initialiseCurlOnce()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        curl_global_init(CURL_GLOBAL_DEFAULT);
+        // A peer that closes while curl writes must not end the program.
+        std::signal(SIGPIPE, SIG_IGN);
+    });
+}
+
+namespace {
+
+CURL* easyOf(void* handle) { return static_cast<CURL*>(handle); }
+
+template <class Value>
+void set(void* easy, CURLoption option, Value value)
+{
+    if (const CURLcode result = curl_easy_setopt(easyOf(easy), option, value); result != CURLE_OK)
+        throw Failure(QString::fromUtf8(curl_easy_strerror(result)));
+}
+
+bool isControlCharacter(QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7f; }
+
+// The address as curl takes it, or Failure when it is no http or https
+// address that curl can parse.
+QByteArray usableAddress(const QString& address)
+{
+    if (std::any_of(address.begin(), address.end(), isControlCharacter))
+        throw Failure(QStringLiteral("The address contains control characters"));
+    // A browser reads a backslash as a slash, curl as an ordinary character:
+    // in "http://a:1\\@b:2/" the one goes to a, port 1, the other to b, port 2.
+    // No address means both, and the browser layer refuses it as well.
+    if (address.contains(u'\\'))
+        throw Failure(QStringLiteral("The address contains a backslash"));
+    const QByteArray bytes = address.toUtf8();
+    std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> parsed(curl_url(), &curl_url_cleanup);
+    if (const CURLUcode result = curl_url_set(parsed.get(), CURLUPART_URL, bytes.constData(), 0); result != CURLUE_OK)
+        throw Failure(QStringLiteral("The address cannot be used: ") + QString::fromUtf8(curl_url_strerror(result)));
+    char* scheme = nullptr;
+    curl_url_get(parsed.get(), CURLUPART_SCHEME, &scheme, 0);
+    const QByteArray schemeText = QByteArray(scheme ? scheme : "").toLower();
+    curl_free(scheme);
+    if (schemeText != "http" && schemeText != "https")
+        throw Failure(QStringLiteral("Only http and https addresses can be requested"));
+
+    // A host name in another script goes to curl in its ASCII form: curl's
+    // own conversion reads the name in the locale's encoding, and so fails
+    // for every such name under a C locale.
+    char* host = nullptr;
+    curl_url_get(parsed.get(), CURLUPART_HOST, &host, 0);
+    const QByteArray hostText(host ? host : "");
+    curl_free(host);
+    if (std::all_of(hostText.begin(), hostText.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return bytes;
+    const QByteArray asciiHost = QUrl::toAce(QString::fromUtf8(hostText));
+    if (asciiHost.isEmpty() || curl_url_set(parsed.get(), CURLUPART_HOST, asciiHost.constData(), 0) != CURLUE_OK)
+        throw Failure(QStringLiteral("The host name cannot be used"));
+    char* url = nullptr;
+    curl_url_get(parsed.get(), CURLUPART_URL, &url, 0);
+    const QByteArray converted(url ? url : "");
+    curl_free(url);
+    return converted;
+}
+
+// The status code of a status line ("HTTP/1.1 100 Continue" gives 100), or 0.
+int statusCodeOf(QByteArrayView block)
+{
+    const qsizetype space = block.indexOf(' ');
+    if (space < 0 || block.size() < space + 4)
+        return 0;
+    bool ok = false;
+    const int code = block.sliced(space + 1, 3).toInt(&ok);
+    return ok ? code : 0;
+}
+
+}  // namespace
+
+CurlRequest::CurlRequest(Options options) : m_options(std::move(options))
+{
+    initialiseCurlOnce();
+    m_easy = curl_easy_init();
+    if (!m_easy)
+        throw Failure(QStringLiteral("The transfer library cannot be started"));
+
+    const long timeout = static_cast<long>(m_options.timeout.count());
+    set(m_easy, CURLOPT_NOSIGNAL, 1L);
+    set(m_easy, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
+    set(m_easy, CURLOPT_HTTPGET, 1L);
+    set(m_easy, CURLOPT_FOLLOWLOCATION, 0L);
+    set(m_easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    set(m_easy, CURLOPT_TIMEOUT_MS, timeout);
+    set(m_easy, CURLOPT_CONNECTTIMEOUT_MS, timeout);
+    set(m_easy, CURLOPT_SSL_VERIFYPEER, 1L);
+    set(m_easy, CURLOPT_SSL_VERIFYHOST, 2L);
+    // A proxy tunnel's own answer is not the server's response.
+    set(m_easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    set(m_easy, CURLOPT_USERAGENT, "Mozilla/5.0 (compatible; Tessaly/1.0)");
+    set(m_easy, CURLOPT_HEADERFUNCTION, &CurlRequest::onHeaderLine);
+    set(m_easy, CURLOPT_HEADERDATA, this);
+    set(m_easy, CURLOPT_WRITEFUNCTION, &CurlRequest::onBodyData);
+    set(m_easy, CURLOPT_WRITEDATA, this);
+    if (!m_options.environmentProxy)
+        set(m_easy, CURLOPT_PROXY, "");
+    if (!m_options.certificateAuthorityFile.isEmpty())
+        set(m_easy, CURLOPT_CAINFO, QFile::encodeName(m_options.certificateAuthorityFile).constData());
+}
+
+CurlRequest::~CurlRequest() { curl_easy_cleanup(easyOf(m_easy)); }
+
+void CurlRequest::prepare(const QString& address)
+{
+    // A request that fails, for whatever reason, must never be judged by an
+    // earlier address's response.
+    m_block.clear();
+    m_finalHeaders.clear();
+    m_haveResponse = false;
+    m_bodyBytes = 0;
+    m_result = 0;
+    const QByteArray url = usableAddress(address);
+    set(m_easy, CURLOPT_URL, url.constData());
+}
+
+void CurlRequest::finish(int curlResult) { m_result = curlResult; }
+
+long CurlRequest::connectionsOpened() const
+{
+    long connects = 0;
+    curl_easy_getinfo(easyOf(m_easy), CURLINFO_NUM_CONNECTS, &connects);
+    return connects;
+}
+
+size_t CurlRequest::onHeaderLine(char* data, size_t size, size_t count, void* self)
+{
+    auto& request = *static_cast<CurlRequest*>(self);
+    const size_t bytes = size * count;
+    if (request.m_haveResponse)
+        return bytes;  // trailers after the body
+    const QByteArrayView line(data, static_cast<qsizetype>(bytes));
+    // Every response passes through here, interim ones included: a status
+    // line starts a new block.
+    if (line.startsWith("HTTP/"))
+        request.m_block.clear();
+    request.m_block.append(line);
+    if ((line == "\r\n" || line == "\n") && request.m_block.startsWith("HTTP/")) {
+        const int code = statusCodeOf(request.m_block);
+        if (code < 100 || code >= 200) {
+            request.m_finalHeaders = request.m_block;
+            request.m_haveResponse = true;
+            if (request.m_onResponse)
+                request.m_onResponse();
+        }
+    }
+    return bytes;
+}
+
+size_t CurlRequest::onBodyData(char*, size_t size, size_t count, void* self)
+{
+    auto& request = *static_cast<CurlRequest*>(self);
+    const auto bytes = static_cast<qint64>(size * count);
+    if (request.m_bodyBytes + bytes > BodyLimit)
+        return 0;  // ends the transfer: a large body is not worth reading
+    request.m_bodyBytes += bytes;
+    return size * count;
+}

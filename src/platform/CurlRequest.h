@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <chrono>
+#include <functional>
+
+// One HTTP request on a libcurl easy handle, the way every part of the
+// program asks: HTTP/1.1 so that the status line is the server's own, GET,
+// redirects as answers, http and https only, proxies from the usual
+// environment variables, certificates verified. It keeps the header block of
+// the final response as received and takes in at most BodyLimit bytes of a
+// body. Whoever drives it (the window's transfer control, or several at once
+// on one multi handle) adds handle() to a multi handle and calls finish()
+// when curl reports the transfer done.
+class CurlRequest {
+public:
+    struct Options {
+        std::chrono::milliseconds timeout;
+        bool environmentProxy;            // http_proxy, https_proxy, no_proxy
+        QString certificateAuthorityFile;  // empty: the system's store
+    };
+    static constexpr std::chrono::milliseconds DefaultTimeout{30000};
+    static constexpr qint64 BodyLimit = 64 * 1024;
+
+    explicit CurlRequest(Options options);
+    ~CurlRequest();
+    CurlRequest(const CurlRequest&) = delete;
+    CurlRequest& operator=(const CurlRequest&) = delete;
+
+    const Options& options() const { return m_options; }
+
+    // Forgets the previous response and points the handle at the address.
+    // Raises Failure for an address that is not http or https, that curl
+    // cannot parse, or that holds control characters or backslashes.
+    void prepare(const QString& address);
+    // The CURL easy handle, to add to a multi handle.
+    void* handle() const { return m_easy; }
+    // curl reported the transfer done with this CURLcode.
+    void finish(int curlResult);
+
+    // The final response's header block is complete (interim 1xx blocks are
+    // not kept).
+    bool haveResponse() const { return m_haveResponse; }
+    // That block exactly as received, status line first.
+    const QByteArray& headers() const { return m_finalHeaders; }
+    // Body bytes taken in for this address.
+    qint64 bodyBytes() const { return m_bodyBytes; }
+    // The CURLcode that finish() was given (0 when none yet).
+    int result() const { return m_result; }
+    // New connections this request opened (a reused one is not counted).
+    long connectionsOpened() const;
+
+    // Called once a final response's header block is complete.
+    void setOnResponse(std::function<void()> callback) { m_onResponse = std::move(callback); }
+
+private:
+    static size_t onHeaderLine(char* data, size_t size, size_t count, void* self);
+    static size_t onBodyData(char* data, size_t size, size_t count, void* self);
+
+    Options m_options;
+    void* m_easy = nullptr;
+    QByteArray m_block;         // the header block being received
+    QByteArray m_finalHeaders;  // the final response's complete header block
+    bool m_haveResponse = false;
+    qint64 m_bodyBytes = 0;
+    int m_result = 0;
+    std::function<void()> m_onResponse;
+};
+
+// Starts libcurl once for the whole program and keeps SIGPIPE from ending it.
+void initialiseCurlOnce();
