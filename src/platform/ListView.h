@@ -52,8 +52,11 @@ class ListView : public QTreeView {
     Q_OBJECT
 public:
     static const QString ToolTip;
-    // Key codes as the key-down event reports them.
+    // Key codes as the key-down event reports them: the desktop's virtual-key
+    // codes, not Qt's (Qt gives the full stop the code that is Delete here).
     static constexpr int KeyDelete = 46;
+    // The key code of a Qt key, 0 for a key that has none.
+    static int keyCodeOf(int qtKey, Qt::KeyboardModifiers modifiers);
     // Shift state bits of the key-down event.
     static constexpr int ShiftMask = 1, CtrlMask = 2, AltMask = 4;
 
