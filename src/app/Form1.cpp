@@ -11,6 +11,13 @@
 #include <QPushButton>
 #include <QScreen>
 
+// The icons are compiled into the program's static library, whose resources
+// the linker keeps only when something names them.
+static void initialiseResources()
+{
+    Q_INIT_RESOURCE(resources);
+}
+
 namespace {
 const QString Location = QStringLiteral("in Orrinth2021/08/31.Form1.");
 
@@ -38,6 +45,7 @@ QFont buttonFont()
 
 QIcon applicationIcon()
 {
+    initialiseResources();
     QIcon icon;
     for (int size : {32, 48, 128, 256})
         icon.addFile(QStringLiteral(":/icons/tessaly-%1.png").arg(size), QSize(size, size));
@@ -200,8 +208,8 @@ void Form1::homePageDraw()
 {
     m_platform.random.seedFromClock();
     const int drawn = static_cast<int>(m_platform.random.nextFraction() * 100) + 1;
-    if (drawn == 7)
-        m_platform.shell.open(u'"' + HomePage + u'"');
+    if (drawn == 7 && !m_platform.shell.open(u'"' + HomePage + u'"'))
+        throw Failure(QStringLiteral("The web browser could not be started"));
 }
 
 void Form1::PushButton10_Click()
