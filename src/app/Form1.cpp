@@ -152,9 +152,31 @@ void Form1::connectHandlers()
 void Form1::start()
 {
     Form_Load();
-    if (const QScreen* screen = this->screen())
-        move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
+    centreFrameOnScreen();
     show();
+    // The window manager's title bar and borders are known only once it has
+    // framed the window; then the frame is centred again, once.
+    m_centreWhenFramed = frameGeometry() == geometry();
+}
+
+void Form1::centreFrameOnScreen()
+{
+    const QScreen* screen = this->screen();
+    if (!screen)
+        return;
+    const QRect available = screen->availableGeometry();
+    const QSize frame = frameGeometry().size();
+    move(available.x() + (available.width() - frame.width()) / 2,
+         available.y() + (available.height() - frame.height()) / 2);
+}
+
+void Form1::moveEvent(QMoveEvent* event)
+{
+    QWidget::moveEvent(event);
+    if (m_centreWhenFramed && frameGeometry() != geometry()) {
+        m_centreWhenFramed = false;
+        centreFrameOnScreen();
+    }
 }
 
 QString Form1::ApplicationTitleOf(const QString& productName)
