@@ -354,8 +354,9 @@ private slots:
         QVERIFY(form.isVisible());
         QCOMPARE(form.focusWidget(), form.ListView1);
         const QRect screen = form.screen()->availableGeometry();
-        QVERIFY(qAbs(form.geometry().center().x() - screen.center().x()) <= 1);
-        QVERIFY(qAbs(form.geometry().center().y() - screen.center().y()) <= 1);
+        // The frame, title bar and borders included, is what is centred.
+        QVERIFY(qAbs(form.frameGeometry().center().x() - screen.center().x()) <= 1);
+        QVERIFY(qAbs(form.frameGeometry().center().y() - screen.center().y()) <= 1);
     }
 };
 

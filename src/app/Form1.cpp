@@ -156,7 +156,10 @@ void Form1::start()
     show();
     // The window manager's title bar and borders are known only once it has
     // framed the window; then the frame is centred again, once.
-    m_centreWhenFramed = frameGeometry() == geometry();
+    if (frameGeometry() != geometry())
+        centreFrameOnScreen();
+    else
+        m_centreWhenFramed = true;
 }
 
 void Form1::centreFrameOnScreen()
