@@ -35,10 +35,22 @@ QVariant ListItemsModel::data(const QModelIndex& index, int role) const
     if (!index.isValid() || index.row() >= m_shown || index.column() != 0)
         return {};
     if (role == Qt::DisplayRole || role == Qt::EditRole)
-        return m_items.text(index.row());
+        return shownText(index.row());
     if (role == Qt::ToolTipRole)
         return ListView::ToolTip;
     return {};
+}
+
+// The text cut at a character's start, with an ellipsis to say it goes on.
+QString ListItemsModel::shownText(qsizetype index) const
+{
+    const QByteArrayView utf8 = m_items.utf8(index);
+    if (utf8.size() <= ShownBytes)
+        return QString::fromUtf8(utf8);
+    qsizetype end = ShownBytes;
+    while (end > 0 && (static_cast<uchar>(utf8[end]) & 0xC0) == 0x80)
+        --end;
+    return QString::fromUtf8(utf8.first(end)) + QChar(0x2026);
 }
 
 QVariant ListItemsModel::headerData(int section, Qt::Orientation orientation, int role) const
@@ -144,21 +156,28 @@ QString ListView::text(int position) const
 void ListView::remove(int position)
 {
     checkPosition(position);
-    const std::optional<SelectedItem> selected = selectedItem();
+    const std::optional<int> selected = selectedPosition();
     m_model.removeAt(position - 1);
     // The item that moves up into the removed one's place becomes the
     // selected one, so Delete pressed again goes on down the list.
-    if (selected && selected->position == position && count() > 0)
+    if (selected == position && count() > 0)
         select(std::min(position, count()));
 }
 
-std::optional<ListView::SelectedItem> ListView::selectedItem() const
+std::optional<int> ListView::selectedPosition() const
 {
     const QModelIndexList rows = selectionModel()->selectedRows();
     if (rows.isEmpty())
         return std::nullopt;
-    const int position = rows.front().row() + 1;
-    return SelectedItem{position, m_model.items().text(position - 1)};
+    return rows.front().row() + 1;
+}
+
+std::optional<ListView::SelectedItem> ListView::selectedItem() const
+{
+    const std::optional<int> position = selectedPosition();
+    if (!position)
+        return std::nullopt;
+    return SelectedItem{*position, m_model.items().text(*position - 1)};
 }
 
 void ListView::select(int position)
