@@ -15,6 +15,9 @@
 
 #include <cmath>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 class CheckingTest : public QObject {
     Q_OBJECT
 private slots:
@@ -183,6 +186,37 @@ private slots:
         const qint64 elapsed = clock.elapsed();
         QVERIFY2(elapsed >= 250 && elapsed < 400, qPrintable(QString::number(elapsed)));
         QVERIFY2(ticks >= 8, qPrintable(QString::number(ticks)));
+    }
+
+    // A wait as good as endless must still sleep between events, not wake the
+    // thread every millisecond. It runs in a child process, which ends from
+    // inside the wait as closing the window ends the program.
+    void endlessPauseDoesNotPoll()
+    {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::alarm(20);
+            int timerEvents = 0;
+            struct Counter : QObject {
+                int& count;
+                explicit Counter(int& c) : count(c) {}
+                bool eventFilter(QObject*, QEvent* event) override
+                {
+                    count += event->type() == QEvent::Timer;
+                    return false;
+                }
+            } counter(timerEvents);
+            QCoreApplication::instance()->installEventFilter(&counter);
+            QTimer::singleShot(500, [&] { ::_exit(std::min(timerEvents, 255)); });
+            Pause(1e10);
+            ::_exit(255);
+        }
+        QVERIFY(child > 0);
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY(WIFEXITED(status));
+        // Its own end is one timer event; a poll every millisecond is hundreds.
+        QVERIFY2(WEXITSTATUS(status) < 20, qPrintable(QStringLiteral("%1 timer events").arg(WEXITSTATUS(status))));
     }
 
     void pauseText_data()

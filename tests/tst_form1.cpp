@@ -129,7 +129,6 @@ private slots:
         form.Form_Load();
         QCOMPARE(form.windowTitle(), QStringLiteral("Tessaly Software"));
         QCOMPARE(desktop.dialogs.applicationTitle(), QStringLiteral("Tessaly"));
-        QVERIFY(!form.windowIcon().isNull());
         QCOMPARE(headerOf(form.ListView1), QStringLiteral("URL(s)"));
         QCOMPARE(headerOf(form.ListView2), QStringLiteral(" Valid URL(s)"));
         QCOMPARE(headerOf(form.ListView3), QStringLiteral("Invalid URL(s)"));
@@ -139,6 +138,21 @@ private slots:
             QCOMPARE(list->count(), 0);
         }
         QVERIFY(desktop.dialogs.shown.isEmpty());
+    }
+
+    // A missing icon file still gives a non-null icon: what counts is that
+    // each size has a picture with something drawn in it.
+    void startUpSetsTheApplicationIconInEverySize()
+    {
+        TestPlatform desktop;
+        Form1 form(desktop.platform());
+        form.Form_Load();
+        for (int size : {32, 48, 128, 256}) {
+            const QImage image = form.windowIcon().pixmap(QSize(size, size)).toImage();
+            QCOMPARE(image.size(), QSize(size, size));
+            const QColor centre = image.pixelColor(size / 2, size / 2);
+            QVERIFY2(centre.alpha() > 0, qPrintable(QStringLiteral("size %1 is blank").arg(size)));
+        }
     }
 
     void applicationTitleDropsAtLeastTheLastWord_data()
@@ -263,6 +277,20 @@ private slots:
         QCOMPARE(desktop.shell.opened, opens ? QList<QUrl>{QUrl(QStringLiteral("http://www.velmora.example/"))} : QList<QUrl>{});
     }
 
+    void homePageThatCannotBeOpenedIsReported()
+    {
+        TestPlatform desktop;
+        desktop.random.fraction = 0.06;  // the draw of seven
+        desktop.shell.failOpens = true;
+        desktop.dialogs.expectMessage();
+        Form1 form(desktop.platform());
+        form.Form_Load();
+        QCOMPARE(desktop.dialogs.shown.size(), 1);
+        QVERIFY(isReport(desktop.dialogs.shown.front(), "Form1.Form_Load", 108));
+        // Start-up went on with the caption.
+        QCOMPARE(form.windowTitle(), QStringLiteral("Tessaly Software"));
+    }
+
     void helpNamesTheContactPage()
     {
         TestPlatform desktop;
@@ -276,6 +304,37 @@ private slots:
         QCOMPARE(box.title, QStringLiteral("Tessaly"));
         QCOMPARE(box.icon, Dialogs::Icon::None);
         QCOMPARE(box.buttons, Dialogs::Buttons::Ok);
+    }
+
+    // Typing an address's full stop into a list is no Delete key.
+    void onlyTheDeleteKeyRemovesFromAList_data()
+    {
+        QTest::addColumn<QString>("list");
+        QTest::addColumn<Qt::Key>("key");
+        QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
+        QTest::addColumn<int>("left");
+        for (const char* list : {"ListView1", "ListView2", "ListView3"}) {
+            QTest::addRow("%s, full stop", list) << QString::fromLatin1(list) << Qt::Key_Period << Qt::KeyboardModifiers() << 2;
+            QTest::addRow("%s, keypad full stop", list)
+                << QString::fromLatin1(list) << Qt::Key_Period << Qt::KeyboardModifiers(Qt::KeypadModifier) << 2;
+            QTest::addRow("%s, Delete", list) << QString::fromLatin1(list) << Qt::Key_Delete << Qt::KeyboardModifiers() << 1;
+        }
+    }
+    void onlyTheDeleteKeyRemovesFromAList()
+    {
+        QFETCH(QString, list);
+        QFETCH(Qt::Key, key);
+        QFETCH(Qt::KeyboardModifiers, modifiers);
+        QFETCH(int, left);
+        TestPlatform desktop;
+        Form1 form(desktop.platform());
+        form.Form_Load();
+        auto* view = form.findChild<ListView*>(list);
+        fill(*view, {QStringLiteral("http://a.example/"), QStringLiteral("http://b.example/")});
+        view->select(1);
+        QTest::keyClick(view, key, modifiers);
+        QCOMPARE(view->count(), left);
+        QCOMPARE(view->text(left), QStringLiteral("http://b.example/"));
     }
 
     void closingTheWindowEndsTheProgram()
@@ -295,8 +354,9 @@ private slots:
         QVERIFY(form.isVisible());
         QCOMPARE(form.focusWidget(), form.ListView1);
         const QRect screen = form.screen()->availableGeometry();
-        QVERIFY(qAbs(form.geometry().center().x() - screen.center().x()) <= 1);
-        QVERIFY(qAbs(form.geometry().center().y() - screen.center().y()) <= 1);
+        // The frame, title bar and borders included, is what is centred.
+        QVERIFY(qAbs(form.frameGeometry().center().x() - screen.center().x()) <= 1);
+        QVERIFY(qAbs(form.frameGeometry().center().y() - screen.center().y()) <= 1);
     }
 };
 

@@ -3,6 +3,9 @@
 #include "platform/Failure.h"
 #include "platform/ListView.h"
 
+#include "StallMeter.h"
+
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -88,7 +91,7 @@ private slots:
         QVERIFY(!list.selectedItem());
     }
 
-    void deleteKeyReportsCode46WithShiftState_data()
+    void keysReportTheirKeyCodeWithShiftState_data()
     {
         QTest::addColumn<Qt::Key>("key");
         QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
@@ -98,10 +101,17 @@ private slots:
         QTest::newRow("Shift+Delete") << Qt::Key_Delete << Qt::KeyboardModifiers(Qt::ShiftModifier) << 46 << 1;
         QTest::newRow("Ctrl+Alt+Delete") << Qt::Key_Delete << Qt::KeyboardModifiers(Qt::ControlModifier | Qt::AltModifier)
                                          << 46 << 6;
-        QTest::newRow("Backspace is another key") << Qt::Key_Backspace << Qt::KeyboardModifiers() << int(Qt::Key_Backspace)
-                                                  << 0;
+        QTest::newRow("Delete on the keypad, Num Lock off") << Qt::Key_Delete << Qt::KeyboardModifiers(Qt::KeypadModifier)
+                                                            << 46 << 0;
+        // Qt's own code for the full stop is 46: it must not read as Delete.
+        QTest::newRow("full stop") << Qt::Key_Period << Qt::KeyboardModifiers() << 190 << 0;
+        QTest::newRow("full stop on the keypad, Num Lock on") << Qt::Key_Period
+                                                              << Qt::KeyboardModifiers(Qt::KeypadModifier) << 110 << 0;
+        QTest::newRow("Backspace") << Qt::Key_Backspace << Qt::KeyboardModifiers() << 8 << 0;
+        QTest::newRow("letter") << Qt::Key_A << Qt::KeyboardModifiers() << 65 << 0;
+        QTest::newRow("keypad digit") << Qt::Key_5 << Qt::KeyboardModifiers(Qt::KeypadModifier) << 101 << 0;
     }
-    void deleteKeyReportsCode46WithShiftState()
+    void keysReportTheirKeyCodeWithShiftState()
     {
         QFETCH(Qt::Key, key);
         QFETCH(Qt::KeyboardModifiers, modifiers);
@@ -141,6 +151,58 @@ private slots:
         list.addColumn(QStringLiteral("URL(s)"));
         list.setColumnWidthTwips(1, 7000);
         QCOMPARE(list.columnWidth(0), 467);
+    }
+
+    // A single line of many megabytes stays whole for the program, while its
+    // row shows a bounded start of it: hovering, scrolling and selecting with
+    // it on screen keep the window live.
+    void aHugeItemKeepsTheListLive()
+    {
+        const QString huge = QStringLiteral("http://a.example/") + QString(20'000'000, u'x');
+        ListView list;
+        list.addColumn(QStringLiteral("URL(s)"));
+        list.resize(520, 138);
+        for (int i = 1; i <= 20; ++i)
+            list.add(i == 2 ? QStringView(huge) : QStringView(QStringLiteral("http://127.0.0.1/%1").arg(i)));
+        list.model().catchUp();
+        list.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&list));
+
+        StallMeter meter;
+        meter.start();
+        for (int round = 0; round < 3; ++round) {
+            for (int row : {0, 1, 2, 1}) {
+                QTest::mouseMove(list.viewport(), list.visualRect(list.model().index(row, 0)).center());
+                QTest::qWait(10);
+            }
+            list.select(2);
+            QTest::qWait(10);
+            list.verticalScrollBar()->setValue(list.verticalScrollBar()->maximum());
+            QTest::qWait(10);
+            list.verticalScrollBar()->setValue(0);
+            list.select(1);
+            QTest::qWait(10);
+        }
+        const qint64 longest = meter.stop();
+        QVERIFY2(longest < 1000, qPrintable(QStringLiteral("the list stalled for %1 ms").arg(longest)));
+
+        QCOMPARE(list.text(2), huge);
+        const QString shown = list.model().data(list.model().index(1, 0), Qt::DisplayRole).toString();
+        QVERIFY(shown.size() < 10000);
+        QVERIFY(huge.startsWith(shown.chopped(1)));
+    }
+
+    // The shown start of a long text never ends inside a character.
+    void aLongItemIsShownCutAtACharacter()
+    {
+        ListView list;
+        list.addColumn(QStringLiteral("URL(s)"));
+        const QString text = QString(ListItemsModel::ShownBytes - 1, u'a') + QString(100, QChar(0x00FC));
+        list.add(text);
+        list.model().catchUp();
+        const QString shown = list.model().data(list.model().index(0, 0), Qt::DisplayRole).toString();
+        QCOMPARE(shown, text.left(ListItemsModel::ShownBytes - 1) + QChar(0x2026));
+        QCOMPARE(list.text(1), text);
     }
 
     void removalsLeaveNoWasteBehind()

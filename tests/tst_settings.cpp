@@ -2,14 +2,52 @@
 #include "platform/Failure.h"
 #include "platform/SettingsStore.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <optional>
+
+#include <pwd.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 const QString App = QStringLiteral("Velmora");
 const QString Section = QStringLiteral("Tessaly Software");
 const QString Key = QStringLiteral("Text1");
+
+// Whether reading the entry fails, as the current user or, when that is root
+// (whom permission bits do not stop), as the unprivileged user "nobody" in a
+// child process. Empty when no such user exists.
+std::optional<bool> readFailsUnprivileged(const QString& folder)
+{
+    QtSettingsStore store(folder);
+    auto readFails = [&] {
+        try {
+            store.read(App, Section, Key, QStringLiteral("1"));
+            return false;
+        } catch (const Failure&) {
+            return true;
+        }
+    };
+    if (::geteuid() != 0)
+        return readFails();
+    const passwd* nobody = ::getpwnam("nobody");
+    if (!nobody)
+        return std::nullopt;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgid(nobody->pw_gid) != 0 || ::setuid(nobody->pw_uid) != 0)
+            ::_exit(2);
+        ::_exit(readFails() ? 0 : 1);
+    }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) == 2)
+        return std::nullopt;
+    return WEXITSTATUS(status) == 0;
+}
 }  // namespace
 
 class SettingsTest : public QObject {
@@ -65,6 +103,37 @@ private slots:
         QFile file(folder.path() + QStringLiteral("/Velmora/Tessaly Software.conf"));
         QVERIFY(file.open(QIODevice::ReadOnly));
         QVERIFY(file.readAll().contains("Text1=2"));
+    }
+
+    // An entry that is there but cannot be read is no absent entry: the
+    // default would hide that the user's value was lost.
+    void unreadableStoreFails_data()
+    {
+        QTest::addColumn<bool>("folderInItsPlace");
+        QTest::newRow("a folder where the file should be") << true;
+        QTest::newRow("a file the user may not read") << false;
+    }
+    void unreadableStoreFails()
+    {
+        QFETCH(bool, folderInItsPlace);
+        QTemporaryDir folder;
+        QtSettingsStore store(folder.path());
+        const QString file = store.fileFor(App, Section);
+        if (folderInItsPlace) {
+            QVERIFY(QDir().mkpath(file));
+            QVERIFY_THROWS_EXCEPTION(Failure, store.read(App, Section, Key, QStringLiteral("1")));
+            return;
+        }
+        store.write(App, Section, Key, QStringLiteral("2"));
+        const auto traversable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
+            | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther;
+        QVERIFY(QFile::setPermissions(folder.path(), traversable));
+        QVERIFY(QFile::setPermissions(folder.path() + u'/' + App, traversable));
+        QVERIFY(QFile::setPermissions(file, {}));
+        const std::optional<bool> fails = readFailsUnprivileged(folder.path());
+        if (!fails)
+            QSKIP("no unprivileged user to read the file as");
+        QVERIFY(*fails);
     }
 
     void unwritableStoreFails()

@@ -11,6 +11,13 @@
 #include <QPushButton>
 #include <QScreen>
 
+// The icons are compiled into the program's static library, whose resources
+// the linker keeps only when something names them.
+static void initialiseResources()
+{
+    Q_INIT_RESOURCE(resources);
+}
+
 namespace {
 const QString Location = QStringLiteral("in Orrinth2021/08/31.Form1.");
 
@@ -38,6 +45,7 @@ QFont buttonFont()
 
 QIcon applicationIcon()
 {
+    initialiseResources();
     QIcon icon;
     for (int size : {32, 48, 128, 256})
         icon.addFile(QStringLiteral(":/icons/tessaly-%1.png").arg(size), QSize(size, size));
@@ -144,9 +152,34 @@ void Form1::connectHandlers()
 void Form1::start()
 {
     Form_Load();
-    if (const QScreen* screen = this->screen())
-        move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
+    centreFrameOnScreen();
     show();
+    // The window manager's title bar and borders are known only once it has
+    // framed the window; then the frame is centred again, once.
+    if (frameGeometry() != geometry())
+        centreFrameOnScreen();
+    else
+        m_centreWhenFramed = true;
+}
+
+void Form1::centreFrameOnScreen()
+{
+    const QScreen* screen = this->screen();
+    if (!screen)
+        return;
+    const QRect available = screen->availableGeometry();
+    const QSize frame = frameGeometry().size();
+    move(available.x() + (available.width() - frame.width()) / 2,
+         available.y() + (available.height() - frame.height()) / 2);
+}
+
+void Form1::moveEvent(QMoveEvent* event)
+{
+    QWidget::moveEvent(event);
+    if (m_centreWhenFramed && frameGeometry() != geometry()) {
+        m_centreWhenFramed = false;
+        centreFrameOnScreen();
+    }
 }
 
 QString Form1::ApplicationTitleOf(const QString& productName)
@@ -200,8 +233,8 @@ void Form1::homePageDraw()
 {
     m_platform.random.seedFromClock();
     const int drawn = static_cast<int>(m_platform.random.nextFraction() * 100) + 1;
-    if (drawn == 7)
-        m_platform.shell.open(u'"' + HomePage + u'"');
+    if (drawn == 7 && !m_platform.shell.open(u'"' + HomePage + u'"'))
+        throw Failure(QStringLiteral("The web browser could not be started"));
 }
 
 void Form1::PushButton10_Click()

@@ -132,15 +132,20 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
 
 private:
     void buildControls();
     void connectHandlers();
     void loadCustomPointerPicture(const QString& path);
     void homePageDraw();
+    // Puts the window's frame, title bar and borders included, in the middle
+    // of the screen it is on.
+    void centreFrameOnScreen();
 
     Platform& m_platform;
     int m_mousePointer = PointerStandard;
     std::optional<QCursor> m_customPointer;
     bool m_running = false;  // a check run is going
+    bool m_centreWhenFramed = false;
 };

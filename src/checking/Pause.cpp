@@ -23,8 +23,12 @@ void Pause(double seconds)
     wake.setSingleShot(true);
     wake.setTimerType(Qt::PreciseTimer);
     QObject::connect(&wake, &QTimer::timeout, &loop, &QEventLoop::quit);
+    // A timer interval is at most about 24 days: a longer wait sleeps in
+    // steps of 12 days (an endless one gives no remaining time at all).
+    constexpr qint64 LongestStepMilliseconds = qint64(1) << 30;
     while (!deadline.hasExpired()) {
-        wake.start(static_cast<int>(std::clamp<qint64>(deadline.remainingTime(), 1, 1 << 30)));
+        const qint64 remaining = deadline.isForever() ? LongestStepMilliseconds : deadline.remainingTime();
+        wake.start(static_cast<int>(std::clamp<qint64>(remaining, 1, LongestStepMilliseconds)));
         loop.exec();
     }
 }

@@ -15,7 +15,7 @@ namespace {
 
 class BrowserShell : public Shell {
 protected:
-    void openInBrowser(const QUrl& address) override { QDesktopServices::openUrl(address); }
+    bool openInBrowser(const QUrl& address) override { return QDesktopServices::openUrl(address); }
 };
 
 class ExecutableFolder : public ProgramFolder {

@@ -2,6 +2,7 @@
 
 #include "platform/Failure.h"
 
+#include <QHash>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -34,10 +35,22 @@ QVariant ListItemsModel::data(const QModelIndex& index, int role) const
     if (!index.isValid() || index.row() >= m_shown || index.column() != 0)
         return {};
     if (role == Qt::DisplayRole || role == Qt::EditRole)
-        return m_items.text(index.row());
+        return shownText(index.row());
     if (role == Qt::ToolTipRole)
         return ListView::ToolTip;
     return {};
+}
+
+// The text cut at a character's start, with an ellipsis to say it goes on.
+QString ListItemsModel::shownText(qsizetype index) const
+{
+    const QByteArrayView utf8 = m_items.utf8(index);
+    if (utf8.size() <= ShownBytes)
+        return QString::fromUtf8(utf8);
+    qsizetype end = ShownBytes;
+    while (end > 0 && (static_cast<uchar>(utf8[end]) & 0xC0) == 0x80)
+        --end;
+    return QString::fromUtf8(utf8.first(end)) + QChar(0x2026);
 }
 
 QVariant ListItemsModel::headerData(int section, Qt::Orientation orientation, int role) const
@@ -143,21 +156,28 @@ QString ListView::text(int position) const
 void ListView::remove(int position)
 {
     checkPosition(position);
-    const std::optional<SelectedItem> selected = selectedItem();
+    const std::optional<int> selected = selectedPosition();
     m_model.removeAt(position - 1);
     // The item that moves up into the removed one's place becomes the
     // selected one, so Delete pressed again goes on down the list.
-    if (selected && selected->position == position && count() > 0)
+    if (selected == position && count() > 0)
         select(std::min(position, count()));
 }
 
-std::optional<ListView::SelectedItem> ListView::selectedItem() const
+std::optional<int> ListView::selectedPosition() const
 {
     const QModelIndexList rows = selectionModel()->selectedRows();
     if (rows.isEmpty())
         return std::nullopt;
-    const int position = rows.front().row() + 1;
-    return SelectedItem{position, m_model.items().text(position - 1)};
+    return rows.front().row() + 1;
+}
+
+std::optional<ListView::SelectedItem> ListView::selectedItem() const
+{
+    const std::optional<int> position = selectedPosition();
+    if (!position)
+        return std::nullopt;
+    return SelectedItem{*position, m_model.items().text(*position - 1)};
 }
 
 void ListView::select(int position)
@@ -166,6 +186,43 @@ void ListView::select(int position)
     m_model.catchUp();
     const QModelIndex index = m_model.index(position - 1, 0);
     selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+int ListView::keyCodeOf(int qtKey, Qt::KeyboardModifiers modifiers)
+{
+    // Digits and letters share their codes with Qt's; the keypad has codes
+    // of its own, whichever character Num Lock makes it type.
+    const bool digit = qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9;
+    if (modifiers & Qt::KeypadModifier) {
+        if (digit)
+            return 96 + (qtKey - Qt::Key_0);
+        switch (qtKey) {
+        case Qt::Key_Asterisk: return 106;
+        case Qt::Key_Plus: return 107;
+        case Qt::Key_Minus: return 109;
+        case Qt::Key_Period:
+        case Qt::Key_Comma: return 110;
+        case Qt::Key_Slash: return 111;
+        default: break;
+        }
+    }
+    if (digit || (qtKey >= Qt::Key_A && qtKey <= Qt::Key_Z))
+        return qtKey;
+    if (qtKey >= Qt::Key_F1 && qtKey <= Qt::Key_F24)
+        return 112 + (qtKey - Qt::Key_F1);
+    static const QHash<int, int> codes{
+        {Qt::Key_Backspace, 8},    {Qt::Key_Tab, 9},          {Qt::Key_Backtab, 9},       {Qt::Key_Return, 13},
+        {Qt::Key_Enter, 13},       {Qt::Key_Shift, 16},       {Qt::Key_Control, 17},      {Qt::Key_Alt, 18},
+        {Qt::Key_Pause, 19},       {Qt::Key_CapsLock, 20},    {Qt::Key_Escape, 27},       {Qt::Key_Space, 32},
+        {Qt::Key_PageUp, 33},      {Qt::Key_PageDown, 34},    {Qt::Key_End, 35},          {Qt::Key_Home, 36},
+        {Qt::Key_Left, 37},        {Qt::Key_Up, 38},          {Qt::Key_Right, 39},        {Qt::Key_Down, 40},
+        {Qt::Key_Print, 44},       {Qt::Key_Insert, 45},      {Qt::Key_Delete, KeyDelete}, {Qt::Key_Meta, 91},
+        {Qt::Key_Menu, 93},        {Qt::Key_NumLock, 144},    {Qt::Key_ScrollLock, 145},  {Qt::Key_Semicolon, 186},
+        {Qt::Key_Equal, 187},      {Qt::Key_Comma, 188},      {Qt::Key_Minus, 189},       {Qt::Key_Period, 190},
+        {Qt::Key_Slash, 191},      {Qt::Key_QuoteLeft, 192},  {Qt::Key_BracketLeft, 219}, {Qt::Key_Backslash, 220},
+        {Qt::Key_BracketRight, 221}, {Qt::Key_Apostrophe, 222},
+    };
+    return codes.value(qtKey, 0);
 }
 
 void ListView::keyPressEvent(QKeyEvent* event)
@@ -177,8 +234,7 @@ void ListView::keyPressEvent(QKeyEvent* event)
         shift |= CtrlMask;
     if (event->modifiers() & Qt::AltModifier)
         shift |= AltMask;
-    const int keyCode = event->key() == Qt::Key_Delete ? KeyDelete : event->key();
-    emit keyDown(keyCode, shift);
+    emit keyDown(keyCodeOf(event->key(), event->modifiers()), shift);
     QTreeView::keyPressEvent(event);
 }
 

@@ -16,6 +16,10 @@ class ListItemsModel : public QAbstractListModel {
     Q_OBJECT
 public:
     static constexpr int CatchUpMilliseconds = 100;
+    // The most of an item's text a row shows, in UTF-8 bytes. Every paint and
+    // size hint of a row lays its text out, so a single line of hundreds of
+    // megabytes would freeze the window; the item itself stays whole.
+    static constexpr qsizetype ShownBytes = 8192;
 
     explicit ListItemsModel(QObject* parent = nullptr);
 
@@ -39,6 +43,7 @@ public:
 
 private:
     void scheduleCatchUp();
+    QString shownText(qsizetype index) const;
 
     ItemStore m_items;
     qsizetype m_shown = 0;
@@ -52,8 +57,11 @@ class ListView : public QTreeView {
     Q_OBJECT
 public:
     static const QString ToolTip;
-    // Key codes as the key-down event reports them.
+    // Key codes as the key-down event reports them: the desktop's virtual-key
+    // codes, not Qt's (Qt gives the full stop the code that is Delete here).
     static constexpr int KeyDelete = 46;
+    // The key code of a Qt key, 0 for a key that has none.
+    static int keyCodeOf(int qtKey, Qt::KeyboardModifiers modifiers);
     // Shift state bits of the key-down event.
     static constexpr int ShiftMask = 1, CtrlMask = 2, AltMask = 4;
 
@@ -77,6 +85,7 @@ public:
     QString text(int position) const;
     const ItemStore& items() const { return m_model.items(); }
     std::optional<SelectedItem> selectedItem() const;
+    std::optional<int> selectedPosition() const;
     // Selects the item at a position (tests and keyboard users).
     void select(int position);
 

@@ -2,6 +2,7 @@
 
 #include "platform/Failure.h"
 
+#include <QFile>
 #include <QSettings>
 #include <QStandardPaths>
 
@@ -18,9 +19,16 @@ QString QtSettingsStore::fileFor(const QString& application, const QString& sect
 QString QtSettingsStore::read(const QString& application, const QString& section, const QString& key,
                               const QString& defaultValue)
 {
-    QSettings settings(fileFor(application, section), QSettings::IniFormat);
-    if (settings.status() == QSettings::FormatError)
-        throw Failure(QStringLiteral("The settings file %1 cannot be read").arg(settings.fileName()));
+    // A file that is there but cannot be opened (no permission, a folder in
+    // its place) would otherwise read as no entry at all.
+    const QString path = fileFor(application, section);
+    QFile file(path);
+    if (file.exists() && !file.open(QIODevice::ReadOnly))
+        throw Failure(QStringLiteral("The settings file %1 cannot be read").arg(path));
+    file.close();
+    QSettings settings(path, QSettings::IniFormat);
+    if (settings.status() != QSettings::NoError)
+        throw Failure(QStringLiteral("The settings file %1 cannot be read").arg(path));
     const QVariant value = settings.value(key);
     if (!value.isValid())
         return defaultValue;

@@ -32,9 +32,8 @@ QUrl Shell::webAddressOf(const QString& text)
     return web.isValid() && !web.host().isEmpty() ? web : QUrl();
 }
 
-void Shell::open(const QString& text)
+bool Shell::open(const QString& text)
 {
     const QUrl address = webAddressOf(text);
-    if (!address.isEmpty())
-        openInBrowser(address);
+    return !address.isEmpty() && openInBrowser(address);
 }

@@ -50,7 +50,7 @@ private:
 
 class NoBrowser : public Shell {
 protected:
-    void openInBrowser(const QUrl&) override {}
+    bool openInBrowser(const QUrl&) override { return true; }
 };
 
 // Never the one draw in a hundred that opens the home page.

@@ -91,9 +91,16 @@ private:
 class RecordingShell : public Shell {
 public:
     QList<QUrl> opened;
+    bool failOpens = false;  // the desktop has no browser to start
 
 protected:
-    void openInBrowser(const QUrl& address) override { opened.append(address); }
+    bool openInBrowser(const QUrl& address) override
+    {
+        if (failOpens)
+            return false;
+        opened.append(address);
+        return true;
+    }
 };
 
 class MemorySettingsStore : public SettingsStore {
