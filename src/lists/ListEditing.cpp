@@ -28,8 +28,9 @@ void removeSelectedItem(const Form1& form, ListView& list)
 {
     if (form.isBusy() || list.count() == 0)
         return;
-    if (const auto selected = list.selectedItem())
-        list.remove(selected->position);
+    // The position alone: an item's text can be many megabytes.
+    if (const auto position = list.selectedPosition())
+        list.remove(*position);
 }
 
 void removeOnDelete(const char* handler, const Form1& form, ListView& list, int keyCode)
