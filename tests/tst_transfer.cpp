@@ -50,6 +50,12 @@ private slots:
         QTest::newRow("after interim responses")
             << LoopbackServer::raw("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 103 Early Hints\r\nLink: </a>\r\n\r\n" + final) << final;
 
+        QTest::newRow("lines ending in LF alone") << LoopbackServer::raw("HTTP/1.1 200 OK\nX-One: 1\nContent-Length: 0\n\n")
+                                                  << QByteArray("HTTP/1.1 200 OK\r\nX-One: 1\r\nContent-Length: 0\r\n\r\n");
+        QTest::newRow("LF alone after interim responses")
+            << LoopbackServer::raw("HTTP/1.1 100 Continue\n\nHTTP/1.1 404 Not Found\nContent-Length: 0\n\n")
+            << QByteArray("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n");
+
         Reply trickled = LoopbackServer::raw("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
         trickled.trickleMilliseconds = 3;
         QTest::newRow("trickled within the time-out") << trickled << trickled.head;
