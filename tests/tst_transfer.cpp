@@ -143,7 +143,7 @@ private slots:
         transfer.request(server.url("/"));
         QVERIFY_THROWS_EXCEPTION(Failure, transfer.request(address));
         QVERIFY(!hasResponse(transfer));
-        QCOMPARE(server.requests.size(), 1);
+        QCOMPARE(server.requests().size(), 1);
     }
 
     void smallBodiesKeepOneConnection()
@@ -163,10 +163,10 @@ private slots:
             transfer.request(server.url(QString::fromLatin1(path)));
             QVERIFY(hasResponse(transfer));
         }
-        QCOMPARE(server.requests.size(), 6);
+        QCOMPARE(server.requests().size(), 6);
         QCOMPARE(server.connectionsAccepted(), 1);
         QCOMPARE(transfer.connectionsOpened(), 1);
-        QVERIFY(server.requests.first().startsWith("GET /a HTTP/1.1\r\n"));
+        QVERIFY(server.requests().first().startsWith("GET /a HTTP/1.1\r\n"));
     }
 
     void windowStaysLiveWhileWaiting()
