@@ -194,7 +194,7 @@ private:
     Judgement judge(const QString& address)
     {
         TestPlatform test;
-        CurlTransfer transfer({5000ms, true, m_chain->rootFile});
+        CurlTransfer transfer({10000ms, true, m_chain->rootFile});
         const Valid::Probe probe{test.dialogs, test.internet, transfer};
         Judgement judgement;
         judgement.valid = Valid::IsURLValid(probe, address, 0);

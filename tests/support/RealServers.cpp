@@ -249,8 +249,8 @@ ViaProxyName "tinyproxy"
 Squid::Squid() : ForwardProxy(QStringLiteral("/usr/sbin/squid"))
 {
     start([this](quint16 port) {
-        // No cache, no helpers, no waiting on shutdown; as root it runs as
-        // nobody.
+        // No cache, no helpers, no waiting on shutdown, a lookup given up
+        // within seconds; as root it runs as nobody.
         const QString configuration = QStringLiteral(R"(http_port 127.0.0.1:%1
 pid_filename %2/squid.pid
 cache_effective_user nobody
@@ -261,6 +261,8 @@ cache deny all
 coredump_dir %2
 pinger_enable off
 shutdown_lifetime 0 seconds
+dns_timeout 1 seconds
+dns_retransmit_interval 1 seconds
 http_access allow localhost
 http_access deny all
 )")
