@@ -1,6 +1,7 @@
 // Verdicts on what real server software answers, nginx and lighttpd over
 // plain HTTP and TLS through an intermediate CA, directly and through
 // tinyproxy and squid named by the proxy environment variables.
+#include "LoopbackServer.h"
 #include "PrivateResolver.h"
 #include "RealServers.h"
 #include "WindowTesting.h"
@@ -9,7 +10,6 @@
 #include "platform/Failure.h"
 
 #include <QApplication>
-#include <QTcpServer>
 #include <QTest>
 
 #include <map>
@@ -20,13 +20,6 @@ namespace {
 
 enum class Server { Nginx, NginxTls, NginxTlsWithoutIntermediate, Lighttpd, LighttpdTls };
 enum class Proxy { Tinyproxy, Squid };
-
-quint16 refusedPort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    return probe.serverPort();
-}
 
 // The proxy variables for one test, and none of the machine's.
 class ProxyEnvironment {
@@ -150,7 +143,7 @@ private slots:
 
         address.replace(QStringLiteral("{plain}"), QString::number(m_servers.at(Server::Nginx)->port()));
         address.replace(QStringLiteral("{tls}"), QString::number(m_servers.at(Server::NginxTls)->port()));
-        address.replace(QStringLiteral("{refused}"), QString::number(refusedPort()));
+        address.replace(QStringLiteral("{refused}"), QString::number(LoopbackServer::refusedPort()));
         const Judgement judgement = judge(address);
         QVERIFY2(judgement.valid == valid, qPrintable(judgement.headers));
         QCOMPARE(judgement.boxes, 0);
@@ -181,7 +174,7 @@ private slots:
         WebServer& web = *m_servers.at(Server::Nginx);
         REQUIRE_RUNNING(web);
         // A proxy that nobody can reach: an address judged valid went direct.
-        std::map<QByteArray, QString> variables{{variable, QStringLiteral("http://127.0.0.1:%1").arg(refusedPort())}};
+        std::map<QByteArray, QString> variables{{variable, QStringLiteral("http://127.0.0.1:%1").arg(LoopbackServer::refusedPort())}};
         if (!noProxy.isEmpty())
             variables.emplace(QTest::currentDataTag()[0] == 'N' ? "NO_PROXY" : "no_proxy", noProxy);
         const ProxyEnvironment environment(variables);

@@ -1,11 +1,12 @@
 #include "RealServers.h"
 
+#include "LoopbackServer.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
 
@@ -14,12 +15,8 @@
 
 namespace {
 
-quint16 freeLoopbackPort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    return probe.serverPort();
-}
+// A port on which nothing listens now.
+quint16 freeLoopbackPort() { return LoopbackServer::refusedPort(); }
 
 bool accepts(quint16 port)
 {
