@@ -70,6 +70,18 @@ private slots:
         QVERIFY(test.dialogs.shown.isEmpty());
     }
 
+    // Such a server's status line is read like any other.
+    void headerLinesEndingInLineFeedAlone()
+    {
+        TestPlatform test;
+        LoopbackServer server;
+        server.route("/page", LoopbackServer::raw("HTTP/1.1 200 OK\nContent-Length: 0\n\n"));
+        CurlTransfer transfer(CurlTransfer::Options{std::chrono::milliseconds(1500), false, {}});
+        const Valid::Probe probe{test.dialogs, test.internet, transfer};
+        QVERIFY(Valid::IsURLValid(probe, server.url("/page"), 0));
+        QVERIFY(test.dialogs.shown.isEmpty());
+    }
+
     void headersWithoutAStatusLineGiveTwoReports_data()
     {
         QTest::addColumn<QString>("headers");

@@ -226,11 +226,11 @@ private slots:
         QFETCH(QString, opened);
 
         LoopbackServer server;
-        server.fallback = LoopbackServer::answer("HTTP/1.1 200 OK", {}, "here");
+        server.setFallback(LoopbackServer::answer("HTTP/1.1 200 OK", {}, "here"));
         LoopbackServer bystander;
-        bystander.fallback = server.fallback;
+        bystander.setFallback(server.fallback());
         LoopbackServer server6(QHostAddress::LocalHostIPv6);
-        server6.fallback = server.fallback;
+        server6.setFallback(server.fallback());
         if (address.contains(u'[') && !server6.isListening())
             QSKIP("this machine cannot listen on ::1");
 
@@ -304,7 +304,7 @@ private slots:
         QCOMPARE(server6.requestedPaths(), expectedV6Paths);
         QCOMPARE(bystander.connectionsAccepted(), 0);
         if (valid) {
-            const QByteArray head = outcome == Outcome::Requested ? server.requests[1] : server6.requests[0];
+            const QByteArray head = outcome == Outcome::Requested ? server.requests()[1] : server6.requests()[0];
             QCOMPARE(head.left(head.indexOf("\r\n")), "GET " + target + " HTTP/1.1");
             for (const auto& [name, value] : headerFieldsOf(head)) {
                 const QByteArray field = name.toLower();

@@ -50,6 +50,12 @@ private slots:
         QTest::newRow("after interim responses")
             << LoopbackServer::raw("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 103 Early Hints\r\nLink: </a>\r\n\r\n" + final) << final;
 
+        QTest::newRow("lines ending in LF alone") << LoopbackServer::raw("HTTP/1.1 200 OK\nX-One: 1\nContent-Length: 0\n\n")
+                                                  << QByteArray("HTTP/1.1 200 OK\r\nX-One: 1\r\nContent-Length: 0\r\n\r\n");
+        QTest::newRow("LF alone after interim responses")
+            << LoopbackServer::raw("HTTP/1.1 100 Continue\n\nHTTP/1.1 404 Not Found\nContent-Length: 0\n\n")
+            << QByteArray("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n");
+
         Reply trickled = LoopbackServer::raw("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
         trickled.trickleMilliseconds = 3;
         QTest::newRow("trickled within the time-out") << trickled << trickled.head;
@@ -137,7 +143,7 @@ private slots:
         transfer.request(server.url("/"));
         QVERIFY_THROWS_EXCEPTION(Failure, transfer.request(address));
         QVERIFY(!hasResponse(transfer));
-        QCOMPARE(server.requests.size(), 1);
+        QCOMPARE(server.requests().size(), 1);
     }
 
     void smallBodiesKeepOneConnection()
@@ -157,10 +163,10 @@ private slots:
             transfer.request(server.url(QString::fromLatin1(path)));
             QVERIFY(hasResponse(transfer));
         }
-        QCOMPARE(server.requests.size(), 6);
+        QCOMPARE(server.requests().size(), 6);
         QCOMPARE(server.connectionsAccepted(), 1);
         QCOMPARE(transfer.connectionsOpened(), 1);
-        QVERIFY(server.requests.first().startsWith("GET /a HTTP/1.1\r\n"));
+        QVERIFY(server.requests().first().startsWith("GET /a HTTP/1.1\r\n"));
     }
 
     void windowStaysLiveWhileWaiting()

@@ -3,6 +3,8 @@
 #include "platform/Failure.h"
 
 #include <QFile>
+#include <QHostAddress>
+#include <QList>
 #include <QUrl>
 
 #include <curl/curl.h>
@@ -87,7 +89,61 @@ int statusCodeOf(QByteArrayView block)
     return ok ? code : 0;
 }
 
+// The value of each header line with this name (lower case, with the colon).
+QList<QByteArray> headerValues(const QByteArray& block, QByteArrayView nameWithColon)
+{
+    QList<QByteArray> values;
+    for (const QByteArray& line : block.split('\n')) {
+        if (line.size() >= nameWithColon.size()
+            && qstrnicmp(line.constData(), nameWithColon.data(), nameWithColon.size()) == 0)
+            values.append(line.sliced(nameWithColon.size()).trimmed());
+    }
+    return values;
+}
+
+// A proxy's own answer for a server it could not reach or would not ask:
+// Squid marks its error pages with X-Squid-Error, tinyproxy names itself as
+// the server (a response it passes on keeps the server's own name), and a
+// proxy that follows RFC 9209 gives an error in Proxy-Status.
+bool isProxysOwnAnswer(const QByteArray& block)
+{
+    if (!headerValues(block, "x-squid-error:").isEmpty())
+        return true;
+    const QList<QByteArray> servers = headerValues(block, "server:");
+    if (std::any_of(servers.begin(), servers.end(), [](const QByteArray& name) { return name.startsWith("tinyproxy/"); }))
+        return true;
+    for (const QByteArray& status : headerValues(block, "proxy-status:")) {
+        for (const QByteArray& parameter : status.split(';')) {
+            if (parameter.trimmed().startsWith("error="))
+                return true;
+        }
+    }
+    return false;
+}
+
+// Whether curl has to look the address's host name up, rather than use the
+// numeric address the host part already is.
+bool needsNameLookup(const QByteArray& url)
+{
+    std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> parsed(curl_url(), &curl_url_cleanup);
+    char* host = nullptr;
+    if (curl_url_set(parsed.get(), CURLUPART_URL, url.constData(), 0) != CURLUE_OK
+        || curl_url_get(parsed.get(), CURLUPART_HOST, &host, 0) != CURLUE_OK)
+        return true;
+    QString hostText = QString::fromLatin1(host);
+    curl_free(host);
+    if (hostText.startsWith(u'[') && hostText.endsWith(u']'))
+        hostText = hostText.sliced(1, hostText.size() - 2);
+    return QHostAddress(hostText).isNull();
+}
+
 }  // namespace
+
+bool CurlRequest::resolvesNamesInBackground()
+{
+    initialiseCurlOnce();
+    return (curl_version_info(CURLVERSION_NOW)->features & CURL_VERSION_ASYNCHDNS) != 0;
+}
 
 CurlRequest::CurlRequest(Options options) : m_options(std::move(options))
 {
@@ -111,6 +167,14 @@ CurlRequest::CurlRequest(Options options) : m_options(std::move(options))
     set(m_easy, CURLOPT_USERAGENT, "Mozilla/5.0 (compatible; Tessaly/1.0)");
     set(m_easy, CURLOPT_HEADERFUNCTION, &CurlRequest::onHeaderLine);
     set(m_easy, CURLOPT_HEADERDATA, this);
+    // Whether the request went to a proxy in the clear shows only in the
+    // request line curl sends, which only the debug callback sees.
+    set(m_easy, CURLOPT_DEBUGFUNCTION, &CurlRequest::onDebug);
+    set(m_easy, CURLOPT_DEBUGDATA, this);
+    set(m_easy, CURLOPT_VERBOSE, 1L);
+    // A transfer ended during a name lookup must not wait for the lookup's
+    // thread, which the system resolver may keep for many seconds.
+    set(m_easy, CURLOPT_QUICK_EXIT, 1L);
     set(m_easy, CURLOPT_WRITEFUNCTION, &CurlRequest::onBodyData);
     set(m_easy, CURLOPT_WRITEDATA, this);
     if (!m_options.environmentProxy)
@@ -130,7 +194,11 @@ void CurlRequest::prepare(const QString& address)
     m_haveResponse = false;
     m_bodyBytes = 0;
     m_result = 0;
+    m_sentToProxy = false;
     const QByteArray url = usableAddress(address);
+    if (!resolvesNamesInBackground() && needsNameLookup(url))
+        throw Failure(QStringLiteral("This transfer library looks host names up on the calling thread, "
+                                     "which would freeze the window: only numeric addresses can be requested"));
     set(m_easy, CURLOPT_URL, url.constData());
 }
 
@@ -149,15 +217,22 @@ size_t CurlRequest::onHeaderLine(char* data, size_t size, size_t count, void* se
     const size_t bytes = size * count;
     if (request.m_haveResponse)
         return bytes;  // trailers after the body
-    const QByteArrayView line(data, static_cast<qsizetype>(bytes));
+    QByteArrayView line(data, static_cast<qsizetype>(bytes));
     // Every response passes through here, interim ones included: a status
     // line starts a new block.
     if (line.startsWith("HTTP/"))
         request.m_block.clear();
-    request.m_block.append(line);
-    if ((line == "\r\n" || line == "\n") && request.m_block.startsWith("HTTP/")) {
+    // Lines end in CR LF in the block whatever the server ended them with.
+    if (line.endsWith('\n'))
+        line.chop(line.endsWith("\r\n") ? 2 : 1);
+    request.m_block.append(line).append("\r\n");
+    if (line.isEmpty() && request.m_block.startsWith("HTTP/")) {
         const int code = statusCodeOf(request.m_block);
         if (code < 100 || code >= 200) {
+            // What a proxy says for a server it could not reach is no
+            // response; the transfer ends here.
+            if (request.m_sentToProxy && isProxysOwnAnswer(request.m_block))
+                return 0;
             request.m_finalHeaders = request.m_block;
             request.m_haveResponse = true;
             if (request.m_onResponse)
@@ -165,6 +240,19 @@ size_t CurlRequest::onHeaderLine(char* data, size_t size, size_t count, void* se
         }
     }
     return bytes;
+}
+
+int CurlRequest::onDebug(void*, int type, char* data, size_t size, void* self)
+{
+    auto& request = *static_cast<CurlRequest*>(self);
+    if (type != CURLINFO_HEADER_OUT)
+        return 0;
+    // "GET http://host/ HTTP/1.1": the absolute form goes only to a proxy.
+    // Through a tunnel the proxy sees a CONNECT, the server the usual form.
+    const QByteArrayView requestHead(data, static_cast<qsizetype>(size));
+    const qsizetype target = requestHead.indexOf(' ') + 1;
+    request.m_sentToProxy = target > 0 && requestHead.sliced(target).startsWith("http://");
+    return 0;
 }
 
 size_t CurlRequest::onBodyData(char*, size_t size, size_t count, void* self)

@@ -10,8 +10,9 @@
 // program asks: HTTP/1.1 so that the status line is the server's own, GET,
 // redirects as answers, http and https only, proxies from the usual
 // environment variables, certificates verified. It keeps the header block of
-// the final response as received and takes in at most BodyLimit bytes of a
-// body. Whoever drives it (the window's transfer control, or several at once
+// the final response, lines ending in CR LF, and takes in at most BodyLimit
+// bytes of a body. What a proxy answers on its own for a server it could not
+// reach is no response. Whoever drives it (the window's transfer control, or several at once
 // on one multi handle) adds handle() to a multi handle and calls finish()
 // when curl reports the transfer done.
 class CurlRequest {
@@ -43,7 +44,7 @@ public:
     // The final response's header block is complete (interim 1xx blocks are
     // not kept).
     bool haveResponse() const { return m_haveResponse; }
-    // That block exactly as received, status line first.
+    // That block as received, status line first, each line ending in CR LF.
     const QByteArray& headers() const { return m_finalHeaders; }
     // Body bytes taken in for this address.
     qint64 bodyBytes() const { return m_bodyBytes; }
@@ -52,11 +53,19 @@ public:
     // New connections this request opened (a reused one is not counted).
     long connectionsOpened() const;
 
+    // Whether this libcurl looks host names up on a thread of its own. When it
+    // does not, a lookup would hold the calling thread for as long as the
+    // system's resolver takes, which curl cannot cut short without signals:
+    // such a library requests numeric addresses only, and host names raise
+    // Failure.
+    static bool resolvesNamesInBackground();
+
     // Called once a final response's header block is complete.
     void setOnResponse(std::function<void()> callback) { m_onResponse = std::move(callback); }
 
 private:
     static size_t onHeaderLine(char* data, size_t size, size_t count, void* self);
+    static int onDebug(void* easy, int type, char* data, size_t size, void* self);
     static size_t onBodyData(char* data, size_t size, size_t count, void* self);
 
     Options m_options;
@@ -64,6 +73,7 @@ private:
     QByteArray m_block;         // the header block being received
     QByteArray m_finalHeaders;  // the final response's complete header block
     bool m_haveResponse = false;
+    bool m_sentToProxy = false;  // the request went to a proxy, not through a tunnel
     qint64 m_bodyBytes = 0;
     int m_result = 0;
     std::function<void()> m_onResponse;

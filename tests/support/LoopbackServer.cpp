@@ -37,7 +37,7 @@ private:
                 return;
             const QByteArray head = m_received.left(end + 4);
             m_received.remove(0, end + 4);
-            m_server.requests.append(head);
+            m_server.noteRequest(head);
             const QList<QByteArray> requestLine = head.left(head.indexOf("\r\n")).split(' ');
             m_reply = m_server.replyFor(requestLine.value(1));
             m_answering = true;
@@ -98,7 +98,7 @@ private:
 
     void write(const QByteArray& bytes)
     {
-        m_server.m_bytesSent += m_socket->write(bytes);
+        m_server.noteBytesSent(m_socket->write(bytes));
     }
 
     void finishAnswer()
@@ -148,16 +148,42 @@ LoopbackServer::Reply LoopbackServer::answer(const QByteArray& statusLine, const
     return reply;
 }
 
-LoopbackServer::LoopbackServer(QObject* parent) : QObject(parent), m_server(std::make_unique<QTcpServer>())
+// The server and its connections, on the server's thread.
+class LoopbackServer::Listener : public QObject {
+public:
+    explicit Listener(LoopbackServer& owner) : m_owner(owner) {}
+
+    quint16 listen(std::unique_ptr<QTcpServer> server, const QHostAddress& address)
+    {
+        m_server = std::move(server);
+        connect(m_server.get(), &QTcpServer::pendingConnectionAvailable, this, [this] { accept(); });
+        return m_server->listen(address) ? m_server->serverPort() : 0;
+    }
+    // Closes the server; its connections go with it.
+    void stop() { m_server.reset(); }
+
+private:
+    void accept()
+    {
+        while (QTcpSocket* socket = m_server->nextPendingConnection()) {
+            m_owner.noteConnection();
+            new Connection(m_owner, socket);
+        }
+    }
+
+    LoopbackServer& m_owner;
+    std::unique_ptr<QTcpServer> m_server;
+};
+
+LoopbackServer::LoopbackServer(QObject* parent) : QObject(parent)
 {
-    connect(m_server.get(), &QTcpServer::pendingConnectionAvailable, this, &LoopbackServer::accept);
-    if (!m_server->listen(QHostAddress::LocalHost))
-        qFatal("The loopback server cannot listen: %s", qPrintable(m_server->errorString()));
+    start([] { return std::make_unique<QTcpServer>(); }, QHostAddress::LocalHost);
+    if (!isListening())
+        qFatal("The loopback server cannot listen");
 }
 
 LoopbackServer::LoopbackServer(const Tls& tls, QObject* parent) : QObject(parent), m_tls(true)
 {
-    auto server = std::make_unique<QSslServer>();
     QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
     QFile certificate(tls.certificateFile);
     QFile key(tls.keyFile);
@@ -166,20 +192,40 @@ LoopbackServer::LoopbackServer(const Tls& tls, QObject* parent) : QObject(parent
     configuration.setLocalCertificate(QSslCertificate(&certificate, QSsl::Pem));
     configuration.setPrivateKey(QSslKey(&key, QSsl::Rsa, QSsl::Pem));
     configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
-    server->setSslConfiguration(configuration);
-    // A client that refuses the certificate ends the handshake; that is no error here.
-    connect(server.get(), &QSslServer::errorOccurred, this, [](QSslSocket* socket, auto) { socket->deleteLater(); });
-    m_server = std::move(server);
-    connect(m_server.get(), &QTcpServer::pendingConnectionAvailable, this, &LoopbackServer::accept);
-    if (!m_server->listen(QHostAddress::LocalHost))
-        qFatal("The loopback server cannot listen: %s", qPrintable(m_server->errorString()));
+    start(
+        [configuration] {
+            auto server = std::make_unique<QSslServer>();
+            server->setSslConfiguration(configuration);
+            // A client that refuses the certificate ends the handshake; that is no error here.
+            QObject::connect(server.get(), &QSslServer::errorOccurred, server.get(),
+                             [](QSslSocket* socket, auto) { socket->deleteLater(); });
+            return server;
+        },
+        QHostAddress::LocalHost);
+    if (!isListening())
+        qFatal("The loopback server cannot listen");
 }
 
-LoopbackServer::LoopbackServer(const QHostAddress& address, QObject* parent)
-    : QObject(parent), m_server(std::make_unique<QTcpServer>())
+LoopbackServer::LoopbackServer(const QHostAddress& address, QObject* parent) : QObject(parent)
 {
-    connect(m_server.get(), &QTcpServer::pendingConnectionAvailable, this, &LoopbackServer::accept);
-    m_server->listen(address);
+    start([] { return std::make_unique<QTcpServer>(); }, address);
+}
+
+LoopbackServer::~LoopbackServer()
+{
+    QMetaObject::invokeMethod(m_listener, [this] { m_listener->stop(); }, Qt::BlockingQueuedConnection);
+    m_thread.quit();
+    m_thread.wait();
+    delete m_listener;
+}
+
+void LoopbackServer::start(const std::function<std::unique_ptr<QTcpServer>()>& makeServer, const QHostAddress& address)
+{
+    m_thread.start();
+    m_listener = new Listener(*this);
+    m_listener->moveToThread(&m_thread);
+    QMetaObject::invokeMethod(
+        m_listener, [&] { m_port = m_listener->listen(makeServer(), address); }, Qt::BlockingQueuedConnection);
 }
 
 std::optional<LoopbackServer::Tls> LoopbackServer::selfSignedCertificate(const QString& folder)
@@ -199,10 +245,46 @@ QString LoopbackServer::url(const QString& path) const
     return QStringLiteral("%1://127.0.0.1:%2%3").arg(m_tls ? "https" : "http").arg(port()).arg(path);
 }
 
+void LoopbackServer::route(const QByteArray& path, const Reply& reply)
+{
+    const QMutexLocker lock(&m_mutex);
+    m_routes.insert(path, reply);
+}
+
+void LoopbackServer::setFallback(const Reply& reply)
+{
+    const QMutexLocker lock(&m_mutex);
+    m_fallback = reply;
+}
+
+LoopbackServer::Reply LoopbackServer::fallback() const
+{
+    const QMutexLocker lock(&m_mutex);
+    return m_fallback;
+}
+
+int LoopbackServer::connectionsAccepted() const
+{
+    const QMutexLocker lock(&m_mutex);
+    return m_connections;
+}
+
+qint64 LoopbackServer::bytesSent() const
+{
+    const QMutexLocker lock(&m_mutex);
+    return m_bytesSent;
+}
+
+QList<QByteArray> LoopbackServer::requests() const
+{
+    const QMutexLocker lock(&m_mutex);
+    return m_requests;
+}
+
 QList<QByteArray> LoopbackServer::requestedPaths() const
 {
     QList<QByteArray> paths;
-    for (const QByteArray& head : requests)
+    for (const QByteArray& head : requests())
         paths.append(head.left(head.indexOf("\r\n")).split(' ').value(1));
     return paths;
 }
@@ -216,16 +298,27 @@ quint16 LoopbackServer::refusedPort()
     return port;
 }
 
-void LoopbackServer::accept()
+LoopbackServer::Reply LoopbackServer::replyFor(const QByteArray& path) const
 {
-    while (QTcpSocket* socket = m_server->nextPendingConnection()) {
-        ++m_connections;
-        new Connection(*this, socket);
-    }
+    const QMutexLocker lock(&m_mutex);
+    const auto found = m_routes.constFind(path);
+    return found != m_routes.cend() ? *found : m_fallback;
 }
 
-const LoopbackServer::Reply& LoopbackServer::replyFor(const QByteArray& path) const
+void LoopbackServer::noteRequest(const QByteArray& head)
 {
-    const auto found = m_routes.constFind(path);
-    return found != m_routes.cend() ? *found : fallback;
+    const QMutexLocker lock(&m_mutex);
+    m_requests.append(head);
+}
+
+void LoopbackServer::noteConnection()
+{
+    const QMutexLocker lock(&m_mutex);
+    ++m_connections;
+}
+
+void LoopbackServer::noteBytesSent(qint64 bytes)
+{
+    const QMutexLocker lock(&m_mutex);
+    m_bytesSent += bytes;
 }

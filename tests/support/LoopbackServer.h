@@ -4,17 +4,23 @@
 #include <QHash>
 #include <QHostAddress>
 #include <QList>
+#include <QMutex>
 #include <QObject>
 #include <QString>
-#include <QTcpServer>
+#include <QThread>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
+class QTcpServer;
+
 // An HTTP/1.1 server on 127.0.0.1 that answers each path with whatever bytes
 // a test gives it, well formed or not, and can also delay, trickle, stay
-// silent, reset, or send a generated body of any size. It runs on the event
-// loop of the thread that made it, so it answers only while that loop runs.
+// silent, reset, or send a generated body of any size. It answers on a thread
+// of its own, so that its work (TLS handshakes above all) never counts as the
+// time the program under test held its event loop; what the tests set and
+// read goes through a lock.
 class LoopbackServer : public QObject {
     Q_OBJECT
 public:
@@ -60,18 +66,20 @@ public:
     // ::1), where the machine may not let it listen: see isListening(). Its
     // addresses are for the test to write; url() names 127.0.0.1.
     explicit LoopbackServer(const QHostAddress& address, QObject* parent = nullptr);
-    bool isListening() const { return m_server->isListening(); }
+    ~LoopbackServer() override;
+    bool isListening() const { return m_port != 0; }
 
-    quint16 port() const { return m_server->serverPort(); }
+    quint16 port() const { return m_port; }
     QString url(const QString& path) const;
-    // What a path gets; paths without a route get `fallback`.
-    void route(const QByteArray& path, const Reply& reply) { m_routes.insert(path, reply); }
-    Reply fallback = answer("HTTP/1.1 404 Not Found", {}, "missing");
+    // What a path gets; paths without a route get the fallback, at first a 404.
+    void route(const QByteArray& path, const Reply& reply);
+    void setFallback(const Reply& reply);
+    Reply fallback() const;
 
-    int connectionsAccepted() const { return m_connections; }
-    qint64 bytesSent() const { return m_bytesSent; }
+    int connectionsAccepted() const;
+    qint64 bytesSent() const;
     // The request heads as they arrived, in order.
-    QList<QByteArray> requests;
+    QList<QByteArray> requests() const;
     QList<QByteArray> requestedPaths() const;
 
     // A loopback port on which nothing listens.
@@ -79,12 +87,24 @@ public:
 
 private:
     class Connection;
-    void accept();
-    const Reply& replyFor(const QByteArray& path) const;
+    class Listener;
+    // Makes the server on the server's thread and listens.
+    void start(const std::function<std::unique_ptr<QTcpServer>()>& makeServer, const QHostAddress& address);
+    // Called on the server's thread.
+    Reply replyFor(const QByteArray& path) const;
+    void noteRequest(const QByteArray& head);
+    void noteConnection();
+    void noteBytesSent(qint64 bytes);
 
-    std::unique_ptr<QTcpServer> m_server;
+    QThread m_thread;
+    Listener* m_listener = nullptr;  // lives on m_thread
     bool m_tls = false;
+    quint16 m_port = 0;
+
+    mutable QMutex m_mutex;  // guards what follows
     QHash<QByteArray, Reply> m_routes;
+    Reply m_fallback = answer("HTTP/1.1 404 Not Found", {}, "missing");
+    QList<QByteArray> m_requests;
     int m_connections = 0;
     qint64 m_bytesSent = 0;
 };
