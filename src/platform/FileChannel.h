@@ -31,7 +31,8 @@ public:
 // other hard links, a folder the user cannot write to, an owner or attribute
 // the new file cannot be given), the content is gathered in memory and
 // written over the old file at the close: room for it is taken first, and a
-// write that fails after all puts the old bytes back.
+// write that fails after all puts the old bytes back (which a file the user
+// may write but not read cannot have).
 class FileChannel {
 public:
     // Bytes are sent to the disk in blocks of this size.
