@@ -10,10 +10,10 @@
 #include "platform/testing/InjectedFileFaults.h"
 
 #include <QDir>
-#include <QMap>
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <algorithm>
 #include <functional>
 
 #include <grp.h>
@@ -30,48 +30,32 @@ enum class Existing { HardLinked, SymbolicLink, OwnedByAnother, Attributes, InLo
 
 constexpr uid_t Nobody = 65534;
 
-// Everything a save must leave as it was: the kind of the name (a link stays
-// a link), and the owner, group, mode, link count and extended attributes of
-// the file it leads to.
-struct FileIdentity {
-    mode_t nameKind = 0;
-    uid_t owner = 0;
-    gid_t group = 0;
-    mode_t mode = 0;
-    nlink_t links = 0;
-    QMap<QByteArray, QByteArray> attributes;
-    bool operator==(const FileIdentity&) const = default;
-};
-
-FileIdentity identityOf(const QString& path)
+// Everything a save must leave as it was, as text: the kind of the name (a
+// link stays a link), and the owner, group, mode, link count and extended
+// attributes of the file it leads to.
+QString identityOf(const QString& path)
 {
     const QByteArray name = QFile::encodeName(path);
     struct stat link {}, file {};
     if (::lstat(name.constData(), &link) != 0 || ::stat(name.constData(), &file) != 0)
-        return {};
-    FileIdentity identity{link.st_mode & S_IFMT, file.st_uid, file.st_gid, file.st_mode, file.st_nlink, {}};
+        return QStringLiteral("missing");
+    QString identity = QStringLiteral("kind %1 owner %2:%3 mode %4 links %5")
+                           .arg(link.st_mode & S_IFMT, 0, 8)
+                           .arg(file.st_uid)
+                           .arg(file.st_gid)
+                           .arg(file.st_mode, 0, 8)
+                           .arg(file.st_nlink);
     QByteArray names(4096, '\0');
-    const ssize_t listed = ::listxattr(name.constData(), names.data(), names.size());
-    for (const QByteArray& attribute : names.left(std::max<ssize_t>(listed, 0)).split('\0')) {
+    names.truncate(std::max<ssize_t>(::listxattr(name.constData(), names.data(), names.size()), 0));
+    QByteArrayList sorted = names.split('\0');
+    std::sort(sorted.begin(), sorted.end());
+    for (const QByteArray& attribute : sorted) {
         QByteArray value(4096, '\0');
-        const ssize_t size = ::getxattr(name.constData(), attribute.constData(), value.data(), value.size());
+        value.truncate(std::max<ssize_t>(::getxattr(name.constData(), attribute.constData(), value.data(), value.size()), 0));
         if (!attribute.isEmpty())
-            identity.attributes.insert(attribute, value.left(std::max<ssize_t>(size, 0)));
+            identity += u' ' + QString::fromLatin1(attribute) + u'=' + QString::fromLatin1(value.toHex());
     }
     return identity;
-}
-
-char* toString(const FileIdentity& identity)
-{
-    QString text = QStringLiteral("kind %1 owner %2:%3 mode %4 links %5")
-                       .arg(identity.nameKind, 0, 8)
-                       .arg(identity.owner)
-                       .arg(identity.group)
-                       .arg(identity.mode, 0, 8)
-                       .arg(identity.links);
-    for (auto it = identity.attributes.begin(); it != identity.attributes.end(); ++it)
-        text += u' ' + QString::fromLatin1(it.key()) + u'=' + QString::fromLatin1(it.value().toHex());
-    return qstrdup(qPrintable(text));
 }
 
 // An access ACL in the kernel's form: the owner reads and writes, user
@@ -345,7 +329,7 @@ private slots:
         case Existing::OthersInSharedFolder:
             break;
         }
-        const FileIdentity before = identityOf(saved);
+        const QString before = identityOf(saved);
         const QStringList names = filesIn(dir);
 
         QCOMPARE(saveAs(asNobody ? Nobody : ::geteuid(), saved, {"new", ""}), QString());
