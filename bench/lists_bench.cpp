@@ -5,6 +5,11 @@
 //
 //   bench_lists [--lines N]
 //
+// Many files at once: the same load of 300 files of 1 MB chosen together
+// against one file of 300 MB holding the same lines.
+//
+//   bench_lists --many-files [--files N]
+//
 // Times are the best of a few runs, after one read that puts the file in the
 // page cache. Peak memory is measured in child runs of this program, one that
 // loads and one that only opens the window, so the load's share is their
@@ -47,13 +52,14 @@ double bestMilliseconds(const std::function<void()>& prepare, const std::functio
 }
 
 // Addresses of about 40 bytes each with their CR LF, as a saved list has them.
-qint64 writeAddressFile(const QString& path, int lines)
+// `first` numbers the first line, so several files can hold the lines of one.
+qint64 writeAddressFile(const QString& path, int lines, int first = 0, QIODevice::OpenMode mode = QIODevice::WriteOnly)
 {
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(mode))
         qFatal("cannot write %s", qPrintable(path));
-    quint32 state = 12345;
-    for (int i = 0; i < lines; ++i) {
+    quint32 state = 12345 + first;
+    for (int i = first; i < first + lines; ++i) {
         state = state * 1664525u + 1013904223u;
         file.write(QStringLiteral("http://www.site%1.com/p/%2.htm\r\n")
                        .arg(i, 7, 10, QChar(u'0'))
@@ -123,6 +129,45 @@ void report(const char* what, double measured, const char* baselineName, double 
     std::printf("%-30s %10.1f %-3s  %-28s %10.1f %-3s  ratio %5.2f  (target %s)\n", what, measured, unit,
                 baselineName, baseline, unit, measured / baseline, target);
 }
+
+// The lines of `files` files of about 1 MB each, loaded as chosen together,
+// against the same lines in one file, loaded alone. Each load goes into a
+// fresh shown window.
+int manyFiles(int files)
+{
+    constexpr int LinesPerFile = 1000000 / 40;
+    QTemporaryDir dir;
+    QStringList chosen{dir.path()};
+    const QString whole = dir.filePath(QStringLiteral("whole.txt"));
+    qint64 bytes = 0;
+    for (int i = 0; i < files; ++i) {
+        const QString name = QStringLiteral("part%1.txt").arg(i, 3, 10, QChar(u'0'));
+        bytes += writeAddressFile(dir.filePath(name), LinesPerFile, i * LinesPerFile);
+        writeAddressFile(whole, LinesPerFile, i * LinesPerFile, QIODevice::Append);
+        chosen << name;
+    }
+    std::printf("many files: %d files of %.2f MB against one file of %.1f MB\n", files, bytes / 1e6 / files,
+                bytes / 1e6);
+
+    std::unique_ptr<Window> window;
+    auto freshWindow = [&] {
+        window.reset();
+        window = std::make_unique<Window>();
+        window->form.show();
+        QApplication::processEvents();
+    };
+    auto load = [&](const QStringList& returned) {
+        window->test.commonDialog.expectReturnedName(returned.join(QChar(u'\0')));
+        window->form.PushButton3_Click();
+        if (window->form.ListView1->count() != files * LinesPerFile)
+            qFatal("loaded %d items", window->form.ListView1->count());
+    };
+    const double one = bestMilliseconds(freshWindow, [&] { load({whole}); });
+    const double many = bestMilliseconds(freshWindow, [&] { load(chosen); });
+    window.reset();
+    report("load of the files together", many, "load of one file", one, "ms", "<= 1.5");
+    return many <= 1.5 * one ? 0 : 1;
+}
 }  // namespace
 
 int main(int argc, char** argv)
@@ -133,10 +178,15 @@ int main(int argc, char** argv)
     QCommandLineParser parser;
     parser.addOption({QStringLiteral("lines"), QStringLiteral("Lines in the address file."), QStringLiteral("n"),
                       QStringLiteral("1000000")});
+    parser.addOption({QStringLiteral("many-files"), QStringLiteral("Many files of 1 MB against one big file.")});
+    parser.addOption({QStringLiteral("files"), QStringLiteral("Files in the many-files load."), QStringLiteral("n"),
+                      QStringLiteral("300")});
     parser.addOption({QStringLiteral("child"), QStringLiteral("Internal: one memory run."), QStringLiteral("mode")});
     parser.process(application);
     if (parser.isSet(QStringLiteral("child")))
         return child(parser.value(QStringLiteral("child")), parser.positionalArguments().value(0));
+    if (parser.isSet(QStringLiteral("many-files")))
+        return manyFiles(parser.value(QStringLiteral("files")).toInt());
 
     const int lines = parser.value(QStringLiteral("lines")).toInt();
     QTemporaryDir dir;

@@ -208,6 +208,29 @@ private slots:
         QCOMPARE(window.form.MousePointer(), Form1::PointerStandard);
     }
 
+    // Each file asks for room for its own items; were the list's store grown
+    // by just that, every file would copy the whole list again. Loaded one
+    // after another, 300 files move it only now and then.
+    void filesOneAfterAnotherGrowTheListGeometrically()
+    {
+        TestWindow window;
+        const QString path = m_dir.file("ten.txt", QByteArray("http://www.example.org/\r\n").repeated(10));
+        const ItemStore& store = window.form.ListView1->items();
+        int byteMoves = 0;
+        int itemMoves = 0;
+        for (int file = 0; file < 300; ++file) {
+            const qsizetype bytesBefore = store.byteCapacity();
+            const qsizetype itemsBefore = store.itemCapacity();
+            window.test.commonDialog.expectChoice({path});
+            window.form.PushButton3_Click();
+            byteMoves += store.byteCapacity() != bytesBefore;
+            itemMoves += store.itemCapacity() != itemsBefore;
+        }
+        QCOMPARE(store.size(), 3000);
+        QVERIFY2(byteMoves <= 30, qPrintable(QString::number(byteMoves)));
+        QVERIFY2(itemMoves <= 30, qPrintable(QString::number(itemMoves)));
+    }
+
     void fileWithoutReadPermissionIsReported()
     {
         if (runsAsRoot())

@@ -5,6 +5,7 @@
 #include "WindowTesting.h"
 
 #include "app/Globals.h"
+#include "lists/ListFiles.h"
 #include "platform/FileChannel.h"
 #include "platform/testing/InjectedFileFaults.h"
 
@@ -12,14 +13,120 @@
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <algorithm>
 #include <functional>
 
+#include <grp.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
 
 namespace {
 enum class DuringSave { Load, SecondSave, ClearAndRefill, WindowCloses };
 // Which block of a save the disk refuses.
 enum class FailingBlock { First, PartWay, Last };
+// What the file saved over is besides its bytes.
+enum class Existing { HardLinked, SymbolicLink, OwnedByAnother, Attributes, InLockedFolder, OthersInSharedFolder };
+
+constexpr uid_t Nobody = 65534;
+
+// Everything a save must leave as it was, as text: the kind of the name (a
+// link stays a link), and the owner, group, mode, link count and extended
+// attributes of the file it leads to.
+QString identityOf(const QString& path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat link {}, file {};
+    if (::lstat(name.constData(), &link) != 0 || ::stat(name.constData(), &file) != 0)
+        return QStringLiteral("missing");
+    QString identity = QStringLiteral("kind %1 owner %2:%3 mode %4 links %5")
+                           .arg(link.st_mode & S_IFMT, 0, 8)
+                           .arg(file.st_uid)
+                           .arg(file.st_gid)
+                           .arg(file.st_mode, 0, 8)
+                           .arg(file.st_nlink);
+    QByteArray names(4096, '\0');
+    names.truncate(std::max<ssize_t>(::listxattr(name.constData(), names.data(), names.size()), 0));
+    QByteArrayList sorted = names.split('\0');
+    std::sort(sorted.begin(), sorted.end());
+    for (const QByteArray& attribute : sorted) {
+        QByteArray value(4096, '\0');
+        value.truncate(std::max<ssize_t>(::getxattr(name.constData(), attribute.constData(), value.data(), value.size()), 0));
+        if (!attribute.isEmpty())
+            identity += u' ' + QString::fromLatin1(attribute) + u'=' + QString::fromLatin1(value.toHex());
+    }
+    return identity;
+}
+
+// An access ACL in the kernel's form: the owner reads and writes, user
+// `reader` and the group read, others nothing.
+QByteArray aclGrantingRead(uid_t reader)
+{
+    struct Entry {
+        quint16 tag, permissions;
+        quint32 id;
+    };
+    constexpr quint32 Anyone = 0xFFFFFFFF;
+    const Entry entries[] = {{0x01, 6, Anyone}, {0x02, 4, reader}, {0x04, 4, Anyone}, {0x10, 4, Anyone}, {0x20, 0, Anyone}};
+    const quint32 version = 2;
+    return QByteArray(reinterpret_cast<const char*>(&version), sizeof version)
+        + QByteArray(reinterpret_cast<const char*>(entries), sizeof entries);
+}
+
+bool setAttribute(const QString& path, const char* name, const QByteArray& value)
+{
+    return ::setxattr(QFile::encodeName(path).constData(), name, value.constData(), value.size(), 0) == 0;
+}
+
+bool changeOwner(const QString& path, uid_t owner)
+{
+    return ::chown(QFile::encodeName(path).constData(), owner, owner) == 0;
+}
+
+// Writes the lines to the path as the given user: root saves here; any other
+// user saves in a child process that has dropped root's rights first, since
+// permission bits stop only other users. Gives the failure's text, or an
+// empty one when the file was written.
+QString saveAs(uid_t user, const QString& path, const QByteArrayList& lines)
+{
+    if (user == ::geteuid()) {
+        try {
+            ListFiles::writeListFile(path, lines);
+            return {};
+        } catch (const Failure& failure) {
+            return failure.description();
+        }
+    }
+    int report[2];
+    if (::pipe(report) != 0)
+        return QStringLiteral("no pipe");
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(report[0]);
+        QByteArray failure;
+        if (::setgroups(0, nullptr) != 0 || ::setgid(user) != 0 || ::setuid(user) != 0) {
+            failure = "could not become the user";
+        } else {
+            try {
+                ListFiles::writeListFile(path, lines);
+            } catch (const Failure& caught) {
+                failure = caught.description().toUtf8();
+            }
+        }
+        [[maybe_unused]] const ssize_t written = ::write(report[1], failure.constData(), failure.size());
+        ::_exit(0);
+    }
+    ::close(report[1]);
+    QByteArray failure;
+    char buffer[256];
+    for (ssize_t got; (got = ::read(report[0], buffer, sizeof buffer)) > 0;)
+        failure.append(buffer, got);
+    ::close(report[0]);
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return QStringLiteral("the child did not finish");
+    return QString::fromUtf8(failure);
+}
 
 }  // namespace
 
@@ -169,19 +276,94 @@ private slots:
                                           | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
     }
 
+    void saveKeepsWhatTheFileWas_data()
+    {
+        QTest::addColumn<Existing>("existing");
+        QTest::newRow("a hard-linked file: both names see the new content") << Existing::HardLinked;
+        QTest::newRow("a symbolic link: its target is written") << Existing::SymbolicLink;
+        QTest::newRow("another user's file, saved by root") << Existing::OwnedByAnother;
+        QTest::newRow("extended attributes and an ACL") << Existing::Attributes;
+        QTest::newRow("a writable file in a folder without write access") << Existing::InLockedFolder;
+        QTest::newRow("root's file in a folder all may write, saved by another") << Existing::OthersInSharedFolder;
+    }
+    // Saving over a file replaces its content and nothing else. The cases of
+    // other users run as a real other user, root included.
+    void saveKeepsWhatTheFileWas()
+    {
+        QFETCH(Existing, existing);
+        const bool asNobody = existing == Existing::InLockedFolder || existing == Existing::OthersInSharedFolder;
+        if ((asNobody || existing == Existing::OwnedByAnother) && !runsAsRoot())
+            QSKIP("giving files to other users takes root");
+        QTemporaryDir dir;
+        // Others may pass through the folder; only in the shared case write in it.
+        const bool shared = existing == Existing::OthersInSharedFolder;
+        QVERIFY(QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                          | QFileDevice::ExeOwner | QFileDevice::ReadOther | QFileDevice::ExeOther
+                                          | (shared ? QFileDevice::WriteOther : QFileDevice::Permissions())));
+        const QString file = dir.filePath(QStringLiteral("results.txt"));
+        QString saved = file;
+        // Longer than the new content, which must not keep its tail.
+        QVERIFY(writeBytes(file, "the old content\r\n"));
+        QVERIFY(QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
+                                                | QFileDevice::ReadOther | QFileDevice::WriteOther));
+        const QString otherName = dir.filePath(QStringLiteral("other name.txt"));
+        switch (existing) {
+        case Existing::HardLinked:
+            QCOMPARE(::link(QFile::encodeName(file).constData(), QFile::encodeName(otherName).constData()), 0);
+            break;
+        case Existing::SymbolicLink:
+            QVERIFY(QFile::link(QStringLiteral("results.txt"), otherName));
+            saved = otherName;
+            break;
+        case Existing::OwnedByAnother:
+            QVERIFY(QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup));
+            QVERIFY(changeOwner(file, Nobody));
+            break;
+        case Existing::Attributes:
+            QVERIFY(setAttribute(file, "user.origin", "checked list"));
+            QVERIFY(setAttribute(file, "system.posix_acl_access", aclGrantingRead(Nobody)));
+            break;
+        case Existing::InLockedFolder:
+            QVERIFY(changeOwner(file, Nobody));
+            break;
+        case Existing::OthersInSharedFolder:
+            break;
+        }
+        const QString before = identityOf(saved);
+        const QStringList names = filesIn(dir);
+
+        QCOMPARE(saveAs(asNobody ? Nobody : ::geteuid(), saved, {"new", ""}), QString());
+
+        QCOMPARE(readBytes(file), "new\r\n\r\n");
+        QCOMPARE(identityOf(saved), before);
+        QCOMPARE(filesIn(dir), names);
+        if (existing == Existing::HardLinked)
+            QCOMPARE(readBytes(otherName), "new\r\n\r\n");
+    }
+
     void writeFailingPartWayKeepsTheOldFile_data()
     {
         QTest::addColumn<bool>("injected");
         QTest::addColumn<int>("items");
         QTest::addColumn<FailingBlock>("failing");
         QTest::addColumn<int>("step");
-        QTest::newRow("a full disk part-way, injected") << true << 20000 << FailingBlock::PartWay << 136;
-        QTest::newRow("a full disk at the first block") << true << 20000 << FailingBlock::First << 136;
+        QTest::addColumn<bool>("hardLinked");
+        QTest::newRow("a full disk part-way, injected") << true << 20000 << FailingBlock::PartWay << 136 << false;
+        QTest::newRow("a full disk at the first block") << true << 20000 << FailingBlock::First << 136 << false;
         QTest::newRow("a full disk at the last block, sent at the close")
-            << true << 20000 << FailingBlock::Last << 140;
-        QTest::newRow("a short list's one block, sent at the close") << true << 10 << FailingBlock::First << 140;
-        QTest::newRow("the process's file-size limit part-way") << false << 20000 << FailingBlock::PartWay << 136;
-        QTest::newRow("the file-size limit at the last block") << false << 20000 << FailingBlock::Last << 140;
+            << true << 20000 << FailingBlock::Last << 140 << false;
+        QTest::newRow("a short list's one block, sent at the close")
+            << true << 10 << FailingBlock::First << 140 << false;
+        QTest::newRow("the process's file-size limit part-way")
+            << false << 20000 << FailingBlock::PartWay << 136 << false;
+        QTest::newRow("the file-size limit at the last block") << false << 20000 << FailingBlock::Last << 140 << false;
+        // A file with another name is written over at the close.
+        QTest::newRow("written over: a full disk part-way puts the old bytes back")
+            << true << 20000 << FailingBlock::PartWay << 140 << true;
+        QTest::newRow("written over: a full disk at the last block")
+            << true << 20000 << FailingBlock::Last << 140 << true;
+        QTest::newRow("written over: the file-size limit leaves the file untouched")
+            << false << 20000 << FailingBlock::PartWay << 140 << true;
     }
     // The disk refuses a block part-way: one report, and the old file is as
     // it was, with nothing left beside it.
@@ -191,6 +373,7 @@ private slots:
         QFETCH(int, items);
         QFETCH(FailingBlock, failing);
         QFETCH(int, step);
+        QFETCH(bool, hardLinked);
         QTemporaryDir dir;
         TestWindow window;
         qint64 bytes = 0;
@@ -208,7 +391,11 @@ private slots:
         if (injected)
             window.form.fileChannel.setFaults(&faults);
         const QString path = dir.filePath(QStringLiteral("results.txt"));
+        const QString otherName = dir.filePath(QStringLiteral("other name.txt"));
         QVERIFY(writeBytes(path, "old\r\n"));
+        if (hardLinked)
+            QCOMPARE(::link(QFile::encodeName(path).constData(), QFile::encodeName(otherName).constData()), 0);
+        const QStringList names = filesIn(dir);
         window.test.commonDialog.expectChoice({path});
         window.dialogs().expectMessage(Dialogs::Answer::Yes);
         window.dialogs().expectMessage();
@@ -233,7 +420,9 @@ private slots:
             QVERIFY(faults.written <= room && faults.written > room - FileChannel::WriteBlockBytes);
         }
         QCOMPARE(readBytes(path), "old\r\n");
-        QCOMPARE(filesIn(dir), QStringList{"results.txt"});
+        QCOMPARE(filesIn(dir), names);
+        if (hardLinked)
+            QCOMPARE(readBytes(otherName), "old\r\n");
         QCOMPARE(window.form.MousePointer(), Form1::PointerStandard);
         QVERIFY(!window.form.fileChannel.isOpen());
     }

@@ -1,11 +1,12 @@
 #pragma once
 
+#include "platform/FileChannel.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
 
 class Dialogs;
-class FileChannel;
 class ListView;
 
 // The URL list text file: one address per line. The file dialog is set up the
@@ -21,6 +22,29 @@ inline const QString Location = QStringLiteral("in Orrinth2021/08/31.Form1.");
 // bytes that are not valid UTF-8 are read as Windows-1252, the code page the
 // lists of other programs are written in.
 QByteArray utf8TextOf(QByteArray bytes);
+
+// Every line of a written list ends in CR LF, the last one too.
+inline constexpr QByteArrayView LineEnd("\r\n");
+
+inline void writeLine(FileChannel& channel, QByteArrayView utf8)
+{
+    channel.write(utf8);
+    channel.write(LineEnd);
+}
+
+// Writes the UTF-8 texts, one line each, as the whole content of the file at
+// the path, byte for byte as the save buttons write a list. The file is
+// replaced only once every line is out and stays the file it was (see
+// FileChannel); a failure raises Failure and leaves it as it was.
+template <class Utf8Lines>
+void writeListFile(const QString& path, const Utf8Lines& lines)
+{
+    FileChannel channel;
+    channel.openForWriting(path);
+    for (const auto& line : lines)
+        writeLine(channel, QByteArrayView(line));
+    channel.close();
+}
 }
 
 namespace FileToListview1 {

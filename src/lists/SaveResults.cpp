@@ -10,7 +10,6 @@
 
 namespace {
 const QString SaveTitle = QStringLiteral("Save");
-constexpr QByteArrayView LineEnd("\r\n");
 constexpr qint64 EventPumpMilliseconds = 10;
 
 // Lets pending window events run before the first line and then again once a
@@ -80,10 +79,7 @@ void saveResults(Form1& form, ListView& list, const QString& handler)
             // items still there are written.
             if (position > list.count())
                 return false;
-            return trap.step(136, [&] {
-                channel.write(list.items().utf8(position - 1));
-                channel.write(LineEnd);
-            });
+            return trap.step(136, [&] { ListFiles::writeLine(channel, list.items().utf8(position - 1)); });
         });
         trap.step(140, [&] { channel.close(); });
     }

@@ -1,5 +1,7 @@
 #include "platform/ItemStore.h"
 
+#include <algorithm>
+
 void ItemStore::appendUtf8(QByteArrayView utf8)
 {
     m_spans.push_back({m_bytes.size(), utf8.size()});
@@ -22,10 +24,23 @@ void ItemStore::clear()
     m_liveBytes = 0;
 }
 
+namespace {
+// Room for `needed` in all, grown by at least half of what there is: files
+// loaded one after another each ask for their own size, and growing by just
+// that would copy the whole list again for every file.
+template <class Container>
+void reserveGrowing(Container& container, qsizetype needed)
+{
+    const qsizetype capacity = static_cast<qsizetype>(container.capacity());
+    if (needed > capacity)
+        container.reserve(std::max(needed, capacity + capacity / 2));
+}
+}  // namespace
+
 void ItemStore::reserve(qsizetype items, qsizetype bytes)
 {
-    m_spans.reserve(m_spans.size() + static_cast<size_t>(items));
-    m_bytes.reserve(m_bytes.size() + bytes);
+    reserveGrowing(m_spans, size() + items);
+    reserveGrowing(m_bytes, m_bytes.size() + bytes);
 }
 
 // Removed items leave their bytes behind; once they are most of the buffer,

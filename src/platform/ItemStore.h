@@ -27,7 +27,12 @@ public:
     }
     void removeAt(qsizetype index);
     void clear();
+    // Room for this many more items and bytes, so appends that follow do not
+    // move the store; several calls in a row grow it geometrically.
     void reserve(qsizetype items, qsizetype bytes);
+    // How many items and bytes fit before the store moves.
+    qsizetype itemCapacity() const { return static_cast<qsizetype>(m_spans.capacity()); }
+    qsizetype byteCapacity() const { return m_bytes.capacity(); }
 
 private:
     struct Span {
