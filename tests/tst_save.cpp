@@ -12,7 +12,6 @@
 #include <QDir>
 #include <QTemporaryDir>
 
-#include <csignal>
 #include <algorithm>
 #include <functional>
 
@@ -404,10 +403,8 @@ private slots:
             rlimit saved{};
             QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
             rlimit limited = saved;
-            if (!injected) {
-                std::signal(SIGXFSZ, SIG_IGN);
+            if (!injected)
                 limited.rlim_cur = static_cast<rlim_t>(room);
-            }
             QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limited), 0);
             window.form.PushButton6_Click();
             QCOMPARE(::setrlimit(RLIMIT_FSIZE, &saved), 0);

@@ -9,6 +9,8 @@
 #include <QScopeGuard>
 
 #include <cerrno>
+#include <csignal>
+#include <mutex>
 #include <optional>
 
 #include <fcntl.h>
@@ -122,7 +124,13 @@ bool carryOver(int from, const struct stat& old, int to)
 }
 }  // namespace
 
-FileChannel::FileChannel() = default;
+FileChannel::FileChannel()
+{
+    // A write past the user's file-size limit fails like any other write
+    // (EFBIG) instead of ending the program with its lists.
+    static std::once_flag once;
+    std::call_once(once, [] { std::signal(SIGXFSZ, SIG_IGN); });
+}
 
 FileChannel::~FileChannel()
 {
