@@ -5,6 +5,7 @@
 #include <QFile>
 
 #include <curl/curl.h>
+#include <openssl/opensslv.h>
 #include <openssl/ssl.h>
 #include <openssl/x509_vfy.h>
 
@@ -126,6 +127,18 @@ Authorities& authoritiesFor(const QString& certificateAuthorityFile)
     return *entry;
 }
 
+// curl's TLS library is the OpenSSL this program is built with, so that the
+// context curl hands over is one this program can fill.
+bool curlUsesOurOpenSsl()
+{
+    static const bool same = [] {
+        const curl_version_info_data* curl = curl_version_info(CURLVERSION_NOW);
+        const QByteArray expected = "OpenSSL/" + QByteArray::number(OPENSSL_VERSION_MAJOR) + '.';
+        return curl && curl->ssl_version && QByteArray(curl->ssl_version).startsWith(expected);
+    }();
+    return same;
+}
+
 void check(CURLcode result)
 {
     if (result != CURLE_OK)
@@ -140,9 +153,10 @@ void CurlShared::apply(void* handle, const QString& certificateAuthorityFile)
     Authorities& authorities = authoritiesFor(certificateAuthorityFile);
     if (authorities.share)
         check(curl_easy_setopt(easy, CURLOPT_SHARE, authorities.share));
-    // A TLS library other than OpenSSL has no context to hand the store to:
-    // curl then reads the authorities itself, for each connection.
-    if (curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &Authorities::onSslContext) != CURLE_OK) {
+    // With another TLS library curl reads the authorities itself, for each
+    // connection.
+    if (!curlUsesOurOpenSsl()
+        || curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &Authorities::onSslContext) != CURLE_OK) {
         if (!certificateAuthorityFile.isEmpty())
             check(curl_easy_setopt(easy, CURLOPT_CAINFO, QFile::encodeName(certificateAuthorityFile).constData()));
         return;
