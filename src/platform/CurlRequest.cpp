@@ -1,5 +1,6 @@
 #include "platform/CurlRequest.h"
 
+#include "platform/CurlShared.h"
 #include "platform/Failure.h"
 
 #include <QFile>
@@ -179,8 +180,9 @@ CurlRequest::CurlRequest(Options options) : m_options(std::move(options))
     set(m_easy, CURLOPT_WRITEDATA, this);
     if (!m_options.environmentProxy)
         set(m_easy, CURLOPT_PROXY, "");
-    if (!m_options.certificateAuthorityFile.isEmpty())
-        set(m_easy, CURLOPT_CAINFO, QFile::encodeName(m_options.certificateAuthorityFile).constData());
+    set(m_easy, CURLOPT_MAXCONNECTS, CurlShared::IdleConnections);
+    set(m_easy, CURLOPT_MAXAGE_CONN, static_cast<long>(CurlShared::IdleConnectionAge.count()));
+    CurlShared::apply(m_easy, m_options.certificateAuthorityFile);
 }
 
 CurlRequest::~CurlRequest() { curl_easy_cleanup(easyOf(m_easy)); }

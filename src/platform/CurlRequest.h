@@ -23,7 +23,10 @@ public:
         QString certificateAuthorityFile;  // empty: the system's store
     };
     static constexpr std::chrono::milliseconds DefaultTimeout{30000};
-    static constexpr qint64 BodyLimit = 64 * 1024;
+    // Real pages run to some hundreds of kilobytes: reading one to its end
+    // keeps the connection, far cheaper than a new one. Past this size the
+    // transfer ends and its connection goes.
+    static constexpr qint64 BodyLimit = 1024 * 1024;
 
     explicit CurlRequest(Options options);
     ~CurlRequest();

@@ -1,9 +1,11 @@
 #include "platform/CurlTransfer.h"
 
+#include "platform/CurlShared.h"
 #include "platform/Failure.h"
 
 #include <QEventLoop>
 #include <QSocketNotifier>
+#include <QUrl>
 
 #include <curl/curl.h>
 
@@ -12,6 +14,16 @@
 namespace {
 CURLM* multiOf(void* handle) { return static_cast<CURLM*>(handle); }
 CURL* easyOf(const CurlRequest& request) { return static_cast<CURL*>(request.handle()); }
+
+// Where a connection goes: addresses of one origin can share it.
+QString originOf(const QString& address)
+{
+    const QUrl url(address);
+    return QStringLiteral("%1://%2:%3").arg(url.scheme().toLower(), url.host()).arg(url.port());
+}
+
+// A list of this many origins forgets what connections cost and starts over.
+constexpr std::size_t OriginsRemembered = 4096;
 }  // namespace
 
 struct CurlTransfer::SocketWatch {
@@ -30,6 +42,7 @@ CurlTransfer::CurlTransfer(Options options) : m_request(std::move(options))
     curl_multi_setopt(multiOf(m_multi), CURLMOPT_SOCKETDATA, this);
     curl_multi_setopt(multiOf(m_multi), CURLMOPT_TIMERFUNCTION, &CurlTransfer::onTimerRequest);
     curl_multi_setopt(multiOf(m_multi), CURLMOPT_TIMERDATA, this);
+    curl_multi_setopt(multiOf(m_multi), CURLMOPT_MAXCONNECTS, CurlShared::IdleConnections);
     m_request.setOnResponse([this] { wake(); });
 
     m_curlTimer.setSingleShot(true);
@@ -52,6 +65,14 @@ void CurlTransfer::request(const QString& address)
         throw Failure(QStringLiteral("The transfer control is still waiting for a response"));
     finishPreviousTransfer();
     m_request.prepare(address);
+    // The trust store is read on a worker from start-up; the first https
+    // address waits for it here, with the window live, rather than inside
+    // curl's handshake.
+    const auto& authorities = m_request.options().certificateAuthorityFile;
+    if (address.startsWith(u"https:", Qt::CaseInsensitive) && !CurlShared::trustStoreReady(authorities))
+        waitUntil([&] { return CurlShared::trustStoreReady(authorities); }, QDeadlineTimer(m_request.options().timeout),
+                  std::chrono::milliseconds(2));
+    m_origin = originOf(address);
     if (const CURLMcode result = curl_multi_add_handle(multiOf(m_multi), easyOf(m_request)); result != CURLM_OK)
         throw Failure(QString::fromUtf8(curl_multi_strerror(result)));
     m_transferGoing = true;
@@ -63,6 +84,7 @@ void CurlTransfer::request(const QString& address)
     // against a transfer that curl never reports as finished.
     waitUntil([this] { return m_request.haveResponse() || !m_transferGoing; },
               QDeadlineTimer(m_request.options().timeout + std::chrono::milliseconds(500)));
+    noteConnectionCost();
     if (!m_request.haveResponse() && m_transferGoing)
         endTransfer();
 }
@@ -74,18 +96,41 @@ QString CurlTransfer::responseHeaders()
     return QString::fromLatin1(m_request.headers());
 }
 
-// A small body still on its way is let through so that the connection can be
-// reused; one that takes longer is dropped with its connection.
+// A body still on its way is let through so that the connection can be
+// reused, for as long as a new connection to its host would take; one that
+// takes longer is dropped with its connection.
 void CurlTransfer::finishPreviousTransfer()
 {
     if (!m_transferGoing)
         return;
-    waitUntil([this] { return !m_transferGoing; }, QDeadlineTimer(DrainGrace));
+    const auto known = m_connectionCost.find(m_origin);
+    const auto grace = std::clamp(known == m_connectionCost.end() ? DrainGrace
+                                                                  : std::chrono::ceil<std::chrono::milliseconds>(known->second),
+                                  DrainGraceLeast, DrainGrace);
+    waitUntil([this] { return !m_transferGoing; }, QDeadlineTimer(grace));
     if (m_transferGoing)
         endTransfer();
 }
 
-void CurlTransfer::waitUntil(const std::function<bool()>& condition, QDeadlineTimer deadline)
+// What the connection this request opened took, from the start to the end of
+// the TLS handshake (or of the TCP connect, over plain http).
+void CurlTransfer::noteConnectionCost()
+{
+    if (m_request.connectionsOpened() == 0)
+        return;
+    curl_off_t connected = 0;
+    curl_off_t handshaken = 0;
+    curl_easy_getinfo(easyOf(m_request), CURLINFO_CONNECT_TIME_T, &connected);
+    curl_easy_getinfo(easyOf(m_request), CURLINFO_APPCONNECT_TIME_T, &handshaken);
+    if (connected == 0)
+        return;
+    if (m_connectionCost.size() >= OriginsRemembered)
+        m_connectionCost.clear();
+    m_connectionCost[m_origin] = std::chrono::microseconds(std::max(connected, handshaken));
+}
+
+void CurlTransfer::waitUntil(const std::function<bool()>& condition, QDeadlineTimer deadline,
+                             std::chrono::milliseconds poll)
 {
     if (condition())
         return;
@@ -95,7 +140,7 @@ void CurlTransfer::waitUntil(const std::function<bool()>& condition, QDeadlineTi
     QObject::connect(&guard, &QTimer::timeout, &loop, &QEventLoop::quit);
     m_waiting = &loop;
     while (!condition() && !deadline.hasExpired()) {
-        guard.start(static_cast<int>(std::clamp<qint64>(deadline.remainingTime(), 1, 1 << 30)));
+        guard.start(static_cast<int>(std::clamp<qint64>(std::min<qint64>(deadline.remainingTime(), poll.count()), 1, 1 << 30)));
         loop.exec();
     }
     m_waiting = nullptr;

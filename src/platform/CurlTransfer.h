@@ -4,6 +4,7 @@
 #include "platform/TransferControl.h"
 
 #include <QDeadlineTimer>
+#include <QString>
 #include <QTimer>
 
 #include <chrono>
@@ -19,15 +20,20 @@ class QEventLoop;
 // when to call it back, socket notifiers and one timer hand the work back to
 // it. One request (see CurlRequest for how it asks) and the multi handle's
 // connection cache serve every address, so addresses on one host share one
-// connection. A body smaller than the request's limit is drained in the
-// background so that its connection stays usable.
+// connection, and idle connections to many hosts are kept. A body smaller than
+// the request's limit is drained in the background so that its connection
+// stays usable, as long as it arrives in less time than a new connection to
+// that host took.
 class CurlTransfer final : public TransferControl {
 public:
     using Options = CurlRequest::Options;
     static constexpr std::chrono::milliseconds DefaultTimeout = CurlRequest::DefaultTimeout;
     static constexpr qint64 BodyLimit = CurlRequest::BodyLimit;
     // How long a new request lets the previous body finish before it drops
-    // that transfer and its connection.
+    // that transfer and its connection: what a new connection to that host
+    // took when one was last opened, within these bounds. A new connection
+    // costs the server too, so even a near host gets the least.
+    static constexpr std::chrono::milliseconds DrainGraceLeast{100};
     static constexpr std::chrono::milliseconds DrainGrace{1000};
 
     CurlTransfer();
@@ -58,7 +64,9 @@ private:
     void collectFinished();
     void endTransfer();
     void finishPreviousTransfer();
-    void waitUntil(const std::function<bool()>& condition, QDeadlineTimer deadline);
+    void noteConnectionCost();
+    void waitUntil(const std::function<bool()>& condition, QDeadlineTimer deadline,
+                   std::chrono::milliseconds poll = std::chrono::milliseconds::max());
     void wake();
 
     void* m_multi = nullptr;
@@ -70,4 +78,6 @@ private:
 
     bool m_transferGoing = false;
     qint64 m_connectionsOpened = 0;
+    QString m_origin;  // scheme, host and port of the current address
+    std::map<QString, std::chrono::microseconds> m_connectionCost;  // by origin
 };

@@ -1,0 +1,176 @@
+#include "platform/CurlShared.h"
+
+#include "platform/Failure.h"
+
+#include <QFile>
+
+#include <curl/curl.h>
+#include <openssl/opensslv.h>
+#include <openssl/ssl.h>
+#include <openssl/x509_vfy.h>
+
+#include <sys/resource.h>
+
+#include <array>
+#include <future>
+#include <map>
+#include <memory>
+#include <mutex>
+
+namespace {
+
+// The trust store curl would build for each connection: the CA file (or
+// curl's own default bundle) and its default certificate folder, with the
+// verification flags curl sets. Null when the CA file cannot be read, which
+// fails every TLS connection, as curl does.
+X509_STORE* readTrustStore(const QByteArray& file, const QByteArray& folder)
+{
+    // The window's thread comes first when both want the processor (on Linux
+    // the niceness is the calling thread's own).
+    setpriority(PRIO_PROCESS, 0, 10);
+    // OpenSSL fills its tables of algorithms on the first TLS context made in
+    // the program, some milliseconds of work better done here than in the
+    // first connection's handshake.
+    SSL_CTX_free(SSL_CTX_new(TLS_client_method()));
+
+    X509_STORE* store = X509_STORE_new();
+    if (!store)
+        return nullptr;
+    if (!file.isEmpty() && X509_STORE_load_file(store, file.constData()) != 1) {
+        X509_STORE_free(store);
+        return nullptr;
+    }
+    // The folder is looked up by subject hash on demand: nothing is read now.
+    if (!folder.isEmpty())
+        X509_STORE_load_path(store, folder.constData());
+    if (file.isEmpty() && folder.isEmpty())
+        X509_STORE_set_default_paths(store);
+    X509_STORE_set_flags(store, X509_V_FLAG_TRUSTED_FIRST | X509_V_FLAG_PARTIAL_CHAIN);
+    return store;
+}
+
+// curl's built-in CA bundle and folder.
+std::pair<QByteArray, QByteArray> defaultAuthorities()
+{
+    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> easy(curl_easy_init(), &curl_easy_cleanup);
+    char* file = nullptr;
+    char* folder = nullptr;
+    if (easy) {
+        curl_easy_getinfo(easy.get(), CURLINFO_CAINFO, &file);
+        curl_easy_getinfo(easy.get(), CURLINFO_CAPATH, &folder);
+    }
+    return {QByteArray(file ? file : ""), QByteArray(folder ? folder : "")};
+}
+
+// Everything shared by the requests that trust one set of authorities.
+struct Authorities {
+    std::shared_future<X509_STORE*> store;
+    CURLSH* share = nullptr;
+    std::array<std::mutex, CURL_LOCK_DATA_LAST> locks;
+
+    explicit Authorities(const QString& certificateAuthorityFile)
+    {
+        auto [file, folder] = defaultAuthorities();
+        if (!certificateAuthorityFile.isEmpty())
+            file = QFile::encodeName(certificateAuthorityFile);
+        store = std::async(std::launch::async, readTrustStore, file, folder).share();
+
+        share = curl_share_init();
+        if (!share)
+            return;
+        curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+        curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+        curl_share_setopt(share, CURLSHOPT_LOCKFUNC, &Authorities::lock);
+        curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, &Authorities::unlock);
+        curl_share_setopt(share, CURLSHOPT_USERDATA, this);
+    }
+    ~Authorities()
+    {
+        curl_share_cleanup(share);
+        X509_STORE_free(store.get());
+    }
+    Authorities(const Authorities&) = delete;
+    Authorities& operator=(const Authorities&) = delete;
+
+    bool storeReady() const { return store.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }
+
+    // Requests on other threads (a checker's workers) may use the share too.
+    static void lock(CURL*, curl_lock_data data, curl_lock_access, void* self)
+    {
+        static_cast<Authorities*>(self)->locks.at(data).lock();
+    }
+    static void unlock(CURL*, curl_lock_data data, void* self)
+    {
+        static_cast<Authorities*>(self)->locks.at(data).unlock();
+    }
+
+    // Each new TLS connection gets the store read once, waiting for it only
+    // when a connection starts before the worker is done.
+    static CURLcode onSslContext(CURL*, void* sslContext, void* self)
+    {
+        X509_STORE* store = static_cast<Authorities*>(self)->store.get();
+        if (!store)
+            return CURLE_SSL_CACERT_BADFILE;
+        SSL_CTX_set1_cert_store(static_cast<SSL_CTX*>(sslContext), store);
+        return CURLE_OK;
+    }
+};
+
+Authorities& authoritiesFor(const QString& certificateAuthorityFile)
+{
+    static std::mutex guard;
+    static std::map<QString, std::unique_ptr<Authorities>> byFile;
+    const std::lock_guard locked(guard);
+    auto& entry = byFile[certificateAuthorityFile];
+    if (!entry)
+        entry = std::make_unique<Authorities>(certificateAuthorityFile);
+    return *entry;
+}
+
+// curl's TLS library is the OpenSSL this program is built with, so that the
+// context curl hands over is one this program can fill.
+bool curlUsesOurOpenSsl()
+{
+    static const bool same = [] {
+        const curl_version_info_data* curl = curl_version_info(CURLVERSION_NOW);
+        const QByteArray expected = "OpenSSL/" + QByteArray::number(OPENSSL_VERSION_MAJOR) + '.';
+        return curl && curl->ssl_version && QByteArray(curl->ssl_version).startsWith(expected);
+    }();
+    return same;
+}
+
+void check(CURLcode result)
+{
+    if (result != CURLE_OK)
+        throw Failure(QString::fromUtf8(curl_easy_strerror(result)));
+}
+
+}  // namespace
+
+void CurlShared::apply(void* handle, const QString& certificateAuthorityFile)
+{
+    auto* easy = static_cast<CURL*>(handle);
+    Authorities& authorities = authoritiesFor(certificateAuthorityFile);
+    if (authorities.share)
+        check(curl_easy_setopt(easy, CURLOPT_SHARE, authorities.share));
+    // With another TLS library curl reads the authorities itself, for each
+    // connection.
+    if (!curlUsesOurOpenSsl()
+        || curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &Authorities::onSslContext) != CURLE_OK) {
+        if (!certificateAuthorityFile.isEmpty())
+            check(curl_easy_setopt(easy, CURLOPT_CAINFO, QFile::encodeName(certificateAuthorityFile).constData()));
+        return;
+    }
+    check(curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, &authorities));
+    // curl reads nothing itself: the store comes whole from the callback.
+    check(curl_easy_setopt(easy, CURLOPT_CAINFO, nullptr));
+    check(curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr));
+    // The callback serves a proxy's TLS connection too, with the same store.
+    check(curl_easy_setopt(easy, CURLOPT_PROXY_CAINFO, nullptr));
+    check(curl_easy_setopt(easy, CURLOPT_PROXY_CAPATH, nullptr));
+}
+
+bool CurlShared::trustStoreReady(const QString& certificateAuthorityFile)
+{
+    return authoritiesFor(certificateAuthorityFile).storeReady();
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+
+#include <chrono>
+
+// What every curl request of the program shares, per set of trusted
+// certificate authorities: the trust store, read once on a worker thread and
+// handed to every new TLS connection instead of curl parsing the whole bundle
+// for each; and a share handle for TLS sessions and name lookups, so that a
+// host seen before resumes its session rather than handshaking from scratch.
+// Requests that trust different authorities never share sessions.
+class CurlShared {
+public:
+    // Idle connections a multi handle keeps: one per host for as many hosts as
+    // a list takes turns with, and a bound on open sockets.
+    static constexpr long IdleConnections = 64;
+    // A connection idle longer than this is closed rather than reused; many
+    // servers have dropped theirs by then anyway.
+    static constexpr std::chrono::seconds IdleConnectionAge{60};
+
+    // Points the easy handle at the shared trust store and share handle for
+    // these authorities (empty: the system's), starting to read the store if
+    // nobody has yet. Raises Failure when curl refuses an option.
+    static void apply(void* easy, const QString& certificateAuthorityFile);
+    // The store is read: a TLS connection that starts now does not wait.
+    static bool trustStoreReady(const QString& certificateAuthorityFile);
+};
