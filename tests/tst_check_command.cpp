@@ -352,6 +352,19 @@ private slots:
         QCOMPARE(readBytes(dir.filePath("invalid")), linesOf({server.url("/missing")}).replace("\n", "\r\n"));
     }
 
+    // Off a terminal the standard error stays empty (every test above); on
+    // one it shows the progress line.
+    void progressLineOnATerminal()
+    {
+        const QString address = QStringLiteral("http://127.0.0.1:%1/").arg(LoopbackServer::refusedPort());
+        QProcess terminal;
+        terminal.start(QStringLiteral("script"), {"-qec", QStringLiteral("echo %1 | %2").arg(address, Program), "/dev/null"});
+        QVERIFY(terminal.waitForFinished(60000));
+        const QByteArray shown = terminal.readAllStandardOutput();
+        QVERIFY2(shown.contains("\r1 of 1, 0 valid, 1 invalid, "), shown.constData());
+        QVERIFY(shown.contains("invalid\trefused\t" + address.toUtf8()));
+    }
+
     // Bad usage and inputs that cannot be read: status 2, a message, and no
     // result file touched.
     void exitStatus_data()
