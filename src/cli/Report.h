@@ -48,7 +48,10 @@ public:
     void addLine(QByteArrayView address);
     // Replaces the file with everything added; false when that failed.
     bool commit();
-    QString errorString() const { return m_file ? m_file->errorString() : QString(); }
+    QString errorString() const
+    {
+        return m_file ? m_file->fileName() + QStringLiteral(": ") + m_file->errorString() : QString();
+    }
 
 private:
     std::optional<QSaveFile> m_file;

@@ -46,6 +46,13 @@ int usageError(const QString& message)
     return BadUsage;
 }
 
+// A file that cannot be read or written: the same status as bad usage.
+int fileError(const QString& message)
+{
+    std::fprintf(stderr, "tessaly-check: %s\n", qPrintable(message));
+    return BadUsage;
+}
+
 struct Input {
     QString name;
     QByteArray text;  // UTF-8
@@ -189,7 +196,7 @@ int main(int argc, char* argv[])
         names << QStringLiteral("-");
     std::vector<Input> inputs;
     if (const std::optional<QString> unreadable = readInputs(names, inputs))
-        return usageError(*unreadable);
+        return fileError(*unreadable);
     qint64 total = 0;
     for (const Input& input : inputs)
         FileToListview1::ForEachItem(input.text, [&](QByteArrayView) { ++total; });
@@ -198,18 +205,18 @@ int main(int argc, char* argv[])
     ResultFile invalidFile(parser.value(invalidOption));
     for (ResultFile* file : {&validFile, &invalidFile}) {
         if (!file->open())
-            return usageError(file->errorString());
+            return fileError(file->errorString());
     }
     std::optional<Journal> journal;
     if (parser.isSet(resumeOption)) {
         journal.emplace();
         if (!journal->open(parser.value(resumeOption)))
-            return usageError(journal->errorString());
+            return fileError(journal->errorString());
     }
 
     int wake[2];
     if (::pipe2(wake, O_NONBLOCK | O_CLOEXEC) != 0)
-        return usageError(QStringLiteral("the command cannot set itself up"));
+        return fileError(QStringLiteral("the command cannot set itself up"));
     wakeWrite = wake[1];
     struct sigaction action {};
     action.sa_handler = onInterrupt;
@@ -254,10 +261,8 @@ int main(int argc, char* argv[])
     std::fflush(stdout);
 
     for (ResultFile* file : {&validFile, &invalidFile}) {
-        if (!file->commit()) {
-            std::fprintf(stderr, "tessaly-check: %s\n", qPrintable(file->errorString()));
-            return BadUsage;
-        }
+        if (!file->commit())
+            return fileError(file->errorString());
     }
     if (interrupted)
         return Interrupted;
