@@ -23,6 +23,39 @@ int Valid::StatusCodeOf(const QString& statusText)
     return statusText.left(3).toInt();
 }
 
+// A status code says what the server meant; only a status text without one
+// is judged by its wording.
+bool Valid::LooksValid(const QString& statusText)
+{
+    return StatusCodeOf(statusText) >= 0 || statusText.size() > 4;
+}
+
+bool Valid::SaysNotFound(const QString& statusText)
+{
+    const int code = StatusCodeOf(statusText);
+    return code >= 0 ? code == 404 : statusText.toLower().contains(QStringLiteral("404 not found"));
+}
+
+bool Valid::IsValidStatusText(const QString& statusText)
+{
+    return LooksValid(statusText) && !SaysNotFound(statusText);
+}
+
+QString Valid::StatusLineOf(const QString& headers)
+{
+    const qsizetype lineEnd = headers.indexOf(u'\r', StatusTextStart);
+    if (lineEnd < 0)
+        throw Failure(QStringLiteral("The response headers hold no status line"));
+    return headers.left(lineEnd);
+}
+
+QString Valid::StatusTextOf(const QString& statusLine)
+{
+    if (statusLine.size() < StatusTextStart)
+        throw Failure(QStringLiteral("The status line is too short"));
+    return statusLine.mid(StatusTextStart);
+}
+
 // The step numbers are the ones the error report shows.
 bool Valid::IsURLValid(const Probe& probe, const QString& address, double pauseSeconds)
 {
@@ -33,16 +66,11 @@ bool Valid::IsURLValid(const Probe& probe, const QString& address, double pauseS
     if (!trap.opens(100, [&] { return !address.isEmpty(); }))
         return false;
     trap.step(102, [&] { statusText = CheckURL(probe, address, pauseSeconds, 1); });
-    // A status code says what the server meant; only a status text without
-    // one is judged by its wording.
-    const int code = StatusCodeOf(statusText);
-    if (trap.opens(104, [&] { return code >= 0 || statusText.size() > 4; }))
+    if (trap.opens(104, [&] { return LooksValid(statusText); }))
         trap.step(106, [&] { verdict = true; });
     else
         trap.step(108, [&] { verdict = false; });
-    if (trap.opens(110, [&] {
-            return code >= 0 ? code == 404 : statusText.toLower().contains(QStringLiteral("404 not found"));
-        }))
+    if (trap.opens(110, [&] { return SaysNotFound(statusText); }))
         trap.step(112, [&] { verdict = false; });
     return verdict;
 }
@@ -67,18 +95,8 @@ QString Valid::CheckURL(const Probe& probe, const QString& address, double pause
         trap.step(114, [&] { Pause(pauseSeconds); });
         if (!trap.opens(116, [&] { return HeadersAvailable(probe.Inet1); }))
             return false;
-        trap.step(118, [&] {
-            const QString headers = probe.Inet1.responseHeaders();
-            const qsizetype lineEnd = headers.indexOf(u'\r', StatusTextStart);
-            if (lineEnd < 0)
-                throw Failure(QStringLiteral("The response headers hold no status line"));
-            statusLine = headers.left(lineEnd);
-        });
-        trap.step(120, [&] {
-            if (statusLine.size() < StatusTextStart)
-                throw Failure(QStringLiteral("The status line is too short"));
-            statusText = statusLine.mid(StatusTextStart);
-        });
+        trap.step(118, [&] { statusLine = StatusLineOf(probe.Inet1.responseHeaders()); });
+        trap.step(120, [&] { statusText = StatusTextOf(statusLine); });
         if (trap.opens(122, [&] { return statusText.left(3) == QStringLiteral("200"); }))
             trap.step(124, [&] { done = true; });
         return true;

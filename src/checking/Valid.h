@@ -33,4 +33,23 @@ bool HeadersAvailable(TransferControl& Inet1) noexcept;
 // or a blank ("404", "200 OK"), or -1.
 int StatusCodeOf(const QString& statusText);
 
+// The verdict on a status text, true meaning valid: one that starts with a
+// status code is valid unless the code is 404; any other is valid when it is
+// longer than 4 characters and does not say "404 not found" in any case. No
+// response, and so an empty status text, is not valid. The window's probe
+// and the command line judge by this rule alone.
+bool IsValidStatusText(const QString& statusText);
+// Its two halves, as the window's verdict steps take them: what makes a
+// status text valid at first sight, and what then makes it not found.
+bool LooksValid(const QString& statusText);
+bool SaysNotFound(const QString& statusText);
+
+// The status line of a response's header block: everything before the first
+// carriage return at or after its 10th character. Raises Failure when there
+// is none.
+QString StatusLineOf(const QString& headers);
+// The status line less "HTTP/1.1 ", its first 9 characters. Raises Failure
+// for a shorter line.
+QString StatusTextOf(const QString& statusLine);
+
 }

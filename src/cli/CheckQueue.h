@@ -1,0 +1,104 @@
+#pragma once
+
+#include "cli/Report.h"
+#include "platform/CurlBatch.h"
+#include "platform/CurlRequest.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <queue>
+#include <set>
+#include <unordered_map>
+#include <vector>
+
+// Judges a stream of addresses with several requests at once and hands the
+// outcomes on in list order, whatever order the answers come in.
+//
+// Each host has a queue of its waiting addresses; a host takes one request at
+// a time, and after each answer rests for the pause before its next. Of the
+// hosts ready to go, the one whose next address comes first in the list goes
+// first, so the list moves forward evenly. Only a window of addresses beyond
+// the first one not yet judged is taken in: a list of any length runs in
+// bounded memory, and one slow host holds back the others by at most that
+// window.
+class CheckQueue {
+public:
+    using Clock = std::chrono::steady_clock;
+    struct Settings {
+        int jobs = 16;
+        std::chrono::milliseconds pause{0};
+        CurlRequest::Options request;
+        qsizetype window = 8192;
+    };
+    struct Callbacks {
+        // An outcome, in list order. fresh: judged now, not recorded before.
+        std::function<void(qint64 position, QByteArrayView address, const Outcome&)> inOrder;
+        // As soon as an address is judged, in the order of the answers.
+        std::function<void(qint64 position, QByteArrayView address, const Outcome&, bool fresh)> judged;
+        // What an earlier run recorded for this position, if anything.
+        std::function<std::optional<Outcome>(qint64 position, QByteArrayView address)> recorded;
+        // Whether to stop: checked between rounds and when `wake` is readable.
+        std::function<bool()> stopping;
+        // Called after every round of the loop.
+        std::function<void()> tick;
+    };
+
+    CheckQueue(Settings settings, Callbacks callbacks, int wake);
+    ~CheckQueue();
+
+    // Takes the next address of the list, once there is room in the window.
+    // False once the run is stopping.
+    bool add(QByteArrayView address);
+    // Waits until every address taken is judged and handed on; true unless
+    // the run was stopped, in which case the requests under way are ended and
+    // every address judged so far is handed on, in list order, gaps skipped.
+    bool finish();
+
+private:
+    struct Entry {
+        QByteArray address;
+        std::optional<Outcome> outcome;
+    };
+    struct Host {
+        std::deque<qint64> waiting;  // positions, in list order
+        bool busy = false;
+        Clock::time_point restsUntil{};
+    };
+    struct Slot {
+        std::unique_ptr<CurlRequest> request;
+        bool busy = false;
+        qint64 position = -1;
+        QString host;
+        Clock::time_point started{};
+        std::optional<Clock::time_point> answered;
+    };
+    using Due = std::pair<Clock::time_point, QString>;
+
+    bool round();
+    void startReady();
+    void start(qint64 position, const QString& hostName);
+    void complete(Slot& slot);
+    void judged(qint64 position, const Outcome& outcome, bool fresh);
+    void release(const QString& hostName, Host& host, Clock::time_point now);
+    void wakeRestedHosts(Clock::time_point now);
+    void handOnInOrder(bool skippingGaps);
+    QString hostOf(QByteArrayView address) const;
+    Entry& entryAt(qint64 position) { return m_window[static_cast<size_t>(position - m_first)]; }
+
+    Settings m_settings;
+    Callbacks m_callbacks;
+    int m_wake;
+    CurlBatch m_batch;
+    std::deque<Entry> m_window;
+    qint64 m_first = 0;  // the position of the window's first entry
+    std::unordered_map<QString, Host> m_hosts;
+    std::set<std::pair<qint64, QString>> m_ready;  // hosts free to go, by their next position
+    std::priority_queue<Due, std::vector<Due>, std::greater<>> m_resting;
+    std::vector<Slot> m_slots;
+};

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "cli/Report.h"
+
+#include <QFile>
+
+#include <optional>
+#include <utility>
+#include <vector>
+
+// The record of a run's judged addresses, so that a run started again skips
+// them. A text file: a first line naming it, then one JSON object per judged
+// address, written as soon as the address is judged: its position in the
+// list (counted from 0 over all the inputs), the address and the outcome, as
+// the JSON report gives them. Only an index of positions and line offsets is
+// kept in memory; an entry is read back when its position comes up.
+class Journal {
+public:
+    // Opens the file, making it when it does not exist. False, with
+    // errorString(), when it cannot be read or written or is no journal.
+    bool open(const QString& path);
+    QString errorString() const { return m_error; }
+
+    // The outcome recorded for this position, when the address there is still
+    // the same. Positions must be asked in increasing order.
+    std::optional<Outcome> recorded(qint64 position, QByteArrayView address);
+    // Records a judged address and hands it to the system at once.
+    void record(qint64 position, QByteArrayView address, const Outcome& outcome);
+
+private:
+    QFile m_reader;
+    QFile m_writer;
+    std::vector<std::pair<qint64, qint64>> m_index;  // position, line offset; sorted
+    size_t m_next = 0;
+    QString m_error;
+};

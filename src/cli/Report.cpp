@@ -1,0 +1,131 @@
+#include "cli/Report.h"
+
+#include "checking/Valid.h"
+#include "platform/CurlBatch.h"
+#include "platform/Failure.h"
+
+#include <QJsonDocument>
+
+namespace {
+// The Location header's value in a header block, or empty.
+QString locationOf(const QByteArray& headers)
+{
+    for (const QByteArray& line : headers.split('\n')) {
+        if (line.size() > 9 && line.first(9).compare("location:", Qt::CaseInsensitive) == 0)
+            return QString::fromLatin1(line.sliced(9).trimmed());
+    }
+    return {};
+}
+
+// A status line may hold tabs or other control characters; in the report
+// they would split or break its line.
+QByteArray printable(const QString& text)
+{
+    QByteArray bytes = text.toUtf8();
+    for (char& c : bytes) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = ' ';
+    }
+    return bytes;
+}
+
+QJsonValue textOrNull(const QString& text) { return text.isEmpty() ? QJsonValue() : QJsonValue(text); }
+}  // namespace
+
+Outcome Outcome::of(const CurlRequest& request, qint64 milliseconds)
+{
+    Outcome outcome;
+    outcome.milliseconds = milliseconds;
+    if (!request.haveResponse()) {
+        outcome.reason = CurlBatch::reasonOf(request.result());
+        return outcome;
+    }
+    // The window reads the header block as Latin-1 text.
+    QString statusText;
+    try {
+        outcome.statusLine = Valid::StatusLineOf(QString::fromLatin1(request.headers()));
+        statusText = Valid::StatusTextOf(outcome.statusLine);
+    } catch (const Failure&) {
+        outcome.statusLine.clear();
+        outcome.reason = QStringLiteral("no status line");
+        return outcome;
+    }
+    outcome.statusCode = Valid::StatusCodeOf(statusText);
+    outcome.valid = Valid::IsValidStatusText(statusText);
+    outcome.location = locationOf(request.headers());
+    return outcome;
+}
+
+Outcome Outcome::unrequested(const QString& reason)
+{
+    Outcome outcome;
+    outcome.reason = reason;
+    return outcome;
+}
+
+QByteArray Report::textLine(QByteArrayView address, const Outcome& outcome)
+{
+    QByteArray line = outcome.valid ? "valid\t" : "invalid\t";
+    line += printable(outcome.statusLine.isEmpty() ? outcome.reason : outcome.statusLine);
+    line += '\t';
+    line += address;
+    line += '\n';
+    return line;
+}
+
+QJsonObject Report::toJson(QByteArrayView address, const Outcome& outcome)
+{
+    return QJsonObject{
+        {"address", QString::fromUtf8(address)},
+        {"verdict", outcome.valid ? "valid" : "invalid"},
+        {"status_code", outcome.statusCode >= 0 ? QJsonValue(outcome.statusCode) : QJsonValue()},
+        {"status_line", textOrNull(outcome.statusLine)},
+        {"reason", textOrNull(outcome.reason)},
+        {"time_ms", outcome.milliseconds},
+        {"location", textOrNull(outcome.location)},
+    };
+}
+
+QByteArray Report::jsonLine(QByteArrayView address, const Outcome& outcome)
+{
+    return QJsonDocument(toJson(address, outcome)).toJson(QJsonDocument::Compact) + '\n';
+}
+
+std::optional<std::pair<QByteArray, Outcome>> Report::fromJson(const QJsonObject& object)
+{
+    const QString verdict = object.value("verdict").toString();
+    if (!object.value("address").isString() || (verdict != "valid" && verdict != "invalid"))
+        return std::nullopt;
+    Outcome outcome;
+    outcome.valid = verdict == "valid";
+    outcome.statusCode = object.value("status_code").toInt(-1);
+    outcome.statusLine = object.value("status_line").toString();
+    outcome.reason = object.value("reason").toString();
+    outcome.milliseconds = object.value("time_ms").toInteger();
+    outcome.location = object.value("location").toString();
+    return std::pair{object.value("address").toString().toUtf8(), outcome};
+}
+
+ResultFile::ResultFile(const QString& path)
+{
+    if (!path.isEmpty())
+        m_file.emplace(path);
+}
+
+bool ResultFile::open()
+{
+    return !m_file || m_file->open(QIODevice::WriteOnly);
+}
+
+void ResultFile::addLine(QByteArrayView address)
+{
+    if (!m_file)
+        return;
+    m_file->write(address.data(), address.size());
+    m_file->write("\r\n", 2);
+}
+
+bool ResultFile::commit()
+{
+    return !m_file || m_file->commit();
+}

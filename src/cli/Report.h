@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QJsonObject>
+#include <QSaveFile>
+#include <QString>
+
+#include <optional>
+
+class CurlRequest;
+
+// What the command found out about one address.
+struct Outcome {
+    bool valid = false;
+    int statusCode = -1;  // -1: the status line starts with no status code
+    QString statusLine;   // as the window reads it; empty when there was none
+    QString reason;       // why there was no status line
+    qint64 milliseconds = 0;
+    QString location;     // the Location header, when the response has one
+
+    // The judgement on a finished request, by the window's rule.
+    static Outcome of(const CurlRequest& request, qint64 milliseconds);
+    // An address that got no request: empty, or one the transfer cannot use.
+    static Outcome unrequested(const QString& reason);
+};
+
+namespace Report {
+// "valid" or "invalid", a tab, the status line or the reason, a tab, the
+// address, a line feed.
+QByteArray textLine(QByteArrayView address, const Outcome& outcome);
+// One JSON object on one line.
+QByteArray jsonLine(QByteArrayView address, const Outcome& outcome);
+QJsonObject toJson(QByteArrayView address, const Outcome& outcome);
+// The outcome and address an object holds, or nothing when it holds none.
+std::optional<std::pair<QByteArray, Outcome>> fromJson(const QJsonObject& object);
+}
+
+// A result list written as the window saves one: each address in UTF-8
+// followed by CR LF, and the file replaced only once complete. The one place
+// that writes result files.
+class ResultFile {
+public:
+    // An empty path gives a file that takes lines and writes nothing.
+    explicit ResultFile(const QString& path);
+    // Raises nothing; false with errorString() when the file cannot be made.
+    bool open();
+    void addLine(QByteArrayView address);
+    // Replaces the file with everything added; false when that failed.
+    bool commit();
+    QString errorString() const
+    {
+        return m_file ? m_file->fileName() + QStringLiteral(": ") + m_file->errorString() : QString();
+    }
+
+private:
+    std::optional<QSaveFile> m_file;
+};

@@ -1,0 +1,270 @@
+// tessaly-check: the window's verdicts from the command line, for lists too
+// long to watch. Reads the same list files, asks the same way, judges by the
+// same rule and writes the same result files.
+
+#include "cli/CheckQueue.h"
+#include "cli/Journal.h"
+#include "cli/Report.h"
+#include "lists/ListFiles.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+
+#include <csignal>
+#include <cstdio>
+#include <optional>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+using std::chrono::milliseconds;
+
+enum ExitStatus { AllValid = 0, SomeInvalid = 1, BadUsage = 2, Interrupted = 130 };
+
+// Sensible for a list spread over many hosts while each host still sees one
+// request at a time; see the README.
+constexpr int DefaultJobs = 16;
+constexpr int MostJobs = 1024;
+
+volatile std::sig_atomic_t interrupted = 0;
+int wakeWrite = -1;
+
+void onInterrupt(int)
+{
+    interrupted = 1;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(wakeWrite, &byte, 1);
+}
+
+int usageError(const QString& message)
+{
+    std::fprintf(stderr, "tessaly-check: %s\nTry 'tessaly-check --help' for more information.\n", qPrintable(message));
+    return BadUsage;
+}
+
+// A file that cannot be read or written: the same status as bad usage.
+int fileError(const QString& message)
+{
+    std::fprintf(stderr, "tessaly-check: %s\n", qPrintable(message));
+    return BadUsage;
+}
+
+struct Input {
+    QString name;
+    QByteArray text;  // UTF-8
+};
+
+// Every input read before anything is asked or written, so that one that
+// cannot be read stops the command with nothing done.
+std::optional<QString> readInputs(const QStringList& names, std::vector<Input>& inputs)
+{
+    for (const QString& name : names) {
+        QFile file;
+        if (name == QStringLiteral("-")) {
+            if (!file.open(stdin, QIODevice::ReadOnly))
+                return QStringLiteral("standard input cannot be read");
+        } else {
+            if (QFileInfo(name).isDir())
+                return name + QStringLiteral(": is a folder");
+            file.setFileName(name);
+            if (!file.open(QIODevice::ReadOnly))
+                return name + QStringLiteral(": ") + file.errorString();
+        }
+        QByteArray bytes = file.readAll();
+        if (file.error() != QFileDevice::NoError)
+            return (name == QStringLiteral("-") ? QStringLiteral("standard input") : name) + QStringLiteral(": ")
+                + file.errorString();
+        inputs.push_back({name, ListFiles::utf8TextOf(std::move(bytes))});
+    }
+    return std::nullopt;
+}
+
+// done of total, valid, invalid, rate and time left, on one line of standard
+// error rewritten in place, a few times a second.
+class ProgressLine {
+public:
+    ProgressLine(qint64 total, bool shown) : m_total(total), m_shown(shown) { m_clock.start(); }
+    void judged(bool valid, bool fresh)
+    {
+        ++(valid ? m_valid : m_invalid);
+        m_requested += fresh;
+    }
+    void show(bool now = false)
+    {
+        if (!m_shown || (!now && m_lastShown.isValid() && !m_lastShown.hasExpired(250)))
+            return;
+        m_lastShown.start();
+        const double seconds = std::max<qint64>(m_clock.elapsed(), 1) / 1000.0;
+        const double rate = m_requested / seconds;
+        const qint64 done = m_valid + m_invalid;
+        QString left = QStringLiteral("?");
+        if (rate > 0) {
+            const qint64 remaining = static_cast<qint64>((m_total - done) / rate);
+            left = QStringLiteral("%1:%2").arg(remaining / 60).arg(remaining % 60, 2, 10, QLatin1Char('0'));
+        }
+        std::fprintf(stderr, "\r%lld of %lld, %lld valid, %lld invalid, %.1f/s, %s left\x1b[K",
+                     static_cast<long long>(done), static_cast<long long>(m_total), static_cast<long long>(m_valid),
+                     static_cast<long long>(m_invalid), rate, qPrintable(left));
+        std::fflush(stderr);
+    }
+    void end()
+    {
+        if (!m_shown)
+            return;
+        show(true);
+        std::fputc('\n', stderr);
+    }
+    bool anyInvalid() const { return m_invalid > 0; }
+
+private:
+    qint64 m_total;
+    bool m_shown;
+    qint64 m_valid = 0;
+    qint64 m_invalid = 0;
+    qint64 m_requested = 0;
+    QElapsedTimer m_clock;
+    QElapsedTimer m_lastShown;
+};
+}  // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tessaly-check"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Checks which web addresses in list files exist, one address per line, and judges each as the Tessaly "
+        "window does.\nExit status: 0 all valid, 1 some invalid, 2 bad usage or unreadable input, 130 interrupted."));
+    parser.addHelpOption();
+    const QCommandLineOption jobsOption(QStringLiteral("jobs"), QStringLiteral("Up to N requests at once (default 16)."),
+                                        QStringLiteral("N"), QString::number(DefaultJobs));
+    const QCommandLineOption pauseOption(QStringLiteral("pause"),
+                                         QStringLiteral("Wait S seconds between two requests to the same host "
+                                                        "(default 0); with --jobs 1, between any two."),
+                                         QStringLiteral("S"), QStringLiteral("0"));
+    const QCommandLineOption timeoutOption(QStringLiteral("timeout"),
+                                           QStringLiteral("Give up on an address after S seconds (default 30)."),
+                                           QStringLiteral("S"), QStringLiteral("30"));
+    const QCommandLineOption validOption(QStringLiteral("valid"), QStringLiteral("Save the valid addresses in FILE."),
+                                         QStringLiteral("FILE"));
+    const QCommandLineOption invalidOption(QStringLiteral("invalid"),
+                                           QStringLiteral("Save the invalid addresses in FILE."), QStringLiteral("FILE"));
+    const QCommandLineOption formatOption(QStringLiteral("format"),
+                                          QStringLiteral("Report as text (default) or jsonl."), QStringLiteral("FORMAT"),
+                                          QStringLiteral("text"));
+    const QCommandLineOption resumeOption(
+        QStringLiteral("resume"), QStringLiteral("Keep a journal in FILE and skip the addresses it holds."),
+        QStringLiteral("FILE"));
+    parser.addOptions({jobsOption, pauseOption, timeoutOption, validOption, invalidOption, formatOption, resumeOption});
+    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("List files; - or none: standard input."),
+                                 QStringLiteral("[FILE...]"));
+
+    if (!parser.parse(QCoreApplication::arguments()))
+        return usageError(parser.errorText());
+    if (parser.isSet(QStringLiteral("help"))) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        return AllValid;
+    }
+    bool jobsOk = false;
+    const int jobs = parser.value(jobsOption).toInt(&jobsOk);
+    if (!jobsOk || jobs < 1 || jobs > MostJobs)
+        return usageError(QStringLiteral("--jobs takes a whole number from 1 to %1").arg(MostJobs));
+    const auto secondsOf = [&](const QCommandLineOption& option, bool zeroAllowed) -> std::optional<milliseconds> {
+        bool ok = false;
+        const double seconds = parser.value(option).toDouble(&ok);
+        if (!ok || !(seconds >= 0) || (!zeroAllowed && seconds == 0) || seconds > 86400)
+            return std::nullopt;
+        return milliseconds(static_cast<qint64>(seconds * 1000 + 0.5));
+    };
+    const std::optional<milliseconds> pause = secondsOf(pauseOption, true);
+    if (!pause)
+        return usageError(QStringLiteral("--pause takes a number of seconds, 0 or more, such as 1 or 0.5"));
+    const std::optional<milliseconds> timeout = secondsOf(timeoutOption, false);
+    if (!timeout || *timeout < milliseconds(1))
+        return usageError(QStringLiteral("--timeout takes a number of seconds above 0, such as 30"));
+    const QString format = parser.value(formatOption);
+    if (format != QStringLiteral("text") && format != QStringLiteral("jsonl"))
+        return usageError(QStringLiteral("--format is text or jsonl"));
+
+    QStringList names = parser.positionalArguments();
+    if (names.isEmpty())
+        names << QStringLiteral("-");
+    std::vector<Input> inputs;
+    if (const std::optional<QString> unreadable = readInputs(names, inputs))
+        return fileError(*unreadable);
+    qint64 total = 0;
+    for (const Input& input : inputs)
+        FileToListview1::ForEachItem(input.text, [&](QByteArrayView) { ++total; });
+
+    ResultFile validFile(parser.value(validOption));
+    ResultFile invalidFile(parser.value(invalidOption));
+    for (ResultFile* file : {&validFile, &invalidFile}) {
+        if (!file->open())
+            return fileError(file->errorString());
+    }
+    std::optional<Journal> journal;
+    if (parser.isSet(resumeOption)) {
+        journal.emplace();
+        if (!journal->open(parser.value(resumeOption)))
+            return fileError(journal->errorString());
+    }
+
+    int wake[2];
+    if (::pipe2(wake, O_NONBLOCK | O_CLOEXEC) != 0)
+        return fileError(QStringLiteral("the command cannot set itself up"));
+    wakeWrite = wake[1];
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+
+    ProgressLine progress(total, ::isatty(STDERR_FILENO) == 1);
+    const bool json = format == QStringLiteral("jsonl");
+    CheckQueue::Callbacks callbacks;
+    callbacks.inOrder = [&](qint64, QByteArrayView address, const Outcome& outcome) {
+        const QByteArray line = json ? Report::jsonLine(address, outcome) : Report::textLine(address, outcome);
+        std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stdout);
+        (outcome.valid ? validFile : invalidFile).addLine(address);
+    };
+    callbacks.judged = [&](qint64 position, QByteArrayView address, const Outcome& outcome, bool fresh) {
+        progress.judged(outcome.valid, fresh);
+        if (journal && fresh)
+            journal->record(position, address, outcome);
+    };
+    callbacks.recorded = [&](qint64 position, QByteArrayView address) -> std::optional<Outcome> {
+        return journal ? journal->recorded(position, address) : std::nullopt;
+    };
+    callbacks.stopping = [] { return interrupted != 0; };
+    callbacks.tick = [&] { progress.show(); };
+
+    CheckQueue::Settings settings;
+    settings.jobs = jobs;
+    settings.pause = *pause;
+    // The window's transfer: proxies from the environment, the system's
+    // certificates.
+    settings.request = CurlRequest::Options{*timeout, true, {}};
+    settings.window = std::max<qsizetype>(8192, 128 * jobs);
+    CheckQueue queue(settings, callbacks, wake[0]);
+    bool taking = true;
+    for (const Input& input : inputs) {
+        FileToListview1::ForEachItem(input.text, [&](QByteArrayView address) {
+            taking = taking && queue.add(address);
+        });
+    }
+    queue.finish();
+    progress.end();
+    std::fflush(stdout);
+
+    for (ResultFile* file : {&validFile, &invalidFile}) {
+        if (!file->commit())
+            return fileError(file->errorString());
+    }
+    if (interrupted)
+        return Interrupted;
+    return progress.anyInvalid() ? SomeInvalid : AllValid;
+}

@@ -1,0 +1,103 @@
+#include "platform/CurlBatch.h"
+
+#include "platform/Failure.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+
+namespace {
+CURLM* multiOf(void* handle) { return static_cast<CURLM*>(handle); }
+CURL* easyOf(const CurlRequest& request) { return static_cast<CURL*>(request.handle()); }
+}  // namespace
+
+CurlBatch::CurlBatch()
+{
+    initialiseCurlOnce();
+    m_multi = curl_multi_init();
+    if (!m_multi)
+        throw Failure(QStringLiteral("The transfer library cannot be started"));
+}
+
+CurlBatch::~CurlBatch() { curl_multi_cleanup(multiOf(m_multi)); }
+
+void CurlBatch::add(CurlRequest& request)
+{
+    curl_easy_setopt(easyOf(request), CURLOPT_PRIVATE, &request);
+    if (const CURLMcode result = curl_multi_add_handle(multiOf(m_multi), easyOf(request)); result != CURLM_OK)
+        throw Failure(QString::fromUtf8(curl_multi_strerror(result)));
+    ++m_running;
+}
+
+void CurlBatch::remove(CurlRequest& request)
+{
+    if (curl_multi_remove_handle(multiOf(m_multi), easyOf(request)) == CURLM_OK)
+        --m_running;
+}
+
+std::vector<CurlRequest*> CurlBatch::wait(std::chrono::milliseconds timeout, int wake)
+{
+    int stillRunning = 0;
+    curl_multi_perform(multiOf(m_multi), &stillRunning);
+    std::vector<CurlRequest*> finished = collectFinished();
+    if (!finished.empty())
+        return finished;
+    curl_waitfd wakeWatch{wake, CURL_WAIT_POLLIN, 0};
+    const int milliseconds = static_cast<int>(std::clamp<long long>(timeout.count(), 0, 1 << 30));
+    curl_multi_poll(multiOf(m_multi), wake >= 0 ? &wakeWatch : nullptr, wake >= 0 ? 1 : 0, milliseconds, nullptr);
+    curl_multi_perform(multiOf(m_multi), &stillRunning);
+    return collectFinished();
+}
+
+std::vector<CurlRequest*> CurlBatch::collectFinished()
+{
+    std::vector<CurlRequest*> finished;
+    int waiting = 0;
+    while (CURLMsg* message = curl_multi_info_read(multiOf(m_multi), &waiting)) {
+        if (message->msg != CURLMSG_DONE)
+            continue;
+        CurlRequest* request = nullptr;
+        curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, reinterpret_cast<char**>(&request));
+        const CURLcode result = message->data.result;
+        // The message is gone once its handle leaves the multi handle.
+        curl_multi_remove_handle(multiOf(m_multi), message->easy_handle);
+        --m_running;
+        if (request) {
+            request->finish(result);
+            finished.push_back(request);
+        }
+    }
+    return finished;
+}
+
+QString CurlBatch::reasonOf(int curlResult)
+{
+    switch (static_cast<CURLcode>(curlResult)) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+        return QStringLiteral("no such host");
+    case CURLE_COULDNT_RESOLVE_PROXY:
+        return QStringLiteral("no such proxy host");
+    case CURLE_COULDNT_CONNECT:
+        return QStringLiteral("refused");
+    case CURLE_OPERATION_TIMEDOUT:
+        return QStringLiteral("time-out");
+    case CURLE_PEER_FAILED_VERIFICATION:
+        return QStringLiteral("certificate not trusted");
+    case CURLE_SSL_CONNECT_ERROR:
+        return QStringLiteral("secure connection failed");
+    case CURLE_GOT_NOTHING:
+        return QStringLiteral("empty reply");
+    case CURLE_RECV_ERROR:
+        return QStringLiteral("connection reset");
+    case CURLE_SEND_ERROR:
+        return QStringLiteral("connection broken while sending");
+    case CURLE_WEIRD_SERVER_REPLY:
+        return QStringLiteral("not an HTTP response");
+    case CURLE_UNSUPPORTED_PROTOCOL:
+        return QStringLiteral("unsupported protocol");
+    case CURLE_OK:
+        return QStringLiteral("no response");
+    default:
+        return QString::fromUtf8(curl_easy_strerror(static_cast<CURLcode>(curlResult))).toLower();
+    }
+}

@@ -1,0 +1,424 @@
+// The command line program, run as the user runs it, against the loopback
+// server: its verdicts and reasons, its result files against the window's
+// saves of the same list, order and politeness under concurrency, Ctrl-C and
+// resuming, and its exit status.
+
+#include "LoopbackServer.h"
+#include "WindowTesting.h"
+#include "platform/CurlTransfer.h"
+
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTest>
+
+#include <csignal>
+#include <map>
+
+namespace {
+const QString Program = QStringLiteral(TESSALY_BINARY_DIR "/src/tessaly-check");
+
+struct Finished {
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+// Where the requests came from and when, polled while the command runs.
+struct Arrival {
+    QByteArray host;
+    qint64 milliseconds;
+};
+
+class CheckCommand {
+public:
+    explicit CheckCommand(LoopbackServer* server = nullptr) : m_server(server)
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char* proxy : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY", "all_proxy"})
+            environment.remove(QString::fromLatin1(proxy));
+        m_process.setProcessEnvironment(environment);
+    }
+    void start(const QStringList& arguments, const QByteArray& input = {})
+    {
+        m_process.start(Program, arguments);
+        m_process.write(input);
+        m_process.closeWriteChannel();
+        m_clock.start();
+    }
+    // Lets the loopback server answer until the condition holds.
+    bool runUntil(const std::function<bool()>& condition, int limit = 60000)
+    {
+        while (!condition() && !m_clock.hasExpired(limit)) {
+            QTest::qWait(5);
+            if (!m_server)
+                continue;
+            for (qsizetype i = arrivals.size(); i < m_server->requests.size(); ++i) {
+                const QByteArray head = m_server->requests[i];
+                const qsizetype at = head.indexOf("\r\nHost: ") + 8;
+                arrivals.append({head.mid(at, head.indexOf(':', at) - at), m_clock.elapsed()});
+            }
+        }
+        return condition();
+    }
+    Finished finish()
+    {
+        runUntil([&] { return m_process.state() == QProcess::NotRunning; });
+        return {m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1, m_process.readAllStandardOutput(),
+                m_process.readAllStandardError()};
+    }
+    Finished run(const QStringList& arguments, const QByteArray& input = {})
+    {
+        start(arguments, input);
+        return finish();
+    }
+    void interrupt() { ::kill(static_cast<pid_t>(m_process.processId()), SIGINT); }
+
+    QList<Arrival> arrivals;
+
+private:
+    LoopbackServer* m_server;
+    QProcess m_process;
+    QElapsedTimer m_clock;
+};
+
+// An address on the server under another loopback name, which curl resolves
+// to 127.0.0.1 itself.
+QString on(const LoopbackServer& server, const char* host, const QString& path)
+{
+    return server.url(path).replace(QStringLiteral("127.0.0.1"), QString::fromLatin1(host));
+}
+
+QByteArray linesOf(const QStringList& addresses)
+{
+    return addresses.join(u'\n').toUtf8() + '\n';
+}
+
+// How far apart, at least, two requests to the same host arrived.
+qint64 closestPerHost(const QList<Arrival>& arrivals)
+{
+    std::map<QByteArray, qint64> last;
+    qint64 closest = std::numeric_limits<qint64>::max();
+    for (const Arrival& arrival : arrivals) {
+        if (const auto found = last.find(arrival.host); found != last.end())
+            closest = std::min(closest, arrival.milliseconds - found->second);
+        last[arrival.host] = arrival.milliseconds;
+    }
+    return closest;
+}
+}  // namespace
+
+class CheckCommandTest : public QObject {
+    Q_OBJECT
+private slots:
+    void verdictFromTheStatusLine_data()
+    {
+        QTest::addColumn<QByteArray>("statusLine");
+        QTest::addColumn<bool>("valid");
+        QTest::newRow("200 OK") << QByteArray("HTTP/1.1 200 OK") << true;
+        QTest::newRow("200 without a phrase") << QByteArray("HTTP/1.1 200") << true;
+        QTest::newRow("301") << QByteArray("HTTP/1.1 301 Moved Permanently") << true;
+        QTest::newRow("403") << QByteArray("HTTP/1.1 403 Forbidden") << true;
+        QTest::newRow("404 Not Found") << QByteArray("HTTP/1.1 404 Not Found") << false;
+        QTest::newRow("404 NOT FOUND, HTTP/1.0") << QByteArray("HTTP/1.0 404 NOT FOUND") << false;
+        QTest::newRow("404 in other words") << QByteArray("HTTP/1.1 404 File Not Found") << false;
+        QTest::newRow("404 without a phrase") << QByteArray("HTTP/1.1 404") << false;
+        QTest::newRow("500") << QByteArray("HTTP/1.1 500 Internal Server Error") << true;
+        QTest::newRow("200 with a 404 phrase") << QByteArray("HTTP/1.1 200 404 Not Found Was Fixed") << true;
+    }
+    void verdictFromTheStatusLine()
+    {
+        QFETCH(QByteArray, statusLine);
+        QFETCH(bool, valid);
+        LoopbackServer server;
+        server.route("/page", LoopbackServer::answer(statusLine, {}, "body"));
+        CheckCommand command(&server);
+        const Finished finished = command.run({}, linesOf({server.url("/page")}));
+        QCOMPARE(finished.out, (valid ? "valid\t" : "invalid\t") + statusLine + '\t' + server.url("/page").toUtf8() + '\n');
+        QCOMPARE(finished.exitCode, valid ? 0 : 1);
+        QCOMPARE(finished.err, QByteArray());  // no progress line off a terminal
+    }
+
+    // Addresses without a status line, in the JSON report with the rest.
+    void reasonsWithoutAStatusLine_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("refused") << "refused" << "refused";
+        QTest::newRow("no answer in time") << "/silent" << "time-out";
+        QTest::newRow("untrusted certificate") << "tls" << "certificate not trusted";
+        QTest::newRow("line ends without CR") << "/bare" << "no status line";
+        QTest::newRow("not http") << "ftp" << "Only http and https addresses can be requested";
+        QTest::newRow("empty line") << "" << "empty address";
+    }
+    void reasonsWithoutAStatusLine()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, reason);
+        QTemporaryDir dir;
+        const auto tls = LoopbackServer::selfSignedCertificate(dir.path());
+        QVERIFY(tls);
+        LoopbackServer server;
+        LoopbackServer secure(*tls);
+        LoopbackServer::Reply silent;
+        silent.silent = true;
+        server.route("/silent", silent);
+        server.route("/bare", LoopbackServer::raw("HTTP/1.1 200 OK\nContent-Length: 0\n\n"));
+        QString address = path;
+        if (path == "refused")
+            address = QStringLiteral("http://127.0.0.1:%1/").arg(LoopbackServer::refusedPort());
+        else if (path == "tls")
+            address = secure.url("/");
+        else if (path == "ftp")
+            address = QStringLiteral("ftp://127.0.0.1/");
+        else if (!path.isEmpty())
+            address = server.url(path);
+        CheckCommand command(&server);
+        const Finished finished = command.run({"--format", "jsonl", "--timeout", "1", "-"}, linesOf({address}));
+        QCOMPARE(finished.exitCode, 1);
+        const QJsonObject object = QJsonDocument::fromJson(finished.out).object();
+        QCOMPARE(object.value("reason").toString(), reason);
+        QCOMPARE(object.value("verdict").toString(), "invalid");
+        QCOMPARE(object.value("address").toString(), address);
+        QVERIFY(object.value("status_line").isNull());
+    }
+
+    void jsonReportOfARedirect()
+    {
+        LoopbackServer server;
+        server.route("/old", LoopbackServer::answer("HTTP/1.1 301 Moved Permanently", "Location: /new\r\n"));
+        const Finished finished = CheckCommand(&server).run({"--format", "jsonl"}, linesOf({server.url("/old")}));
+        const QJsonObject object = QJsonDocument::fromJson(finished.out).object();
+        QCOMPARE(object.value("verdict").toString(), "valid");
+        QCOMPARE(object.value("status_code").toInt(), 301);
+        QCOMPARE(object.value("status_line").toString(), "HTTP/1.1 301 Moved Permanently");
+        QCOMPARE(object.value("location").toString(), "/new");
+        QVERIFY(object.value("time_ms").isDouble());
+        QCOMPARE(server.requestedPaths(), QList<QByteArray>{"/old"});  // not followed
+    }
+
+    // The same list file, through the window's load, check run and two saves,
+    // and through the command: the same bytes.
+    void resultFilesAreTheWindowsSaves()
+    {
+        LoopbackServer server;
+        server.route("/ok", LoopbackServer::answer("HTTP/1.1 200 OK"));
+        // curl sends what is not ASCII percent-encoded.
+        server.route("/caf%c3%a9", LoopbackServer::answer("HTTP/1.1 200 OK"));
+        const QByteArray base = server.url("").toUtf8();
+        const QByteArray refused = QStringLiteral("http://127.0.0.1:%1/").arg(LoopbackServer::refusedPort()).toUtf8();
+        // A byte-order mark, mixed line ends, an empty line, a byte that is
+        // not UTF-8 (so the file is read as Windows-1252), unusable addresses.
+        TestFolder dir;
+        const QString list = dir.file("list.txt", "\xEF\xBB\xBF" + base + "/ok\r\n" + base + "/gone\r\n\r\n" + base
+                                                      + "/caf\xE9\n" + refused + "\r" + "ftp://x/\r\n " + base + "/ok");
+        CheckCommand command(&server);
+        const Finished finished = command.run({"--jobs", "3", "--valid", dir.filePath("valid"), "--invalid",
+                                               dir.filePath("invalid"), list});
+        QCOMPARE(finished.exitCode, 1);
+
+        TestPlatform test;
+        test.platform().makeTransferControl = [] {
+            return std::make_unique<CurlTransfer>(CurlTransfer::Options{std::chrono::milliseconds(5000), false, {}});
+        };
+        Form1 form(test.platform());
+        form.Form_Load();
+        form.Text1->setText(QStringLiteral("0"));
+        test.commonDialog.expectChoice({list});
+        form.PushButton3_Click();
+        test.dialogs.expectMessages(3);  // the unusable addresses' reports, "Done."
+        form.PushButton4_Click();
+        test.commonDialog.expectChoice({dir.filePath("window valid")});
+        form.PushButton6_Click();
+        test.commonDialog.expectChoice({dir.filePath("window invalid")});
+        form.PushButton1_Click();
+
+        QCOMPARE(readBytes(dir.filePath("valid")), readBytes(dir.filePath("window valid")));
+        QCOMPARE(readBytes(dir.filePath("invalid")), readBytes(dir.filePath("window invalid")));
+        QCOMPARE(readBytes(dir.filePath("valid")), base + "/ok\r\n" + base + "/caf\xC3\xA9\r\n");
+    }
+
+    // One slow host first: the others go on meanwhile, the report keeps the
+    // list's order.
+    void listOrderKeptWithOneSlowHost()
+    {
+        LoopbackServer server;
+        LoopbackServer::Reply slow = LoopbackServer::answer("HTTP/1.1 200 OK");
+        slow.delayMilliseconds = 3000;
+        server.route("/slow", slow);
+        QStringList addresses{on(server, "slow.localhost", "/slow")};
+        for (const char* host : {"a.localhost", "b.localhost", "c.localhost"})
+            addresses << on(server, host, "/1") << on(server, host, "/2");
+        CheckCommand command(&server);
+        command.start({"--jobs", "4"}, linesOf(addresses));
+        QVERIFY(command.runUntil([&] { return command.arrivals.size() == addresses.size(); }));
+        QCOMPARE_LT(command.arrivals.last().milliseconds - command.arrivals.first().milliseconds, 2500);
+        const Finished finished = command.finish();
+        QStringList reported;
+        for (const QByteArray& line : finished.out.split('\n'))
+            reported << QString::fromUtf8(line.mid(line.lastIndexOf('\t') + 1));
+        QCOMPARE(reported, addresses + QStringList{""});
+    }
+
+    // Four addresses on each of three hosts, every answer 300 ms late.
+    void oneRequestAtATimePerHost()
+    {
+        LoopbackServer server;
+        server.fallback.delayMilliseconds = 300;
+        QStringList addresses;
+        for (const char* path : {"/1", "/2", "/3", "/4"}) {
+            for (const char* host : {"a.localhost", "b.localhost", "c.localhost"})
+                addresses << on(server, host, path);
+        }
+        CheckCommand command(&server);
+        command.start({"--jobs", "8"}, linesOf(addresses));
+        QCOMPARE(command.finish().exitCode, 1);
+        QCOMPARE(command.arrivals.size(), 12);
+        QCOMPARE_GE(closestPerHost(command.arrivals), 250);
+        // The hosts themselves were asked at the same time.
+        QCOMPARE_LT(command.arrivals[2].milliseconds - command.arrivals[0].milliseconds, 250);
+    }
+
+    void pauseBetweenRequests_data()
+    {
+        QTest::addColumn<QString>("jobs");
+        QTest::addColumn<bool>("sameHost");
+        QTest::addColumn<bool>("pausedBetween");
+        QTest::newRow("same host") << "4" << true << true;
+        QTest::newRow("other hosts") << "4" << false << false;
+        QTest::newRow("one at a time: after every request") << "1" << false << true;
+    }
+    void pauseBetweenRequests()
+    {
+        QFETCH(QString, jobs);
+        QFETCH(bool, sameHost);
+        QFETCH(bool, pausedBetween);
+        LoopbackServer server;
+        server.fallback = LoopbackServer::answer("HTTP/1.1 200 OK");
+        const QStringList addresses{on(server, "a.localhost", "/1"), on(server, sameHost ? "a.localhost" : "b.localhost", "/2")};
+        CheckCommand command(&server);
+        command.start({"--jobs", jobs, "--pause", "1"}, linesOf(addresses));
+        QCOMPARE(command.finish().exitCode, 0);
+        QCOMPARE(command.arrivals.size(), 2);
+        const qint64 gap = command.arrivals[1].milliseconds - command.arrivals[0].milliseconds;
+        if (pausedBetween)
+            QCOMPARE_GE(gap, 950);
+        else
+            QCOMPARE_LT(gap, 900);
+    }
+
+    // Ctrl-C while one address hangs: what was judged is written, gaps
+    // skipped; started again with the journal, only that address is asked.
+    void interruptAndResume()
+    {
+        LoopbackServer server;
+        server.fallback = LoopbackServer::answer("HTTP/1.1 200 OK");
+        server.route("/missing", LoopbackServer::answer("HTTP/1.1 404 Not Found"));
+        LoopbackServer::Reply silent;
+        silent.silent = true;
+        server.route("/hangs", silent);
+        const QStringList addresses{server.url("/1"), server.url("/missing"), on(server, "b.localhost", "/hangs"),
+                                    server.url("/4"), on(server, "c.localhost", "/5")};
+        TestFolder dir;
+        const QStringList arguments{"--jobs", "3", "--resume", dir.filePath("journal"), "--valid",
+                                    dir.filePath("valid"), "--invalid", dir.filePath("invalid"), "-"};
+        const auto journalLines = [&] { return readBytes(dir.filePath("journal")).count('\n'); };
+
+        CheckCommand first(&server);
+        first.start(arguments, linesOf(addresses));
+        QVERIFY(first.runUntil([&] { return journalLines() == 5; }));  // its first line, four addresses
+        first.interrupt();
+        const Finished interrupted = first.finish();
+        QCOMPARE(interrupted.exitCode, 130);
+        QCOMPARE(interrupted.out.count('\n'), 4);
+        QVERIFY(!interrupted.out.contains("/hangs"));
+        const QByteArray judgedValid = linesOf({server.url("/1"), server.url("/4"), on(server, "c.localhost", "/5")})
+                                           .replace("\n", "\r\n");
+        QCOMPARE(readBytes(dir.filePath("valid")), judgedValid);
+
+        server.route("/hangs", LoopbackServer::answer("HTTP/1.1 200 OK"));
+        const qsizetype asked = server.requests.size();
+        CheckCommand second(&server);
+        const Finished resumed = second.run(arguments, linesOf(addresses));
+        QCOMPARE(resumed.exitCode, 1);
+        QCOMPARE(server.requestedPaths().mid(asked), QList<QByteArray>{"/hangs"});
+        QCOMPARE(resumed.out.count('\n'), 5);
+        QVERIFY(resumed.out.startsWith(interrupted.out.left(interrupted.out.indexOf("/missing"))));
+        QCOMPARE(readBytes(dir.filePath("valid")),
+                 linesOf({server.url("/1"), on(server, "b.localhost", "/hangs"), server.url("/4"),
+                          on(server, "c.localhost", "/5")})
+                     .replace("\n", "\r\n"));
+        QCOMPARE(readBytes(dir.filePath("invalid")), linesOf({server.url("/missing")}).replace("\n", "\r\n"));
+    }
+
+    // Off a terminal the standard error stays empty (every test above); on
+    // one it shows the progress line.
+    void progressLineOnATerminal()
+    {
+        const QString address = QStringLiteral("http://127.0.0.1:%1/").arg(LoopbackServer::refusedPort());
+        QProcess terminal;
+        terminal.start(QStringLiteral("script"), {"-qec", QStringLiteral("echo %1 | %2").arg(address, Program), "/dev/null"});
+        QVERIFY(terminal.waitForFinished(60000));
+        const QByteArray shown = terminal.readAllStandardOutput();
+        QVERIFY2(shown.contains("\r1 of 1, 0 valid, 1 invalid, "), shown.constData());
+        QVERIFY(shown.contains("invalid\trefused\t" + address.toUtf8()));
+    }
+
+    // Bad usage and inputs that cannot be read: status 2, a message, and no
+    // result file touched.
+    void exitStatus_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("message");
+        QTest::newRow("all valid, standard input") << QStringList{} << QByteArray("@ok\n") << 0 << QByteArray();
+        QTest::newRow("all valid, -") << QStringList{"-"} << QByteArray("@ok\n@ok") << 0 << QByteArray();
+        QTest::newRow("some invalid") << QStringList{"-"} << QByteArray("@ok\n@gone\n") << 1 << QByteArray();
+        QTest::newRow("empty list") << QStringList{} << QByteArray() << 0 << QByteArray();
+        QTest::newRow("missing file") << QStringList{"@dir/none.txt"} << QByteArray() << 2 << QByteArray("none.txt");
+        QTest::newRow("a folder") << QStringList{"@dir"} << QByteArray() << 2 << QByteArray("is a folder");
+        QTest::newRow("one good file, one missing") << QStringList{"@dir/list.txt", "@dir/none.txt"} << QByteArray()
+                                                    << 2 << QByteArray("none.txt");
+        QTest::newRow("no jobs") << QStringList{"--jobs", "0", "@dir/list.txt"} << QByteArray() << 2 << QByteArray("--jobs");
+        QTest::newRow("negative pause") << QStringList{"--pause", "-1", "@dir/list.txt"} << QByteArray() << 2
+                                        << QByteArray("--pause");
+        QTest::newRow("unknown format") << QStringList{"--format", "xml", "@dir/list.txt"} << QByteArray() << 2
+                                        << QByteArray("--format");
+        QTest::newRow("unknown option") << QStringList{"--fast", "@dir/list.txt"} << QByteArray() << 2
+                                        << QByteArray("fast");
+        QTest::newRow("a journal that is no journal")
+            << QStringList{"--resume", "@dir/list.txt", "@dir/list.txt"} << QByteArray() << 2 << QByteArray("journal");
+    }
+    void exitStatus()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, input);
+        QFETCH(int, status);
+        QFETCH(QByteArray, message);
+        LoopbackServer server;
+        server.route("/ok", LoopbackServer::answer("HTTP/1.1 200 OK"));
+        TestFolder dir;
+        const QByteArray list = linesOf({server.url("/ok")});
+        dir.file("list.txt", list);
+        dir.file("valid", "earlier");
+        arguments.replaceInStrings(QStringLiteral("@dir"), dir.path());
+        input.replace("@", server.url("/").chopped(1).toUtf8() + "/");
+        const Finished finished =
+            CheckCommand(&server).run(QStringList{"--valid", dir.filePath("valid"), "--invalid", dir.filePath("invalid")}
+                                      + arguments, input);
+        QCOMPARE(finished.exitCode, status);
+        QVERIFY2(finished.err.contains(message), finished.err.constData());
+        if (status == 2) {
+            QCOMPARE(finished.out, QByteArray());
+            QCOMPARE(readBytes(dir.filePath("valid")), QByteArray("earlier"));
+            QVERIFY(!QFile::exists(dir.filePath("invalid")));
+            QCOMPARE(readBytes(dir.filePath("list.txt")), list);
+            QVERIFY(server.requests.isEmpty());
+        }
+    }
+};
+
+QTEST_MAIN(CheckCommandTest)
+#include "tst_check_command.moc"
