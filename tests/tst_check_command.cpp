@@ -4,6 +4,7 @@
 // resuming, and its exit status.
 
 #include "LoopbackServer.h"
+#include "RealServers.h"
 #include "WindowTesting.h"
 #include "platform/CurlTransfer.h"
 
@@ -54,8 +55,9 @@ public:
             QTest::qWait(5);
             if (!m_server)
                 continue;
-            for (qsizetype i = arrivals.size(); i < m_server->requests.size(); ++i) {
-                const QByteArray head = m_server->requests[i];
+            const QList<QByteArray> requests = m_server->requests();
+            for (qsizetype i = arrivals.size(); i < requests.size(); ++i) {
+                const QByteArray head = requests[i];
                 const qsizetype at = head.indexOf("\r\nHost: ") + 8;
                 arrivals.append({head.mid(at, head.indexOf(':', at) - at), m_clock.elapsed()});
             }
@@ -72,6 +74,12 @@ public:
     {
         start(arguments, input);
         return finish();
+    }
+    void setEnvironment(const QString& name, const QString& value)
+    {
+        QProcessEnvironment environment = m_process.processEnvironment();
+        environment.insert(name, value);
+        m_process.setProcessEnvironment(environment);
     }
     void interrupt() { ::kill(static_cast<pid_t>(m_process.processId()), SIGINT); }
 
@@ -148,7 +156,7 @@ private slots:
         QTest::newRow("refused") << "refused" << "refused";
         QTest::newRow("no answer in time") << "/silent" << "time-out";
         QTest::newRow("untrusted certificate") << "tls" << "certificate not trusted";
-        QTest::newRow("line ends without CR") << "/bare" << "no status line";
+        QTest::newRow("not an HTTP answer") << "/garbage" << "not an HTTP response";
         QTest::newRow("not http") << "ftp" << "Only http and https addresses can be requested";
         QTest::newRow("empty line") << "" << "empty address";
     }
@@ -164,7 +172,7 @@ private slots:
         LoopbackServer::Reply silent;
         silent.silent = true;
         server.route("/silent", silent);
-        server.route("/bare", LoopbackServer::raw("HTTP/1.1 200 OK\nContent-Length: 0\n\n"));
+        server.route("/garbage", LoopbackServer::raw("SSH-2.0-OpenSSH_9.2\r\n", LoopbackServer::Reply::After::Close));
         QString address = path;
         if (path == "refused")
             address = QStringLiteral("http://127.0.0.1:%1/").arg(LoopbackServer::refusedPort());
@@ -182,6 +190,24 @@ private slots:
         QCOMPARE(object.value("verdict").toString(), "invalid");
         QCOMPARE(object.value("address").toString(), address);
         QVERIFY(object.value("status_line").isNull());
+    }
+
+    // A proxy's answer for a server it could not reach is no status line of
+    // the server's: the report names the proxy's answer as the reason.
+    void proxysOwnAnswerIsTheReason()
+    {
+        Tinyproxy proxy;
+        REQUIRE_RUNNING(proxy);
+        LoopbackServer server;
+        server.route("/error", LoopbackServer::answer("HTTP/1.1 500 Internal Server Error"));
+        const QString unreachable = QStringLiteral("http://127.0.0.1:%1/").arg(LoopbackServer::refusedPort());
+        CheckCommand command(&server);
+        command.setEnvironment(QStringLiteral("http_proxy"), proxy.proxyUrl());
+        const Finished finished = command.run({"--timeout", "5", "-"}, linesOf({server.url("/error"), unreachable}));
+        QCOMPARE(finished.exitCode, 1);
+        QCOMPARE(finished.out, "valid\tHTTP/1.1 500 Internal Server Error\t" + server.url("/error").toUtf8()
+                                   + "\ninvalid\tthe proxy answered for the server: HTTP/1.1 500 Unable to connect\t"
+                                   + unreachable.toUtf8() + "\n");
     }
 
     void jsonReportOfARedirect()
@@ -265,7 +291,9 @@ private slots:
     void oneRequestAtATimePerHost()
     {
         LoopbackServer server;
-        server.fallback.delayMilliseconds = 300;
+        LoopbackServer::Reply slow = server.fallback();
+        slow.delayMilliseconds = 300;
+        server.setFallback(slow);
         QStringList addresses;
         for (const char* path : {"/1", "/2", "/3", "/4"}) {
             for (const char* host : {"a.localhost", "b.localhost", "c.localhost"})
@@ -295,7 +323,7 @@ private slots:
         QFETCH(bool, sameHost);
         QFETCH(bool, pausedBetween);
         LoopbackServer server;
-        server.fallback = LoopbackServer::answer("HTTP/1.1 200 OK");
+        server.setFallback(LoopbackServer::answer("HTTP/1.1 200 OK"));
         const QStringList addresses{on(server, "a.localhost", "/1"), on(server, sameHost ? "a.localhost" : "b.localhost", "/2")};
         CheckCommand command(&server);
         command.start({"--jobs", jobs, "--pause", "1"}, linesOf(addresses));
@@ -313,7 +341,7 @@ private slots:
     void interruptAndResume()
     {
         LoopbackServer server;
-        server.fallback = LoopbackServer::answer("HTTP/1.1 200 OK");
+        server.setFallback(LoopbackServer::answer("HTTP/1.1 200 OK"));
         server.route("/missing", LoopbackServer::answer("HTTP/1.1 404 Not Found"));
         LoopbackServer::Reply silent;
         silent.silent = true;
@@ -338,7 +366,7 @@ private slots:
         QCOMPARE(readBytes(dir.filePath("valid")), judgedValid);
 
         server.route("/hangs", LoopbackServer::answer("HTTP/1.1 200 OK"));
-        const qsizetype asked = server.requests.size();
+        const qsizetype asked = server.requests().size();
         CheckCommand second(&server);
         const Finished resumed = second.run(arguments, linesOf(addresses));
         QCOMPARE(resumed.exitCode, 1);
@@ -415,7 +443,7 @@ private slots:
             QCOMPARE(readBytes(dir.filePath("valid")), QByteArray("earlier"));
             QVERIFY(!QFile::exists(dir.filePath("invalid")));
             QCOMPARE(readBytes(dir.filePath("list.txt")), list);
-            QVERIFY(server.requests.isEmpty());
+            QVERIFY(server.requests().isEmpty());
         }
     }
 };

@@ -152,6 +152,40 @@ private slots:
             QVERIFY2(judgement.headers.contains(u"\r\nVia: "), qPrintable(judgement.headers));
     }
 
+    // One transfer control through the proxy for a list that takes turns
+    // between two servers: each address is answered by its own server, even
+    // where the proxy relays a kept connection to the first one it reached.
+    void eachAddressReachesItsOwnServerThroughAProxy_data()
+    {
+        QTest::addColumn<Proxy>("proxy");
+        QTest::newRow("tinyproxy") << Proxy::Tinyproxy;
+        QTest::newRow("squid") << Proxy::Squid;
+    }
+    void eachAddressReachesItsOwnServerThroughAProxy()
+    {
+        QFETCH(Proxy, proxy);
+        ForwardProxy& forward = proxyFor(proxy);
+        REQUIRE_RUNNING(forward);
+        WebServer& nginx = *m_servers.at(Server::Nginx);
+        WebServer& lighttpd = *m_servers.at(Server::Lighttpd);
+        REQUIRE_RUNNING(nginx);
+        REQUIRE_RUNNING(lighttpd);
+        const ProxyEnvironment environment({{"http_proxy", forward.proxyUrl()}});
+        TestPlatform test;
+        CurlTransfer transfer({10000ms, true, {}});
+        const Valid::Probe probe{test.dialogs, test.internet, transfer};
+        // Only nginx has /error (a 500, valid); lighttpd says 404. A reply
+        // with an empty body is one that tinyproxy goes on relaying after.
+        LoopbackServer empty;
+        empty.setFallback(LoopbackServer::answer("HTTP/1.1 204 No Content"));
+        const QList<std::pair<QString, bool>> list{{nginx.url("/page"), true},   {lighttpd.url("/error"), false},
+                                                   {empty.url("/"), true},       {lighttpd.url("/error"), false},
+                                                   {empty.url("/"), true},       {nginx.url("/error"), true}};
+        for (const auto& [address, valid] : list)
+            QVERIFY2(Valid::IsURLValid(probe, address, 0) == valid, qPrintable(address));
+        QCOMPARE(test.dialogs.shown.size(), 0);
+    }
+
     // curl reads the lower-case http_proxy alone (the upper-case name can be
     // set by a web server for a CGI program); no_proxy names what goes direct.
     void proxyVariables_data()

@@ -37,7 +37,7 @@ Outcome Outcome::of(const CurlRequest& request, qint64 milliseconds)
     Outcome outcome;
     outcome.milliseconds = milliseconds;
     if (!request.haveResponse()) {
-        outcome.reason = CurlBatch::reasonOf(request.result());
+        outcome.reason = request.failureReason();
         return outcome;
     }
     // The window reads the header block as Latin-1 text.

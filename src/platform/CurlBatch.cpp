@@ -70,34 +70,3 @@ std::vector<CurlRequest*> CurlBatch::collectFinished()
     return finished;
 }
 
-QString CurlBatch::reasonOf(int curlResult)
-{
-    switch (static_cast<CURLcode>(curlResult)) {
-    case CURLE_COULDNT_RESOLVE_HOST:
-        return QStringLiteral("no such host");
-    case CURLE_COULDNT_RESOLVE_PROXY:
-        return QStringLiteral("no such proxy host");
-    case CURLE_COULDNT_CONNECT:
-        return QStringLiteral("refused");
-    case CURLE_OPERATION_TIMEDOUT:
-        return QStringLiteral("time-out");
-    case CURLE_PEER_FAILED_VERIFICATION:
-        return QStringLiteral("certificate not trusted");
-    case CURLE_SSL_CONNECT_ERROR:
-        return QStringLiteral("secure connection failed");
-    case CURLE_GOT_NOTHING:
-        return QStringLiteral("empty reply");
-    case CURLE_RECV_ERROR:
-        return QStringLiteral("connection reset");
-    case CURLE_SEND_ERROR:
-        return QStringLiteral("connection broken while sending");
-    case CURLE_WEIRD_SERVER_REPLY:
-        return QStringLiteral("not an HTTP response");
-    case CURLE_UNSUPPORTED_PROTOCOL:
-        return QStringLiteral("unsupported protocol");
-    case CURLE_OK:
-        return QStringLiteral("no response");
-    default:
-        return QString::fromUtf8(curl_easy_strerror(static_cast<CURLcode>(curlResult))).toLower();
-    }
-}

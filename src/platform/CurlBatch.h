@@ -30,11 +30,6 @@ public:
     // CURLcode by finish() and out of the batch.
     std::vector<CurlRequest*> wait(std::chrono::milliseconds timeout, int wake = -1);
 
-    // Why a request got no response, in a few words ("no such host",
-    // "time-out", "refused", "certificate not trusted", ...), from the
-    // CURLcode that CurlRequest::result() gives.
-    static QString reasonOf(int curlResult);
-
 private:
     std::vector<CurlRequest*> collectFinished();
 

@@ -197,14 +197,64 @@ void CurlRequest::prepare(const QString& address)
     m_bodyBytes = 0;
     m_result = 0;
     m_sentToProxy = false;
+    m_proxysOwnAnswer.clear();
     const QByteArray url = usableAddress(address);
     if (!resolvesNamesInBackground() && needsNameLookup(url))
         throw Failure(QStringLiteral("This transfer library looks host names up on the calling thread, "
                                      "which would freeze the window: only numeric addresses can be requested"));
     set(m_easy, CURLOPT_URL, url.constData());
+    // A proxy may relay a kept connection to the first server it reached
+    // (tinyproxy does), so the next address's request would go there: a plain
+    // request that may go through a proxy gets a connection of its own.
+    set(m_easy, CURLOPT_FORBID_REUSE, mayGoThroughPlainProxy(url) ? 1L : 0L);
+}
+
+bool CurlRequest::mayGoThroughPlainProxy(const QByteArray& url) const
+{
+    if (!m_options.environmentProxy || !url.toLower().startsWith("http:"))
+        return false;
+    // The variables curl reads for a plain http address; it ignores
+    // HTTP_PROXY on purpose.
+    return !qEnvironmentVariableIsEmpty("http_proxy") || !qEnvironmentVariableIsEmpty("all_proxy")
+        || !qEnvironmentVariableIsEmpty("ALL_PROXY");
 }
 
 void CurlRequest::finish(int curlResult) { m_result = curlResult; }
+
+QString CurlRequest::failureReason() const
+{
+    if (!m_proxysOwnAnswer.isEmpty())
+        return QStringLiteral("the proxy answered for the server: ") + QString::fromLatin1(m_proxysOwnAnswer);
+    switch (static_cast<CURLcode>(m_result)) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+        return QStringLiteral("no such host");
+    case CURLE_COULDNT_RESOLVE_PROXY:
+        return QStringLiteral("no such proxy host");
+    case CURLE_COULDNT_CONNECT:
+        return QStringLiteral("refused");
+    case CURLE_OPERATION_TIMEDOUT:
+        return QStringLiteral("time-out");
+    case CURLE_PEER_FAILED_VERIFICATION:
+        return QStringLiteral("certificate not trusted");
+    case CURLE_SSL_CONNECT_ERROR:
+        return QStringLiteral("secure connection failed");
+    case CURLE_GOT_NOTHING:
+        return QStringLiteral("empty reply");
+    case CURLE_RECV_ERROR:
+        return QStringLiteral("connection reset");
+    case CURLE_SEND_ERROR:
+        return QStringLiteral("connection broken while sending");
+    case CURLE_WEIRD_SERVER_REPLY:
+    // What curl says of an answer without an HTTP/1.x status line: the
+    // scheme itself was checked before the request.
+    case CURLE_UNSUPPORTED_PROTOCOL:
+        return QStringLiteral("not an HTTP response");
+    case CURLE_OK:
+        return QStringLiteral("no response");
+    default:
+        return QString::fromUtf8(curl_easy_strerror(static_cast<CURLcode>(m_result))).toLower();
+    }
+}
 
 long CurlRequest::connectionsOpened() const
 {
@@ -233,8 +283,10 @@ size_t CurlRequest::onHeaderLine(char* data, size_t size, size_t count, void* se
         if (code < 100 || code >= 200) {
             // What a proxy says for a server it could not reach is no
             // response; the transfer ends here.
-            if (request.m_sentToProxy && isProxysOwnAnswer(request.m_block))
+            if (request.m_sentToProxy && isProxysOwnAnswer(request.m_block)) {
+                request.m_proxysOwnAnswer = request.m_block.left(request.m_block.indexOf("\r\n"));
                 return 0;
+            }
             request.m_finalHeaders = request.m_block;
             request.m_haveResponse = true;
             if (request.m_onResponse)

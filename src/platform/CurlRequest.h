@@ -53,6 +53,9 @@ public:
     qint64 bodyBytes() const { return m_bodyBytes; }
     // The CURLcode that finish() was given (0 when none yet).
     int result() const { return m_result; }
+    // Why there is no response, in a few words ("no such host", "time-out",
+    // "refused", "certificate not trusted", a proxy's own answer, ...).
+    QString failureReason() const;
     // New connections this request opened (a reused one is not counted).
     long connectionsOpened() const;
 
@@ -67,6 +70,7 @@ public:
     void setOnResponse(std::function<void()> callback) { m_onResponse = std::move(callback); }
 
 private:
+    bool mayGoThroughPlainProxy(const QByteArray& url) const;
     static size_t onHeaderLine(char* data, size_t size, size_t count, void* self);
     static int onDebug(void* easy, int type, char* data, size_t size, void* self);
     static size_t onBodyData(char* data, size_t size, size_t count, void* self);
@@ -76,6 +80,7 @@ private:
     QByteArray m_block;         // the header block being received
     QByteArray m_finalHeaders;  // the final response's complete header block
     bool m_haveResponse = false;
+    QByteArray m_proxysOwnAnswer;  // its status line, when a proxy answered for the server
     bool m_sentToProxy = false;  // the request went to a proxy, not through a tunnel
     qint64 m_bodyBytes = 0;
     int m_result = 0;
