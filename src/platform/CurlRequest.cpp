@@ -169,10 +169,10 @@ CurlRequest::CurlRequest(Options options) : m_options(std::move(options))
     set(m_easy, CURLOPT_HEADERFUNCTION, &CurlRequest::onHeaderLine);
     set(m_easy, CURLOPT_HEADERDATA, this);
     // Whether the request went to a proxy in the clear shows only in the
-    // request line curl sends, which only the debug callback sees.
+    // request line curl sends, which only the debug callback sees; it is
+    // called only where a proxy may be used (see prepare).
     set(m_easy, CURLOPT_DEBUGFUNCTION, &CurlRequest::onDebug);
     set(m_easy, CURLOPT_DEBUGDATA, this);
-    set(m_easy, CURLOPT_VERBOSE, 1L);
     // A transfer ended during a name lookup must not wait for the lookup's
     // thread, which the system resolver may keep for many seconds.
     set(m_easy, CURLOPT_QUICK_EXIT, 1L);
@@ -205,8 +205,12 @@ void CurlRequest::prepare(const QString& address)
     set(m_easy, CURLOPT_URL, url.constData());
     // A proxy may relay a kept connection to the first server it reached
     // (tinyproxy does), so the next address's request would go there: a plain
-    // request that may go through a proxy gets a connection of its own.
-    set(m_easy, CURLOPT_FORBID_REUSE, mayGoThroughPlainProxy(url) ? 1L : 0L);
+    // request that may go through a proxy gets a connection of its own. Only
+    // such a request needs the debug callback, which costs a call for every
+    // piece of data curl moves.
+    const long mayGoThroughProxy = mayGoThroughPlainProxy(url) ? 1L : 0L;
+    set(m_easy, CURLOPT_FORBID_REUSE, mayGoThroughProxy);
+    set(m_easy, CURLOPT_VERBOSE, mayGoThroughProxy);
 }
 
 bool CurlRequest::mayGoThroughPlainProxy(const QByteArray& url) const
