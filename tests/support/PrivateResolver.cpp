@@ -2,11 +2,13 @@
 
 #include <QByteArray>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -45,6 +47,9 @@ std::optional<int> PrivateResolver::runInside(int argc, char** argv)
     command.push_back(nullptr);
     int status = 1;
     if (const pid_t child = fork(); child == 0) {
+        // The re-run, and the servers it starts, end with this process when
+        // ctest kills it at its time-out.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
         execv("/usr/bin/unshare", const_cast<char* const*>(command.data()));
         _exit(127);
     } else if (child > 0) {
