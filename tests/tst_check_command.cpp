@@ -15,6 +15,9 @@
 #include <QTest>
 
 #include <csignal>
+#include <unistd.h>
+#include <sys/resource.h>
+#include <sys/xattr.h>
 #include <map>
 
 namespace {
@@ -80,6 +83,14 @@ public:
         QProcessEnvironment environment = m_process.processEnvironment();
         environment.insert(name, value);
         m_process.setProcessEnvironment(environment);
+    }
+    // Runs the command with a limit on the size of the files it writes.
+    void limitFileSize(rlim_t bytes)
+    {
+        m_process.setChildProcessModifier([bytes] {
+            const rlimit limit{bytes, bytes};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        });
     }
     void interrupt() { ::kill(static_cast<pid_t>(m_process.processId()), SIGINT); }
 
@@ -263,6 +274,71 @@ private slots:
         QCOMPARE(readBytes(dir.filePath("valid")), readBytes(dir.filePath("window valid")));
         QCOMPARE(readBytes(dir.filePath("invalid")), readBytes(dir.filePath("window invalid")));
         QCOMPARE(readBytes(dir.filePath("valid")), base + "/ok\r\n" + base + "/caf\xC3\xA9\r\n");
+    }
+
+    // A result file that exists stays the file it was, as the window's save
+    // keeps it: another hard link sees the new list, a symbolic link stays a
+    // link to the file written, an extended attribute stays.
+    void resultFilesStayTheFilesTheyWere_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("hard-linked") << "hard link";
+        QTest::newRow("symbolic link") << "symbolic link";
+        QTest::newRow("extended attribute") << "attribute";
+    }
+    void resultFilesStayTheFilesTheyWere()
+    {
+        QFETCH(QString, kind);
+        LoopbackServer server;
+        server.route("/ok", LoopbackServer::answer("HTTP/1.1 200 OK"));
+        TestFolder dir;
+        // Longer than the new content, which must not keep its tail.
+        const QString file = dir.file("results.txt", QByteArray(500, 'x'));
+        const QString otherName = dir.filePath("other name.txt");
+        const QByteArray fileName = QFile::encodeName(file);
+        QString named = file;
+        if (kind == "hard link")
+            QCOMPARE(::link(fileName.constData(), QFile::encodeName(otherName).constData()), 0);
+        if (kind == "symbolic link") {
+            QVERIFY(QFile::link(QStringLiteral("results.txt"), otherName));
+            named = otherName;
+        }
+        if (kind == "attribute" && ::setxattr(fileName.constData(), "user.origin", "checked", 7, 0) != 0)
+            QSKIP("this file system keeps no user attributes");
+
+        const Finished finished =
+            CheckCommand(&server).run({"--valid", named, "-"}, linesOf({server.url("/ok")}));
+        QCOMPARE(finished.exitCode, 0);
+
+        const QByteArray expected = server.url("/ok").toUtf8() + "\r\n";
+        QCOMPARE(readBytes(file), expected);
+        QCOMPARE(filesIn(dir), QStringList({"other name.txt", "results.txt"}).mid(kind == "attribute" ? 1 : 0));
+        if (kind != "attribute")
+            QCOMPARE(readBytes(otherName), expected);
+        if (kind == "symbolic link")
+            QVERIFY(QFileInfo(otherName).isSymLink());
+        if (kind == "attribute") {
+            char value[16] = {};
+            QCOMPARE(::getxattr(fileName.constData(), "user.origin", value, sizeof value), 7);
+            QCOMPARE(QByteArray(value), QByteArray("checked"));
+        }
+    }
+
+    // A result file that outgrows the user's file-size limit is a failed
+    // write like any other: status 2, its name, the old file kept.
+    void resultFileOverTheSizeLimit()
+    {
+        LoopbackServer server;
+        server.route("/ok", LoopbackServer::answer("HTTP/1.1 200 OK"));
+        TestFolder dir;
+        const QString valid = dir.file("valid", "earlier");
+        CheckCommand command(&server);
+        command.limitFileSize(100);
+        const Finished finished = command.run({"--valid", valid, "-"}, linesOf(QStringList(8, server.url("/ok"))));
+        QCOMPARE(finished.exitCode, 2);
+        QVERIFY2(finished.err.contains(QFile::encodeName(valid)), finished.err.constData());
+        QCOMPARE(readBytes(valid), QByteArray("earlier"));
+        QCOMPARE(filesIn(dir), QStringList{"valid"});
     }
 
     // One slow host first: the others go on meanwhile, the report keeps the

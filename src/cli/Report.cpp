@@ -1,6 +1,7 @@
 #include "cli/Report.h"
 
 #include "checking/Valid.h"
+#include "lists/ListFiles.h"
 #include "platform/CurlBatch.h"
 #include "platform/Failure.h"
 
@@ -106,26 +107,32 @@ std::optional<std::pair<QByteArray, Outcome>> Report::fromJson(const QJsonObject
     return std::pair{object.value("address").toString().toUtf8(), outcome};
 }
 
-ResultFile::ResultFile(const QString& path)
+template <class Use>
+bool ResultFile::attempt(Use&& use)
 {
-    if (!path.isEmpty())
-        m_file.emplace(path);
+    if (m_path.isEmpty() || m_error)
+        return !m_error;
+    try {
+        use();
+        return true;
+    } catch (const Failure& failure) {
+        m_error = failure.description();
+        m_channel.abandon();
+        return false;
+    }
 }
 
 bool ResultFile::open()
 {
-    return !m_file || m_file->open(QIODevice::WriteOnly);
+    return attempt([&] { m_channel.openForWriting(m_path); });
 }
 
 void ResultFile::addLine(QByteArrayView address)
 {
-    if (!m_file)
-        return;
-    m_file->write(address.data(), address.size());
-    m_file->write("\r\n", 2);
+    attempt([&] { ListFiles::writeLine(m_channel, address); });
 }
 
 bool ResultFile::commit()
 {
-    return !m_file || m_file->commit();
+    return attempt([&] { m_channel.close(); });
 }

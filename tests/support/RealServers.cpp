@@ -41,42 +41,47 @@ QByteArray readAll(const QString& path)
 
 }  // namespace
 
+std::optional<Certificate> Certificate::make(const QString& folder, const QString& name, const QByteArray& extensions,
+                                             const Certificate* issuer, int days)
+{
+    const QString path = folder + u'/' + name;
+    const Certificate certificate{path + QStringLiteral(".crt"), path + QStringLiteral(".key")};
+    {
+        QFile extensionFile(path + QStringLiteral(".ext"));
+        if (!extensionFile.open(QIODevice::WriteOnly) || extensionFile.write(extensions) != extensions.size())
+            return std::nullopt;
+    }
+    QStringList sign{"x509", "-req", "-in", name + ".csr", "-days", QString::number(days), "-extfile", name + ".ext",
+                     "-out", certificate.certificateFile};
+    if (issuer)
+        sign << "-CA" << issuer->certificateFile << "-CAkey" << issuer->keyFile << "-CAcreateserial";
+    else
+        sign << "-key" << certificate.keyFile;
+    const bool made = runOpenssl({"req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-subj",
+                                  "/CN=" + name, "-keyout", certificate.keyFile, "-out", name + ".csr"},
+                                 folder)
+        && runOpenssl(sign, folder);
+    return made ? std::optional(certificate) : std::nullopt;
+}
+
 std::optional<CertificateChain> CertificateChain::make(const QString& folder)
 {
-    const auto path = [&](const char* name) { return folder + u'/' + QLatin1StringView(name); };
-    const CertificateChain chain{path("root.crt"), path("chain.crt"), path("server.crt"), path("server.key")};
-    {
-        QFile caExtensions(path("ca.ext"));
-        QFile serverExtensions(path("server.ext"));
-        if (!caExtensions.open(QIODevice::WriteOnly) || !serverExtensions.open(QIODevice::WriteOnly))
-            return std::nullopt;
-        caExtensions.write("basicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign,cRLSign\n");
-        serverExtensions.write("basicConstraints=CA:FALSE\nsubjectAltName=IP:127.0.0.1\nextendedKeyUsage=serverAuth\n");
-    }
-    const QStringList newKey{"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"};
-    const bool made =
-        runOpenssl(QStringList{"req", "-x509"} + newKey
-                       + QStringList{"-days", "2", "-subj", "/CN=Test Root CA", "-addext",
-                                     "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign,cRLSign",
-                                     "-keyout", "root.key", "-out", "root.crt"},
-                   folder)
-        && runOpenssl(QStringList{"req"} + newKey
-                          + QStringList{"-subj", "/CN=Test Intermediate CA", "-keyout", "intermediate.key", "-out", "intermediate.csr"},
-                      folder)
-        && runOpenssl({"x509", "-req", "-in", "intermediate.csr", "-CA", "root.crt", "-CAkey", "root.key", "-CAcreateserial",
-                       "-days", "2", "-extfile", "ca.ext", "-out", "intermediate.crt"},
-                      folder)
-        && runOpenssl(QStringList{"req"} + newKey + QStringList{"-subj", "/CN=127.0.0.1", "-keyout", "server.key", "-out", "server.csr"},
-                      folder)
-        && runOpenssl({"x509", "-req", "-in", "server.csr", "-CA", "intermediate.crt", "-CAkey", "intermediate.key",
-                       "-CAcreateserial", "-days", "2", "-extfile", "server.ext", "-out", "server.crt"},
-                      folder);
-    if (!made)
+    const std::optional<Certificate> root = Certificate::make(folder, "root", Certificate::AuthorityExtensions);
+    const std::optional<Certificate> intermediate =
+        root ? Certificate::make(folder, "intermediate", Certificate::AuthorityExtensions, &*root) : std::nullopt;
+    const std::optional<Certificate> server =
+        intermediate ? Certificate::make(folder, "server",
+                                         "basicConstraints=CA:FALSE\nsubjectAltName=IP:127.0.0.1\nextendedKeyUsage=serverAuth\n",
+                                         &*intermediate)
+                     : std::nullopt;
+    if (!server)
         return std::nullopt;
+    const CertificateChain chain{root->certificateFile, folder + QStringLiteral("/chain.crt"), server->certificateFile,
+                                 server->keyFile};
     QFile chainFile(chain.chainFile);
     if (!chainFile.open(QIODevice::WriteOnly))
         return std::nullopt;
-    chainFile.write(readAll(chain.leafFile) + readAll(path("intermediate.crt")));
+    chainFile.write(readAll(chain.leafFile) + readAll(intermediate->certificateFile));
     return chain;
 }
 
@@ -145,17 +150,23 @@ void RealServer::stop()
     m_port = 0;
 }
 
+WebServer::WebServer(QString program, bool https) : RealServer(std::move(program)), m_https(https)
+{
+    writeFile(QStringLiteral("www/page"), "a page\n");
+    writeFile(QStringLiteral("www/large"), QByteArray(LargePageBytes, 'x'));
+}
+
 WebServer::WebServer(QString program, const CertificateChain* tls, bool sendIntermediate)
-    : RealServer(std::move(program)), m_sendIntermediate(sendIntermediate)
+    : WebServer(std::move(program), tls != nullptr)
 {
     if (tls)
         m_tls = *tls;
-    writeFile(QStringLiteral("www/page"), "a page\n");
+    m_sendIntermediate = sendIntermediate;
 }
 
 QString WebServer::url(const QString& path) const
 {
-    return QStringLiteral("%1://127.0.0.1:%2%3").arg(m_tls ? "https" : "http").arg(port()).arg(path);
+    return QStringLiteral("%1://127.0.0.1:%2%3").arg(m_https ? "https" : "http").arg(port()).arg(path);
 }
 
 QString WebServer::certificateFile() const { return m_sendIntermediate ? m_tls->chainFile : m_tls->leafFile; }
@@ -165,36 +176,79 @@ QString WebServer::documentRoot() const { return folder() + QStringLiteral("/www
 Nginx::Nginx(const CertificateChain* tls, bool sendIntermediate)
     : WebServer(QStringLiteral("/usr/sbin/nginx"), tls, sendIntermediate)
 {
-    start([this](quint16 port) {
-        const QString tlsLines = this->tls() ? QStringLiteral("listen 127.0.0.1:%1 ssl; ssl_certificate %2; ssl_certificate_key %3;")
-                                                   .arg(port)
-                                                   .arg(certificateFile(), this->tls()->keyFile)
-                                             : QStringLiteral("listen 127.0.0.1:%1;").arg(port);
-        const QString configuration =
-            QStringLiteral(R"(pid %1/nginx.pid;
-error_log %1/error.log;
-events { worker_connections 64; }
-http {
-  access_log off;
-  client_body_temp_path %1/body; proxy_temp_path %1/proxy; fastcgi_temp_path %1/fastcgi;
-  uwsgi_temp_path %1/uwsgi; scgi_temp_path %1/scgi;
-  server {
-    %2
-    root %3;
+    startSites([this](quint16 port) {
+        m_sitePorts = {port};
+        return QStringList{this->tls() ? QStringLiteral("listen 127.0.0.1:%1 ssl; ssl_certificate %2; ssl_certificate_key %3;")
+                                             .arg(port)
+                                             .arg(certificateFile(), this->tls()->keyFile)
+                                       : QStringLiteral("listen 127.0.0.1:%1;").arg(port)};
+    });
+}
+
+Nginx::Nginx(const QList<Certificate>& sites) : WebServer(QStringLiteral("/usr/sbin/nginx"), true)
+{
+    startSites([&](quint16 port) {
+        m_sitePorts = {port};
+        while (m_sitePorts.size() < sites.size()) {
+            const quint16 another = freeLoopbackPort();
+            if (!m_sitePorts.contains(another))
+                m_sitePorts << another;
+        }
+        QStringList listenLines;
+        for (qsizetype site = 0; site < sites.size(); ++site) {
+            listenLines << QStringLiteral("listen 127.0.0.1:%1 ssl; ssl_certificate %2; ssl_certificate_key %3;")
+                               .arg(m_sitePorts[site])
+                               .arg(sites[site].certificateFile, sites[site].keyFile);
+        }
+        return listenLines;
+    });
+}
+
+void Nginx::startSites(const std::function<QStringList(quint16 port)>& listenLines)
+{
+    RealServer::start([&](quint16 port) {
+        QString servers;
+        for (const QString& listen : listenLines(port)) {
+            servers += QStringLiteral(R"(  server {
+    %1
+    root %2;
     location = /forbidden { return 403; }
     location = /moved { return 301 /page; }
     location = /error { return 500; }
     location = /unavailable { return 503; }
-    location = /bad-gateway { proxy_pass http://127.0.0.1:%4; }
+    location = /bad-gateway { proxy_pass http://127.0.0.1:%3; }
   }
-}
 )")
-                .arg(folder(), tlsLines, documentRoot())
-                .arg(freeLoopbackPort());
+                           .arg(listen, documentRoot())
+                           .arg(freeLoopbackPort());
+        }
+        const QString configuration = QStringLiteral(R"(pid %1/nginx.pid;
+error_log %1/error.log;
+events { worker_connections 256; }
+http {
+  log_format requests '$server_port $connection $ssl_session_reused';
+  access_log %1/access.log requests;
+  ssl_session_cache shared:sessions:1m;
+  client_body_temp_path %1/body; proxy_temp_path %1/proxy; fastcgi_temp_path %1/fastcgi;
+  uwsgi_temp_path %1/uwsgi; scgi_temp_path %1/scgi;
+%2}
+)")
+                                          .arg(folder(), servers);
         const QString file = writeFile(QStringLiteral("nginx.conf"), configuration.toUtf8());
         // One process, in the foreground, that logs nowhere else.
         return QStringList{"-e", folder() + "/error.log", "-c", file, "-g", "daemon off; master_process off;"};
     });
+}
+
+QList<Nginx::Request> Nginx::requests() const
+{
+    QList<Request> requests;
+    for (const QByteArray& line : readAll(folder() + QStringLiteral("/access.log")).split('\n')) {
+        const QByteArrayList fields = line.split(' ');
+        if (fields.size() == 3)
+            requests.append({fields[0].toUShort(), fields[1], fields[2] == "r"});
+    }
+    return requests;
 }
 
 Lighttpd::Lighttpd(const CertificateChain* tls, bool sendIntermediate)

@@ -14,8 +14,22 @@
 // until it accepts connections, and stopped with its folder when the object
 // goes. They die with the test process, should it end first.
 
+// A key and a certificate made with the openssl command, <name>.key and
+// <name>.crt in the folder, the name its subject's common name.
+struct Certificate {
+    QString certificateFile;
+    QString keyFile;
+    // What a certificate authority's certificate says of itself.
+    static constexpr const char* AuthorityExtensions = "basicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign,cRLSign\n";
+    // With the X.509 extensions given, one a line; signed by the issuer, or
+    // by itself when there is none; valid for `days` from now, or expired as
+    // many days ago when negative. None when openssl is missing or fails.
+    static std::optional<Certificate> make(const QString& folder, const QString& name, const QByteArray& extensions,
+                                           const Certificate* issuer = nullptr, int days = 2);
+};
+
 // A root CA, an intermediate CA signed by it and a certificate for 127.0.0.1
-// signed by the intermediate, made with the openssl command.
+// signed by the intermediate.
 struct CertificateChain {
     QString rootFile;   // what a client trusts
     QString chainFile;  // the server's certificate, then the intermediate's
@@ -59,29 +73,59 @@ private:
 };
 
 // The paths the web servers answer, the same on both:
-//   /page 200, /missing 404, /forbidden 403, /moved 301 to /page;
+//   /page 200, /large 200 with a page of real size (240 KB), /missing 404,
+//   /forbidden 403, /moved 301 to /page;
 // nginx alone also /error 500, /unavailable 503 and /bad-gateway 502 (it
 // passes the request on to a port where nothing listens).
 class WebServer : public RealServer {
 public:
-    // Over TLS with the chain when one is given (the server sends the
-    // intermediate unless sendIntermediate is false).
+    static constexpr qint64 LargePageBytes = 240 * 1024;
+
+    // Over TLS when the server has a certificate.
     QString url(const QString& path) const;
 
 protected:
+    // Over TLS with the chain when one is given (the server sends the
+    // intermediate unless sendIntermediate is false).
     WebServer(QString program, const CertificateChain* tls, bool sendIntermediate);
+    // Over TLS with certificates of its own when https is true.
+    WebServer(QString program, bool https);
     QString certificateFile() const;
     const CertificateChain* tls() const { return m_tls ? &*m_tls : nullptr; }
     QString documentRoot() const;
 
 private:
+    bool m_https = false;
     std::optional<CertificateChain> m_tls;
     bool m_sendIntermediate = true;
 };
 
+// nginx logs every request it answered: the port it came to, the serial
+// number of its connection and whether the connection's TLS session was
+// resumed.
 class Nginx : public WebServer {
 public:
+    struct Request {
+        quint16 port = 0;
+        QByteArray connection;
+        bool sessionResumed = false;
+    };
+
     explicit Nginx(const CertificateChain* tls = nullptr, bool sendIntermediate = true);
+    // A TLS site for each certificate, each on a port of its own, all with
+    // the same pages; port() is the first one's.
+    explicit Nginx(const QList<Certificate>& sites);
+
+    quint16 sitePort(qsizetype site) const { return m_sitePorts.at(site); }
+    // Logged once the whole answer has gone out.
+    QList<Request> requests() const;
+
+private:
+    // Starts nginx with a server block for each line of listen and TLS
+    // directives that listenLines gives for the port it is to take.
+    void startSites(const std::function<QStringList(quint16 port)>& listenLines);
+
+    QList<quint16> m_sitePorts;
 };
 
 class Lighttpd : public WebServer {
