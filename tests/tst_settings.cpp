@@ -1,4 +1,5 @@
 // The per-user store keeps any text exactly, on disk as soon as it is written.
+#include "AsNobody.h"
 #include "platform/Failure.h"
 #include "platform/SettingsStore.h"
 
@@ -7,47 +8,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <optional>
-
-#include <pwd.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 namespace {
 const QString App = QStringLiteral("Velmora");
 const QString Section = QStringLiteral("Tessaly Software");
 const QString Key = QStringLiteral("Text1");
-
-// Whether reading the entry fails, as the current user or, when that is root
-// (whom permission bits do not stop), as the unprivileged user "nobody" in a
-// child process. Empty when no such user exists.
-std::optional<bool> readFailsUnprivileged(const QString& folder)
-{
-    QtSettingsStore store(folder);
-    auto readFails = [&] {
-        try {
-            store.read(App, Section, Key, QStringLiteral("1"));
-            return false;
-        } catch (const Failure&) {
-            return true;
-        }
-    };
-    if (::geteuid() != 0)
-        return readFails();
-    const passwd* nobody = ::getpwnam("nobody");
-    if (!nobody)
-        return std::nullopt;
-    const pid_t child = ::fork();
-    if (child == 0) {
-        if (::setgid(nobody->pw_gid) != 0 || ::setuid(nobody->pw_uid) != 0)
-            ::_exit(2);
-        ::_exit(readFails() ? 0 : 1);
-    }
-    int status = 0;
-    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) == 2)
-        return std::nullopt;
-    return WEXITSTATUS(status) == 0;
-}
 }  // namespace
 
 class SettingsTest : public QObject {
@@ -130,10 +94,15 @@ private slots:
         QVERIFY(QFile::setPermissions(folder.path(), traversable));
         QVERIFY(QFile::setPermissions(folder.path() + u'/' + App, traversable));
         QVERIFY(QFile::setPermissions(file, {}));
-        const std::optional<bool> fails = readFailsUnprivileged(folder.path());
-        if (!fails)
-            QSKIP("no unprivileged user to read the file as");
-        QVERIFY(*fails);
+        const QString failure = runAsNobody([&]() -> QString {
+            try {
+                QtSettingsStore(folder.path()).read(App, Section, Key, QStringLiteral("1"));
+                return QStringLiteral("the unreadable store was read");
+            } catch (const Failure&) {
+                return {};
+            }
+        });
+        QCOMPARE(failure, QString());
     }
 
     void unwritableStoreFails()
