@@ -2,6 +2,7 @@
 // leaves to read for every kind of answer, and what it does not keep.
 #include "LoopbackServer.h"
 #include "checking/Pause.h"
+#include "platform/CurlBatch.h"
 #include "platform/CurlTransfer.h"
 #include "platform/Failure.h"
 
@@ -21,6 +22,17 @@ CurlTransfer::Options testOptions()
     return {ShortTimeout, false, {}};
 }
 
+
+// Runs the request alone on the batch until curl reports it done.
+bool answeredOnBatch(CurlBatch& batch, CurlRequest& request, const QString& address)
+{
+    request.prepare(address);
+    batch.add(request);
+    QDeadlineTimer deadline(ShortTimeout * 4);
+    while (batch.running() > 0 && !deadline.hasExpired())
+        batch.wait(100ms);
+    return request.haveResponse();
+}
 
 bool hasResponse(CurlTransfer& transfer)
 {
@@ -229,6 +241,28 @@ private slots:
             QVERIFY(trusting.responseHeaders().startsWith(u"HTTP/1.1 200 OK\r\n"));
         }
         QCOMPARE(trusting.connectionsOpened(), 1);
+    }
+
+    // curl may keep the first connection's trust store on the multi handle and
+    // put it back for later ones: a request that trusts only the system's
+    // store must not be judged by one another request trusted.
+    void requestsOnOneBatchKeepTheirOwnAuthorities()
+    {
+        QTemporaryDir folder;
+        const auto tls = LoopbackServer::selfSignedCertificate(folder.path());
+        if (!tls)
+            QSKIP("the openssl command is not there to make a certificate");
+        LoopbackServer server(*tls);
+        // Each answer closes its connection: every request makes a new one.
+        server.route("/a", LoopbackServer::answer("HTTP/1.1 200 OK", "Connection: close\r\n"));
+        CurlBatch batch;
+        CurlRequest trusting({ShortTimeout, false, tls->certificateFile});
+        CurlRequest untrusting({ShortTimeout, false, {}});
+
+        QVERIFY(answeredOnBatch(batch, trusting, server.url("/a")));
+        QVERIFY(!answeredOnBatch(batch, untrusting, server.url("/a")));
+        QCOMPARE(untrusting.connectionsOpened(), 1);
+        QVERIFY(answeredOnBatch(batch, trusting, server.url("/a")));
     }
 };
 

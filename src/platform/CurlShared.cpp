@@ -168,6 +168,10 @@ void CurlShared::apply(void* handle, const QString& certificateAuthorityFile)
     // The callback serves a proxy's TLS connection too, with the same store.
     check(curl_easy_setopt(easy, CURLOPT_PROXY_CAINFO, nullptr));
     check(curl_easy_setopt(easy, CURLOPT_PROXY_CAPATH, nullptr));
+    // curl would otherwise keep the first connection's store on the multi
+    // handle and put it over the callback's for every later connection there,
+    // whatever authorities those requests trust.
+    check(curl_easy_setopt(easy, CURLOPT_CA_CACHE_TIMEOUT, 0L));
 }
 
 bool CurlShared::trustStoreReady(const QString& certificateAuthorityFile)
