@@ -7,8 +7,11 @@
 #include "platform/Failure.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <cstdio>
 
 using namespace std::chrono_literals;
 using Reply = LoopbackServer::Reply;
@@ -263,6 +266,32 @@ private slots:
         QVERIFY(!answeredOnBatch(batch, untrusting, server.url("/a")));
         QCOMPARE(untrusting.connectionsOpened(), 1);
         QVERIFY(answeredOnBatch(batch, trusting, server.url("/a")));
+    }
+
+    // A bundle replaced (a security update dropping a root) is read again for
+    // later connections.
+    void replacedAuthoritiesAreReadAgain()
+    {
+        QTemporaryDir folder;
+        QTemporaryDir otherFolder;
+        const auto tls = LoopbackServer::selfSignedCertificate(folder.path());
+        const auto other = LoopbackServer::selfSignedCertificate(otherFolder.path());
+        if (!tls || !other)
+            QSKIP("the openssl command is not there to make a certificate");
+        LoopbackServer server(*tls);
+        server.route("/a", LoopbackServer::answer("HTTP/1.1 200 OK", "Connection: close\r\n"));
+        const QString authorities = folder.filePath(QStringLiteral("authorities.pem"));
+        QVERIFY(QFile::copy(tls->certificateFile, authorities));
+        CurlTransfer transfer({ShortTimeout, false, authorities});
+        transfer.request(server.url("/a"));
+        QVERIFY(hasResponse(transfer));
+
+        const QString replacement = folder.filePath(QStringLiteral("replacement.pem"));
+        QVERIFY(QFile::copy(other->certificateFile, replacement));
+        QVERIFY(std::rename(QFile::encodeName(replacement).constData(), QFile::encodeName(authorities).constData()) == 0);
+        // The connection that notices the change still has the old store; one
+        // after the new store is read has that.
+        QTRY_VERIFY_WITH_TIMEOUT((transfer.request(server.url("/a")), !hasResponse(transfer)), 10000);
     }
 };
 

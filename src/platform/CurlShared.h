@@ -3,11 +3,13 @@
 #include <QString>
 
 #include <chrono>
+#include <functional>
 
 // What every curl request of the program shares, per set of trusted
-// certificate authorities: the trust store, read once on a worker thread and
+// certificate authorities: the trust store, read on a worker thread and
 // handed to every new TLS connection instead of curl parsing the whole bundle
-// for each; and a share handle for TLS sessions and name lookups, so that a
+// for each (read again, on the worker, when a new connection finds the file
+// changed; the store read before serves until then); and a share handle for TLS sessions and name lookups, so that a
 // host seen before resumes its session rather than handshaking from scratch.
 // Requests that trust different authorities never share sessions.
 class CurlShared {
@@ -25,4 +27,8 @@ public:
     static void apply(void* easy, const QString& certificateAuthorityFile);
     // The store is read: a TLS connection that starts now does not wait.
     static bool trustStoreReady(const QString& certificateAuthorityFile);
+    // Calls back once the store is read: at once on this thread when it
+    // already is, otherwise on the worker thread. Starts reading it if nobody
+    // has yet.
+    static void whenTrustStoreReady(const QString& certificateAuthorityFile, std::function<void()> callback);
 };
