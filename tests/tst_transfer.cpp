@@ -3,11 +3,13 @@
 #include "LoopbackServer.h"
 #include "checking/Pause.h"
 #include "platform/CurlBatch.h"
+#include "platform/CurlShared.h"
 #include "platform/CurlTransfer.h"
 #include "platform/Failure.h"
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -292,6 +294,56 @@ private slots:
         // The connection that notices the change still has the old store; one
         // after the new store is read has that.
         QTRY_VERIFY_WITH_TIMEOUT((transfer.request(server.url("/a")), !hasResponse(transfer)), 10000);
+    }
+
+    // A plain address through a proxy spoken to over TLS needs the trust
+    // store as much as an https address does: the window waits for it live.
+    void windowStaysLiveWhileTheTrustStoreIsRead()
+    {
+        QTemporaryDir folder;
+        const auto tls = LoopbackServer::selfSignedCertificate(folder.path());
+        if (!tls)
+            QSKIP("the openssl command is not there to make a certificate");
+        LoopbackServer proxy(*tls);
+        proxy.setFallback(LoopbackServer::answer("HTTP/1.1 200 OK"));
+        // A bundle long enough to take a while to read, which trusts the proxy.
+        QFile system(QStringLiteral("/etc/ssl/certs/ca-certificates.crt"));
+        QFile certificate(tls->certificateFile);
+        if (!system.open(QIODevice::ReadOnly) || !certificate.open(QIODevice::ReadOnly))
+            QSKIP("no certificate bundle to read");
+        QFile bundle(folder.filePath(QStringLiteral("bundle.pem")));
+        QVERIFY(bundle.open(QIODevice::WriteOnly));
+        bundle.write(certificate.readAll());
+        const QByteArray authorities = system.readAll();
+        for (int i = 0; i < 60; ++i)
+            bundle.write(authorities);
+        bundle.close();
+
+        qputenv("http_proxy", QStringLiteral("https://127.0.0.1:%1").arg(proxy.port()).toLatin1());
+        const auto restore = qScopeGuard([] { qunsetenv("http_proxy"); });
+        CurlTransfer transfer({10s, true, bundle.fileName()});
+        QElapsedTimer sinceTick;
+        qint64 longestGap = 0;
+        QTimer ticker;
+        ticker.callOnTimeout([&] {
+            longestGap = std::max(longestGap, sinceTick.restart());
+        });
+        sinceTick.start();
+        ticker.start(10);
+        transfer.request(QStringLiteral("http://127.0.0.1:%1/a").arg(LoopbackServer::refusedPort()));
+        ticker.stop();
+        QVERIFY(hasResponse(transfer));
+        QVERIFY2(longestGap < 250, qPrintable(QString::number(longestGap)));
+    }
+
+    void theCommandLineDriverReadsItsTrustStoreAhead()
+    {
+        QTemporaryDir folder;
+        const auto tls = LoopbackServer::selfSignedCertificate(folder.path());
+        if (!tls)
+            QSKIP("the openssl command is not there to make a certificate");
+        const CurlBatch batch(tls->certificateFile);
+        QTRY_VERIFY(CurlShared::trustStoreReady(tls->certificateFile));
     }
 };
 

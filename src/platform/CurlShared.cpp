@@ -231,15 +231,21 @@ struct Authorities {
     }
 };
 
-Authorities& authoritiesFor(const QString& certificateAuthorityFile)
+// Those for these authorities; made (and the store's read started) when
+// `make` is set, otherwise null until someone has.
+Authorities* authoritiesFor(const QString& certificateAuthorityFile, bool make = true)
 {
     static std::mutex guard;
     static std::map<QString, std::unique_ptr<Authorities>> byFile;
     const std::lock_guard locked(guard);
+    if (!make) {
+        const auto found = byFile.find(certificateAuthorityFile);
+        return found == byFile.end() ? nullptr : found->second.get();
+    }
     auto& entry = byFile[certificateAuthorityFile];
     if (!entry)
         entry = std::make_unique<Authorities>(certificateAuthorityFile);
-    return *entry;
+    return entry.get();
 }
 
 // curl's TLS library is the OpenSSL this program is built with, so that the
@@ -265,7 +271,7 @@ void check(CURLcode result)
 void CurlShared::apply(void* handle, const QString& certificateAuthorityFile)
 {
     auto* easy = static_cast<CURL*>(handle);
-    Authorities& authorities = authoritiesFor(certificateAuthorityFile);
+    Authorities& authorities = *authoritiesFor(certificateAuthorityFile);
     if (authorities.share)
         check(curl_easy_setopt(easy, CURLOPT_SHARE, authorities.share));
     // With another TLS library curl reads the authorities itself, for each
@@ -289,12 +295,18 @@ void CurlShared::apply(void* handle, const QString& certificateAuthorityFile)
     check(curl_easy_setopt(easy, CURLOPT_CA_CACHE_TIMEOUT, 0L));
 }
 
+void CurlShared::readTrustStoreAhead(const QString& certificateAuthorityFile)
+{
+    authoritiesFor(certificateAuthorityFile);
+}
+
 bool CurlShared::trustStoreReady(const QString& certificateAuthorityFile)
 {
-    return authoritiesFor(certificateAuthorityFile).storeReady();
+    Authorities* authorities = authoritiesFor(certificateAuthorityFile, false);
+    return authorities && authorities->storeReady();
 }
 
 void CurlShared::whenTrustStoreReady(const QString& certificateAuthorityFile, std::function<void()> callback)
 {
-    authoritiesFor(certificateAuthorityFile).whenStoreReady(std::move(callback));
+    authoritiesFor(certificateAuthorityFile)->whenStoreReady(std::move(callback));
 }

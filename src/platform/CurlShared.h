@@ -25,7 +25,11 @@ public:
     // these authorities (empty: the system's), starting to read the store if
     // nobody has yet. Raises Failure when curl refuses an option.
     static void apply(void* easy, const QString& certificateAuthorityFile);
+    // Starts reading the store for these authorities, if nobody has yet, so
+    // that it is ready by the first connection.
+    static void readTrustStoreAhead(const QString& certificateAuthorityFile);
     // The store is read: a TLS connection that starts now does not wait.
+    // False while nobody has started reading it.
     static bool trustStoreReady(const QString& certificateAuthorityFile);
     // Calls back once the store is read: at once on this thread when it
     // already is, otherwise on the worker thread. Starts reading it if nobody

@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 
 class QSocketNotifier;
 class QEventLoop;
@@ -53,6 +54,16 @@ public:
 
 private:
     struct SocketWatch;
+    // Lets another thread end the wait of the loop being watched.
+    class CrossThreadWake {
+    public:
+        void wake();
+        void watch(QEventLoop* loop);
+
+    private:
+        std::mutex m_guard;
+        QEventLoop* m_loop = nullptr;
+    };
 
     static int onSocketInterest(void* easy, int socket, int what, void* self, void* socketData);
     static int onTimerRequest(void* multi, long milliseconds, void* self);
@@ -66,7 +77,8 @@ private:
     void finishPreviousTransfer();
     void noteConnectionCost();
     void waitUntil(const std::function<bool()>& condition, QDeadlineTimer deadline,
-                   std::chrono::milliseconds poll = std::chrono::milliseconds::max());
+                   CrossThreadWake* wakeFromWorker = nullptr);
+    bool mayUseTls(const QString& address) const;
     void wake();
 
     void* m_multi = nullptr;
