@@ -39,6 +39,23 @@ bool answeredOnBatch(CurlBatch& batch, CurlRequest& request, const QString& addr
     return request.haveResponse();
 }
 
+// Connections of this process to the loopback port that are still open.
+int establishedConnectionsTo(quint16 port)
+{
+    QFile table(QStringLiteral("/proc/self/net/tcp"));
+    if (!table.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray remote = ":" + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
+    int established = 0;
+    table.readLine();  // the column names
+    while (!table.atEnd()) {
+        const QList<QByteArray> columns = table.readLine().simplified().split(' ');
+        if (columns.size() > 3 && columns[2].endsWith(remote) && columns[3] == "01")
+            ++established;
+    }
+    return established;
+}
+
 bool hasResponse(CurlTransfer& transfer)
 {
     try {
@@ -224,6 +241,24 @@ private slots:
             Pause(0.05);
         }
         QCOMPARE(server.connectionsAccepted(), 3);
+    }
+
+    // Servers keep their side of an idle connection too: the program closes
+    // its own after a while rather than only when the next address comes.
+    void idleConnectionsAreClosed()
+    {
+        LoopbackServer server;
+        server.route("/a", LoopbackServer::answer("HTTP/1.1 200 OK"));
+        CurlTransfer transfer(testOptions());
+        transfer.setIdleConnectionAge(300ms);
+        transfer.request(server.url("/a"));
+        QVERIFY(hasResponse(transfer));
+        QCOMPARE(establishedConnectionsTo(server.port()), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(establishedConnectionsTo(server.port()), 0, 5000);
+
+        transfer.request(server.url("/a"));
+        QVERIFY(hasResponse(transfer));
+        QCOMPARE(server.connectionsAccepted(), 2);
     }
 
     void tlsCertificatesAreVerified()

@@ -18,6 +18,7 @@ CurlBatch::CurlBatch()
     m_multi = curl_multi_init();
     if (!m_multi)
         throw Failure(QStringLiteral("The transfer library cannot be started"));
+    curl_multi_setopt(multiOf(m_multi), CURLMOPT_MAXCONNECTS, CurlShared::IdleConnections);
 }
 
 CurlBatch::CurlBatch::CurlBatch(const QString& certificateAuthorityFile) : CurlBatch()

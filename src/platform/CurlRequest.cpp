@@ -180,7 +180,6 @@ CurlRequest::CurlRequest(Options options) : m_options(std::move(options))
     set(m_easy, CURLOPT_WRITEDATA, this);
     if (!m_options.environmentProxy)
         set(m_easy, CURLOPT_PROXY, "");
-    set(m_easy, CURLOPT_MAXCONNECTS, CurlShared::IdleConnections);
     set(m_easy, CURLOPT_MAXAGE_CONN, static_cast<long>(CurlShared::IdleConnectionAge.count()));
     CurlShared::apply(m_easy, m_options.certificateAuthorityFile);
 }

@@ -17,8 +17,9 @@ public:
     // Idle connections a multi handle keeps: one per host for as many hosts as
     // a list takes turns with, and a bound on open sockets.
     static constexpr long IdleConnections = 64;
-    // A connection idle longer than this is closed rather than reused; many
-    // servers have dropped theirs by then anyway.
+    // A connection idle longer than this is not reused (many servers have
+    // dropped theirs by then anyway), and the window's transfer control closes
+    // its kept connections once it has had no request for this long.
     static constexpr std::chrono::seconds IdleConnectionAge{60};
 
     // Points the easy handle at the shared trust store and share handle for

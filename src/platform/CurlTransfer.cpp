@@ -36,18 +36,39 @@ CurlTransfer::CurlTransfer() : CurlTransfer(Options{DefaultTimeout, true, {}}) {
 
 CurlTransfer::CurlTransfer(Options options) : m_request(std::move(options))
 {
-    m_multi = curl_multi_init();
-    if (!m_multi)
-        throw Failure(QStringLiteral("The transfer library cannot be started"));
-    curl_multi_setopt(multiOf(m_multi), CURLMOPT_SOCKETFUNCTION, &CurlTransfer::onSocketInterest);
-    curl_multi_setopt(multiOf(m_multi), CURLMOPT_SOCKETDATA, this);
-    curl_multi_setopt(multiOf(m_multi), CURLMOPT_TIMERFUNCTION, &CurlTransfer::onTimerRequest);
-    curl_multi_setopt(multiOf(m_multi), CURLMOPT_TIMERDATA, this);
-    curl_multi_setopt(multiOf(m_multi), CURLMOPT_MAXCONNECTS, CurlShared::IdleConnections);
+    m_multi = makeMulti();
     m_request.setOnResponse([this] { wake(); });
 
     m_curlTimer.setSingleShot(true);
     QObject::connect(&m_curlTimer, &QTimer::timeout, [this] { driveTimeout(); });
+    m_idleTimer.setSingleShot(true);
+    QObject::connect(&m_idleTimer, &QTimer::timeout, [this] { closeIdleConnections(); });
+}
+
+void* CurlTransfer::makeMulti()
+{
+    CURLM* multi = curl_multi_init();
+    if (!multi)
+        throw Failure(QStringLiteral("The transfer library cannot be started"));
+    curl_multi_setopt(multi, CURLMOPT_SOCKETFUNCTION, &CurlTransfer::onSocketInterest);
+    curl_multi_setopt(multi, CURLMOPT_SOCKETDATA, this);
+    curl_multi_setopt(multi, CURLMOPT_TIMERFUNCTION, &CurlTransfer::onTimerRequest);
+    curl_multi_setopt(multi, CURLMOPT_TIMERDATA, this);
+    curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, CurlShared::IdleConnections);
+    return multi;
+}
+
+// curl closes a connection too old to reuse only when a later transfer looks
+// for one; the kept connections go with their multi handle instead, TLS
+// sessions and name look-ups staying in the share. The multi handle calls
+// back into the socket map and the timer as it closes them.
+void CurlTransfer::closeIdleConnections()
+{
+    if (m_transferGoing || m_waiting || m_driving)
+        return;
+    void* fresh = makeMulti();
+    curl_multi_cleanup(multiOf(m_multi));
+    m_multi = fresh;
 }
 
 CurlTransfer::~CurlTransfer()
@@ -65,6 +86,7 @@ void CurlTransfer::request(const QString& address)
     if (m_waiting)
         throw Failure(QStringLiteral("The transfer control is still waiting for a response"));
     finishPreviousTransfer();
+    m_idleTimer.stop();
     m_request.prepare(address);
     // The trust store is read on a worker from start-up; the first request
     // that may speak TLS waits for it here, with the window live, rather than
@@ -287,5 +309,6 @@ void CurlTransfer::endTransfer()
     m_connectionsOpened += m_request.connectionsOpened();
     curl_multi_remove_handle(multiOf(m_multi), easyOf(m_request));
     m_transferGoing = false;
+    m_idleTimer.start(m_idleConnectionAge);
     wake();
 }
