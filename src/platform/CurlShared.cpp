@@ -207,8 +207,8 @@ struct Authorities {
         return store;
     }
 
-    // A request is driven on one thread, but the window and the command-line
-    // program each drive theirs on a thread of their own.
+    // The window and the command-line program each drive all their requests
+    // on one thread; the locks keep the share sound should that change.
     static void lock(CURL*, curl_lock_data data, curl_lock_access, void* self)
     {
         static_cast<Authorities*>(self)->locks.at(data).lock();

@@ -11,7 +11,10 @@
 // for each (read again, on the worker, when a new connection finds the file
 // changed; the store read before serves until then); and a share handle for TLS sessions and name lookups, so that a
 // host seen before resumes its session rather than handshaking from scratch.
-// Requests that trust different authorities never share sessions.
+// Requests that trust different authorities never share sessions. libcurl
+// 7.88's share handle keeps only 8 TLS sessions, dropping the oldest: a list
+// taking turns among up to 8 hosts resumes its sessions; beyond that the kept
+// connections do the work.
 class CurlShared {
 public:
     // Idle connections a multi handle keeps: one per host for as many hosts as
