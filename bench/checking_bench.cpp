@@ -63,6 +63,15 @@ std::optional<double> timed(const QString& program, const QStringList& arguments
     return seconds;
 }
 
+// A tool's line: its best time against curl's, or that it failed.
+void printTool(const char* label, bool failed, double seconds, double curlSeconds)
+{
+    if (failed)
+        std::printf("  %s failed (see above)\n", label);
+    else
+        std::printf("  %s %7.3f s   %.2f x curl\n", label, seconds, seconds / curlSeconds);
+}
+
 // The window's transfer control, noting the longest stall up to the end of
 // its first request.
 class MeteredTransfer final : public TransferControl {
@@ -245,14 +254,8 @@ int main(int argc, char* argv[])
 
         std::printf("addresses: %lld on one loopback host (%lld present, %lld missing), pause 0, best of %d rounds\n",
                     qlonglong(urls.size()), qlonglong(present), qlonglong(urls.size() - present), rounds);
-        if (curlFailed)
-            std::printf("  curl, one process, sequential   failed (see above)\n");
-        else
-            std::printf("  curl, one process, sequential   %7.3f s   1.00 (baseline)\n", best[0]);
-        if (wgetFailed)
-            std::printf("  wget --spider -i                failed (see above)\n");
-        else
-            std::printf("  wget --spider -i                %7.3f s   %.2f x curl\n", best[1], best[1] / best[0]);
+        printTool("curl, one process, sequential ", curlFailed, best[0], best[0]);
+        printTool("wget --spider -i              ", wgetFailed, best[1], best[0]);
         std::printf("  the check run                   %7.3f s   %.2f x curl   (target <= 1.10)\n", best[2],
                     best[2] / best[0]);
         std::printf("connections the run opened:       %lld   (target 1)\n", qlonglong(run.connections));
@@ -279,14 +282,8 @@ int main(int argc, char* argv[])
     const auto limit = [](double value) { return value > 0 ? QString::asprintf("%.2f", value) : QStringLiteral("-"); };
     std::printf("%s: %lld addresses (%lld present), pause 0, best of %d rounds\n", qPrintable(title),
                 qlonglong(urls.size()), qlonglong(present), rounds);
-    if (curlFailed)
-        std::printf("  curl -K, sequential    failed (see above)\n");
-    else
-        std::printf("  curl -K, sequential    %7.3f s   1.00 x curl\n", best[0]);
-    if (wgetFailed)
-        std::printf("  wget --spider -i       failed (see above)\n");
-    else
-        std::printf("  wget --spider -i       %7.3f s   %.2f x curl\n", best[1], best[1] / best[0]);
+    printTool("curl -K, sequential  ", curlFailed, best[0], best[0]);
+    printTool("wget --spider -i     ", wgetFailed, best[1], best[0]);
     std::printf("  the check run          %7.3f s   %.3f x curl (target <= %s)   %.2f x wget (target <= %s)\n",
                 best[2], best[2] / best[0], qPrintable(limit(targets.curlRatio)), best[2] / best[1],
                 qPrintable(limit(targets.wgetRatio)));
