@@ -291,8 +291,10 @@ void CurlShared::apply(void* handle, const QString& certificateAuthorityFile)
     check(curl_easy_setopt(easy, CURLOPT_PROXY_CAPATH, nullptr));
     // curl would otherwise keep the first connection's store on the multi
     // handle and put it over the callback's for every later connection there,
-    // whatever authorities those requests trust.
-    check(curl_easy_setopt(easy, CURLOPT_CA_CACHE_TIMEOUT, 0L));
+    // whatever authorities those requests trust. A libcurl before 7.87 keeps
+    // no such store and does not know the option.
+    if (const CURLcode result = curl_easy_setopt(easy, CURLOPT_CA_CACHE_TIMEOUT, 0L); result != CURLE_UNKNOWN_OPTION)
+        check(result);
 }
 
 void CurlShared::readTrustStoreAhead(const QString& certificateAuthorityFile)
