@@ -103,13 +103,21 @@ CONF
 for _ in $(seq 50); do [ -s "$work/nginx.pid" ] && break; sleep 0.1; done
 nginx_pid=$(cat "$work/nginx.pid")
 
+# The connections nginx served to a user agent since a line of its log.
+connections_since() {
+  tail -n +"$2" "$work/access.log" | grep "$1" | awk '{print $1}' | sort -u | wc -l
+}
+log_line() { echo $(($(wc -l < "$work/access.log") + 1)); }
 if [ "$which" != tls ]; then
+  from=$(log_line)
   QT_QPA_PLATFORM=offscreen "$build/bench/bench_checking" "$work/urls.txt"
-  echo "nginx saw the check run on $(grep Tessaly "$work/access.log" | awk '{print $1}' | sort -u | wc -l) connection(s) across the rounds above (one per round is the target)"
+  echo "nginx saw the check run on $(connections_since Tessaly "$from") connection(s) across the rounds above (one per round is the target), wget on $(connections_since Wget "$from")"
 fi
 if [ "$which" != plain ]; then
   for list in one-host many-hosts large-pages; do
+    from=$(log_line)
     QT_QPA_PLATFORM=offscreen "$build/bench/bench_checking" --list "$list" --ca-file "$work/ca.crt" \
       --hosts "$work/hosts" "$work/$list.txt"
+    echo "  nginx saw wget on $(connections_since Wget "$from") connection(s) across the rounds above"
   done
 fi

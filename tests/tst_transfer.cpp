@@ -2,12 +2,19 @@
 // leaves to read for every kind of answer, and what it does not keep.
 #include "LoopbackServer.h"
 #include "checking/Pause.h"
+#include "platform/CurlBatch.h"
+#include "platform/CurlShared.h"
 #include "platform/CurlTransfer.h"
 #include "platform/Failure.h"
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <cstdio>
+#include <optional>
 
 using namespace std::chrono_literals;
 using Reply = LoopbackServer::Reply;
@@ -22,6 +29,34 @@ CurlTransfer::Options testOptions()
 }
 
 
+// Runs the request alone on the batch until curl reports it done.
+bool answeredOnBatch(CurlBatch& batch, CurlRequest& request, const QString& address)
+{
+    request.prepare(address);
+    batch.add(request);
+    QDeadlineTimer deadline(ShortTimeout * 4);
+    while (batch.running() > 0 && !deadline.hasExpired())
+        batch.wait(100ms);
+    return request.haveResponse();
+}
+
+// Connections of this process to the loopback port that are still open.
+int establishedConnectionsTo(quint16 port)
+{
+    QFile table(QStringLiteral("/proc/self/net/tcp"));
+    if (!table.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray remote = ":" + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
+    int established = 0;
+    table.readLine();  // the column names
+    while (!table.atEnd()) {
+        const QList<QByteArray> columns = table.readLine().simplified().split(' ');
+        if (columns.size() > 3 && columns[2].endsWith(remote) && columns[3] == "01")
+            ++established;
+    }
+    return established;
+}
+
 bool hasResponse(CurlTransfer& transfer)
 {
     try {
@@ -35,7 +70,12 @@ bool hasResponse(CurlTransfer& transfer)
 
 class TransferTest : public QObject {
     Q_OBJECT
+    QTemporaryDir m_certificateFolder;
+    std::optional<LoopbackServer::Tls> m_tls;  // for the TLS variant of the server
+
 private slots:
+    void initTestCase() { m_tls = LoopbackServer::selfSignedCertificate(m_certificateFolder.path()); }
+
     void headerBlockIsTheFinalResponseAsReceived_data()
     {
         QTest::addColumn<Reply>("reply");
@@ -209,10 +249,27 @@ private slots:
         QCOMPARE(server.connectionsAccepted(), 3);
     }
 
+    // Servers keep their side of an idle connection too: the program closes
+    // its own after a while rather than only when the next address comes.
+    void idleConnectionsAreClosed()
+    {
+        LoopbackServer server;
+        server.route("/a", LoopbackServer::answer("HTTP/1.1 200 OK"));
+        CurlTransfer transfer(testOptions());
+        transfer.setIdleConnectionAge(300ms);
+        transfer.request(server.url("/a"));
+        QVERIFY(hasResponse(transfer));
+        QCOMPARE(establishedConnectionsTo(server.port()), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(establishedConnectionsTo(server.port()), 0, 5000);
+
+        transfer.request(server.url("/a"));
+        QVERIFY(hasResponse(transfer));
+        QCOMPARE(server.connectionsAccepted(), 2);
+    }
+
     void tlsCertificatesAreVerified()
     {
-        QTemporaryDir folder;
-        const auto tls = LoopbackServer::selfSignedCertificate(folder.path());
+        const auto& tls = m_tls;
         if (!tls)
             QSKIP("the openssl command is not there to make a certificate");
         LoopbackServer server(*tls);
@@ -229,6 +286,103 @@ private slots:
             QVERIFY(trusting.responseHeaders().startsWith(u"HTTP/1.1 200 OK\r\n"));
         }
         QCOMPARE(trusting.connectionsOpened(), 1);
+    }
+
+    // curl may keep the first connection's trust store on the multi handle and
+    // put it back for later ones: a request that trusts only the system's
+    // store must not be judged by one another request trusted.
+    void requestsOnOneBatchKeepTheirOwnAuthorities()
+    {
+        const auto& tls = m_tls;
+        if (!tls)
+            QSKIP("the openssl command is not there to make a certificate");
+        LoopbackServer server(*tls);
+        // Each answer closes its connection: every request makes a new one.
+        server.route("/a", LoopbackServer::answer("HTTP/1.1 200 OK", "Connection: close\r\n"));
+        CurlBatch batch;
+        CurlRequest trusting({ShortTimeout, false, tls->certificateFile});
+        CurlRequest untrusting({ShortTimeout, false, {}});
+
+        QVERIFY(answeredOnBatch(batch, trusting, server.url("/a")));
+        QVERIFY(!answeredOnBatch(batch, untrusting, server.url("/a")));
+        QCOMPARE(untrusting.connectionsOpened(), 1);
+        QVERIFY(answeredOnBatch(batch, trusting, server.url("/a")));
+    }
+
+    // A bundle replaced (a security update dropping a root) is read again for
+    // later connections.
+    void replacedAuthoritiesAreReadAgain()
+    {
+        QTemporaryDir folder;
+        const auto& tls = m_tls;
+        const auto other = LoopbackServer::selfSignedCertificate(folder.path());
+        if (!tls || !other)
+            QSKIP("the openssl command is not there to make a certificate");
+        LoopbackServer server(*tls);
+        server.route("/a", LoopbackServer::answer("HTTP/1.1 200 OK", "Connection: close\r\n"));
+        const QString authorities = folder.filePath(QStringLiteral("authorities.pem"));
+        QVERIFY(QFile::copy(tls->certificateFile, authorities));
+        CurlTransfer transfer({ShortTimeout, false, authorities});
+        transfer.request(server.url("/a"));
+        QVERIFY(hasResponse(transfer));
+
+        const QString replacement = folder.filePath(QStringLiteral("replacement.pem"));
+        QVERIFY(QFile::copy(other->certificateFile, replacement));
+        QVERIFY(std::rename(QFile::encodeName(replacement).constData(), QFile::encodeName(authorities).constData()) == 0);
+        // The connection that notices the change still has the old store; one
+        // after the new store is read has that.
+        QTRY_VERIFY_WITH_TIMEOUT((transfer.request(server.url("/a")), !hasResponse(transfer)), 10000);
+    }
+
+    // A plain address through a proxy spoken to over TLS needs the trust
+    // store as much as an https address does: the window waits for it live.
+    void windowStaysLiveWhileTheTrustStoreIsRead()
+    {
+        const auto& tls = m_tls;
+        if (!tls)
+            QSKIP("the openssl command is not there to make a certificate");
+        LoopbackServer proxy(*tls);
+        proxy.setFallback(LoopbackServer::answer("HTTP/1.1 200 OK"));
+        // A bundle long enough to take a while to read, which trusts the proxy.
+        QFile system(QStringLiteral("/etc/ssl/certs/ca-certificates.crt"));
+        QFile certificate(tls->certificateFile);
+        if (!system.open(QIODevice::ReadOnly) || !certificate.open(QIODevice::ReadOnly))
+            QSKIP("no certificate bundle to read");
+        QTemporaryDir folder;
+        QFile bundle(folder.filePath(QStringLiteral("bundle.pem")));
+        QVERIFY(bundle.open(QIODevice::WriteOnly));
+        bundle.write(certificate.readAll());
+        const QByteArray authorities = system.readAll();
+        for (int i = 0; i < 20; ++i)
+            bundle.write(authorities);
+        bundle.close();
+
+        qputenv("http_proxy", QStringLiteral("https://127.0.0.1:%1").arg(proxy.port()).toLatin1());
+        const auto restore = qScopeGuard([] { qunsetenv("http_proxy"); });
+        CurlTransfer transfer({30s, true, bundle.fileName()});
+        QElapsedTimer sinceTick;
+        qint64 longestGap = 0;
+        QTimer ticker;
+        ticker.callOnTimeout([&] {
+            longestGap = std::max(longestGap, sinceTick.restart());
+        });
+        sinceTick.start();
+        ticker.start(10);
+        QElapsedTimer clock;
+        clock.start();
+        transfer.request(QStringLiteral("http://127.0.0.1:%1/a").arg(LoopbackServer::refusedPort()));
+        ticker.stop();
+        QVERIFY2(hasResponse(transfer), qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(longestGap < 250, qPrintable(QString::number(longestGap)));
+    }
+
+    void theCommandLineDriverReadsItsTrustStoreAhead()
+    {
+        // A file nobody asked for before; that it cannot be read is an outcome too.
+        QTemporaryDir folder;
+        const QString authorities = folder.filePath(QStringLiteral("authorities.pem"));
+        const CurlBatch batch(authorities);
+        QTRY_VERIFY(CurlShared::trustStoreReady(authorities));
     }
 };
 

@@ -1,5 +1,6 @@
 #include "platform/CurlBatch.h"
 
+#include "platform/CurlShared.h"
 #include "platform/Failure.h"
 
 #include <curl/curl.h>
@@ -17,6 +18,12 @@ CurlBatch::CurlBatch()
     m_multi = curl_multi_init();
     if (!m_multi)
         throw Failure(QStringLiteral("The transfer library cannot be started"));
+    curl_multi_setopt(multiOf(m_multi), CURLMOPT_MAXCONNECTS, CurlShared::IdleConnections);
+}
+
+CurlBatch::CurlBatch::CurlBatch(const QString& certificateAuthorityFile) : CurlBatch()
+{
+    CurlShared::readTrustStoreAhead(certificateAuthorityFile);
 }
 
 CurlBatch::~CurlBatch() { curl_multi_cleanup(multiOf(m_multi)); }

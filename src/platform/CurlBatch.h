@@ -14,6 +14,9 @@
 class CurlBatch {
 public:
     CurlBatch();
+    // Requests that trust these authorities (empty: the system's) will come:
+    // their trust store is read from now on, in the background.
+    explicit CurlBatch(const QString& certificateAuthorityFile);
     ~CurlBatch();
     CurlBatch(const CurlBatch&) = delete;
     CurlBatch& operator=(const CurlBatch&) = delete;

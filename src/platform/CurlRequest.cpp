@@ -149,9 +149,11 @@ bool CurlRequest::resolvesNamesInBackground()
 CurlRequest::CurlRequest(Options options) : m_options(std::move(options))
 {
     initialiseCurlOnce();
-    m_easy = curl_easy_init();
-    if (!m_easy)
+    // Until the handle is set up the destructor does not run for it.
+    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> easy(curl_easy_init(), &curl_easy_cleanup);
+    if (!easy)
         throw Failure(QStringLiteral("The transfer library cannot be started"));
+    m_easy = easy.get();
 
     const long timeout = static_cast<long>(m_options.timeout.count());
     set(m_easy, CURLOPT_NOSIGNAL, 1L);
@@ -180,9 +182,9 @@ CurlRequest::CurlRequest(Options options) : m_options(std::move(options))
     set(m_easy, CURLOPT_WRITEDATA, this);
     if (!m_options.environmentProxy)
         set(m_easy, CURLOPT_PROXY, "");
-    set(m_easy, CURLOPT_MAXCONNECTS, CurlShared::IdleConnections);
     set(m_easy, CURLOPT_MAXAGE_CONN, static_cast<long>(CurlShared::IdleConnectionAge.count()));
     CurlShared::apply(m_easy, m_options.certificateAuthorityFile);
+    easy.release();
 }
 
 CurlRequest::~CurlRequest() { curl_easy_cleanup(easyOf(m_easy)); }

@@ -10,12 +10,18 @@
 #include <openssl/x509_vfy.h>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <array>
+#include <condition_variable>
+#include <functional>
 #include <future>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <tuple>
+#include <vector>
 
 namespace {
 
@@ -62,18 +68,56 @@ std::pair<QByteArray, QByteArray> defaultAuthorities()
     return {QByteArray(file ? file : ""), QByteArray(folder ? folder : "")};
 }
 
+// What tells a file replaced or rewritten from the one read: a security
+// update may drop a root from the bundle while the program runs.
+struct FileStamp {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{};
+    timespec changed{};
+    bool operator==(const FileStamp& other) const
+    {
+        return device == other.device && inode == other.inode && size == other.size
+            && modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec
+            && changed.tv_sec == other.changed.tv_sec && changed.tv_nsec == other.changed.tv_nsec;
+    }
+};
+
+// None for a file that is not there (or no file).
+std::optional<FileStamp> stampOf(const QByteArray& file)
+{
+    struct stat status {};
+    if (file.isEmpty() || ::stat(file.constData(), &status) != 0)
+        return std::nullopt;
+    return FileStamp{status.st_dev, status.st_ino, status.st_size, status.st_mtim, status.st_ctim};
+}
+
 // Everything shared by the requests that trust one set of authorities.
 struct Authorities {
-    std::shared_future<X509_STORE*> store;
+    QByteArray file;
+    QByteArray folder;
     CURLSH* share = nullptr;
     std::array<std::mutex, CURL_LOCK_DATA_LAST> locks;
 
+    std::mutex storeGuard;  // guards what follows
+    std::condition_variable firstRead;
+    bool haveStore = false;       // the first read is done
+    X509_STORE* store = nullptr;  // null: the file could not be read
+    std::optional<FileStamp> storeStamp;  // the file as it was when the store's read began
+    bool reading = false;
+    std::future<void> reader;
+    std::vector<std::function<void()>> waitingForStore;
+
     explicit Authorities(const QString& certificateAuthorityFile)
     {
-        auto [file, folder] = defaultAuthorities();
+        std::tie(file, folder) = defaultAuthorities();
         if (!certificateAuthorityFile.isEmpty())
             file = QFile::encodeName(certificateAuthorityFile);
-        store = std::async(std::launch::async, readTrustStore, file, folder).share();
+        {
+            const std::lock_guard locked(storeGuard);
+            startReading();
+        }
 
         share = curl_share_init();
         if (!share)
@@ -87,14 +131,84 @@ struct Authorities {
     ~Authorities()
     {
         curl_share_cleanup(share);
-        X509_STORE_free(store.get());
+        std::unique_lock locked(storeGuard);
+        std::future<void> last = std::move(reader);
+        locked.unlock();
+        if (last.valid())
+            last.wait();
+        X509_STORE_free(store);
     }
     Authorities(const Authorities&) = delete;
     Authorities& operator=(const Authorities&) = delete;
 
-    bool storeReady() const { return store.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }
+    // With storeGuard held. The store in use stays until the new one is read.
+    void startReading()
+    {
+        reading = true;
+        const std::optional<FileStamp> stamp = stampOf(file);
+        // A reader that has handed its store over has nothing left to do.
+        if (reader.valid())
+            reader.wait();
+        reader = std::async(std::launch::async, [this, stamp] {
+            X509_STORE* read = readTrustStore(file, folder);
+            std::vector<std::function<void()>> waiting;
+            {
+                const std::lock_guard locked(storeGuard);
+                X509_STORE_free(store);
+                store = read;
+                storeStamp = stamp;
+                haveStore = true;
+                reading = false;
+                waiting.swap(waitingForStore);
+            }
+            firstRead.notify_all();
+            for (const auto& callback : waiting)
+                callback();
+        });
+    }
 
-    // Requests on other threads (a checker's workers) may use the share too.
+    // With storeGuard held: a file changed since it was read is read again;
+    // one that has gone keeps the store read before.
+    void readAgainIfChanged()
+    {
+        if (reading || file.isEmpty())
+            return;
+        const std::optional<FileStamp> stamp = stampOf(file);
+        if (stamp && stamp != storeStamp)
+            startReading();
+    }
+
+    bool storeReady()
+    {
+        const std::lock_guard locked(storeGuard);
+        return haveStore;
+    }
+
+    void whenStoreReady(std::function<void()> callback)
+    {
+        {
+            const std::lock_guard locked(storeGuard);
+            if (!haveStore) {
+                waitingForStore.push_back(std::move(callback));
+                return;
+            }
+        }
+        callback();
+    }
+
+    // The store for a new connection, with a reference of its own.
+    X509_STORE* storeForConnection()
+    {
+        std::unique_lock locked(storeGuard);
+        firstRead.wait(locked, [this] { return haveStore; });
+        readAgainIfChanged();
+        if (store)
+            X509_STORE_up_ref(store);
+        return store;
+    }
+
+    // The window and the command-line program each drive all their requests
+    // on one thread; the locks keep the share sound should that change.
     static void lock(CURL*, curl_lock_data data, curl_lock_access, void* self)
     {
         static_cast<Authorities*>(self)->locks.at(data).lock();
@@ -104,27 +218,34 @@ struct Authorities {
         static_cast<Authorities*>(self)->locks.at(data).unlock();
     }
 
-    // Each new TLS connection gets the store read once, waiting for it only
-    // when a connection starts before the worker is done.
+    // Each new TLS connection gets the store read on the worker, waiting for
+    // it only when a connection starts before the first read is done.
     static CURLcode onSslContext(CURL*, void* sslContext, void* self)
     {
-        X509_STORE* store = static_cast<Authorities*>(self)->store.get();
+        X509_STORE* store = static_cast<Authorities*>(self)->storeForConnection();
         if (!store)
             return CURLE_SSL_CACERT_BADFILE;
         SSL_CTX_set1_cert_store(static_cast<SSL_CTX*>(sslContext), store);
+        X509_STORE_free(store);
         return CURLE_OK;
     }
 };
 
-Authorities& authoritiesFor(const QString& certificateAuthorityFile)
+// Those for these authorities; made (and the store's read started) when
+// `make` is set, otherwise null until someone has.
+Authorities* authoritiesFor(const QString& certificateAuthorityFile, bool make = true)
 {
     static std::mutex guard;
     static std::map<QString, std::unique_ptr<Authorities>> byFile;
     const std::lock_guard locked(guard);
+    if (!make) {
+        const auto found = byFile.find(certificateAuthorityFile);
+        return found == byFile.end() ? nullptr : found->second.get();
+    }
     auto& entry = byFile[certificateAuthorityFile];
     if (!entry)
         entry = std::make_unique<Authorities>(certificateAuthorityFile);
-    return *entry;
+    return entry.get();
 }
 
 // curl's TLS library is the OpenSSL this program is built with, so that the
@@ -150,7 +271,7 @@ void check(CURLcode result)
 void CurlShared::apply(void* handle, const QString& certificateAuthorityFile)
 {
     auto* easy = static_cast<CURL*>(handle);
-    Authorities& authorities = authoritiesFor(certificateAuthorityFile);
+    Authorities& authorities = *authoritiesFor(certificateAuthorityFile);
     if (authorities.share)
         check(curl_easy_setopt(easy, CURLOPT_SHARE, authorities.share));
     // With another TLS library curl reads the authorities itself, for each
@@ -168,9 +289,26 @@ void CurlShared::apply(void* handle, const QString& certificateAuthorityFile)
     // The callback serves a proxy's TLS connection too, with the same store.
     check(curl_easy_setopt(easy, CURLOPT_PROXY_CAINFO, nullptr));
     check(curl_easy_setopt(easy, CURLOPT_PROXY_CAPATH, nullptr));
+    // curl would otherwise keep the first connection's store on the multi
+    // handle and put it over the callback's for every later connection there,
+    // whatever authorities those requests trust. A libcurl before 7.87 keeps
+    // no such store and does not know the option.
+    if (const CURLcode result = curl_easy_setopt(easy, CURLOPT_CA_CACHE_TIMEOUT, 0L); result != CURLE_UNKNOWN_OPTION)
+        check(result);
+}
+
+void CurlShared::readTrustStoreAhead(const QString& certificateAuthorityFile)
+{
+    authoritiesFor(certificateAuthorityFile);
 }
 
 bool CurlShared::trustStoreReady(const QString& certificateAuthorityFile)
 {
-    return authoritiesFor(certificateAuthorityFile).storeReady();
+    Authorities* authorities = authoritiesFor(certificateAuthorityFile, false);
+    return authorities && authorities->storeReady();
+}
+
+void CurlShared::whenTrustStoreReady(const QString& certificateAuthorityFile, std::function<void()> callback)
+{
+    authoritiesFor(certificateAuthorityFile)->whenStoreReady(std::move(callback));
 }

@@ -10,6 +10,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <memory>
 
 namespace {
 CURLM* multiOf(void* handle) { return static_cast<CURLM*>(handle); }
@@ -35,18 +36,39 @@ CurlTransfer::CurlTransfer() : CurlTransfer(Options{DefaultTimeout, true, {}}) {
 
 CurlTransfer::CurlTransfer(Options options) : m_request(std::move(options))
 {
-    m_multi = curl_multi_init();
-    if (!m_multi)
-        throw Failure(QStringLiteral("The transfer library cannot be started"));
-    curl_multi_setopt(multiOf(m_multi), CURLMOPT_SOCKETFUNCTION, &CurlTransfer::onSocketInterest);
-    curl_multi_setopt(multiOf(m_multi), CURLMOPT_SOCKETDATA, this);
-    curl_multi_setopt(multiOf(m_multi), CURLMOPT_TIMERFUNCTION, &CurlTransfer::onTimerRequest);
-    curl_multi_setopt(multiOf(m_multi), CURLMOPT_TIMERDATA, this);
-    curl_multi_setopt(multiOf(m_multi), CURLMOPT_MAXCONNECTS, CurlShared::IdleConnections);
+    m_multi = makeMulti();
     m_request.setOnResponse([this] { wake(); });
 
     m_curlTimer.setSingleShot(true);
     QObject::connect(&m_curlTimer, &QTimer::timeout, [this] { driveTimeout(); });
+    m_idleTimer.setSingleShot(true);
+    QObject::connect(&m_idleTimer, &QTimer::timeout, [this] { closeIdleConnections(); });
+}
+
+void* CurlTransfer::makeMulti()
+{
+    CURLM* multi = curl_multi_init();
+    if (!multi)
+        throw Failure(QStringLiteral("The transfer library cannot be started"));
+    curl_multi_setopt(multi, CURLMOPT_SOCKETFUNCTION, &CurlTransfer::onSocketInterest);
+    curl_multi_setopt(multi, CURLMOPT_SOCKETDATA, this);
+    curl_multi_setopt(multi, CURLMOPT_TIMERFUNCTION, &CurlTransfer::onTimerRequest);
+    curl_multi_setopt(multi, CURLMOPT_TIMERDATA, this);
+    curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, CurlShared::IdleConnections);
+    return multi;
+}
+
+// curl closes a connection too old to reuse only when a later transfer looks
+// for one; the kept connections go with their multi handle instead, TLS
+// sessions and name look-ups staying in the share. The multi handle calls
+// back into the socket map and the timer as it closes them.
+void CurlTransfer::closeIdleConnections()
+{
+    if (m_transferGoing || m_waiting || m_driving)
+        return;
+    void* fresh = makeMulti();
+    curl_multi_cleanup(multiOf(m_multi));
+    m_multi = fresh;
 }
 
 CurlTransfer::~CurlTransfer()
@@ -64,14 +86,18 @@ void CurlTransfer::request(const QString& address)
     if (m_waiting)
         throw Failure(QStringLiteral("The transfer control is still waiting for a response"));
     finishPreviousTransfer();
+    m_idleTimer.stop();
     m_request.prepare(address);
-    // The trust store is read on a worker from start-up; the first https
-    // address waits for it here, with the window live, rather than inside
-    // curl's handshake.
+    // The trust store is read on a worker from start-up; the first request
+    // that may speak TLS waits for it here, with the window live, rather than
+    // inside curl's handshake.
     const auto& authorities = m_request.options().certificateAuthorityFile;
-    if (address.startsWith(u"https:", Qt::CaseInsensitive) && !CurlShared::trustStoreReady(authorities))
+    if (mayUseTls(address) && !CurlShared::trustStoreReady(authorities)) {
+        auto wakeFromWorker = std::make_shared<CrossThreadWake>();
+        CurlShared::whenTrustStoreReady(authorities, [wakeFromWorker] { wakeFromWorker->wake(); });
         waitUntil([&] { return CurlShared::trustStoreReady(authorities); }, QDeadlineTimer(m_request.options().timeout),
-                  std::chrono::milliseconds(2));
+                  wakeFromWorker.get());
+    }
     m_origin = originOf(address);
     if (const CURLMcode result = curl_multi_add_handle(multiOf(m_multi), easyOf(m_request)); result != CURLM_OK)
         throw Failure(QString::fromUtf8(curl_multi_strerror(result)));
@@ -130,7 +156,7 @@ void CurlTransfer::noteConnectionCost()
 }
 
 void CurlTransfer::waitUntil(const std::function<bool()>& condition, QDeadlineTimer deadline,
-                             std::chrono::milliseconds poll)
+                             CrossThreadWake* wakeFromWorker)
 {
     if (condition())
         return;
@@ -139,11 +165,47 @@ void CurlTransfer::waitUntil(const std::function<bool()>& condition, QDeadlineTi
     guard.setSingleShot(true);
     QObject::connect(&guard, &QTimer::timeout, &loop, &QEventLoop::quit);
     m_waiting = &loop;
+    if (wakeFromWorker)
+        wakeFromWorker->watch(&loop);
     while (!condition() && !deadline.hasExpired()) {
-        guard.start(static_cast<int>(std::clamp<qint64>(std::min<qint64>(deadline.remainingTime(), poll.count()), 1, 1 << 30)));
+        guard.start(static_cast<int>(std::clamp<qint64>(deadline.remainingTime(), 1, 1 << 30)));
         loop.exec();
     }
+    if (wakeFromWorker)
+        wakeFromWorker->watch(nullptr);
     m_waiting = nullptr;
+}
+
+// A quit posted to the loop reaches it on this thread; one still queued when
+// the loop goes is dropped with it.
+void CurlTransfer::CrossThreadWake::wake()
+{
+    const std::lock_guard locked(m_guard);
+    if (m_loop)
+        QMetaObject::invokeMethod(m_loop, &QEventLoop::quit, Qt::QueuedConnection);
+}
+
+void CurlTransfer::CrossThreadWake::watch(QEventLoop* loop)
+{
+    const std::lock_guard locked(m_guard);
+    m_loop = loop;
+}
+
+// Whether the request may start a TLS connection: to the server, or to a
+// proxy from the environment spoken to over TLS.
+bool CurlTransfer::mayUseTls(const QString& address) const
+{
+    if (address.startsWith(u"https:", Qt::CaseInsensitive))
+        return true;
+    if (!m_request.options().environmentProxy)
+        return false;
+    // The variables curl reads for a plain http address; it ignores
+    // HTTP_PROXY on purpose.
+    for (const char* variable : {"http_proxy", "all_proxy", "ALL_PROXY"}) {
+        if (qEnvironmentVariable(variable).startsWith(u"https:", Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
 }
 
 // The waiting request returns through the event loop once the callback that
@@ -247,5 +309,6 @@ void CurlTransfer::endTransfer()
     m_connectionsOpened += m_request.connectionsOpened();
     curl_multi_remove_handle(multiOf(m_multi), easyOf(m_request));
     m_transferGoing = false;
+    m_idleTimer.start(m_idleConnectionAge);
     wake();
 }
