@@ -94,9 +94,10 @@ private slots:
         }
     }
 
-    // The store is read once per program: a later connection, in another
-    // transfer control, trusts the root although the file has gone.
-    void theTrustStoreIsReadOnce()
+    // The store is read once per program, not for each connection: a later
+    // connection, in another transfer control, trusts the root although the
+    // file has gone (a file that changes is read again).
+    void theTrustStoreIsNotReadPerConnection()
     {
         QTemporaryDir copy;
         const QString authorities = copy.filePath(QStringLiteral("ca.crt"));

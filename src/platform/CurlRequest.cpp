@@ -210,19 +210,22 @@ void CurlRequest::prepare(const QString& address)
     // request that may go through a proxy gets a connection of its own. Only
     // such a request needs the debug callback, which costs a call for every
     // piece of data curl moves.
-    const long mayGoThroughProxy = mayGoThroughPlainProxy(url) ? 1L : 0L;
+    const long mayGoThroughProxy = url.toLower().startsWith("http:") && !plainHttpProxy().isEmpty() ? 1L : 0L;
     set(m_easy, CURLOPT_FORBID_REUSE, mayGoThroughProxy);
     set(m_easy, CURLOPT_VERBOSE, mayGoThroughProxy);
 }
 
-bool CurlRequest::mayGoThroughPlainProxy(const QByteArray& url) const
+QString CurlRequest::plainHttpProxy() const
 {
-    if (!m_options.environmentProxy || !url.toLower().startsWith("http:"))
-        return false;
-    // The variables curl reads for a plain http address; it ignores
-    // HTTP_PROXY on purpose.
-    return !qEnvironmentVariableIsEmpty("http_proxy") || !qEnvironmentVariableIsEmpty("all_proxy")
-        || !qEnvironmentVariableIsEmpty("ALL_PROXY");
+    if (!m_options.environmentProxy)
+        return {};
+    // The variables curl reads for a plain http address, in its order; it
+    // ignores HTTP_PROXY on purpose.
+    for (const char* variable : {"http_proxy", "all_proxy", "ALL_PROXY"}) {
+        if (const QString proxy = qEnvironmentVariable(variable); !proxy.isEmpty())
+            return proxy;
+    }
+    return {};
 }
 
 void CurlRequest::finish(int curlResult) { m_result = curlResult; }

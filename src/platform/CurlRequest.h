@@ -39,6 +39,8 @@ public:
     // Raises Failure for an address that is not http or https, that curl
     // cannot parse, or that holds control characters or backslashes.
     void prepare(const QString& address);
+    // The proxy the environment names for plain http addresses, or empty.
+    QString plainHttpProxy() const;
     // The CURL easy handle, to add to a multi handle.
     void* handle() const { return m_easy; }
     // curl reported the transfer done with this CURLcode.
@@ -70,7 +72,6 @@ public:
     void setOnResponse(std::function<void()> callback) { m_onResponse = std::move(callback); }
 
 private:
-    bool mayGoThroughPlainProxy(const QByteArray& url) const;
     static size_t onHeaderLine(char* data, size_t size, size_t count, void* self);
     static int onDebug(void* easy, int type, char* data, size_t size, void* self);
     static size_t onBodyData(char* data, size_t size, size_t count, void* self);

@@ -195,17 +195,8 @@ void CurlTransfer::CrossThreadWake::watch(QEventLoop* loop)
 // proxy from the environment spoken to over TLS.
 bool CurlTransfer::mayUseTls(const QString& address) const
 {
-    if (address.startsWith(u"https:", Qt::CaseInsensitive))
-        return true;
-    if (!m_request.options().environmentProxy)
-        return false;
-    // The variables curl reads for a plain http address; it ignores
-    // HTTP_PROXY on purpose.
-    for (const char* variable : {"http_proxy", "all_proxy", "ALL_PROXY"}) {
-        if (qEnvironmentVariable(variable).startsWith(u"https:", Qt::CaseInsensitive))
-            return true;
-    }
-    return false;
+    return address.startsWith(u"https:", Qt::CaseInsensitive)
+        || m_request.plainHttpProxy().startsWith(u"https:", Qt::CaseInsensitive);
 }
 
 // The waiting request returns through the event loop once the callback that
