@@ -393,6 +393,35 @@ private slots:
         QVERIFY(shown.contains("invalid\trefused\t" + address.toUtf8()));
     }
 
+    // A report nobody reads any more ends the run early, the result files
+    // kept; one that cannot be written is an error.
+    void reportThatCannotBeWritten_data()
+    {
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("message");
+        QTest::newRow("reader gone") << "| head -1 >/dev/null" << 141 << QByteArray();
+        QTest::newRow("not writable") << "1</dev/null" << 2 << QByteArray("standard output: Bad file descriptor");
+    }
+    void reportThatCannotBeWritten()
+    {
+        QFETCH(QString, output);
+        QFETCH(int, status);
+        QFETCH(QByteArray, message);
+        TestFolder dir;
+        const QByteArray refused = QStringLiteral("http://127.0.0.1:%1/").arg(LoopbackServer::refusedPort()).toUtf8();
+        constexpr int Lines = 20000;
+        const QString list = dir.file("list.txt", QByteArray(refused + '\n').repeated(Lines));
+        QProcess shell;
+        shell.start(QStringLiteral("bash"), {"-c", "\"$0\" \"$@\" " + output + "; exit ${PIPESTATUS[0]}", Program,
+                                             "--invalid", dir.filePath("invalid"), list});
+        QVERIFY(shell.waitForFinished(120000));
+        QCOMPARE(shell.exitCode(), status);
+        QVERIFY2(shell.readAllStandardError().contains(message), qPrintable(output));
+        QCOMPARE_LT(readBytes(dir.filePath("invalid")).count('\n'), Lines / 2);
+        QVERIFY(readBytes(dir.filePath("invalid")).startsWith(refused + "\r\n"));
+    }
+
     // Bad usage and inputs that cannot be read: status 2, a message, and no
     // result file touched.
     void exitStatus_data()

@@ -13,8 +13,10 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 
 #include <fcntl.h>
@@ -23,7 +25,9 @@
 namespace {
 using std::chrono::milliseconds;
 
-enum ExitStatus { AllValid = 0, SomeInvalid = 1, BadUsage = 2, Interrupted = 130 };
+// A reader that went away (`| head`) ends the run as SIGPIPE ends other
+// programs, with the status a shell shows for that death.
+enum ExitStatus { AllValid = 0, SomeInvalid = 1, BadUsage = 2, Interrupted = 130, ReaderGone = 141 };
 
 // Sensible for a list spread over many hosts while each host still sees one
 // request at a time; see the README.
@@ -139,7 +143,8 @@ int main(int argc, char* argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Checks which web addresses in list files exist, one address per line, and judges each as the Tessaly "
-        "window does.\nExit status: 0 all valid, 1 some invalid, 2 bad usage or unreadable input, 130 interrupted."));
+        "window does.\nExit status: 0 all valid, 1 some invalid, 2 bad usage, unreadable input or "
+        "unwritable report, 130 interrupted, 141 report's reader gone."));
     parser.addHelpOption();
     const QCommandLineOption jobsOption(QStringLiteral("jobs"), QStringLiteral("Up to N requests at once (default 16)."),
                                         QStringLiteral("N"), QString::number(DefaultJobs));
@@ -225,10 +230,19 @@ int main(int argc, char* argv[])
 
     ProgressLine progress(total, ::isatty(STDERR_FILENO) == 1);
     const bool json = format == QStringLiteral("jsonl");
+    // The first error writing the report: SIGPIPE is ignored for curl's sake,
+    // so a closed pipe shows here, as EPIPE. Either ends the run as Ctrl-C does.
+    int outputError = 0;
+    const auto noteOutputError = [&] {
+        if (outputError == 0 && std::ferror(stdout))
+            outputError = errno != 0 ? errno : EIO;
+    };
     CheckQueue::Callbacks callbacks;
     callbacks.inOrder = [&](qint64, QByteArrayView address, const Outcome& outcome) {
         const QByteArray line = json ? Report::jsonLine(address, outcome) : Report::textLine(address, outcome);
+        errno = 0;
         std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stdout);
+        noteOutputError();
         (outcome.valid ? validFile : invalidFile).addLine(address);
     };
     callbacks.judged = [&](qint64 position, QByteArrayView address, const Outcome& outcome, bool fresh) {
@@ -239,7 +253,7 @@ int main(int argc, char* argv[])
     callbacks.recorded = [&](qint64 position, QByteArrayView address) -> std::optional<Outcome> {
         return journal ? journal->recorded(position, address) : std::nullopt;
     };
-    callbacks.stopping = [] { return interrupted != 0; };
+    callbacks.stopping = [&] { return interrupted != 0 || outputError != 0; };
     callbacks.tick = [&] { progress.show(); };
 
     CheckQueue::Settings settings;
@@ -258,12 +272,18 @@ int main(int argc, char* argv[])
     }
     queue.finish();
     progress.end();
+    errno = 0;
     std::fflush(stdout);
+    noteOutputError();
 
     for (ResultFile* file : {&validFile, &invalidFile}) {
         if (!file->commit())
             return fileError(file->errorString());
     }
+    if (outputError == EPIPE)
+        return ReaderGone;
+    if (outputError != 0)
+        return fileError(QStringLiteral("standard output: ") + QString::fromLocal8Bit(std::strerror(outputError)));
     if (interrupted)
         return Interrupted;
     return progress.anyInvalid() ? SomeInvalid : AllValid;
