@@ -393,6 +393,26 @@ private slots:
         QVERIFY(shown.contains("invalid\trefused\t" + address.toUtf8()));
     }
 
+    // Ctrl-C while the report's reader lags and the command waits to write:
+    // the report still holds every address the result file holds.
+    void interruptedWhileTheReportWaits()
+    {
+        TestFolder dir;
+        const QByteArray refused = QStringLiteral("http://127.0.0.1:%1/").arg(LoopbackServer::refusedPort()).toUtf8();
+        const QString list = dir.file("list.txt", QByteArray(refused + '\n').repeated(20000));
+        QProcess shell;
+        shell.setWorkingDirectory(dir.path());
+        shell.start(QStringLiteral("bash"),
+                    {"-c", "mkfifo report; (exec <report; sleep 3; cat >out) & reader=$!; \"$0\" \"$@\" >report & command=$!; "
+                           "sleep 1.5; kill -INT $command; wait $command; status=$?; wait $reader; exit $status",
+                     Program, "--invalid", "invalid", list});
+        QVERIFY(shell.waitForFinished(120000));
+        QCOMPARE(shell.exitCode(), 130);
+        const QByteArray invalid = readBytes(dir.filePath("invalid"));
+        QCOMPARE_GT(invalid.count('\n'), 0);
+        QCOMPARE(readBytes(dir.filePath("out")).count('\n'), invalid.count('\n'));
+    }
+
     // A report nobody reads any more ends the run early, the result files
     // kept; one that cannot be written is an error.
     void reportThatCannotBeWritten_data()

@@ -225,6 +225,10 @@ int main(int argc, char* argv[])
     wakeWrite = wake[1];
     struct sigaction action {};
     action.sa_handler = onInterrupt;
+    // A write to a report whose reader lags goes on after Ctrl-C: interrupted,
+    // the C library would drop what it held. Waiting on the transfers still
+    // ends at once, by the wake-up pipe.
+    action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
 
