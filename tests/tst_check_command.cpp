@@ -386,11 +386,19 @@ private slots:
     {
         const QString address = QStringLiteral("http://127.0.0.1:%1/").arg(LoopbackServer::refusedPort());
         QProcess terminal;
-        terminal.start(QStringLiteral("script"), {"-qec", QStringLiteral("echo %1 | %2").arg(address, Program), "/dev/null"});
+        // Paused, so that report lines come while the progress line is shown.
+        terminal.start(QStringLiteral("script"), {"-qec", QStringLiteral("printf '%1\\n%1\\n%1\\n' | %2 --jobs 1 --pause 0.5")
+                                                          .arg(address, Program), "/dev/null"});
         QVERIFY(terminal.waitForFinished(60000));
         const QByteArray shown = terminal.readAllStandardOutput();
-        QVERIFY2(shown.contains("\r1 of 1, 0 valid, 1 invalid, "), shown.constData());
-        QVERIFY(shown.contains("invalid\trefused\t" + address.toUtf8()));
+        QVERIFY2(shown.contains("\r3 of 3, 0 valid, 3 invalid, "), shown.constData());
+        QCOMPARE(shown.count("invalid\trefused\t" + address.toUtf8()), 3);
+        // Each report line starts its own line, the progress line cleared.
+        for (const QByteArray& line : shown.split('\n')) {
+            const QByteArray before = line.left(line.indexOf("invalid\trefused"));
+            QVERIFY2(before.isEmpty() || before.endsWith("\r\x1b[K") || !line.contains("invalid\trefused"),
+                     line.toPercentEncoding(" /:").constData());
+        }
     }
 
     // Ctrl-C while the report's reader lags and the command waits to write:

@@ -20,6 +20,7 @@
 #include <optional>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -87,21 +88,48 @@ std::optional<QString> readInputs(const QStringList& names, std::vector<Input>& 
     return std::nullopt;
 }
 
+// Whether standard output and standard error are the same terminal, where
+// report lines and the progress line share the screen.
+bool reportSharesTheTerminal()
+{
+    struct stat out {};
+    struct stat err {};
+    return ::isatty(STDOUT_FILENO) == 1 && ::isatty(STDERR_FILENO) == 1 && ::fstat(STDOUT_FILENO, &out) == 0
+        && ::fstat(STDERR_FILENO, &err) == 0 && out.st_rdev == err.st_rdev;
+}
+
 // done of total, valid, invalid, rate and time left, on one line of standard
 // error rewritten in place, a few times a second.
 class ProgressLine {
 public:
-    ProgressLine(qint64 total, bool shown) : m_total(total), m_shown(shown) { m_clock.start(); }
+    ProgressLine(qint64 total, bool shown)
+        : m_total(total), m_shown(shown), m_sharesTerminal(shown && reportSharesTheTerminal())
+    {
+        m_clock.start();
+    }
     void judged(bool valid, bool fresh)
     {
         ++(valid ? m_valid : m_invalid);
         m_requested += fresh;
     }
+    // Before a report line: on a shared terminal the line would be glued to
+    // the progress line, so that is cleared, and drawn again by show().
+    void makeRoom()
+    {
+        if (!m_sharesTerminal || !m_drawn)
+            return;
+        std::fputs("\r\x1b[K", stderr);
+        std::fflush(stderr);
+        m_drawn = false;
+    }
     void show(bool now = false)
     {
-        if (!m_shown || (!now && m_lastShown.isValid() && !m_lastShown.hasExpired(250)))
+        if (!m_shown || (!now && m_drawn && m_lastShown.isValid() && !m_lastShown.hasExpired(250)))
             return;
+        if (m_sharesTerminal)
+            std::fflush(stdout);
         m_lastShown.start();
+        m_drawn = true;
         const double seconds = std::max<qint64>(m_clock.elapsed(), 1) / 1000.0;
         const double rate = m_requested / seconds;
         const qint64 done = m_valid + m_invalid;
@@ -127,6 +155,8 @@ public:
 private:
     qint64 m_total;
     bool m_shown;
+    bool m_sharesTerminal;
+    bool m_drawn = false;
     qint64 m_valid = 0;
     qint64 m_invalid = 0;
     qint64 m_requested = 0;
@@ -244,6 +274,7 @@ int main(int argc, char* argv[])
     CheckQueue::Callbacks callbacks;
     callbacks.inOrder = [&](qint64, QByteArrayView address, const Outcome& outcome) {
         const QByteArray line = json ? Report::jsonLine(address, outcome) : Report::textLine(address, outcome);
+        progress.makeRoom();
         errno = 0;
         std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stdout);
         noteOutputError();
