@@ -148,6 +148,27 @@ private slots:
         QCOMPARE(finished.err, QByteArray());  // no progress line off a terminal
     }
 
+    // Control characters in an address reach no terminal and add no field.
+    void addressEscapedInTheTextReport_data()
+    {
+        QTest::addColumn<QByteArray>("path");
+        QTest::addColumn<QByteArray>("reported");
+        QTest::newRow("escape sequence") << QByteArray("a\x1b[2Jb") << QByteArray("a\\x1b[2Jb");
+        QTest::newRow("tab, delete") << QByteArray("a\tb\x7f") << QByteArray("a\\x09b\\x7f");
+        QTest::newRow("C1 control") << QByteArray("a\xc2\x9b" "31m") << QByteArray("a\\x9b" "31m");
+        QTest::newRow("backslash") << QByteArray("a\\x1b") << QByteArray("a\\\\x1b");
+        QTest::newRow("other text as it is") << QByteArray("caf\xc3\xa9 \xc2\xa0") << QByteArray("caf\xc3\xa9 \xc2\xa0");
+    }
+    void addressEscapedInTheTextReport()
+    {
+        QFETCH(QByteArray, path);
+        QFETCH(QByteArray, reported);
+        const QByteArray base = QStringLiteral("http://127.0.0.1:%1/").arg(LoopbackServer::refusedPort()).toUtf8();
+        const Finished finished = CheckCommand().run({}, base + path + '\n');
+        QVERIFY2(finished.out.endsWith('\t' + base + reported + '\n'), finished.out.constData());
+        QCOMPARE(finished.out.count('\t'), 2);
+    }
+
     // Addresses without a status line, in the JSON report with the rest.
     void reasonsWithoutAStatusLine_data()
     {
