@@ -401,6 +401,41 @@ private slots:
         QCOMPARE(readBytes(dir.filePath("invalid")), linesOf({server.url("/missing")}).replace("\n", "\r\n"));
     }
 
+    // A run killed mid-entry leaves a line cut short: the next run's entries
+    // start on a line of their own and count.
+    void journalCutShortMidLine()
+    {
+        LoopbackServer server;
+        server.setFallback(LoopbackServer::answer("HTTP/1.1 200 OK"));
+        TestFolder dir;
+        const QStringList arguments{"--resume", dir.file("journal", "tessaly-check journal 1\n{\"position\":0,\"add"), "-"};
+        const QByteArray list = linesOf({server.url("/1"), server.url("/2")});
+        QCOMPARE(CheckCommand(&server).run(arguments, list).exitCode, 0);
+        QCOMPARE(server.requests().size(), 2);
+        const Finished again = CheckCommand(&server).run(arguments, list);
+        QCOMPARE(again.exitCode, 0);
+        QCOMPARE(again.out.count('\n'), 2);
+        QCOMPARE(server.requests().size(), 2);
+    }
+
+    // A journal that cannot be written: said once, the run goes on, and the
+    // status tells that a later run cannot skip what this one judged.
+    void journalThatCannotBeWritten()
+    {
+        TestFolder dir;
+        const QByteArray refused = QStringLiteral("http://127.0.0.1:%1/").arg(LoopbackServer::refusedPort()).toUtf8();
+        const QString list = dir.file("list.txt", QByteArray(refused + '\n').repeated(30));
+        QProcess shell;
+        // Files may grow to 1 KB only, the signal for a file too large ignored.
+        shell.start(QStringLiteral("bash"), {"-c", "trap '' XFSZ; ulimit -f 1; exec \"$0\" \"$@\"", Program, "--resume",
+                                             dir.filePath("journal"), list});
+        QVERIFY(shell.waitForFinished(60000));
+        const QByteArray err = shell.readAllStandardError();
+        QCOMPARE(err.count(dir.filePath("journal").toUtf8()), 1);
+        QCOMPARE(shell.readAllStandardOutput().count('\n'), 30);
+        QCOMPARE(shell.exitCode(), 2);
+    }
+
     // Off a terminal the standard error stays empty (every test above); on
     // one it shows the progress line.
     void progressLineOnATerminal()

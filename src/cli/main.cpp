@@ -114,9 +114,10 @@ public:
     }
     // Before a report line: on a shared terminal the line would be glued to
     // the progress line, so that is cleared, and drawn again by show().
-    void makeRoom()
+    // Before a message on standard error, the line is cleared on any terminal.
+    void makeRoom(bool forMessage = false)
     {
-        if (!m_sharesTerminal || !m_drawn)
+        if (!m_drawn || !(m_sharesTerminal || forMessage))
             return;
         std::fputs("\r\x1b[K", stderr);
         std::fflush(stderr);
@@ -173,8 +174,8 @@ int main(int argc, char* argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Checks which web addresses in list files exist, one address per line, and judges each as the Tessaly "
-        "window does.\nExit status: 0 all valid, 1 some invalid, 2 bad usage, unreadable input or "
-        "unwritable report, 130 interrupted, 141 report's reader gone."));
+        "window does.\nExit status: 0 all valid, 1 some invalid, 2 bad usage, unreadable input, unwritable report "
+        "or journal, 130 interrupted, 141 report's reader gone."));
     parser.addHelpOption();
     const QCommandLineOption jobsOption(QStringLiteral("jobs"), QStringLiteral("Up to N requests at once (default 16)."),
                                         QStringLiteral("N"), QString::number(DefaultJobs));
@@ -271,6 +272,9 @@ int main(int argc, char* argv[])
         if (outputError == 0 && std::ferror(stdout))
             outputError = errno != 0 ? errno : EIO;
     };
+    // A journal that cannot be written: said once; the run still ends with
+    // status 2, as a later run cannot skip what this one judged.
+    bool journalFailed = false;
     CheckQueue::Callbacks callbacks;
     callbacks.inOrder = [&](qint64, QByteArrayView address, const Outcome& outcome) {
         const QByteArray line = json ? Report::jsonLine(address, outcome) : Report::textLine(address, outcome);
@@ -282,8 +286,11 @@ int main(int argc, char* argv[])
     };
     callbacks.judged = [&](qint64 position, QByteArrayView address, const Outcome& outcome, bool fresh) {
         progress.judged(outcome.valid, fresh);
-        if (journal && fresh)
-            journal->record(position, address, outcome);
+        if (journal && fresh && !journal->record(position, address, outcome) && !journalFailed) {
+            journalFailed = true;
+            progress.makeRoom(true);
+            std::fprintf(stderr, "tessaly-check: %s; the run goes on without it\n", qPrintable(journal->writeError()));
+        }
     };
     callbacks.recorded = [&](qint64 position, QByteArrayView address) -> std::optional<Outcome> {
         return journal ? journal->recorded(position, address) : std::nullopt;
@@ -315,6 +322,8 @@ int main(int argc, char* argv[])
         if (!file->commit())
             return fileError(file->errorString());
     }
+    if (journalFailed && outputError == 0)
+        return BadUsage;
     if (outputError == EPIPE)
         return ReaderGone;
     if (outputError != 0)
