@@ -401,6 +401,24 @@ private slots:
         QCOMPARE(readBytes(dir.filePath("invalid")), linesOf({server.url("/missing")}).replace("\n", "\r\n"));
     }
 
+    // Ctrl-C after the head of an answer came, its body still on the way:
+    // that address is judged, as the window would have judged it.
+    void interruptedWhileABodyComes()
+    {
+        LoopbackServer server;
+        LoopbackServer::Reply heldBody = LoopbackServer::answer("HTTP/1.1 200 OK", {}, "body");
+        heldBody.bodyDelayMilliseconds = 60000;
+        server.route("/held", heldBody);
+        CheckCommand command(&server);
+        command.start({}, linesOf({server.url("/held")}));
+        QVERIFY(command.runUntil([&] { return server.requests().size() == 1; }));
+        QTest::qWait(300);  // the head on its way; the body is held back far longer
+        command.interrupt();
+        const Finished finished = command.finish();
+        QCOMPARE(finished.exitCode, 130);
+        QCOMPARE(finished.out, "valid\tHTTP/1.1 200 OK\t" + server.url("/held").toUtf8() + '\n');
+    }
+
     // A run killed mid-entry leaves a line cut short: the next run's entries
     // start on a line of their own and count.
     void journalCutShortMidLine()

@@ -67,10 +67,15 @@ bool CheckQueue::finish()
     }
     if (m_window.empty())
         return true;
+    // A request whose answer's head has come is judged on it, as after the
+    // grace for its body; the others end unjudged.
     for (Slot& slot : m_slots) {
         if (slot.busy) {
             m_batch.remove(*slot.request);
-            slot.busy = false;
+            if (slot.answered)
+                complete(slot);
+            else
+                slot.busy = false;
         }
     }
     handOnInOrder(true);
