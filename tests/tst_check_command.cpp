@@ -15,7 +15,6 @@
 #include <QTest>
 
 #include <csignal>
-#include <map>
 
 namespace {
 const QString Program = QStringLiteral(TESSALY_BINARY_DIR "/src/tessaly-check");
@@ -26,15 +25,9 @@ struct Finished {
     QByteArray err;
 };
 
-// Where the requests came from and when, polled while the command runs.
-struct Arrival {
-    QByteArray host;
-    qint64 milliseconds;
-};
-
 class CheckCommand {
 public:
-    explicit CheckCommand(LoopbackServer* server = nullptr) : m_server(server)
+    CheckCommand()
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         for (const char* proxy : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY", "all_proxy"})
@@ -48,20 +41,11 @@ public:
         m_process.closeWriteChannel();
         m_clock.start();
     }
-    // Lets the loopback server answer until the condition holds.
+    // Waits, the test's events running, until the condition holds.
     bool runUntil(const std::function<bool()>& condition, int limit = 60000)
     {
-        while (!condition() && !m_clock.hasExpired(limit)) {
+        while (!condition() && !m_clock.hasExpired(limit))
             QTest::qWait(5);
-            if (!m_server)
-                continue;
-            const QList<QByteArray> requests = m_server->requests();
-            for (qsizetype i = arrivals.size(); i < requests.size(); ++i) {
-                const QByteArray head = requests[i];
-                const qsizetype at = head.indexOf("\r\nHost: ") + 8;
-                arrivals.append({head.mid(at, head.indexOf(':', at) - at), m_clock.elapsed()});
-            }
-        }
         return condition();
     }
     Finished finish()
@@ -83,10 +67,7 @@ public:
     }
     void interrupt() { ::kill(static_cast<pid_t>(m_process.processId()), SIGINT); }
 
-    QList<Arrival> arrivals;
-
 private:
-    LoopbackServer* m_server;
     QProcess m_process;
     QElapsedTimer m_clock;
 };
@@ -103,18 +84,6 @@ QByteArray linesOf(const QStringList& addresses)
     return addresses.join(u'\n').toUtf8() + '\n';
 }
 
-// How far apart, at least, two requests to the same host arrived.
-qint64 closestPerHost(const QList<Arrival>& arrivals)
-{
-    std::map<QByteArray, qint64> last;
-    qint64 closest = std::numeric_limits<qint64>::max();
-    for (const Arrival& arrival : arrivals) {
-        if (const auto found = last.find(arrival.host); found != last.end())
-            closest = std::min(closest, arrival.milliseconds - found->second);
-        last[arrival.host] = arrival.milliseconds;
-    }
-    return closest;
-}
 }  // namespace
 
 class CheckCommandTest : public QObject {
@@ -141,7 +110,7 @@ private slots:
         QFETCH(bool, valid);
         LoopbackServer server;
         server.route("/page", LoopbackServer::answer(statusLine, {}, "body"));
-        CheckCommand command(&server);
+        CheckCommand command;
         const Finished finished = command.run({}, linesOf({server.url("/page")}));
         QCOMPARE(finished.out, (valid ? "valid\t" : "invalid\t") + statusLine + '\t' + server.url("/page").toUtf8() + '\n');
         QCOMPARE(finished.exitCode, valid ? 0 : 1);
@@ -203,7 +172,7 @@ private slots:
             address = QStringLiteral("ftp://127.0.0.1/");
         else if (!path.isEmpty())
             address = server.url(path);
-        CheckCommand command(&server);
+        CheckCommand command;
         const Finished finished = command.run({"--format", "jsonl", "--timeout", "1", "-"}, linesOf({address}));
         QCOMPARE(finished.exitCode, 1);
         const QJsonObject object = QJsonDocument::fromJson(finished.out).object();
@@ -222,7 +191,7 @@ private slots:
         LoopbackServer server;
         server.route("/error", LoopbackServer::answer("HTTP/1.1 500 Internal Server Error"));
         const QString unreachable = QStringLiteral("http://127.0.0.1:%1/").arg(LoopbackServer::refusedPort());
-        CheckCommand command(&server);
+        CheckCommand command;
         command.setEnvironment(QStringLiteral("http_proxy"), proxy.proxyUrl());
         const Finished finished = command.run({"--timeout", "5", "-"}, linesOf({server.url("/error"), unreachable}));
         QCOMPARE(finished.exitCode, 1);
@@ -235,7 +204,7 @@ private slots:
     {
         LoopbackServer server;
         server.route("/old", LoopbackServer::answer("HTTP/1.1 301 Moved Permanently", "Location: /new\r\n"));
-        const Finished finished = CheckCommand(&server).run({"--format", "jsonl"}, linesOf({server.url("/old")}));
+        const Finished finished = CheckCommand().run({"--format", "jsonl"}, linesOf({server.url("/old")}));
         const QJsonObject object = QJsonDocument::fromJson(finished.out).object();
         QCOMPARE(object.value("verdict").toString(), "valid");
         QCOMPARE(object.value("status_code").toInt(), 301);
@@ -260,7 +229,7 @@ private slots:
         TestFolder dir;
         const QString list = dir.file("list.txt", "\xEF\xBB\xBF" + base + "/ok\r\n" + base + "/gone\r\n\r\n" + base
                                                       + "/caf\xE9\n" + refused + "\r" + "ftp://x/\r\n " + base + "/ok");
-        CheckCommand command(&server);
+        CheckCommand command;
         const Finished finished = command.run({"--jobs", "3", "--valid", dir.filePath("valid"), "--invalid",
                                                dir.filePath("invalid"), list});
         QCOMPARE(finished.exitCode, 1);
@@ -297,10 +266,12 @@ private slots:
         QStringList addresses{on(server, "slow.localhost", "/slow")};
         for (const char* host : {"a.localhost", "b.localhost", "c.localhost"})
             addresses << on(server, host, "/1") << on(server, host, "/2");
-        CheckCommand command(&server);
+        CheckCommand command;
         command.start({"--jobs", "4"}, linesOf(addresses));
-        QVERIFY(command.runUntil([&] { return command.arrivals.size() == addresses.size(); }));
-        QCOMPARE_LT(command.arrivals.last().milliseconds - command.arrivals.first().milliseconds, 2500);
+        QVERIFY(command.runUntil([&] { return server.requests().size() == addresses.size(); }));
+        // All asked before the slow answer came, by the server's clock.
+        const QList<qint64> arrivals = server.arrivalTimes();
+        QCOMPARE_LT(arrivals.last() - arrivals.first(), slow.delayMilliseconds);
         const Finished finished = command.finish();
         QStringList reported;
         for (const QByteArray& line : finished.out.split('\n'))
@@ -308,7 +279,8 @@ private slots:
         QCOMPARE(reported, addresses + QStringList{""});
     }
 
-    // Four addresses on each of three hosts, every answer 300 ms late.
+    // Four addresses on each of three hosts, every answer 300 ms late: never
+    // two at once to one host, the hosts themselves asked at once.
     void oneRequestAtATimePerHost()
     {
         LoopbackServer server;
@@ -320,15 +292,20 @@ private slots:
             for (const char* host : {"a.localhost", "b.localhost", "c.localhost"})
                 addresses << on(server, host, path);
         }
-        CheckCommand command(&server);
+        CheckCommand command;
         command.start({"--jobs", "8"}, linesOf(addresses));
         QCOMPARE(command.finish().exitCode, 1);
-        QCOMPARE(command.arrivals.size(), 12);
-        QCOMPARE_GE(closestPerHost(command.arrivals), 250);
-        // The hosts themselves were asked at the same time.
-        QCOMPARE_LT(command.arrivals[2].milliseconds - command.arrivals[0].milliseconds, 250);
+        QCOMPARE(server.requests().size(), 12);
+        const QHash<QByteArray, int> mostAtOnce = server.mostAtOnceByHost();
+        QCOMPARE(mostAtOnce.size(), 3);
+        for (const int most : mostAtOnce)
+            QCOMPARE(most, 1);
+        QCOMPARE_GT(server.mostAtOnce(), 1);
     }
 
+    // Answers a second late. A pause shows as a gap between the arrivals on
+    // the server's clock of at least the answer and the pause; no pause, as
+    // both requests under way at once.
     void pauseBetweenRequests_data()
     {
         QTest::addColumn<QString>("jobs");
@@ -344,17 +321,19 @@ private slots:
         QFETCH(bool, sameHost);
         QFETCH(bool, pausedBetween);
         LoopbackServer server;
-        server.setFallback(LoopbackServer::answer("HTTP/1.1 200 OK"));
+        LoopbackServer::Reply late = LoopbackServer::answer("HTTP/1.1 200 OK");
+        late.delayMilliseconds = 1000;
+        server.setFallback(late);
         const QStringList addresses{on(server, "a.localhost", "/1"), on(server, sameHost ? "a.localhost" : "b.localhost", "/2")};
-        CheckCommand command(&server);
+        CheckCommand command;
         command.start({"--jobs", jobs, "--pause", "1"}, linesOf(addresses));
         QCOMPARE(command.finish().exitCode, 0);
-        QCOMPARE(command.arrivals.size(), 2);
-        const qint64 gap = command.arrivals[1].milliseconds - command.arrivals[0].milliseconds;
+        const QList<qint64> arrivals = server.arrivalTimes();
+        QCOMPARE(arrivals.size(), 2);
         if (pausedBetween)
-            QCOMPARE_GE(gap, 950);
+            QCOMPARE_GE(arrivals[1] - arrivals[0], 1000 + 950);
         else
-            QCOMPARE_LT(gap, 900);
+            QCOMPARE(server.mostAtOnce(), 2);
     }
 
     // Ctrl-C while one address hangs: what was judged is written, gaps
@@ -374,7 +353,7 @@ private slots:
                                     dir.filePath("valid"), "--invalid", dir.filePath("invalid"), "-"};
         const auto journalLines = [&] { return readBytes(dir.filePath("journal")).count('\n'); };
 
-        CheckCommand first(&server);
+        CheckCommand first;
         first.start(arguments, linesOf(addresses));
         QVERIFY(first.runUntil([&] { return journalLines() == 5; }));  // its first line, four addresses
         first.interrupt();
@@ -388,7 +367,7 @@ private slots:
 
         server.route("/hangs", LoopbackServer::answer("HTTP/1.1 200 OK"));
         const qsizetype asked = server.requests().size();
-        CheckCommand second(&server);
+        CheckCommand second;
         const Finished resumed = second.run(arguments, linesOf(addresses));
         QCOMPARE(resumed.exitCode, 1);
         QCOMPARE(server.requestedPaths().mid(asked), QList<QByteArray>{"/hangs"});
@@ -409,7 +388,7 @@ private slots:
         LoopbackServer::Reply heldBody = LoopbackServer::answer("HTTP/1.1 200 OK", {}, "body");
         heldBody.bodyDelayMilliseconds = 60000;
         server.route("/held", heldBody);
-        CheckCommand command(&server);
+        CheckCommand command;
         command.start({}, linesOf({server.url("/held")}));
         QVERIFY(command.runUntil([&] { return server.requests().size() == 1; }));
         QTest::qWait(300);  // the head on its way; the body is held back far longer
@@ -428,9 +407,9 @@ private slots:
         TestFolder dir;
         const QStringList arguments{"--resume", dir.file("journal", "tessaly-check journal 1\n{\"position\":0,\"add"), "-"};
         const QByteArray list = linesOf({server.url("/1"), server.url("/2")});
-        QCOMPARE(CheckCommand(&server).run(arguments, list).exitCode, 0);
+        QCOMPARE(CheckCommand().run(arguments, list).exitCode, 0);
         QCOMPARE(server.requests().size(), 2);
-        const Finished again = CheckCommand(&server).run(arguments, list);
+        const Finished again = CheckCommand().run(arguments, list);
         QCOMPARE(again.exitCode, 0);
         QCOMPARE(again.out.count('\n'), 2);
         QCOMPARE(server.requests().size(), 2);
@@ -565,7 +544,7 @@ private slots:
         arguments.replaceInStrings(QStringLiteral("@dir"), dir.path());
         input.replace("@", server.url("/").chopped(1).toUtf8() + "/");
         const Finished finished =
-            CheckCommand(&server).run(QStringList{"--valid", dir.filePath("valid"), "--invalid", dir.filePath("invalid")}
+            CheckCommand().run(QStringList{"--valid", dir.filePath("valid"), "--invalid", dir.filePath("invalid")}
                                       + arguments, input);
         QCOMPARE(finished.exitCode, status);
         QVERIFY2(finished.err.contains(message), finished.err.constData());
