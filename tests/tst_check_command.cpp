@@ -6,6 +6,7 @@
 #include "LoopbackServer.h"
 #include "RealServers.h"
 #include "WindowTesting.h"
+#include "cli/ListInput.h"
 #include "platform/CurlTransfer.h"
 
 #include <QElapsedTimer>
@@ -149,6 +150,7 @@ private slots:
         QTest::newRow("not an HTTP answer") << "/garbage" << "not an HTTP response";
         QTest::newRow("not http") << "ftp" << "Only http and https addresses can be requested";
         QTest::newRow("empty line") << "" << "empty address";
+        QTest::newRow("longer than curl takes") << "long" << "address longer than 8 MB";
     }
     void reasonsWithoutAStatusLine()
     {
@@ -168,6 +170,8 @@ private slots:
             address = QStringLiteral("http://127.0.0.1:%1/").arg(LoopbackServer::refusedPort());
         else if (path == "tls")
             address = secure.url("/");
+        else if (path == "long")
+            address = server.url("/") + QString(8000000, u'a');
         else if (path == "ftp")
             address = QStringLiteral("ftp://127.0.0.1/");
         else if (!path.isEmpty())
@@ -180,6 +184,7 @@ private slots:
         QCOMPARE(object.value("verdict").toString(), "invalid");
         QCOMPARE(object.value("address").toString(), address);
         QVERIFY(object.value("status_line").isNull());
+        QVERIFY(server.requests().isEmpty() || path != "long");
     }
 
     // A proxy's answer for a server it could not reach is no status line of
@@ -253,6 +258,39 @@ private slots:
         QCOMPARE(readBytes(dir.filePath("valid")), readBytes(dir.filePath("window valid")));
         QCOMPARE(readBytes(dir.filePath("invalid")), readBytes(dir.filePath("window invalid")));
         QCOMPARE(readBytes(dir.filePath("valid")), base + "/ok\r\n" + base + "/caf\xC3\xA9\r\n");
+    }
+
+    // A list file is read in chunks cut at line ends: the lines and the
+    // reading as UTF-8 or Windows-1252 are those of the whole file.
+    void listReadInChunks_data()
+    {
+        QTest::addColumn<QByteArray>("head");  // before the chunk's end
+        QTest::addColumn<QByteArray>("tail");  // after it
+        QTest::addColumn<QByteArray>("reported");
+        QTest::newRow("CR LF across two chunks") << QByteArray("ftp://a/\r") << QByteArray("\nftp://b/\r\n")
+                                                 << QByteArray("ftp://a/\nftp://b/\n");
+        QTest::newRow("not UTF-8 in a later chunk") << QByteArray("ftp://caf\xC3\xA9/\n") << QByteArray("ftp://\xE9/")
+                                                    << QByteArray("ftp://caf\xC3\x83\xC2\xA9/\nftp://\xC3\xA9/\n");
+        QTest::newRow("UTF-8 throughout, a mark first") << QByteArray("ftp://caf\xC3\xA9/\n") << QByteArray("ftp://\xC3\xA9/")
+                                                        << QByteArray("ftp://caf\xC3\xA9/\nftp://\xC3\xA9/\n");
+    }
+    void listReadInChunks()
+    {
+        QFETCH(QByteArray, head);
+        QFETCH(QByteArray, tail);
+        QFETCH(QByteArray, reported);
+        // A long first line fills the first chunk up to the head.
+        const QByteArray mark = QByteArray(QTest::currentDataTag()).contains("mark") ? "\xEF\xBB\xBF" : "";
+        const QByteArray filler = "ftp://" + QByteArray(ListInput::ChunkBytes - head.size() - mark.size() - 7, 'x') + '\n';
+        TestFolder dir;
+        const QString list = dir.file("list.txt", mark + filler + head + tail);
+        const Finished finished = CheckCommand().run({list});
+        QByteArray addresses;
+        for (const QByteArray& line : finished.out.split('\n').mid(1, 2))
+            addresses += line.mid(line.lastIndexOf('\t') + 1) + '\n';
+        QCOMPARE(addresses, reported);
+        QCOMPARE(finished.out.count('\n'), 3);
+        QVERIFY(finished.out.startsWith("invalid\tOnly http and https addresses can be requested\t" + filler));
     }
 
     // One slow host first: the others go on meanwhile, the report keeps the

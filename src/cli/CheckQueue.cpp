@@ -14,6 +14,9 @@ using std::chrono::milliseconds;
 constexpr milliseconds DrainGrace = CurlTransfer::DrainGrace;
 // The longest wait between two rounds, so that ticks come a few times a second.
 constexpr milliseconds RoundLimit{100};
+// curl takes no longer address; one refused before it is converted or copied
+// any further.
+constexpr qsizetype LongestAddress = 8000000;
 
 qint64 millisecondsBetween(CheckQueue::Clock::time_point from, CheckQueue::Clock::time_point to)
 {
@@ -49,6 +52,8 @@ bool CheckQueue::add(QByteArrayView address)
         judged(position, *earlier, false);
     } else if (address.isEmpty()) {
         judged(position, Outcome::unrequested(QStringLiteral("empty address")), true);
+    } else if (address.size() > LongestAddress) {
+        judged(position, Outcome::unrequested(QStringLiteral("address longer than 8 MB")), true);
     } else {
         const QString hostName = hostOf(address);
         Host& host = m_hosts[hostName];

@@ -4,14 +4,12 @@
 
 #include "cli/CheckQueue.h"
 #include "cli/Journal.h"
+#include "cli/ListInput.h"
 #include "cli/Report.h"
-#include "lists/ListFiles.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QFileInfo>
 
 #include <cerrno>
 #include <csignal>
@@ -58,32 +56,14 @@ int fileError(const QString& message)
     return BadUsage;
 }
 
-struct Input {
-    QString name;
-    QByteArray text;  // UTF-8
-};
-
-// Every input read before anything is asked or written, so that one that
-// cannot be read stops the command with nothing done.
-std::optional<QString> readInputs(const QStringList& names, std::vector<Input>& inputs)
+// Every input opened and read through once before anything is asked or
+// written, so that one that cannot be read stops the command with nothing done.
+std::optional<QString> openInputs(const QStringList& names, std::vector<ListInput>& inputs)
 {
-    for (const QString& name : names) {
-        QFile file;
-        if (name == QStringLiteral("-")) {
-            if (!file.open(stdin, QIODevice::ReadOnly))
-                return QStringLiteral("standard input cannot be read");
-        } else {
-            if (QFileInfo(name).isDir())
-                return name + QStringLiteral(": is a folder");
-            file.setFileName(name);
-            if (!file.open(QIODevice::ReadOnly))
-                return name + QStringLiteral(": ") + file.errorString();
-        }
-        QByteArray bytes = file.readAll();
-        if (file.error() != QFileDevice::NoError)
-            return (name == QStringLiteral("-") ? QStringLiteral("standard input") : name) + QStringLiteral(": ")
-                + file.errorString();
-        inputs.push_back({name, ListFiles::utf8TextOf(std::move(bytes))});
+    inputs.resize(static_cast<size_t>(names.size()));
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        if (std::optional<QString> unreadable = inputs[static_cast<size_t>(i)].open(names[i]))
+            return unreadable;
     }
     return std::nullopt;
 }
@@ -230,12 +210,12 @@ int main(int argc, char* argv[])
     QStringList names = parser.positionalArguments();
     if (names.isEmpty())
         names << QStringLiteral("-");
-    std::vector<Input> inputs;
-    if (const std::optional<QString> unreadable = readInputs(names, inputs))
+    std::vector<ListInput> inputs;
+    if (const std::optional<QString> unreadable = openInputs(names, inputs))
         return fileError(*unreadable);
     qint64 total = 0;
-    for (const Input& input : inputs)
-        FileToListview1::ForEachItem(input.text, [&](QByteArrayView) { ++total; });
+    for (const ListInput& input : inputs)
+        total += input.items();
 
     ResultFile validFile(parser.value(validOption));
     ResultFile invalidFile(parser.value(invalidOption));
@@ -306,11 +286,17 @@ int main(int argc, char* argv[])
     settings.request = CurlRequest::Options{*timeout, true, {}};
     settings.window = std::max<qsizetype>(8192, 128 * jobs);
     CheckQueue queue(settings, callbacks, wake[0]);
-    bool taking = true;
-    for (const Input& input : inputs) {
-        FileToListview1::ForEachItem(input.text, [&](QByteArrayView address) {
-            taking = taking && queue.add(address);
-        });
+    // A list changed or gone since it was first read.
+    std::optional<QString> unreadable;
+    for (ListInput& input : inputs) {
+        bool taking = true;
+        unreadable = input.forEachItem([&](QByteArrayView address) { return taking = queue.add(address); });
+        if (unreadable || !taking)
+            break;
+    }
+    if (unreadable) {
+        progress.makeRoom(true);
+        std::fprintf(stderr, "tessaly-check: %s\n", qPrintable(*unreadable));
     }
     queue.finish();
     progress.end();
@@ -322,7 +308,7 @@ int main(int argc, char* argv[])
         if (!file->commit())
             return fileError(file->errorString());
     }
-    if (journalFailed && outputError == 0)
+    if ((journalFailed || unreadable) && outputError == 0)
         return BadUsage;
     if (outputError == EPIPE)
         return ReaderGone;
