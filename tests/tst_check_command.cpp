@@ -374,6 +374,19 @@ private slots:
             QCOMPARE(server.mostAtOnce(), 2);
     }
 
+    // The host as curl reads it: in capitals and with a trailing dot it is
+    // still the same host, and waits for the pause.
+    void sameHostAsCurlReadsIt()
+    {
+        LoopbackServer server;
+        server.setFallback(LoopbackServer::answer("HTTP/1.1 200 OK"));
+        QElapsedTimer clock;
+        clock.start();
+        CheckCommand().run({"--jobs", "4", "--pause", "1"},
+                           linesOf({on(server, "a.localhost", "/1"), on(server, "A.LOCALHOST.", "/2")}));
+        QCOMPARE_GE(clock.elapsed(), 950);
+    }
+
     // Ctrl-C while one address hangs: what was judged is written, gaps
     // skipped; started again with the journal, only that address is asked.
     void interruptAndResume()

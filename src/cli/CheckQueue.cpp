@@ -3,8 +3,6 @@
 #include "platform/CurlTransfer.h"
 #include "platform/Failure.h"
 
-#include <QUrl>
-
 #include <algorithm>
 
 namespace {
@@ -228,5 +226,5 @@ QString CheckQueue::hostOf(QByteArrayView address) const
 {
     if (m_settings.jobs == 1)
         return {};
-    return QUrl(QString::fromUtf8(address)).host().toLower();
+    return CurlRequest::hostOf(address);
 }
