@@ -577,6 +577,10 @@ private slots:
                                         << QByteArray("--format");
         QTest::newRow("unknown option") << QStringList{"--fast", "@dir/list.txt"} << QByteArray() << 2
                                         << QByteArray("fast");
+        QTest::newRow("valid and invalid in one file")
+            << QStringList{"--invalid", "@dir/./valid", "@dir/list.txt"} << QByteArray() << 2 << QByteArray("same file");
+        QTest::newRow("a journal named as a result file")
+            << QStringList{"--resume", "@dir/invalid", "@dir/list.txt"} << QByteArray() << 2 << QByteArray("result file");
         QTest::newRow("a journal that is no journal")
             << QStringList{"--resume", "@dir/list.txt", "@dir/list.txt"} << QByteArray() << 2 << QByteArray("journal");
     }

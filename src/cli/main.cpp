@@ -10,6 +10,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <csignal>
@@ -32,6 +33,8 @@ enum ExitStatus { AllValid = 0, SomeInvalid = 1, BadUsage = 2, Interrupted = 130
 // request at a time; see the README.
 constexpr int DefaultJobs = 16;
 constexpr int MostJobs = 1024;
+// The window's time-out.
+constexpr auto DefaultTimeoutSeconds = std::chrono::duration_cast<std::chrono::seconds>(CurlRequest::DefaultTimeout).count();
 
 volatile std::sig_atomic_t interrupted = 0;
 int wakeWrite = -1;
@@ -164,8 +167,9 @@ int main(int argc, char* argv[])
                                                         "(default 0); with --jobs 1, between any two."),
                                          QStringLiteral("S"), QStringLiteral("0"));
     const QCommandLineOption timeoutOption(QStringLiteral("timeout"),
-                                           QStringLiteral("Give up on an address after S seconds (default 30)."),
-                                           QStringLiteral("S"), QStringLiteral("30"));
+                                           QStringLiteral("Give up on an address after S seconds (default %1).")
+                                               .arg(DefaultTimeoutSeconds),
+                                           QStringLiteral("S"), QString::number(DefaultTimeoutSeconds));
     const QCommandLineOption validOption(QStringLiteral("valid"), QStringLiteral("Save the valid addresses in FILE."),
                                          QStringLiteral("FILE"));
     const QCommandLineOption invalidOption(QStringLiteral("invalid"),
@@ -206,6 +210,25 @@ int main(int argc, char* argv[])
     const QString format = parser.value(formatOption);
     if (format != QStringLiteral("text") && format != QStringLiteral("jsonl"))
         return usageError(QStringLiteral("--format is text or jsonl"));
+
+    // Two outputs in one file would overwrite each other; a journal named
+    // as a result file would be replaced by the results.
+    const auto sameFile = [](const QString& one, const QString& other) {
+        const QFileInfo first(one);
+        const QFileInfo second(other);
+        if (one.isEmpty() || other.isEmpty())
+            return false;
+        if (first.exists() && second.exists())
+            return first.canonicalFilePath() == second.canonicalFilePath();
+        return first.absoluteFilePath() == second.absoluteFilePath();
+    };
+    const QString validPath = parser.value(validOption);
+    const QString invalidPath = parser.value(invalidOption);
+    const QString journalPath = parser.value(resumeOption);
+    if (sameFile(validPath, invalidPath))
+        return usageError(QStringLiteral("--valid and --invalid name the same file"));
+    if (sameFile(journalPath, validPath) || sameFile(journalPath, invalidPath))
+        return usageError(QStringLiteral("--resume names a result file"));
 
     QStringList names = parser.positionalArguments();
     if (names.isEmpty())
