@@ -293,6 +293,18 @@ private slots:
         QVERIFY(finished.out.startsWith("invalid\tOnly http and https addresses can be requested\t" + filler));
     }
 
+    // A list from a pipe, which cannot be read twice.
+    void listFromAPipe()
+    {
+        LoopbackServer server;
+        server.route("/ok", LoopbackServer::answer("HTTP/1.1 200 OK"));
+        QProcess shell;
+        shell.start(QStringLiteral("bash"), {"-c", "\"$0\" <(echo \"$1\")", Program, server.url("/ok")});
+        QVERIFY(shell.waitForFinished(60000));
+        QCOMPARE(shell.readAllStandardOutput(), "valid\tHTTP/1.1 200 OK\t" + server.url("/ok").toUtf8() + '\n');
+        QCOMPARE(shell.exitCode(), 0);
+    }
+
     // One slow host first: the others go on meanwhile, the report keeps the
     // list's order.
     void listOrderKeptWithOneSlowHost()

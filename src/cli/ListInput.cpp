@@ -13,22 +13,29 @@ bool isLineEnd(char c) { return c == '\r' || c == '\n'; }
 std::optional<QString> ListInput::open(const QString& name)
 {
     m_name = name;
+    m_file = std::make_unique<QFile>();
     if (name == QStringLiteral("-")) {
-        QFile input;
-        if (!input.open(stdin, QIODevice::ReadOnly))
+        m_name = QStringLiteral("standard input");
+        if (!m_file->open(stdin, QIODevice::ReadOnly))
             return QStringLiteral("standard input cannot be read");
-        QByteArray bytes = input.readAll();
-        if (input.error() != QFileDevice::NoError)
-            return QStringLiteral("standard input: ") + input.errorString();
+    } else {
+        if (QFileInfo(name).isDir())
+            return name + QStringLiteral(": is a folder");
+        m_file->setFileName(name);
+        if (!m_file->open(QIODevice::ReadOnly))
+            return failure();
+    }
+    // A pipe, <(command) say, cannot be read twice: it is held whole, as is
+    // standard input, which is read from where it stands.
+    if (name == QStringLiteral("-") || m_file->isSequential()) {
+        QByteArray bytes = m_file->readAll();
+        if (m_file->error() != QFileDevice::NoError)
+            return failure();
+        m_file.reset();
         m_text = ListFiles::utf8TextOf(std::move(bytes));
         FileToListview1::ForEachItem(m_text, [&](QByteArrayView) { ++m_items; });
         return std::nullopt;
     }
-    if (QFileInfo(name).isDir())
-        return name + QStringLiteral(": is a folder");
-    m_file = std::make_unique<QFile>(name);
-    if (!m_file->open(QIODevice::ReadOnly))
-        return failure();
     // The whole file is UTF-8 when every chunk is: a chunk ends at a line
     // end, which no UTF-8 sequence holds.
     bool utf8 = true;

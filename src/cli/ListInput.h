@@ -12,8 +12,8 @@
 // One list the command reads, as the window reads it (see ListFiles) but
 // without holding a file whole: a file is read twice in chunks that end at a
 // line end, once to tell UTF-8 from Windows-1252 and count the addresses,
-// then for the addresses themselves. Standard input, which cannot be read
-// twice, is held whole.
+// then for the addresses themselves. Standard input or a pipe, which cannot
+// be read twice, is held whole.
 class ListInput {
 public:
     // Bytes read at a time; a chunk is cut at the last line end in them.
@@ -34,8 +34,8 @@ private:
     QString failure() const;
 
     QString m_name;
-    std::unique_ptr<QFile> m_file;  // none for standard input
-    QByteArray m_text;              // standard input, in UTF-8
+    std::unique_ptr<QFile> m_file;  // none for a list held whole
+    QByteArray m_text;              // a list held whole, in UTF-8
     bool m_windows1252 = false;
     qint64 m_items = 0;
 };
