@@ -6,6 +6,7 @@
 #include "LoopbackServer.h"
 #include "RealServers.h"
 #include "WindowTesting.h"
+#include "cli/ListInput.h"
 #include "platform/CurlTransfer.h"
 
 #include <QElapsedTimer>
@@ -29,15 +30,9 @@ struct Finished {
     QByteArray err;
 };
 
-// Where the requests came from and when, polled while the command runs.
-struct Arrival {
-    QByteArray host;
-    qint64 milliseconds;
-};
-
 class CheckCommand {
 public:
-    explicit CheckCommand(LoopbackServer* server = nullptr) : m_server(server)
+    CheckCommand()
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         for (const char* proxy : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY", "all_proxy"})
@@ -51,20 +46,11 @@ public:
         m_process.closeWriteChannel();
         m_clock.start();
     }
-    // Lets the loopback server answer until the condition holds.
+    // Waits, the test's events running, until the condition holds.
     bool runUntil(const std::function<bool()>& condition, int limit = 60000)
     {
-        while (!condition() && !m_clock.hasExpired(limit)) {
+        while (!condition() && !m_clock.hasExpired(limit))
             QTest::qWait(5);
-            if (!m_server)
-                continue;
-            const QList<QByteArray> requests = m_server->requests();
-            for (qsizetype i = arrivals.size(); i < requests.size(); ++i) {
-                const QByteArray head = requests[i];
-                const qsizetype at = head.indexOf("\r\nHost: ") + 8;
-                arrivals.append({head.mid(at, head.indexOf(':', at) - at), m_clock.elapsed()});
-            }
-        }
         return condition();
     }
     Finished finish()
@@ -94,10 +80,7 @@ public:
     }
     void interrupt() { ::kill(static_cast<pid_t>(m_process.processId()), SIGINT); }
 
-    QList<Arrival> arrivals;
-
 private:
-    LoopbackServer* m_server;
     QProcess m_process;
     QElapsedTimer m_clock;
 };
@@ -114,18 +97,6 @@ QByteArray linesOf(const QStringList& addresses)
     return addresses.join(u'\n').toUtf8() + '\n';
 }
 
-// How far apart, at least, two requests to the same host arrived.
-qint64 closestPerHost(const QList<Arrival>& arrivals)
-{
-    std::map<QByteArray, qint64> last;
-    qint64 closest = std::numeric_limits<qint64>::max();
-    for (const Arrival& arrival : arrivals) {
-        if (const auto found = last.find(arrival.host); found != last.end())
-            closest = std::min(closest, arrival.milliseconds - found->second);
-        last[arrival.host] = arrival.milliseconds;
-    }
-    return closest;
-}
 }  // namespace
 
 class CheckCommandTest : public QObject {
@@ -152,11 +123,32 @@ private slots:
         QFETCH(bool, valid);
         LoopbackServer server;
         server.route("/page", LoopbackServer::answer(statusLine, {}, "body"));
-        CheckCommand command(&server);
+        CheckCommand command;
         const Finished finished = command.run({}, linesOf({server.url("/page")}));
         QCOMPARE(finished.out, (valid ? "valid\t" : "invalid\t") + statusLine + '\t' + server.url("/page").toUtf8() + '\n');
         QCOMPARE(finished.exitCode, valid ? 0 : 1);
         QCOMPARE(finished.err, QByteArray());  // no progress line off a terminal
+    }
+
+    // Control characters in an address reach no terminal and add no field.
+    void addressEscapedInTheTextReport_data()
+    {
+        QTest::addColumn<QByteArray>("path");
+        QTest::addColumn<QByteArray>("reported");
+        QTest::newRow("escape sequence") << QByteArray("a\x1b[2Jb") << QByteArray("a\\x1b[2Jb");
+        QTest::newRow("tab, delete") << QByteArray("a\tb\x7f") << QByteArray("a\\x09b\\x7f");
+        QTest::newRow("C1 control") << QByteArray("a\xc2\x9b" "31m") << QByteArray("a\\x9b" "31m");
+        QTest::newRow("backslash") << QByteArray("a\\x1b") << QByteArray("a\\\\x1b");
+        QTest::newRow("other text as it is") << QByteArray("caf\xc3\xa9 \xc2\xa0") << QByteArray("caf\xc3\xa9 \xc2\xa0");
+    }
+    void addressEscapedInTheTextReport()
+    {
+        QFETCH(QByteArray, path);
+        QFETCH(QByteArray, reported);
+        const QByteArray base = QStringLiteral("http://127.0.0.1:%1/").arg(LoopbackServer::refusedPort()).toUtf8();
+        const Finished finished = CheckCommand().run({}, base + path + '\n');
+        QVERIFY2(finished.out.endsWith('\t' + base + reported + '\n'), finished.out.constData());
+        QCOMPARE(finished.out.count('\t'), 2);
     }
 
     // Addresses without a status line, in the JSON report with the rest.
@@ -170,6 +162,7 @@ private slots:
         QTest::newRow("not an HTTP answer") << "/garbage" << "not an HTTP response";
         QTest::newRow("not http") << "ftp" << "Only http and https addresses can be requested";
         QTest::newRow("empty line") << "" << "empty address";
+        QTest::newRow("longer than curl takes") << "long" << "address longer than 8 MB";
     }
     void reasonsWithoutAStatusLine()
     {
@@ -189,11 +182,13 @@ private slots:
             address = QStringLiteral("http://127.0.0.1:%1/").arg(LoopbackServer::refusedPort());
         else if (path == "tls")
             address = secure.url("/");
+        else if (path == "long")
+            address = server.url("/") + QString(8000000, u'a');
         else if (path == "ftp")
             address = QStringLiteral("ftp://127.0.0.1/");
         else if (!path.isEmpty())
             address = server.url(path);
-        CheckCommand command(&server);
+        CheckCommand command;
         const Finished finished = command.run({"--format", "jsonl", "--timeout", "1", "-"}, linesOf({address}));
         QCOMPARE(finished.exitCode, 1);
         const QJsonObject object = QJsonDocument::fromJson(finished.out).object();
@@ -201,6 +196,7 @@ private slots:
         QCOMPARE(object.value("verdict").toString(), "invalid");
         QCOMPARE(object.value("address").toString(), address);
         QVERIFY(object.value("status_line").isNull());
+        QVERIFY(server.requests().isEmpty() || path != "long");
     }
 
     // A proxy's answer for a server it could not reach is no status line of
@@ -212,7 +208,7 @@ private slots:
         LoopbackServer server;
         server.route("/error", LoopbackServer::answer("HTTP/1.1 500 Internal Server Error"));
         const QString unreachable = QStringLiteral("http://127.0.0.1:%1/").arg(LoopbackServer::refusedPort());
-        CheckCommand command(&server);
+        CheckCommand command;
         command.setEnvironment(QStringLiteral("http_proxy"), proxy.proxyUrl());
         const Finished finished = command.run({"--timeout", "5", "-"}, linesOf({server.url("/error"), unreachable}));
         QCOMPARE(finished.exitCode, 1);
@@ -225,7 +221,7 @@ private slots:
     {
         LoopbackServer server;
         server.route("/old", LoopbackServer::answer("HTTP/1.1 301 Moved Permanently", "Location: /new\r\n"));
-        const Finished finished = CheckCommand(&server).run({"--format", "jsonl"}, linesOf({server.url("/old")}));
+        const Finished finished = CheckCommand().run({"--format", "jsonl"}, linesOf({server.url("/old")}));
         const QJsonObject object = QJsonDocument::fromJson(finished.out).object();
         QCOMPARE(object.value("verdict").toString(), "valid");
         QCOMPARE(object.value("status_code").toInt(), 301);
@@ -250,7 +246,7 @@ private slots:
         TestFolder dir;
         const QString list = dir.file("list.txt", "\xEF\xBB\xBF" + base + "/ok\r\n" + base + "/gone\r\n\r\n" + base
                                                       + "/caf\xE9\n" + refused + "\r" + "ftp://x/\r\n " + base + "/ok");
-        CheckCommand command(&server);
+        CheckCommand command;
         const Finished finished = command.run({"--jobs", "3", "--valid", dir.filePath("valid"), "--invalid",
                                                dir.filePath("invalid"), list});
         QCOMPARE(finished.exitCode, 1);
@@ -341,6 +337,51 @@ private slots:
         QCOMPARE(filesIn(dir), QStringList{"valid"});
     }
 
+    // A list file is read in chunks cut at line ends: the lines and the
+    // reading as UTF-8 or Windows-1252 are those of the whole file.
+    void listReadInChunks_data()
+    {
+        QTest::addColumn<QByteArray>("head");  // before the chunk's end
+        QTest::addColumn<QByteArray>("tail");  // after it
+        QTest::addColumn<QByteArray>("reported");
+        QTest::newRow("CR LF across two chunks") << QByteArray("ftp://a/\r") << QByteArray("\nftp://b/\r\n")
+                                                 << QByteArray("ftp://a/\nftp://b/\n");
+        QTest::newRow("not UTF-8 in a later chunk") << QByteArray("ftp://caf\xC3\xA9/\n") << QByteArray("ftp://\xE9/")
+                                                    << QByteArray("ftp://caf\xC3\x83\xC2\xA9/\nftp://\xC3\xA9/\n");
+        QTest::newRow("UTF-8 throughout, a mark first") << QByteArray("ftp://caf\xC3\xA9/\n") << QByteArray("ftp://\xC3\xA9/")
+                                                        << QByteArray("ftp://caf\xC3\xA9/\nftp://\xC3\xA9/\n");
+    }
+    void listReadInChunks()
+    {
+        QFETCH(QByteArray, head);
+        QFETCH(QByteArray, tail);
+        QFETCH(QByteArray, reported);
+        // A long first line fills the first chunk up to the head.
+        const QByteArray mark = QByteArray(QTest::currentDataTag()).contains("mark") ? "\xEF\xBB\xBF" : "";
+        const QByteArray filler = "ftp://" + QByteArray(ListInput::ChunkBytes - head.size() - mark.size() - 7, 'x') + '\n';
+        TestFolder dir;
+        const QString list = dir.file("list.txt", mark + filler + head + tail);
+        const Finished finished = CheckCommand().run({list});
+        QByteArray addresses;
+        for (const QByteArray& line : finished.out.split('\n').mid(1, 2))
+            addresses += line.mid(line.lastIndexOf('\t') + 1) + '\n';
+        QCOMPARE(addresses, reported);
+        QCOMPARE(finished.out.count('\n'), 3);
+        QVERIFY(finished.out.startsWith("invalid\tOnly http and https addresses can be requested\t" + filler));
+    }
+
+    // A list from a pipe, which cannot be read twice.
+    void listFromAPipe()
+    {
+        LoopbackServer server;
+        server.route("/ok", LoopbackServer::answer("HTTP/1.1 200 OK"));
+        QProcess shell;
+        shell.start(QStringLiteral("bash"), {"-c", "\"$0\" <(echo \"$1\")", Program, server.url("/ok")});
+        QVERIFY(shell.waitForFinished(60000));
+        QCOMPARE(shell.readAllStandardOutput(), "valid\tHTTP/1.1 200 OK\t" + server.url("/ok").toUtf8() + '\n');
+        QCOMPARE(shell.exitCode(), 0);
+    }
+
     // One slow host first: the others go on meanwhile, the report keeps the
     // list's order.
     void listOrderKeptWithOneSlowHost()
@@ -352,10 +393,12 @@ private slots:
         QStringList addresses{on(server, "slow.localhost", "/slow")};
         for (const char* host : {"a.localhost", "b.localhost", "c.localhost"})
             addresses << on(server, host, "/1") << on(server, host, "/2");
-        CheckCommand command(&server);
+        CheckCommand command;
         command.start({"--jobs", "4"}, linesOf(addresses));
-        QVERIFY(command.runUntil([&] { return command.arrivals.size() == addresses.size(); }));
-        QCOMPARE_LT(command.arrivals.last().milliseconds - command.arrivals.first().milliseconds, 2500);
+        QVERIFY(command.runUntil([&] { return server.requests().size() == addresses.size(); }));
+        // All asked before the slow answer came, by the server's clock.
+        const QList<qint64> arrivals = server.arrivalTimes();
+        QCOMPARE_LT(arrivals.last() - arrivals.first(), slow.delayMilliseconds);
         const Finished finished = command.finish();
         QStringList reported;
         for (const QByteArray& line : finished.out.split('\n'))
@@ -363,7 +406,8 @@ private slots:
         QCOMPARE(reported, addresses + QStringList{""});
     }
 
-    // Four addresses on each of three hosts, every answer 300 ms late.
+    // Four addresses on each of three hosts, every answer 300 ms late: never
+    // two at once to one host, the hosts themselves asked at once.
     void oneRequestAtATimePerHost()
     {
         LoopbackServer server;
@@ -375,15 +419,20 @@ private slots:
             for (const char* host : {"a.localhost", "b.localhost", "c.localhost"})
                 addresses << on(server, host, path);
         }
-        CheckCommand command(&server);
+        CheckCommand command;
         command.start({"--jobs", "8"}, linesOf(addresses));
         QCOMPARE(command.finish().exitCode, 1);
-        QCOMPARE(command.arrivals.size(), 12);
-        QCOMPARE_GE(closestPerHost(command.arrivals), 250);
-        // The hosts themselves were asked at the same time.
-        QCOMPARE_LT(command.arrivals[2].milliseconds - command.arrivals[0].milliseconds, 250);
+        QCOMPARE(server.requests().size(), 12);
+        const QHash<QByteArray, int> mostAtOnce = server.mostAtOnceByHost();
+        QCOMPARE(mostAtOnce.size(), 3);
+        for (const int most : mostAtOnce)
+            QCOMPARE(most, 1);
+        QCOMPARE_GT(server.mostAtOnce(), 1);
     }
 
+    // Answers a second late. A pause shows as a gap between the arrivals on
+    // the server's clock of at least the answer and the pause; no pause, as
+    // both requests under way at once.
     void pauseBetweenRequests_data()
     {
         QTest::addColumn<QString>("jobs");
@@ -399,17 +448,32 @@ private slots:
         QFETCH(bool, sameHost);
         QFETCH(bool, pausedBetween);
         LoopbackServer server;
-        server.setFallback(LoopbackServer::answer("HTTP/1.1 200 OK"));
+        LoopbackServer::Reply late = LoopbackServer::answer("HTTP/1.1 200 OK");
+        late.delayMilliseconds = 1000;
+        server.setFallback(late);
         const QStringList addresses{on(server, "a.localhost", "/1"), on(server, sameHost ? "a.localhost" : "b.localhost", "/2")};
-        CheckCommand command(&server);
+        CheckCommand command;
         command.start({"--jobs", jobs, "--pause", "1"}, linesOf(addresses));
         QCOMPARE(command.finish().exitCode, 0);
-        QCOMPARE(command.arrivals.size(), 2);
-        const qint64 gap = command.arrivals[1].milliseconds - command.arrivals[0].milliseconds;
+        const QList<qint64> arrivals = server.arrivalTimes();
+        QCOMPARE(arrivals.size(), 2);
         if (pausedBetween)
-            QCOMPARE_GE(gap, 950);
+            QCOMPARE_GE(arrivals[1] - arrivals[0], 1000 + 950);
         else
-            QCOMPARE_LT(gap, 900);
+            QCOMPARE(server.mostAtOnce(), 2);
+    }
+
+    // The host as curl reads it: in capitals and with a trailing dot it is
+    // still the same host, and waits for the pause.
+    void sameHostAsCurlReadsIt()
+    {
+        LoopbackServer server;
+        server.setFallback(LoopbackServer::answer("HTTP/1.1 200 OK"));
+        QElapsedTimer clock;
+        clock.start();
+        CheckCommand().run({"--jobs", "4", "--pause", "1"},
+                           linesOf({on(server, "a.localhost", "/1"), on(server, "A.LOCALHOST.", "/2")}));
+        QCOMPARE_GE(clock.elapsed(), 950);
     }
 
     // Ctrl-C while one address hangs: what was judged is written, gaps
@@ -429,7 +493,7 @@ private slots:
                                     dir.filePath("valid"), "--invalid", dir.filePath("invalid"), "-"};
         const auto journalLines = [&] { return readBytes(dir.filePath("journal")).count('\n'); };
 
-        CheckCommand first(&server);
+        CheckCommand first;
         first.start(arguments, linesOf(addresses));
         QVERIFY(first.runUntil([&] { return journalLines() == 5; }));  // its first line, four addresses
         first.interrupt();
@@ -443,7 +507,7 @@ private slots:
 
         server.route("/hangs", LoopbackServer::answer("HTTP/1.1 200 OK"));
         const qsizetype asked = server.requests().size();
-        CheckCommand second(&server);
+        CheckCommand second;
         const Finished resumed = second.run(arguments, linesOf(addresses));
         QCOMPARE(resumed.exitCode, 1);
         QCOMPARE(server.requestedPaths().mid(asked), QList<QByteArray>{"/hangs"});
@@ -456,17 +520,127 @@ private slots:
         QCOMPARE(readBytes(dir.filePath("invalid")), linesOf({server.url("/missing")}).replace("\n", "\r\n"));
     }
 
+    // Ctrl-C after the head of an answer came, its body still on the way:
+    // that address is judged, as the window would have judged it.
+    void interruptedWhileABodyComes()
+    {
+        LoopbackServer server;
+        LoopbackServer::Reply heldBody = LoopbackServer::answer("HTTP/1.1 200 OK", {}, "body");
+        heldBody.bodyDelayMilliseconds = 60000;
+        server.route("/held", heldBody);
+        CheckCommand command;
+        command.start({}, linesOf({server.url("/held")}));
+        QVERIFY(command.runUntil([&] { return server.requests().size() == 1; }));
+        QTest::qWait(300);  // the head on its way; the body is held back far longer
+        command.interrupt();
+        const Finished finished = command.finish();
+        QCOMPARE(finished.exitCode, 130);
+        QCOMPARE(finished.out, "valid\tHTTP/1.1 200 OK\t" + server.url("/held").toUtf8() + '\n');
+    }
+
+    // A run killed mid-entry leaves a line cut short: the next run's entries
+    // start on a line of their own and count.
+    void journalCutShortMidLine()
+    {
+        LoopbackServer server;
+        server.setFallback(LoopbackServer::answer("HTTP/1.1 200 OK"));
+        TestFolder dir;
+        const QStringList arguments{"--resume", dir.file("journal", "tessaly-check journal 1\n{\"position\":0,\"add"), "-"};
+        const QByteArray list = linesOf({server.url("/1"), server.url("/2")});
+        QCOMPARE(CheckCommand().run(arguments, list).exitCode, 0);
+        QCOMPARE(server.requests().size(), 2);
+        const Finished again = CheckCommand().run(arguments, list);
+        QCOMPARE(again.exitCode, 0);
+        QCOMPARE(again.out.count('\n'), 2);
+        QCOMPARE(server.requests().size(), 2);
+    }
+
+    // A journal that cannot be written: said once, the run goes on, and the
+    // status tells that a later run cannot skip what this one judged.
+    void journalThatCannotBeWritten()
+    {
+        TestFolder dir;
+        const QByteArray refused = QStringLiteral("http://127.0.0.1:%1/").arg(LoopbackServer::refusedPort()).toUtf8();
+        const QString list = dir.file("list.txt", QByteArray(refused + '\n').repeated(30));
+        QProcess shell;
+        // Files may grow to 1 KB only, the signal for a file too large ignored.
+        shell.start(QStringLiteral("bash"), {"-c", "trap '' XFSZ; ulimit -f 1; exec \"$0\" \"$@\"", Program, "--resume",
+                                             dir.filePath("journal"), list});
+        QVERIFY(shell.waitForFinished(60000));
+        const QByteArray err = shell.readAllStandardError();
+        QCOMPARE(err.count(dir.filePath("journal").toUtf8()), 1);
+        QCOMPARE(shell.readAllStandardOutput().count('\n'), 30);
+        QCOMPARE(shell.exitCode(), 2);
+    }
+
     // Off a terminal the standard error stays empty (every test above); on
     // one it shows the progress line.
     void progressLineOnATerminal()
     {
         const QString address = QStringLiteral("http://127.0.0.1:%1/").arg(LoopbackServer::refusedPort());
         QProcess terminal;
-        terminal.start(QStringLiteral("script"), {"-qec", QStringLiteral("echo %1 | %2").arg(address, Program), "/dev/null"});
+        // Paused, so that report lines come while the progress line is shown.
+        terminal.start(QStringLiteral("script"), {"-qec", QStringLiteral("printf '%1\\n%1\\n%1\\n' | %2 --jobs 1 --pause 0.5")
+                                                          .arg(address, Program), "/dev/null"});
         QVERIFY(terminal.waitForFinished(60000));
         const QByteArray shown = terminal.readAllStandardOutput();
-        QVERIFY2(shown.contains("\r1 of 1, 0 valid, 1 invalid, "), shown.constData());
-        QVERIFY(shown.contains("invalid\trefused\t" + address.toUtf8()));
+        QVERIFY2(shown.contains("\r3 of 3, 0 valid, 3 invalid, "), shown.constData());
+        QCOMPARE(shown.count("invalid\trefused\t" + address.toUtf8()), 3);
+        // Each report line starts its own line, the progress line cleared.
+        for (const QByteArray& line : shown.split('\n')) {
+            const QByteArray before = line.left(line.indexOf("invalid\trefused"));
+            QVERIFY2(before.isEmpty() || before.endsWith("\r\x1b[K") || !line.contains("invalid\trefused"),
+                     line.toPercentEncoding(" /:").constData());
+        }
+    }
+
+    // Ctrl-C while the report's reader lags and the command waits to write:
+    // the report still holds every address the result file holds.
+    void interruptedWhileTheReportWaits()
+    {
+        TestFolder dir;
+        const QByteArray refused = QStringLiteral("http://127.0.0.1:%1/").arg(LoopbackServer::refusedPort()).toUtf8();
+        const QString list = dir.file("list.txt", QByteArray(refused + '\n').repeated(20000));
+        QProcess shell;
+        shell.setWorkingDirectory(dir.path());
+        shell.start(QStringLiteral("bash"),
+                    {"-c", "mkfifo report; (exec <report; sleep 3; cat >out) & reader=$!; \"$0\" \"$@\" >report & command=$!; "
+                           "sleep 1.5; kill -INT $command; wait $command; status=$?; wait $reader; exit $status",
+                     Program, "--invalid", "invalid", list});
+        QVERIFY(shell.waitForFinished(120000));
+        QCOMPARE(shell.exitCode(), 130);
+        const QByteArray invalid = readBytes(dir.filePath("invalid"));
+        QCOMPARE_GT(invalid.count('\n'), 0);
+        QCOMPARE(readBytes(dir.filePath("out")).count('\n'), invalid.count('\n'));
+    }
+
+    // A report nobody reads any more ends the run early, the result files
+    // kept; one that cannot be written is an error.
+    void reportThatCannotBeWritten_data()
+    {
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("message");
+        QTest::newRow("reader gone") << "| head -1 >/dev/null" << 141 << QByteArray();
+        QTest::newRow("not writable") << "1</dev/null" << 2 << QByteArray("standard output: Bad file descriptor");
+    }
+    void reportThatCannotBeWritten()
+    {
+        QFETCH(QString, output);
+        QFETCH(int, status);
+        QFETCH(QByteArray, message);
+        TestFolder dir;
+        const QByteArray refused = QStringLiteral("http://127.0.0.1:%1/").arg(LoopbackServer::refusedPort()).toUtf8();
+        constexpr int Lines = 20000;
+        const QString list = dir.file("list.txt", QByteArray(refused + '\n').repeated(Lines));
+        QProcess shell;
+        shell.start(QStringLiteral("bash"), {"-c", "\"$0\" \"$@\" " + output + "; exit ${PIPESTATUS[0]}", Program,
+                                             "--invalid", dir.filePath("invalid"), list});
+        QVERIFY(shell.waitForFinished(120000));
+        QCOMPARE(shell.exitCode(), status);
+        QVERIFY2(shell.readAllStandardError().contains(message), qPrintable(output));
+        QCOMPARE_LT(readBytes(dir.filePath("invalid")).count('\n'), Lines / 2);
+        QVERIFY(readBytes(dir.filePath("invalid")).startsWith(refused + "\r\n"));
     }
 
     // Bad usage and inputs that cannot be read: status 2, a message, and no
@@ -492,6 +666,10 @@ private slots:
                                         << QByteArray("--format");
         QTest::newRow("unknown option") << QStringList{"--fast", "@dir/list.txt"} << QByteArray() << 2
                                         << QByteArray("fast");
+        QTest::newRow("valid and invalid in one file")
+            << QStringList{"--invalid", "@dir/./valid", "@dir/list.txt"} << QByteArray() << 2 << QByteArray("same file");
+        QTest::newRow("a journal named as a result file")
+            << QStringList{"--resume", "@dir/invalid", "@dir/list.txt"} << QByteArray() << 2 << QByteArray("result file");
         QTest::newRow("a journal that is no journal")
             << QStringList{"--resume", "@dir/list.txt", "@dir/list.txt"} << QByteArray() << 2 << QByteArray("journal");
     }
@@ -510,7 +688,7 @@ private slots:
         arguments.replaceInStrings(QStringLiteral("@dir"), dir.path());
         input.replace("@", server.url("/").chopped(1).toUtf8() + "/");
         const Finished finished =
-            CheckCommand(&server).run(QStringList{"--valid", dir.filePath("valid"), "--invalid", dir.filePath("invalid")}
+            CheckCommand().run(QStringList{"--valid", dir.filePath("valid"), "--invalid", dir.filePath("invalid")}
                                       + arguments, input);
         QCOMPARE(finished.exitCode, status);
         QVERIFY2(finished.err.contains(message), finished.err.constData());

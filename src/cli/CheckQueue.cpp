@@ -3,8 +3,6 @@
 #include "platform/CurlTransfer.h"
 #include "platform/Failure.h"
 
-#include <QUrl>
-
 #include <algorithm>
 
 namespace {
@@ -14,6 +12,9 @@ using std::chrono::milliseconds;
 constexpr milliseconds DrainGrace = CurlTransfer::DrainGrace;
 // The longest wait between two rounds, so that ticks come a few times a second.
 constexpr milliseconds RoundLimit{100};
+// curl takes no longer address; one refused before it is converted or copied
+// any further.
+constexpr qsizetype LongestAddress = 8000000;
 
 qint64 millisecondsBetween(CheckQueue::Clock::time_point from, CheckQueue::Clock::time_point to)
 {
@@ -49,6 +50,8 @@ bool CheckQueue::add(QByteArrayView address)
         judged(position, *earlier, false);
     } else if (address.isEmpty()) {
         judged(position, Outcome::unrequested(QStringLiteral("empty address")), true);
+    } else if (address.size() > LongestAddress) {
+        judged(position, Outcome::unrequested(QStringLiteral("address longer than 8 MB")), true);
     } else {
         const QString hostName = hostOf(address);
         Host& host = m_hosts[hostName];
@@ -67,10 +70,15 @@ bool CheckQueue::finish()
     }
     if (m_window.empty())
         return true;
+    // A request whose answer's head has come is judged on it, as after the
+    // grace for its body; the others end unjudged.
     for (Slot& slot : m_slots) {
         if (slot.busy) {
             m_batch.remove(*slot.request);
-            slot.busy = false;
+            if (slot.answered)
+                complete(slot);
+            else
+                slot.busy = false;
         }
     }
     handOnInOrder(true);
@@ -218,5 +226,5 @@ QString CheckQueue::hostOf(QByteArrayView address) const
 {
     if (m_settings.jobs == 1)
         return {};
-    return QUrl(QString::fromUtf8(address)).host().toLower();
+    return CurlRequest::hostOf(address);
 }

@@ -56,8 +56,9 @@ public:
     // False once the run is stopping.
     bool add(QByteArrayView address);
     // Waits until every address taken is judged and handed on; true unless
-    // the run was stopped, in which case the requests under way are ended and
-    // every address judged so far is handed on, in list order, gaps skipped.
+    // the run was stopped, in which case the requests under way are ended
+    // (judged when their answer's head has come) and every address judged so
+    // far is handed on, in list order, gaps skipped.
     bool finish();
 
 private:

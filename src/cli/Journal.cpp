@@ -39,6 +39,7 @@ bool Journal::open(const QString& path)
         return fail(QStringLiteral("not a journal of tessaly-check"));
     for (qint64 offset = m_reader.pos(); !m_reader.atEnd(); offset = m_reader.pos()) {
         const QByteArray line = m_reader.readLine();
+        m_cutShort = !line.endsWith('\n');
         // A line cut short when a run was killed is no entry.
         const std::optional<QJsonObject> object = objectOf(line);
         if (object && object->value("position").isDouble())
@@ -70,10 +71,18 @@ std::optional<Outcome> Journal::recorded(qint64 position, QByteArrayView address
     return entry->second;
 }
 
-void Journal::record(qint64 position, QByteArrayView address, const Outcome& outcome)
+bool Journal::record(qint64 position, QByteArrayView address, const Outcome& outcome)
 {
+    if (!m_writeError.isEmpty())
+        return false;
     QJsonObject object = Report::toJson(address, outcome);
     object.insert("position", position);
-    m_writer.write(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
-    m_writer.flush();
+    // The first entry after a line cut short starts a line of its own.
+    const QByteArray entry = (m_cutShort ? "\n" : "") + QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+    if (m_writer.write(entry) != entry.size() || !m_writer.flush()) {
+        m_writeError = m_writer.fileName() + QStringLiteral(": ") + m_writer.errorString();
+        return false;
+    }
+    m_cutShort = false;
+    return true;
 }

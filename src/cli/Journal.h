@@ -24,8 +24,10 @@ public:
     // The outcome recorded for this position, when the address there is still
     // the same. Positions must be asked in increasing order.
     std::optional<Outcome> recorded(qint64 position, QByteArrayView address);
-    // Records a judged address and hands it to the system at once.
-    void record(qint64 position, QByteArrayView address, const Outcome& outcome);
+    // Records a judged address and hands it to the system at once. False,
+    // with writeError(), when that failed; nothing more is recorded then.
+    bool record(qint64 position, QByteArrayView address, const Outcome& outcome);
+    QString writeError() const { return m_writeError; }
 
 private:
     QFile m_reader;
@@ -33,4 +35,6 @@ private:
     std::vector<std::pair<qint64, qint64>> m_index;  // position, line offset; sorted
     size_t m_next = 0;
     QString m_error;
+    bool m_cutShort = false;  // the file ends inside a line
+    QString m_writeError;
 };

@@ -30,6 +30,34 @@ QByteArray printable(const QString& text)
     return bytes;
 }
 
+// An address as the text report shows it: a control character (C0, DEL or,
+// in UTF-8, C1) as \xNN with its code, a backslash as \\, so that no address
+// steers the terminal or adds a field, and each reads back unambiguously.
+QByteArray escapedAddress(QByteArrayView address)
+{
+    QByteArray escaped;
+    escaped.reserve(address.size());
+    const auto escape = [&](unsigned code) {
+        escaped += "\\x";
+        escaped += QByteArray::number(code, 16).rightJustified(2, '0');
+    };
+    for (qsizetype i = 0; i < address.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(address[i]);
+        const auto next = i + 1 < address.size() ? static_cast<unsigned char>(address[i + 1]) : 0u;
+        if (byte < 0x20 || byte == 0x7f) {
+            escape(byte);
+        } else if (byte == 0xc2 && next >= 0x80 && next <= 0x9f) {
+            escape(next);
+            ++i;
+        } else if (byte == '\\') {
+            escaped += "\\\\";
+        } else {
+            escaped += static_cast<char>(byte);
+        }
+    }
+    return escaped;
+}
+
 QJsonValue textOrNull(const QString& text) { return text.isEmpty() ? QJsonValue() : QJsonValue(text); }
 }  // namespace
 
@@ -69,7 +97,7 @@ QByteArray Report::textLine(QByteArrayView address, const Outcome& outcome)
     QByteArray line = outcome.valid ? "valid\t" : "invalid\t";
     line += printable(outcome.statusLine.isEmpty() ? outcome.reason : outcome.statusLine);
     line += '\t';
-    line += address;
+    line += escapedAddress(address);
     line += '\n';
     return line;
 }

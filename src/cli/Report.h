@@ -28,7 +28,8 @@ struct Outcome {
 
 namespace Report {
 // "valid" or "invalid", a tab, the status line or the reason, a tab, the
-// address, a line feed.
+// address, a line feed. In the address a control character is written \xNN
+// (its code: C0, DEL, C1) and a backslash \\.
 QByteArray textLine(QByteArrayView address, const Outcome& outcome);
 // One JSON object on one line.
 QByteArray jsonLine(QByteArrayView address, const Outcome& outcome);

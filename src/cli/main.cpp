@@ -4,31 +4,37 @@
 
 #include "cli/CheckQueue.h"
 #include "cli/Journal.h"
+#include "cli/ListInput.h"
 #include "cli/Report.h"
-#include "lists/ListFiles.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 using std::chrono::milliseconds;
 
-enum ExitStatus { AllValid = 0, SomeInvalid = 1, BadUsage = 2, Interrupted = 130 };
+// A reader that went away (`| head`) ends the run as SIGPIPE ends other
+// programs, with the status a shell shows for that death.
+enum ExitStatus { AllValid = 0, SomeInvalid = 1, BadUsage = 2, Interrupted = 130, ReaderGone = 141 };
 
 // Sensible for a list spread over many hosts while each host still sees one
 // request at a time; see the README.
 constexpr int DefaultJobs = 16;
 constexpr int MostJobs = 1024;
+// The window's time-out.
+constexpr auto DefaultTimeoutSeconds = std::chrono::duration_cast<std::chrono::seconds>(CurlRequest::DefaultTimeout).count();
 
 volatile std::sig_atomic_t interrupted = 0;
 int wakeWrite = -1;
@@ -53,51 +59,61 @@ int fileError(const QString& message)
     return BadUsage;
 }
 
-struct Input {
-    QString name;
-    QByteArray text;  // UTF-8
-};
-
-// Every input read before anything is asked or written, so that one that
-// cannot be read stops the command with nothing done.
-std::optional<QString> readInputs(const QStringList& names, std::vector<Input>& inputs)
+// Every input opened and read through once before anything is asked or
+// written, so that one that cannot be read stops the command with nothing done.
+std::optional<QString> openInputs(const QStringList& names, std::vector<ListInput>& inputs)
 {
-    for (const QString& name : names) {
-        QFile file;
-        if (name == QStringLiteral("-")) {
-            if (!file.open(stdin, QIODevice::ReadOnly))
-                return QStringLiteral("standard input cannot be read");
-        } else {
-            if (QFileInfo(name).isDir())
-                return name + QStringLiteral(": is a folder");
-            file.setFileName(name);
-            if (!file.open(QIODevice::ReadOnly))
-                return name + QStringLiteral(": ") + file.errorString();
-        }
-        QByteArray bytes = file.readAll();
-        if (file.error() != QFileDevice::NoError)
-            return (name == QStringLiteral("-") ? QStringLiteral("standard input") : name) + QStringLiteral(": ")
-                + file.errorString();
-        inputs.push_back({name, ListFiles::utf8TextOf(std::move(bytes))});
+    inputs.resize(static_cast<size_t>(names.size()));
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        if (std::optional<QString> unreadable = inputs[static_cast<size_t>(i)].open(names[i]))
+            return unreadable;
     }
     return std::nullopt;
+}
+
+// Whether standard output and standard error are the same terminal, where
+// report lines and the progress line share the screen.
+bool reportSharesTheTerminal()
+{
+    struct stat out {};
+    struct stat err {};
+    return ::isatty(STDOUT_FILENO) == 1 && ::isatty(STDERR_FILENO) == 1 && ::fstat(STDOUT_FILENO, &out) == 0
+        && ::fstat(STDERR_FILENO, &err) == 0 && out.st_rdev == err.st_rdev;
 }
 
 // done of total, valid, invalid, rate and time left, on one line of standard
 // error rewritten in place, a few times a second.
 class ProgressLine {
 public:
-    ProgressLine(qint64 total, bool shown) : m_total(total), m_shown(shown) { m_clock.start(); }
+    ProgressLine(qint64 total, bool shown)
+        : m_total(total), m_shown(shown), m_sharesTerminal(shown && reportSharesTheTerminal())
+    {
+        m_clock.start();
+    }
     void judged(bool valid, bool fresh)
     {
         ++(valid ? m_valid : m_invalid);
         m_requested += fresh;
     }
+    // Before a report line: on a shared terminal the line would be glued to
+    // the progress line, so that is cleared, and drawn again by show().
+    // Before a message on standard error, the line is cleared on any terminal.
+    void makeRoom(bool forMessage = false)
+    {
+        if (!m_drawn || !(m_sharesTerminal || forMessage))
+            return;
+        std::fputs("\r\x1b[K", stderr);
+        std::fflush(stderr);
+        m_drawn = false;
+    }
     void show(bool now = false)
     {
-        if (!m_shown || (!now && m_lastShown.isValid() && !m_lastShown.hasExpired(250)))
+        if (!m_shown || (!now && m_drawn && m_lastShown.isValid() && !m_lastShown.hasExpired(250)))
             return;
+        if (m_sharesTerminal)
+            std::fflush(stdout);
         m_lastShown.start();
+        m_drawn = true;
         const double seconds = std::max<qint64>(m_clock.elapsed(), 1) / 1000.0;
         const double rate = m_requested / seconds;
         const qint64 done = m_valid + m_invalid;
@@ -123,6 +139,8 @@ public:
 private:
     qint64 m_total;
     bool m_shown;
+    bool m_sharesTerminal;
+    bool m_drawn = false;
     qint64 m_valid = 0;
     qint64 m_invalid = 0;
     qint64 m_requested = 0;
@@ -139,7 +157,8 @@ int main(int argc, char* argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Checks which web addresses in list files exist, one address per line, and judges each as the Tessaly "
-        "window does.\nExit status: 0 all valid, 1 some invalid, 2 bad usage or unreadable input, 130 interrupted."));
+        "window does.\nExit status: 0 all valid, 1 some invalid, 2 bad usage, unreadable input, unwritable report "
+        "or journal, 130 interrupted, 141 report's reader gone."));
     parser.addHelpOption();
     const QCommandLineOption jobsOption(QStringLiteral("jobs"), QStringLiteral("Up to N requests at once (default 16)."),
                                         QStringLiteral("N"), QString::number(DefaultJobs));
@@ -148,8 +167,9 @@ int main(int argc, char* argv[])
                                                         "(default 0); with --jobs 1, between any two."),
                                          QStringLiteral("S"), QStringLiteral("0"));
     const QCommandLineOption timeoutOption(QStringLiteral("timeout"),
-                                           QStringLiteral("Give up on an address after S seconds (default 30)."),
-                                           QStringLiteral("S"), QStringLiteral("30"));
+                                           QStringLiteral("Give up on an address after S seconds (default %1).")
+                                               .arg(DefaultTimeoutSeconds),
+                                           QStringLiteral("S"), QString::number(DefaultTimeoutSeconds));
     const QCommandLineOption validOption(QStringLiteral("valid"), QStringLiteral("Save the valid addresses in FILE."),
                                          QStringLiteral("FILE"));
     const QCommandLineOption invalidOption(QStringLiteral("invalid"),
@@ -191,15 +211,34 @@ int main(int argc, char* argv[])
     if (format != QStringLiteral("text") && format != QStringLiteral("jsonl"))
         return usageError(QStringLiteral("--format is text or jsonl"));
 
+    // Two outputs in one file would overwrite each other; a journal named
+    // as a result file would be replaced by the results.
+    const auto sameFile = [](const QString& one, const QString& other) {
+        const QFileInfo first(one);
+        const QFileInfo second(other);
+        if (one.isEmpty() || other.isEmpty())
+            return false;
+        if (first.exists() && second.exists())
+            return first.canonicalFilePath() == second.canonicalFilePath();
+        return first.absoluteFilePath() == second.absoluteFilePath();
+    };
+    const QString validPath = parser.value(validOption);
+    const QString invalidPath = parser.value(invalidOption);
+    const QString journalPath = parser.value(resumeOption);
+    if (sameFile(validPath, invalidPath))
+        return usageError(QStringLiteral("--valid and --invalid name the same file"));
+    if (sameFile(journalPath, validPath) || sameFile(journalPath, invalidPath))
+        return usageError(QStringLiteral("--resume names a result file"));
+
     QStringList names = parser.positionalArguments();
     if (names.isEmpty())
         names << QStringLiteral("-");
-    std::vector<Input> inputs;
-    if (const std::optional<QString> unreadable = readInputs(names, inputs))
+    std::vector<ListInput> inputs;
+    if (const std::optional<QString> unreadable = openInputs(names, inputs))
         return fileError(*unreadable);
     qint64 total = 0;
-    for (const Input& input : inputs)
-        FileToListview1::ForEachItem(input.text, [&](QByteArrayView) { ++total; });
+    for (const ListInput& input : inputs)
+        total += input.items();
 
     ResultFile validFile(parser.value(validOption));
     ResultFile invalidFile(parser.value(invalidOption));
@@ -220,26 +259,46 @@ int main(int argc, char* argv[])
     wakeWrite = wake[1];
     struct sigaction action {};
     action.sa_handler = onInterrupt;
+    // A write to a report whose reader lags goes on after Ctrl-C: interrupted,
+    // the C library would drop what it held. Waiting on the transfers still
+    // ends at once, by the wake-up pipe.
+    action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
 
     ProgressLine progress(total, ::isatty(STDERR_FILENO) == 1);
     const bool json = format == QStringLiteral("jsonl");
+    // The first error writing the report: SIGPIPE is ignored for curl's sake,
+    // so a closed pipe shows here, as EPIPE. Either ends the run as Ctrl-C does.
+    int outputError = 0;
+    const auto noteOutputError = [&] {
+        if (outputError == 0 && std::ferror(stdout))
+            outputError = errno != 0 ? errno : EIO;
+    };
+    // A journal that cannot be written: said once; the run still ends with
+    // status 2, as a later run cannot skip what this one judged.
+    bool journalFailed = false;
     CheckQueue::Callbacks callbacks;
     callbacks.inOrder = [&](qint64, QByteArrayView address, const Outcome& outcome) {
         const QByteArray line = json ? Report::jsonLine(address, outcome) : Report::textLine(address, outcome);
+        progress.makeRoom();
+        errno = 0;
         std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stdout);
+        noteOutputError();
         (outcome.valid ? validFile : invalidFile).addLine(address);
     };
     callbacks.judged = [&](qint64 position, QByteArrayView address, const Outcome& outcome, bool fresh) {
         progress.judged(outcome.valid, fresh);
-        if (journal && fresh)
-            journal->record(position, address, outcome);
+        if (journal && fresh && !journal->record(position, address, outcome) && !journalFailed) {
+            journalFailed = true;
+            progress.makeRoom(true);
+            std::fprintf(stderr, "tessaly-check: %s; the run goes on without it\n", qPrintable(journal->writeError()));
+        }
     };
     callbacks.recorded = [&](qint64 position, QByteArrayView address) -> std::optional<Outcome> {
         return journal ? journal->recorded(position, address) : std::nullopt;
     };
-    callbacks.stopping = [] { return interrupted != 0; };
+    callbacks.stopping = [&] { return interrupted != 0 || outputError != 0; };
     callbacks.tick = [&] { progress.show(); };
 
     CheckQueue::Settings settings;
@@ -250,20 +309,34 @@ int main(int argc, char* argv[])
     settings.request = CurlRequest::Options{*timeout, true, {}};
     settings.window = std::max<qsizetype>(8192, 128 * jobs);
     CheckQueue queue(settings, callbacks, wake[0]);
-    bool taking = true;
-    for (const Input& input : inputs) {
-        FileToListview1::ForEachItem(input.text, [&](QByteArrayView address) {
-            taking = taking && queue.add(address);
-        });
+    // A list changed or gone since it was first read.
+    std::optional<QString> unreadable;
+    for (ListInput& input : inputs) {
+        bool taking = true;
+        unreadable = input.forEachItem([&](QByteArrayView address) { return taking = queue.add(address); });
+        if (unreadable || !taking)
+            break;
+    }
+    if (unreadable) {
+        progress.makeRoom(true);
+        std::fprintf(stderr, "tessaly-check: %s\n", qPrintable(*unreadable));
     }
     queue.finish();
     progress.end();
+    errno = 0;
     std::fflush(stdout);
+    noteOutputError();
 
     for (ResultFile* file : {&validFile, &invalidFile}) {
         if (!file->commit())
             return fileError(file->errorString());
     }
+    if ((journalFailed || unreadable) && outputError == 0)
+        return BadUsage;
+    if (outputError == EPIPE)
+        return ReaderGone;
+    if (outputError != 0)
+        return fileError(QStringLiteral("standard output: ") + QString::fromLocal8Bit(std::strerror(outputError)));
     if (interrupted)
         return Interrupted;
     return progress.anyInvalid() ? SomeInvalid : AllValid;

@@ -22,6 +22,9 @@ inline const QString Location = QStringLiteral("in Orrinth2021/08/31.Form1.");
 // bytes that are not valid UTF-8 are read as Windows-1252, the code page the
 // lists of other programs are written in.
 QByteArray utf8TextOf(QByteArray bytes);
+// Windows-1252 text as UTF-8; one byte is one character, so a text may be
+// converted in pieces.
+QByteArray utf8OfWindows1252(QByteArrayView bytes);
 
 // Every line of a written list ends in CR LF, the last one too.
 inline constexpr QByteArrayView LineEnd("\r\n");

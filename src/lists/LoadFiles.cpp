@@ -49,6 +49,11 @@ QByteArray ListFiles::utf8TextOf(QByteArray bytes)
         bytes.remove(0, 3);
     if (QByteArrayView(bytes).isValidUtf8())
         return bytes;
+    return utf8OfWindows1252(bytes);
+}
+
+QByteArray ListFiles::utf8OfWindows1252(QByteArrayView bytes)
+{
     QStringDecoder windows1252("windows-1252");
     if (!windows1252.isValid())  // a Qt built without ICU
         windows1252 = QStringDecoder(QStringDecoder::Latin1);

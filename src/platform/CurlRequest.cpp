@@ -140,6 +140,20 @@ bool needsNameLookup(const QByteArray& url)
 
 }  // namespace
 
+QString CurlRequest::hostOf(QByteArrayView address)
+{
+    std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> parsed(curl_url(), &curl_url_cleanup);
+    char* host = nullptr;
+    if (curl_url_set(parsed.get(), CURLUPART_URL, address.toByteArray().constData(), 0) != CURLUE_OK
+        || curl_url_get(parsed.get(), CURLUPART_HOST, &host, 0) != CURLUE_OK)
+        return {};
+    QString hostText = QString::fromUtf8(host).toLower();
+    curl_free(host);
+    if (hostText.endsWith(u'.'))
+        hostText.chop(1);
+    return hostText;
+}
+
 bool CurlRequest::resolvesNamesInBackground()
 {
     initialiseCurlOnce();

@@ -28,6 +28,11 @@ public:
     // transfer ends and its connection goes.
     static constexpr qint64 BodyLimit = 1024 * 1024;
 
+    // The host of an address as curl reads it, lower-cased and without a
+    // trailing dot: the name that requests to one server share. Empty when
+    // curl cannot read the address.
+    static QString hostOf(QByteArrayView address);
+
     explicit CurlRequest(Options options);
     ~CurlRequest();
     CurlRequest(const CurlRequest&) = delete;

@@ -20,7 +20,7 @@ CURL* easyOf(const CurlRequest& request) { return static_cast<CURL*>(request.han
 QString originOf(const QString& address)
 {
     const QUrl url(address);
-    return QStringLiteral("%1://%2:%3").arg(url.scheme().toLower(), url.host()).arg(url.port());
+    return QStringLiteral("%1://%2:%3").arg(url.scheme().toLower(), CurlRequest::hostOf(address.toUtf8())).arg(url.port());
 }
 
 // A list of this many origins forgets what connections cost and starts over.

@@ -26,6 +26,12 @@ public:
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         m_trickle.callOnTimeout(this, [this] { trickleOne(); });
     }
+    // A request never answered in full stops being under way with its connection.
+    ~Connection() override
+    {
+        if (m_answering)
+            m_server.noteAnswered(m_host);
+    }
 
 private:
     void readRequests()
@@ -37,7 +43,7 @@ private:
                 return;
             const QByteArray head = m_received.left(end + 4);
             m_received.remove(0, end + 4);
-            m_server.noteRequest(head);
+            m_host = m_server.noteRequest(head);
             const QList<QByteArray> requestLine = head.left(head.indexOf("\r\n")).split(' ');
             m_reply = m_server.replyFor(requestLine.value(1));
             m_answering = true;
@@ -106,6 +112,7 @@ private:
         if (!m_answering)
             return;
         m_answering = false;
+        m_server.noteAnswered(m_host);
         switch (m_reply.after) {
         case Reply::After::KeepAlive:
             readRequests();
@@ -130,6 +137,7 @@ private:
     LoopbackServer& m_server;
     QTcpSocket* m_socket;
     QByteArray m_received;
+    QByteArray m_host;  // of the request being answered
     Reply m_reply;
     bool m_answering = false;
     bool m_bodyHeldBack = false;
@@ -221,6 +229,7 @@ LoopbackServer::~LoopbackServer()
 
 void LoopbackServer::start(const std::function<std::unique_ptr<QTcpServer>()>& makeServer, const QHostAddress& address)
 {
+    m_clock.start();
     m_thread.start();
     m_listener = new Listener(*this);
     m_listener->moveToThread(&m_thread);
@@ -305,10 +314,45 @@ LoopbackServer::Reply LoopbackServer::replyFor(const QByteArray& path) const
     return found != m_routes.cend() ? *found : m_fallback;
 }
 
-void LoopbackServer::noteRequest(const QByteArray& head)
+QByteArray LoopbackServer::noteRequest(const QByteArray& head)
 {
+    QByteArray host;
+    for (const QByteArray& line : head.split('\n')) {
+        if (line.first(std::min<qsizetype>(line.size(), 5)).compare("host:", Qt::CaseInsensitive) == 0)
+            host = line.mid(5).trimmed();
+    }
     const QMutexLocker lock(&m_mutex);
     m_requests.append(head);
+    m_arrivals.append(m_clock.elapsed());
+    const int underWay = ++m_underWay[host];
+    m_mostAtOnceByHost[host] = std::max(m_mostAtOnceByHost.value(host), underWay);
+    m_mostAtOnce = std::max(m_mostAtOnce, ++m_allUnderWay);
+    return host;
+}
+
+void LoopbackServer::noteAnswered(const QByteArray& host)
+{
+    const QMutexLocker lock(&m_mutex);
+    --m_underWay[host];
+    --m_allUnderWay;
+}
+
+QList<qint64> LoopbackServer::arrivalTimes() const
+{
+    const QMutexLocker lock(&m_mutex);
+    return m_arrivals;
+}
+
+int LoopbackServer::mostAtOnce() const
+{
+    const QMutexLocker lock(&m_mutex);
+    return m_mostAtOnce;
+}
+
+QHash<QByteArray, int> LoopbackServer::mostAtOnceByHost() const
+{
+    const QMutexLocker lock(&m_mutex);
+    return m_mostAtOnceByHost;
 }
 
 void LoopbackServer::noteConnection()

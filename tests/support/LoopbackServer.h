@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QHostAddress>
 #include <QList>
@@ -81,6 +82,13 @@ public:
     // The request heads as they arrived, in order.
     QList<QByteArray> requests() const;
     QList<QByteArray> requestedPaths() const;
+    // When each request arrived, in milliseconds on the server's own steady
+    // clock since it started; in the order of requests().
+    QList<qint64> arrivalTimes() const;
+    // The most requests under way at once (arrived, answer not yet sent in
+    // full): over all, and for each Host header as sent.
+    int mostAtOnce() const;
+    QHash<QByteArray, int> mostAtOnceByHost() const;
 
     // A loopback port on which nothing listens.
     static quint16 refusedPort();
@@ -92,7 +100,9 @@ private:
     void start(const std::function<std::unique_ptr<QTcpServer>()>& makeServer, const QHostAddress& address);
     // Called on the server's thread.
     Reply replyFor(const QByteArray& path) const;
-    void noteRequest(const QByteArray& head);
+    // Returns the request's Host header, which answered() takes back.
+    QByteArray noteRequest(const QByteArray& head);
+    void noteAnswered(const QByteArray& host);
     void noteConnection();
     void noteBytesSent(qint64 bytes);
 
@@ -105,6 +115,12 @@ private:
     QHash<QByteArray, Reply> m_routes;
     Reply m_fallback = answer("HTTP/1.1 404 Not Found", {}, "missing");
     QList<QByteArray> m_requests;
+    QList<qint64> m_arrivals;
+    QElapsedTimer m_clock;
+    QHash<QByteArray, int> m_underWay;  // by Host header
+    QHash<QByteArray, int> m_mostAtOnceByHost;
+    int m_allUnderWay = 0;
+    int m_mostAtOnce = 0;
     int m_connections = 0;
     qint64 m_bytesSent = 0;
 };
