@@ -303,7 +303,7 @@ private slots:
             QSKIP("this file system keeps no user attributes");
 
         const Finished finished =
-            CheckCommand(&server).run({"--valid", named, "-"}, linesOf({server.url("/ok")}));
+            CheckCommand().run({"--valid", named, "-"}, linesOf({server.url("/ok")}));
         QCOMPARE(finished.exitCode, 0);
 
         const QByteArray expected = server.url("/ok").toUtf8() + "\r\n";
@@ -328,7 +328,7 @@ private slots:
         server.route("/ok", LoopbackServer::answer("HTTP/1.1 200 OK"));
         TestFolder dir;
         const QString valid = dir.file("valid", "earlier");
-        CheckCommand command(&server);
+        CheckCommand command;
         command.limitFileSize(100);
         const Finished finished = command.run({"--valid", valid, "-"}, linesOf(QStringList(8, server.url("/ok"))));
         QCOMPARE(finished.exitCode, 2);
