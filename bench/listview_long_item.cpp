@@ -4,6 +4,7 @@
 // same run, with the same actions on a list of ordinary addresses only.
 #include "platform/ListView.h"
 
+#include "ListViewActions.h"
 #include "StallMeter.h"
 
 #include <QApplication>
@@ -31,19 +32,7 @@ qint64 longestStall(const QByteArray& secondItem)
     meter.start();
     list.show();
     QTest::qWait(20);
-    for (int round = 0; round < 5; ++round) {
-        for (int row : {0, 1, 2, 1}) {
-            QTest::mouseMove(list.viewport(), list.visualRect(list.model().index(row, 0)).center());
-            QTest::qWait(10);
-        }
-        list.select(2);
-        QTest::qWait(10);
-        list.verticalScrollBar()->setValue(list.verticalScrollBar()->maximum());
-        QTest::qWait(10);
-        list.verticalScrollBar()->setValue(0);
-        list.select(1);
-        QTest::qWait(10);
-    }
+    hoverSelectAndScroll(list, 5);
     return meter.stop();
 }
 }  // namespace

@@ -3,6 +3,7 @@
 #include "platform/Failure.h"
 #include "platform/ListView.h"
 
+#include "ListViewActions.h"
 #include "StallMeter.h"
 
 #include <QScrollBar>
@@ -170,19 +171,7 @@ private slots:
 
         StallMeter meter;
         meter.start();
-        for (int round = 0; round < 3; ++round) {
-            for (int row : {0, 1, 2, 1}) {
-                QTest::mouseMove(list.viewport(), list.visualRect(list.model().index(row, 0)).center());
-                QTest::qWait(10);
-            }
-            list.select(2);
-            QTest::qWait(10);
-            list.verticalScrollBar()->setValue(list.verticalScrollBar()->maximum());
-            QTest::qWait(10);
-            list.verticalScrollBar()->setValue(0);
-            list.select(1);
-            QTest::qWait(10);
-        }
+        hoverSelectAndScroll(list, 3);
         const qint64 longest = meter.stop();
         QVERIFY2(longest < 1000, qPrintable(QStringLiteral("the list stalled for %1 ms").arg(longest)));
 
