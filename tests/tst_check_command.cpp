@@ -530,8 +530,10 @@ private slots:
         server.route("/held", heldBody);
         CheckCommand command;
         command.start({}, linesOf({server.url("/held")}));
-        QVERIFY(command.runUntil([&] { return server.requests().size() == 1; }));
-        QTest::qWait(300);  // the head on its way; the body is held back far longer
+        QVERIFY(command.runUntil([&] { return server.bytesSent() > 0; }));
+        // The head on its way to the command, which then lets the held body
+        // come for up to a second before it ends the request.
+        QTest::qWait(500);
         command.interrupt();
         const Finished finished = command.finish();
         QCOMPARE(finished.exitCode, 130);
@@ -604,8 +606,13 @@ private slots:
         QProcess shell;
         shell.setWorkingDirectory(dir.path());
         shell.start(QStringLiteral("bash"),
-                    {"-c", "mkfifo report; (exec <report; sleep 3; cat >out) & reader=$!; \"$0\" \"$@\" >report & command=$!; "
-                           "sleep 1.5; kill -INT $command; wait $command; status=$?; wait $reader; exit $status",
+                    // The signal goes once the command has its handler (SigCgt holds
+                    // SIGINT's bit) and has had a second to fill the pipe; the
+                    // reader starts reading only after it.
+                    {"-c", "mkfifo report; (exec <report; until [ -e go ]; do sleep 0.1; done; cat >out) & reader=$!; "
+                           "\"$0\" \"$@\" >report & command=$!; "
+                           "until (( 0x$(awk '/^SigCgt/ {print $2}' /proc/$command/status) & 2 )); do sleep 0.05; done; "
+                           "sleep 1; kill -INT $command; touch go; wait $command; status=$?; wait $reader; exit $status",
                      Program, "--invalid", "invalid", list});
         QVERIFY(shell.waitForFinished(120000));
         QCOMPARE(shell.exitCode(), 130);
@@ -657,6 +664,8 @@ private slots:
         QTest::newRow("empty list") << QStringList{} << QByteArray() << 0 << QByteArray();
         QTest::newRow("missing file") << QStringList{"@dir/none.txt"} << QByteArray() << 2 << QByteArray("none.txt");
         QTest::newRow("a folder") << QStringList{"@dir"} << QByteArray() << 2 << QByteArray("is a folder");
+        QTest::newRow("a device, read without end") << QStringList{"/dev/zero"} << QByteArray() << 2
+                                                    << QByteArray("is a device");
         QTest::newRow("one good file, one missing") << QStringList{"@dir/list.txt", "@dir/none.txt"} << QByteArray()
                                                     << 2 << QByteArray("none.txt");
         QTest::newRow("no jobs") << QStringList{"--jobs", "0", "@dir/list.txt"} << QByteArray() << 2 << QByteArray("--jobs");

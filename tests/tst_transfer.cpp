@@ -334,6 +334,37 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT((transfer.request(server.url("/a")), !hasResponse(transfer)), 10000);
     }
 
+    // A CA file caught half rewritten, or left broken, is no reason to trust
+    // nothing: the store in use stays.
+    void aBrokenReplacementKeepsTheStoreInUse()
+    {
+        const auto& tls = m_tls;
+        if (!tls)
+            QSKIP("the openssl command is not there to make a certificate");
+        LoopbackServer server(*tls);
+        server.route("/a", LoopbackServer::answer("HTTP/1.1 200 OK", "Connection: close\r\n"));
+        QTemporaryDir folder;
+        const QString authorities = folder.filePath(QStringLiteral("authorities.pem"));
+        QVERIFY(QFile::copy(tls->certificateFile, authorities));
+        CurlTransfer transfer({ShortTimeout, false, authorities});
+        transfer.request(server.url("/a"));
+        QVERIFY(hasResponse(transfer));
+
+        QFile broken(authorities);
+        QVERIFY(broken.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        broken.write("-----BEGIN CERTIFICATE-----\nnot base64 at all\n");
+        broken.close();
+        // Each request opens a new connection, which notices the change; the
+        // re-read is done well within the second.
+        QElapsedTimer clock;
+        clock.start();
+        while (!clock.hasExpired(1000)) {
+            transfer.request(server.url("/a"));
+            QVERIFY(hasResponse(transfer));
+            QTest::qWait(50);
+        }
+    }
+
     // A plain address through a proxy spoken to over TLS needs the trust
     // store as much as an https address does: the window waits for it live.
     void windowStaysLiveWhileTheTrustStoreIsRead()

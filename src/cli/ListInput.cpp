@@ -4,6 +4,8 @@
 
 #include <QFileInfo>
 
+#include <sys/stat.h>
+
 namespace {
 constexpr QByteArrayView ByteOrderMark("\xEF\xBB\xBF");
 
@@ -21,6 +23,10 @@ std::optional<QString> ListInput::open(const QString& name)
     } else {
         if (QFileInfo(name).isDir())
             return name + QStringLiteral(": is a folder");
+        // A device such as /dev/zero would be read without end; pipes are fine.
+        if (struct stat status{}; ::stat(QFile::encodeName(name).constData(), &status) == 0
+            && (S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode)))
+            return name + QStringLiteral(": is a device, not a list file");
         m_file->setFileName(name);
         if (!m_file->open(QIODevice::ReadOnly))
             return failure();
@@ -91,10 +97,13 @@ std::optional<QString> ListInput::forEachChunk(const std::function<bool(QByteArr
             return std::nullopt;
         }
         // A CR last may be the first half of a CR LF: it waits for what follows.
+        // Only the bytes just read can hold a new line end, so a line of many
+        // chunks is not searched again for each of them.
+        const qsizetype searchedBefore = buffer.size() - read.size();
         qsizetype cut = buffer.size() - (buffer.endsWith('\r') ? 1 : 0);
-        while (cut > 0 && !isLineEnd(buffer[cut - 1]))
+        while (cut > searchedBefore && !isLineEnd(buffer[cut - 1]))
             --cut;
-        if (cut == 0)
+        if (cut == searchedBefore && (cut == 0 || !isLineEnd(buffer[cut - 1])))
             continue;  // a line longer than a chunk
         if (!chunk(QByteArrayView(buffer).first(cut)))
             return std::nullopt;

@@ -21,7 +21,7 @@ CurlBatch::CurlBatch()
     curl_multi_setopt(multiOf(m_multi), CURLMOPT_MAXCONNECTS, CurlShared::IdleConnections);
 }
 
-CurlBatch::CurlBatch::CurlBatch(const QString& certificateAuthorityFile) : CurlBatch()
+CurlBatch::CurlBatch(const QString& certificateAuthorityFile) : CurlBatch()
 {
     CurlShared::readTrustStoreAhead(certificateAuthorityFile);
 }

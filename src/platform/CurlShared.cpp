@@ -154,8 +154,13 @@ struct Authorities {
             std::vector<std::function<void()>> waiting;
             {
                 const std::lock_guard locked(storeGuard);
-                X509_STORE_free(store);
-                store = read;
+                // A file caught half rewritten, or left broken, reads as no
+                // store: the one in use stays (its stamp is still taken, so
+                // the same broken file is not read on every connection).
+                if (read || !haveStore) {
+                    X509_STORE_free(store);
+                    store = read;
+                }
                 storeStamp = stamp;
                 haveStore = true;
                 reading = false;

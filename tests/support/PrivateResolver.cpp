@@ -46,10 +46,13 @@ std::optional<int> PrivateResolver::runInside(int argc, char** argv)
         command.push_back(argv[i]);
     command.push_back(nullptr);
     int status = 1;
+    const pid_t parent = getpid();
     if (const pid_t child = fork(); child == 0) {
         // The re-run, and the servers it starts, end with this process when
-        // ctest kills it at its time-out.
+        // ctest kills it at its time-out (also if that came before the prctl).
         prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent)
+            _exit(1);
         execv("/usr/bin/unshare", const_cast<char* const*>(command.data()));
         _exit(127);
     } else if (child > 0) {
