@@ -309,16 +309,27 @@ private slots:
         QVERIFY(answeredOnBatch(batch, trusting, server.url("/a")));
     }
 
-    // A bundle replaced (a security update dropping a root) is read again for
-    // later connections.
-    void replacedAuthoritiesAreReadAgain()
+    // A CA file that changes is read again for later connections: a bundle
+    // replaced (a security update dropping a root) stops trusting the server;
+    // one caught half rewritten, or left broken, is no reason to trust
+    // nothing, and the store in use stays.
+    void changedAuthoritiesAreReadAgain_data()
     {
+        QTest::addColumn<bool>("broken");
+        QTest::newRow("replaced by another root") << false;
+        QTest::newRow("caught broken") << true;
+    }
+    void changedAuthoritiesAreReadAgain()
+    {
+        QFETCH(bool, broken);
         QTemporaryDir folder;
         const auto& tls = m_tls;
         const auto other = LoopbackServer::selfSignedCertificate(folder.path());
         if (!tls || !other)
             QSKIP("the openssl command is not there to make a certificate");
         LoopbackServer server(*tls);
+        // Each answer closes its connection: every request makes a new one,
+        // which looks at the file again.
         server.route("/a", LoopbackServer::answer("HTTP/1.1 200 OK", "Connection: close\r\n"));
         const QString authorities = folder.filePath(QStringLiteral("authorities.pem"));
         QVERIFY(QFile::copy(tls->certificateFile, authorities));
@@ -327,35 +338,21 @@ private slots:
         QVERIFY(hasResponse(transfer));
 
         const QString replacement = folder.filePath(QStringLiteral("replacement.pem"));
-        QVERIFY(QFile::copy(other->certificateFile, replacement));
+        if (broken) {
+            QFile file(replacement);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("-----BEGIN CERTIFICATE-----\nnot base64 at all\n");
+        } else {
+            QVERIFY(QFile::copy(other->certificateFile, replacement));
+        }
         QVERIFY(std::rename(QFile::encodeName(replacement).constData(), QFile::encodeName(authorities).constData()) == 0);
-        // The connection that notices the change still has the old store; one
-        // after the new store is read has that.
-        QTRY_VERIFY_WITH_TIMEOUT((transfer.request(server.url("/a")), !hasResponse(transfer)), 10000);
-    }
-
-    // A CA file caught half rewritten, or left broken, is no reason to trust
-    // nothing: the store in use stays.
-    void aBrokenReplacementKeepsTheStoreInUse()
-    {
-        const auto& tls = m_tls;
-        if (!tls)
-            QSKIP("the openssl command is not there to make a certificate");
-        LoopbackServer server(*tls);
-        server.route("/a", LoopbackServer::answer("HTTP/1.1 200 OK", "Connection: close\r\n"));
-        QTemporaryDir folder;
-        const QString authorities = folder.filePath(QStringLiteral("authorities.pem"));
-        QVERIFY(QFile::copy(tls->certificateFile, authorities));
-        CurlTransfer transfer({ShortTimeout, false, authorities});
-        transfer.request(server.url("/a"));
-        QVERIFY(hasResponse(transfer));
-
-        QFile broken(authorities);
-        QVERIFY(broken.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        broken.write("-----BEGIN CERTIFICATE-----\nnot base64 at all\n");
-        broken.close();
-        // Each request opens a new connection, which notices the change; the
-        // re-read is done well within the second.
+        if (!broken) {
+            // The connection that notices the change still has the old store;
+            // one after the new store is read has that.
+            QTRY_VERIFY_WITH_TIMEOUT((transfer.request(server.url("/a")), !hasResponse(transfer)), 10000);
+            return;
+        }
+        // The re-read is done well within the second.
         QElapsedTimer clock;
         clock.start();
         while (!clock.hasExpired(1000)) {
