@@ -13,8 +13,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
 #include <cstdio>
 #include <optional>
+
+#include <curl/curl.h>
 
 using namespace std::chrono_literals;
 using Reply = LoopbackServer::Reply;
@@ -103,6 +106,14 @@ private slots:
         Reply headersThenStall = LoopbackServer::raw("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nabc", Reply::After::Hang);
         QTest::newRow("body stalls after the headers") << headersThenStall << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n");
 
+        // The close ends the response, as curl and HTTP/1.0 take it: what came
+        // of the header block is the block.
+        QTest::newRow("status line, then the connection closes")
+            << LoopbackServer::raw("HTTP/1.1 200\r\n", Reply::After::Close) << QByteArray("HTTP/1.1 200\r\n");
+        QTest::newRow("a header line, then the connection closes")
+            << LoopbackServer::raw("HTTP/1.1 404 Not Found\r\nX-One: 1\r\n", Reply::After::Close)
+            << QByteArray("HTTP/1.1 404 Not Found\r\nX-One: 1\r\n");
+
     }
     void headerBlockIsTheFinalResponseAsReceived()
     {
@@ -143,6 +154,53 @@ private slots:
         QVERIFY2(clock.elapsed() < ShortTimeout.count() + 1000, qPrintable(QString::number(clock.elapsed())));
         QVERIFY(!hasResponse(transfer));
         QVERIFY_THROWS_EXCEPTION(Failure, transfer.responseHeaders());
+    }
+
+    // Why a request got no response, and whether that is the server's doing
+    // or this machine's: a machine's own fault is never a verdict.
+    void noResponseExplained_data()
+    {
+        QTest::addColumn<int>("curlResult");
+        QTest::addColumn<int>("osError");
+        QTest::addColumn<QByteArray>("message");
+        QTest::addColumn<bool>("requestSent");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<bool>("thisMachine");
+        QTest::newRow("refused") << int(CURLE_COULDNT_CONNECT) << ECONNREFUSED << QByteArray() << false << "refused" << false;
+        QTest::newRow("no file descriptor for a socket")
+            << int(CURLE_COULDNT_CONNECT) << EMFILE << QByteArray() << false
+            << "no connection could be made here: Too many open files" << true;
+        QTest::newRow("none in the whole system") << int(CURLE_COULDNT_CONNECT) << ENFILE << QByteArray() << false
+                                                  << "no connection could be made here: Too many open files in system" << true;
+        QTest::newRow("no free local port") << int(CURLE_COULDNT_CONNECT) << EADDRNOTAVAIL << QByteArray() << false
+                                            << "no connection could be made here: Cannot assign requested address" << true;
+        QTest::newRow("no memory before the request") << int(CURLE_OUT_OF_MEMORY) << 0 << QByteArray() << false
+                                                      << "out of memory" << true;
+        QTest::newRow("no thread for the lookup") << int(CURLE_COULDNT_RESOLVE_HOST) << 0
+                                                  << QByteArray("getaddrinfo() thread failed to start") << false
+                                                  << "no thread for the name lookup" << true;
+        QTest::newRow("no such host") << int(CURLE_COULDNT_RESOLVE_HOST) << 0
+                                      << QByteArray("Could not resolve host: a.invalid") << false << "no such host" << false;
+        QTest::newRow("an endless header line") << int(CURLE_OUT_OF_MEMORY) << 0 << QByteArray("Out of memory") << true
+                                                << "header too long" << false;
+        QTest::newRow("too many header lines") << int(CURLE_RECV_ERROR) << 0
+                                               << QByteArray("Too large response headers: 308159 > 307200") << true
+                                               << "header too long" << false;
+        QTest::newRow("reset") << int(CURLE_RECV_ERROR) << ECONNRESET << QByteArray("Recv failure: Connection reset by peer")
+                               << true << "connection reset" << false;
+        QTest::newRow("time-out") << int(CURLE_OPERATION_TIMEDOUT) << 0 << QByteArray() << true << "time-out" << false;
+    }
+    void noResponseExplained()
+    {
+        QFETCH(int, curlResult);
+        QFETCH(int, osError);
+        QFETCH(QByteArray, message);
+        QFETCH(bool, requestSent);
+        QFETCH(QString, reason);
+        QFETCH(bool, thisMachine);
+        const CurlRequest::NoResponse explained = CurlRequest::explain(curlResult, osError, message, requestSent);
+        QCOMPARE(explained.reason, reason);
+        QCOMPARE(explained.thisMachine, thisMachine);
     }
 
     void failedRequestIsNeverJudgedByThePreviousResponse()

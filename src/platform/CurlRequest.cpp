@@ -11,9 +11,13 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <memory>
 #include <mutex>
+
+#include <sys/socket.h>
 
 void initialiseCurlOnce()
 {
@@ -194,6 +198,12 @@ CurlRequest::CurlRequest(Options options) : m_options(std::move(options))
     set(m_easy, CURLOPT_QUICK_EXIT, 1L);
     set(m_easy, CURLOPT_WRITEFUNCTION, &CurlRequest::onBodyData);
     set(m_easy, CURLOPT_WRITEDATA, this);
+    // curl says "could not connect" for a socket it could not make as for a
+    // refused connection; only the call that makes it sees why.
+    set(m_easy, CURLOPT_OPENSOCKETFUNCTION, &CurlRequest::onOpenSocket);
+    set(m_easy, CURLOPT_OPENSOCKETDATA, this);
+    static_assert(sizeof m_errorText >= CURL_ERROR_SIZE);
+    set(m_easy, CURLOPT_ERRORBUFFER, m_errorText);
     if (!m_options.environmentProxy)
         set(m_easy, CURLOPT_PROXY, "");
     set(m_easy, CURLOPT_MAXAGE_CONN, static_cast<long>(CurlShared::IdleConnectionAge.count()));
@@ -212,6 +222,8 @@ void CurlRequest::prepare(const QString& address)
     m_haveResponse = false;
     m_bodyBytes = 0;
     m_result = 0;
+    m_socketError = 0;
+    m_errorText[0] = '\0';
     m_sentToProxy = false;
     m_proxysOwnAnswer.clear();
     const QByteArray url = usableAddress(address);
@@ -242,40 +254,92 @@ QString CurlRequest::plainHttpProxy() const
     return {};
 }
 
-void CurlRequest::finish(int curlResult) { m_result = curlResult; }
+void CurlRequest::finish(int curlResult)
+{
+    m_result = curlResult;
+    // A server that ends the connection after a whole status line, before the
+    // header block's blank line, has still answered: curl takes the close as
+    // the end of the response, and so does the verdict, on what came.
+    if (curlResult != CURLE_OK || m_haveResponse || !m_block.startsWith("HTTP/"))
+        return;
+    const int code = statusCodeOf(m_block);
+    if (code >= 100 && code < 200)
+        return;
+    if (m_sentToProxy && isProxysOwnAnswer(m_block)) {
+        m_proxysOwnAnswer = m_block.left(m_block.indexOf("\r\n"));
+        return;
+    }
+    m_finalHeaders = m_block;
+    m_haveResponse = true;
+}
 
 QString CurlRequest::failureReason() const
 {
     if (!m_proxysOwnAnswer.isEmpty())
         return QStringLiteral("the proxy answered for the server: ") + QString::fromLatin1(m_proxysOwnAnswer);
-    switch (static_cast<CURLcode>(m_result)) {
+    return noResponse().reason;
+}
+
+bool CurlRequest::failedHere() const { return !m_haveResponse && m_proxysOwnAnswer.isEmpty() && noResponse().thisMachine; }
+
+CurlRequest::NoResponse CurlRequest::noResponse() const
+{
+    long osError = 0;
+    curl_easy_getinfo(easyOf(m_easy), CURLINFO_OS_ERRNO, &osError);
+    long requestBytes = 0;
+    curl_easy_getinfo(easyOf(m_easy), CURLINFO_REQUEST_SIZE, &requestBytes);
+    return explain(m_result, m_socketError != 0 ? m_socketError : static_cast<int>(osError), m_errorText,
+                   requestBytes > 0);
+}
+
+CurlRequest::NoResponse CurlRequest::explain(int curlResult, int osError, QByteArrayView message, bool requestSent)
+{
+    // Resources of this machine that run out for a while: another request
+    // ending gives them back.
+    const bool localShortage = osError == EMFILE || osError == ENFILE || osError == ENOMEM || osError == ENOBUFS
+        || osError == EADDRNOTAVAIL;
+    // curl gives up on a header block past its limits with the same codes
+    // as for a reset or for memory it could not have; only its words differ
+    // (a line too long fills its buffer: "out of memory", after the request).
+    if ((curlResult == CURLE_RECV_ERROR && message.startsWith("Too large response header"))
+        || (curlResult == CURLE_OUT_OF_MEMORY && requestSent))
+        return {QStringLiteral("header too long"), false};
+    switch (static_cast<CURLcode>(curlResult)) {
+    case CURLE_OUT_OF_MEMORY:
+        return {QStringLiteral("out of memory"), true};
     case CURLE_COULDNT_RESOLVE_HOST:
-        return QStringLiteral("no such host");
+        // The lookup's thread, or its socket pair, could not be had.
+        if (message.startsWith("getaddrinfo() thread failed to start"))
+            return {QStringLiteral("no thread for the name lookup"), true};
+        return {QStringLiteral("no such host"), false};
     case CURLE_COULDNT_RESOLVE_PROXY:
-        return QStringLiteral("no such proxy host");
+        return {QStringLiteral("no such proxy host"), false};
     case CURLE_COULDNT_CONNECT:
-        return QStringLiteral("refused");
+        if (localShortage)
+            return {QStringLiteral("no connection could be made here: ") + QString::fromLocal8Bit(std::strerror(osError)),
+                    true};
+        return {QStringLiteral("refused"), false};
     case CURLE_OPERATION_TIMEDOUT:
-        return QStringLiteral("time-out");
+        return {QStringLiteral("time-out"), false};
     case CURLE_PEER_FAILED_VERIFICATION:
-        return QStringLiteral("certificate not trusted");
+        return {QStringLiteral("certificate not trusted"), false};
     case CURLE_SSL_CONNECT_ERROR:
-        return QStringLiteral("secure connection failed");
+        return {QStringLiteral("secure connection failed"), false};
     case CURLE_GOT_NOTHING:
-        return QStringLiteral("empty reply");
+        return {QStringLiteral("empty reply"), false};
     case CURLE_RECV_ERROR:
-        return QStringLiteral("connection reset");
+        return {QStringLiteral("connection reset"), false};
     case CURLE_SEND_ERROR:
-        return QStringLiteral("connection broken while sending");
+        return {QStringLiteral("connection broken while sending"), false};
     case CURLE_WEIRD_SERVER_REPLY:
     // What curl says of an answer without an HTTP/1.x status line: the
     // scheme itself was checked before the request.
     case CURLE_UNSUPPORTED_PROTOCOL:
-        return QStringLiteral("not an HTTP response");
+        return {QStringLiteral("not an HTTP response"), false};
     case CURLE_OK:
-        return QStringLiteral("no response");
+        return {QStringLiteral("no response"), false};
     default:
-        return QString::fromUtf8(curl_easy_strerror(static_cast<CURLcode>(m_result))).toLower();
+        return {QString::fromUtf8(curl_easy_strerror(static_cast<CURLcode>(curlResult))).toLower(), false};
     }
 }
 
@@ -330,6 +394,15 @@ int CurlRequest::onDebug(void*, int type, char* data, size_t size, void* self)
     const qsizetype target = requestHead.indexOf(' ') + 1;
     request.m_sentToProxy = target > 0 && requestHead.sliced(target).startsWith("http://");
     return 0;
+}
+
+int CurlRequest::onOpenSocket(void* self, int, void* address)
+{
+    const auto& wanted = *static_cast<curl_sockaddr*>(address);
+    const int socket = ::socket(wanted.family, wanted.socktype | SOCK_CLOEXEC, wanted.protocol);
+    if (socket < 0)
+        static_cast<CurlRequest*>(self)->m_socketError = errno;
+    return socket;
 }
 
 size_t CurlRequest::onBodyData(char*, size_t size, size_t count, void* self)

@@ -63,6 +63,21 @@ public:
     // Why there is no response, in a few words ("no such host", "time-out",
     // "refused", "certificate not trusted", a proxy's own answer, ...).
     QString failureReason() const;
+    // The request failed for want of something on this machine (file
+    // descriptors, memory, a local port), not for anything the server did:
+    // no verdict on the address, which is to be asked again.
+    bool failedHere() const;
+
+    // What curl's result says of a transfer that gave no response: the reason
+    // in a few words, and whether the fault is this machine's own. osError is
+    // the system's error number where one is known (a socket that could not be
+    // made, a connection attempt), message curl's own text for the failure,
+    // requestSent whether the request went out before it.
+    struct NoResponse {
+        QString reason;
+        bool thisMachine = false;
+    };
+    static NoResponse explain(int curlResult, int osError, QByteArrayView message, bool requestSent);
     // New connections this request opened (a reused one is not counted).
     long connectionsOpened() const;
 
@@ -80,6 +95,8 @@ private:
     static size_t onHeaderLine(char* data, size_t size, size_t count, void* self);
     static int onDebug(void* easy, int type, char* data, size_t size, void* self);
     static size_t onBodyData(char* data, size_t size, size_t count, void* self);
+    static int onOpenSocket(void* self, int purpose, void* address);
+    NoResponse noResponse() const;
 
     Options m_options;
     void* m_easy = nullptr;
@@ -90,6 +107,8 @@ private:
     bool m_sentToProxy = false;  // the request went to a proxy, not through a tunnel
     qint64 m_bodyBytes = 0;
     int m_result = 0;
+    int m_socketError = 0;  // errno of a socket this machine could not make
+    char m_errorText[256] = {};  // curl's words for the failure (CURLOPT_ERRORBUFFER)
     std::function<void()> m_onResponse;
 };
 
