@@ -27,6 +27,22 @@ Failure systemFailure(int error)
     return Failure(qt_error_string(error));
 }
 
+// Writes every byte at the file's position. A write that fails says why in
+// the system's words ("No space left on device"), which Qt's own write may
+// lose once part of a block went out.
+void writeWhole(int handle, const char* bytes, qint64 size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(handle, bytes, static_cast<size_t>(size));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written < 0)
+            throw systemFailure(errno);
+        bytes += written;
+        size -= written;
+    }
+}
+
 // Only a regular file is read or replaced. Reading a pipe waits for a writer
 // with the window frozen and a device may never end; replacing either would
 // put a regular file in its place.
@@ -217,8 +233,7 @@ void FileChannel::sendPending()
     m_writeFailed = true;
     if (m_faults)
         m_faults->beforeWrite(m_path, m_sent, m_pending.size());
-    if (m_replacement->write(m_pending) != m_pending.size())
-        throw Failure(m_replacement->errorString());
+    writeWhole(m_replacement->handle(), m_pending.constData(), m_pending.size());
     m_writeFailed = false;
     m_sent += m_pending.size();
     m_pending.resize(0);  // keeps the block's room
@@ -252,8 +267,7 @@ void FileChannel::writeInPlace()
         const qint64 size = std::min<qint64>(WriteBlockBytes, newSize - offset);
         if (m_faults)
             m_faults->beforeWrite(m_path, offset, size);
-        if (file.write(m_pending.constData() + offset, size) != size)
-            throw Failure(file.errorString());
+        writeWhole(handle, m_pending.constData() + offset, size);
     }
     if (!file.resize(newSize))
         throw Failure(file.errorString());
