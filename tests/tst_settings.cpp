@@ -73,17 +73,18 @@ private slots:
     // default would hide that the user's value was lost.
     void unreadableStoreFails_data()
     {
-        QTest::addColumn<bool>("folderInItsPlace");
-        QTest::newRow("a folder where the file should be") << true;
-        QTest::newRow("a file the user may not read") << false;
+        QTest::addColumn<QString>("what");
+        QTest::newRow("a folder where the file should be") << "folder";
+        QTest::newRow("a file the user may not read") << "file";
+        QTest::newRow("a folder the user may not search") << "search";
     }
     void unreadableStoreFails()
     {
-        QFETCH(bool, folderInItsPlace);
+        QFETCH(QString, what);
         QTemporaryDir folder;
         QtSettingsStore store(folder.path());
         const QString file = store.fileFor(App, Section);
-        if (folderInItsPlace) {
+        if (what == "folder") {
             QVERIFY(QDir().mkpath(file));
             QVERIFY_THROWS_EXCEPTION(Failure, store.read(App, Section, Key, QStringLiteral("1")));
             return;
@@ -92,8 +93,14 @@ private slots:
         const auto traversable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
             | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther;
         QVERIFY(QFile::setPermissions(folder.path(), traversable));
-        QVERIFY(QFile::setPermissions(folder.path() + u'/' + App, traversable));
-        QVERIFY(QFile::setPermissions(file, {}));
+        if (what == "file") {
+            QVERIFY(QFile::setPermissions(folder.path() + u'/' + App, traversable));
+            QVERIFY(QFile::setPermissions(file, {}));
+        } else {
+            // Listed but not searched: the file in it cannot even be looked at.
+            QVERIFY(QFile::setPermissions(folder.path() + u'/' + App,
+                                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther));
+        }
         const QString failure = runAsNobody([&]() -> QString {
             try {
                 QtSettingsStore(folder.path()).read(App, Section, Key, QStringLiteral("1"));

@@ -6,6 +6,10 @@
 #include <QSettings>
 #include <QStandardPaths>
 
+#include <cerrno>
+
+#include <sys/stat.h>
+
 QtSettingsStore::QtSettingsStore(QString folder) : m_folder(std::move(folder)) {}
 
 QString QtSettingsStore::fileFor(const QString& application, const QString& section) const
@@ -20,8 +24,12 @@ QString QtSettingsStore::read(const QString& application, const QString& section
                               const QString& defaultValue)
 {
     // A file that is there but cannot be opened (no permission, a folder in
-    // its place) would otherwise read as no entry at all.
+    // its place), or a folder that cannot be searched for it, would otherwise
+    // read as no entry at all. Only a file that is not there is none.
     const QString path = fileFor(application, section);
+    struct stat status {};
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0 && errno != ENOENT)
+        throw Failure(QStringLiteral("The settings file %1 cannot be read").arg(path));
     QFile file(path);
     if (file.exists() && !file.open(QIODevice::ReadOnly))
         throw Failure(QStringLiteral("The settings file %1 cannot be read").arg(path));
