@@ -13,10 +13,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <csignal>
 #include <unistd.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/xattr.h>
 #include <map>
@@ -39,13 +41,16 @@ public:
             environment.remove(QString::fromLatin1(proxy));
         m_process.setProcessEnvironment(environment);
     }
-    void start(const QStringList& arguments, const QByteArray& input = {})
+    void start(const QStringList& arguments, const QByteArray& input = {}, bool inputEnds = true)
     {
         m_process.start(Program, arguments);
         m_process.write(input);
-        m_process.closeWriteChannel();
+        if (inputEnds)
+            m_process.closeWriteChannel();
         m_clock.start();
     }
+    void endInput() { m_process.closeWriteChannel(); }
+    QByteArray outputSoFar() { return m_output += m_process.readAllStandardOutput(); }
     // Waits, the test's events running, until the condition holds.
     bool runUntil(const std::function<bool()>& condition, int limit = 60000)
     {
@@ -56,8 +61,8 @@ public:
     Finished finish()
     {
         runUntil([&] { return m_process.state() == QProcess::NotRunning; });
-        return {m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1, m_process.readAllStandardOutput(),
-                m_process.readAllStandardError()};
+        return {m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1,
+                m_output + m_process.readAllStandardOutput(), m_process.readAllStandardError()};
     }
     Finished run(const QStringList& arguments, const QByteArray& input = {})
     {
@@ -78,11 +83,26 @@ public:
             ::setrlimit(RLIMIT_FSIZE, &limit);
         });
     }
-    void interrupt() { ::kill(static_cast<pid_t>(m_process.processId()), SIGINT); }
+    void interrupt(int signal = SIGINT) { ::kill(pid(), signal); }
+    pid_t pid() const { return static_cast<pid_t>(m_process.processId()); }
+    // Whether the command has its handler for the signal in place.
+    bool handles(int signal) const
+    {
+        QFile status(QStringLiteral("/proc/%1/status").arg(pid()));
+        if (!status.open(QIODevice::ReadOnly))
+            return false;
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            if (line.startsWith("SigCgt:"))
+                return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (signal - 1)) & 1;
+        }
+        return false;
+    }
+    QProcess& process() { return m_process; }
 
 private:
     QProcess m_process;
     QElapsedTimer m_clock;
+    QByteArray m_output;
 };
 
 // An address on the server under another loopback name, which curl resolves
@@ -200,6 +220,29 @@ private slots:
         QCOMPARE(object.value("address").toString(), address);
         QVERIFY(object.value("status_line").isNull());
         QVERIFY(server.requests().isEmpty() || path != "long");
+    }
+
+    // A header block the connection's close cuts short still gives its
+    // status line, as in the window; one past curl's limits is "header too
+    // long", not a reset or a lack of memory.
+    void headerBlocksCutShort_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QByteArray>("reported");
+        QTest::newRow("status line, then the close") << QByteArray("HTTP/1.1 200 OK\r\n") << QByteArray("valid\tHTTP/1.1 200 OK");
+        QTest::newRow("10 MB of header lines") << "HTTP/1.1 200 OK\r\n" + QByteArray("X-A: aaaaaaaa\r\n").repeated(700000)
+                                               << QByteArray("invalid\theader too long");
+        QTest::newRow("an endless header line") << "HTTP/1.1 200 OK\r\nX-A: " + QByteArray(10 << 20, 'a')
+                                                << QByteArray("invalid\theader too long");
+    }
+    void headerBlocksCutShort()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(QByteArray, reported);
+        LoopbackServer server;
+        server.route("/a", LoopbackServer::raw(reply, LoopbackServer::Reply::After::Close));
+        const Finished finished = CheckCommand().run({}, linesOf({server.url("/a")}));
+        QCOMPARE(finished.out, reported + '\t' + server.url("/a").toUtf8() + '\n');
     }
 
     // A proxy's answer for a server it could not reach is no status line of
@@ -385,6 +428,17 @@ private slots:
         QCOMPARE(shell.exitCode(), 0);
     }
 
+    // Standard input is read as a stream in bounded memory: a line without
+    // end is no list, and stops the run instead of filling the memory.
+    void endlessStandardInput()
+    {
+        CheckCommand command;
+        command.process().setStandardInputFile(QStringLiteral("/dev/zero"));
+        const Finished finished = command.run({});
+        QCOMPARE(finished.exitCode, 2);
+        QVERIFY2(finished.err.contains("standard input: a line longer than 64 MB"), finished.err.constData());
+    }
+
     // One slow host first: the others go on meanwhile, the report keeps the
     // list's order.
     void listOrderKeptWithOneSlowHost()
@@ -524,23 +578,169 @@ private slots:
     }
 
     // Ctrl-C after the head of an answer came, its body still on the way:
-    // that address is judged, as the window would have judged it.
+    // that address is judged, as the window would have judged it. SIGTERM
+    // and SIGHUP, which timeout(1) and service managers send, end the run
+    // the same way, each with its own status.
+    void interruptedWhileABodyComes_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("Ctrl-C") << SIGINT;
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGHUP") << SIGHUP;
+    }
     void interruptedWhileABodyComes()
     {
+        QFETCH(int, signal);
         LoopbackServer server;
         LoopbackServer::Reply heldBody = LoopbackServer::answer("HTTP/1.1 200 OK", {}, "body");
         heldBody.bodyDelayMilliseconds = 60000;
         server.route("/held", heldBody);
+        TestFolder dir;
         CheckCommand command;
-        command.start({}, linesOf({server.url("/held")}));
+        command.start({"--valid", dir.filePath("valid")}, linesOf({server.url("/held")}));
         QVERIFY(command.runUntil([&] { return server.bytesSent() > 0; }));
         // The head on its way to the command, which then lets the held body
         // come for up to a second before it ends the request.
         QTest::qWait(500);
+        command.interrupt(signal);
+        const Finished finished = command.finish();
+        QCOMPARE(finished.exitCode, 128 + signal);
+        QCOMPARE(finished.out, "valid\tHTTP/1.1 200 OK\t" + server.url("/held").toUtf8() + '\n');
+        QCOMPARE(readBytes(dir.filePath("valid")), server.url("/held").toUtf8() + "\r\n");
+    }
+
+    // A signal while the command waits for its list: standard input left
+    // open after two addresses (judged before the input ends), or a FIFO
+    // that nobody writes. The run ends at once with what was judged.
+    void interruptedWhileTheListIsRead_data()
+    {
+        QTest::addColumn<bool>("fifo");
+        QTest::newRow("standard input left open") << false;
+        QTest::newRow("a FIFO with no writer") << true;
+    }
+    void interruptedWhileTheListIsRead()
+    {
+        QFETCH(bool, fifo);
+        LoopbackServer server;
+        server.setFallback(LoopbackServer::answer("HTTP/1.1 200 OK"));
+        TestFolder dir;
+        CheckCommand command;
+        if (fifo) {
+            command.start({makeFifo(dir, "list")}, {}, false);
+            QVERIFY(command.runUntil([&] { return command.handles(SIGINT); }));
+            QTest::qWait(200);
+        } else {
+            command.start({"-"}, linesOf({server.url("/1"), server.url("/2")}), false);
+            QVERIFY(command.runUntil([&] { return command.outputSoFar().count('\n') == 2; }));
+        }
         command.interrupt();
         const Finished finished = command.finish();
         QCOMPARE(finished.exitCode, 130);
-        QCOMPARE(finished.out, "valid\tHTTP/1.1 200 OK\t" + server.url("/held").toUtf8() + '\n');
+        QCOMPARE(finished.out.count('\n'), fifo ? 0 : 2);
+    }
+
+    // A list file cut short two seconds into the run: the command stops with
+    // a message and never judges a line that was torn.
+    void listChangedDuringTheRun()
+    {
+        LoopbackServer server;
+        server.setFallback(LoopbackServer::answer("HTTP/1.1 200 OK"));
+        TestFolder dir;
+        QByteArray list;
+        for (int i = 0; i < 200000; ++i)
+            list += server.url(QStringLiteral("/%1").arg(i)).toUtf8() + '\n';
+        const QString path = dir.file("list.txt", list);
+        CheckCommand command;
+        command.start({"--jobs", "2", path});
+        QVERIFY(command.runUntil([&] { return command.outputSoFar().count('\n') > 100; }));
+        QFile(path).resize(list.size() / 3 + 7);  // mid-line
+        const Finished finished = command.finish();
+        QCOMPARE(finished.exitCode, 2);
+        QVERIFY2(finished.err.contains("changed"), finished.err.constData());
+        QCOMPARE_LT(finished.out.count('\n'), 200000);
+        for (const QByteArray& line : finished.out.split('\n')) {
+            if (!line.isEmpty())
+                QVERIFY2(list.contains(line.mid(line.lastIndexOf('\t') + 1) + '\n'), line.constData());
+        }
+    }
+
+    // Few open files: with a low limit, or most of it taken by descriptors
+    // the command inherits, or the limit lowered under a running command,
+    // every live address is still judged by its answer; running out of
+    // descriptors is this machine's fault, never a verdict.
+    void fewOpenFiles_data()
+    {
+        QTest::addColumn<int>("inherited");
+        QTest::addColumn<bool>("loweredMidRun");
+        QTest::newRow("a limit of 64, --jobs 64") << 0 << false;
+        QTest::newRow("38 of 64 inherited") << 38 << false;
+        QTest::newRow("lowered under the running command") << 0 << true;
+    }
+    void fewOpenFiles()
+    {
+        QFETCH(int, inherited);
+        QFETCH(bool, loweredMidRun);
+        LoopbackServer server;
+        LoopbackServer::Reply late = LoopbackServer::answer("HTTP/1.1 200 OK");
+        late.delayMilliseconds = loweredMidRun ? 300 : 0;
+        server.setFallback(late);
+        QStringList addresses;
+        for (int round = 0; round < 2; ++round) {
+            for (int host = 0; host < 150; ++host)
+                addresses << on(server, qPrintable(QStringLiteral("h%1.localhost").arg(host)), QStringLiteral("/%1").arg(round));
+        }
+        CheckCommand command;
+        const rlim_t limit = loweredMidRun ? 4096 : 64;
+        command.process().setChildProcessModifier([=] {
+            const rlimit files{limit, limit};
+            ::setrlimit(RLIMIT_NOFILE, &files);
+            for (int i = 0; i < inherited; ++i)
+                ::dup(STDERR_FILENO);
+        });
+        command.start({"--jobs", "64"}, linesOf(addresses));
+        if (loweredMidRun) {
+            // Too few for the requests under way, then enough again.
+            QVERIFY(command.runUntil([&] { return server.requests().size() >= 64; }));
+            const rlimit few{24, limit};
+            QCOMPARE(::prlimit(command.pid(), RLIMIT_NOFILE, &few, nullptr), 0);
+            QTest::qWait(1500);
+            const rlimit enough{limit, limit};
+            QCOMPARE(::prlimit(command.pid(), RLIMIT_NOFILE, &enough, nullptr), 0);
+        }
+        const Finished finished = command.finish();
+        QCOMPARE(finished.out.count("valid\tHTTP/1.1 200 OK\t"), addresses.size());
+        QCOMPARE(finished.exitCode, 0);
+    }
+
+    // A result file and a journal on a full disk: each says why in the
+    // system's words, and the result file that can be written is.
+    void fullDisk()
+    {
+        if (!runsAsRoot())
+            QSKIP("mounting a small file system takes root");
+        TestFolder dir;
+        const QString full = dir.filePath("full");
+        QVERIFY(QDir().mkpath(full));
+        QProcess mount;
+        mount.start(QStringLiteral("mount"), {"-t", "tmpfs", "-o", "size=16k", "tmpfs", full});
+        QVERIFY(mount.waitForFinished(10000));
+        if (mount.exitCode() != 0)
+            QSKIP("this machine cannot mount a small file system");
+        const auto unmount = qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {full}); });
+        LoopbackServer server;
+        server.setFallback(LoopbackServer::answer("HTTP/1.1 200 OK"));
+        server.route("/missing", LoopbackServer::answer("HTTP/1.1 404 Not Found"));
+        QStringList addresses{server.url("/missing")};
+        for (int i = 0; i < 1000; ++i)
+            addresses << server.url(QStringLiteral("/a-page-with-a-long-enough-name/%1").arg(i));
+        const Finished finished =
+            CheckCommand().run({"--valid", full + "/valid", "--invalid", dir.filePath("invalid"), "--resume",
+                                full + "/journal", "-"},
+                               linesOf(addresses));
+        QCOMPARE(finished.exitCode, 2);
+        QCOMPARE(finished.err.count("No space left on device"), 2);
+        QCOMPARE(readBytes(dir.filePath("invalid")), server.url("/missing").toUtf8() + "\r\n");
+        QCOMPARE(finished.out.count('\n'), addresses.size());
     }
 
     // A run killed mid-entry leaves a line cut short: the next run's entries
@@ -585,8 +785,11 @@ private slots:
         const QString address = QStringLiteral("http://127.0.0.1:%1/").arg(LoopbackServer::refusedPort());
         QProcess terminal;
         // Paused, so that report lines come while the progress line is shown.
-        terminal.start(QStringLiteral("script"), {"-qec", QStringLiteral("printf '%1\\n%1\\n%1\\n' | %2 --jobs 1 --pause 0.5")
-                                                          .arg(address, Program), "/dev/null"});
+        // A list file, whose length is known; a stream's is not until its end.
+        TestFolder dir;
+        const QString list = dir.file("list.txt", linesOf({address, address, address}));
+        terminal.start(QStringLiteral("script"), {"-qec", QStringLiteral("%1 --jobs 1 --pause 0.5 %2").arg(Program, list),
+                                                  "/dev/null"});
         QVERIFY(terminal.waitForFinished(60000));
         const QByteArray shown = terminal.readAllStandardOutput();
         QVERIFY2(shown.contains("\r3 of 3, 0 valid, 3 invalid, "), shown.constData());
@@ -683,7 +886,37 @@ private slots:
         QTest::newRow("a journal named as a result file")
             << QStringList{"--resume", "@dir/invalid", "@dir/list.txt"} << QByteArray() << 2 << QByteArray("result file");
         QTest::newRow("a journal that is no journal")
-            << QStringList{"--resume", "@dir/list.txt", "@dir/list.txt"} << QByteArray() << 2 << QByteArray("journal");
+            << QStringList{"--resume", "@dir/other.txt", "@dir/list.txt"} << QByteArray() << 2 << QByteArray("journal");
+        // Nothing the command writes may be a list it reads, the report, or
+        // another output: compared as files, not names. "<" and ">" name the
+        // files standard input and output are.
+        QTest::newRow("a result file that is the list")
+            << QStringList{"--valid", "@dir/list.txt", "@dir/list.txt"} << QByteArray() << 2 << QByteArray("overwrite");
+        QTest::newRow("a hard link of the list")
+            << QStringList{"--invalid", "@dir/list-link", "@dir/list.txt"} << QByteArray() << 2 << QByteArray("overwrite");
+        QTest::newRow("a symbolic link to the list")
+            << QStringList{"--invalid", "@dir/list-symlink", "@dir/list.txt"} << QByteArray() << 2 << QByteArray("overwrite");
+        QTest::newRow("the list on standard input")
+            << QStringList{"--invalid", "@dir/list.txt", "<@dir/list.txt"} << QByteArray() << 2 << QByteArray("overwrite");
+        QTest::newRow("a journal that is the list")
+            << QStringList{"--resume", "@dir/list.txt", "@dir/list.txt"} << QByteArray() << 2 << QByteArray("overwrite");
+        QTest::newRow("valid and invalid hard-linked")
+            << QStringList{"--invalid", "@dir/valid-link", "@dir/list.txt"} << QByteArray() << 2 << QByteArray("same file");
+        QTest::newRow("a result file that is the report")
+            << QStringList{"--invalid", "/dev/stdout", ">@dir/report", "@dir/list.txt"} << QByteArray() << 2
+            << QByteArray("report's own output");
+        QTest::newRow("no result file name") << QStringList{"--valid", "", "@dir/list.txt"} << QByteArray() << 2
+                                             << QByteArray("--valid needs a file name");
+        QTest::newRow("no journal name") << QStringList{"--resume", "", "@dir/list.txt"} << QByteArray() << 2
+                                         << QByteArray("--resume needs a file name");
+        QTest::newRow("a device as the journal") << QStringList{"--resume", "/dev/null", "@dir/list.txt"} << QByteArray()
+                                                 << 2 << QByteArray("not a regular file");
+        QTest::newRow("a journal another run holds") << QStringList{"--resume", "@dir/journal", "@dir/list.txt"}
+                                                     << QByteArray() << 2 << QByteArray("another tessaly-check run");
+        QTest::newRow("a time-out of 0") << QStringList{"--timeout", "0", "@dir/list.txt"} << QByteArray() << 2
+                                         << QByteArray("above 0, up to 86400");
+        QTest::newRow("a pause past a day") << QStringList{"--pause", "90000", "@dir/list.txt"} << QByteArray() << 2
+                                            << QByteArray("from 0 to 86400");
     }
     void exitStatus()
     {
@@ -695,15 +928,32 @@ private slots:
         server.route("/ok", LoopbackServer::answer("HTTP/1.1 200 OK"));
         TestFolder dir;
         const QByteArray list = linesOf({server.url("/ok")});
-        dir.file("list.txt", list);
-        dir.file("valid", "earlier");
+        const QString listPath = dir.file("list.txt", list);
+        const QString validPath = dir.file("valid", "earlier");
+        dir.file("other.txt", list);
+        QCOMPARE(::link(QFile::encodeName(listPath).constData(), QFile::encodeName(dir.filePath("list-link")).constData()), 0);
+        QCOMPARE(::link(QFile::encodeName(validPath).constData(), QFile::encodeName(dir.filePath("valid-link")).constData()), 0);
+        QVERIFY(QFile::link(listPath, dir.filePath("list-symlink")));
+        QFile journal(dir.file("journal", "tessaly-check journal 1\n"));
+        QVERIFY(journal.open(QIODevice::ReadOnly) && ::flock(journal.handle(), LOCK_EX) == 0);
         arguments.replaceInStrings(QStringLiteral("@dir"), dir.path());
         input.replace("@", server.url("/").chopped(1).toUtf8() + "/");
+        CheckCommand command;
+        for (const QString& argument : QStringList(arguments)) {
+            if (argument.startsWith(u'<'))
+                command.process().setStandardInputFile(argument.mid(1));
+            else if (argument.startsWith(u'>'))
+                command.process().setStandardOutputFile(argument.mid(1));
+            else
+                continue;
+            arguments.removeOne(argument);
+        }
         const Finished finished =
-            CheckCommand().run(QStringList{"--valid", dir.filePath("valid"), "--invalid", dir.filePath("invalid")}
-                                      + arguments, input);
+            command.run(QStringList{"--valid", validPath, "--invalid", dir.filePath("invalid")} + arguments, input);
         QCOMPARE(finished.exitCode, status);
         QVERIFY2(finished.err.contains(message), finished.err.constData());
+        // The command's own words only.
+        QVERIFY2(!finished.err.contains("QIODevice") && !finished.err.contains("QFile"), finished.err.constData());
         if (status == 2) {
             QCOMPARE(finished.out, QByteArray());
             QCOMPARE(readBytes(dir.filePath("valid")), QByteArray("earlier"));

@@ -3,7 +3,11 @@
 #include "platform/CurlTransfer.h"
 #include "platform/Failure.h"
 
+#include "platform/CurlShared.h"
+
 #include <algorithm>
+
+#include <poll.h>
 
 namespace {
 using std::chrono::milliseconds;
@@ -15,6 +19,12 @@ constexpr milliseconds RoundLimit{100};
 // curl takes no longer address; one refused before it is converted or copied
 // any further.
 constexpr qsizetype LongestAddress = 8000000;
+// A fault of this machine: the address rests this long before it is asked
+// again, doubled for each fault with nothing else under way, up to the most;
+// past so many of those in a row the run stops (about half a minute).
+constexpr milliseconds FirstFaultRest{10};
+constexpr milliseconds LongestFaultRest{1000};
+constexpr int FaultsBeforeGivingUp = 40;
 
 qint64 millisecondsBetween(CheckQueue::Clock::time_point from, CheckQueue::Clock::time_point to)
 {
@@ -25,9 +35,24 @@ qint64 millisecondsBetween(CheckQueue::Clock::time_point from, CheckQueue::Clock
 CheckQueue::CheckQueue(Settings settings, Callbacks callbacks, int wake)
     : m_settings(std::move(settings)), m_callbacks(std::move(callbacks)), m_wake(wake),
       // The batch starts reading the trust store at once, before the first request needs it.
-      m_batch(m_settings.request.certificateAuthorityFile), m_slots(static_cast<size_t>(m_settings.jobs))
+      m_batch(m_settings.request.certificateAuthorityFile), m_slots(static_cast<size_t>(m_settings.jobs)),
+      m_jobLimit(m_settings.jobs)
 {
 }
+
+int CheckQueue::jobsWithin(long freeFiles, int jobs)
+{
+    const long share = (freeFiles - SpareFiles) / (FilesPerRequest + 1);
+    return static_cast<int>(std::clamp<long>(share, 1, jobs));
+}
+
+long CheckQueue::idleConnectionsWithin(long freeFiles)
+{
+    const long share = (freeFiles - SpareFiles) / (FilesPerRequest + 1);
+    return std::clamp<long>(share, 1, CurlShared::IdleConnections);
+}
+
+void CheckQueue::setIdleConnections(long connections) { m_batch.setIdleConnections(connections); }
 
 CheckQueue::~CheckQueue()
 {
@@ -43,7 +68,7 @@ bool CheckQueue::add(QByteArrayView address)
         if (!round())
             return false;
     }
-    if (m_callbacks.stopping())
+    if (stopping())
         return false;
     const qint64 position = m_first + std::ssize(m_window);
     m_window.push_back({QByteArray(address.data(), address.size()), std::nullopt});
@@ -65,6 +90,17 @@ bool CheckQueue::add(QByteArrayView address)
     return true;
 }
 
+bool CheckQueue::awaitInput(int descriptor)
+{
+    for (;;) {
+        pollfd watch{descriptor, POLLIN, 0};
+        if (::poll(&watch, 1, 0) != 0)
+            return !stopping();
+        if (!round(descriptor))
+            return false;
+    }
+}
+
 bool CheckQueue::finish()
 {
     while (!m_window.empty() && round()) {
@@ -76,10 +112,12 @@ bool CheckQueue::finish()
     for (Slot& slot : m_slots) {
         if (slot.busy) {
             m_batch.remove(*slot.request);
-            if (slot.answered)
+            if (slot.answered) {
                 complete(slot);
-            else
+            } else {
                 slot.busy = false;
+                --m_busy;
+            }
         }
     }
     handOnInOrder(true);
@@ -88,9 +126,9 @@ bool CheckQueue::finish()
 
 // One turn of the loop: start what may start, wait for answers, a host's
 // rest or the next tick, and take in what came.
-bool CheckQueue::round()
+bool CheckQueue::round(int input)
 {
-    if (m_callbacks.stopping())
+    if (stopping())
         return false;
     startReady();
     Clock::time_point now = Clock::now();
@@ -102,7 +140,7 @@ bool CheckQueue::round()
             until = std::min(until, *slot.answered + DrainGrace);
     }
     const auto timeout = std::max(milliseconds(0), std::chrono::ceil<milliseconds>(until - now));
-    for (CurlRequest* request : m_batch.wait(timeout, m_wake)) {
+    for (CurlRequest* request : m_batch.wait(timeout, {m_wake, input})) {
         const auto slot = std::find_if(m_slots.begin(), m_slots.end(),
                                        [&](const Slot& each) { return each.request.get() == request; });
         if (slot != m_slots.end() && slot->busy)
@@ -119,13 +157,15 @@ bool CheckQueue::round()
     if (m_callbacks.tick)
         m_callbacks.tick();
     startReady();
-    return !m_callbacks.stopping();
+    return !stopping();
 }
 
 void CheckQueue::startReady()
 {
     wakeRestedHosts(Clock::now());
-    while (!m_ready.empty() && !m_callbacks.stopping()) {
+    if (Clock::now() < m_restAfterFault)
+        return;
+    while (!m_ready.empty() && m_busy < m_jobLimit && !stopping()) {
         const auto free = std::find_if(m_slots.begin(), m_slots.end(), [](const Slot& slot) { return !slot.busy; });
         if (free == m_slots.end())
             return;
@@ -158,6 +198,7 @@ void CheckQueue::start(qint64 position, const QString& hostName)
         return;
     }
     slot.busy = true;
+    ++m_busy;
     slot.position = position;
     slot.host = hostName;
     slot.started = Clock::now();
@@ -168,9 +209,35 @@ void CheckQueue::complete(Slot& slot)
 {
     const Clock::time_point now = Clock::now();
     slot.busy = false;
+    --m_busy;
+    if (slot.request->failedHere())
+        return retryLater(slot);
+    m_faultsAlone = 0;
+    m_jobLimit = std::min(m_jobLimit + 1, m_settings.jobs);
     judged(slot.position, Outcome::of(*slot.request, millisecondsBetween(slot.started, slot.answered.value_or(now))),
            true);
     release(slot.host, m_hosts[slot.host], now);
+}
+
+// The address goes back to the head of its host's queue, the host rests a
+// while, and no more requests go at once than are under way now: one of
+// them ending gives back what this one lacked.
+void CheckQueue::retryLater(Slot& slot)
+{
+    Host& host = m_hosts[slot.host];
+    host.busy = false;
+    host.waiting.push_front(slot.position);
+    m_ready.emplace(slot.position, slot.host);
+    m_jobLimit = std::max(1, m_busy);
+    if (m_busy > 0)
+        return;
+    // Nothing else under way will give the resources back: nothing starts
+    // for a while, longer each time, and at last the run stops.
+    if (++m_faultsAlone >= FaultsBeforeGivingUp) {
+        m_machineFault = slot.request->failureReason();
+        return;
+    }
+    m_restAfterFault = Clock::now() + std::min(LongestFaultRest, FirstFaultRest * (1 << std::min(m_faultsAlone, 10)));
 }
 
 void CheckQueue::judged(qint64 position, const Outcome& outcome, bool fresh)

@@ -27,9 +27,29 @@
 // the first one not yet judged is taken in: a list of any length runs in
 // bounded memory, and one slow host holds back the others by at most that
 // window.
+//
+// A request that fails for want of something on this machine (file
+// descriptors, memory, a local port) is no verdict: its address goes back to
+// the head of its host's queue and is asked again once another request ends,
+// with no more at once than are under way then. With nothing else under way
+// the queue rests a while first, longer each time, and stops at last
+// (machineFault()).
 class CheckQueue {
 public:
     using Clock = std::chrono::steady_clock;
+
+    // Descriptors kept back for what the run opens later: the result files'
+    // new files, the trust store while it is read, curl's wake-up pair.
+    static constexpr long SpareFiles = 16;
+    // A request under way holds its connection and, while its host name is
+    // looked up, the lookup's socket pair.
+    static constexpr long FilesPerRequest = 3;
+    // How many requests at once, and how many idle connections kept, fit in
+    // this many free descriptors: a quarter of them for the idle connections
+    // at most, the rest for requests.
+    static int jobsWithin(long freeFiles, int jobs);
+    static long idleConnectionsWithin(long freeFiles);
+
     struct Settings {
         int jobs = 16;
         std::chrono::milliseconds pause{0};
@@ -51,10 +71,17 @@ public:
 
     CheckQueue(Settings settings, Callbacks callbacks, int wake);
     ~CheckQueue();
+    // Keeps at most this many connections open between requests.
+    void setIdleConnections(long connections);
 
     // Takes the next address of the list, once there is room in the window.
     // False once the run is stopping.
     bool add(QByteArrayView address);
+    // Lets the requests under way go on until the descriptor can be read
+    // without blocking; false once the run is stopping.
+    bool awaitInput(int descriptor);
+    // Why the run stopped for this machine's own fault, if it did.
+    const std::optional<QString>& machineFault() const { return m_machineFault; }
     // Waits until every address taken is judged and handed on; true unless
     // the run was stopped, in which case the requests under way are ended
     // (judged when their answer's head has come) and every address judged so
@@ -81,7 +108,9 @@ private:
     };
     using Due = std::pair<Clock::time_point, QString>;
 
-    bool round();
+    bool round(int input = -1);
+    bool stopping() const { return m_machineFault || m_callbacks.stopping(); }
+    void retryLater(Slot& slot);
     void startReady();
     void start(qint64 position, const QString& hostName);
     void complete(Slot& slot);
@@ -102,4 +131,9 @@ private:
     std::set<std::pair<qint64, QString>> m_ready;  // hosts free to go, by their next position
     std::priority_queue<Due, std::vector<Due>, std::greater<>> m_resting;
     std::vector<Slot> m_slots;
+    int m_busy = 0;      // slots with a request under way
+    int m_jobLimit = 1;  // how many of them may be, lowered after a fault of this machine
+    int m_faultsAlone = 0;  // faults in a row with no other request under way
+    Clock::time_point m_restAfterFault{};  // nothing starts before
+    std::optional<QString> m_machineFault;
 };

@@ -4,6 +4,13 @@
 #include <QJsonObject>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 constexpr QByteArrayView Heading("tessaly-check journal 1\n");
@@ -17,22 +24,43 @@ std::optional<QJsonObject> objectOf(const QByteArray& line)
 }
 }  // namespace
 
+Journal::~Journal()
+{
+    if (m_writer >= 0)
+        ::close(m_writer);
+}
+
 bool Journal::open(const QString& path)
 {
+    m_path = path;
     m_reader.setFileName(path);
-    m_writer.setFileName(path);
     const auto fail = [&](const QString& why) {
         m_error = path + QStringLiteral(": ") + why;
         return false;
     };
-    if (!m_writer.open(QIODevice::ReadWrite | QIODevice::Append))
-        return fail(m_writer.errorString());
+    const auto systemFail = [&] { return fail(QString::fromLocal8Bit(std::strerror(errno))); };
+    if (path.isEmpty())
+        return fail(QStringLiteral("no file named"));
+    // Not blocking: a FIFO would hold the open until a writer came.
+    m_writer = ::open(QFile::encodeName(path).constData(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK,
+                      0666);
+    if (m_writer < 0)
+        return systemFail();
+    struct stat status {};
+    if (::fstat(m_writer, &status) != 0)
+        return systemFail();
+    // A device or a pipe would take the entries and give none back.
+    if (!S_ISREG(status.st_mode))
+        return fail(QStringLiteral("not a regular file, so no journal"));
+    if (::flock(m_writer, LOCK_EX | LOCK_NB) != 0)
+        return errno == EWOULDBLOCK ? fail(QStringLiteral("another tessaly-check run is using this journal"))
+                                    : systemFail();
     if (!m_reader.open(QIODevice::ReadOnly))
         return fail(m_reader.errorString());
-    if (m_reader.size() == 0) {
-        m_writer.write(Heading.data(), Heading.size());
-        m_writer.flush();
-        return true;
+    // A new journal gets its heading, read back below like any other's.
+    if (m_reader.size() == 0 && !append(Heading)) {
+        m_error = m_writeError;
+        return false;
     }
     // Anything else given by mistake, a list of addresses say, is left alone.
     if (m_reader.readLine() != Heading)
@@ -79,10 +107,25 @@ bool Journal::record(qint64 position, QByteArrayView address, const Outcome& out
     object.insert("position", position);
     // The first entry after a line cut short starts a line of its own.
     const QByteArray entry = (m_cutShort ? "\n" : "") + QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
-    if (m_writer.write(entry) != entry.size() || !m_writer.flush()) {
-        m_writeError = m_writer.fileName() + QStringLiteral(": ") + m_writer.errorString();
+    if (!append(entry))
         return false;
-    }
     m_cutShort = false;
+    return true;
+}
+
+// Hands the bytes to the system at once; a failure says why in its words
+// ("No space left on device").
+bool Journal::append(QByteArrayView bytes)
+{
+    while (!bytes.isEmpty()) {
+        const ssize_t written = ::write(m_writer, bytes.data(), static_cast<size_t>(bytes.size()));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written < 0) {
+            m_writeError = m_path + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
+            return false;
+        }
+        bytes = bytes.sliced(written);
+    }
     return true;
 }

@@ -13,12 +13,22 @@
 // address, written as soon as the address is judged: its position in the
 // list (counted from 0 over all the inputs), the address and the outcome, as
 // the JSON report gives them. Only an index of positions and line offsets is
-// kept in memory; an entry is read back when its position comes up.
+// kept in memory; an entry is read back when its position comes up. A run
+// holds the journal locked: two runs on one journal would both do all the
+// work and record it twice.
 class Journal {
 public:
+    Journal() = default;
+    ~Journal();
+    Journal(const Journal&) = delete;
+    Journal& operator=(const Journal&) = delete;
+
     // Opens the file, making it when it does not exist. False, with
-    // errorString(), when it cannot be read or written or is no journal.
+    // errorString(), when it cannot be read or written, is no regular file,
+    // is no journal, or another run holds it.
     bool open(const QString& path);
+    // The open file, for telling it apart from the lists.
+    int descriptor() const { return m_writer; }
     QString errorString() const { return m_error; }
 
     // The outcome recorded for this position, when the address there is still
@@ -30,8 +40,11 @@ public:
     QString writeError() const { return m_writeError; }
 
 private:
+    bool append(QByteArrayView bytes);
+
+    QString m_path;
     QFile m_reader;
-    QFile m_writer;
+    int m_writer = -1;  // appends only, each entry in one write
     std::vector<std::pair<qint64, qint64>> m_index;  // position, line offset; sorted
     size_t m_next = 0;
     QString m_error;

@@ -2,95 +2,121 @@
 
 #include "lists/ListFiles.h"
 
-#include <QFileInfo>
+#include <QFile>
 
-#include <sys/stat.h>
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 constexpr QByteArrayView ByteOrderMark("\xEF\xBB\xBF");
 
 bool isLineEnd(char c) { return c == '\r' || c == '\n'; }
+
+bool sameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
 }  // namespace
 
-std::optional<QString> ListInput::open(const QString& name)
+ListInput::~ListInput()
+{
+    if (m_ownsDescriptor)
+        ::close(m_descriptor);
+}
+
+std::optional<QString> ListInput::open(const QString& name, const WaitForInput& wait)
 {
     m_name = name;
-    m_file = std::make_unique<QFile>();
     if (name == QStringLiteral("-")) {
         m_name = QStringLiteral("standard input");
-        if (!m_file->open(stdin, QIODevice::ReadOnly))
-            return QStringLiteral("standard input cannot be read");
+        m_descriptor = STDIN_FILENO;
     } else {
-        if (QFileInfo(name).isDir())
-            return name + QStringLiteral(": is a folder");
-        // A device such as /dev/zero would be read without end; pipes are fine.
-        if (struct stat status{}; ::stat(QFile::encodeName(name).constData(), &status) == 0
-            && (S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode)))
-            return name + QStringLiteral(": is a device, not a list file");
-        m_file->setFileName(name);
-        if (!m_file->open(QIODevice::ReadOnly))
-            return failure();
+        // Not blocking: a FIFO with no writer yet would hold the open, deaf to
+        // Ctrl-C. Reading waits for it through `wait` instead.
+        m_descriptor = ::open(QFile::encodeName(name).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        if (m_descriptor < 0)
+            return failure(errno);
+        m_ownsDescriptor = true;
+        ::fcntl(m_descriptor, F_SETFL, ::fcntl(m_descriptor, F_GETFL) & ~O_NONBLOCK);
     }
-    // A pipe, <(command) say, cannot be read twice: it is held whole, as is
-    // standard input, which is read from where it stands.
-    if (name == QStringLiteral("-") || m_file->isSequential()) {
-        QByteArray bytes = m_file->readAll();
-        if (m_file->error() != QFileDevice::NoError)
-            return failure();
-        m_file.reset();
-        m_text = ListFiles::utf8TextOf(std::move(bytes));
-        FileToListview1::ForEachItem(m_text, [&](QByteArrayView) { ++m_items; });
+    if (::fstat(m_descriptor, &m_seen) != 0)
+        return failure(errno);
+    if (S_ISDIR(m_seen.st_mode))
+        return name + QStringLiteral(": is a folder");
+    // A device named as a list, such as /dev/zero, is no list file. Standard
+    // input is read as a stream whatever it is (a terminal, /dev/null), a
+    // line without end cut off by LongestLine.
+    if (m_descriptor != STDIN_FILENO && (S_ISCHR(m_seen.st_mode) || S_ISBLK(m_seen.st_mode)))
+        return name + QStringLiteral(": is a device, not a list file");
+    m_stream = !S_ISREG(m_seen.st_mode);
+    if (m_stream)
         return std::nullopt;
-    }
     // The whole file is UTF-8 when every chunk is: a chunk ends at a line
     // end, which no UTF-8 sequence holds.
     bool utf8 = true;
     bool first = true;
-    const std::optional<QString> unreadable = forEachChunk([&](QByteArrayView chunk) {
-        if (first && chunk.startsWith(ByteOrderMark))
-            chunk = chunk.sliced(ByteOrderMark.size());
-        first = false;
-        utf8 = utf8 && chunk.isValidUtf8();
-        FileToListview1::ForEachItem(chunk, [&](QByteArrayView) { ++m_items; });
-        return true;
-    });
+    m_items = 0;
+    const std::optional<QString> unreadable = forEachChunk(
+        [&](QByteArrayView chunk) {
+            if (first && chunk.startsWith(ByteOrderMark))
+                chunk = chunk.sliced(ByteOrderMark.size());
+            first = false;
+            utf8 = utf8 && chunk.isValidUtf8();
+            FileToListview1::ForEachItem(chunk, [&](QByteArrayView) { ++m_items; });
+            return true;
+        },
+        wait);
     m_windows1252 = !utf8;
     return unreadable;
 }
 
-std::optional<QString> ListInput::forEachItem(const std::function<bool(QByteArrayView)>& item)
+std::optional<QString> ListInput::forEachItem(const std::function<bool(QByteArrayView)>& item,
+                                              const WaitForInput& wait)
 {
     bool taking = true;
-    const auto eachOf = [&](QByteArrayView text) {
-        FileToListview1::ForEachItem(text, [&](QByteArrayView address) { taking = taking && item(address); });
-        return taking;
-    };
-    if (!m_file) {
-        eachOf(m_text);
-        return std::nullopt;
-    }
+    const auto take = [&](QByteArrayView address) { taking = taking && item(address); };
     bool first = true;
-    return forEachChunk([&](QByteArrayView chunk) {
-        if (first && chunk.startsWith(ByteOrderMark))
-            chunk = chunk.sliced(ByteOrderMark.size());
-        first = false;
-        if (m_windows1252)
-            return eachOf(ListFiles::utf8OfWindows1252(chunk));
-        return eachOf(chunk);
-    });
+    return forEachChunk(
+        [&](QByteArrayView chunk) {
+            if (first && chunk.startsWith(ByteOrderMark))
+                chunk = chunk.sliced(ByteOrderMark.size());
+            first = false;
+            if (m_windows1252) {
+                FileToListview1::ForEachItem(ListFiles::utf8OfWindows1252(chunk), take);
+            } else if (!m_stream || chunk.isValidUtf8()) {
+                FileToListview1::ForEachItem(chunk, take);
+            } else {
+                FileToListview1::ForEachItem(chunk, [&](QByteArrayView line) {
+                    take(line.isValidUtf8() ? line.toByteArray() : ListFiles::utf8OfWindows1252(line));
+                });
+            }
+            return taking;
+        },
+        wait);
 }
 
-std::optional<QString> ListInput::forEachChunk(const std::function<bool(QByteArrayView)>& chunk)
+std::optional<QString> ListInput::forEachChunk(const std::function<bool(QByteArrayView)>& chunk,
+                                               const WaitForInput& wait)
 {
-    if (!m_file->seek(0))
-        return failure();
+    if (!m_stream && ::lseek(m_descriptor, 0, SEEK_SET) != 0)
+        return failure(errno);
     QByteArray buffer;
+    qint64 offset = 0;
     for (;;) {
-        const QByteArray read = m_file->read(ChunkBytes);
-        if (m_file->error() != QFileDevice::NoError)
-            return failure();
-        buffer += read;
-        const bool atEnd = read.isEmpty();
+        if (!wait(m_descriptor))
+            return std::nullopt;
+        const qsizetype searchedBefore = buffer.size();
+        buffer.resize(searchedBefore + ChunkBytes);
+        const ssize_t read = ::read(m_descriptor, buffer.data() + searchedBefore, ChunkBytes);
+        buffer.resize(searchedBefore + std::max<ssize_t>(read, 0));
+        if (read < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
+        if (read < 0)
+            return failure(errno);
+        offset += read;
+        const bool atEnd = read == 0;
+        if (std::optional<QString> change = changed(offset, atEnd))
+            return change;
         if (atEnd) {
             if (!buffer.isEmpty())
                 chunk(buffer);
@@ -99,16 +125,37 @@ std::optional<QString> ListInput::forEachChunk(const std::function<bool(QByteArr
         // A CR last may be the first half of a CR LF: it waits for what follows.
         // Only the bytes just read can hold a new line end, so a line of many
         // chunks is not searched again for each of them.
-        const qsizetype searchedBefore = buffer.size() - read.size();
         qsizetype cut = buffer.size() - (buffer.endsWith('\r') ? 1 : 0);
         while (cut > searchedBefore && !isLineEnd(buffer[cut - 1]))
             --cut;
-        if (cut == searchedBefore && (cut == 0 || !isLineEnd(buffer[cut - 1])))
+        if (cut == searchedBefore && (cut == 0 || !isLineEnd(buffer[cut - 1]))) {
+            if (buffer.size() > LongestLine)
+                return m_name + QStringLiteral(": a line longer than %1 MB; not a list of addresses")
+                                    .arg(LongestLine >> 20);
             continue;  // a line longer than a chunk
+        }
         if (!chunk(QByteArrayView(buffer).first(cut)))
             return std::nullopt;
         buffer.remove(0, cut);
     }
 }
 
-QString ListInput::failure() const { return m_name + QStringLiteral(": ") + m_file->errorString(); }
+// A regular file is judged only as it was when first seen: one that grew,
+// shrank or was written since would give lines that were never in it whole.
+std::optional<QString> ListInput::changed(qint64 offset, bool atEnd) const
+{
+    if (m_stream)
+        return std::nullopt;
+    struct stat now {};
+    if (::fstat(m_descriptor, &now) != 0)
+        return failure(errno);
+    if (now.st_size != m_seen.st_size || !sameTime(now.st_mtim, m_seen.st_mtim) || offset > m_seen.st_size
+        || (atEnd && offset != m_seen.st_size))
+        return m_name + QStringLiteral(": the list changed while it was read; run again once it stays as it is");
+    return std::nullopt;
+}
+
+QString ListInput::failure(int error) const
+{
+    return m_name + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error));
+}

@@ -2,40 +2,63 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
-#include <QFile>
 #include <QString>
 
 #include <functional>
-#include <memory>
 #include <optional>
 
+#include <sys/stat.h>
+
 // One list the command reads, as the window reads it (see ListFiles) but
-// without holding a file whole: a file is read twice in chunks that end at a
-// line end, once to tell UTF-8 from Windows-1252 and count the addresses,
-// then for the addresses themselves. Standard input or a pipe, which cannot
-// be read twice, is held whole.
+// without holding it whole. A regular file is read twice in chunks that end
+// at a line end: once to tell UTF-8 from Windows-1252 and count the
+// addresses, then for the addresses themselves; a file that changes in
+// between, or while it is read, stops the run rather than give a torn line.
+// Standard input, a pipe or a FIFO is read once, as a stream, and each of its
+// lines is UTF-8 when it is valid UTF-8 and Windows-1252 otherwise (for a list
+// in one encoding, the window's reading).
 class ListInput {
 public:
     // Bytes read at a time; a chunk is cut at the last line end in them.
     static constexpr qint64 ChunkBytes = 1 << 20;
+    // A longer line is no address, and the input no list: the run stops
+    // rather than hold it (curl takes 8 MB at most).
+    static constexpr qint64 LongestLine = 64 << 20;
 
-    // Opens the list and reads it through once. The name "-" is standard
-    // input. Nothing, or why it cannot be read.
-    std::optional<QString> open(const QString& name);
+    // Waits until the descriptor can be read without blocking (data, its end,
+    // or an error); false when the run is stopping.
+    using WaitForInput = std::function<bool(int descriptor)>;
+
+    ListInput() = default;
+    ~ListInput();
+    ListInput(const ListInput&) = delete;
+    ListInput& operator=(const ListInput&) = delete;
+
+    // Opens the list, and reads a regular file through once. The name "-" is
+    // standard input. Nothing, or why it cannot be read.
+    std::optional<QString> open(const QString& name, const WaitForInput& wait);
+    // How many addresses a regular file holds; -1 for a stream, not known
+    // until its end.
     qint64 items() const { return m_items; }
+    // The file as it stands, for telling it apart from the result files.
+    const struct stat& status() const { return m_seen; }
+
     // Calls item(address) for each address in UTF-8, in order, while it
     // returns true. Nothing, or why the list could not be read.
-    std::optional<QString> forEachItem(const std::function<bool(QByteArrayView)>& item);
+    std::optional<QString> forEachItem(const std::function<bool(QByteArrayView)>& item, const WaitForInput& wait);
 
 private:
-    // Calls chunk(bytes) for each chunk of the file from its start, each
-    // ending at a line end but the last; a CR LF is never cut apart.
-    std::optional<QString> forEachChunk(const std::function<bool(QByteArrayView)>& chunk);
-    QString failure() const;
+    // Calls chunk(bytes) for each chunk from the start, each ending at a line
+    // end but the last; a CR LF is never cut apart.
+    std::optional<QString> forEachChunk(const std::function<bool(QByteArrayView)>& chunk, const WaitForInput& wait);
+    std::optional<QString> changed(qint64 offset, bool atEnd) const;
+    QString failure(int error) const;
 
     QString m_name;
-    std::unique_ptr<QFile> m_file;  // none for a list held whole
-    QByteArray m_text;              // a list held whole, in UTF-8
+    int m_descriptor = -1;
+    bool m_ownsDescriptor = false;
+    bool m_stream = false;
     bool m_windows1252 = false;
-    qint64 m_items = 0;
+    qint64 m_items = -1;
+    struct stat m_seen {};
 };

@@ -3,22 +3,24 @@
 // same rule and writes the same result files.
 
 #include "cli/CheckQueue.h"
+#include "cli/Interrupt.h"
 #include "cli/Journal.h"
 #include "cli/ListInput.h"
 #include "cli/Report.h"
+#include "cli/SameFile.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
-#include <QFileInfo>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <optional>
 
-#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,8 +28,10 @@ namespace {
 using std::chrono::milliseconds;
 
 // A reader that went away (`| head`) ends the run as SIGPIPE ends other
-// programs, with the status a shell shows for that death.
-enum ExitStatus { AllValid = 0, SomeInvalid = 1, BadUsage = 2, Interrupted = 130, ReaderGone = 141 };
+// programs, and a signal as that signal would, with the status a shell shows
+// for that death.
+enum ExitStatus { AllValid = 0, SomeInvalid = 1, BadUsage = 2, ReaderGone = 141 };
+constexpr int exitStatusOfSignal(int signal) { return 128 + signal; }
 
 // Sensible for a list spread over many hosts while each host still sees one
 // request at a time; see the README.
@@ -36,14 +40,28 @@ constexpr int MostJobs = 1024;
 // The window's time-out.
 constexpr auto DefaultTimeoutSeconds = std::chrono::duration_cast<std::chrono::seconds>(CurlRequest::DefaultTimeout).count();
 
-volatile std::sig_atomic_t interrupted = 0;
-int wakeWrite = -1;
-
-void onInterrupt(int)
+// The command speaks to its user in its own words; what Qt would say of its
+// own workings is not for them.
+void keepQtsWordsOut(QtMsgType type, const QMessageLogContext&, const QString& message)
 {
-    interrupted = 1;
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t written = ::write(wakeWrite, &byte, 1);
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        std::fprintf(stderr, "tessaly-check: %s\n", qPrintable(message));
+}
+
+// How many more files the command may open: the soft limit on open files
+// raised to the hard one, less those open now (inherited ones too).
+long freeFileDescriptors()
+{
+    rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return 1024;
+    if (limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+        ::getrlimit(RLIMIT_NOFILE, &limit);
+    }
+    const long open = static_cast<long>(QDir(QStringLiteral("/proc/self/fd")).count());
+    return static_cast<long>(std::min<rlim_t>(limit.rlim_cur, 1L << 30)) - std::max(open, 3L);
 }
 
 int usageError(const QString& message)
@@ -59,15 +77,43 @@ int fileError(const QString& message)
     return BadUsage;
 }
 
-// Every input opened and read through once before anything is asked or
-// written, so that one that cannot be read stops the command with nothing done.
-std::optional<QString> openInputs(const QStringList& names, std::vector<ListInput>& inputs)
+// Every input opened, and each list file read through once, before anything
+// is asked or written, so that one that cannot be read stops the command with
+// nothing done.
+std::optional<QString> openInputs(const QStringList& names, std::deque<ListInput>& inputs)
 {
-    inputs.resize(static_cast<size_t>(names.size()));
-    for (qsizetype i = 0; i < names.size(); ++i) {
-        if (std::optional<QString> unreadable = inputs[static_cast<size_t>(i)].open(names[i]))
+    const auto notInterrupted = [](int) { return Interrupt::caught() == 0; };
+    for (const QString& name : names) {
+        if (std::optional<QString> unreadable = inputs.emplace_back().open(name, notInterrupted))
             return unreadable;
     }
+    return std::nullopt;
+}
+
+// A result file or journal that would overwrite a list being read, the
+// report, or one another: why, or nothing.
+std::optional<QString> overwriteOf(const QString& validPath, const QString& invalidPath, const QString& journalPath,
+                                   const QStringList& names, const std::deque<ListInput>& inputs)
+{
+    struct stat report {};
+    const bool reportIsAFile = ::fstat(STDOUT_FILENO, &report) == 0;
+    const std::pair<QString, const QString*> outputs[] = {
+        {QStringLiteral("--valid"), &validPath}, {QStringLiteral("--invalid"), &invalidPath},
+        {QStringLiteral("--resume"), &journalPath}};
+    for (const auto& [option, path] : outputs) {
+        for (size_t i = 0; i < inputs.size(); ++i) {
+            if (SameFile::is(*path, inputs[i].status()))
+                return QStringLiteral("%1 names the list %2, which it would overwrite")
+                    .arg(option, names[static_cast<qsizetype>(i)] == QStringLiteral("-") ? QStringLiteral("on standard input")
+                                                                                      : names[static_cast<qsizetype>(i)]);
+        }
+        if (reportIsAFile && SameFile::is(*path, report))
+            return option + QStringLiteral(" names the report's own output");
+    }
+    if (SameFile::names(validPath, invalidPath))
+        return QStringLiteral("--valid and --invalid name the same file");
+    if (SameFile::names(journalPath, validPath) || SameFile::names(journalPath, invalidPath))
+        return QStringLiteral("--resume names a result file");
     return std::nullopt;
 }
 
@@ -117,14 +163,20 @@ public:
         const double seconds = std::max<qint64>(m_clock.elapsed(), 1) / 1000.0;
         const double rate = m_requested / seconds;
         const qint64 done = m_valid + m_invalid;
-        QString left = QStringLiteral("?");
-        if (rate > 0) {
-            const qint64 remaining = static_cast<qint64>((m_total - done) / rate);
-            left = QStringLiteral("%1:%2").arg(remaining / 60).arg(remaining % 60, 2, 10, QLatin1Char('0'));
+        const auto count = [](qint64 number) { return static_cast<long long>(number); };
+        // A list read as a stream has no total until its end.
+        if (m_total < 0) {
+            std::fprintf(stderr, "\r%lld done, %lld valid, %lld invalid, %.1f/s\x1b[K", count(done), count(m_valid),
+                         count(m_invalid), rate);
+        } else {
+            QString left = QStringLiteral("?");
+            if (rate > 0) {
+                const qint64 remaining = static_cast<qint64>((m_total - done) / rate);
+                left = QStringLiteral("%1:%2").arg(remaining / 60).arg(remaining % 60, 2, 10, QLatin1Char('0'));
+            }
+            std::fprintf(stderr, "\r%lld of %lld, %lld valid, %lld invalid, %.1f/s, %s left\x1b[K", count(done),
+                         count(m_total), count(m_valid), count(m_invalid), rate, qPrintable(left));
         }
-        std::fprintf(stderr, "\r%lld of %lld, %lld valid, %lld invalid, %.1f/s, %s left\x1b[K",
-                     static_cast<long long>(done), static_cast<long long>(m_total), static_cast<long long>(m_valid),
-                     static_cast<long long>(m_invalid), rate, qPrintable(left));
         std::fflush(stderr);
     }
     void end()
@@ -151,6 +203,11 @@ private:
 
 int main(int argc, char* argv[])
 {
+    // Before anything is read: a signal during a long read of the lists, or a
+    // wait for a FIFO's writer, ends the run as one during the requests does.
+    if (!Interrupt::install())
+        return fileError(QStringLiteral("the command cannot set itself up"));
+    qInstallMessageHandler(keepQtsWordsOut);
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tessaly-check"));
 
@@ -158,7 +215,8 @@ int main(int argc, char* argv[])
     parser.setApplicationDescription(QStringLiteral(
         "Checks which web addresses in list files exist, one address per line, and judges each as the Tessaly "
         "window does.\nExit status: 0 all valid, 1 some invalid, 2 bad usage, unreadable input, unwritable report "
-        "or journal, 130 interrupted, 141 report's reader gone."));
+        "or journal, a list changed during the run, 129, 130 or 143 ended by SIGHUP, SIGINT (Ctrl-C) or SIGTERM, "
+        "141 report's reader gone."));
     parser.addHelpOption();
     const QCommandLineOption jobsOption(QStringLiteral("jobs"), QStringLiteral("Up to N requests at once (default 16)."),
                                         QStringLiteral("N"), QString::number(DefaultJobs));
@@ -203,45 +261,37 @@ int main(int argc, char* argv[])
     };
     const std::optional<milliseconds> pause = secondsOf(pauseOption, true);
     if (!pause)
-        return usageError(QStringLiteral("--pause takes a number of seconds, 0 or more, such as 1 or 0.5"));
+        return usageError(QStringLiteral("--pause takes a number of seconds from 0 to 86400, such as 1 or 0.5"));
     const std::optional<milliseconds> timeout = secondsOf(timeoutOption, false);
     if (!timeout || *timeout < milliseconds(1))
-        return usageError(QStringLiteral("--timeout takes a number of seconds above 0, such as 30"));
+        return usageError(QStringLiteral("--timeout takes a number of seconds above 0, up to 86400, such as 30"));
     const QString format = parser.value(formatOption);
     if (format != QStringLiteral("text") && format != QStringLiteral("jsonl"))
         return usageError(QStringLiteral("--format is text or jsonl"));
-
-    // Two outputs in one file would overwrite each other; a journal named
-    // as a result file would be replaced by the results.
-    const auto sameFile = [](const QString& one, const QString& other) {
-        const QFileInfo first(one);
-        const QFileInfo second(other);
-        if (one.isEmpty() || other.isEmpty())
-            return false;
-        if (first.exists() && second.exists())
-            return first.canonicalFilePath() == second.canonicalFilePath();
-        return first.absoluteFilePath() == second.absoluteFilePath();
-    };
+    for (const QCommandLineOption* option : {&validOption, &invalidOption, &resumeOption}) {
+        if (parser.isSet(*option) && parser.value(*option).isEmpty())
+            return usageError(QStringLiteral("--%1 needs a file name").arg(option->names().constFirst()));
+    }
     const QString validPath = parser.value(validOption);
     const QString invalidPath = parser.value(invalidOption);
     const QString journalPath = parser.value(resumeOption);
-    if (sameFile(validPath, invalidPath))
-        return usageError(QStringLiteral("--valid and --invalid name the same file"));
-    if (sameFile(journalPath, validPath) || sameFile(journalPath, invalidPath))
-        return usageError(QStringLiteral("--resume names a result file"));
 
     QStringList names = parser.positionalArguments();
     if (names.isEmpty())
         names << QStringLiteral("-");
-    std::vector<ListInput> inputs;
+    std::deque<ListInput> inputs;
     if (const std::optional<QString> unreadable = openInputs(names, inputs))
         return fileError(*unreadable);
+    if (Interrupt::caught())
+        return exitStatusOfSignal(Interrupt::caught());
+    if (const std::optional<QString> overwrite = overwriteOf(validPath, invalidPath, journalPath, names, inputs))
+        return usageError(*overwrite);
     qint64 total = 0;
     for (const ListInput& input : inputs)
-        total += input.items();
+        total = input.items() < 0 || total < 0 ? -1 : total + input.items();
 
-    ResultFile validFile(parser.value(validOption));
-    ResultFile invalidFile(parser.value(invalidOption));
+    ResultFile validFile(validPath);
+    ResultFile invalidFile(invalidPath);
     for (ResultFile* file : {&validFile, &invalidFile}) {
         if (!file->open())
             return fileError(file->errorString());
@@ -249,22 +299,17 @@ int main(int argc, char* argv[])
     std::optional<Journal> journal;
     if (parser.isSet(resumeOption)) {
         journal.emplace();
-        if (!journal->open(parser.value(resumeOption)))
+        if (!journal->open(journalPath))
             return fileError(journal->errorString());
     }
 
-    int wake[2];
-    if (::pipe2(wake, O_NONBLOCK | O_CLOEXEC) != 0)
-        return fileError(QStringLiteral("the command cannot set itself up"));
-    wakeWrite = wake[1];
-    struct sigaction action {};
-    action.sa_handler = onInterrupt;
-    // A write to a report whose reader lags goes on after Ctrl-C: interrupted,
-    // the C library would drop what it held. Waiting on the transfers still
-    // ends at once, by the wake-up pipe.
-    action.sa_flags = SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
+    // Each request holds files of its own: as many at once as the limit on
+    // open files lets the command have beside its own.
+    const long freeFiles = freeFileDescriptors();
+    const int jobsAtOnce = CheckQueue::jobsWithin(freeFiles, jobs);
+    if (jobsAtOnce < jobs)
+        std::fprintf(stderr, "tessaly-check: %d requests at once, not %d: only %ld more files can be open (ulimit -n)\n",
+                     jobsAtOnce, jobs, freeFiles);
 
     ProgressLine progress(total, ::isatty(STDERR_FILENO) == 1);
     const bool json = format == QStringLiteral("jsonl");
@@ -298,46 +343,70 @@ int main(int argc, char* argv[])
     callbacks.recorded = [&](qint64 position, QByteArrayView address) -> std::optional<Outcome> {
         return journal ? journal->recorded(position, address) : std::nullopt;
     };
-    callbacks.stopping = [&] { return interrupted != 0 || outputError != 0; };
-    callbacks.tick = [&] { progress.show(); };
+    callbacks.stopping = [&] { return Interrupt::caught() != 0 || outputError != 0; };
+    // While the command waits for more of a stream, what was judged so far
+    // reaches the report's reader (`tail -f log | tessaly-check`).
+    bool waitingForInput = false;
+    callbacks.tick = [&] {
+        progress.show();
+        if (waitingForInput) {
+            errno = 0;
+            std::fflush(stdout);
+            noteOutputError();
+        }
+    };
 
     CheckQueue::Settings settings;
-    settings.jobs = jobs;
+    settings.jobs = jobsAtOnce;
     settings.pause = *pause;
     // The window's transfer: proxies from the environment, the system's
     // certificates.
     settings.request = CurlRequest::Options{*timeout, true, {}};
-    settings.window = std::max<qsizetype>(8192, 128 * jobs);
-    CheckQueue queue(settings, callbacks, wake[0]);
-    // A list changed or gone since it was first read.
+    settings.window = std::max<qsizetype>(8192, 128 * jobsAtOnce);
+    CheckQueue queue(settings, callbacks, Interrupt::wakeDescriptor());
+    queue.setIdleConnections(CheckQueue::idleConnectionsWithin(freeFiles));
+    // A list changed or gone since it was first read, or one that is none.
     std::optional<QString> unreadable;
+    const auto awaitInput = [&](int descriptor) {
+        waitingForInput = true;
+        const bool going = queue.awaitInput(descriptor);
+        waitingForInput = false;
+        return going;
+    };
     for (ListInput& input : inputs) {
         bool taking = true;
-        unreadable = input.forEachItem([&](QByteArrayView address) { return taking = queue.add(address); });
+        unreadable = input.forEachItem([&](QByteArrayView address) { return taking = queue.add(address); }, awaitInput);
         if (unreadable || !taking)
             break;
     }
-    if (unreadable) {
-        progress.makeRoom(true);
-        std::fprintf(stderr, "tessaly-check: %s\n", qPrintable(*unreadable));
-    }
     queue.finish();
     progress.end();
+    if (unreadable)
+        std::fprintf(stderr, "tessaly-check: %s\n", qPrintable(*unreadable));
+    if (queue.machineFault())
+        std::fprintf(stderr, "tessaly-check: this machine cannot make requests now (%s); what was judged is kept\n",
+                     qPrintable(*queue.machineFault()));
     errno = 0;
     std::fflush(stdout);
     noteOutputError();
 
+    // Every result file that can be written is, whatever became of another.
+    bool resultsWritten = true;
     for (ResultFile* file : {&validFile, &invalidFile}) {
-        if (!file->commit())
-            return fileError(file->errorString());
+        if (!file->commit()) {
+            std::fprintf(stderr, "tessaly-check: %s\n", qPrintable(file->errorString()));
+            resultsWritten = false;
+        }
     }
-    if ((journalFailed || unreadable) && outputError == 0)
+    if (!resultsWritten)
+        return BadUsage;
+    if ((journalFailed || unreadable || queue.machineFault()) && outputError == 0)
         return BadUsage;
     if (outputError == EPIPE)
         return ReaderGone;
     if (outputError != 0)
         return fileError(QStringLiteral("standard output: ") + QString::fromLocal8Bit(std::strerror(outputError)));
-    if (interrupted)
-        return Interrupted;
+    if (Interrupt::caught())
+        return exitStatusOfSignal(Interrupt::caught());
     return progress.anyInvalid() ? SomeInvalid : AllValid;
 }

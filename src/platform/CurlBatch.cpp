@@ -28,6 +28,11 @@ CurlBatch::CurlBatch(const QString& certificateAuthorityFile) : CurlBatch()
 
 CurlBatch::~CurlBatch() { curl_multi_cleanup(multiOf(m_multi)); }
 
+void CurlBatch::setIdleConnections(long connections)
+{
+    curl_multi_setopt(multiOf(m_multi), CURLMOPT_MAXCONNECTS, connections);
+}
+
 void CurlBatch::add(CurlRequest& request)
 {
     curl_easy_setopt(easyOf(request), CURLOPT_PRIVATE, &request);
@@ -42,16 +47,20 @@ void CurlBatch::remove(CurlRequest& request)
         --m_running;
 }
 
-std::vector<CurlRequest*> CurlBatch::wait(std::chrono::milliseconds timeout, int wake)
+std::vector<CurlRequest*> CurlBatch::wait(std::chrono::milliseconds timeout, std::initializer_list<int> watched)
 {
     int stillRunning = 0;
     curl_multi_perform(multiOf(m_multi), &stillRunning);
     std::vector<CurlRequest*> finished = collectFinished();
     if (!finished.empty())
         return finished;
-    curl_waitfd wakeWatch{wake, CURL_WAIT_POLLIN, 0};
+    std::vector<curl_waitfd> watches;
+    for (const int descriptor : watched) {
+        if (descriptor >= 0)
+            watches.push_back({descriptor, CURL_WAIT_POLLIN, 0});
+    }
     const int milliseconds = static_cast<int>(std::clamp<long long>(timeout.count(), 0, 1 << 30));
-    curl_multi_poll(multiOf(m_multi), wake >= 0 ? &wakeWatch : nullptr, wake >= 0 ? 1 : 0, milliseconds, nullptr);
+    curl_multi_poll(multiOf(m_multi), watches.data(), static_cast<unsigned>(watches.size()), milliseconds, nullptr);
     curl_multi_perform(multiOf(m_multi), &stillRunning);
     return collectFinished();
 }

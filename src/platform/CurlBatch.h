@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <chrono>
+#include <initializer_list>
 #include <vector>
 
 // Many CurlRequests at once on one curl multi handle, driven by a plain
@@ -26,12 +27,15 @@ public:
     // Ends a request under way; it is not reported by wait().
     void remove(CurlRequest& request);
     int running() const { return m_running; }
+    // Keeps at most this many connections open once their requests are done
+    // (CurlShared::IdleConnections unless set).
+    void setIdleConnections(long connections);
 
     // Lets the transfers go on for up to `timeout`, returning early when one
-    // of them finishes or the file descriptor `wake` (if not -1) becomes
-    // readable. Gives the requests that finished, each already given its
-    // CURLcode by finish() and out of the batch.
-    std::vector<CurlRequest*> wait(std::chrono::milliseconds timeout, int wake = -1);
+    // of them finishes or one of the file descriptors `watched` (-1 for none)
+    // becomes readable or is hung up. Gives the requests that finished, each
+    // already given its CURLcode by finish() and out of the batch.
+    std::vector<CurlRequest*> wait(std::chrono::milliseconds timeout, std::initializer_list<int> watched = {});
 
 private:
     std::vector<CurlRequest*> collectFinished();

@@ -1,0 +1,16 @@
+#pragma once
+
+// Ctrl-C (SIGINT), SIGTERM and SIGHUP, which timeout(1), service managers
+// and batch schedulers send, all end the run the same way: no more requests
+// start, what was judged is written in whole lines, and the exit status is
+// the one a shell shows for a death by that signal.
+namespace Interrupt {
+// Puts the handlers in place and makes the wake-up pipe. False when the
+// command cannot set itself up.
+bool install();
+// The signal that came, or 0.
+int caught();
+// Becomes readable once a signal has come: a wait on it with other
+// descriptors ends at once.
+int wakeDescriptor();
+}
