@@ -113,7 +113,9 @@ void RealServer::start(const std::function<QStringList(quint16 port)>& configure
         m_process->start(m_program, configureFor(port));
         const QDeadlineTimer deadline(20000);
         while (m_process->state() != QProcess::NotRunning && !deadline.hasExpired()) {
-            if (accepts(port)) {
+            // Another test's server may hold the port this one failed to bind:
+            // ours is the one only if it is still running a moment later.
+            if (accepts(port) && !m_process->waitForFinished(200)) {
                 m_port = port;
                 return;
             }
