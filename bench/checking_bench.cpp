@@ -9,10 +9,11 @@
 // --ca-file: the certificate authorities that all three trust (https lists).
 // --hosts: a hosts file under which wget runs, in a mount namespace of its
 // own, for host names that only curl resolves itself (*.localhost).
-#include "app/Form1.h"
-#include "checking/Pause.h"
-#include "platform/CurlTransfer.h"
-#include "platform/testing/TestPlatform.h"
+#include "window/app/Form1.h"
+#include "engine/transfer/Policy.h"
+#include "window/checking/Pause.h"
+#include "engine/transfer/CurlTransfer.h"
+#include "TestPlatform.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -113,7 +114,7 @@ RunFigures checkRun(const QStringList& urls, const QString& caFile)
     TestPlatform test;
     MeteredTransfer* transfer = nullptr;
     test.platform().makeTransferControl = [&] {
-        auto made = std::make_unique<MeteredTransfer>(CurlTransfer::Options{CurlTransfer::DefaultTimeout, false, caFile},
+        auto made = std::make_unique<MeteredTransfer>(CurlTransfer::Options{Policy::Timeout, false, caFile},
                                                       stallSoFar);
         transfer = made.get();
         return made;

@@ -15,9 +15,9 @@
 // loads and one that only opens the window, so the load's share is their
 // difference.
 
-#include "app/Form1.h"
-#include "lists/ListFiles.h"
-#include "platform/testing/TestPlatform.h"
+#include "window/app/Form1.h"
+#include "window/lists/ListFiles.h"
+#include "TestPlatform.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

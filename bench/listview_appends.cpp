@@ -2,7 +2,7 @@
 // append at a time with the event loop running in between. Compared, in the
 // same run, with one batch insert of the same items after the same number of
 // event-loop passes, so the figure isolates what single appends cost.
-#include "platform/ListView.h"
+#include "window/desktop/ListView.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -2,7 +2,7 @@
 // the longest time the event loop went without a turn while the pointer
 // hovers the rows, a row is selected and the list scrolls. Compared, in the
 // same run, with the same actions on a list of ordinary addresses only.
-#include "platform/ListView.h"
+#include "window/desktop/ListView.h"
 
 #include "ListViewActions.h"
 #include "StallMeter.h"

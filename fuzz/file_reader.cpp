@@ -1,7 +1,8 @@
 // A file's bytes to the items the loader appends. The decoding keeps every
 // line end where it was, and the items put back together with one line end
 // between each two, and at most one after the last, give back the text.
-#include "lists/ListFiles.h"
+#include "engine/lists/ListFormat.h"
+#include "window/lists/ListFiles.h"
 
 #include <QString>
 
@@ -83,11 +84,11 @@ void checkItemsGiveBackTheText(QByteArrayView text, const std::vector<QByteArray
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const QByteArrayView bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
-    const QByteArray text = ListFiles::utf8TextOf(bytes.toByteArray());
+    const QByteArray text = ListFormat::utf8TextOf(bytes.toByteArray());
     checkDecoding(bytes, text);
 
     std::vector<QByteArrayView> items;
-    FileToListview1::ForEachItem(text, [&](QByteArrayView item) { items.push_back(item); });
+    ListFormat::forEachLine(text, [&](QByteArrayView item) { items.push_back(item); });
     checkItemsGiveBackTheText(text, items);
     return 0;
 }

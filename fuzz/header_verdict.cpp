@@ -5,9 +5,9 @@
 // followed by its end or a blank is valid unless they are 404, any other is
 // valid when longer than 4 characters and free of "404 not found" in any
 // case. A block without such a CR shows two reports, for steps 118 and 120.
-#include "app/ErrorReport.h"
-#include "checking/Valid.h"
-#include "platform/Failure.h"
+#include "window/app/ErrorReport.h"
+#include "window/checking/Valid.h"
+#include "engine/Failure.h"
 
 #include <QCoreApplication>
 #include <QString>

@@ -1,5 +1,5 @@
 // Any text written to the settings store reads back exactly.
-#include "platform/SettingsStore.h"
+#include "window/desktop/SettingsStore.h"
 
 #include <QTemporaryDir>
 

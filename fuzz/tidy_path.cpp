@@ -2,7 +2,7 @@
 // characters between separators stay as they are, a run of n separators
 // inside the path becomes ceil(n / 2) (pairs collapse from the left, without
 // overlap), and a run at the start becomes exactly two.
-#include "app/Main.h"
+#include "window/app/Main.h"
 
 #include <QList>
 #include <QString>

@@ -7,7 +7,7 @@
 #include "RealServers.h"
 #include "WindowTesting.h"
 #include "cli/ListInput.h"
-#include "platform/CurlTransfer.h"
+#include "engine/transfer/CurlTransfer.h"
 
 #include <QElapsedTimer>
 #include <QJsonDocument>

@@ -5,10 +5,10 @@
 // check-run suites.
 #include "LoopbackServer.h"
 #include "WindowTesting.h"
-#include "checking/Pause.h"
-#include "checking/PauseText.h"
-#include "checking/Valid.h"
-#include "platform/CurlTransfer.h"
+#include "window/checking/Pause.h"
+#include "window/checking/PauseText.h"
+#include "window/checking/Valid.h"
+#include "engine/transfer/CurlTransfer.h"
 
 #include <QElapsedTimer>
 #include <QTest>

@@ -1,6 +1,6 @@
 // The real Qt boxes pass titles, texts and answers through. Each box is
 // answered by a queued call that finds the active modal widget.
-#include "platform/QtDialogs.h"
+#include "window/desktop/QtDialogs.h"
 
 #include <QApplication>
 #include <QInputDialog>

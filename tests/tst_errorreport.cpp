@@ -1,6 +1,6 @@
 // The failure report's text and the rules for going on after a failing step.
-#include "app/ErrorReport.h"
-#include "platform/testing/TestPlatform.h"
+#include "window/app/ErrorReport.h"
+#include "TestPlatform.h"
 
 #include <QTest>
 

@@ -7,7 +7,7 @@
 
 #include "WindowTesting.h"
 
-#include "platform/FileChannel.h"
+#include "engine/lists/FileChannel.h"
 
 #include <QRandomGenerator>
 

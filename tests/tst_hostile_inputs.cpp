@@ -6,10 +6,10 @@
 #include "LoopbackServer.h"
 #include "WindowTesting.h"
 #include "StallMeter.h"
-#include "app/ErrorReport.h"
-#include "app/Form1.h"
-#include "platform/CurlTransfer.h"
-#include "platform/testing/TestPlatform.h"
+#include "window/app/ErrorReport.h"
+#include "window/app/Form1.h"
+#include "engine/transfer/CurlTransfer.h"
+#include "TestPlatform.h"
 
 #include <QDateTime>
 #include <QFile>

@@ -3,11 +3,12 @@
 // ends with "Done.", the window keeps handling events, and a server cannot
 // make the program read more than it means to.
 #include "LoopbackServer.h"
+#include "engine/transfer/Policy.h"
 #include "WindowTesting.h"
 #include "StallMeter.h"
-#include "app/Form1.h"
-#include "platform/CurlTransfer.h"
-#include "platform/testing/TestPlatform.h"
+#include "window/app/Form1.h"
+#include "engine/transfer/CurlTransfer.h"
+#include "TestPlatform.h"
 
 #include <QElapsedTimer>
 #include <QLineEdit>
@@ -220,7 +221,7 @@ private slots:
 
         // A server cannot make the program take in more than it means to.
         const qint64 bodyTaken = transfer->bodyBytes.value(hostileAddress);
-        QVERIFY2(bodyTaken <= CurlTransfer::BodyLimit, qPrintable(QString::number(bodyTaken)));
+        QVERIFY2(bodyTaken <= Policy::BodyLimit, qPrintable(QString::number(bodyTaken)));
         QVERIFY2(hostile->bytesSent() < SentLimit, qPrintable(QString::number(hostile->bytesSent())));
         if (reply.generatedBodyBytes > 0)
             qInfo("offered %lld bytes, sent %lld, body taken in %lld", reply.generatedBodyBytes, hostile->bytesSent(),

@@ -1,7 +1,7 @@
 // The list control: positions from 1, items seen at once by the program while
 // the view catches up in batches, and the events the window handles.
-#include "platform/Failure.h"
-#include "platform/ListView.h"
+#include "engine/Failure.h"
+#include "window/desktop/ListView.h"
 
 #include "ListViewActions.h"
 #include "StallMeter.h"

@@ -3,8 +3,8 @@
 
 #include "WindowTesting.h"
 
-#include "app/Main.h"
-#include "platform/FileChannel.h"
+#include "window/app/Main.h"
+#include "engine/lists/FileChannel.h"
 
 #include <QDir>
 #include <QTemporaryDir>

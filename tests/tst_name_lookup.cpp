@@ -4,8 +4,8 @@
 #include "LoopbackServer.h"
 #include "PrivateResolver.h"
 #include "StallMeter.h"
-#include "platform/CurlTransfer.h"
-#include "platform/Failure.h"
+#include "engine/transfer/CurlTransfer.h"
+#include "engine/Failure.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

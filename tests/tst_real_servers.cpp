@@ -5,9 +5,9 @@
 #include "PrivateResolver.h"
 #include "RealServers.h"
 #include "WindowTesting.h"
-#include "checking/Valid.h"
-#include "platform/CurlTransfer.h"
-#include "platform/Failure.h"
+#include "window/checking/Valid.h"
+#include "engine/transfer/CurlTransfer.h"
+#include "engine/Failure.h"
 
 #include <QApplication>
 #include <QTest>

@@ -5,10 +5,11 @@
 #include "AsNobody.h"
 #include "WindowTesting.h"
 
-#include "app/Globals.h"
-#include "lists/ListFiles.h"
-#include "platform/FileChannel.h"
-#include "platform/testing/InjectedFileFaults.h"
+#include "window/app/Globals.h"
+#include "engine/lists/ListFormat.h"
+#include "window/lists/ListFiles.h"
+#include "engine/lists/FileChannel.h"
+#include "InjectedFileFaults.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -85,7 +86,7 @@ bool changeOwner(const QString& path, uid_t owner)
 QString save(const QString& path, const QByteArrayList& lines)
 {
     try {
-        ListFiles::writeListFile(path, lines);
+        ListFormat::writeListFile(path, lines);
         return {};
     } catch (const Failure& failure) {
         return failure.description();

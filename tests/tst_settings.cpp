@@ -1,7 +1,7 @@
 // The per-user store keeps any text exactly, on disk as soon as it is written.
 #include "AsNobody.h"
-#include "platform/Failure.h"
-#include "platform/SettingsStore.h"
+#include "engine/Failure.h"
+#include "window/desktop/SettingsStore.h"
 
 #include <QDir>
 #include <QFile>

@@ -4,9 +4,10 @@
 // idle connections to many hosts are kept, and a page of real size does not
 // cost its connection.
 #include "LoopbackServer.h"
+#include "engine/transfer/Policy.h"
 #include "RealServers.h"
-#include "platform/CurlTransfer.h"
-#include "platform/Failure.h"
+#include "engine/transfer/CurlTransfer.h"
+#include "engine/Failure.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -186,7 +187,7 @@ private slots:
         QCOMPARE(server.connectionsAccepted(), 2);
         // The drop comes after what a loopback connection costs, or the least
         // grace; the limit leaves room for a loaded machine.
-        QVERIFY2(waited < CurlTransfer::DrainGrace.count() / 2, qPrintable(QString::number(waited)));
+        QVERIFY2(waited < Policy::DrainGrace.count() / 2, qPrintable(QString::number(waited)));
     }
 
 private:

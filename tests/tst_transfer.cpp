@@ -1,11 +1,11 @@
 // The curl transfer control against the loopback server: what a request
 // leaves to read for every kind of answer, and what it does not keep.
 #include "LoopbackServer.h"
-#include "checking/Pause.h"
-#include "platform/CurlBatch.h"
-#include "platform/CurlShared.h"
-#include "platform/CurlTransfer.h"
-#include "platform/Failure.h"
+#include "window/checking/Pause.h"
+#include "engine/transfer/CurlBatch.h"
+#include "engine/transfer/TrustStore.h"
+#include "engine/transfer/CurlTransfer.h"
+#include "engine/Failure.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -473,7 +473,7 @@ private slots:
         QTemporaryDir folder;
         const QString authorities = folder.filePath(QStringLiteral("authorities.pem"));
         const CurlBatch batch(authorities);
-        QTRY_VERIFY(CurlShared::trustStoreReady(authorities));
+        QTRY_VERIFY(TrustStore::ready(authorities));
     }
 };
 

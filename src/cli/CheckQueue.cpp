@@ -1,19 +1,21 @@
 #include "cli/CheckQueue.h"
+#include "engine/transfer/Policy.h"
 
-#include "platform/CurlTransfer.h"
-#include "platform/Failure.h"
+#include "engine/Failure.h"
 
-#include "platform/CurlShared.h"
 
 #include <algorithm>
 
+#include <QDir>
+
 #include <poll.h>
+#include <sys/resource.h>
 
 namespace {
 using std::chrono::milliseconds;
 // How long a request may still read its body after the answer has been
-// judged, as the window lets it, before its connection is dropped.
-constexpr milliseconds DrainGrace = CurlTransfer::DrainGrace;
+// judged, before its connection is dropped.
+constexpr milliseconds DrainGrace = Policy::DrainGrace;
 // The longest wait between two rounds, so that ticks come a few times a second.
 constexpr milliseconds RoundLimit{100};
 // curl takes no longer address; one refused before it is converted or copied
@@ -46,10 +48,24 @@ int CheckQueue::jobsWithin(long freeFiles, int jobs)
     return static_cast<int>(std::clamp<long>(share, 1, jobs));
 }
 
+long CheckQueue::freeFileDescriptors()
+{
+    rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return 1024;
+    if (limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+        ::getrlimit(RLIMIT_NOFILE, &limit);
+    }
+    const auto open = static_cast<long>(QDir(QStringLiteral("/proc/self/fd")).count());
+    return static_cast<long>(std::min<rlim_t>(limit.rlim_cur, 1L << 30)) - std::max(open, 3L);
+}
+
 long CheckQueue::idleConnectionsWithin(long freeFiles)
 {
     const long share = (freeFiles - SpareFiles) / (FilesPerRequest + 1);
-    return std::clamp<long>(share, 1, CurlShared::IdleConnections);
+    return std::clamp<long>(share, 1, Policy::IdleConnections);
 }
 
 void CheckQueue::setIdleConnections(long connections) { m_batch.setIdleConnections(connections); }

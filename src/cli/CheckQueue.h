@@ -1,8 +1,8 @@
 #pragma once
 
 #include "cli/Report.h"
-#include "platform/CurlBatch.h"
-#include "platform/CurlRequest.h"
+#include "engine/transfer/CurlBatch.h"
+#include "engine/transfer/CurlRequest.h"
 
 #include <QByteArray>
 #include <QString>
@@ -48,6 +48,10 @@ public:
     // this many free descriptors: a quarter of them for the idle connections
     // at most, the rest for requests.
     static int jobsWithin(long freeFiles, int jobs);
+    // How many more files this process may open: the soft limit on open
+    // files raised to the hard one first, less those open now (inherited
+    // ones too).
+    static long freeFileDescriptors();
     static long idleConnectionsWithin(long freeFiles);
 
     struct Settings {
@@ -57,9 +61,10 @@ public:
         qsizetype window = 8192;
     };
     struct Callbacks {
-        // An outcome, in list order. fresh: judged now, not recorded before.
+        // An outcome, in list order.
         std::function<void(qint64 position, QByteArrayView address, const Outcome&)> inOrder;
         // As soon as an address is judged, in the order of the answers.
+        // fresh: judged now, not recorded by an earlier run.
         std::function<void(qint64 position, QByteArrayView address, const Outcome&, bool fresh)> judged;
         // What an earlier run recorded for this position, if anything.
         std::function<std::optional<Outcome>(qint64 position, QByteArrayView address)> recorded;

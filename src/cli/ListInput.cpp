@@ -1,22 +1,42 @@
 #include "cli/ListInput.h"
 
-#include "lists/ListFiles.h"
+#include "engine/lists/ListFormat.h"
 
 #include <QFile>
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace {
-constexpr QByteArrayView ByteOrderMark("\xEF\xBB\xBF");
-
 bool isLineEnd(char c) { return c == '\r' || c == '\n'; }
 
 bool sameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
 }  // namespace
+
+std::optional<QString> ListInput::openAll(const QStringList& names, std::deque<ListInput>& inputs,
+                                          const WaitForInput& wait)
+{
+    for (const QString& name : names) {
+        if (std::optional<QString> unreadable = inputs.emplace_back().open(name, wait))
+            return unreadable;
+    }
+    return std::nullopt;
+}
+
+qint64 ListInput::totalOf(const std::deque<ListInput>& inputs)
+{
+    qint64 total = 0;
+    for (const ListInput& input : inputs) {
+        if (input.items() < 0)
+            return -1;
+        total += input.items();
+    }
+    return total;
+}
 
 ListInput::~ListInput()
 {
@@ -58,11 +78,10 @@ std::optional<QString> ListInput::open(const QString& name, const WaitForInput& 
     m_items = 0;
     const std::optional<QString> unreadable = forEachChunk(
         [&](QByteArrayView chunk) {
-            if (first && chunk.startsWith(ByteOrderMark))
-                chunk = chunk.sliced(ByteOrderMark.size());
-            first = false;
+            if (std::exchange(first, false))
+                chunk = ListFormat::withoutByteOrderMark(chunk);
             utf8 = utf8 && chunk.isValidUtf8();
-            FileToListview1::ForEachItem(chunk, [&](QByteArrayView) { ++m_items; });
+            ListFormat::forEachLine(chunk, [&](QByteArrayView) { ++m_items; });
             return true;
         },
         wait);
@@ -78,16 +97,15 @@ std::optional<QString> ListInput::forEachItem(const std::function<bool(QByteArra
     bool first = true;
     return forEachChunk(
         [&](QByteArrayView chunk) {
-            if (first && chunk.startsWith(ByteOrderMark))
-                chunk = chunk.sliced(ByteOrderMark.size());
-            first = false;
+            if (std::exchange(first, false))
+                chunk = ListFormat::withoutByteOrderMark(chunk);
             if (m_windows1252) {
-                FileToListview1::ForEachItem(ListFiles::utf8OfWindows1252(chunk), take);
+                ListFormat::forEachLine(ListFormat::utf8OfWindows1252(chunk), take);
             } else if (!m_stream || chunk.isValidUtf8()) {
-                FileToListview1::ForEachItem(chunk, take);
+                ListFormat::forEachLine(chunk, take);
             } else {
-                FileToListview1::ForEachItem(chunk, [&](QByteArrayView line) {
-                    take(line.isValidUtf8() ? line.toByteArray() : ListFiles::utf8OfWindows1252(line));
+                ListFormat::forEachLine(chunk, [&](QByteArrayView line) {
+                    take(line.isValidUtf8() ? line.toByteArray() : ListFormat::utf8OfWindows1252(line));
                 });
             }
             return taking;

@@ -3,7 +3,9 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
+#include <QStringList>
 
+#include <deque>
 #include <functional>
 #include <optional>
 
@@ -28,6 +30,14 @@ public:
     // Waits until the descriptor can be read without blocking (data, its end,
     // or an error); false when the run is stopping.
     using WaitForInput = std::function<bool(int descriptor)>;
+
+    // Opens every list, and reads each list file through once, before
+    // anything is asked or written, so that one that cannot be read stops the
+    // command with nothing done. Nothing, or why one cannot be read.
+    static std::optional<QString> openAll(const QStringList& names, std::deque<ListInput>& inputs,
+                                          const WaitForInput& wait);
+    // How many addresses they hold together; -1 when a stream is among them.
+    static qint64 totalOf(const std::deque<ListInput>& inputs);
 
     ListInput() = default;
     ~ListInput();

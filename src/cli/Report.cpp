@@ -1,30 +1,17 @@
 #include "cli/Report.h"
 
-#include "checking/Valid.h"
-#include "lists/ListFiles.h"
-#include "platform/CurlBatch.h"
-#include "platform/Failure.h"
+#include "engine/Characters.h"
 
 #include <QJsonDocument>
 
 namespace {
-// The Location header's value in a header block, or empty.
-QString locationOf(const QByteArray& headers)
-{
-    for (const QByteArray& line : headers.split('\n')) {
-        if (line.size() > 9 && line.first(9).compare("location:", Qt::CaseInsensitive) == 0)
-            return QString::fromLatin1(line.sliced(9).trimmed());
-    }
-    return {};
-}
-
 // A status line may hold tabs or other control characters; in the report
 // they would split or break its line.
 QByteArray printable(const QString& text)
 {
     QByteArray bytes = text.toUtf8();
     for (char& c : bytes) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+        if (isControlCharacter(static_cast<unsigned char>(c)))
             c = ' ';
     }
     return bytes;
@@ -44,7 +31,7 @@ QByteArray escapedAddress(QByteArrayView address)
     for (qsizetype i = 0; i < address.size(); ++i) {
         const auto byte = static_cast<unsigned char>(address[i]);
         const auto next = i + 1 < address.size() ? static_cast<unsigned char>(address[i + 1]) : 0u;
-        if (byte < 0x20 || byte == 0x7f) {
+        if (isControlCharacter(byte)) {
             escape(byte);
         } else if (byte == 0xc2 && next >= 0x80 && next <= 0x9f) {
             escape(next);
@@ -60,37 +47,6 @@ QByteArray escapedAddress(QByteArrayView address)
 
 QJsonValue textOrNull(const QString& text) { return text.isEmpty() ? QJsonValue() : QJsonValue(text); }
 }  // namespace
-
-Outcome Outcome::of(const CurlRequest& request, qint64 milliseconds)
-{
-    Outcome outcome;
-    outcome.milliseconds = milliseconds;
-    if (!request.haveResponse()) {
-        outcome.reason = request.failureReason();
-        return outcome;
-    }
-    // The window reads the header block as Latin-1 text.
-    QString statusText;
-    try {
-        outcome.statusLine = Valid::StatusLineOf(QString::fromLatin1(request.headers()));
-        statusText = Valid::StatusTextOf(outcome.statusLine);
-    } catch (const Failure&) {
-        outcome.statusLine.clear();
-        outcome.reason = QStringLiteral("no status line");
-        return outcome;
-    }
-    outcome.statusCode = Valid::StatusCodeOf(statusText);
-    outcome.valid = Valid::IsValidStatusText(statusText);
-    outcome.location = locationOf(request.headers());
-    return outcome;
-}
-
-Outcome Outcome::unrequested(const QString& reason)
-{
-    Outcome outcome;
-    outcome.reason = reason;
-    return outcome;
-}
 
 QByteArray Report::textLine(QByteArrayView address, const Outcome& outcome)
 {
@@ -135,32 +91,17 @@ std::optional<std::pair<QByteArray, Outcome>> Report::fromJson(const QJsonObject
     return std::pair{object.value("address").toString().toUtf8(), outcome};
 }
 
-template <class Use>
-bool ResultFile::attempt(Use&& use)
+
+const Report::Format* Report::formatNamed(QStringView name)
 {
-    if (m_path.isEmpty() || m_error)
-        return !m_error;
-    try {
-        use();
-        return true;
-    } catch (const Failure& failure) {
-        m_error = failure.description();
-        m_channel.abandon();
-        return false;
+    // Each format the command can write its report in, by the name --format takes.
+    static const Format formats[] = {
+        {u"text", &textLine},
+        {u"jsonl", &jsonLine},
+    };
+    for (const Format& format : formats) {
+        if (format.name == name)
+            return &format;
     }
-}
-
-bool ResultFile::open()
-{
-    return attempt([&] { m_channel.openForWriting(m_path); });
-}
-
-void ResultFile::addLine(QByteArrayView address)
-{
-    attempt([&] { ListFiles::writeLine(m_channel, address); });
-}
-
-bool ResultFile::commit()
-{
-    return attempt([&] { m_channel.close(); });
+    return nullptr;
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/ListView.h"
+#include "window/desktop/ListView.h"
 
 #include <QScrollBar>
 #include <QTest>

@@ -3,9 +3,9 @@
 // What the window tests share: a started window on the stand-ins, its lists
 // as text, files written and read byte for byte, and the error report check.
 
-#include "app/ErrorReport.h"
-#include "app/Form1.h"
-#include "platform/testing/TestPlatform.h"
+#include "window/app/ErrorReport.h"
+#include "window/app/Form1.h"
+#include "TestPlatform.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,10 +2,10 @@
 // and once with a skin, for the README.
 // Run: tessaly_screenshot <skin file> <hand pointer file> <output folder>
 // (with QT_QPA_PLATFORM=offscreen on a machine without a display).
-#include "app/Form1.h"
-#include "platform/CurlTransfer.h"
-#include "platform/InternetLayer.h"
-#include "platform/QtDialogs.h"
+#include "window/app/Form1.h"
+#include "engine/transfer/CurlTransfer.h"
+#include "window/desktop/InternetLayer.h"
+#include "window/desktop/QtDialogs.h"
 
 #include <QApplication>
 #include <QDir>

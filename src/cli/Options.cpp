@@ -1,0 +1,93 @@
+#include "cli/Options.h"
+
+#include "cli/Report.h"
+#include "engine/transfer/Policy.h"
+
+#include <QCommandLineParser>
+
+#include <optional>
+
+namespace {
+using std::chrono::milliseconds;
+
+constexpr auto DefaultTimeoutSeconds = std::chrono::duration_cast<std::chrono::seconds>(Policy::Timeout).count();
+constexpr double MostSeconds = 86400;
+
+// A number of seconds, fractions allowed, as milliseconds; nothing when it is
+// none, below 0 (or 0 itself where that is not allowed) or more than a day.
+std::optional<milliseconds> secondsOf(const QString& text, bool zeroAllowed)
+{
+    bool ok = false;
+    const double seconds = text.toDouble(&ok);
+    if (!ok || !(seconds >= 0) || (!zeroAllowed && seconds == 0) || seconds > MostSeconds)
+        return std::nullopt;
+    const milliseconds rounded(static_cast<qint64>(seconds * 1000 + 0.5));
+    if (!zeroAllowed && rounded < milliseconds(1))
+        return std::nullopt;
+    return rounded;
+}
+}  // namespace
+
+std::variant<Options, Options::Help, Options::Usage> Options::parse(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Checks which web addresses in list files exist, one address per line, and judges each as the Tessaly "
+        "window does.\nExit status: 0 all valid, 1 some invalid, 2 bad usage, unreadable input, unwritable report "
+        "or journal, a list changed during the run, 129, 130 or 143 ended by SIGHUP, SIGINT (Ctrl-C) or SIGTERM, "
+        "141 report's reader gone."));
+    parser.addHelpOption();
+    const QCommandLineOption jobs(QStringLiteral("jobs"), QStringLiteral("Up to N requests at once (default 16)."),
+                                  QStringLiteral("N"), QString::number(DefaultJobs));
+    const QCommandLineOption pause(QStringLiteral("pause"),
+                                   QStringLiteral("Wait S seconds between two requests to the same host "
+                                                  "(default 0); with --jobs 1, between any two."),
+                                   QStringLiteral("S"), QStringLiteral("0"));
+    const QCommandLineOption timeout(
+        QStringLiteral("timeout"), QStringLiteral("Give up on an address after S seconds (default %1).").arg(DefaultTimeoutSeconds),
+        QStringLiteral("S"), QString::number(DefaultTimeoutSeconds));
+    const QCommandLineOption valid(QStringLiteral("valid"), QStringLiteral("Save the valid addresses in FILE."),
+                                   QStringLiteral("FILE"));
+    const QCommandLineOption invalid(QStringLiteral("invalid"), QStringLiteral("Save the invalid addresses in FILE."),
+                                     QStringLiteral("FILE"));
+    const QCommandLineOption format(QStringLiteral("format"), QStringLiteral("Report as text (default) or jsonl."),
+                                    QStringLiteral("FORMAT"), QStringLiteral("text"));
+    const QCommandLineOption resume(QStringLiteral("resume"),
+                                    QStringLiteral("Keep a journal in FILE and skip the addresses it holds."),
+                                    QStringLiteral("FILE"));
+    parser.addOptions({jobs, pause, timeout, valid, invalid, format, resume});
+    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("List files; - or none: standard input."),
+                                 QStringLiteral("[FILE...]"));
+
+    if (!parser.parse(arguments))
+        return Usage{parser.errorText()};
+    if (parser.isSet(QStringLiteral("help")))
+        return Help{parser.helpText()};
+    Options options;
+    bool jobsOk = false;
+    options.jobs = parser.value(jobs).toInt(&jobsOk);
+    if (!jobsOk || options.jobs < 1 || options.jobs > MostJobs)
+        return Usage{QStringLiteral("--jobs takes a whole number from 1 to %1").arg(MostJobs)};
+    const std::optional<milliseconds> pauseTime = secondsOf(parser.value(pause), true);
+    if (!pauseTime)
+        return Usage{QStringLiteral("--pause takes a number of seconds from 0 to 86400, such as 1 or 0.5")};
+    options.pause = *pauseTime;
+    const std::optional<milliseconds> timeoutTime = secondsOf(parser.value(timeout), false);
+    if (!timeoutTime)
+        return Usage{QStringLiteral("--timeout takes a number of seconds above 0, up to 86400, such as 30")};
+    options.timeout = *timeoutTime;
+    options.format = Report::formatNamed(parser.value(format));
+    if (!options.format)
+        return Usage{QStringLiteral("--format is text or jsonl")};
+    for (const QCommandLineOption* file : {&valid, &invalid, &resume}) {
+        if (parser.isSet(*file) && parser.value(*file).isEmpty())
+            return Usage{QStringLiteral("--%1 needs a file name").arg(file->names().constFirst())};
+    }
+    options.validPath = parser.value(valid);
+    options.invalidPath = parser.value(invalid);
+    options.journalPath = parser.value(resume);
+    options.lists = parser.positionalArguments();
+    if (options.lists.isEmpty())
+        options.lists << QStringLiteral("-");
+    return options;
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+#include <variant>
+
+namespace Report {
+struct Format;
+}
+
+// What the user asked for on the command line, checked.
+struct Options {
+    // Sensible for a list spread over many hosts while each host still sees
+    // one request at a time; see the README.
+    static constexpr int DefaultJobs = 16;
+    static constexpr int MostJobs = 1024;
+
+    int jobs = DefaultJobs;
+    std::chrono::milliseconds pause{0};
+    std::chrono::milliseconds timeout{0};
+    QString validPath;    // empty: not saved
+    QString invalidPath;  // empty: not saved
+    QString journalPath;  // empty: no journal
+    const Report::Format* format = nullptr;
+    QStringList lists;  // at least one; "-" is standard input
+
+    // The options of these arguments (the program's name first); the help
+    // text when it was asked for; or why they are not usable.
+    struct Help {
+        QString text;
+    };
+    struct Usage {
+        QString problem;
+    };
+    static std::variant<Options, Help, Usage> parse(const QStringList& arguments);
+};

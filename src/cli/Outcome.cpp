@@ -1,0 +1,38 @@
+#include "cli/Outcome.h"
+
+#include "engine/Failure.h"
+#include "engine/transfer/CurlRequest.h"
+#include "engine/verdict/Verdict.h"
+
+Outcome Outcome::of(const CurlRequest& request, qint64 milliseconds)
+{
+    Outcome outcome;
+    outcome.milliseconds = milliseconds;
+    if (!request.haveResponse()) {
+        outcome.reason = request.failureReason();
+        return outcome;
+    }
+    // The window reads the header block as Latin-1 text.
+    QString statusText;
+    try {
+        outcome.statusLine = Valid::StatusLineOf(QString::fromLatin1(request.headers()));
+        statusText = Valid::StatusTextOf(outcome.statusLine);
+    } catch (const Failure&) {
+        outcome.statusLine.clear();
+        outcome.reason = QStringLiteral("no status line");
+        return outcome;
+    }
+    outcome.statusCode = Valid::StatusCodeOf(statusText);
+    outcome.valid = Valid::IsValidStatusText(statusText);
+    const QList<QByteArray> locations = HeaderBlock::values(request.headers(), "location");
+    outcome.location = locations.isEmpty() ? QString() : QString::fromLatin1(locations.first());
+    return outcome;
+}
+
+Outcome Outcome::unrequested(const QString& reason)
+{
+    Outcome outcome;
+    outcome.reason = reason;
+    return outcome;
+}
+

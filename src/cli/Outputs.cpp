@@ -1,0 +1,119 @@
+#include "cli/Outputs.h"
+
+#include "cli/ListInput.h"
+#include "cli/Options.h"
+#include "cli/Report.h"
+#include "cli/SameFile.h"
+
+#include <cerrno>
+#include <cstdio>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+std::optional<QString> Outputs::overwriting(const Options& options, const std::deque<ListInput>& inputs)
+{
+    struct stat report {};
+    const bool reportIsAFile = ::fstat(STDOUT_FILENO, &report) == 0;
+    const std::pair<QString, const QString*> outputs[] = {{QStringLiteral("--valid"), &options.validPath},
+                                                          {QStringLiteral("--invalid"), &options.invalidPath},
+                                                          {QStringLiteral("--resume"), &options.journalPath}};
+    for (const auto& [option, path] : outputs) {
+        for (size_t i = 0; i < inputs.size(); ++i) {
+            if (SameFile::is(*path, inputs[i].status())) {
+                const QString& name = options.lists[static_cast<qsizetype>(i)];
+                return QStringLiteral("%1 names the list %2, which it would overwrite")
+                    .arg(option, name == QStringLiteral("-") ? QStringLiteral("on standard input") : name);
+            }
+        }
+        if (reportIsAFile && SameFile::is(*path, report))
+            return option + QStringLiteral(" names the report's own output");
+    }
+    if (SameFile::names(options.validPath, options.invalidPath))
+        return QStringLiteral("--valid and --invalid name the same file");
+    if (SameFile::names(options.journalPath, options.validPath) || SameFile::names(options.journalPath, options.invalidPath))
+        return QStringLiteral("--resume names a result file");
+    return std::nullopt;
+}
+
+Outputs::Outputs(const Options& options, qint64 total)
+    : m_options(options), m_progress(total, ::isatty(STDERR_FILENO) == 1), m_valid(options.validPath),
+      m_invalid(options.invalidPath)
+{
+}
+
+std::optional<QString> Outputs::open()
+{
+    for (ResultFile* file : {&m_valid, &m_invalid}) {
+        if (!file->open())
+            return file->errorString();
+    }
+    if (!m_options.journalPath.isEmpty() && !m_journal.emplace().open(m_options.journalPath))
+        return m_journal->errorString();
+    return std::nullopt;
+}
+
+// SIGPIPE is ignored for curl's sake, so a closed pipe shows here, as EPIPE.
+void Outputs::noteReportError()
+{
+    if (m_reportError == 0 && std::ferror(stdout))
+        m_reportError = errno != 0 ? errno : EIO;
+}
+
+CheckQueue::Callbacks Outputs::callbacks(std::function<bool()> stopping)
+{
+    CheckQueue::Callbacks callbacks;
+    callbacks.inOrder = [this](qint64, QByteArrayView address, const Outcome& outcome) {
+        const QByteArray line = m_options.format->line(address, outcome);
+        m_progress.makeRoom();
+        errno = 0;
+        std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stdout);
+        noteReportError();
+        (outcome.valid ? m_valid : m_invalid).addLine(address);
+    };
+    // A journal that cannot be written: said once; the run goes on, and
+    // still ends with status 2, as a later run cannot skip what this one
+    // judged.
+    callbacks.judged = [this](qint64 position, QByteArrayView address, const Outcome& outcome, bool fresh) {
+        m_progress.judged(outcome.valid, fresh);
+        if (m_journal && fresh && !m_journal->record(position, address, outcome) && !m_journalFailed) {
+            m_journalFailed = true;
+            say(m_journal->writeError() + QStringLiteral("; the run goes on without it"));
+        }
+    };
+    callbacks.recorded = [this](qint64 position, QByteArrayView address) -> std::optional<Outcome> {
+        return m_journal ? m_journal->recorded(position, address) : std::nullopt;
+    };
+    callbacks.stopping = [this, stopping = std::move(stopping)] { return stopping() || m_reportError != 0; };
+    callbacks.tick = [this] {
+        m_progress.show();
+        if (m_waitingForInput) {
+            errno = 0;
+            std::fflush(stdout);
+            noteReportError();
+        }
+    };
+    return callbacks;
+}
+
+void Outputs::say(const QString& message)
+{
+    m_progress.makeRoom(true);
+    std::fprintf(stderr, "tessaly-check: %s\n", qPrintable(message));
+}
+
+bool Outputs::finish()
+{
+    m_progress.end();
+    errno = 0;
+    std::fflush(stdout);
+    noteReportError();
+    bool written = true;
+    for (ResultFile* file : {&m_valid, &m_invalid}) {
+        if (!file->commit()) {
+            say(file->errorString());
+            written = false;
+        }
+    }
+    return written;
+}

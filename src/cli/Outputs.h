@@ -1,0 +1,58 @@
+#pragma once
+
+#include "cli/CheckQueue.h"
+#include "cli/Journal.h"
+#include "cli/ProgressLine.h"
+#include "cli/ResultFile.h"
+
+#include <QString>
+
+#include <deque>
+#include <optional>
+
+class ListInput;
+struct Options;
+
+// Where a run's outcomes go: the report on standard output in list order,
+// the valid and invalid result files, the journal, the progress line.
+class Outputs {
+public:
+    // A result file or journal that would overwrite a list being read, the
+    // report, or one another: why, or nothing.
+    static std::optional<QString> overwriting(const Options& options, const std::deque<ListInput>& inputs);
+
+    Outputs(const Options& options, qint64 total);
+    // Opens the result files and the journal. Nothing, or why one cannot be.
+    std::optional<QString> open();
+
+    // The queue's callbacks that feed them; the run stops when `stopping`
+    // says so or the report cannot be written.
+    CheckQueue::Callbacks callbacks(std::function<bool()> stopping);
+    // While the command waits for more of a stream, what was judged so far
+    // reaches the report's reader (`tail -f log | tessaly-check`).
+    void setWaitingForInput(bool waiting) { m_waitingForInput = waiting; }
+    // A message on standard error, on a line of its own.
+    void say(const QString& message);
+
+    // Ends the progress line, hands the report on and writes every result
+    // file that can be written, saying why of one that cannot. False when
+    // one could not be written.
+    bool finish();
+    // The system's error number of the first failed write of the report, 0
+    // when none failed (EPIPE: its reader went away).
+    int reportError() const { return m_reportError; }
+    bool journalFailed() const { return m_journalFailed; }
+    bool anyInvalid() const { return m_progress.anyInvalid(); }
+
+private:
+    void noteReportError();
+
+    const Options& m_options;
+    ProgressLine m_progress;
+    ResultFile m_valid;
+    ResultFile m_invalid;
+    std::optional<Journal> m_journal;
+    bool m_journalFailed = false;
+    int m_reportError = 0;
+    bool m_waitingForInput = false;
+};

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QtGlobal>
+
+// done of total, valid, invalid, rate and time left, on one line of standard
+// error rewritten in place, a few times a second; only on a terminal.
+class ProgressLine {
+public:
+    // total: -1 for a list read as a stream, whose length is not known.
+    ProgressLine(qint64 total, bool shown);
+    void judged(bool valid, bool fresh);
+    // Before a report line: on a shared terminal the line would be glued to
+    // the progress line, so that is cleared, and drawn again by show().
+    // Before a message on standard error, the line is cleared on any terminal.
+    void makeRoom(bool forMessage = false);
+    // Draws the line, at most four times a second unless now.
+    void show(bool now = false);
+    void end();
+    bool anyInvalid() const { return m_invalid > 0; }
+
+private:
+    qint64 m_total;
+    bool m_shown;
+    bool m_sharesTerminal;
+    bool m_drawn = false;
+    qint64 m_valid = 0;
+    qint64 m_invalid = 0;
+    qint64 m_requested = 0;
+    QElapsedTimer m_clock;
+    QElapsedTimer m_lastShown;
+};

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "engine/transfer/CurlRequest.h"
+#include "engine/transfer/Policy.h"
+
+#include <QString>
+
+#include <chrono>
+#include <initializer_list>
+#include <vector>
+
+// Many CurlRequests at once on one curl multi handle, driven by a plain
+// curl_multi_poll loop: the caller adds prepared requests and calls wait()
+// until they come back. Connections are cached across requests, so
+// addresses on one host share a connection one after the other.
+class CurlBatch {
+public:
+    CurlBatch();
+    // Requests that trust these authorities (empty: the system's) will come:
+    // their trust store is read from now on, in the background.
+    explicit CurlBatch(const QString& certificateAuthorityFile);
+    ~CurlBatch();
+    CurlBatch(const CurlBatch&) = delete;
+    CurlBatch& operator=(const CurlBatch&) = delete;
+
+    // Starts a prepared request. Raises Failure when curl refuses it.
+    void add(CurlRequest& request);
+    // Ends a request under way; it is not reported by wait().
+    void remove(CurlRequest& request);
+    int running() const { return m_running; }
+    // Keeps at most this many connections open once their requests are done
+    // (Policy::IdleConnections unless set).
+    void setIdleConnections(long connections);
+
+    // Lets the transfers go on for up to `timeout`, returning early when one
+    // of them finishes or one of the file descriptors `watched` (-1 for none)
+    // becomes readable or is hung up. Gives the requests that finished, each
+    // already given its CURLcode by finish() and out of the batch.
+    std::vector<CurlRequest*> wait(std::chrono::milliseconds timeout, std::initializer_list<int> watched = {});
+
+private:
+    std::vector<CurlRequest*> collectFinished();
+
+    void* m_multi = nullptr;
+    int m_running = 0;
+};

@@ -1,0 +1,381 @@
+#include "engine/transfer/CurlRequest.h"
+#include "engine/transfer/CurlHandles.h"
+#include "engine/transfer/Policy.h"
+
+#include "engine/transfer/TrustStore.h"
+#include "engine/Characters.h"
+#include "engine/Failure.h"
+#include "engine/transfer/ProxyAnswer.h"
+#include "engine/verdict/Verdict.h"
+
+#include <QFile>
+#include <QList>
+#include <QUrl>
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <memory>
+#include <mutex>
+
+#include <arpa/inet.h>
+#include <sys/socket.h>
+
+void initialiseCurlOnce()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        curl_global_init(CURL_GLOBAL_DEFAULT);
+        // A peer that closes while curl writes must not end the program.
+        std::signal(SIGPIPE, SIG_IGN);
+    });
+}
+
+namespace {
+
+
+template <class Value>
+void set(void* easy, CURLoption option, Value value)
+{
+    if (const CURLcode result = curl_easy_setopt(easyOf(easy), option, value); result != CURLE_OK)
+        throw Failure(QString::fromUtf8(curl_easy_strerror(result)));
+}
+
+
+// An address as curl parses it.
+class ParsedAddress {
+public:
+    explicit ParsedAddress(QByteArrayView address) : m_url(curl_url(), &curl_url_cleanup)
+    {
+        m_result = curl_url_set(m_url.get(), CURLUPART_URL, address.toByteArray().constData(), 0);
+    }
+    // CURLUE_OK when curl could parse it.
+    CURLUcode result() const { return m_result; }
+    // A part of it, empty when it has none.
+    QByteArray part(CURLUPart which) const
+    {
+        char* text = nullptr;
+        if (m_result != CURLUE_OK || curl_url_get(m_url.get(), which, &text, 0) != CURLUE_OK)
+            return {};
+        const QByteArray copy(text);
+        curl_free(text);
+        return copy;
+    }
+    bool setHost(const QByteArray& host) { return curl_url_set(m_url.get(), CURLUPART_HOST, host.constData(), 0) == CURLUE_OK; }
+
+private:
+    std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> m_url;
+    CURLUcode m_result;
+};
+
+// The address as curl takes it, or Failure when it is no http or https
+// address that curl can parse.
+QByteArray usableAddress(const QString& address)
+{
+    if (std::any_of(address.begin(), address.end(), [](QChar c) { return isControlCharacter(c.unicode()); }))
+        throw Failure(QStringLiteral("The address contains control characters"));
+    // A browser reads a backslash as a slash, curl as an ordinary character:
+    // in "http://a:1\\@b:2/" the one goes to a, port 1, the other to b, port 2.
+    // No address means both, and the browser layer refuses it as well.
+    if (address.contains(u'\\'))
+        throw Failure(QStringLiteral("The address contains a backslash"));
+    const QByteArray bytes = address.toUtf8();
+    ParsedAddress parsed(bytes);
+    if (parsed.result() != CURLUE_OK)
+        throw Failure(QStringLiteral("The address cannot be used: ") + QString::fromUtf8(curl_url_strerror(parsed.result())));
+    const QByteArray scheme = parsed.part(CURLUPART_SCHEME).toLower();
+    if (scheme != "http" && scheme != "https")
+        throw Failure(QStringLiteral("Only http and https addresses can be requested"));
+
+    // A host name in another script goes to curl in its ASCII form: curl's
+    // own conversion reads the name in the locale's encoding, and so fails
+    // for every such name under a C locale.
+    const QByteArray host = parsed.part(CURLUPART_HOST);
+    if (std::all_of(host.begin(), host.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return bytes;
+    const QByteArray asciiHost = QUrl::toAce(QString::fromUtf8(host));
+    if (asciiHost.isEmpty() || !parsed.setHost(asciiHost))
+        throw Failure(QStringLiteral("The host name cannot be used"));
+    return parsed.part(CURLUPART_URL);
+}
+
+// Whether curl has to look the address's host name up, rather than use the
+// numeric address the host part already is.
+bool needsNameLookup(const QByteArray& url)
+{
+    QByteArray host = ParsedAddress(url).part(CURLUPART_HOST);
+    if (host.startsWith('[') && host.endsWith(']'))
+        host = host.sliced(1, host.size() - 2);
+    in6_addr numeric {};
+    return ::inet_pton(AF_INET, host.constData(), &numeric) != 1 && ::inet_pton(AF_INET6, host.constData(), &numeric) != 1;
+}
+
+}  // namespace
+
+QString CurlRequest::hostOf(QByteArrayView address)
+{
+    QString host = QString::fromUtf8(ParsedAddress(address).part(CURLUPART_HOST)).toLower();
+    if (host.endsWith(u'.'))
+        host.chop(1);
+    return host;
+}
+
+bool CurlRequest::resolvesNamesInBackground()
+{
+    initialiseCurlOnce();
+    return (curl_version_info(CURLVERSION_NOW)->features & CURL_VERSION_ASYNCHDNS) != 0;
+}
+
+CurlRequest::CurlRequest(Options options) : m_options(std::move(options))
+{
+    initialiseCurlOnce();
+    // Until the handle is set up the destructor does not run for it.
+    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> easy(curl_easy_init(), &curl_easy_cleanup);
+    if (!easy)
+        throw Failure(CannotStart);
+    m_easy = easy.get();
+
+    const long timeout = static_cast<long>(m_options.timeout.count());
+    set(m_easy, CURLOPT_NOSIGNAL, 1L);
+    set(m_easy, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
+    set(m_easy, CURLOPT_HTTPGET, 1L);
+    set(m_easy, CURLOPT_FOLLOWLOCATION, 0L);
+    set(m_easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    set(m_easy, CURLOPT_TIMEOUT_MS, timeout);
+    set(m_easy, CURLOPT_CONNECTTIMEOUT_MS, timeout);
+    set(m_easy, CURLOPT_SSL_VERIFYPEER, 1L);
+    set(m_easy, CURLOPT_SSL_VERIFYHOST, 2L);
+    // A proxy tunnel's own answer is not the server's response.
+    set(m_easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    set(m_easy, CURLOPT_USERAGENT, "Mozilla/5.0 (compatible; Tessaly/1.0)");
+    set(m_easy, CURLOPT_HEADERFUNCTION, &CurlRequest::onHeaderLine);
+    set(m_easy, CURLOPT_HEADERDATA, this);
+    // Whether the request went to a proxy in the clear shows only in the
+    // request line curl sends, which only the debug callback sees; it is
+    // called only where a proxy may be used (see prepare).
+    set(m_easy, CURLOPT_DEBUGFUNCTION, &CurlRequest::onDebug);
+    set(m_easy, CURLOPT_DEBUGDATA, this);
+    // A transfer ended during a name lookup must not wait for the lookup's
+    // thread, which the system resolver may keep for many seconds.
+    set(m_easy, CURLOPT_QUICK_EXIT, 1L);
+    set(m_easy, CURLOPT_WRITEFUNCTION, &CurlRequest::onBodyData);
+    set(m_easy, CURLOPT_WRITEDATA, this);
+    // curl says "could not connect" for a socket it could not make as for a
+    // refused connection; only the call that makes it sees why.
+    set(m_easy, CURLOPT_OPENSOCKETFUNCTION, &CurlRequest::onOpenSocket);
+    set(m_easy, CURLOPT_OPENSOCKETDATA, this);
+    static_assert(sizeof m_errorText >= CURL_ERROR_SIZE);
+    set(m_easy, CURLOPT_ERRORBUFFER, m_errorText);
+    if (!m_options.environmentProxy)
+        set(m_easy, CURLOPT_PROXY, "");
+    set(m_easy, CURLOPT_MAXAGE_CONN, static_cast<long>(Policy::IdleConnectionAge.count()));
+    TrustStore::apply(m_easy, m_options.certificateAuthorityFile);
+    easy.release();
+}
+
+CurlRequest::~CurlRequest() { curl_easy_cleanup(easyOf(m_easy)); }
+
+void CurlRequest::prepare(const QString& address)
+{
+    // A request that fails, for whatever reason, must never be judged by an
+    // earlier address's response.
+    m_block.clear();
+    m_finalHeaders.clear();
+    m_haveResponse = false;
+    m_bodyBytes = 0;
+    m_result = 0;
+    m_socketError = 0;
+    m_errorText[0] = '\0';
+    m_sentToProxy = false;
+    m_proxysOwnAnswer.clear();
+    const QByteArray url = usableAddress(address);
+    if (!resolvesNamesInBackground() && needsNameLookup(url))
+        throw Failure(QStringLiteral("This transfer library looks host names up on the calling thread, "
+                                     "which would freeze the window: only numeric addresses can be requested"));
+    set(m_easy, CURLOPT_URL, url.constData());
+    // A proxy may relay a kept connection to the first server it reached
+    // (tinyproxy does), so the next address's request would go there: a plain
+    // request that may go through a proxy gets a connection of its own. Only
+    // such a request needs the debug callback, which costs a call for every
+    // piece of data curl moves.
+    const long mayGoThroughProxy = url.toLower().startsWith("http:") && !plainHttpProxy().isEmpty() ? 1L : 0L;
+    set(m_easy, CURLOPT_FORBID_REUSE, mayGoThroughProxy);
+    set(m_easy, CURLOPT_VERBOSE, mayGoThroughProxy);
+}
+
+QString CurlRequest::plainHttpProxy() const
+{
+    if (!m_options.environmentProxy)
+        return {};
+    // The variables curl reads for a plain http address, in its order; it
+    // ignores HTTP_PROXY on purpose.
+    for (const char* variable : {"http_proxy", "all_proxy", "ALL_PROXY"}) {
+        if (const QString proxy = qEnvironmentVariable(variable); !proxy.isEmpty())
+            return proxy;
+    }
+    return {};
+}
+
+void CurlRequest::finish(int curlResult)
+{
+    m_result = curlResult;
+    // A server that ends the connection after a whole status line, before the
+    // header block's blank line, has still answered: curl takes the close as
+    // the end of the response, and so does the verdict, on what came.
+    if (curlResult != CURLE_OK || m_haveResponse || !m_block.startsWith("HTTP/"))
+        return;
+    const int code = HeaderBlock::statusCode(m_block);
+    if (code >= 100 && code < 200)
+        return;
+    if (m_sentToProxy && isProxysOwnAnswer(m_block)) {
+        m_proxysOwnAnswer = m_block.left(m_block.indexOf("\r\n"));
+        return;
+    }
+    m_finalHeaders = m_block;
+    m_haveResponse = true;
+}
+
+QString CurlRequest::failureReason() const
+{
+    if (!m_proxysOwnAnswer.isEmpty())
+        return QStringLiteral("the proxy answered for the server: ") + QString::fromLatin1(m_proxysOwnAnswer);
+    return noResponse().reason;
+}
+
+bool CurlRequest::failedHere() const { return !m_haveResponse && m_proxysOwnAnswer.isEmpty() && noResponse().thisMachine; }
+
+CurlRequest::NoResponse CurlRequest::noResponse() const
+{
+    long osError = 0;
+    curl_easy_getinfo(easyOf(m_easy), CURLINFO_OS_ERRNO, &osError);
+    long requestBytes = 0;
+    curl_easy_getinfo(easyOf(m_easy), CURLINFO_REQUEST_SIZE, &requestBytes);
+    return explain(m_result, m_socketError != 0 ? m_socketError : static_cast<int>(osError), m_errorText,
+                   requestBytes > 0);
+}
+
+CurlRequest::NoResponse CurlRequest::explain(int curlResult, int osError, QByteArrayView message, bool requestSent)
+{
+    // Resources of this machine that run out for a while: another request
+    // ending gives them back.
+    const bool localShortage = osError == EMFILE || osError == ENFILE || osError == ENOMEM || osError == ENOBUFS
+        || osError == EADDRNOTAVAIL;
+    // curl gives up on a header block past its limits with the same codes
+    // as for a reset or for memory it could not have; only its words differ
+    // (a line too long fills its buffer: "out of memory", after the request).
+    if ((curlResult == CURLE_RECV_ERROR && message.startsWith("Too large response header"))
+        || (curlResult == CURLE_OUT_OF_MEMORY && requestSent))
+        return {QStringLiteral("header too long"), false};
+    switch (static_cast<CURLcode>(curlResult)) {
+    case CURLE_OUT_OF_MEMORY:
+        return {QStringLiteral("out of memory"), true};
+    case CURLE_COULDNT_RESOLVE_HOST:
+        // The lookup's thread, or its socket pair, could not be had.
+        if (message.startsWith("getaddrinfo() thread failed to start"))
+            return {QStringLiteral("no thread for the name lookup"), true};
+        return {QStringLiteral("no such host"), false};
+    case CURLE_COULDNT_RESOLVE_PROXY:
+        return {QStringLiteral("no such proxy host"), false};
+    case CURLE_COULDNT_CONNECT:
+        if (localShortage)
+            return {QStringLiteral("no connection could be made here: ") + QString::fromLocal8Bit(std::strerror(osError)),
+                    true};
+        return {QStringLiteral("refused"), false};
+    case CURLE_OPERATION_TIMEDOUT:
+        return {QStringLiteral("time-out"), false};
+    case CURLE_PEER_FAILED_VERIFICATION:
+        return {QStringLiteral("certificate not trusted"), false};
+    case CURLE_SSL_CONNECT_ERROR:
+        return {QStringLiteral("secure connection failed"), false};
+    case CURLE_GOT_NOTHING:
+        return {QStringLiteral("empty reply"), false};
+    case CURLE_RECV_ERROR:
+        return {QStringLiteral("connection reset"), false};
+    case CURLE_SEND_ERROR:
+        return {QStringLiteral("connection broken while sending"), false};
+    case CURLE_WEIRD_SERVER_REPLY:
+    // What curl says of an answer without an HTTP/1.x status line: the
+    // scheme itself was checked before the request.
+    case CURLE_UNSUPPORTED_PROTOCOL:
+        return {QStringLiteral("not an HTTP response"), false};
+    case CURLE_OK:
+        return {QStringLiteral("no response"), false};
+    default:
+        return {QString::fromUtf8(curl_easy_strerror(static_cast<CURLcode>(curlResult))).toLower(), false};
+    }
+}
+
+long CurlRequest::connectionsOpened() const
+{
+    long connects = 0;
+    curl_easy_getinfo(easyOf(m_easy), CURLINFO_NUM_CONNECTS, &connects);
+    return connects;
+}
+
+size_t CurlRequest::onHeaderLine(char* data, size_t size, size_t count, void* self)
+{
+    auto& request = *static_cast<CurlRequest*>(self);
+    const size_t bytes = size * count;
+    if (request.m_haveResponse)
+        return bytes;  // trailers after the body
+    QByteArrayView line(data, static_cast<qsizetype>(bytes));
+    // Every response passes through here, interim ones included: a status
+    // line starts a new block.
+    if (line.startsWith("HTTP/"))
+        request.m_block.clear();
+    // Lines end in CR LF in the block whatever the server ended them with.
+    if (line.endsWith('\n'))
+        line.chop(line.endsWith("\r\n") ? 2 : 1);
+    request.m_block.append(line).append("\r\n");
+    if (line.isEmpty() && request.m_block.startsWith("HTTP/")) {
+        const int code = HeaderBlock::statusCode(request.m_block);
+        if (code < 100 || code >= 200) {
+            // What a proxy says for a server it could not reach is no
+            // response; the transfer ends here.
+            if (request.m_sentToProxy && isProxysOwnAnswer(request.m_block)) {
+                request.m_proxysOwnAnswer = request.m_block.left(request.m_block.indexOf("\r\n"));
+                return 0;
+            }
+            request.m_finalHeaders = request.m_block;
+            request.m_haveResponse = true;
+            if (request.m_onResponse)
+                request.m_onResponse();
+        }
+    }
+    return bytes;
+}
+
+int CurlRequest::onDebug(void*, int type, char* data, size_t size, void* self)
+{
+    auto& request = *static_cast<CurlRequest*>(self);
+    if (type != CURLINFO_HEADER_OUT)
+        return 0;
+    // "GET http://host/ HTTP/1.1": the absolute form goes only to a proxy.
+    // Through a tunnel the proxy sees a CONNECT, the server the usual form.
+    const QByteArrayView requestHead(data, static_cast<qsizetype>(size));
+    const qsizetype target = requestHead.indexOf(' ') + 1;
+    request.m_sentToProxy = target > 0 && requestHead.sliced(target).startsWith("http://");
+    return 0;
+}
+
+int CurlRequest::onOpenSocket(void* self, int, void* address)
+{
+    const auto& wanted = *static_cast<curl_sockaddr*>(address);
+    const int socket = ::socket(wanted.family, wanted.socktype | SOCK_CLOEXEC, wanted.protocol);
+    if (socket < 0)
+        static_cast<CurlRequest*>(self)->m_socketError = errno;
+    return socket;
+}
+
+size_t CurlRequest::onBodyData(char*, size_t size, size_t count, void* self)
+{
+    auto& request = *static_cast<CurlRequest*>(self);
+    const auto bytes = static_cast<qint64>(size * count);
+    if (request.m_bodyBytes + bytes > Policy::BodyLimit)
+        return 0;  // ends the transfer: a large body is not worth reading
+    request.m_bodyBytes += bytes;
+    return size * count;
+}

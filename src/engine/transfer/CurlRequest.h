@@ -1,0 +1,112 @@
+#pragma once
+
+#include <QByteArray>
+#include "engine/transfer/Policy.h"
+#include <QString>
+
+#include <chrono>
+#include <functional>
+
+// One HTTP request on a libcurl easy handle, the way every part of the
+// program asks: HTTP/1.1 so that the status line is the server's own, GET,
+// redirects as answers, http and https only, proxies from the usual
+// environment variables, certificates verified. It keeps the header block of
+// the final response, lines ending in CR LF, and takes in at most Policy::BodyLimit
+// bytes of a body. What a proxy answers on its own for a server it could not
+// reach is no response. Whoever drives it (the window's transfer control, or several at once
+// on one multi handle) adds handle() to a multi handle and calls finish()
+// when curl reports the transfer done.
+class CurlRequest {
+public:
+    struct Options {
+        std::chrono::milliseconds timeout;
+        bool environmentProxy;            // http_proxy, https_proxy, no_proxy
+        QString certificateAuthorityFile;  // empty: the system's store
+    };
+
+    // The host of an address as curl reads it, lower-cased and without a
+    // trailing dot: the name that requests to one server share. Empty when
+    // curl cannot read the address.
+    static QString hostOf(QByteArrayView address);
+
+    explicit CurlRequest(Options options);
+    ~CurlRequest();
+    CurlRequest(const CurlRequest&) = delete;
+    CurlRequest& operator=(const CurlRequest&) = delete;
+
+    const Options& options() const { return m_options; }
+
+    // Forgets the previous response and points the handle at the address.
+    // Raises Failure for an address that is not http or https, that curl
+    // cannot parse, or that holds control characters or backslashes.
+    void prepare(const QString& address);
+    // The proxy the environment names for plain http addresses, or empty.
+    QString plainHttpProxy() const;
+    // The CURL easy handle, to add to a multi handle.
+    void* handle() const { return m_easy; }
+    // curl reported the transfer done with this CURLcode.
+    void finish(int curlResult);
+
+    // The final response's header block is complete (interim 1xx blocks are
+    // not kept).
+    bool haveResponse() const { return m_haveResponse; }
+    // That block as received, status line first, each line ending in CR LF.
+    const QByteArray& headers() const { return m_finalHeaders; }
+    // Body bytes taken in for this address.
+    qint64 bodyBytes() const { return m_bodyBytes; }
+    // The CURLcode that finish() was given (0 when none yet).
+    int result() const { return m_result; }
+    // Why there is no response, in a few words ("no such host", "time-out",
+    // "refused", "certificate not trusted", a proxy's own answer, ...).
+    QString failureReason() const;
+    // The request failed for want of something on this machine (file
+    // descriptors, memory, a local port), not for anything the server did:
+    // no verdict on the address, which is to be asked again.
+    bool failedHere() const;
+
+    // What curl's result says of a transfer that gave no response: the reason
+    // in a few words, and whether the fault is this machine's own. osError is
+    // the system's error number where one is known (a socket that could not be
+    // made, a connection attempt), message curl's own text for the failure,
+    // requestSent whether the request went out before it.
+    struct NoResponse {
+        QString reason;
+        bool thisMachine = false;
+    };
+    static NoResponse explain(int curlResult, int osError, QByteArrayView message, bool requestSent);
+    // New connections this request opened (a reused one is not counted).
+    long connectionsOpened() const;
+
+    // Whether this libcurl looks host names up on a thread of its own. When it
+    // does not, a lookup would hold the calling thread for as long as the
+    // system's resolver takes, which curl cannot cut short without signals:
+    // such a library requests numeric addresses only, and host names raise
+    // Failure.
+    static bool resolvesNamesInBackground();
+
+    // Called once a final response's header block is complete.
+    void setOnResponse(std::function<void()> callback) { m_onResponse = std::move(callback); }
+
+private:
+    static size_t onHeaderLine(char* data, size_t size, size_t count, void* self);
+    static int onDebug(void* easy, int type, char* data, size_t size, void* self);
+    static size_t onBodyData(char* data, size_t size, size_t count, void* self);
+    static int onOpenSocket(void* self, int purpose, void* address);
+    NoResponse noResponse() const;
+
+    Options m_options;
+    void* m_easy = nullptr;
+    QByteArray m_block;         // the header block being received
+    QByteArray m_finalHeaders;  // the final response's complete header block
+    bool m_haveResponse = false;
+    QByteArray m_proxysOwnAnswer;  // its status line, when a proxy answered for the server
+    bool m_sentToProxy = false;  // the request went to a proxy, not through a tunnel
+    qint64 m_bodyBytes = 0;
+    int m_result = 0;
+    int m_socketError = 0;  // errno of a socket this machine could not make
+    char m_errorText[256] = {};  // curl's words for the failure (CURLOPT_ERRORBUFFER)
+    std::function<void()> m_onResponse;
+};
+
+// Starts libcurl once for the whole program and keeps SIGPIPE from ending it.
+void initialiseCurlOnce();

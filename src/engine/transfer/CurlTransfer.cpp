@@ -1,0 +1,294 @@
+#include "engine/transfer/CurlTransfer.h"
+#include "engine/EventLoopWait.h"
+#include "engine/transfer/CurlHandles.h"
+#include "engine/transfer/Policy.h"
+
+#include "engine/transfer/TrustStore.h"
+#include "engine/Failure.h"
+
+#include <QEventLoop>
+#include <QSocketNotifier>
+#include <QUrl>
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+// Where a connection goes: addresses of one origin can share it.
+QString originOf(const QString& address)
+{
+    const QUrl url(address);
+    return QStringLiteral("%1://%2:%3").arg(url.scheme().toLower(), CurlRequest::hostOf(address.toUtf8())).arg(url.port());
+}
+
+}  // namespace
+
+struct CurlTransfer::SocketWatch {
+    std::unique_ptr<QSocketNotifier> read;
+    std::unique_ptr<QSocketNotifier> write;
+};
+
+CurlTransfer::CurlTransfer() : CurlTransfer(Options{Policy::Timeout, true, {}}) {}
+
+CurlTransfer::CurlTransfer(Options options) : m_request(std::move(options))
+{
+    m_multi = makeMulti();
+    m_request.setOnResponse([this] { wake(); });
+
+    m_curlTimer.setSingleShot(true);
+    QObject::connect(&m_curlTimer, &QTimer::timeout, [this] { driveTimeout(); });
+    m_idleTimer.setSingleShot(true);
+    QObject::connect(&m_idleTimer, &QTimer::timeout, [this] { closeIdleConnections(); });
+}
+
+void* CurlTransfer::makeMulti()
+{
+    CURLM* multi = newMultiHandle();
+    curl_multi_setopt(multi, CURLMOPT_SOCKETFUNCTION, &CurlTransfer::onSocketInterest);
+    curl_multi_setopt(multi, CURLMOPT_SOCKETDATA, this);
+    curl_multi_setopt(multi, CURLMOPT_TIMERFUNCTION, &CurlTransfer::onTimerRequest);
+    curl_multi_setopt(multi, CURLMOPT_TIMERDATA, this);
+    return multi;
+}
+
+// curl closes a connection too old to reuse only when a later transfer looks
+// for one; the kept connections go with their multi handle instead, TLS
+// sessions and name look-ups staying in the share. The multi handle calls
+// back into the socket map and the timer as it closes them.
+void CurlTransfer::closeIdleConnections()
+{
+    if (m_transferGoing || m_waiting || m_driving)
+        return;
+    void* fresh = makeMulti();
+    curl_multi_cleanup(multiOf(m_multi));
+    m_multi = fresh;
+}
+
+CurlTransfer::~CurlTransfer()
+{
+    // The multi handle calls back into the socket map and the timer while it
+    // closes its cached connections, so it goes while they still exist.
+    if (m_transferGoing)
+        curl_multi_remove_handle(multiOf(m_multi), easyOf(m_request));
+    curl_multi_cleanup(multiOf(m_multi));
+    m_sockets.clear();
+}
+
+void CurlTransfer::request(const QString& address)
+{
+    if (m_waiting)
+        throw Failure(QStringLiteral("The transfer control is still waiting for a response"));
+    finishPreviousTransfer();
+    m_idleTimer.stop();
+    m_request.prepare(address);
+    // The trust store is read on a worker from start-up; the first request
+    // that may speak TLS waits for it here, with the window live, rather than
+    // inside curl's handshake.
+    const auto& authorities = m_request.options().certificateAuthorityFile;
+    if (mayUseTls(address) && !TrustStore::ready(authorities)) {
+        auto wakeFromWorker = std::make_shared<CrossThreadWake>();
+        TrustStore::whenReady(authorities, [wakeFromWorker] { wakeFromWorker->wake(); });
+        waitUntil([&] { return TrustStore::ready(authorities); }, QDeadlineTimer(m_request.options().timeout),
+                  wakeFromWorker.get());
+    }
+    m_origin = originOf(address);
+    if (const CURLMcode result = curl_multi_add_handle(multiOf(m_multi), easyOf(m_request)); result != CURLM_OK)
+        throw Failure(QString::fromUtf8(curl_multi_strerror(result)));
+    m_transferGoing = true;
+    // Started here rather than on the next pass of the event loop: a reused
+    // connection has the request on its way at once.
+    driveTimeout();
+
+    // curl ends the transfer at its own time-out; the margin only guards
+    // against a transfer that curl never reports as finished.
+    waitUntil([this] { return m_request.haveResponse() || !m_transferGoing; },
+              QDeadlineTimer(m_request.options().timeout + std::chrono::milliseconds(500)));
+    noteConnectionCost();
+    if (!m_request.haveResponse() && m_transferGoing)
+        endTransfer();
+}
+
+QString CurlTransfer::responseHeaders()
+{
+    if (!m_request.haveResponse())
+        throw Failure(QStringLiteral("No response headers are available"));
+    return QString::fromLatin1(m_request.headers());
+}
+
+// A body still on its way is let through so that the connection can be
+// reused, for as long as a new connection to its host would take; one that
+// takes longer is dropped with its connection.
+void CurlTransfer::finishPreviousTransfer()
+{
+    if (!m_transferGoing)
+        return;
+    const auto known = m_connectionCost.find(m_origin);
+    const auto grace = std::clamp(known == m_connectionCost.end() ? Policy::DrainGrace
+                                                                  : std::chrono::ceil<std::chrono::milliseconds>(known->second),
+                                  Policy::DrainGraceLeast, Policy::DrainGrace);
+    waitUntil([this] { return !m_transferGoing; }, QDeadlineTimer(grace));
+    if (m_transferGoing)
+        endTransfer();
+}
+
+// What the connection this request opened took, from the start to the end of
+// the TLS handshake (or of the TCP connect, over plain http).
+void CurlTransfer::noteConnectionCost()
+{
+    if (m_request.connectionsOpened() == 0)
+        return;
+    curl_off_t connected = 0;
+    curl_off_t handshaken = 0;
+    curl_easy_getinfo(easyOf(m_request), CURLINFO_CONNECT_TIME_T, &connected);
+    curl_easy_getinfo(easyOf(m_request), CURLINFO_APPCONNECT_TIME_T, &handshaken);
+    if (connected == 0)
+        return;
+    if (m_connectionCost.size() >= Policy::OriginsRemembered)
+        m_connectionCost.clear();
+    m_connectionCost[m_origin] = std::chrono::microseconds(std::max(connected, handshaken));
+}
+
+void CurlTransfer::waitUntil(const std::function<bool()>& condition, QDeadlineTimer deadline,
+                             CrossThreadWake* wakeFromWorker)
+{
+    if (condition())
+        return;
+    EventLoopWait wait;
+    m_waiting = &wait.loop();
+    if (wakeFromWorker)
+        wakeFromWorker->watch(&wait.loop());
+    wait.until(condition, deadline);
+    if (wakeFromWorker)
+        wakeFromWorker->watch(nullptr);
+    m_waiting = nullptr;
+}
+
+// A quit posted to the loop reaches it on this thread; one still queued when
+// the loop goes is dropped with it.
+void CurlTransfer::CrossThreadWake::wake()
+{
+    const std::lock_guard locked(m_guard);
+    if (m_loop)
+        QMetaObject::invokeMethod(m_loop, &QEventLoop::quit, Qt::QueuedConnection);
+}
+
+void CurlTransfer::CrossThreadWake::watch(QEventLoop* loop)
+{
+    const std::lock_guard locked(m_guard);
+    m_loop = loop;
+}
+
+// Whether the request may start a TLS connection: to the server, or to a
+// proxy from the environment spoken to over TLS.
+bool CurlTransfer::mayUseTls(const QString& address) const
+{
+    return address.startsWith(u"https:", Qt::CaseInsensitive)
+        || m_request.plainHttpProxy().startsWith(u"https:", Qt::CaseInsensitive);
+}
+
+// The waiting request returns through the event loop once the callback that
+// woke it has gone back to curl.
+void CurlTransfer::wake()
+{
+    if (m_waiting)
+        m_waiting->quit();
+}
+
+int CurlTransfer::onSocketInterest(void*, int socket, int what, void* self, void*)
+{
+    static_cast<CurlTransfer*>(self)->watchSocket(socket, what);
+    return 0;
+}
+
+int CurlTransfer::onTimerRequest(void*, long milliseconds, void* self)
+{
+    auto& timer = static_cast<CurlTransfer*>(self)->m_curlTimer;
+    if (milliseconds < 0)
+        timer.stop();
+    else
+        timer.start(static_cast<int>(std::min<long>(milliseconds, 1 << 30)));
+    return 0;
+}
+
+void CurlTransfer::watchSocket(int socket, int what)
+{
+    if (what == CURL_POLL_REMOVE) {
+        forgetSocket(socket);
+        return;
+    }
+    auto& watch = m_sockets[socket];
+    if (!watch)
+        watch = std::make_unique<SocketWatch>();
+    auto notifier = [&](std::unique_ptr<QSocketNotifier>& slot, QSocketNotifier::Type type, int events, bool wanted) {
+        if (wanted && !slot) {
+            slot = std::make_unique<QSocketNotifier>(socket, type);
+            QObject::connect(slot.get(), &QSocketNotifier::activated,
+                             [this, socket, events] { driveSocket(socket, events); });
+        }
+        if (slot)
+            slot->setEnabled(wanted);
+    };
+    notifier(watch->read, QSocketNotifier::Read, CURL_CSELECT_IN, what & CURL_POLL_IN);
+    notifier(watch->write, QSocketNotifier::Write, CURL_CSELECT_OUT, what & CURL_POLL_OUT);
+}
+
+// The socket may be closed, and its number reused, as soon as curl returns:
+// its notifiers stop at once. One that is delivering its own signal is
+// deleted later. A socket never announced has nothing to remove.
+void CurlTransfer::forgetSocket(int socket)
+{
+    const auto found = m_sockets.find(socket);
+    if (found == m_sockets.end())
+        return;
+    for (auto* slot : {&found->second->read, &found->second->write}) {
+        if (!*slot)
+            continue;
+        (*slot)->setEnabled(false);
+        if (m_driving)
+            slot->release()->deleteLater();
+        else
+            slot->reset();
+    }
+    m_sockets.erase(found);
+}
+
+void CurlTransfer::driveSocket(int socket, int events)
+{
+    int running = 0;
+    m_driving = true;
+    curl_multi_socket_action(multiOf(m_multi), socket, events, &running);
+    collectFinished();
+    m_driving = false;
+}
+
+void CurlTransfer::driveTimeout()
+{
+    int running = 0;
+    m_driving = true;
+    curl_multi_socket_action(multiOf(m_multi), CURL_SOCKET_TIMEOUT, 0, &running);
+    collectFinished();
+    m_driving = false;
+}
+
+// Finished transfers leave the multi handle here, outside curl's callbacks.
+void CurlTransfer::collectFinished()
+{
+    forEachFinished(multiOf(m_multi), [this](CURL* easy, CURLcode result) {
+        if (easy == easyOf(m_request) && m_transferGoing) {
+            m_request.finish(result);
+            endTransfer();
+        }
+    });
+}
+
+void CurlTransfer::endTransfer()
+{
+    m_connectionsOpened += m_request.connectionsOpened();
+    curl_multi_remove_handle(multiOf(m_multi), easyOf(m_request));
+    m_transferGoing = false;
+    m_idleTimer.start(m_idleConnectionAge);
+    wake();
+}

@@ -1,0 +1,96 @@
+#pragma once
+
+#include "engine/transfer/CurlRequest.h"
+#include "engine/transfer/Policy.h"
+#include "engine/transfer/TrustStore.h"
+#include "engine/transfer/TransferControl.h"
+
+#include <QDeadlineTimer>
+#include <QString>
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+
+class QSocketNotifier;
+class QEventLoop;
+
+// The transfer control on libcurl's multi interface, driven from the Qt event
+// loop of the user-interface thread: curl tells which sockets to watch and
+// when to call it back, socket notifiers and one timer hand the work back to
+// it. One request (see CurlRequest for how it asks) and the multi handle's
+// connection cache serve every address, so addresses on one host share one
+// connection, and idle connections to many hosts are kept, until the control
+// has been idle for the connections' idle age. A body smaller than
+// the request's limit is drained in the background so that its connection
+// stays usable, as long as it arrives in less time than a new connection to
+// that host took.
+class CurlTransfer final : public TransferControl {
+public:
+    using Options = CurlRequest::Options;
+
+    CurlTransfer();
+    explicit CurlTransfer(Options options);
+    ~CurlTransfer() override;
+    CurlTransfer(const CurlTransfer&) = delete;
+    CurlTransfer& operator=(const CurlTransfer&) = delete;
+
+    void request(const QString& address) override;
+    QString responseHeaders() override;
+
+    // Connections opened since the control was made (reused ones not counted).
+    qint64 connectionsOpened() const { return m_connectionsOpened; }
+    // Body bytes taken in for the last address.
+    qint64 bodyBytesReceived() const { return m_request.bodyBytes(); }
+    bool transferGoing() const { return m_transferGoing; }
+    // How long kept connections may stay idle before they are closed.
+    void setIdleConnectionAge(std::chrono::milliseconds age) { m_idleConnectionAge = age; }
+
+private:
+    struct SocketWatch;
+    // Lets another thread end the wait of the loop being watched.
+    class CrossThreadWake {
+    public:
+        void wake();
+        void watch(QEventLoop* loop);
+
+    private:
+        std::mutex m_guard;
+        QEventLoop* m_loop = nullptr;
+    };
+
+    static int onSocketInterest(void* easy, int socket, int what, void* self, void* socketData);
+    static int onTimerRequest(void* multi, long milliseconds, void* self);
+
+    void* makeMulti();
+    void closeIdleConnections();
+    void watchSocket(int socket, int what);
+    void forgetSocket(int socket);
+    void driveSocket(int socket, int events);
+    void driveTimeout();
+    void collectFinished();
+    void endTransfer();
+    void finishPreviousTransfer();
+    void noteConnectionCost();
+    void waitUntil(const std::function<bool()>& condition, QDeadlineTimer deadline,
+                   CrossThreadWake* wakeFromWorker = nullptr);
+    bool mayUseTls(const QString& address) const;
+    void wake();
+
+    void* m_multi = nullptr;
+    CurlRequest m_request;
+    std::map<int, std::unique_ptr<SocketWatch>> m_sockets;
+    QTimer m_curlTimer;
+    QTimer m_idleTimer;  // closes the kept connections after their idle age
+    bool m_driving = false;        // inside a notifier's or the timer's slot
+    QEventLoop* m_waiting = nullptr;
+
+    bool m_transferGoing = false;
+    std::chrono::milliseconds m_idleConnectionAge = Policy::IdleConnectionAge;
+    qint64 m_connectionsOpened = 0;
+    QString m_origin;  // scheme, host and port of the current address
+    std::map<QString, std::chrono::microseconds> m_connectionCost;  // by origin
+};
