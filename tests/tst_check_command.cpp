@@ -44,7 +44,8 @@ public:
     void start(const QStringList& arguments, const QByteArray& input = {}, bool inputEnds = true)
     {
         m_process.start(Program, arguments);
-        m_process.write(input);
+        if (!input.isEmpty())
+            m_process.write(input);
         if (inputEnds)
             m_process.closeWriteChannel();
         m_clock.start();
@@ -416,16 +417,27 @@ private slots:
         QVERIFY(finished.out.startsWith("invalid\tOnly http and https addresses can be requested\t" + filler));
     }
 
-    // A list from a pipe, which cannot be read twice.
-    void listFromAPipe()
+    // A list from a pipe, which cannot be read twice; a list file as
+    // standard input, read from where it stands.
+    void listFromStandardInput_data()
     {
+        QTest::addColumn<QString>("shell");
+        QTest::newRow("a pipe") << "\"$0\" <(printf '%s\\n' \"$1\")";
+        QTest::newRow("a file, its heading read first")
+            << "printf 'heading\\n%s\\n' \"$1\" > list; { read -r heading; \"$0\"; } < list";
+    }
+    void listFromStandardInput()
+    {
+        QFETCH(QString, shell);
         LoopbackServer server;
         server.route("/ok", LoopbackServer::answer("HTTP/1.1 200 OK"));
-        QProcess shell;
-        shell.start(QStringLiteral("bash"), {"-c", "\"$0\" <(echo \"$1\")", Program, server.url("/ok")});
-        QVERIFY(shell.waitForFinished(60000));
-        QCOMPARE(shell.readAllStandardOutput(), "valid\tHTTP/1.1 200 OK\t" + server.url("/ok").toUtf8() + '\n');
-        QCOMPARE(shell.exitCode(), 0);
+        TestFolder dir;
+        QProcess process;
+        process.setWorkingDirectory(dir.path());
+        process.start(QStringLiteral("bash"), {"-c", shell, Program, server.url("/ok")});
+        QVERIFY(process.waitForFinished(60000));
+        QCOMPARE(process.readAllStandardOutput(), "valid\tHTTP/1.1 200 OK\t" + server.url("/ok").toUtf8() + '\n');
+        QCOMPARE(process.exitCode(), 0);
     }
 
     // Standard input is read as a stream in bounded memory: a line without
@@ -595,9 +607,15 @@ private slots:
         LoopbackServer::Reply heldBody = LoopbackServer::answer("HTTP/1.1 200 OK", {}, "body");
         heldBody.bodyDelayMilliseconds = 60000;
         server.route("/held", heldBody);
+        LoopbackServer::Reply silent;
+        silent.silent = true;
+        server.route("/silent", silent);
         TestFolder dir;
         CheckCommand command;
-        command.start({"--valid", dir.filePath("valid")}, linesOf({server.url("/held")}));
+        // A host that never answers keeps the run going until the signal,
+        // however long the machine takes to get there.
+        command.start({"--valid", dir.filePath("valid")},
+                      linesOf({server.url("/held"), on(server, "silent.localhost", "/silent")}));
         QVERIFY(command.runUntil([&] { return server.bytesSent() > 0; }));
         // The head on its way to the command, which then lets the held body
         // come for up to a second before it ends the request.
@@ -898,8 +916,6 @@ private slots:
             << QStringList{"--valid", "@dir/list.txt", "@dir/list.txt"} << QByteArray() << 2 << QByteArray("overwrite");
         QTest::newRow("a hard link of the list")
             << QStringList{"--invalid", "@dir/list-link", "@dir/list.txt"} << QByteArray() << 2 << QByteArray("overwrite");
-        QTest::newRow("a symbolic link to the list")
-            << QStringList{"--invalid", "@dir/list-symlink", "@dir/list.txt"} << QByteArray() << 2 << QByteArray("overwrite");
         QTest::newRow("the list on standard input")
             << QStringList{"--invalid", "@dir/list.txt", "<@dir/list.txt"} << QByteArray() << 2 << QByteArray("overwrite");
         QTest::newRow("a journal that is the list")
@@ -909,18 +925,10 @@ private slots:
         QTest::newRow("a result file that is the report")
             << QStringList{"--invalid", "/dev/stdout", ">@dir/report", "@dir/list.txt"} << QByteArray() << 2
             << QByteArray("report's own output");
-        QTest::newRow("no result file name") << QStringList{"--valid", "", "@dir/list.txt"} << QByteArray() << 2
-                                             << QByteArray("--valid needs a file name");
-        QTest::newRow("no journal name") << QStringList{"--resume", "", "@dir/list.txt"} << QByteArray() << 2
-                                         << QByteArray("--resume needs a file name");
         QTest::newRow("a device as the journal") << QStringList{"--resume", "/dev/null", "@dir/list.txt"} << QByteArray()
                                                  << 2 << QByteArray("not a regular file");
         QTest::newRow("a journal another run holds") << QStringList{"--resume", "@dir/journal", "@dir/list.txt"}
                                                      << QByteArray() << 2 << QByteArray("another tessaly-check run");
-        QTest::newRow("a time-out of 0") << QStringList{"--timeout", "0", "@dir/list.txt"} << QByteArray() << 2
-                                         << QByteArray("above 0, up to 86400");
-        QTest::newRow("a pause past a day") << QStringList{"--pause", "90000", "@dir/list.txt"} << QByteArray() << 2
-                                            << QByteArray("from 0 to 86400");
     }
     void exitStatus()
     {
@@ -937,7 +945,6 @@ private slots:
         dir.file("other.txt", list);
         QCOMPARE(::link(QFile::encodeName(listPath).constData(), QFile::encodeName(dir.filePath("list-link")).constData()), 0);
         QCOMPARE(::link(QFile::encodeName(validPath).constData(), QFile::encodeName(dir.filePath("valid-link")).constData()), 0);
-        QVERIFY(QFile::link(listPath, dir.filePath("list-symlink")));
         QFile journal(dir.file("journal", "tessaly-check journal 1\n"));
         QVERIFY(journal.open(QIODevice::ReadOnly) && ::flock(journal.handle(), LOCK_EX) == 0);
         arguments.replaceInStrings(QStringLiteral("@dir"), dir.path());

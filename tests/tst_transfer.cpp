@@ -179,6 +179,9 @@ private slots:
         QTest::newRow("no thread for the lookup") << int(CURLE_COULDNT_RESOLVE_HOST) << 0
                                                   << QByteArray("getaddrinfo() thread failed to start") << false
                                                   << "no thread for the name lookup" << true;
+        QTest::newRow("no descriptor for the resolver")
+            << int(CURLE_COULDNT_RESOLVE_HOST) << EMFILE << QByteArray("Could not resolve host: vm") << false
+            << "no name lookup could be made here: Too many open files" << true;
         QTest::newRow("no such host") << int(CURLE_COULDNT_RESOLVE_HOST) << 0
                                       << QByteArray("Could not resolve host: a.invalid") << false << "no such host" << false;
         QTest::newRow("an endless header line") << int(CURLE_OUT_OF_MEMORY) << 0 << QByteArray("Out of memory") << true

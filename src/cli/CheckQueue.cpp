@@ -5,9 +5,9 @@
 
 
 #include <algorithm>
+#include <cerrno>
 
-#include <QDir>
-
+#include <dirent.h>
 #include <poll.h>
 #include <sys/resource.h>
 
@@ -42,30 +42,40 @@ CheckQueue::CheckQueue(Settings settings, Callbacks callbacks, int wake)
 {
 }
 
-int CheckQueue::jobsWithin(long freeFiles, int jobs)
+std::optional<CheckQueue::FileBudget> CheckQueue::budgetWithin(long freeFiles, int jobs)
 {
     const long share = (freeFiles - SpareFiles) / (FilesPerRequest + 1);
-    return static_cast<int>(std::clamp<long>(share, 1, jobs));
+    if (share < 1)
+        return std::nullopt;
+    return FileBudget{static_cast<int>(std::min<long>(share, jobs)), std::min(share, Policy::IdleConnections)};
+}
+
+void CheckQueue::raiseOpenFileLimit()
+{
+    rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
 }
 
 long CheckQueue::freeFileDescriptors()
 {
     rlimit limit {};
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
-        return 1024;
-    if (limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = limit.rlim_max;
-        ::setrlimit(RLIMIT_NOFILE, &limit);
-        ::getrlimit(RLIMIT_NOFILE, &limit);
-    }
-    const auto open = static_cast<long>(QDir(QStringLiteral("/proc/self/fd")).count());
-    return static_cast<long>(std::min<rlim_t>(limit.rlim_cur, 1L << 30)) - std::max(open, 3L);
-}
-
-long CheckQueue::idleConnectionsWithin(long freeFiles)
-{
-    const long share = (freeFiles - SpareFiles) / (FilesPerRequest + 1);
-    return std::clamp<long>(share, 1, Policy::IdleConnections);
+        return 0;
+    const long most = static_cast<long>(std::min<rlim_t>(limit.rlim_cur, 1L << 20));
+    // The listing of /proc/self/fd holds a descriptor of its own, counted
+    // with the open ones: one kept back. A listing that cannot be opened for
+    // want of one says enough.
+    DIR* listing = ::opendir("/proc/self/fd");
+    if (!listing)
+        return errno == EMFILE || errno == ENFILE ? 0 : most - 3;
+    long open = 0;
+    while (const dirent* entry = ::readdir(listing))
+        open += entry->d_name[0] != '.';
+    ::closedir(listing);
+    return most - open;
 }
 
 void CheckQueue::setIdleConnections(long connections) { m_batch.setIdleConnections(connections); }
@@ -179,9 +189,7 @@ bool CheckQueue::round(int input)
 void CheckQueue::startReady()
 {
     wakeRestedHosts(Clock::now());
-    if (Clock::now() < m_restAfterFault)
-        return;
-    while (!m_ready.empty() && m_busy < m_jobLimit && !stopping()) {
+    while (!m_ready.empty() && m_busy < m_jobLimit && Clock::now() >= m_restAfterFault && !stopping()) {
         const auto free = std::find_if(m_slots.begin(), m_slots.end(), [](const Slot& slot) { return !slot.busy; });
         if (free == m_slots.end())
             return;
@@ -195,16 +203,22 @@ void CheckQueue::startReady()
 void CheckQueue::start(qint64 position, const QString& hostName)
 {
     Slot& slot = *std::find_if(m_slots.begin(), m_slots.end(), [](const Slot& each) { return !each.busy; });
-    if (!slot.request) {
-        slot.request = std::make_unique<CurlRequest>(m_settings.request);
-        slot.request->setOnResponse([&slot] { slot.answered = Clock::now(); });
-    }
+    slot.position = position;
+    slot.host = hostName;
     slot.answered.reset();
     try {
-        slot.request->prepare(QString::fromUtf8(entryAt(position).address));
-        m_batch.add(*slot.request);
+        if (!slot.request) {
+            slot.request = std::make_unique<CurlRequest>(m_settings.request);
+            slot.request->setOnResponse([&slot] { slot.answered = Clock::now(); });
+        }
     } catch (const Failure& failure) {
-        // Nothing was sent: the host is free for its next address at once.
+        return retryLater(position, hostName, failure.description());
+    }
+    try {
+        slot.request->prepare(QString::fromUtf8(entryAt(position).address));
+    } catch (const Failure& failure) {
+        // The address is not one to ask. Nothing was sent: the host is free
+        // for its next address at once.
         judged(position, Outcome::unrequested(failure.description()), true);
         Host& host = m_hosts[hostName];
         if (!host.waiting.empty())
@@ -213,10 +227,14 @@ void CheckQueue::start(qint64 position, const QString& hostName)
             m_hosts.erase(hostName);
         return;
     }
+    // curl refusing a prepared request is curl's, or this machine's, want.
+    try {
+        m_batch.add(*slot.request);
+    } catch (const Failure& failure) {
+        return retryLater(position, hostName, failure.description());
+    }
     slot.busy = true;
     ++m_busy;
-    slot.position = position;
-    slot.host = hostName;
     slot.started = Clock::now();
     m_hosts[hostName].busy = true;
 }
@@ -227,7 +245,7 @@ void CheckQueue::complete(Slot& slot)
     slot.busy = false;
     --m_busy;
     if (slot.request->failedHere())
-        return retryLater(slot);
+        return retryLater(slot.position, slot.host, slot.request->failureReason());
     m_faultsAlone = 0;
     m_jobLimit = std::min(m_jobLimit + 1, m_settings.jobs);
     judged(slot.position, Outcome::of(*slot.request, millisecondsBetween(slot.started, slot.answered.value_or(now))),
@@ -238,19 +256,19 @@ void CheckQueue::complete(Slot& slot)
 // The address goes back to the head of its host's queue, the host rests a
 // while, and no more requests go at once than are under way now: one of
 // them ending gives back what this one lacked.
-void CheckQueue::retryLater(Slot& slot)
+void CheckQueue::retryLater(qint64 position, const QString& hostName, const QString& why)
 {
-    Host& host = m_hosts[slot.host];
+    Host& host = m_hosts[hostName];
     host.busy = false;
-    host.waiting.push_front(slot.position);
-    m_ready.emplace(slot.position, slot.host);
+    host.waiting.push_front(position);
+    m_ready.emplace(position, hostName);
     m_jobLimit = std::max(1, m_busy);
     if (m_busy > 0)
         return;
     // Nothing else under way will give the resources back: nothing starts
     // for a while, longer each time, and at last the run stops.
     if (++m_faultsAlone >= FaultsBeforeGivingUp) {
-        m_machineFault = slot.request->failureReason();
+        m_machineFault = why;
         return;
     }
     m_restAfterFault = Clock::now() + std::min(LongestFaultRest, FirstFaultRest * (1 << std::min(m_faultsAlone, 10)));
@@ -304,11 +322,11 @@ void CheckQueue::handOnInOrder(bool skippingGaps)
     }
 }
 
-// With one request at a time the pause follows every request, whatever its
-// host, as in the window's run; otherwise each host name keeps its own turn.
+// All addresses share one turn when the pause is between any two requests;
+// otherwise each host name keeps its own.
 QString CheckQueue::hostOf(QByteArrayView address) const
 {
-    if (m_settings.jobs == 1)
+    if (m_settings.pauseBetweenAny)
         return {};
     return CurlRequest::hostOf(address);
 }

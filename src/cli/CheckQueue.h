@@ -38,25 +38,34 @@ class CheckQueue {
 public:
     using Clock = std::chrono::steady_clock;
 
-    // Descriptors kept back for what the run opens later: the result files'
-    // new files, the trust store while it is read, curl's wake-up pair.
-    static constexpr long SpareFiles = 16;
+    // Descriptors kept back for what the run may open while it goes: the
+    // trust store while it is read, a list file read again, curl's wake-up
+    // pair.
+    static constexpr long SpareFiles = 8;
     // A request under way holds its connection and, while its host name is
-    // looked up, the lookup's socket pair.
-    static constexpr long FilesPerRequest = 3;
+    // looked up, the lookup's socket pair and the system resolver's own files
+    // (the hosts file, a socket to the name server).
+    static constexpr long FilesPerRequest = 5;
     // How many requests at once, and how many idle connections kept, fit in
-    // this many free descriptors: a quarter of them for the idle connections
-    // at most, the rest for requests.
-    static int jobsWithin(long freeFiles, int jobs);
-    // How many more files this process may open: the soft limit on open
-    // files raised to the hard one first, less those open now (inherited
-    // ones too).
+    // this many free descriptors: up to a fifth of them for idle connections,
+    // the rest for requests. Nothing when not even one request fits.
+    struct FileBudget {
+        int jobs;
+        long idleConnections;
+    };
+    static std::optional<FileBudget> budgetWithin(long freeFiles, int jobs);
+    // Raises the soft limit on open files to the hard one: before anything
+    // is opened, so that a low soft limit stops nothing.
+    static void raiseOpenFileLimit();
+    // How many more files this process may open now.
     static long freeFileDescriptors();
-    static long idleConnectionsWithin(long freeFiles);
 
     struct Settings {
         int jobs = 16;
         std::chrono::milliseconds pause{0};
+        // The pause follows every request, whatever its host, as in the
+        // window's run (--jobs 1), rather than each host's own.
+        bool pauseBetweenAny = false;
         CurlRequest::Options request;
         qsizetype window = 8192;
     };
@@ -82,6 +91,8 @@ public:
     // Takes the next address of the list, once there is room in the window.
     // False once the run is stopping.
     bool add(QByteArrayView address);
+    // Starts no more requests: finish() ends those under way, as for a signal.
+    void stop() { m_stopped = true; }
     // Lets the requests under way go on until the descriptor can be read
     // without blocking; false once the run is stopping.
     bool awaitInput(int descriptor);
@@ -114,8 +125,8 @@ private:
     using Due = std::pair<Clock::time_point, QString>;
 
     bool round(int input = -1);
-    bool stopping() const { return m_machineFault || m_callbacks.stopping(); }
-    void retryLater(Slot& slot);
+    bool stopping() const { return m_stopped || m_machineFault || m_callbacks.stopping(); }
+    void retryLater(qint64 position, const QString& hostName, const QString& why);
     void startReady();
     void start(qint64 position, const QString& hostName);
     void complete(Slot& slot);
@@ -141,4 +152,5 @@ private:
     int m_faultsAlone = 0;  // faults in a row with no other request under way
     Clock::time_point m_restAfterFault{};  // nothing starts before
     std::optional<QString> m_machineFault;
+    bool m_stopped = false;
 };

@@ -1,5 +1,6 @@
 #include "cli/Interrupt.h"
 
+#include <cerrno>
 #include <csignal>
 #include <initializer_list>
 
@@ -13,12 +14,23 @@ int wakeWrite = -1;
 
 void onSignal(int signal)
 {
+    // The interrupted code may be about to read errno.
+    const int savedErrno = errno;
     if (signalCaught == 0)
         signalCaught = signal;
     const char byte = 1;
     [[maybe_unused]] const ssize_t written = ::write(wakeWrite, &byte, 1);
+    errno = savedErrno;
 }
 }  // namespace
+
+void Interrupt::fillClosedStandardStreams()
+{
+    for (int stream = STDIN_FILENO; stream <= STDERR_FILENO; ++stream) {
+        if (::fcntl(stream, F_GETFD) == -1 && errno == EBADF)
+            ::open("/dev/null", O_RDONLY);  // takes the lowest free number: this one
+    }
+}
 
 bool Interrupt::install()
 {

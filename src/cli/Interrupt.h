@@ -5,6 +5,10 @@
 // start, what was judged is written in whole lines, and the exit status is
 // the one a shell shows for a death by that signal.
 namespace Interrupt {
+// Opens /dev/null, read only, in place of a standard stream that is closed:
+// standard input reads as empty, a write to the others fails as a write to
+// a closed stream does, and no file of the command's takes their numbers.
+void fillClosedStandardStreams();
 // Puts the handlers in place and makes the wake-up pipe. False when the
 // command cannot set itself up.
 bool install();

@@ -1,5 +1,8 @@
 #include "cli/Journal.h"
 
+#include "engine/Failure.h"
+#include "engine/lists/FileChannel.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -113,19 +116,14 @@ bool Journal::record(qint64 position, QByteArrayView address, const Outcome& out
     return true;
 }
 
-// Hands the bytes to the system at once; a failure says why in its words
-// ("No space left on device").
+// Hands the bytes to the system at once.
 bool Journal::append(QByteArrayView bytes)
 {
-    while (!bytes.isEmpty()) {
-        const ssize_t written = ::write(m_writer, bytes.data(), static_cast<size_t>(bytes.size()));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written < 0) {
-            m_writeError = m_path + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
-            return false;
-        }
-        bytes = bytes.sliced(written);
+    try {
+        writeWhole(m_writer, bytes.data(), bytes.size());
+        return true;
+    } catch (const Failure& failure) {
+        m_writeError = m_path + QStringLiteral(": ") + failure.description();
+        return false;
     }
-    return true;
 }

@@ -27,8 +27,6 @@ public:
     // errorString(), when it cannot be read or written, is no regular file,
     // is no journal, or another run holds it.
     bool open(const QString& path);
-    // The open file, for telling it apart from the lists.
-    int descriptor() const { return m_writer; }
     QString errorString() const { return m_error; }
 
     // The outcome recorded for this position, when the address there is still

@@ -2,6 +2,7 @@
 
 #include "engine/lists/ListFormat.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 
 #include <cerrno>
@@ -71,6 +72,9 @@ std::optional<QString> ListInput::open(const QString& name, const WaitForInput& 
     m_stream = !S_ISREG(m_seen.st_mode);
     if (m_stream)
         return std::nullopt;
+    // Standard input is read from where it stands: a script may have read
+    // a heading off it first.
+    m_start = std::max<qint64>(::lseek(m_descriptor, 0, SEEK_CUR), 0);
     // The whole file is UTF-8 when every chunk is: a chunk ends at a line
     // end, which no UTF-8 sequence holds.
     bool utf8 = true;
@@ -92,10 +96,22 @@ std::optional<QString> ListInput::open(const QString& name, const WaitForInput& 
 std::optional<QString> ListInput::forEachItem(const std::function<bool(QByteArrayView)>& item,
                                               const WaitForInput& wait)
 {
+    // A file changed while its addresses are asked is noticed within a
+    // fraction of a second, not only at the next chunk.
+    std::optional<QString> change;
+    QElapsedTimer sinceLooked;
+    sinceLooked.start();
     bool taking = true;
-    const auto take = [&](QByteArrayView address) { taking = taking && item(address); };
+    const auto take = [&](QByteArrayView address) {
+        if (taking && !m_stream && sinceLooked.hasExpired(100)) {
+            change = changed(-1, false);
+            taking = !change;
+            sinceLooked.restart();
+        }
+        taking = taking && item(address);
+    };
     bool first = true;
-    return forEachChunk(
+    const std::optional<QString> unreadable = forEachChunk(
         [&](QByteArrayView chunk) {
             if (std::exchange(first, false))
                 chunk = ListFormat::withoutByteOrderMark(chunk);
@@ -104,19 +120,23 @@ std::optional<QString> ListInput::forEachItem(const std::function<bool(QByteArra
             } else if (!m_stream || chunk.isValidUtf8()) {
                 ListFormat::forEachLine(chunk, take);
             } else {
+                // A stream is UTF-8 until its first line that is not, and
+                // Windows-1252 from there on.
                 ListFormat::forEachLine(chunk, [&](QByteArrayView line) {
-                    take(line.isValidUtf8() ? line.toByteArray() : ListFormat::utf8OfWindows1252(line));
+                    m_windows1252 = m_windows1252 || !line.isValidUtf8();
+                    take(m_windows1252 ? ListFormat::utf8OfWindows1252(line) : line.toByteArray());
                 });
             }
             return taking;
         },
         wait);
+    return unreadable ? unreadable : change;
 }
 
 std::optional<QString> ListInput::forEachChunk(const std::function<bool(QByteArrayView)>& chunk,
                                                const WaitForInput& wait)
 {
-    if (!m_stream && ::lseek(m_descriptor, 0, SEEK_SET) != 0)
+    if (!m_stream && ::lseek(m_descriptor, m_start, SEEK_SET) != m_start)
         return failure(errno);
     QByteArray buffer;
     qint64 offset = 0;
@@ -160,6 +180,7 @@ std::optional<QString> ListInput::forEachChunk(const std::function<bool(QByteArr
 
 // A regular file is judged only as it was when first seen: one that grew,
 // shrank or was written since would give lines that were never in it whole.
+// offset: how much of it was read (-1: not at a read).
 std::optional<QString> ListInput::changed(qint64 offset, bool atEnd) const
 {
     if (m_stream)
@@ -167,8 +188,9 @@ std::optional<QString> ListInput::changed(qint64 offset, bool atEnd) const
     struct stat now {};
     if (::fstat(m_descriptor, &now) != 0)
         return failure(errno);
-    if (now.st_size != m_seen.st_size || !sameTime(now.st_mtim, m_seen.st_mtim) || offset > m_seen.st_size
-        || (atEnd && offset != m_seen.st_size))
+    const qint64 end = m_seen.st_size - m_start;
+    if (now.st_size != m_seen.st_size || !sameTime(now.st_mtim, m_seen.st_mtim) || offset > end
+        || (atEnd && offset != end))
         return m_name + QStringLiteral(": the list changed while it was read; run again once it stays as it is");
     return std::nullopt;
 }

@@ -16,9 +16,9 @@
 // at a line end: once to tell UTF-8 from Windows-1252 and count the
 // addresses, then for the addresses themselves; a file that changes in
 // between, or while it is read, stops the run rather than give a torn line.
-// Standard input, a pipe or a FIFO is read once, as a stream, and each of its
-// lines is UTF-8 when it is valid UTF-8 and Windows-1252 otherwise (for a list
-// in one encoding, the window's reading).
+// Standard input that is a regular file is read like a list file, from where
+// it stands. A pipe, a FIFO or a terminal is read once, as a stream: UTF-8
+// until its first line that is not valid UTF-8, Windows-1252 from there on.
 class ListInput {
 public:
     // Bytes read at a time; a chunk is cut at the last line end in them.
@@ -68,6 +68,7 @@ private:
     int m_descriptor = -1;
     bool m_ownsDescriptor = false;
     bool m_stream = false;
+    qint64 m_start = 0;  // where a regular file's list starts (standard input: where it stood)
     bool m_windows1252 = false;
     qint64 m_items = -1;
     struct stat m_seen {};

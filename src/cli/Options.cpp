@@ -33,9 +33,9 @@ std::variant<Options, Options::Help, Options::Usage> Options::parse(const QStrin
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Checks which web addresses in list files exist, one address per line, and judges each as the Tessaly "
-        "window does.\nExit status: 0 all valid, 1 some invalid, 2 bad usage, unreadable input, unwritable report "
-        "or journal, a list changed during the run, 129, 130 or 143 ended by SIGHUP, SIGINT (Ctrl-C) or SIGTERM, "
-        "141 report's reader gone."));
+        "window does.\nExit status: 0 all valid, 1 some invalid, 2 bad usage, unreadable input, unwritable result "
+        "file, report or journal, a list changed during the run, or no request possible on this machine; 129, 130 "
+        "or 143 ended by SIGHUP, SIGINT (Ctrl-C) or SIGTERM; 141 report's reader gone."));
     parser.addHelpOption();
     const QCommandLineOption jobs(QStringLiteral("jobs"), QStringLiteral("Up to N requests at once (default 16)."),
                                   QStringLiteral("N"), QString::number(DefaultJobs));
@@ -74,7 +74,7 @@ std::variant<Options, Options::Help, Options::Usage> Options::parse(const QStrin
     options.pause = *pauseTime;
     const std::optional<milliseconds> timeoutTime = secondsOf(parser.value(timeout), false);
     if (!timeoutTime)
-        return Usage{QStringLiteral("--timeout takes a number of seconds above 0, up to 86400, such as 30")};
+        return Usage{QStringLiteral("--timeout takes a number of seconds from 0.001 to 86400, such as 30")};
     options.timeout = *timeoutTime;
     options.format = Report::formatNamed(parser.value(format));
     if (!options.format)

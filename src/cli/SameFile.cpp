@@ -15,10 +15,26 @@ std::optional<struct stat> regularFileAt(const QString& name)
     return status;
 }
 
+// The name a write would reach: symbolic links followed, one whose target
+// does not exist yet too, as a save follows it.
+QString followLinks(QString name)
+{
+    for (int hop = 0; hop < 40; ++hop) {
+        const QFileInfo info(name);
+        if (!info.isSymLink())
+            break;
+        const QString target = info.symLinkTarget();
+        if (target.isEmpty())
+            break;
+        name = target;
+    }
+    return name;
+}
+
 // The folder as the system finds it, links resolved, and the name in it.
 QString absolutePathOf(const QString& name)
 {
-    const QFileInfo info(name);
+    const QFileInfo info(followLinks(name));
     const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
     return (folder.isEmpty() ? info.absolutePath() : folder) + u'/' + info.fileName();
 }

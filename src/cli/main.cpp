@@ -39,6 +39,11 @@ void keepQtsWordsOut(QtMsgType type, const QMessageLogContext&, const QString& m
 
 int main(int argc, char* argv[])
 {
+    // Before anything is opened: a closed standard stream would hand its
+    // number to the next file opened, and a low soft limit on open files
+    // would stop the command at its first files.
+    Interrupt::fillClosedStandardStreams();
+    CheckQueue::raiseOpenFileLimit();
     // Before anything is read: a signal during a long read of the lists, or a
     // wait for a FIFO's writer, ends the run as one during the requests does.
     if (!Interrupt::install())
@@ -69,17 +74,21 @@ int main(int argc, char* argv[])
     // Each request holds files of its own: as many at once as the limit on
     // open files lets the command have beside its own.
     const long freeFiles = CheckQueue::freeFileDescriptors();
+    const std::optional<CheckQueue::FileBudget> budget = CheckQueue::budgetWithin(freeFiles, options.jobs);
+    if (!budget)
+        return failed(QStringLiteral("only %1 more files can be open, too few for a request (ulimit -n)").arg(freeFiles));
+    if (budget->jobs < options.jobs)
+        outputs.say(QStringLiteral("runs %1 at once, not %2: only %3 more files can be open (ulimit -n)")
+                        .arg(budget->jobs).arg(options.jobs).arg(freeFiles));
     CheckQueue::Settings settings;
-    settings.jobs = CheckQueue::jobsWithin(freeFiles, options.jobs);
-    if (settings.jobs < options.jobs)
-        outputs.say(QStringLiteral("%1 requests at once, not %2: only %3 more files can be open (ulimit -n)")
-                        .arg(settings.jobs).arg(options.jobs).arg(freeFiles));
+    settings.jobs = budget->jobs;
     settings.pause = options.pause;
+    settings.pauseBetweenAny = options.jobs == 1;
     // The window's transfer: proxies from the environment, the system's certificates.
     settings.request = CurlRequest::Options{options.timeout, true, {}};
     settings.window = std::max<qsizetype>(8192, 128 * settings.jobs);
     CheckQueue queue(settings, outputs.callbacks([] { return Interrupt::caught() != 0; }), Interrupt::wakeDescriptor());
-    queue.setIdleConnections(CheckQueue::idleConnectionsWithin(freeFiles));
+    queue.setIdleConnections(budget->idleConnections);
 
     // A list changed or gone since it was first read, or one that is none.
     std::optional<QString> unreadable;
@@ -95,6 +104,9 @@ int main(int argc, char* argv[])
         if (unreadable || !taking)
             break;
     }
+    // A list that went wrong stops the run as a signal would.
+    if (unreadable)
+        queue.stop();
     queue.finish();
     if (unreadable)
         outputs.say(*unreadable);
@@ -107,9 +119,11 @@ int main(int argc, char* argv[])
         return Failed;
     if (outputs.reportError() == EPIPE)
         return ReaderGone;
-    if (outputs.reportError())
-        return failed(QStringLiteral("standard output: ") + QString::fromLocal8Bit(std::strerror(outputs.reportError())));
+    // A hang-up closes the terminal the report went to: the signal says more
+    // than the failed write after it.
     if (Interrupt::caught())
         return statusOfSignal(Interrupt::caught());
+    if (outputs.reportError())
+        return failed(QStringLiteral("standard output: ") + QString::fromLocal8Bit(std::strerror(outputs.reportError())));
     return outputs.anyInvalid() ? SomeInvalid : AllValid;
 }

@@ -27,22 +27,6 @@ Failure systemFailure(int error)
     return Failure(qt_error_string(error));
 }
 
-// Writes every byte at the file's position. A write that fails says why in
-// the system's words ("No space left on device"), which Qt's own write may
-// lose once part of a block went out.
-void writeWhole(int handle, const char* bytes, qint64 size)
-{
-    while (size > 0) {
-        const ssize_t written = ::write(handle, bytes, static_cast<size_t>(size));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written < 0)
-            throw systemFailure(errno);
-        bytes += written;
-        size -= written;
-    }
-}
-
 // Only a regular file is read or replaced. Reading a pipe waits for a writer
 // with the window frozen and a device may never end; replacing either would
 // put a regular file in its place.
@@ -139,6 +123,19 @@ bool carryOver(int from, const struct stat& old, int to)
     return true;
 }
 }  // namespace
+
+void writeWhole(int handle, const char* bytes, qint64 size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(handle, bytes, static_cast<size_t>(size));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written < 0)
+            throw systemFailure(errno);
+        bytes += written;
+        size -= written;
+    }
+}
 
 FileChannel::FileChannel()
 {

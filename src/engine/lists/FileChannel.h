@@ -18,6 +18,11 @@ public:
     virtual void beforeWrite(const QString& path, qint64 offset, qint64 size) = 0;
 };
 
+// Writes every byte at the descriptor's position. Raises Failure with the
+// system's own words ("No space left on device"), which Qt's write may lose
+// once part of a block went out.
+void writeWhole(int handle, const char* bytes, qint64 size);
+
 // A channel to one file at a time, for reading a list or writing one: the
 // window has one, shared by loading and saving, so that at most one file is
 // open at a time; opening a channel while it is taken raises Failure. Each

@@ -22,6 +22,8 @@
 #include <mutex>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <unistd.h>
 #include <sys/socket.h>
 
 void initialiseCurlOnce()
@@ -253,8 +255,16 @@ CurlRequest::NoResponse CurlRequest::noResponse() const
     curl_easy_getinfo(easyOf(m_easy), CURLINFO_OS_ERRNO, &osError);
     long requestBytes = 0;
     curl_easy_getinfo(easyOf(m_easy), CURLINFO_REQUEST_SIZE, &requestBytes);
-    return explain(m_result, m_socketError != 0 ? m_socketError : static_cast<int>(osError), m_errorText,
-                   requestBytes > 0);
+    int error = m_socketError != 0 ? m_socketError : static_cast<int>(osError);
+    // The system resolver says only that it found nothing when it could not
+    // open its own files: whether this process is out of descriptors tells.
+    if (error == 0 && m_result == CURLE_COULDNT_RESOLVE_HOST) {
+        if (const int probe = ::open("/dev/null", O_RDONLY | O_CLOEXEC); probe >= 0)
+            ::close(probe);
+        else
+            error = errno;
+    }
+    return explain(m_result, error, m_errorText, requestBytes > 0);
 }
 
 CurlRequest::NoResponse CurlRequest::explain(int curlResult, int osError, QByteArrayView message, bool requestSent)
@@ -276,6 +286,9 @@ CurlRequest::NoResponse CurlRequest::explain(int curlResult, int osError, QByteA
         // The lookup's thread, or its socket pair, could not be had.
         if (message.startsWith("getaddrinfo() thread failed to start"))
             return {QStringLiteral("no thread for the name lookup"), true};
+        if (localShortage)
+            return {QStringLiteral("no name lookup could be made here: ") + QString::fromLocal8Bit(std::strerror(osError)),
+                    true};
         return {QStringLiteral("no such host"), false};
     case CURLE_COULDNT_RESOLVE_PROXY:
         return {QStringLiteral("no such proxy host"), false};

@@ -27,16 +27,17 @@ QString QtSettingsStore::read(const QString& application, const QString& section
     // its place), or a folder that cannot be searched for it, would otherwise
     // read as no entry at all. Only a file that is not there is none.
     const QString path = fileFor(application, section);
+    const auto unreadable = [&] { return Failure(QStringLiteral("The settings file %1 cannot be read").arg(path)); };
     struct stat status {};
     if (::stat(QFile::encodeName(path).constData(), &status) != 0 && errno != ENOENT)
-        throw Failure(QStringLiteral("The settings file %1 cannot be read").arg(path));
+        throw unreadable();
     QFile file(path);
     if (file.exists() && !file.open(QIODevice::ReadOnly))
-        throw Failure(QStringLiteral("The settings file %1 cannot be read").arg(path));
+        throw unreadable();
     file.close();
     QSettings settings(path, QSettings::IniFormat);
     if (settings.status() != QSettings::NoError)
-        throw Failure(QStringLiteral("The settings file %1 cannot be read").arg(path));
+        throw unreadable();
     const QVariant value = settings.value(key);
     if (!value.isValid())
         return defaultValue;

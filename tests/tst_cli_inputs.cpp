@@ -1,0 +1,136 @@
+// The command line's own rules, in process: its options, which names lead to
+// one file, and how a list read as a stream is decoded.
+#include "WindowTesting.h"
+#include "cli/ListInput.h"
+#include "cli/Options.h"
+#include "cli/Report.h"
+#include "cli/SameFile.h"
+
+#include <QTest>
+
+#include <thread>
+
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+class CliInputsTest : public QObject {
+    Q_OBJECT
+private slots:
+    // Options that cannot be used say what would be.
+    void optionsRefused_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("problem");
+        QTest::newRow("no result file name") << QStringList{"--valid", ""} << "--valid needs a file name";
+        QTest::newRow("no journal name") << QStringList{"--resume", ""} << "--resume needs a file name";
+        QTest::newRow("no jobs") << QStringList{"--jobs", "0"} << "--jobs takes a whole number from 1 to 1024";
+        QTest::newRow("a time-out of 0") << QStringList{"--timeout", "0"} << "--timeout takes a number of seconds from 0.001 to 86400, such as 30";
+        QTest::newRow("a time-out below a millisecond") << QStringList{"--timeout", "0.0001"}
+                                                        << "--timeout takes a number of seconds from 0.001 to 86400, such as 30";
+        QTest::newRow("a pause past a day") << QStringList{"--pause", "90000"}
+                                            << "--pause takes a number of seconds from 0 to 86400, such as 1 or 0.5";
+        QTest::newRow("not a number") << QStringList{"--pause", "soon"}
+                                      << "--pause takes a number of seconds from 0 to 86400, such as 1 or 0.5";
+        QTest::newRow("an unknown format") << QStringList{"--format", "xml"} << "--format is text or jsonl";
+    }
+    void optionsRefused()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, problem);
+        const auto parsed = Options::parse(QStringList{"tessaly-check"} + arguments);
+        QVERIFY(std::holds_alternative<Options::Usage>(parsed));
+        QCOMPARE(std::get<Options::Usage>(parsed).problem, problem);
+    }
+
+    void optionsTaken()
+    {
+        const auto parsed = Options::parse({"tessaly-check", "--jobs", "1", "--pause", ".5", "--format", "jsonl", "a", "b"});
+        QVERIFY(std::holds_alternative<Options>(parsed));
+        const Options& options = std::get<Options>(parsed);
+        QCOMPARE(options.jobs, 1);
+        QCOMPARE(options.pause.count(), 500);
+        QCOMPARE(options.timeout.count(), 30000);
+        QCOMPARE(options.format, Report::formatNamed(u"jsonl"));
+        QCOMPARE(options.lists, (QStringList{"a", "b"}));
+        QCOMPARE(std::get<Options>(Options::parse({"tessaly-check"})).lists, QStringList{"-"});
+    }
+
+    // Names that lead to one file, as a write would reach it.
+    void sameFile_data()
+    {
+        QTest::addColumn<QString>("one");
+        QTest::addColumn<QString>("other");
+        QTest::addColumn<bool>("same");
+        QTest::newRow("one name") << "list" << "list" << true;
+        QTest::newRow("another spelling") << "list" << "./sub/../list" << true;
+        QTest::newRow("a hard link") << "list" << "hard" << true;
+        QTest::newRow("a symbolic link") << "link" << "list" << true;
+        QTest::newRow("no file yet, one name") << "new" << "./new" << true;
+        QTest::newRow("a link to no file yet") << "dangling" << "target" << true;
+        QTest::newRow("two new files") << "new" << "other" << false;
+        QTest::newRow("two files") << "list" << "copy" << false;
+        QTest::newRow("no name") << "" << "" << false;
+    }
+    void sameFile()
+    {
+        QFETCH(QString, one);
+        QFETCH(QString, other);
+        QFETCH(bool, same);
+        TestFolder dir;
+        QVERIFY(QDir(dir.path()).mkdir("sub"));
+        const QString list = dir.file("list", "a\n");
+        dir.file("copy", "a\n");
+        QCOMPARE(::link(QFile::encodeName(list).constData(), QFile::encodeName(dir.filePath("hard")).constData()), 0);
+        QVERIFY(QFile::link(list, dir.filePath("link")));
+        QVERIFY(QFile::link(QStringLiteral("target"), dir.filePath("dangling")));
+        const QString previous = QDir::currentPath();
+        QDir::setCurrent(dir.path());
+        const bool found = SameFile::names(one, other);
+        const bool foundBackwards = SameFile::names(other, one);
+        QDir::setCurrent(previous);
+        QCOMPARE(found, same);
+        QCOMPARE(foundBackwards, same);
+    }
+
+    // A stream is UTF-8 until its first line that is not, Windows-1252 from
+    // there on; a byte-order mark first is dropped.
+    void streamDecoding_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QStringList>("items");
+        QTest::newRow("UTF-8") << QByteArray("caf\xC3\xA9\r\nb\n") << QStringList{"café", "b"};
+        QTest::newRow("a mark first") << QByteArray("\xEF\xBB\xBF" "a\nb") << QStringList{"a", "b"};
+        QTest::newRow("Windows-1252") << QByteArray("caf\xE9\n\x80\n") << QStringList{"café", "€"};
+        QTest::newRow("UTF-8-looking bytes after a Windows-1252 line")
+            << QByteArray("a\xE9\n\xC3\xA9\n") << QStringList{"aé", "Ã©"};
+    }
+    void streamDecoding()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QStringList, items);
+        TestFolder dir;
+        const QString fifo = makeFifo(dir, "list");
+        std::thread writer([&] {
+            QFile file(fifo);
+            if (file.open(QIODevice::WriteOnly))
+                file.write(bytes);
+        });
+        ListInput input;
+        const auto readable = [](int descriptor) {
+            pollfd watch{descriptor, POLLIN, 0};
+            return ::poll(&watch, 1, 10000) == 1;
+        };
+        QStringList read;
+        std::optional<QString> problem = input.open(fifo, readable);
+        if (!problem)
+            problem = input.forEachItem([&](QByteArrayView item) { return read << QString::fromUtf8(item), true; }, readable);
+        writer.join();
+        QCOMPARE(problem, std::nullopt);
+        QCOMPARE(input.items(), -1);
+        QCOMPARE(read, items);
+    }
+};
+
+QTEST_GUILESS_MAIN(CliInputsTest)
+#include "tst_cli_inputs.moc"
