@@ -1,8 +1,73 @@
-// The command line's queue, in process: how many requests it runs at once
-// within the files it may open.
+// The command line's queue, in process, against the loopback server: how
+// many requests it runs at once, within the files it may open and per host,
+// the pause between two requests to one host, the list order it hands the
+// outcomes on in, and what an earlier run recorded.
+#include "LoopbackServer.h"
 #include "cli/CheckQueue.h"
 
 #include <QTest>
+
+#include <map>
+
+using namespace std::chrono_literals;
+
+namespace {
+// An address on the server under another loopback name, which curl resolves
+// to 127.0.0.1 itself.
+QByteArray on(const LoopbackServer& server, const QString& host, const QString& path)
+{
+    return server.url(path).replace(QStringLiteral("127.0.0.1"), host).toUtf8();
+}
+
+// One run of a queue over a list, and what it handed on.
+struct QueueRun {
+    // A time-out far beyond any answer here: the machine may be loaded.
+    CheckQueue::Settings settings{4, 0ms, false, {20s, false, {}}, 8192};
+    std::map<qint64, Outcome> recorded;  // what an earlier run recorded, by position
+    std::function<void(qint64 position)> onJudged;
+
+    QList<qint64> inOrder;  // positions as handed on in list order
+    QByteArrayList inOrderAddresses;
+    QStringList statusLines;  // of the outcomes handed on
+    QList<qint64> judged;     // positions as the answers came
+    QList<bool> fresh;
+
+    void run(const QByteArrayList& addresses)
+    {
+        CheckQueue::Callbacks callbacks;
+        callbacks.inOrder = [&](qint64 position, QByteArrayView address, const Outcome& outcome) {
+            inOrder << position;
+            inOrderAddresses << address.toByteArray();
+            statusLines << (outcome.statusLine.isEmpty() ? outcome.reason : outcome.statusLine);
+        };
+        callbacks.judged = [&](qint64 position, QByteArrayView, const Outcome&, bool isFresh) {
+            judged << position;
+            fresh << isFresh;
+            if (onJudged)
+                onJudged(position);
+        };
+        callbacks.recorded = [&](qint64 position, QByteArrayView address) -> std::optional<Outcome> {
+            const auto found = recorded.find(position);
+            if (found == recorded.end() || address != addresses.at(position))
+                return std::nullopt;
+            return found->second;
+        };
+        callbacks.stopping = [] { return false; };
+        CheckQueue queue(settings, callbacks, -1);
+        for (const QByteArray& address : addresses)
+            QVERIFY(queue.add(address));
+        QVERIFY(queue.finish());
+    }
+};
+
+QList<qint64> upTo(qsizetype count)
+{
+    QList<qint64> positions;
+    for (qint64 position = 0; position < count; ++position)
+        positions << position;
+    return positions;
+}
+}  // namespace
 
 class CheckQueueTest : public QObject {
     Q_OBJECT
@@ -37,6 +102,168 @@ private slots:
         QCOMPARE(budget->jobs, atOnce);
         QCOMPARE(budget->idleConnections, idle);
         QCOMPARE_LE(CheckQueue::SpareFiles + atOnce * CheckQueue::FilesPerRequest + idle, freeFiles);
+    }
+
+    // Three addresses on each host, every answer 250 ms late: never two at
+    // once to one host, several hosts at once up to the jobs.
+    void requestsAtOnce_data()
+    {
+        QTest::addColumn<int>("jobs");
+        QTest::addColumn<int>("hosts");
+        QTest::addColumn<int>("fewest");  // the most under way at once lies between these
+        QTest::addColumn<int>("most");
+        QTest::newRow("three hosts, eight jobs") << 8 << 3 << 2 << 3;
+        QTest::newRow("three hosts, two jobs") << 2 << 3 << 2 << 2;
+        QTest::newRow("one host, eight jobs") << 8 << 1 << 1 << 1;
+        QTest::newRow("one job") << 1 << 3 << 1 << 1;
+    }
+    void requestsAtOnce()
+    {
+        QFETCH(int, jobs);
+        QFETCH(int, hosts);
+        QFETCH(int, fewest);
+        QFETCH(int, most);
+        LoopbackServer server;
+        LoopbackServer::Reply late = LoopbackServer::answer("HTTP/1.1 200 OK");
+        late.delayMilliseconds = 250;
+        server.setFallback(late);
+        QByteArrayList addresses;
+        for (const char* path : {"/1", "/2", "/3"}) {
+            for (int host = 0; host < hosts; ++host)
+                addresses << on(server, QStringLiteral("%1.localhost").arg(QChar(u'a' + host)), QLatin1String(path));
+        }
+        QueueRun run;
+        run.settings.jobs = jobs;
+        run.run(addresses);
+        QCOMPARE(run.inOrder.size(), addresses.size());
+        QCOMPARE(server.requests().size(), addresses.size());
+        const QHash<QByteArray, int> mostByHost = server.mostAtOnceByHost();
+        QCOMPARE(mostByHost.size(), hosts);
+        for (const int atOnce : mostByHost)
+            QCOMPARE(atOnce, 1);
+        QCOMPARE_GE(server.mostAtOnce(), fewest);
+        QCOMPARE_LE(server.mostAtOnce(), most);
+    }
+
+    // Answers half a second late and a pause of half a second. A pause shows
+    // as a gap between the arrivals, on the server's clock, of at least the
+    // answer and the pause; no pause, as both requests under way at once.
+    void pauseBetweenTwoRequests_data()
+    {
+        QTest::addColumn<int>("jobs");
+        QTest::addColumn<QString>("secondHost");  // the first is a.localhost
+        QTest::addColumn<bool>("pausedBetween");
+        QTest::newRow("same host") << 4 << "a.localhost" << true;
+        QTest::newRow("same host in capitals") << 4 << "A.LOCALHOST" << true;
+        QTest::newRow("other hosts") << 4 << "b.localhost" << false;
+        QTest::newRow("one at a time: after every request") << 1 << "b.localhost" << true;
+    }
+    void pauseBetweenTwoRequests()
+    {
+        QFETCH(int, jobs);
+        QFETCH(QString, secondHost);
+        QFETCH(bool, pausedBetween);
+        LoopbackServer server;
+        LoopbackServer::Reply late = LoopbackServer::answer("HTTP/1.1 200 OK");
+        late.delayMilliseconds = 500;
+        server.setFallback(late);
+        QueueRun run;
+        run.settings.jobs = jobs;
+        run.settings.pause = 500ms;
+        run.settings.pauseBetweenAny = jobs == 1;
+        run.run({on(server, QStringLiteral("a.localhost"), "/1"), on(server, secondHost, "/2")});
+        const QList<qint64> arrivals = server.arrivalTimes();
+        QCOMPARE(arrivals.size(), 2);
+        if (pausedBetween)
+            QCOMPARE_GE(arrivals[1] - arrivals[0], 500 + 500 - 2);  // whole milliseconds on either side
+        else
+            QCOMPARE(server.mostAtOnce(), 2);
+    }
+
+    // Whatever order the answers come in, the outcomes are handed on in list
+    // order; the addresses behind a slow one are asked meanwhile, as far as
+    // the window reaches.
+    void outcomesHandedOnInListOrder_data()
+    {
+        QTest::addColumn<QStringList>("list");  // host/answer delay in milliseconds
+        QTest::addColumn<int>("window");
+        QTest::addColumn<int>("askedBeforeTheFirstAnswer");
+        const QStringList slowFirst{"slow/1500", "a/0", "b/0", "a/0", "c/0"};
+        QTest::newRow("one slow host first") << slowFirst << 8192 << 5;
+        QTest::newRow("a window of two holds the rest back") << slowFirst << 2 << 2;
+        QTest::newRow("a slow host again later") << QStringList{"slow/1500", "a/0", "slow/0", "b/0"} << 8192 << 3;
+        QTest::newRow("each answer later than the next") << QStringList{"a/1500", "b/1000", "c/500", "d/0"} << 8192 << 4;
+    }
+    void outcomesHandedOnInListOrder()
+    {
+        QFETCH(QStringList, list);
+        QFETCH(int, window);
+        QFETCH(int, askedBeforeTheFirstAnswer);
+        LoopbackServer server;
+        QByteArrayList addresses;
+        for (const QString& entry : list) {
+            const QString path = QStringLiteral("/%1").arg(addresses.size());
+            LoopbackServer::Reply reply = LoopbackServer::answer("HTTP/1.1 200 " + path.toUtf8());
+            reply.delayMilliseconds = entry.section(u'/', 1).toInt();
+            server.route(path.toUtf8(), reply);
+            addresses << on(server, entry.section(u'/', 0, 0) + QStringLiteral(".localhost"), path);
+        }
+        QueueRun run;
+        run.settings.window = window;
+        qsizetype asked = -1;
+        run.onJudged = [&](qint64 position) {
+            if (position == 0)
+                asked = server.requests().size();
+        };
+        run.run(addresses);
+        QCOMPARE(asked, askedBeforeTheFirstAnswer);
+        QCOMPARE_NE(run.judged, upTo(addresses.size()));  // the answers came out of order
+        QCOMPARE(run.inOrder, upTo(addresses.size()));
+        QCOMPARE(run.inOrderAddresses, addresses);
+        for (qsizetype position = 0; position < addresses.size(); ++position)
+            QCOMPARE(run.statusLines[position], QStringLiteral("HTTP/1.1 200 /%1").arg(position));
+    }
+
+    // An address an earlier run recorded is handed on as recorded, in its
+    // place, and not asked again.
+    void recordedOutcomesAreNotAskedAgain_data()
+    {
+        QTest::addColumn<QList<int>>("recordedAt");  // of four positions
+        QTest::newRow("none") << QList<int>{};
+        QTest::newRow("the first") << QList<int>{0};
+        QTest::newRow("the second and the last") << QList<int>{1, 3};
+        QTest::newRow("all: no request") << QList<int>{0, 1, 2, 3};
+    }
+    void recordedOutcomesAreNotAskedAgain()
+    {
+        QFETCH(QList<int>, recordedAt);
+        LoopbackServer server;
+        server.setFallback(LoopbackServer::answer("HTTP/1.1 200 OK"));
+        QueueRun run;
+        Outcome earlier;
+        earlier.valid = true;
+        earlier.statusCode = 299;
+        earlier.statusLine = QStringLiteral("HTTP/1.1 299 Recorded");
+        for (const int position : recordedAt)
+            run.recorded[position] = earlier;
+        QByteArrayList addresses;
+        QByteArrayList asked;
+        for (int position = 0; position < 4; ++position) {
+            const QString path = QStringLiteral("/%1").arg(position);
+            addresses << on(server, position % 2 ? QStringLiteral("b.localhost") : QStringLiteral("a.localhost"), path);
+            if (!recordedAt.contains(position))
+                asked << path.toUtf8();
+        }
+        run.run(addresses);
+        QByteArrayList requested = server.requestedPaths();
+        std::sort(requested.begin(), requested.end());
+        QCOMPARE(requested, asked);
+        QCOMPARE(run.inOrder, upTo(4));
+        for (int position = 0; position < 4; ++position) {
+            const bool wasRecorded = recordedAt.contains(position);
+            QCOMPARE(run.statusLines[position], wasRecorded ? earlier.statusLine : QStringLiteral("HTTP/1.1 200 OK"));
+            QCOMPARE(run.fresh.value(run.judged.indexOf(position)), !wasRecorded);
+        }
     }
 };
 
