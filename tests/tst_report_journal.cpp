@@ -1,0 +1,202 @@
+// The command line's records, in process: a report's text and JSON lines,
+// and the journal a run started again reads them back from.
+#include "WindowTesting.h"
+#include "cli/Journal.h"
+#include "cli/Report.h"
+
+#include <QJsonDocument>
+#include <QTest>
+
+#include <optional>
+
+Q_DECLARE_METATYPE(Outcome)
+
+namespace {
+const QByteArray Heading = "tessaly-check journal 1\n";
+
+Outcome outcome(bool valid, int code, const QString& statusLine, const QString& reason = {}, qint64 milliseconds = 0,
+                const QString& location = {})
+{
+    return {valid, code, statusLine, reason, milliseconds, location};
+}
+
+Outcome answered(const QString& statusLine)
+{
+    return outcome(true, statusLine.mid(9, 3).toInt(), statusLine);
+}
+
+// A journal entry as a run writes it.
+QByteArray entry(qint64 position, const QByteArray& address, const QString& statusLine)
+{
+    QJsonObject object = Report::toJson(address, answered(statusLine));
+    object.insert("position", position);
+    return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+}
+
+// JSON text written with ' for " for legibility.
+QByteArray json(const char* text)
+{
+    return QByteArray(text).replace('\'', '"');
+}
+
+QString statusLineOf(const std::optional<Outcome>& recorded)
+{
+    return recorded ? recorded->statusLine : QString();
+}
+}  // namespace
+
+class ReportJournalTest : public QObject {
+    Q_OBJECT
+private slots:
+    // The status line, or the reason without one, and the address, each a
+    // field of one line: no control character of either reaches a terminal.
+    void textLine_data()
+    {
+        QTest::addColumn<QByteArray>("address");
+        QTest::addColumn<Outcome>("outcome");
+        QTest::addColumn<QByteArray>("line");
+        const Outcome ok = answered("HTTP/1.1 200 OK");
+        QTest::newRow("valid") << QByteArray("http://a/") << ok << QByteArray("valid\tHTTP/1.1 200 OK\thttp://a/\n");
+        QTest::newRow("the reason without a status line") << QByteArray("http://a/") << outcome(false, -1, {}, "refused")
+                                                          << QByteArray("invalid\trefused\thttp://a/\n");
+        QTest::newRow("a tab and an escape in the status line") << QByteArray("a") << outcome(true, 200, "HTTP/1.1 200 O\tK\x1b[2J")
+                                                  << QByteArray("valid\tHTTP/1.1 200 O K [2J\ta\n");
+        QTest::newRow("a line break in the reason") << QByteArray("a") << outcome(false, -1, {}, "no\r\nanswer")
+                                                    << QByteArray("invalid\tno  answer\ta\n");
+        QTest::newRow("escape sequence") << QByteArray("a\x1b[2Jb") << ok << QByteArray("valid\tHTTP/1.1 200 OK\ta\\x1b[2Jb\n");
+        QTest::newRow("NUL, tab, line feed, delete") << QByteArray("a\0b\tc\nd\x7f", 8) << ok
+                                                     << QByteArray("valid\tHTTP/1.1 200 OK\ta\\x00b\\x09c\\x0ad\\x7f\n");
+        QTest::newRow("C1 controls in UTF-8") << QByteArray("a\xc2\x80" "b\xc2\x9b" "31m") << ok
+                                              << QByteArray("valid\tHTTP/1.1 200 OK\ta\\x80b\\x9b" "31m\n");
+        QTest::newRow("backslash") << QByteArray("a\\x1b\\") << ok << QByteArray("valid\tHTTP/1.1 200 OK\ta\\\\x1b\\\\\n");
+        QTest::newRow("other text as it is") << QByteArray("caf\xc3\xa9 \xc2\xa0\xc2") << ok
+                                             << QByteArray("valid\tHTTP/1.1 200 OK\tcaf\xc3\xa9 \xc2\xa0\xc2\n");
+    }
+    void textLine()
+    {
+        QFETCH(QByteArray, address);
+        QFETCH(Outcome, outcome);
+        QFETCH(QByteArray, line);
+        QCOMPARE(Report::textLine(address, outcome), line);
+    }
+
+    // One object per line, null for what there is not; read back whole.
+    void jsonLineReadBack_data()
+    {
+        QTest::addColumn<QByteArray>("address");
+        QTest::addColumn<Outcome>("outcome");
+        QTest::addColumn<QByteArray>("line");
+        QTest::newRow("a redirect") << QByteArray("http://a/")
+                                    << outcome(true, 301, "HTTP/1.1 301 Moved", {}, 12, "https://a/b")
+                                    << json("{'address':'http://a/','location':'https://a/b','reason':null,'status_code':301,"
+                                            "'status_line':'HTTP/1.1 301 Moved','time_ms':12,'verdict':'valid'}");
+        QTest::newRow("no status line") << QByteArray("http://a/") << outcome(false, -1, {}, "refused", 3)
+                                        << json("{'address':'http://a/','location':null,'reason':'refused','status_code':null,"
+                                                "'status_line':null,'time_ms':3,'verdict':'invalid'}");
+        QTest::newRow("a status line without a code, not found")
+            << QByteArray("http://a/") << outcome(false, -1, "HTTP/1.1 Not Found")
+            << json("{'address':'http://a/','location':null,'reason':null,'status_code':null,"
+                    "'status_line':'HTTP/1.1 Not Found','time_ms':0,'verdict':'invalid'}");
+        QTest::newRow("quotes, control characters, UTF-8")
+            << QByteArray("http://a/caf\xc3\xa9?\"\x01\n") << answered("HTTP/1.1 200 \"OK\"")
+            << QByteArray("{\"address\":\"http://a/caf\xc3\xa9?\\\"\\u0001\\n\",\"location\":null,\"reason\":null,"
+                          "\"status_code\":200,\"status_line\":\"HTTP/1.1 200 \\\"OK\\\"\",\"time_ms\":0,"
+                          "\"verdict\":\"valid\"}");
+    }
+    void jsonLineReadBack()
+    {
+        QFETCH(QByteArray, address);
+        QFETCH(Outcome, outcome);
+        QFETCH(QByteArray, line);
+        QCOMPARE(Report::jsonLine(address, outcome), line + '\n');
+        const auto back = Report::fromJson(QJsonDocument::fromJson(line).object());
+        QVERIFY(back);
+        QCOMPARE(Report::jsonLine(back->first, back->second), line + '\n');
+    }
+
+    // What a journal gives back for each address of a list, and that what
+    // this run records there is read back by the next.
+    void journalReadBack_data()
+    {
+        QTest::addColumn<QByteArray>("file");       // as earlier runs left it
+        QTest::addColumn<QStringList>("recorded");  // the status line taken for each address, "" for none
+        QTest::newRow("a new file") << QByteArray() << QStringList{"", "", ""};
+        QTest::newRow("one entry each")
+            << Heading + entry(0, "http://a/", "HTTP/1.1 200 A") + entry(1, "http://b/", "HTTP/1.1 404 B")
+                   + entry(2, "http://c/", "HTTP/1.1 200 C")
+            << QStringList{"HTTP/1.1 200 A", "HTTP/1.1 404 B", "HTTP/1.1 200 C"};
+        QTest::newRow("entries out of order") << Heading + entry(2, "http://c/", "HTTP/1.1 200 C")
+                                                     + entry(0, "http://a/", "HTTP/1.1 200 A")
+                                              << QStringList{"HTTP/1.1 200 A", "", "HTTP/1.1 200 C"};
+        QTest::newRow("cut short mid-line") << Heading + entry(0, "http://a/", "HTTP/1.1 200 A") + json("{'position':1,'add")
+                                            << QStringList{"HTTP/1.1 200 A", "", ""};
+        QTest::newRow("foreign lines")
+            << Heading + "http://a/\n[0]\n"
+                   + json("{'address':'http://b/','verdict':'valid'}\n"
+                          "{'position':'2','address':'http://c/','verdict':'valid'}\n"
+                          "{'position':0,'address':'http://a/'}\n")
+            << QStringList{"", "", ""};
+        QTest::newRow("another address at the position")
+            << Heading + entry(0, "http://a/", "HTTP/1.1 200 A") + entry(1, "http://other/", "HTTP/1.1 200 B")
+            << QStringList{"HTTP/1.1 200 A", "", ""};
+        QTest::newRow("the later entry for a position wins")
+            << Heading + entry(1, "http://b/", "HTTP/1.1 500 Earlier") + entry(0, "http://a/", "HTTP/1.1 200 A")
+                   + entry(1, "http://b/", "HTTP/1.1 200 Later")
+            << QStringList{"HTTP/1.1 200 A", "HTTP/1.1 200 Later", ""};
+    }
+    void journalReadBack()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QStringList, recorded);
+        TestFolder dir;
+        const QString path = dir.file("journal", file);
+        const QByteArrayList list{"http://a/", "http://b/", "http://c/", "http://d/"};
+        {
+            Journal journal;
+            QVERIFY2(journal.open(path), qPrintable(journal.errorString()));
+            for (qsizetype position = 0; position < recorded.size(); ++position)
+                QCOMPARE(statusLineOf(journal.recorded(position, list[position])), recorded[position]);
+            QVERIFY(journal.record(3, list[3], answered("HTTP/1.1 201 D")));
+        }
+        Journal next;
+        QVERIFY2(next.open(path), qPrintable(next.errorString()));
+        for (qsizetype position = 0; position < recorded.size(); ++position)
+            QCOMPARE(statusLineOf(next.recorded(position, list[position])), recorded[position]);
+        QCOMPARE(statusLineOf(next.recorded(3, list[3])), "HTTP/1.1 201 D");
+    }
+
+    // A file that is no journal, or one another run holds, is refused and
+    // left as it was.
+    void journalRefused_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<bool>("heldByAnotherRun");
+        QTest::addColumn<QString>("why");
+        QTest::newRow("a list of addresses") << QByteArray("http://a/\nhttp://b/\n") << false << "not a journal";
+        QTest::newRow("another version's journal") << QByteArray("tessaly-check journal 2\n") << false << "not a journal";
+        QTest::newRow("held by another run") << Heading + entry(0, "http://a/", "HTTP/1.1 200 A") << true
+                                             << "another tessaly-check run";
+    }
+    void journalRefused()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(bool, heldByAnotherRun);
+        QFETCH(QString, why);
+        TestFolder dir;
+        const QString path = dir.file("journal", file);
+        std::optional<Journal> other;
+        if (heldByAnotherRun)
+            QVERIFY(other.emplace().open(path));
+        Journal journal;
+        QVERIFY(!journal.open(path));
+        QVERIFY2(journal.errorString().contains(why), qPrintable(journal.errorString()));
+        QCOMPARE(readBytes(path), file);
+        if (other) {
+            other.reset();
+            QVERIFY2(Journal().open(path), "still refused once the other run let go");
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(ReportJournalTest)
+#include "tst_report_journal.moc"
