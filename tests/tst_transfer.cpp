@@ -5,6 +5,7 @@
 #include "engine/transfer/CurlBatch.h"
 #include "engine/transfer/TrustStore.h"
 #include "engine/transfer/CurlTransfer.h"
+#include "engine/transfer/ProxyAnswer.h"
 #include "engine/Failure.h"
 
 #include <QElapsedTimer>
@@ -477,6 +478,59 @@ private slots:
         const QString authorities = folder.filePath(QStringLiteral("authorities.pem"));
         const CurlBatch batch(authorities);
         QTRY_VERIFY(TrustStore::ready(authorities));
+    }
+
+    // Whether a header block that came back through a proxy is the proxy's
+    // own answer for a server it could not reach, as the proxies send them,
+    // or the server's answer passed on.
+    void proxysOwnAnswer_data()
+    {
+        QTest::addColumn<QByteArray>("headers");
+        QTest::addColumn<bool>("proxys");
+        QTest::newRow("tinyproxy, unable to connect")
+            << QByteArray("HTTP/1.1 500 Unable to connect\r\nServer: tinyproxy/1.11.1\r\nContent-Type: text/html\r\n"
+                          "Connection: close\r\n\r\n")
+            << true;
+        QTest::newRow("tinyproxy passing on a server's 500")
+            << QByteArray("HTTP/1.1 500 Internal Server Error\r\nServer: nginx/1.22.1\r\nContent-Length: 0\r\n"
+                          "Via: 1.1 gateway (tinyproxy/1.11.1)\r\n\r\n")
+            << false;
+        QTest::newRow("squid, connection refused")
+            << QByteArray("HTTP/1.1 503 Service Unavailable\r\nServer: squid/5.7\r\nMime-Version: 1.0\r\n"
+                          "Content-Type: text/html;charset=utf-8\r\nX-Squid-Error: ERR_CONNECT_FAIL 111\r\n"
+                          "Via: 1.1 gateway (squid/5.7)\r\nConnection: keep-alive\r\n\r\n")
+            << true;
+        QTest::newRow("squid, the server closed mid-answer")
+            << QByteArray("HTTP/1.1 502 Bad Gateway\r\nServer: squid/5.7\r\nX-Squid-Error: ERR_READ_ERROR 0\r\n"
+                          "X-Cache: MISS from gateway\r\n\r\n")
+            << true;
+        QTest::newRow("squid passing on a server's 502")
+            << QByteArray("HTTP/1.1 502 Bad Gateway\r\nServer: Apache\r\nX-Cache: MISS from gateway\r\n"
+                          "Via: 1.1 gateway (squid/5.7)\r\n\r\n")
+            << false;
+        QTest::newRow("Proxy-Status with an error")
+            << QByteArray("HTTP/1.1 504 Gateway Timeout\r\nProxy-Status: gateway; error=connection_timeout\r\n\r\n")
+            << true;
+        QTest::newRow("Proxy-Status with an error and details")
+            << QByteArray("HTTP/1.1 502 Bad Gateway\r\nProxy-Status: gateway; error=dns_error; rcode=NXDOMAIN\r\n\r\n")
+            << true;
+        QTest::newRow("Proxy-Status passing on the server's status")
+            << QByteArray("HTTP/1.1 502 Bad Gateway\r\nProxy-Status: gateway; received-status=502\r\n\r\n") << false;
+        QTest::newRow("header names in capitals")
+            << QByteArray("HTTP/1.1 503 Service Unavailable\r\nX-SQUID-ERROR: ERR_DNS_FAIL 0\r\n\r\n") << true;
+        QTest::newRow("header names in lower case")
+            << QByteArray("HTTP/1.1 502 Bad Gateway\r\nproxy-status: gateway; error=destination_ip_unroutable\r\n\r\n")
+            << true;
+        QTest::newRow("a server's own 502") << QByteArray("HTTP/1.1 502 Bad Gateway\r\nServer: nginx\r\n\r\n") << false;
+        QTest::newRow("an error page that names a proxy in its headers' values")
+            << QByteArray("HTTP/1.1 502 Bad Gateway\r\nX-Note: X-Squid-Error: none\r\nX-Server: tinyproxy/1.0\r\n\r\n")
+            << false;
+    }
+    void proxysOwnAnswer()
+    {
+        QFETCH(QByteArray, headers);
+        QFETCH(bool, proxys);
+        QCOMPARE(isProxysOwnAnswer(headers), proxys);
     }
 };
 
