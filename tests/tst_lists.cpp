@@ -125,10 +125,13 @@ private slots:
         QTest::newRow("click in the invalid list") << 3 << Action::Click << false << 2 << QStringList{"a", "c"};
         QTest::newRow("nothing selected: nothing removed") << 1 << Action::DeleteKey << false << 0 << all;
         QTest::newRow("nothing selected, click") << 3 << Action::Click << false << 0 << all;
-        for (int list = 1; list <= 3; ++list) {
+        for (int list = 1; list <= 3; ++list)
             QTest::addRow("Delete while busy, list %d", list) << list << Action::DeleteKey << true << 1 << all;
+        for (int list = 1; list <= 2; ++list)
             QTest::addRow("double click while busy, list %d", list) << list << Action::DoubleClick << true << 1 << all;
-        }
+        // The click that began the double click has removed the item already.
+        QTest::newRow("double click in the invalid list removes nothing more")
+            << 3 << Action::DoubleClick << false << 2 << all;
         QTest::newRow("click while busy") << 3 << Action::Click << true << 1 << all;
     }
     void removeSelected()
