@@ -540,8 +540,11 @@ private slots:
         server.setFallback(LoopbackServer::answer("HTTP/1.1 200 OK"));
         QElapsedTimer clock;
         clock.start();
-        CheckCommand().run({"--jobs", "4", "--pause", "1"},
-                           linesOf({on(server, "a.localhost", "/1"), on(server, "A.LOCALHOST.", "/2")}));
+        // curl looks a name with a trailing dot up through the system, which
+        // knows no such host here; in capitals it is the same host.
+        const Finished finished = CheckCommand().run(
+            {"--jobs", "4", "--pause", "1"}, linesOf({on(server, "a.localhost", "/1"), on(server, "A.LOCALHOST", "/2")}));
+        QCOMPARE(finished.exitCode, 0);
         QCOMPARE_GE(clock.elapsed(), 950);
     }
 

@@ -63,6 +63,8 @@ private slots:
                                                   << QByteArray("valid\tHTTP/1.1 200 O K [2J\ta\n");
         QTest::newRow("a line break in the reason") << QByteArray("a") << outcome(false, -1, {}, "no\r\nanswer")
                                                     << QByteArray("invalid\tno  answer\ta\n");
+        QTest::newRow("a C1 control in the status line")
+            << QByteArray("a") << outcome(true, 200, QString::fromLatin1("HTTP/1.1 200 O\x9b" "2JK")) << QByteArray("valid\tHTTP/1.1 200 O 2JK\ta\n");
         QTest::newRow("escape sequence") << QByteArray("a\x1b[2Jb") << ok << QByteArray("valid\tHTTP/1.1 200 OK\ta\\x1b[2Jb\n");
         QTest::newRow("NUL, tab, line feed, delete") << QByteArray("a\0b\tc\nd\x7f", 8) << ok
                                                      << QByteArray("valid\tHTTP/1.1 200 OK\ta\\x00b\\x09c\\x0ad\\x7f\n");

@@ -5,16 +5,16 @@
 #include <QJsonDocument>
 
 namespace {
-// A status line may hold tabs or other control characters; in the report
-// they would split or break its line.
-QByteArray printable(const QString& text)
+// A status line may hold tabs or other control characters, C1 ones too (its
+// bytes are read as Latin-1); in the report they would split or break its
+// line, or steer the terminal.
+QByteArray printable(QString text)
 {
-    QByteArray bytes = text.toUtf8();
-    for (char& c : bytes) {
-        if (isControlCharacter(static_cast<unsigned char>(c)))
-            c = ' ';
+    for (QChar& c : text) {
+        if (isControlCharacter(c.unicode()) || (c.unicode() >= 0x80 && c.unicode() <= 0x9f))
+            c = u' ';
     }
-    return bytes;
+    return text.toUtf8();
 }
 
 // An address as the text report shows it: a control character (C0, DEL or,
