@@ -2,7 +2,6 @@
 // line end where it was, and the items put back together with one line end
 // between each two, and at most one after the last, give back the text.
 #include "engine/lists/ListFormat.h"
-#include "window/lists/ListFiles.h"
 
 #include <QString>
 

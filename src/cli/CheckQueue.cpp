@@ -18,9 +18,6 @@ using std::chrono::milliseconds;
 constexpr milliseconds DrainGrace = Policy::DrainGrace;
 // The longest wait between two rounds, so that ticks come a few times a second.
 constexpr milliseconds RoundLimit{100};
-// curl takes no longer address; one refused before it is converted or copied
-// any further.
-constexpr qsizetype LongestAddress = 8000000;
 // A fault of this machine: the address rests this long before it is asked
 // again, doubled for each fault with nothing else under way, up to the most;
 // past so many of those in a row the run stops (about half a minute).
@@ -102,7 +99,7 @@ bool CheckQueue::add(QByteArrayView address)
         judged(position, *earlier, false);
     } else if (address.isEmpty()) {
         judged(position, Outcome::unrequested(QStringLiteral("empty address")), true);
-    } else if (address.size() > LongestAddress) {
+    } else if (address.size() > Policy::LongestAddress) {
         judged(position, Outcome::unrequested(QStringLiteral("address longer than 8 MB")), true);
     } else {
         const QString hostName = hostOf(address);

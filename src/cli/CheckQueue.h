@@ -47,7 +47,7 @@ public:
     // (the hosts file, a socket to the name server).
     static constexpr long FilesPerRequest = 5;
     // How many requests at once, and how many idle connections kept, fit in
-    // this many free descriptors: up to a fifth of them for idle connections,
+    // this many free descriptors: up to a sixth of them for idle connections,
     // the rest for requests. Nothing when not even one request fits.
     struct FileBudget {
         int jobs;

@@ -78,12 +78,9 @@ std::optional<QString> ListInput::open(const QString& name, const WaitForInput& 
     // The whole file is UTF-8 when every chunk is: a chunk ends at a line
     // end, which no UTF-8 sequence holds.
     bool utf8 = true;
-    bool first = true;
     m_items = 0;
     const std::optional<QString> unreadable = forEachChunk(
         [&](QByteArrayView chunk) {
-            if (std::exchange(first, false))
-                chunk = ListFormat::withoutByteOrderMark(chunk);
             utf8 = utf8 && chunk.isValidUtf8();
             ListFormat::forEachLine(chunk, [&](QByteArrayView) { ++m_items; });
             return true;
@@ -110,11 +107,8 @@ std::optional<QString> ListInput::forEachItem(const std::function<bool(QByteArra
         }
         taking = taking && item(address);
     };
-    bool first = true;
     const std::optional<QString> unreadable = forEachChunk(
         [&](QByteArrayView chunk) {
-            if (std::exchange(first, false))
-                chunk = ListFormat::withoutByteOrderMark(chunk);
             if (m_windows1252) {
                 ListFormat::forEachLine(ListFormat::utf8OfWindows1252(chunk), take);
             } else if (!m_stream || chunk.isValidUtf8()) {
@@ -140,6 +134,11 @@ std::optional<QString> ListInput::forEachChunk(const std::function<bool(QByteArr
         return failure(errno);
     QByteArray buffer;
     qint64 offset = 0;
+    // The first chunk loses a byte-order mark before anyone sees it.
+    bool first = true;
+    const auto handOn = [&](QByteArrayView bytes) {
+        return chunk(std::exchange(first, false) ? ListFormat::withoutByteOrderMark(bytes) : bytes);
+    };
     for (;;) {
         if (!wait(m_descriptor))
             return std::nullopt;
@@ -157,7 +156,7 @@ std::optional<QString> ListInput::forEachChunk(const std::function<bool(QByteArr
             return change;
         if (atEnd) {
             if (!buffer.isEmpty())
-                chunk(buffer);
+                handOn(buffer);
             return std::nullopt;
         }
         // A CR last may be the first half of a CR LF: it waits for what follows.
@@ -172,7 +171,7 @@ std::optional<QString> ListInput::forEachChunk(const std::function<bool(QByteArr
                                     .arg(LongestLine >> 20);
             continue;  // a line longer than a chunk
         }
-        if (!chunk(QByteArrayView(buffer).first(cut)))
+        if (!handOn(QByteArrayView(buffer).first(cut)))
             return std::nullopt;
         buffer.remove(0, cut);
     }

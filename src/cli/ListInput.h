@@ -59,7 +59,8 @@ public:
 
 private:
     // Calls chunk(bytes) for each chunk from the start, each ending at a line
-    // end but the last; a CR LF is never cut apart.
+    // end but the last; a CR LF is never cut apart, and a byte-order mark
+    // first is dropped.
     std::optional<QString> forEachChunk(const std::function<bool(QByteArrayView)>& chunk, const WaitForInput& wait);
     std::optional<QString> changed(qint64 offset, bool atEnd) const;
     QString failure(int error) const;

@@ -50,8 +50,11 @@ std::variant<Options, Options::Help, Options::Usage> Options::parse(const QStrin
                                    QStringLiteral("FILE"));
     const QCommandLineOption invalid(QStringLiteral("invalid"), QStringLiteral("Save the invalid addresses in FILE."),
                                      QStringLiteral("FILE"));
-    const QCommandLineOption format(QStringLiteral("format"), QStringLiteral("Report as text (default) or jsonl."),
-                                    QStringLiteral("FORMAT"), QStringLiteral("text"));
+    const QStringList formats = Report::formatNames();
+    const QCommandLineOption format(QStringLiteral("format"),
+                                    QStringLiteral("Report as %1 (default) or %2.")
+                                        .arg(formats.constFirst(), formats.mid(1).join(QStringLiteral(", "))),
+                                    QStringLiteral("FORMAT"), formats.constFirst());
     const QCommandLineOption resume(QStringLiteral("resume"),
                                     QStringLiteral("Keep a journal in FILE and skip the addresses it holds."),
                                     QStringLiteral("FILE"));
@@ -78,7 +81,7 @@ std::variant<Options, Options::Help, Options::Usage> Options::parse(const QStrin
     options.timeout = *timeoutTime;
     options.format = Report::formatNamed(parser.value(format));
     if (!options.format)
-        return Usage{QStringLiteral("--format is text or jsonl")};
+        return Usage{QStringLiteral("--format is ") + formats.join(QStringLiteral(" or "))};
     for (const QCommandLineOption* file : {&valid, &invalid, &resume}) {
         if (parser.isSet(*file) && parser.value(*file).isEmpty())
             return Usage{QStringLiteral("--%1 needs a file name").arg(file->names().constFirst())};

@@ -102,12 +102,16 @@ void Outputs::say(const QString& message)
     std::fprintf(stderr, "tessaly-check: %s\n", qPrintable(message));
 }
 
-bool Outputs::finish()
+void Outputs::endReport()
 {
     m_progress.end();
     errno = 0;
     std::fflush(stdout);
     noteReportError();
+}
+
+bool Outputs::commitResults()
+{
     bool written = true;
     for (ResultFile* file : {&m_valid, &m_invalid}) {
         if (!file->commit()) {

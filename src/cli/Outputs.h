@@ -34,10 +34,11 @@ public:
     // A message on standard error, on a line of its own.
     void say(const QString& message);
 
-    // Ends the progress line, hands the report on and writes every result
-    // file that can be written, saying why of one that cannot. False when
-    // one could not be written.
-    bool finish();
+    // Ends the progress line and hands the report on.
+    void endReport();
+    // Writes every result file that can be written, saying why of one that
+    // cannot. False when one could not be written.
+    bool commitResults();
     // The system's error number of the first failed write of the report, 0
     // when none failed (EPIPE: its reader went away).
     int reportError() const { return m_reportError; }

@@ -74,4 +74,5 @@ void ProgressLine::end()
         return;
     show(true);
     std::fputc('\n', stderr);
+    m_drawn = false;
 }

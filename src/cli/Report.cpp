@@ -11,7 +11,7 @@ namespace {
 QByteArray printable(QString text)
 {
     for (QChar& c : text) {
-        if (isControlCharacter(c.unicode()) || (c.unicode() >= 0x80 && c.unicode() <= 0x9f))
+        if (isControlCharacter(c.unicode()) || isC1ControlCharacter(c.unicode()))
             c = u' ';
     }
     return text.toUtf8();
@@ -33,7 +33,7 @@ QByteArray escapedAddress(QByteArrayView address)
         const auto next = i + 1 < address.size() ? static_cast<unsigned char>(address[i + 1]) : 0u;
         if (isControlCharacter(byte)) {
             escape(byte);
-        } else if (byte == 0xc2 && next >= 0x80 && next <= 0x9f) {
+        } else if (byte == 0xc2 && isC1ControlCharacter(next)) {
             escape(next);
             ++i;
         } else if (byte == '\\') {
@@ -92,16 +92,28 @@ std::optional<std::pair<QByteArray, Outcome>> Report::fromJson(const QJsonObject
 }
 
 
+namespace {
+// Each format the command can write its report in, by the name --format
+// takes; the first is the default.
+constexpr Report::Format Formats[] = {
+    {u"text", &Report::textLine},
+    {u"jsonl", &Report::jsonLine},
+};
+}  // namespace
+
 const Report::Format* Report::formatNamed(QStringView name)
 {
-    // Each format the command can write its report in, by the name --format takes.
-    static const Format formats[] = {
-        {u"text", &textLine},
-        {u"jsonl", &jsonLine},
-    };
-    for (const Format& format : formats) {
+    for (const Format& format : Formats) {
         if (format.name == name)
             return &format;
     }
     return nullptr;
+}
+
+QStringList Report::formatNames()
+{
+    QStringList names;
+    for (const Format& format : Formats)
+        names << format.name.toString();
+    return names;
 }

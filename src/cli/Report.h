@@ -6,6 +6,7 @@
 #include <QByteArrayView>
 #include <QJsonObject>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 #include <utility>
@@ -30,4 +31,6 @@ struct Format {
 };
 // The format of this name, or null.
 const Format* formatNamed(QStringView name);
+// Every format's name, the default first.
+QStringList formatNames();
 }

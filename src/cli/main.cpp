@@ -108,12 +108,13 @@ int main(int argc, char* argv[])
     if (unreadable)
         queue.stop();
     queue.finish();
+    outputs.endReport();
     if (unreadable)
         outputs.say(*unreadable);
     if (queue.machineFault())
         outputs.say(QStringLiteral("this machine cannot make requests now (%1); what was judged is kept")
                         .arg(*queue.machineFault()));
-    const bool resultsWritten = outputs.finish();
+    const bool resultsWritten = outputs.commitResults();
 
     if (!resultsWritten || ((outputs.journalFailed() || unreadable || queue.machineFault()) && !outputs.reportError()))
         return Failed;

@@ -191,6 +191,7 @@ void CurlRequest::prepare(const QString& address)
     m_result = 0;
     m_socketError = 0;
     m_errorText[0] = '\0';
+    m_noResponse = explain(CURLE_OK, 0, {}, false);
     m_sentToProxy = false;
     m_proxysOwnAnswer.clear();
     const QByteArray url = usableAddress(address);
@@ -224,6 +225,8 @@ QString CurlRequest::plainHttpProxy() const
 void CurlRequest::finish(int curlResult)
 {
     m_result = curlResult;
+    if (curlResult != CURLE_OK)
+        m_noResponse = explainedHere();
     // A server that ends the connection after a whole status line, before the
     // header block's blank line, has still answered: curl takes the close as
     // the end of the response, and so does the verdict, on what came.
@@ -244,12 +247,14 @@ QString CurlRequest::failureReason() const
 {
     if (!m_proxysOwnAnswer.isEmpty())
         return QStringLiteral("the proxy answered for the server: ") + QString::fromLatin1(m_proxysOwnAnswer);
-    return noResponse().reason;
+    return m_noResponse.reason;
 }
 
-bool CurlRequest::failedHere() const { return !m_haveResponse && m_proxysOwnAnswer.isEmpty() && noResponse().thisMachine; }
+bool CurlRequest::failedHere() const { return !m_haveResponse && m_proxysOwnAnswer.isEmpty() && m_noResponse.thisMachine; }
 
-CurlRequest::NoResponse CurlRequest::noResponse() const
+// Asked once, when curl finished: the probe for free descriptors below
+// could answer otherwise a moment later.
+CurlRequest::NoResponse CurlRequest::explainedHere() const
 {
     long osError = 0;
     curl_easy_getinfo(easyOf(m_easy), CURLINFO_OS_ERRNO, &osError);

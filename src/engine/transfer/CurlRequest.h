@@ -92,7 +92,7 @@ private:
     static int onDebug(void* easy, int type, char* data, size_t size, void* self);
     static size_t onBodyData(char* data, size_t size, size_t count, void* self);
     static int onOpenSocket(void* self, int purpose, void* address);
-    NoResponse noResponse() const;
+    NoResponse explainedHere() const;
 
     Options m_options;
     void* m_easy = nullptr;
@@ -104,6 +104,7 @@ private:
     qint64 m_bodyBytes = 0;
     int m_result = 0;
     int m_socketError = 0;  // errno of a socket this machine could not make
+    NoResponse m_noResponse;  // why there is none, settled when curl finished
     char m_errorText[256] = {};  // curl's words for the failure (CURLOPT_ERRORBUFFER)
     std::function<void()> m_onResponse;
 };

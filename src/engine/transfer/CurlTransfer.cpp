@@ -102,10 +102,8 @@ void CurlTransfer::request(const QString& address)
     // connection has the request on its way at once.
     driveTimeout();
 
-    // curl ends the transfer at its own time-out; the margin only guards
-    // against a transfer that curl never reports as finished.
     waitUntil([this] { return m_request.haveResponse() || !m_transferGoing; },
-              QDeadlineTimer(m_request.options().timeout + std::chrono::milliseconds(500)));
+              QDeadlineTimer(m_request.options().timeout + Policy::TimeoutMargin));
     noteConnectionCost();
     if (!m_request.haveResponse() && m_transferGoing)
         endTransfer();

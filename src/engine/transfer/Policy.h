@@ -14,6 +14,14 @@ using namespace std::chrono_literals;
 // answer: the window's time-out, and tessaly-check's default.
 inline constexpr std::chrono::milliseconds Timeout = 30s;
 
+// curl ends a transfer at the time-out; the window's wait for it lasts this
+// much longer only to guard against a transfer curl never reports finished.
+inline constexpr std::chrono::milliseconds TimeoutMargin = 500ms;
+
+// curl takes no longer address: one is refused before it is converted or
+// copied any further.
+inline constexpr qsizetype LongestAddress = 8000000;
+
 // Real pages run to some hundreds of kilobytes: reading one to its end keeps
 // the connection, far cheaper than a new one. Past this size the transfer
 // ends and its connection goes.

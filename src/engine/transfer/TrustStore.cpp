@@ -1,4 +1,5 @@
 #include "engine/transfer/TrustStore.h"
+#include "engine/transfer/CurlHandles.h"
 
 #include "engine/Failure.h"
 
@@ -275,7 +276,7 @@ void check(CURLcode result)
 
 void TrustStore::apply(void* handle, const QString& certificateAuthorityFile)
 {
-    auto* easy = static_cast<CURL*>(handle);
+    CURL* easy = easyOf(handle);
     Authorities& authorities = *authoritiesFor(certificateAuthorityFile);
     if (authorities.share)
         check(curl_easy_setopt(easy, CURLOPT_SHARE, authorities.share));
