@@ -626,14 +626,17 @@ private slots:
     {
         QTest::addColumn<int>("inherited");
         QTest::addColumn<bool>("loweredMidRun");
-        QTest::newRow("a limit of 64, --jobs 64") << 0 << false;
-        QTest::newRow("38 of 64 inherited") << 38 << false;
-        QTest::newRow("lowered under the running command") << 0 << true;
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("a limit of 64, --jobs 64") << 0 << false << false;
+        QTest::newRow("30 of 64 inherited") << 30 << false << false;
+        QTest::newRow("50 of 64 inherited: too few to ask") << 50 << false << true;
+        QTest::newRow("lowered under the running command") << 0 << true << false;
     }
     void fewOpenFiles()
     {
         QFETCH(int, inherited);
         QFETCH(bool, loweredMidRun);
+        QFETCH(bool, refused);
         LoopbackServer server;
         LoopbackServer::Reply late = LoopbackServer::answer("HTTP/1.1 200 OK");
         late.delayMilliseconds = loweredMidRun ? 300 : 0;
@@ -666,6 +669,12 @@ private slots:
             QCOMPARE(::prlimit(command.pid(), RLIMIT_NOFILE, &enough, nullptr), 0);
         }
         const Finished finished = command.finish();
+        if (refused) {
+            QCOMPARE(finished.exitCode, 2);
+            QVERIFY2(finished.err.contains("too few for a request"), finished.err.constData());
+            QVERIFY(server.requests().isEmpty());
+            return;
+        }
         QCOMPARE(finished.out.count("valid\tHTTP/1.1 200 OK\t"), addresses.size());
         QCOMPARE(finished.exitCode, 0);
     }

@@ -21,6 +21,10 @@ public:
     // report, or one another: why, or nothing.
     static std::optional<QString> overwriting(const Options& options, const std::deque<ListInput>& inputs);
 
+    // The files open() may open: each result file's old and new file, the
+    // journal twice (to append, to read back).
+    static constexpr long MostFilesOpen = 6;
+
     Outputs(const Options& options, qint64 total);
     // Opens the result files and the journal. Nothing, or why one cannot be.
     std::optional<QString> open();

@@ -67,16 +67,16 @@ int main(int argc, char* argv[])
         return statusOfSignal(Interrupt::caught());
     if (const auto overwrite = Outputs::overwriting(options, inputs))
         return failed(*overwrite, true);
+    // Each request holds files of its own: as many at once as the limit on
+    // open files lets the command have beside its own and the outputs'.
+    const long freeFiles = CheckQueue::freeFileDescriptors() - Outputs::MostFilesOpen;
+    const std::optional<CheckQueue::FileBudget> budget = CheckQueue::budgetWithin(freeFiles, options.jobs);
+    if (!budget)
+        return failed(QStringLiteral("only %1 more files can be open, too few for a request (ulimit -n)").arg(freeFiles));
     Outputs outputs(options, ListInput::totalOf(inputs));
     if (const auto unwritable = outputs.open())
         return failed(*unwritable);
 
-    // Each request holds files of its own: as many at once as the limit on
-    // open files lets the command have beside its own.
-    const long freeFiles = CheckQueue::freeFileDescriptors();
-    const std::optional<CheckQueue::FileBudget> budget = CheckQueue::budgetWithin(freeFiles, options.jobs);
-    if (!budget)
-        return failed(QStringLiteral("only %1 more files can be open, too few for a request (ulimit -n)").arg(freeFiles));
     if (budget->jobs < options.jobs)
         outputs.say(QStringLiteral("runs %1 at once, not %2: only %3 more files can be open (ulimit -n)")
                         .arg(budget->jobs).arg(options.jobs).arg(freeFiles));
