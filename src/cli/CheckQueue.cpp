@@ -1,15 +1,11 @@
 #include "cli/CheckQueue.h"
-#include "engine/transfer/Policy.h"
 
 #include "engine/Failure.h"
-
+#include "engine/transfer/Policy.h"
 
 #include <algorithm>
-#include <cerrno>
 
-#include <dirent.h>
 #include <poll.h>
-#include <sys/resource.h>
 
 namespace {
 using std::chrono::milliseconds;
@@ -45,34 +41,6 @@ std::optional<CheckQueue::FileBudget> CheckQueue::budgetWithin(long freeFiles, i
     if (share < 1)
         return std::nullopt;
     return FileBudget{static_cast<int>(std::min<long>(share, jobs)), std::min(share, Policy::IdleConnections)};
-}
-
-void CheckQueue::raiseOpenFileLimit()
-{
-    rlimit limit {};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = limit.rlim_max;
-        ::setrlimit(RLIMIT_NOFILE, &limit);
-    }
-}
-
-long CheckQueue::freeFileDescriptors()
-{
-    rlimit limit {};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
-        return 0;
-    const long most = static_cast<long>(std::min<rlim_t>(limit.rlim_cur, 1L << 20));
-    // The listing of /proc/self/fd holds a descriptor of its own, counted
-    // with the open ones: one kept back. A listing that cannot be opened for
-    // want of one says enough.
-    DIR* listing = ::opendir("/proc/self/fd");
-    if (!listing)
-        return errno == EMFILE || errno == ENFILE ? 0 : most - 3;
-    long open = 0;
-    while (const dirent* entry = ::readdir(listing))
-        open += entry->d_name[0] != '.';
-    ::closedir(listing);
-    return most - open;
 }
 
 void CheckQueue::setIdleConnections(long connections) { m_batch.setIdleConnections(connections); }

@@ -54,11 +54,6 @@ public:
         long idleConnections;
     };
     static std::optional<FileBudget> budgetWithin(long freeFiles, int jobs);
-    // Raises the soft limit on open files to the hard one: before anything
-    // is opened, so that a low soft limit stops nothing.
-    static void raiseOpenFileLimit();
-    // How many more files this process may open now.
-    static long freeFileDescriptors();
 
     struct Settings {
         int jobs = 16;

@@ -5,6 +5,7 @@
 #include "cli/CheckQueue.h"
 #include "cli/Interrupt.h"
 #include "cli/ListInput.h"
+#include "cli/OpenFiles.h"
 #include "cli/Options.h"
 #include "cli/Outputs.h"
 
@@ -43,7 +44,7 @@ int main(int argc, char* argv[])
     // number to the next file opened, and a low soft limit on open files
     // would stop the command at its first files.
     Interrupt::fillClosedStandardStreams();
-    CheckQueue::raiseOpenFileLimit();
+    OpenFiles::raiseLimit();
     // Before anything is read: a signal during a long read of the lists, or a
     // wait for a FIFO's writer, ends the run as one during the requests does.
     if (!Interrupt::install())
@@ -69,7 +70,7 @@ int main(int argc, char* argv[])
         return failed(*overwrite, true);
     // Each request holds files of its own: as many at once as the limit on
     // open files lets the command have beside its own and the outputs'.
-    const long freeFiles = CheckQueue::freeFileDescriptors() - Outputs::MostFilesOpen;
+    const long freeFiles = OpenFiles::free() - Outputs::MostFilesOpen;
     const std::optional<CheckQueue::FileBudget> budget = CheckQueue::budgetWithin(freeFiles, options.jobs);
     if (!budget)
         return failed(QStringLiteral("only %1 more files can be open, too few for a request (ulimit -n)").arg(freeFiles));
