@@ -127,28 +127,33 @@ private slots:
     {
         QTest::addColumn<QByteArray>("statusLine");
         QTest::addColumn<bool>("valid");
-        QTest::newRow("200 OK") << QByteArray("HTTP/1.1 200 OK") << true;
-        QTest::newRow("200 without a phrase") << QByteArray("HTTP/1.1 200") << true;
-        QTest::newRow("301") << QByteArray("HTTP/1.1 301 Moved Permanently") << true;
-        QTest::newRow("403") << QByteArray("HTTP/1.1 403 Forbidden") << true;
-        QTest::newRow("404 Not Found") << QByteArray("HTTP/1.1 404 Not Found") << false;
-        QTest::newRow("404 NOT FOUND, HTTP/1.0") << QByteArray("HTTP/1.0 404 NOT FOUND") << false;
-        QTest::newRow("404 in other words") << QByteArray("HTTP/1.1 404 File Not Found") << false;
-        QTest::newRow("404 without a phrase") << QByteArray("HTTP/1.1 404") << false;
-        QTest::newRow("500") << QByteArray("HTTP/1.1 500 Internal Server Error") << true;
-        QTest::newRow("200 with a 404 phrase") << QByteArray("HTTP/1.1 200 404 Not Found Was Fixed") << true;
+        QTest::addColumn<QByteArray>("answerClass");
+        QTest::newRow("200 OK") << QByteArray("HTTP/1.1 200 OK") << true << QByteArray("ok");
+        QTest::newRow("200 without a phrase") << QByteArray("HTTP/1.1 200") << true << QByteArray("ok");
+        QTest::newRow("301") << QByteArray("HTTP/1.1 301 Moved Permanently") << true << QByteArray("redirect");
+        QTest::newRow("403") << QByteArray("HTTP/1.1 403 Forbidden") << true << QByteArray("blocked");
+        QTest::newRow("404 Not Found") << QByteArray("HTTP/1.1 404 Not Found") << false << QByteArray("not-found");
+        QTest::newRow("404 NOT FOUND, HTTP/1.0") << QByteArray("HTTP/1.0 404 NOT FOUND") << false << QByteArray("not-found");
+        QTest::newRow("404 in other words") << QByteArray("HTTP/1.1 404 File Not Found") << false << QByteArray("not-found");
+        QTest::newRow("404 without a phrase") << QByteArray("HTTP/1.1 404") << false << QByteArray("not-found");
+        QTest::newRow("500") << QByteArray("HTTP/1.1 500 Internal Server Error") << true << QByteArray("server-error");
+        QTest::newRow("200 with a 404 phrase") << QByteArray("HTTP/1.1 200 404 Not Found Was Fixed") << true
+                                               << QByteArray("ok");
     }
     void verdictFromTheStatusLine()
     {
         QFETCH(QByteArray, statusLine);
         QFETCH(bool, valid);
+        QFETCH(QByteArray, answerClass);
         LoopbackServer server;
         server.route("/page", LoopbackServer::answer(statusLine, {}, "body"));
         CheckCommand command;
         const Finished finished = command.run({}, linesOf({server.url("/page")}));
-        QCOMPARE(finished.out, (valid ? "valid\t" : "invalid\t") + statusLine + '\t' + server.url("/page").toUtf8() + '\n');
+        QCOMPARE(finished.out, (valid ? "valid\t" : "invalid\t") + statusLine + '\t' + server.url("/page").toUtf8() + '\t'
+                                   + answerClass + "\t1\n");
         QCOMPARE(finished.exitCode, valid ? 0 : 1);
-        QCOMPARE(finished.err, QByteArray());  // no progress line off a terminal
+        // No progress line off a terminal: the summary alone.
+        QCOMPARE(finished.err, "tessaly-check: 1 address: 1 " + answerClass + '\n');
     }
 
     // Control characters in an address reach no terminal and add no field.
@@ -165,8 +170,8 @@ private slots:
         QFETCH(QByteArray, reported);
         const QByteArray base = QStringLiteral("http://127.0.0.1:%1/").arg(LoopbackServer::refusedPort()).toUtf8();
         const Finished finished = CheckCommand().run({}, base + path + '\n');
-        QVERIFY2(finished.out.endsWith('\t' + base + reported + '\n'), finished.out.constData());
-        QCOMPARE(finished.out.count('\t'), 2);
+        QVERIFY2(finished.out.endsWith('\t' + base + reported + "\tbad-address\t0\n"), finished.out.constData());
+        QCOMPARE(finished.out.count('\t'), 4);
     }
 
     // Addresses without a status line, in the JSON report with the rest.
@@ -227,20 +232,23 @@ private slots:
     {
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<QByteArray>("reported");
-        QTest::newRow("status line, then the close") << QByteArray("HTTP/1.1 200 OK\r\n") << QByteArray("valid\tHTTP/1.1 200 OK");
+        QTest::addColumn<QByteArray>("answerClass");
+        QTest::newRow("status line, then the close") << QByteArray("HTTP/1.1 200 OK\r\n") << QByteArray("valid\tHTTP/1.1 200 OK")
+                                                     << QByteArray("ok");
         QTest::newRow("10 MB of header lines") << "HTTP/1.1 200 OK\r\n" + QByteArray("X-A: aaaaaaaa\r\n").repeated(700000)
-                                               << QByteArray("invalid\theader too long");
+                                               << QByteArray("invalid\theader too long") << QByteArray("bad-response");
         QTest::newRow("an endless header line") << "HTTP/1.1 200 OK\r\nX-A: " + QByteArray(10 << 20, 'a')
-                                                << QByteArray("invalid\theader too long");
+                                                << QByteArray("invalid\theader too long") << QByteArray("bad-response");
     }
     void headerBlocksCutShort()
     {
         QFETCH(QByteArray, reply);
         QFETCH(QByteArray, reported);
+        QFETCH(QByteArray, answerClass);
         LoopbackServer server;
         server.route("/a", LoopbackServer::raw(reply, LoopbackServer::Reply::After::Close));
         const Finished finished = CheckCommand().run({}, linesOf({server.url("/a")}));
-        QCOMPARE(finished.out, reported + '\t' + server.url("/a").toUtf8() + '\n');
+        QCOMPARE(finished.out, reported + '\t' + server.url("/a").toUtf8() + '\t' + answerClass + "\t1\n");
     }
 
     // A proxy's answer for a server it could not reach is no status line of
@@ -257,8 +265,9 @@ private slots:
         const Finished finished = command.run({"--timeout", "5", "-"}, linesOf({server.url("/error"), unreachable}));
         QCOMPARE(finished.exitCode, 1);
         QCOMPARE(finished.out, "valid\tHTTP/1.1 500 Internal Server Error\t" + server.url("/error").toUtf8()
-                                   + "\ninvalid\tthe proxy answered for the server: HTTP/1.1 500 Unable to connect\t"
-                                   + unreachable.toUtf8() + "\n");
+                                   + "\tserver-error\t1\ninvalid\tthe proxy answered for the server: HTTP/1.1 500 Unable to "
+                                     "connect\t"
+                                   + unreachable.toUtf8() + "\tunreachable\t1\n");
     }
 
     void jsonReportOfARedirect()
@@ -408,10 +417,11 @@ private slots:
         const Finished finished = CheckCommand().run({list});
         QByteArray addresses;
         for (const QByteArray& line : finished.out.split('\n').mid(1, 2))
-            addresses += line.mid(line.lastIndexOf('\t') + 1) + '\n';
+            addresses += line.split('\t').value(2) + '\n';
         QCOMPARE(addresses, reported);
         QCOMPARE(finished.out.count('\n'), 3);
-        QVERIFY(finished.out.startsWith("invalid\tOnly http and https addresses can be requested\t" + filler));
+        QVERIFY(finished.out.startsWith("invalid\tOnly http and https addresses can be requested\t" + filler.chopped(1)
+                                        + "\tbad-address\t0\n"));
     }
 
     // A list from a pipe, which cannot be read twice; a list file as
@@ -433,7 +443,7 @@ private slots:
         process.setWorkingDirectory(dir.path());
         process.start(QStringLiteral("bash"), {"-c", shell, Program, server.url("/ok")});
         QVERIFY(process.waitForFinished(60000));
-        QCOMPARE(process.readAllStandardOutput(), "valid\tHTTP/1.1 200 OK\t" + server.url("/ok").toUtf8() + '\n');
+        QCOMPARE(process.readAllStandardOutput(), "valid\tHTTP/1.1 200 OK\t" + server.url("/ok").toUtf8() + "\tok\t1\n");
         QCOMPARE(process.exitCode(), 0);
     }
 
@@ -545,7 +555,7 @@ private slots:
         command.interrupt(signal);
         const Finished finished = command.finish();
         QCOMPARE(finished.exitCode, 128 + signal);
-        QCOMPARE(finished.out, "valid\tHTTP/1.1 200 OK\t" + server.url("/held").toUtf8() + '\n');
+        QCOMPARE(finished.out, "valid\tHTTP/1.1 200 OK\t" + server.url("/held").toUtf8() + "\tok\t1\n");
         QCOMPARE(readBytes(dir.filePath("valid")), server.url("/held").toUtf8() + "\r\n");
     }
 

@@ -1,7 +1,8 @@
 // The command line's queue, in process, against the loopback server: how
 // many requests it runs at once, within the files it may open and per host,
 // the pause between two requests to one host, the list order it hands the
-// outcomes on in, and what an earlier run recorded.
+// outcomes on in, what an earlier run recorded, the connections it keeps,
+// the addresses it asks again and the hosts that ask it to slow down.
 #include "LoopbackServer.h"
 #include "cli/CheckQueue.h"
 
@@ -31,6 +32,8 @@ struct QueueRun {
     QStringList statusLines;  // of the outcomes handed on
     QList<qint64> judged;     // positions as the answers came
     QList<bool> fresh;
+    QList<Outcome> outcomes;  // handed on, in list order
+    int slowedDown = 0;
 
     void run(const QByteArrayList& addresses)
     {
@@ -39,7 +42,9 @@ struct QueueRun {
             inOrder << position;
             inOrderAddresses << address.toByteArray();
             statusLines << (outcome.statusLine.isEmpty() ? outcome.reason : outcome.statusLine);
+            outcomes << outcome;
         };
+        callbacks.slowedDown = [&](const QString&) { ++slowedDown; };
         callbacks.judged = [&](qint64 position, QByteArrayView, const Outcome&, bool isFresh) {
             judged << position;
             fresh << isFresh;
@@ -74,18 +79,19 @@ class CheckQueueTest : public QObject {
 private slots:
     // Requests under way, each with its connection, a lookup's socket pair
     // and the resolver's own files, and the idle connections kept: together
-    // never more than the free descriptors, less a few kept spare; none at
-    // all when not even one request fits.
+    // never more than the free descriptors, less a few kept spare, and every
+    // descriptor left over open to idle connections; none at all when not
+    // even one request fits.
     void requestsAtOnceFitTheOpenFiles_data()
     {
         QTest::addColumn<long>("freeFiles");
         QTest::addColumn<int>("jobs");
         QTest::addColumn<int>("atOnce");
         QTest::addColumn<long>("idle");
-        QTest::newRow("plenty") << 20000L << 64 << 64 << 64L;
-        QTest::newRow("ulimit -n 1024") << 1010L << 1024 << 167 << 64L;
+        QTest::newRow("plenty") << 20000L << 64 << 64 << 19672L;
+        QTest::newRow("ulimit -n 1024") << 1010L << 1024 << 167 << 167L;
         QTest::newRow("ulimit -n 64") << 50L << 64 << 7 << 7L;
-        QTest::newRow("fewer than asked for") << 50L << 4 << 4 << 7L;
+        QTest::newRow("fewer than asked for") << 50L << 4 << 4 << 22L;
         QTest::newRow("just one") << 14L << 16 << 1 << 1L;
         QTest::newRow("too few for one") << 13L << 16 << 0 << 0L;
     }
@@ -102,6 +108,145 @@ private slots:
         QCOMPARE(budget->jobs, atOnce);
         QCOMPARE(budget->idleConnections, idle);
         QCOMPARE_LE(CheckQueue::SpareFiles + atOnce * CheckQueue::FilesPerRequest + idle, freeFiles);
+    }
+
+    // More hosts than connections used to be kept, each asked several times
+    // in turn: one connection each all the same.
+    void oneConnectionForEachHostAskedAgain()
+    {
+        LoopbackServer server;
+        server.setFallback(LoopbackServer::answer("HTTP/1.1 200 OK"));
+        constexpr int Hosts = 80;
+        QByteArrayList addresses;
+        for (int round = 0; round < 3; ++round) {
+            for (int host = 0; host < Hosts; ++host)
+                addresses << on(server, QStringLiteral("h%1.localhost").arg(host), QStringLiteral("/%1").arg(round));
+        }
+        QueueRun run;
+        run.settings.jobs = 8;
+        run.run(addresses);
+        QCOMPARE(run.inOrder.size(), addresses.size());
+        QCOMPARE(server.connectionsAccepted(), Hosts);
+    }
+
+    // An address that got no answer is asked again, after a wait, on a new
+    // connection, as often as asked for; one that got a status line never is.
+    void askedAgainAfterNoAnswer_data()
+    {
+        QTest::addColumn<QByteArray>("path");
+        QTest::addColumn<int>("retries");
+        QTest::addColumn<int>("attempts");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("reset, once more") << QByteArray("/reset") << 1 << 2 << "connection reset";
+        QTest::newRow("reset, twice more") << QByteArray("/reset") << 2 << 3 << "connection reset";
+        QTest::newRow("reset, no retries") << QByteArray("/reset") << 0 << 1 << "connection reset";
+        QTest::newRow("an empty reply") << QByteArray("/empty") << 1 << 2 << "empty reply";
+        QTest::newRow("a server error is an answer") << QByteArray("/error") << 3 << 1 << "HTTP/1.1 500 Internal Server Error";
+        QTest::newRow("not HTTP is an answer") << QByteArray("/other") << 3 << 1 << "not an HTTP response";
+    }
+    void askedAgainAfterNoAnswer()
+    {
+        QFETCH(QByteArray, path);
+        QFETCH(int, retries);
+        QFETCH(int, attempts);
+        QFETCH(QString, said);
+        LoopbackServer server;
+        server.route("/reset", LoopbackServer::raw({}, LoopbackServer::Reply::After::Reset));
+        server.route("/empty", LoopbackServer::raw({}, LoopbackServer::Reply::After::Close));
+        server.route("/error", LoopbackServer::answer("HTTP/1.1 500 Internal Server Error"));
+        server.route("/other", LoopbackServer::raw("SSH-2.0-OpenSSH_9.2\r\n", LoopbackServer::Reply::After::Close));
+        server.setFallback(LoopbackServer::answer("HTTP/1.1 200 OK"));
+        QueueRun run;
+        run.settings.retries = retries;
+        run.settings.longestWait = 300ms;
+        // The other host goes on while this one waits.
+        run.run({on(server, "a.localhost", QString::fromLatin1(path)), on(server, "b.localhost", "/page")});
+        QCOMPARE(run.statusLines.value(0), said);
+        QCOMPARE(run.outcomes.value(0).attempts, attempts);
+        QCOMPARE(run.outcomes.value(1).attempts, 1);
+        QCOMPARE(server.requests().size(), attempts + 1);
+        QCOMPARE(server.connectionsAccepted(), attempts + 1);
+        // Each attempt waits (here the longest wait, 300 ms) after the last.
+        QList<qint64> arrivals;
+        for (qsizetype request = 0; request < server.requests().size(); ++request) {
+            if (server.requestedPaths()[request] == path)
+                arrivals << server.arrivalTimes()[request];
+        }
+        for (qsizetype attempt = 1; attempt < arrivals.size(); ++attempt)
+            QCOMPARE_GE(arrivals[attempt] - arrivals[attempt - 1], 300 - 2);
+    }
+
+    // A host that answers 429 or 503 gets its next request no sooner than its
+    // Retry-After, or a rest of its own, within the longest wait; the other
+    // hosts go on meanwhile.
+    void hostThatAsksToSlowDownRests_data()
+    {
+        QTest::addColumn<QByteArray>("head");
+        QTest::addColumn<int>("longestWait");
+        QTest::addColumn<int>("fewestMilliseconds");  // between the two requests to the host
+        QTest::addColumn<int>("mostMilliseconds");
+        QTest::addColumn<int>("slowedDown");
+        QTest::newRow("429 with Retry-After") << QByteArray("HTTP/1.1 429 Too Many Requests\r\nRetry-After: 2\r\n")
+                                              << 60000 << 2000 << 10000 << 1;
+        QTest::newRow("503 without") << QByteArray("HTTP/1.1 503 Service Unavailable\r\n") << 60000 << 1000 << 10000 << 1;
+        QTest::newRow("Retry-After past the longest wait")
+            << QByteArray("HTTP/1.1 429 Too Many Requests\r\nRetry-After: 3600\r\n") << 300 << 300 << 3000 << 1;
+        QTest::newRow("Retry-After on a 200") << QByteArray("HTTP/1.1 200 OK\r\nRetry-After: 3600\r\n") << 60000 << 0 << 500 << 0;
+    }
+    void hostThatAsksToSlowDownRests()
+    {
+        QFETCH(QByteArray, head);
+        QFETCH(int, longestWait);
+        QFETCH(int, fewestMilliseconds);
+        QFETCH(int, mostMilliseconds);
+        QFETCH(int, slowedDown);
+        LoopbackServer server;
+        server.route("/busy", LoopbackServer::raw(head + "Content-Length: 0\r\n\r\n"));
+        server.setFallback(LoopbackServer::answer("HTTP/1.1 200 OK"));
+        QueueRun run;
+        run.settings.longestWait = std::chrono::milliseconds(longestWait);
+        run.run({on(server, "a.localhost", "/busy"), on(server, "a.localhost", "/next"), on(server, "b.localhost", "/other")});
+        QCOMPARE(run.slowedDown, slowedDown);
+        QCOMPARE(run.outcomes.value(0).statusLine, QString::fromLatin1(head.left(head.indexOf('\r'))));
+        QCOMPARE(server.requestedPaths().size(), 3);
+        const QList<qint64> arrivals = server.arrivalTimes();
+        const qint64 busy = arrivals[server.requestedPaths().indexOf("/busy")];
+        const qint64 next = arrivals[server.requestedPaths().indexOf("/next")];
+        const qint64 other = arrivals[server.requestedPaths().indexOf("/other")];
+        QCOMPARE_GE(next - busy, fewestMilliseconds - 2);
+        QCOMPARE_LE(next - busy, mostMilliseconds);
+        QCOMPARE_LE(other - busy, 500);
+    }
+
+    // An address in the list more than once is asked once; each of its lines
+    // gets the outcome, in its place.
+    void eachDistinctAddressAskedOnce_data()
+    {
+        QTest::addColumn<QStringList>("list");
+        QTest::addColumn<int>("requests");
+        QTest::newRow("none twice") << QStringList{"/a", "/b", "/c"} << 3;
+        QTest::newRow("one three times") << QStringList{"/a", "/b", "/a", "/c", "/a"} << 3;
+        QTest::newRow("back to back") << QStringList{"/a", "/a", "/a"} << 1;
+        QTest::newRow("an unusable one twice") << QStringList{"/a", "ftp://x/", "ftp://x/"} << 1;
+        QTest::newRow("the same but for case") << QStringList{"/a", "/A"} << 2;
+    }
+    void eachDistinctAddressAskedOnce()
+    {
+        QFETCH(QStringList, list);
+        QFETCH(int, requests);
+        LoopbackServer server;
+        LoopbackServer::Reply late = LoopbackServer::answer("HTTP/1.1 200 OK");
+        late.delayMilliseconds = 100;  // the same address again while the first is under way
+        server.setFallback(late);
+        QByteArrayList addresses;
+        for (const QString& path : list)
+            addresses << (path.startsWith(u'/') ? server.url(path).toUtf8() : path.toUtf8());
+        QueueRun run;
+        run.run(addresses);
+        QCOMPARE(server.requests().size(), requests);
+        QCOMPARE(run.inOrderAddresses, addresses);
+        for (qsizetype position = 0; position < list.size(); ++position)
+            QCOMPARE(run.statusLines[position], run.statusLines[list.indexOf(list[position])]);
     }
 
     // Three addresses on each host, every answer 250 ms late: never two at

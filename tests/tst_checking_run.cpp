@@ -82,6 +82,9 @@ private slots:
         QCOMPARE(itemsOf(*window.form.ListView2), (QStringList{"http://a/", "http://c/", "http://a/"}));
         QCOMPARE(itemsOf(*window.form.ListView3), (QStringList{"http://b/", "", "http://bad/", "http://gone/"}));
         QCOMPARE(itemsOf(*window.form.ListView1), urls);
+        // Told the whole list first, the transfer keeps connections for the
+        // hosts asked again.
+        QCOMPARE(window.transfer().expected, urls);
         QCOMPARE(window.test.dialogs.shown.size(), 2);
         QVERIFY(isReport(window.test.dialogs.shown[0], "Valid.CheckURL", 112));
         QCOMPARE(window.test.dialogs.shown[1].text, Done);

@@ -6,10 +6,14 @@
 #include "RealServers.h"
 #include "WindowTesting.h"
 #include "window/checking/Valid.h"
+#include "cli/CheckQueue.h"
+#include "engine/transfer/CurlBatch.h"
 #include "engine/transfer/CurlTransfer.h"
 #include "engine/Failure.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QTest>
 
 #include <map>
@@ -69,6 +73,68 @@ private slots:
         m_servers.emplace(Server::NginxTlsWithoutIntermediate, std::make_unique<Nginx>(&*m_chain, false));
         m_servers.emplace(Server::Lighttpd, std::make_unique<Lighttpd>());
         m_servers.emplace(Server::LighttpdTls, std::make_unique<Lighttpd>(&*m_chain));
+    }
+
+    // A server that compresses for a client that says it can take it: the
+    // request says so, and takes the body as it comes, never decoded.
+    void bodiesComeCompressed_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("compressed");
+        QTest::newRow("a page nginx compresses") << "/compressed" << true;
+        QTest::newRow("one it does not") << "/large" << false;
+    }
+    void bodiesComeCompressed()
+    {
+        QFETCH(QString, path);
+        QFETCH(bool, compressed);
+        WebServer& nginx = *m_servers.at(Server::Nginx);
+        REQUIRE_RUNNING(nginx);
+        CurlBatch batch;
+        CurlRequest request({30s, false, {}});
+        request.prepare(nginx.url(path));
+        batch.add(request);
+        QDeadlineTimer deadline(30s);
+        while (batch.running() > 0 && !deadline.hasExpired())
+            batch.wait(100ms);
+        QVERIFY(request.haveResponse());
+        QCOMPARE(request.headers().contains("Content-Encoding: gzip"), compressed);
+        if (compressed)
+            QCOMPARE_LT(request.bodyBytes(), WebServer::LargePageBytes / 20);
+        else
+            QCOMPARE(request.bodyBytes(), WebServer::LargePageBytes);
+    }
+
+    // nginx's 429 with a Retry-After: the next request to it waits that long,
+    // the 429 keeps its verdict and is counted as a host slowing the run.
+    void retryAfterOfABusyServer()
+    {
+        WebServer& nginx = *m_servers.at(Server::Nginx);
+        REQUIRE_RUNNING(nginx);
+        CheckQueue::Settings settings;
+        settings.request = {30s, false, {}};
+        QList<Outcome> outcomes;
+        QList<qint64> judgedAt;
+        int slowedDown = 0;
+        QElapsedTimer clock;
+        CheckQueue::Callbacks callbacks;
+        callbacks.inOrder = [&](qint64, QByteArrayView, const Outcome& outcome) { outcomes << outcome; };
+        callbacks.judged = [&](qint64, QByteArrayView, const Outcome&, bool) { judgedAt << clock.elapsed(); };
+        callbacks.recorded = [](qint64, QByteArrayView) { return std::optional<Outcome>(); };
+        callbacks.stopping = [] { return false; };
+        callbacks.slowedDown = [&](const QString&) { ++slowedDown; };
+        CheckQueue queue(settings, callbacks, -1);
+        clock.start();
+        QVERIFY(queue.add(nginx.url("/busy").toUtf8()));
+        QVERIFY(queue.add(nginx.url("/page").toUtf8()));
+        QVERIFY(queue.finish());
+        QCOMPARE(outcomes.size(), 2);
+        QCOMPARE(outcomes[0].statusCode, 429);
+        QVERIFY(outcomes[0].valid);
+        QCOMPARE(outcomes[0].answerClass, AnswerClass::Blocked);
+        QCOMPARE(outcomes[1].answerClass, AnswerClass::Ok);
+        QCOMPARE(slowedDown, 1);
+        QCOMPARE_GE(judgedAt[1] - judgedAt[0], 1000 - 2);
     }
 
     void verdictsOnRealServers_data()

@@ -15,9 +15,11 @@ namespace {
 const QByteArray Heading = "tessaly-check journal 1\n";
 
 Outcome outcome(bool valid, int code, const QString& statusLine, const QString& reason = {}, qint64 milliseconds = 0,
-                const QString& location = {})
+                const QString& location = {}, int attempts = 1)
 {
-    return {valid, code, statusLine, reason, milliseconds, location};
+    const AnswerClass answerClass =
+        statusLine.isEmpty() ? AnswerClass::Unreachable : AnswerClasses::ofStatus(code, false);
+    return {valid, code, statusLine, reason, milliseconds, location, answerClass, attempts};
 }
 
 Outcome answered(const QString& statusLine)
@@ -48,31 +50,40 @@ QString statusLineOf(const std::optional<Outcome>& recorded)
 class ReportJournalTest : public QObject {
     Q_OBJECT
 private slots:
-    // The status line, or the reason without one, and the address, each a
-    // field of one line: no control character of either reaches a terminal.
+    // The status line, or the reason without one, the address, the class, the
+    // attempts and a redirect's Location, each a field of one line: no control
+    // character of any reaches a terminal.
     void textLine_data()
     {
         QTest::addColumn<QByteArray>("address");
         QTest::addColumn<Outcome>("outcome");
         QTest::addColumn<QByteArray>("line");
         const Outcome ok = answered("HTTP/1.1 200 OK");
-        QTest::newRow("valid") << QByteArray("http://a/") << ok << QByteArray("valid\tHTTP/1.1 200 OK\thttp://a/\n");
+        QTest::newRow("valid") << QByteArray("http://a/") << ok << QByteArray("valid\tHTTP/1.1 200 OK\thttp://a/\tok\t1\n");
         QTest::newRow("the reason without a status line") << QByteArray("http://a/") << outcome(false, -1, {}, "refused")
-                                                          << QByteArray("invalid\trefused\thttp://a/\n");
+                                                          << QByteArray("invalid\trefused\thttp://a/\tunreachable\t1\n");
         QTest::newRow("a tab and an escape in the status line") << QByteArray("a") << outcome(true, 200, "HTTP/1.1 200 O\tK\x1b[2J")
-                                                  << QByteArray("valid\tHTTP/1.1 200 O K [2J\ta\n");
+                                                  << QByteArray("valid\tHTTP/1.1 200 O K [2J\ta\tok\t1\n");
         QTest::newRow("a line break in the reason") << QByteArray("a") << outcome(false, -1, {}, "no\r\nanswer")
-                                                    << QByteArray("invalid\tno  answer\ta\n");
+                                                    << QByteArray("invalid\tno  answer\ta\tunreachable\t1\n");
         QTest::newRow("a C1 control in the status line")
-            << QByteArray("a") << outcome(true, 200, QString::fromLatin1("HTTP/1.1 200 O\x9b" "2JK")) << QByteArray("valid\tHTTP/1.1 200 O 2JK\ta\n");
-        QTest::newRow("escape sequence") << QByteArray("a\x1b[2Jb") << ok << QByteArray("valid\tHTTP/1.1 200 OK\ta\\x1b[2Jb\n");
+            << QByteArray("a") << outcome(true, 200, QString::fromLatin1("HTTP/1.1 200 O\x9b" "2JK")) << QByteArray("valid\tHTTP/1.1 200 O 2JK\ta\tok\t1\n");
+        QTest::newRow("escape sequence") << QByteArray("a\x1b[2Jb") << ok << QByteArray("valid\tHTTP/1.1 200 OK\ta\\x1b[2Jb\tok\t1\n");
         QTest::newRow("NUL, tab, line feed, delete") << QByteArray("a\0b\tc\nd\x7f", 8) << ok
-                                                     << QByteArray("valid\tHTTP/1.1 200 OK\ta\\x00b\\x09c\\x0ad\\x7f\n");
+                                                     << QByteArray("valid\tHTTP/1.1 200 OK\ta\\x00b\\x09c\\x0ad\\x7f\tok\t1\n");
         QTest::newRow("C1 controls in UTF-8") << QByteArray("a\xc2\x80" "b\xc2\x9b" "31m") << ok
-                                              << QByteArray("valid\tHTTP/1.1 200 OK\ta\\x80b\\x9b" "31m\n");
-        QTest::newRow("backslash") << QByteArray("a\\x1b\\") << ok << QByteArray("valid\tHTTP/1.1 200 OK\ta\\\\x1b\\\\\n");
+                                              << QByteArray("valid\tHTTP/1.1 200 OK\ta\\x80b\\x9b" "31m\tok\t1\n");
+        QTest::newRow("backslash") << QByteArray("a\\x1b\\") << ok << QByteArray("valid\tHTTP/1.1 200 OK\ta\\\\x1b\\\\\tok\t1\n");
+        QTest::newRow("a redirect with its Location")
+            << QByteArray("http://a/") << outcome(true, 301, "HTTP/1.1 301 Moved", {}, 0, "https://a/\x1b[2J")
+            << QByteArray("valid\tHTTP/1.1 301 Moved\thttp://a/\tredirect\t1\thttps://a/\\x1b[2J\n");
+        QTest::newRow("a Location on no redirect") << QByteArray("http://a/") << outcome(true, 201, "HTTP/1.1 201 Created", {}, 0, "/b")
+                                                   << QByteArray("valid\tHTTP/1.1 201 Created\thttp://a/\tok\t1\n");
+        QTest::newRow("answered at the third attempt")
+            << QByteArray("http://a/") << outcome(false, -1, {}, "time-out", 0, {}, 3)
+            << QByteArray("invalid\ttime-out\thttp://a/\tunreachable\t3\n");
         QTest::newRow("other text as it is") << QByteArray("caf\xc3\xa9 \xc2\xa0\xc2") << ok
-                                             << QByteArray("valid\tHTTP/1.1 200 OK\tcaf\xc3\xa9 \xc2\xa0\xc2\n");
+                                             << QByteArray("valid\tHTTP/1.1 200 OK\tcaf\xc3\xa9 \xc2\xa0\xc2\tok\t1\n");
     }
     void textLine()
     {
@@ -90,18 +101,18 @@ private slots:
         QTest::addColumn<QByteArray>("line");
         QTest::newRow("a redirect") << QByteArray("http://a/")
                                     << outcome(true, 301, "HTTP/1.1 301 Moved", {}, 12, "https://a/b")
-                                    << json("{'address':'http://a/','location':'https://a/b','reason':null,'status_code':301,"
+                                    << json("{'address':'http://a/','attempts':1,'class':'redirect','location':'https://a/b','reason':null,'status_code':301,"
                                             "'status_line':'HTTP/1.1 301 Moved','time_ms':12,'verdict':'valid'}");
         QTest::newRow("no status line") << QByteArray("http://a/") << outcome(false, -1, {}, "refused", 3)
-                                        << json("{'address':'http://a/','location':null,'reason':'refused','status_code':null,"
+                                        << json("{'address':'http://a/','attempts':1,'class':'unreachable','location':null,'reason':'refused','status_code':null,"
                                                 "'status_line':null,'time_ms':3,'verdict':'invalid'}");
         QTest::newRow("a status line without a code, not found")
             << QByteArray("http://a/") << outcome(false, -1, "HTTP/1.1 Not Found")
-            << json("{'address':'http://a/','location':null,'reason':null,'status_code':null,"
-                    "'status_line':'HTTP/1.1 Not Found','time_ms':0,'verdict':'invalid'}");
+            << json("{'address':'http://a/','attempts':1,'class':'bad-response','location':null,'reason':null,"
+                    "'status_code':null,'status_line':'HTTP/1.1 Not Found','time_ms':0,'verdict':'invalid'}");
         QTest::newRow("quotes, control characters, UTF-8")
             << QByteArray("http://a/caf\xc3\xa9?\"\x01\n") << answered("HTTP/1.1 200 \"OK\"")
-            << QByteArray("{\"address\":\"http://a/caf\xc3\xa9?\\\"\\u0001\\n\",\"location\":null,\"reason\":null,"
+            << QByteArray("{\"address\":\"http://a/caf\xc3\xa9?\\\"\\u0001\\n\",\"attempts\":1,\"class\":\"ok\",\"location\":null,\"reason\":null,"
                           "\"status_code\":200,\"status_line\":\"HTTP/1.1 200 \\\"OK\\\"\",\"time_ms\":0,"
                           "\"verdict\":\"valid\"}");
     }
@@ -114,6 +125,36 @@ private slots:
         const auto back = Report::fromJson(QJsonDocument::fromJson(line).object());
         QVERIFY(back);
         QCOMPARE(Report::jsonLine(back->first, back->second), line + '\n');
+    }
+
+    // An entry a run wrote before classes and attempts were kept reads back
+    // with the class its status line gives, and one attempt.
+    void entryOfAnEarlierVersion_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QString>("answerClass");
+        QTest::addColumn<int>("attempts");
+        QTest::newRow("found") << json("{'address':'a','status_code':200,'status_line':'HTTP/1.1 200 OK','verdict':'valid'}")
+                               << "ok" << 1;
+        QTest::newRow("gone") << json("{'address':'a','status_code':410,'status_line':'HTTP/1.1 410 Gone','verdict':'valid'}")
+                              << "not-found" << 1;
+        QTest::newRow("no answer") << json("{'address':'a','reason':'refused','verdict':'invalid'}") << "unreachable" << 1;
+        QTest::newRow("a class unknown here")
+            << json("{'address':'a','class':'later','status_code':503,'status_line':'HTTP/1.1 503 Busy','verdict':'valid'}")
+            << "server-error" << 1;
+        QTest::newRow("both kept") << json("{'address':'a','attempts':3,'class':'blocked','status_code':200,"
+                                           "'status_line':'HTTP/1.1 200 OK','verdict':'valid'}")
+                                   << "blocked" << 3;
+    }
+    void entryOfAnEarlierVersion()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(QString, answerClass);
+        QFETCH(int, attempts);
+        const auto back = Report::fromJson(QJsonDocument::fromJson(line).object());
+        QVERIFY(back);
+        QCOMPARE(AnswerClasses::nameOf(back->second.answerClass), answerClass);
+        QCOMPARE(back->second.attempts, attempts);
     }
 
     // What a journal gives back for each address of a list, and that what

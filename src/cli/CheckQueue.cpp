@@ -1,9 +1,13 @@
 #include "cli/CheckQueue.h"
 
 #include "engine/Failure.h"
+#include "engine/OpenFiles.h"
+#include "engine/pacing/Backoff.h"
 #include "engine/transfer/Policy.h"
+#include "engine/verdict/Verdict.h"
 
 #include <algorithm>
+#include <ctime>
 
 #include <poll.h>
 
@@ -33,6 +37,8 @@ CheckQueue::CheckQueue(Settings settings, Callbacks callbacks, int wake)
       m_batch(m_settings.request.certificateAuthorityFile), m_slots(static_cast<size_t>(m_settings.jobs)),
       m_jobLimit(m_settings.jobs)
 {
+    // Until told otherwise, what the open files allow beside the requests.
+    setIdleConnections(OpenFiles::free() - Policy::FilesKeptFree - m_settings.jobs * FilesPerRequest);
 }
 
 std::optional<CheckQueue::FileBudget> CheckQueue::budgetWithin(long freeFiles, int jobs)
@@ -40,10 +46,22 @@ std::optional<CheckQueue::FileBudget> CheckQueue::budgetWithin(long freeFiles, i
     const long share = (freeFiles - SpareFiles) / (FilesPerRequest + 1);
     if (share < 1)
         return std::nullopt;
-    return FileBudget{static_cast<int>(std::min<long>(share, jobs)), std::min(share, Policy::IdleConnections)};
+    const int fitting = static_cast<int>(std::min<long>(share, jobs));
+    return FileBudget{fitting, freeFiles - SpareFiles - fitting * FilesPerRequest};
 }
 
-void CheckQueue::setIdleConnections(long connections) { m_batch.setIdleConnections(connections); }
+void CheckQueue::setIdleConnections(long connections)
+{
+    m_mostIdleConnections = std::max(1L, connections);
+    keepIdleConnections();
+}
+
+// An idle connection for every origin still to be asked, and none more: curl
+// counts the connections in use too, and closes the oldest idle one beyond.
+void CheckQueue::keepIdleConnections()
+{
+    m_batch.setIdleConnections(std::clamp<long>(m_ahead.origins(), 1, m_mostIdleConnections) + m_settings.jobs);
+}
 
 CheckQueue::~CheckQueue()
 {
@@ -65,19 +83,32 @@ bool CheckQueue::add(QByteArrayView address)
     m_window.push_back({QByteArray(address.data(), address.size()), std::nullopt});
     if (std::optional<Outcome> earlier = m_callbacks.recorded(position, address)) {
         judged(position, *earlier, false);
+        remember(address, *earlier);
     } else if (address.isEmpty()) {
         judged(position, Outcome::unrequested(QStringLiteral("empty address")), true);
     } else if (address.size() > Policy::LongestAddress) {
         judged(position, Outcome::unrequested(QStringLiteral("address longer than 8 MB")), true);
+    } else if (const auto asked = m_asked.find(QByteArray::fromRawData(address.data(), address.size()));
+               asked != m_asked.end()) {
+        if (asked->second.outcome)
+            judged(position, *asked->second.outcome, true);
+        else
+            asked->second.waiting.push_back(position);
     } else {
+        m_asked.try_emplace(m_window.back().address);
         const QString hostName = hostOf(address);
-        Host& host = m_hosts[hostName];
+        auto [found, isNew] = m_hosts.try_emplace(hostName);
+        Host& host = found->second;
+        if (isNew)
+            host.pause = m_settings.pause;
         host.waiting.push_back(position);
+        m_ahead.add(CurlRequest::originOf(address));
         if (!host.busy && host.restsUntil <= Clock::now())
             m_ready.emplace(host.waiting.front(), hostName);
     }
     handOnInOrder(false);
-    startReady();
+    // Requests start once the window is full, or the list ends or waits for
+    // more: by then the window shows which origins have addresses ahead.
     return true;
 }
 
@@ -171,6 +202,9 @@ void CheckQueue::start(qint64 position, const QString& hostName)
     slot.position = position;
     slot.host = hostName;
     slot.answered.reset();
+    const Entry& entry = entryAt(position);
+    // The origin's last address closes its connection once done.
+    const bool lastOfItsOrigin = m_ahead.take(CurlRequest::originOf(entry.address));
     try {
         if (!slot.request) {
             slot.request = std::make_unique<CurlRequest>(m_settings.request);
@@ -180,11 +214,13 @@ void CheckQueue::start(qint64 position, const QString& hostName)
         return retryLater(position, hostName, failure.description());
     }
     try {
-        slot.request->prepare(QString::fromUtf8(entryAt(position).address));
+        slot.request->prepare(QString::fromUtf8(entry.address));
     } catch (const Failure& failure) {
         // The address is not one to ask. Nothing was sent: the host is free
         // for its next address at once.
-        judged(position, Outcome::unrequested(failure.description()), true);
+        const Outcome unusable = Outcome::unrequested(failure.description());
+        judged(position, unusable, true);
+        remember(entry.address, unusable);
         Host& host = m_hosts[hostName];
         if (!host.waiting.empty())
             m_ready.emplace(host.waiting.front(), hostName);
@@ -192,6 +228,12 @@ void CheckQueue::start(qint64 position, const QString& hostName)
             m_hosts.erase(hostName);
         return;
     }
+    if (lastOfItsOrigin)
+        slot.request->closeConnectionAfter();
+    // The connection that gave no answer may be what failed.
+    if (entry.attempts > 0)
+        slot.request->useNewConnection();
+    keepIdleConnections();
     // curl refusing a prepared request is curl's, or this machine's, want.
     try {
         m_batch.add(*slot.request);
@@ -209,13 +251,50 @@ void CheckQueue::complete(Slot& slot)
     const Clock::time_point now = Clock::now();
     slot.busy = false;
     --m_busy;
-    if (slot.request->failedHere())
-        return retryLater(slot.position, slot.host, slot.request->failureReason());
+    const CurlRequest& request = *slot.request;
+    if (request.failedHere())
+        return retryLater(slot.position, slot.host, request.failureReason());
     m_faultsAlone = 0;
     m_jobLimit = std::min(m_jobLimit + 1, m_settings.jobs);
-    judged(slot.position, Outcome::of(*slot.request, millisecondsBetween(slot.started, slot.answered.value_or(now))),
-           true);
-    release(slot.host, m_hosts[slot.host], now);
+    Entry& entry = entryAt(slot.position);
+    ++entry.attempts;
+    if (askAgainLater(slot, now))
+        return;
+    Outcome outcome = Outcome::of(request, millisecondsBetween(slot.started, slot.answered.value_or(now)));
+    outcome.attempts = entry.attempts;
+    judged(slot.position, outcome, true);
+    remember(entry.address, outcome);
+
+    // A host that asks to slow down gets a longer rest; any other answer
+    // brings back the user's pause.
+    std::optional<milliseconds> retryAfter;
+    if (request.haveResponse()) {
+        if (const QList<QByteArray> values = HeaderBlock::values(request.headers(), "retry-after"); !values.isEmpty())
+            retryAfter = Backoff::retryAfter(values.constFirst(), std::time(nullptr));
+    }
+    Host& host = m_hosts[slot.host];
+    const Backoff::Pace pace =
+        Backoff::paceAfter(outcome.statusCode, retryAfter, host.pause, m_settings.pause, m_settings.longestWait);
+    host.pause = pace.pause;
+    if (Backoff::asksToSlowDown(outcome.statusCode) && m_slowedHosts.insert(slot.host).second && m_callbacks.slowedDown)
+        m_callbacks.slowedDown(slot.host);
+    rest(slot.host, host, pace.rest, now);
+}
+
+// An address that got no answer, where another try may get one, goes back to
+// the head of its host's queue, and the host rests until then. A run being
+// stopped leaves it unjudged, to be asked by the next run.
+bool CheckQueue::askAgainLater(Slot& slot, Clock::time_point now)
+{
+    const CurlRequest& request = *slot.request;
+    const Entry& entry = entryAt(slot.position);
+    if (request.haveResponse() || request.fault() != CurlRequest::Fault::Passing || entry.attempts > m_settings.retries)
+        return false;
+    Host& host = m_hosts[slot.host];
+    host.waiting.push_front(slot.position);
+    m_ahead.add(CurlRequest::originOf(entry.address));
+    rest(slot.host, host, Backoff::beforeAttempt(entry.attempts + 1, m_settings.longestWait), now);
+    return true;
 }
 
 // The address goes back to the head of its host's queue, the host rests a
@@ -227,6 +306,7 @@ void CheckQueue::retryLater(qint64 position, const QString& hostName, const QStr
     host.busy = false;
     host.waiting.push_front(position);
     m_ready.emplace(position, hostName);
+    m_ahead.add(CurlRequest::originOf(entryAt(position).address));
     m_jobLimit = std::max(1, m_busy);
     if (m_busy > 0)
         return;
@@ -246,13 +326,30 @@ void CheckQueue::judged(qint64 position, const Outcome& outcome, bool fresh)
     m_callbacks.judged(position, entry.address, outcome, fresh);
 }
 
-// A host whose request is done rests for the pause; without one it is ready
+// The outcome of an address asked serves every later line that holds it.
+void CheckQueue::remember(QByteArrayView address, const Outcome& outcome)
+{
+    const auto [asked, isNew] = m_asked.try_emplace(address.toByteArray());
+    if (asked->second.outcome)
+        return;
+    asked->second.outcome = outcome;
+    const std::vector<qint64> waiting = std::exchange(asked->second.waiting, {});
+    m_answersInOrder.push_back(asked->first);
+    for (const qint64 position : waiting)
+        judged(position, outcome, true);
+    while (m_answersInOrder.size() > RememberedAnswers) {
+        m_asked.erase(m_answersInOrder.front());
+        m_answersInOrder.pop_front();
+    }
+}
+
+// A host whose request is done rests this long; without a rest it is ready
 // for its next address at once, or forgotten when it has none.
-void CheckQueue::release(const QString& hostName, Host& host, Clock::time_point now)
+void CheckQueue::rest(const QString& hostName, Host& host, milliseconds rest, Clock::time_point now)
 {
     host.busy = false;
-    if (m_settings.pause > milliseconds(0)) {
-        host.restsUntil = now + m_settings.pause;
+    if (rest > milliseconds(0)) {
+        host.restsUntil = now + rest;
         m_resting.emplace(host.restsUntil, hostName);
     } else if (!host.waiting.empty()) {
         m_ready.emplace(host.waiting.front(), hostName);

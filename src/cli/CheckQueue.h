@@ -3,6 +3,7 @@
 #include "cli/Report.h"
 #include "engine/transfer/CurlBatch.h"
 #include "engine/transfer/CurlRequest.h"
+#include "engine/transfer/OriginsAhead.h"
 
 #include <QByteArray>
 #include <QString>
@@ -15,6 +16,7 @@
 #include <queue>
 #include <set>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 // Judges a stream of addresses with several requests at once and hands the
@@ -27,6 +29,17 @@
 // the first one not yet judged is taken in: a list of any length runs in
 // bounded memory, and one slow host holds back the others by at most that
 // window.
+//
+// A connection is kept for every origin with an address in the window, as
+// far as the open files allow, and closed after its origin's last one.
+//
+// An address asked more than once in the list is asked once: the others take
+// its outcome (as long as it is among the last RememberedAnswers judged).
+//
+// A host that answers 429 or 503 rests for its Retry-After, or for a pause
+// that doubles with each such answer, before its next request. An address
+// that got no answer at all is asked again, on a new connection, after a
+// wait that doubles each time, while the other hosts go on.
 //
 // A request that fails for want of something on this machine (file
 // descriptors, memory, a local port) is no verdict: its address goes back to
@@ -47,11 +60,12 @@ public:
     // (the hosts file, a socket to the name server).
     static constexpr long FilesPerRequest = 5;
     // How many requests at once, and how many idle connections kept, fit in
-    // this many free descriptors: up to a sixth of them for idle connections,
-    // the rest for requests. Nothing when not even one request fits.
+    // this many free descriptors: requests first (each with room for an idle
+    // connection beside it), every descriptor left for idle connections.
+    // Nothing when not even one request fits.
     struct FileBudget {
         int jobs;
-        long idleConnections;
+        long idleConnections;  // at most; as many are kept as origins have an address ahead
     };
     static std::optional<FileBudget> budgetWithin(long freeFiles, int jobs);
 
@@ -63,7 +77,15 @@ public:
         bool pauseBetweenAny = false;
         CurlRequest::Options request;
         qsizetype window = 8192;
+        // How many more times an address that got no answer is asked.
+        int retries = 0;
+        // The longest rest a host is given for asking to slow down, and the
+        // longest wait before an address is asked again.
+        std::chrono::milliseconds longestWait{60000};
     };
+    // Outcomes of this many addresses asked are remembered for the same
+    // address further down the list (some tens of megabytes at most).
+    static constexpr size_t RememberedAnswers = 100000;
     struct Callbacks {
         // An outcome, in list order.
         std::function<void(qint64 position, QByteArrayView address, const Outcome&)> inOrder;
@@ -76,11 +98,14 @@ public:
         std::function<bool()> stopping;
         // Called after every round of the loop.
         std::function<void()> tick;
+        // A host asked to slow down for the first time.
+        std::function<void(const QString& host)> slowedDown;
     };
 
     CheckQueue(Settings settings, Callbacks callbacks, int wake);
     ~CheckQueue();
-    // Keeps at most this many connections open between requests.
+    // Keeps at most this many connections open between requests, one for
+    // each origin still to be asked.
     void setIdleConnections(long connections);
 
     // Takes the next address of the list, once there is room in the window.
@@ -103,11 +128,18 @@ private:
     struct Entry {
         QByteArray address;
         std::optional<Outcome> outcome;
+        int attempts = 0;  // requests that got an answer, or none for want of one
     };
     struct Host {
         std::deque<qint64> waiting;  // positions, in list order
         bool busy = false;
         Clock::time_point restsUntil{};
+        std::chrono::milliseconds pause{0};  // longer than the user's while it asks to slow down
+    };
+    // An address asked once for every line that holds it.
+    struct Asked {
+        std::optional<Outcome> outcome;
+        std::vector<qint64> waiting;  // later positions of the same address
     };
     struct Slot {
         std::unique_ptr<CurlRequest> request;
@@ -126,7 +158,10 @@ private:
     void start(qint64 position, const QString& hostName);
     void complete(Slot& slot);
     void judged(qint64 position, const Outcome& outcome, bool fresh);
-    void release(const QString& hostName, Host& host, Clock::time_point now);
+    bool askAgainLater(Slot& slot, Clock::time_point now);
+    void rest(const QString& hostName, Host& host, std::chrono::milliseconds rest, Clock::time_point now);
+    void remember(QByteArrayView address, const Outcome& outcome);
+    void keepIdleConnections();
     void wakeRestedHosts(Clock::time_point now);
     void handOnInOrder(bool skippingGaps);
     QString hostOf(QByteArrayView address) const;
@@ -142,6 +177,11 @@ private:
     std::set<std::pair<qint64, QString>> m_ready;  // hosts free to go, by their next position
     std::priority_queue<Due, std::vector<Due>, std::greater<>> m_resting;
     std::vector<Slot> m_slots;
+    OriginsAhead m_ahead;
+    long m_mostIdleConnections = 1;
+    std::unordered_map<QByteArray, Asked> m_asked;
+    std::deque<QByteArray> m_answersInOrder;  // the asked addresses answered, oldest first
+    std::unordered_set<QString> m_slowedHosts;
     int m_busy = 0;      // slots with a request under way
     int m_jobLimit = 1;  // how many of them may be, lowered after a fault of this machine
     int m_faultsAlone = 0;  // faults in a row with no other request under way

@@ -1,6 +1,7 @@
 #include "cli/Options.h"
 
 #include "cli/Report.h"
+#include "engine/pacing/Backoff.h"
 #include "engine/transfer/Policy.h"
 
 #include <QCommandLineParser>
@@ -11,6 +12,7 @@ namespace {
 using std::chrono::milliseconds;
 
 constexpr auto DefaultTimeoutSeconds = std::chrono::duration_cast<std::chrono::seconds>(Policy::Timeout).count();
+constexpr auto DefaultMaxWaitSeconds = std::chrono::duration_cast<std::chrono::seconds>(Backoff::LongestWait).count();
 constexpr double MostSeconds = 86400;
 
 // A number of seconds, fractions allowed, as milliseconds; nothing when it is
@@ -46,6 +48,18 @@ std::variant<Options, Options::Help, Options::Usage> Options::parse(const QStrin
     const QCommandLineOption timeout(
         QStringLiteral("timeout"), QStringLiteral("Give up on an address after S seconds (default %1).").arg(DefaultTimeoutSeconds),
         QStringLiteral("S"), QString::number(DefaultTimeoutSeconds));
+    const QCommandLineOption retries(
+        QStringLiteral("retries"),
+        QStringLiteral("Ask an address that got no answer (time-out, refused, reset, failed handshake) up to N more "
+                       "times, on a new connection, after 1 s, then twice as long each time (default %1; 0: once).")
+            .arg(DefaultRetries),
+        QStringLiteral("N"), QString::number(DefaultRetries));
+    const QCommandLineOption maxWait(
+        QStringLiteral("max-wait"),
+        QStringLiteral("A host that answers 429 or 503 gets no request for its Retry-After, or for a rest that "
+                       "doubles each time; no such rest, nor a retry's wait, lasts more than S seconds (default %1).")
+            .arg(DefaultMaxWaitSeconds),
+        QStringLiteral("S"), QString::number(DefaultMaxWaitSeconds));
     const QCommandLineOption valid(QStringLiteral("valid"), QStringLiteral("Save the valid addresses in FILE."),
                                    QStringLiteral("FILE"));
     const QCommandLineOption invalid(QStringLiteral("invalid"), QStringLiteral("Save the invalid addresses in FILE."),
@@ -58,7 +72,7 @@ std::variant<Options, Options::Help, Options::Usage> Options::parse(const QStrin
     const QCommandLineOption resume(QStringLiteral("resume"),
                                     QStringLiteral("Keep a journal in FILE and skip the addresses it holds."),
                                     QStringLiteral("FILE"));
-    parser.addOptions({jobs, pause, timeout, valid, invalid, format, resume});
+    parser.addOptions({jobs, pause, timeout, retries, maxWait, valid, invalid, format, resume});
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("List files; - or none: standard input."),
                                  QStringLiteral("[FILE...]"));
 
@@ -79,6 +93,14 @@ std::variant<Options, Options::Help, Options::Usage> Options::parse(const QStrin
     if (!timeoutTime)
         return Usage{QStringLiteral("--timeout takes a number of seconds from 0.001 to 86400, such as 30")};
     options.timeout = *timeoutTime;
+    bool retriesOk = false;
+    options.retries = parser.value(retries).toInt(&retriesOk);
+    if (!retriesOk || options.retries < 0 || options.retries > MostRetries)
+        return Usage{QStringLiteral("--retries takes a whole number from 0 to %1").arg(MostRetries)};
+    const std::optional<milliseconds> maxWaitTime = secondsOf(parser.value(maxWait), true);
+    if (!maxWaitTime)
+        return Usage{QStringLiteral("--max-wait takes a number of seconds from 0 to 86400, such as 60")};
+    options.maxWait = *maxWaitTime;
     options.format = Report::formatNamed(parser.value(format));
     if (!options.format)
         return Usage{QStringLiteral("--format is ") + formats.join(QStringLiteral(" or "))};

@@ -16,10 +16,16 @@ struct Options {
     // one request at a time; see the README.
     static constexpr int DefaultJobs = 16;
     static constexpr int MostJobs = 1024;
+    // One more request tells a passing failure from a lasting one; past a
+    // handful each waits minutes and tells nothing new.
+    static constexpr int DefaultRetries = 1;
+    static constexpr int MostRetries = 10;
 
     int jobs = DefaultJobs;
     std::chrono::milliseconds pause{0};
     std::chrono::milliseconds timeout{0};
+    int retries = DefaultRetries;
+    std::chrono::milliseconds maxWait{0};  // the longest a host is left alone
     QString validPath;    // empty: not saved
     QString invalidPath;  // empty: not saved
     QString journalPath;  // empty: no journal

@@ -8,10 +8,14 @@ Outcome Outcome::of(const CurlRequest& request, qint64 milliseconds)
 {
     Outcome outcome;
     outcome.milliseconds = milliseconds;
+    outcome.attempts = 1;
     if (!request.haveResponse()) {
         outcome.reason = request.failureReason();
+        outcome.answerClass = request.fault() == CurlRequest::Fault::BadAnswer ? AnswerClass::BadResponse
+                                                                               : AnswerClass::Unreachable;
         return outcome;
     }
+    outcome.answerClass = AnswerClass::BadResponse;
     // The window reads the header block as Latin-1 text.
     QString statusText;
     try {
@@ -24,6 +28,7 @@ Outcome Outcome::of(const CurlRequest& request, qint64 milliseconds)
     }
     outcome.statusCode = Valid::StatusCodeOf(statusText);
     outcome.valid = Valid::IsValidStatusText(statusText);
+    outcome.answerClass = AnswerClasses::ofStatus(outcome.statusCode, AnswerClasses::isChallenge(request.headers()));
     const QList<QByteArray> locations = HeaderBlock::values(request.headers(), "location");
     outcome.location = locations.isEmpty() ? QString() : QString::fromLatin1(locations.first());
     return outcome;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/verdict/AnswerClass.h"
+
 #include <QString>
 
 class CurlRequest;
@@ -12,6 +14,8 @@ struct Outcome {
     QString reason;       // why there was no status line
     qint64 milliseconds = 0;
     QString location;     // the Location header, when the response has one
+    AnswerClass answerClass = AnswerClass::BadAddress;
+    int attempts = 0;     // requests that made it: more than one when none answered at first
 
     // The judgement on a finished request, by the window's rule.
     static Outcome of(const CurlRequest& request, qint64 milliseconds);

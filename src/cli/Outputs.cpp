@@ -75,7 +75,7 @@ CheckQueue::Callbacks Outputs::callbacks(std::function<bool()> stopping)
     // still ends with status 2, as a later run cannot skip what this one
     // judged.
     callbacks.judged = [this](qint64 position, QByteArrayView address, const Outcome& outcome, bool fresh) {
-        m_progress.judged(outcome.valid, fresh);
+        m_progress.judged(outcome.valid, outcome.answerClass, fresh);
         if (m_journal && fresh && !m_journal->record(position, address, outcome) && !m_journalFailed) {
             m_journalFailed = true;
             say(m_journal->writeError() + QStringLiteral("; the run goes on without it"));
@@ -84,6 +84,7 @@ CheckQueue::Callbacks Outputs::callbacks(std::function<bool()> stopping)
     callbacks.recorded = [this](qint64 position, QByteArrayView address) -> std::optional<Outcome> {
         return m_journal ? m_journal->recorded(position, address) : std::nullopt;
     };
+    callbacks.slowedDown = [this](const QString&) { m_progress.slowedDown(); };
     callbacks.stopping = [this, stopping = std::move(stopping)] { return stopping() || m_reportError != 0; };
     callbacks.tick = [this] {
         m_progress.show();
@@ -108,6 +109,7 @@ void Outputs::endReport()
     errno = 0;
     std::fflush(stdout);
     noteReportError();
+    say(m_progress.summary());
 }
 
 bool Outputs::commitResults()

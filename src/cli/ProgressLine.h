@@ -1,15 +1,26 @@
 #pragma once
 
+#include "engine/verdict/AnswerClass.h"
+
 #include <QElapsedTimer>
+#include <QString>
 #include <QtGlobal>
 
-// done of total, valid, invalid, rate and time left, on one line of standard
-// error rewritten in place, a few times a second; only on a terminal.
+#include <array>
+#include <iterator>
+
+// done of total, valid, invalid, rate and time left, and how many of each
+// class, on one line of standard error rewritten in place, a few times a
+// second; only on a terminal. At the end, the summary by class.
 class ProgressLine {
 public:
     // total: -1 for a list read as a stream, whose length is not known.
     ProgressLine(qint64 total, bool shown);
-    void judged(bool valid, bool fresh);
+    void judged(bool valid, AnswerClass answerClass, bool fresh);
+    // One more host asked to slow down.
+    void slowedDown() { ++m_slowedHosts; }
+    // "1,000 addresses: 990 ok, 10 not-found; 2 hosts asked to slow down".
+    QString summary() const;
     // Before a report line: on a shared terminal the line would be glued to
     // the progress line, so that is cleared, and drawn again by show().
     // Before a message on standard error, the line is cleared on any terminal.
@@ -21,12 +32,16 @@ public:
 
 private:
     qint64 m_total;
+    QString byClass() const;
+
     bool m_shown;
     bool m_sharesTerminal;
     bool m_drawn = false;
     qint64 m_valid = 0;
     qint64 m_invalid = 0;
     qint64 m_requested = 0;
+    std::array<qint64, std::size(AnswerClasses::All)> m_byClass{};
+    qint64 m_slowedHosts = 0;
     QElapsedTimer m_clock;
     QElapsedTimer m_lastShown;
 };

@@ -54,6 +54,14 @@ QByteArray Report::textLine(QByteArrayView address, const Outcome& outcome)
     line += printable(outcome.statusLine.isEmpty() ? outcome.reason : outcome.statusLine);
     line += '\t';
     line += escapedAddress(address);
+    line += '\t';
+    line += AnswerClasses::nameOf(outcome.answerClass).toLatin1();
+    line += '\t';
+    line += QByteArray::number(outcome.attempts);
+    if (outcome.answerClass == AnswerClass::Redirect && !outcome.location.isEmpty()) {
+        line += '\t';
+        line += escapedAddress(outcome.location.toUtf8());
+    }
     line += '\n';
     return line;
 }
@@ -68,6 +76,8 @@ QJsonObject Report::toJson(QByteArrayView address, const Outcome& outcome)
         {"reason", textOrNull(outcome.reason)},
         {"time_ms", outcome.milliseconds},
         {"location", textOrNull(outcome.location)},
+        {"class", AnswerClasses::nameOf(outcome.answerClass).toString()},
+        {"attempts", outcome.attempts},
     };
 }
 
@@ -88,6 +98,12 @@ std::optional<std::pair<QByteArray, Outcome>> Report::fromJson(const QJsonObject
     outcome.reason = object.value("reason").toString();
     outcome.milliseconds = object.value("time_ms").toInteger();
     outcome.location = object.value("location").toString();
+    // A journal from before classes were kept: the status code tells most.
+    const std::optional<AnswerClass> answerClass = AnswerClasses::named(object.value("class").toString());
+    outcome.answerClass = answerClass ? *answerClass
+        : outcome.statusLine.isEmpty() ? AnswerClass::Unreachable
+                                       : AnswerClasses::ofStatus(outcome.statusCode, false);
+    outcome.attempts = object.value("attempts").toInt(1);
     return std::pair{object.value("address").toString().toUtf8(), outcome};
 }
 

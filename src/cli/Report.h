@@ -14,9 +14,11 @@
 // The report on standard output, one line an address, and the same fields
 // as a journal keeps them.
 namespace Report {
-// "valid" or "invalid", a tab, the status line or the reason, a tab, the
-// address, a line feed. In the address a control character is written \xNN
-// (its code: C0, DEL, C1) and a backslash \\.
+// "valid" or "invalid", the status line or the reason, the address, the
+// answer's class, the number of attempts and, for a redirect, its Location:
+// fields apart by tabs, a line feed at the end. The first three stand where
+// they always stood. In the address and the Location a control character is
+// written \xNN (its code: C0, DEL, C1) and a backslash \\.
 QByteArray textLine(QByteArrayView address, const Outcome& outcome);
 // One JSON object on one line.
 QByteArray jsonLine(QByteArrayView address, const Outcome& outcome);

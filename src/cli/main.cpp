@@ -5,7 +5,7 @@
 #include "cli/CheckQueue.h"
 #include "cli/Interrupt.h"
 #include "cli/ListInput.h"
-#include "cli/OpenFiles.h"
+#include "engine/OpenFiles.h"
 #include "cli/Options.h"
 #include "cli/Outputs.h"
 
@@ -88,6 +88,8 @@ int main(int argc, char* argv[])
     // The window's transfer: proxies from the environment, the system's certificates.
     settings.request = CurlRequest::Options{options.timeout, true, {}};
     settings.window = std::max<qsizetype>(8192, 128 * settings.jobs);
+    settings.retries = options.retries;
+    settings.longestWait = options.maxWait;
     CheckQueue queue(settings, outputs.callbacks([] { return Interrupt::caught() != 0; }), Interrupt::wakeDescriptor());
     queue.setIdleConnections(budget->idleConnections);
 

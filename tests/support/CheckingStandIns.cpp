@@ -40,3 +40,10 @@ QString ScriptedTransferControl::responseHeaders()
         throw Failure(QStringLiteral("No response headers are available"));
     return *m_response;
 }
+
+void ScriptedTransferControl::expectAddresses(qsizetype count, const AddressAt& address)
+{
+    expected.clear();
+    for (qsizetype index = 0; index < count; ++index)
+        expected << QString::fromUtf8(address(index));
+}

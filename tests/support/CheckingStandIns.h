@@ -29,11 +29,14 @@ public:
     QHash<QString, QString> headersFor;
     QStringList unusable;
     QStringList requested;
+    // The addresses the last run said it would ask.
+    QStringList expected;
     // Runs inside each request, as window events would while it waits.
     std::function<void(const QString& address)> duringRequest;
 
     void request(const QString& address) override;
     QString responseHeaders() override;
+    void expectAddresses(qsizetype count, const AddressAt& address) override;
 
 private:
     std::optional<QString> m_response;

@@ -117,12 +117,28 @@ bool needsNameLookup(const QByteArray& url)
 
 }  // namespace
 
-QString CurlRequest::hostOf(QByteArrayView address)
+namespace {
+QString hostIn(const ParsedAddress& parsed)
 {
-    QString host = QString::fromUtf8(ParsedAddress(address).part(CURLUPART_HOST)).toLower();
+    QString host = QString::fromUtf8(parsed.part(CURLUPART_HOST)).toLower();
     if (host.endsWith(u'.'))
         host.chop(1);
     return host;
+}
+}  // namespace
+
+QString CurlRequest::hostOf(QByteArrayView address) { return hostIn(ParsedAddress(address)); }
+
+QString CurlRequest::originOf(QByteArrayView address)
+{
+    const ParsedAddress parsed(address);
+    if (parsed.result() != CURLUE_OK)
+        return {};
+    const QByteArray scheme = parsed.part(CURLUPART_SCHEME).toLower();
+    QByteArray port = parsed.part(CURLUPART_PORT);
+    if (port.isEmpty())
+        port = scheme == "https" ? "443" : "80";
+    return QString::fromLatin1(scheme + "://") + hostIn(parsed) + u':' + QString::fromLatin1(port);
 }
 
 bool CurlRequest::resolvesNamesInBackground()
@@ -163,6 +179,10 @@ CurlRequest::CurlRequest(Options options) : m_options(std::move(options))
     // A transfer ended during a name lookup must not wait for the lookup's
     // thread, which the system resolver may keep for many seconds.
     set(m_easy, CURLOPT_QUICK_EXIT, 1L);
+    // A body is read only to keep its connection: compressed, it takes fewer
+    // bytes, and it is never decoded.
+    set(m_easy, CURLOPT_ACCEPT_ENCODING, "");
+    set(m_easy, CURLOPT_HTTP_CONTENT_DECODING, 0L);
     set(m_easy, CURLOPT_WRITEFUNCTION, &CurlRequest::onBodyData);
     set(m_easy, CURLOPT_WRITEDATA, this);
     // curl says "could not connect" for a socket it could not make as for a
@@ -207,7 +227,12 @@ void CurlRequest::prepare(const QString& address)
     const long mayGoThroughProxy = url.toLower().startsWith("http:") && !plainHttpProxy().isEmpty() ? 1L : 0L;
     set(m_easy, CURLOPT_FORBID_REUSE, mayGoThroughProxy);
     set(m_easy, CURLOPT_VERBOSE, mayGoThroughProxy);
+    set(m_easy, CURLOPT_FRESH_CONNECT, 0L);
 }
+
+void CurlRequest::useNewConnection() { set(m_easy, CURLOPT_FRESH_CONNECT, 1L); }
+
+void CurlRequest::closeConnectionAfter() { set(m_easy, CURLOPT_FORBID_REUSE, 1L); }
 
 QString CurlRequest::plainHttpProxy() const
 {
@@ -250,7 +275,10 @@ QString CurlRequest::failureReason() const
     return m_noResponse.reason;
 }
 
-bool CurlRequest::failedHere() const { return !m_haveResponse && m_proxysOwnAnswer.isEmpty() && m_noResponse.thisMachine; }
+CurlRequest::Fault CurlRequest::fault() const
+{
+    return m_proxysOwnAnswer.isEmpty() ? m_noResponse.fault : Fault::Lasting;
+}
 
 // Asked once, when curl finished: the probe for free descriptors below
 // could answer otherwise a moment later.
@@ -283,46 +311,47 @@ CurlRequest::NoResponse CurlRequest::explain(int curlResult, int osError, QByteA
     // (a line too long fills its buffer: "out of memory", after the request).
     if ((curlResult == CURLE_RECV_ERROR && message.startsWith("Too large response header"))
         || (curlResult == CURLE_OUT_OF_MEMORY && requestSent))
-        return {QStringLiteral("header too long"), false};
+        return {QStringLiteral("header too long"), Fault::BadAnswer};
+    const auto here = [&](const char* what) {
+        return NoResponse{QString::fromLatin1(what) + QString::fromLocal8Bit(std::strerror(osError)), Fault::ThisMachine};
+    };
     switch (static_cast<CURLcode>(curlResult)) {
     case CURLE_OUT_OF_MEMORY:
-        return {QStringLiteral("out of memory"), true};
+        return {QStringLiteral("out of memory"), Fault::ThisMachine};
     case CURLE_COULDNT_RESOLVE_HOST:
         // The lookup's thread, or its socket pair, could not be had.
         if (message.startsWith("getaddrinfo() thread failed to start"))
-            return {QStringLiteral("no thread for the name lookup"), true};
+            return {QStringLiteral("no thread for the name lookup"), Fault::ThisMachine};
         if (localShortage)
-            return {QStringLiteral("no name lookup could be made here: ") + QString::fromLocal8Bit(std::strerror(osError)),
-                    true};
-        return {QStringLiteral("no such host"), false};
+            return here("no name lookup could be made here: ");
+        return {QStringLiteral("no such host"), Fault::Lasting};
     case CURLE_COULDNT_RESOLVE_PROXY:
-        return {QStringLiteral("no such proxy host"), false};
+        return {QStringLiteral("no such proxy host"), Fault::Lasting};
     case CURLE_COULDNT_CONNECT:
         if (localShortage)
-            return {QStringLiteral("no connection could be made here: ") + QString::fromLocal8Bit(std::strerror(osError)),
-                    true};
-        return {QStringLiteral("refused"), false};
+            return here("no connection could be made here: ");
+        return {QStringLiteral("refused"), Fault::Passing};
     case CURLE_OPERATION_TIMEDOUT:
-        return {QStringLiteral("time-out"), false};
+        return {QStringLiteral("time-out"), Fault::Passing};
     case CURLE_PEER_FAILED_VERIFICATION:
-        return {QStringLiteral("certificate not trusted"), false};
+        return {QStringLiteral("certificate not trusted"), Fault::Lasting};
     case CURLE_SSL_CONNECT_ERROR:
-        return {QStringLiteral("secure connection failed"), false};
+        return {QStringLiteral("secure connection failed"), Fault::Passing};
     case CURLE_GOT_NOTHING:
-        return {QStringLiteral("empty reply"), false};
+        return {QStringLiteral("empty reply"), Fault::Passing};
     case CURLE_RECV_ERROR:
-        return {QStringLiteral("connection reset"), false};
+        return {QStringLiteral("connection reset"), Fault::Passing};
     case CURLE_SEND_ERROR:
-        return {QStringLiteral("connection broken while sending"), false};
+        return {QStringLiteral("connection broken while sending"), Fault::Passing};
     case CURLE_WEIRD_SERVER_REPLY:
     // What curl says of an answer without an HTTP/1.x status line: the
     // scheme itself was checked before the request.
     case CURLE_UNSUPPORTED_PROTOCOL:
-        return {QStringLiteral("not an HTTP response"), false};
+        return {QStringLiteral("not an HTTP response"), Fault::BadAnswer};
     case CURLE_OK:
-        return {QStringLiteral("no response"), false};
+        return {QStringLiteral("no response"), Fault::BadAnswer};
     default:
-        return {QString::fromUtf8(curl_easy_strerror(static_cast<CURLcode>(curlResult))).toLower(), false};
+        return {QString::fromUtf8(curl_easy_strerror(static_cast<CURLcode>(curlResult))).toLower(), Fault::Lasting};
     }
 }
 

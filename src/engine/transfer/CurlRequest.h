@@ -13,7 +13,9 @@
 // environment variables, certificates verified. It keeps the header block of
 // the final response, lines ending in CR LF, and takes in at most Policy::BodyLimit
 // bytes of a body. What a proxy answers on its own for a server it could not
-// reach is no response. Whoever drives it (the window's transfer control, or several at once
+// reach is no response. Every encoding libcurl can take is advertised, so that
+// a body read to keep its connection comes compressed; bodies are never
+// decoded. Whoever drives it (the window's transfer control, or several at once
 // on one multi handle) adds handle() to a multi handle and calls finish()
 // when curl reports the transfer done.
 class CurlRequest {
@@ -28,6 +30,9 @@ public:
     // trailing dot: the name that requests to one server share. Empty when
     // curl cannot read the address.
     static QString hostOf(QByteArrayView address);
+    // Where a connection for the address goes ("https://host:port"): the
+    // addresses of one origin can share one. Empty when curl cannot read it.
+    static QString originOf(QByteArrayView address);
 
     explicit CurlRequest(Options options);
     ~CurlRequest();
@@ -40,6 +45,12 @@ public:
     // Raises Failure for an address that is not http or https, that curl
     // cannot parse, or that holds control characters or backslashes.
     void prepare(const QString& address);
+    // After prepare(): this request opens a connection of its own rather than
+    // take a kept one (an address asked again after no answer).
+    void useNewConnection();
+    // After prepare(): the connection is closed once this request is done,
+    // rather than kept (its origin has nothing more to ask).
+    void closeConnectionAfter();
     // The proxy the environment names for plain http addresses, or empty.
     QString plainHttpProxy() const;
     // The CURL easy handle, to add to a multi handle.
@@ -59,19 +70,34 @@ public:
     // Why there is no response, in a few words ("no such host", "time-out",
     // "refused", "certificate not trusted", a proxy's own answer, ...).
     QString failureReason() const;
-    // The request failed for want of something on this machine (file
-    // descriptors, memory, a local port), not for anything the server did:
-    // no verdict on the address, which is to be asked again.
-    bool failedHere() const;
+    // Why a request got no response, as far as asking again goes.
+    enum class Fault {
+        // Something this machine lacked (file descriptors, memory, a local
+        // port), not anything the server did: no verdict on the address,
+        // which is to be asked again.
+        ThisMachine,
+        // No answer came, and one may on another try: a time-out, a refused
+        // or reset connection, an empty reply, a failed TLS handshake.
+        Passing,
+        // No answer will come by asking again: no such host, a certificate
+        // not trusted, a proxy answering for a server it could not reach.
+        Lasting,
+        // The server answered, but with nothing that reads as an HTTP
+        // response: a header block past every limit, another protocol.
+        BadAnswer,
+    };
+    // Of a request without a response.
+    Fault fault() const;
+    bool failedHere() const { return !m_haveResponse && fault() == Fault::ThisMachine; }
 
     // What curl's result says of a transfer that gave no response: the reason
-    // in a few words, and whether the fault is this machine's own. osError is
+    // in a few words, and what kind of fault it is. osError is
     // the system's error number where one is known (a socket that could not be
     // made, a connection attempt), message curl's own text for the failure,
     // requestSent whether the request went out before it.
     struct NoResponse {
         QString reason;
-        bool thisMachine = false;
+        Fault fault = Fault::Lasting;
     };
     static NoResponse explain(int curlResult, int osError, QByteArrayView message, bool requestSent);
     // New connections this request opened (a reused one is not counted).

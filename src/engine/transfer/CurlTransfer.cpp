@@ -1,5 +1,6 @@
 #include "engine/transfer/CurlTransfer.h"
 #include "engine/EventLoopWait.h"
+#include "engine/OpenFiles.h"
 #include "engine/transfer/CurlHandles.h"
 #include "engine/transfer/Policy.h"
 
@@ -8,23 +9,12 @@
 
 #include <QEventLoop>
 #include <QSocketNotifier>
-#include <QUrl>
 
 #include <curl/curl.h>
 
 #include <algorithm>
 #include <memory>
 
-namespace {
-
-// Where a connection goes: addresses of one origin can share it.
-QString originOf(const QString& address)
-{
-    const QUrl url(address);
-    return QStringLiteral("%1://%2:%3").arg(url.scheme().toLower(), CurlRequest::hostOf(address.toUtf8())).arg(url.port());
-}
-
-}  // namespace
 
 struct CurlTransfer::SocketWatch {
     std::unique_ptr<QSocketNotifier> read;
@@ -65,6 +55,28 @@ void CurlTransfer::closeIdleConnections()
     void* fresh = makeMulti();
     curl_multi_cleanup(multiOf(m_multi));
     m_multi = fresh;
+    keepIdleConnections();
+}
+
+void CurlTransfer::expectAddresses(qsizetype count, const AddressAt& address)
+{
+    m_ahead.emplace();
+    for (qsizetype i = 0; i < count; ++i) {
+        if (const QString origin = CurlRequest::originOf(address(i)); !origin.isEmpty())
+            m_ahead->add(origin);
+    }
+    // Kept connections are open files, and the window opens files of its own.
+    m_mostIdleConnections = std::max(1L, OpenFiles::free() - Policy::FilesKeptFree);
+    keepIdleConnections();
+}
+
+// As many idle connections as hosts still to be asked, within the limit,
+// beside the one in use (curl counts that too); as many as before when
+// nothing is known of what comes.
+void CurlTransfer::keepIdleConnections()
+{
+    const long kept = m_ahead ? std::clamp<long>(m_ahead->origins(), 1, m_mostIdleConnections) + 1 : Policy::IdleConnections;
+    curl_multi_setopt(multiOf(m_multi), CURLMOPT_MAXCONNECTS, kept);
 }
 
 CurlTransfer::~CurlTransfer()
@@ -84,6 +96,12 @@ void CurlTransfer::request(const QString& address)
     finishPreviousTransfer();
     m_idleTimer.stop();
     m_request.prepare(address);
+    m_origin = CurlRequest::originOf(address.toUtf8());
+    if (m_ahead) {
+        if (m_ahead->take(m_origin))
+            m_request.closeConnectionAfter();
+        keepIdleConnections();
+    }
     // The trust store is read on a worker from start-up; the first request
     // that may speak TLS waits for it here, with the window live, rather than
     // inside curl's handshake.
@@ -94,7 +112,6 @@ void CurlTransfer::request(const QString& address)
         waitUntil([&] { return TrustStore::ready(authorities); }, QDeadlineTimer(m_request.options().timeout),
                   wakeFromWorker.get());
     }
-    m_origin = originOf(address);
     if (const CURLMcode result = curl_multi_add_handle(multiOf(m_multi), easyOf(m_request)); result != CURLM_OK)
         throw Failure(QString::fromUtf8(curl_multi_strerror(result)));
     m_transferGoing = true;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/transfer/CurlRequest.h"
+#include "engine/transfer/OriginsAhead.h"
 #include "engine/transfer/Policy.h"
 #include "engine/transfer/TrustStore.h"
 #include "engine/transfer/TransferControl.h"
@@ -14,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 class QSocketNotifier;
 class QEventLoop;
@@ -24,7 +26,10 @@ class QEventLoop;
 // it. One request (see CurlRequest for how it asks) and the multi handle's
 // connection cache serve every address, so addresses on one host share one
 // connection, and idle connections to many hosts are kept, until the control
-// has been idle for the connections' idle age. A body smaller than
+// has been idle for the connections' idle age. Told the addresses a run will
+// ask, it keeps a connection for every host with an address still to come,
+// as far as the limit on open files allows, and closes each host's after its
+// last address. A body smaller than
 // the request's limit is drained in the background so that its connection
 // stays usable, as long as it arrives in less time than a new connection to
 // that host took.
@@ -40,6 +45,7 @@ public:
 
     void request(const QString& address) override;
     QString responseHeaders() override;
+    void expectAddresses(qsizetype count, const AddressAt& address) override;
 
     // Connections opened since the control was made (reused ones not counted).
     qint64 connectionsOpened() const { return m_connectionsOpened; }
@@ -67,6 +73,7 @@ private:
 
     void* makeMulti();
     void closeIdleConnections();
+    void keepIdleConnections();
     void watchSocket(int socket, int what);
     void forgetSocket(int socket);
     void driveSocket(int socket, int events);
@@ -92,5 +99,7 @@ private:
     std::chrono::milliseconds m_idleConnectionAge = Policy::IdleConnectionAge;
     qint64 m_connectionsOpened = 0;
     QString m_origin;  // scheme, host and port of the current address
+    std::optional<OriginsAhead> m_ahead;  // once told what a run will ask
+    long m_mostIdleConnections = Policy::IdleConnections;
     std::map<QString, std::chrono::microseconds> m_connectionCost;  // by origin
 };

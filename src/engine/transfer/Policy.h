@@ -27,9 +27,15 @@ inline constexpr qsizetype LongestAddress = 8000000;
 // ends and its connection goes.
 inline constexpr qint64 BodyLimit = 1024 * 1024;
 
-// Idle connections a multi handle keeps: one per host for as many hosts as a
-// list takes turns with, and a bound on open sockets.
+// Idle connections a multi handle keeps when nothing is known of the
+// addresses to come: one per host for as many hosts as a list takes turns
+// with, and a bound on open sockets. Told what comes, a program keeps one for
+// every host still to be asked instead, within the limit on open files less
+// FilesKeptFree.
 inline constexpr long IdleConnections = 64;
+// Open files kept free of kept connections for whatever else the program
+// opens while it asks: list files, the trust store, the resolver's files.
+inline constexpr long FilesKeptFree = 64;
 // A connection idle longer than this is not reused (many servers have
 // dropped theirs by then anyway), and the window's transfer control closes
 // its kept connections once it has had no request for this long.

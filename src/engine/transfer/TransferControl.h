@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QString>
+#include <QByteArrayView>
+
+#include <functional>
 
 // The HTTP transfer control of the main window: one request at a time, and
 // the header block of the response it got.
@@ -19,4 +22,13 @@ public:
     // The header block of the last response exactly as received, status line
     // first, CR LF line ends. Raises Failure when there is none.
     virtual QString responseHeaders() = 0;
+
+    // The addresses the coming requests will be for, in order, as a run
+    // starts: a control that keeps connections can then keep one for each
+    // host still to be asked, and close each host's after its last address.
+    // Only a hint: requests for other addresses are served all the same.
+    // The addresses come one by one, UTF-8, from `address` (counted from 0),
+    // so that a list of a million costs no copy.
+    using AddressAt = std::function<QByteArrayView(qsizetype index)>;
+    virtual void expectAddresses(qsizetype count, const AddressAt& address) { Q_UNUSED(count); Q_UNUSED(address); }
 };

@@ -24,7 +24,13 @@ void Form1::PushButton4_Click()
     trap.step(102, [&] { m_running = true; });
     if (trap.opens(104, [&] { return ListView1->count() > 0; })) {
         if (trap.opens(106, [&] { return PauseSecondsOf(Text1->text()).has_value(); })) {
-            trap.step(108, [&] { setMousePointer(PointerBusy); });
+            // The run starts: the pointer says so, and the transfer control
+            // learns which hosts the run will ask, to keep their connections.
+            trap.step(108, [&] {
+                setMousePointer(PointerBusy);
+                const ItemStore& list = ListView1->items();
+                Inet1->expectAddresses(list.size(), [&](qsizetype index) { return list.utf8(index); });
+            });
             trap.forEach(110, [&] { return ListView1->count(); }, 120, [&](int index) {
                 std::optional<QString> address;
                 // A list that shrank during the run has nothing at this index.

@@ -1,4 +1,4 @@
-#include "cli/OpenFiles.h"
+#include "engine/OpenFiles.h"
 
 #include <algorithm>
 #include <cerrno>

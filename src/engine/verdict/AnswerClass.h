@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QStringView>
+
+#include <optional>
+
+// What kind of answer an address got, beside its verdict: a page that is
+// there, one that is gone, a server that turned the checker away, a host
+// that could not be reached. The verdict stays the window's; the class only
+// tells a reader which invalid (or valid) addresses to look at again.
+enum class AnswerClass {
+    Ok,           // 2xx
+    Redirect,     // 3xx
+    Blocked,      // 401, 403, 429, 999, or a bot wall's challenge
+    NotFound,     // 404, 410
+    ClientError,  // any other 4xx
+    ServerError,  // 5xx
+    Unreachable,  // no answer: no such host, refused, time-out, TLS, a proxy's own answer
+    BadResponse,  // an answer that is no HTTP response with a status code
+    BadAddress,   // no request: the address cannot be asked
+};
+
+namespace AnswerClasses {
+// The class of an answer with this status code (-1 or 0: none on its status
+// line), from a server that may have turned the checker away to a challenge.
+AnswerClass ofStatus(int statusCode, bool challenged);
+// Whether a header block carries a bot wall's challenge ("cf-mitigated:
+// challenge").
+bool isChallenge(QByteArrayView headers);
+
+// Its name in the report: "ok", "redirect", "blocked", "not-found",
+// "client-error", "server-error", "unreachable", "bad-response", "bad-address".
+QStringView nameOf(AnswerClass answerClass);
+std::optional<AnswerClass> named(QStringView name);
+// Every class, in the order summaries give them.
+inline constexpr AnswerClass All[] = {AnswerClass::Ok,          AnswerClass::Redirect,    AnswerClass::Blocked,
+                                      AnswerClass::NotFound,    AnswerClass::ClientError, AnswerClass::ServerError,
+                                      AnswerClass::Unreachable, AnswerClass::BadResponse, AnswerClass::BadAddress};
+}
