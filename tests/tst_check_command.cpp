@@ -728,21 +728,24 @@ private slots:
         QCOMPARE(shell.exitCode(), 2);
     }
 
-    // Off a terminal the standard error stays empty (every test above); on
-    // one it shows the progress line.
+    // Off a terminal the standard error has only the summary (every test
+    // above); on one it shows the progress line too, with the classes so far.
     void progressLineOnATerminal()
     {
         const QString address = QStringLiteral("http://127.0.0.1:%1/").arg(LoopbackServer::refusedPort());
+        const QStringList addresses{address + QStringLiteral("1"), address + QStringLiteral("2"), address + QStringLiteral("3")};
         QProcess terminal;
         // Paused, so that report lines come while the progress line is shown.
         // A list file, whose length is known; a stream's is not until its end.
         TestFolder dir;
-        const QString list = dir.file("list.txt", linesOf({address, address, address}));
-        terminal.start(QStringLiteral("script"), {"-qec", QStringLiteral("%1 --jobs 1 --pause 0.5 %2").arg(Program, list),
-                                                  "/dev/null"});
+        const QString list = dir.file("list.txt", linesOf(addresses));
+        terminal.start(QStringLiteral("script"),
+                       {"-qec", QStringLiteral("%1 --jobs 1 --pause 0.5 --retries 0 %2").arg(Program, list), "/dev/null"});
         QVERIFY(terminal.waitForFinished(60000));
         const QByteArray shown = terminal.readAllStandardOutput();
         QVERIFY2(shown.contains("\r3 of 3, 0 valid, 3 invalid, "), shown.constData());
+        QVERIFY2(shown.contains(" left; 3 unreachable"), shown.constData());
+        QVERIFY2(shown.contains("tessaly-check: 3 addresses: 3 unreachable\r\n"), shown.constData());
         QCOMPARE(shown.count("invalid\trefused\t" + address.toUtf8()), 3);
         // Each report line starts its own line, the progress line cleared.
         for (const QByteArray& line : shown.split('\n')) {
