@@ -8,7 +8,11 @@
 
 #include <QTest>
 
+#include <atomic>
 #include <map>
+#include <thread>
+
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 
@@ -127,6 +131,40 @@ private slots:
         run.run(addresses);
         QCOMPARE(run.inOrder.size(), addresses.size());
         QCOMPARE(server.connectionsAccepted(), Hosts);
+    }
+
+    // A list that comes slowly (a pipe) shows nothing of what is ahead: a
+    // host's connection is kept all the same, until the list ends.
+    void connectionKeptWhileTheListComesSlowly()
+    {
+        LoopbackServer server;
+        server.setFallback(LoopbackServer::answer("HTTP/1.1 200 OK"));
+        int pipe[2];
+        QCOMPARE(::pipe(pipe), 0);
+        CheckQueue::Callbacks callbacks;
+        std::atomic<int> judged = 0;
+        callbacks.inOrder = [](qint64, QByteArrayView, const Outcome&) {};
+        callbacks.judged = [&](qint64, QByteArrayView, const Outcome&, bool) { ++judged; };
+        callbacks.recorded = [](qint64, QByteArrayView) { return std::optional<Outcome>(); };
+        callbacks.stopping = [] { return false; };
+        CheckQueue queue(QueueRun().settings, callbacks, -1);
+        for (int address = 0; address < 3; ++address) {
+            QVERIFY(queue.add(server.url(QStringLiteral("/%1").arg(address)).toUtf8()));
+            // The next line comes once this one is judged.
+            std::thread writer([&] {
+                for (int wait = 0; judged < address + 1 && wait < 1000; ++wait)
+                    std::this_thread::sleep_for(10ms);
+                [[maybe_unused]] const auto written = ::write(pipe[1], "x", 1);
+            });
+            QVERIFY(queue.awaitInput(pipe[0]));
+            writer.join();
+            char byte;
+            QCOMPARE(::read(pipe[0], &byte, 1), 1);
+        }
+        QVERIFY(queue.finish());
+        ::close(pipe[0]);
+        ::close(pipe[1]);
+        QCOMPARE(server.connectionsAccepted(), 1);
     }
 
     // An address that got no answer is asked again, after a wait, on a new

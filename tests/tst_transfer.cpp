@@ -187,21 +187,29 @@ private slots:
     }
 
     // A connection is kept while its origin has an address to come, and
-    // closed after the last one.
+    // closed after the last one; one never announced may have more to come.
     void connectionKeptWhileItsOriginHasAddressesAhead_data()
     {
         QTest::addColumn<QStringList>("ahead");
         QTest::addColumn<QStringList>("asked");
         QTest::addColumn<QList<bool>>("lastOfOrigin");
         QTest::addColumn<QList<int>>("originsLeft");
-        QTest::newRow("taking turns") << QStringList{"a", "b", "a", "b"} << QStringList{"a", "b", "a", "b"}
+        const QString a = QStringLiteral("http://a/1");
+        const QString b = QStringLiteral("http://b/1");
+        QTest::newRow("taking turns") << QStringList{a, b, a, b} << QStringList{a, b, a, b}
                                       << QList<bool>{false, false, true, true} << QList<int>{2, 2, 1, 0};
-        QTest::newRow("one after the other") << QStringList{"a", "a", "b"} << QStringList{"a", "a", "b"}
+        QTest::newRow("one after the other") << QStringList{a, a, b} << QStringList{a, a, b}
                                              << QList<bool>{false, true, true} << QList<int>{2, 1, 0};
-        QTest::newRow("an origin never announced") << QStringList{"a"} << QStringList{"c", "a"} << QList<bool>{true, true}
-                                                   << QList<int>{1, 0};
-        QTest::newRow("asked more often than announced") << QStringList{"a"} << QStringList{"a", "a"}
-                                                         << QList<bool>{true, true} << QList<int>{0, 0};
+        QTest::newRow("paths, queries, case and user apart")
+            << QStringList{"HTTP://A/x?y", "http://me@a#z", "http://a"} << QStringList{"http://a/", "http://a/", "http://a/"}
+            << QList<bool>{false, false, true} << QList<int>{1, 1, 0};
+        QTest::newRow("ports and schemes are origins of their own")
+            << QStringList{"http://a/", "http://a:81/", "https://a/"} << QStringList{"http://a/", "https://a/"}
+            << QList<bool>{true, true} << QList<int>{2, 1};
+        QTest::newRow("an origin never announced") << QStringList{a} << QStringList{"http://c/", a}
+                                                   << QList<bool>{false, true} << QList<int>{1, 0};
+        QTest::newRow("asked more often than announced") << QStringList{a} << QStringList{a, a}
+                                                         << QList<bool>{true, false} << QList<int>{0, 0};
     }
     void connectionKeptWhileItsOriginHasAddressesAhead()
     {
@@ -210,10 +218,10 @@ private slots:
         QFETCH(QList<bool>, lastOfOrigin);
         QFETCH(QList<int>, originsLeft);
         OriginsAhead origins;
-        for (const QString& origin : ahead)
-            origins.add(origin);
+        for (const QString& address : ahead)
+            origins.add(address.toUtf8());
         for (qsizetype i = 0; i < asked.size(); ++i) {
-            QCOMPARE(origins.take(asked[i]), lastOfOrigin[i]);
+            QCOMPARE(origins.take(asked[i].toUtf8()), lastOfOrigin[i]);
             QCOMPARE(origins.origins(), originsLeft[i]);
         }
     }

@@ -102,7 +102,7 @@ bool CheckQueue::add(QByteArrayView address)
         if (isNew)
             host.pause = m_settings.pause;
         host.waiting.push_back(position);
-        m_ahead.add(CurlRequest::originOf(address));
+        m_ahead.add(address);
         if (!host.busy && host.restsUntil <= Clock::now())
             m_ready.emplace(host.waiting.front(), hostName);
     }
@@ -125,6 +125,7 @@ bool CheckQueue::awaitInput(int descriptor)
 
 bool CheckQueue::finish()
 {
+    m_listEnded = true;
     while (!m_window.empty() && round()) {
     }
     if (m_window.empty())
@@ -179,6 +180,12 @@ bool CheckQueue::round(int input)
     if (m_callbacks.tick)
         m_callbacks.tick();
     startReady();
+    // Kept connections go after a minute without a request, as servers let
+    // theirs go too (a stream that stopped coming, a host's long rest).
+    if (m_busy == 0 && Clock::now() - m_lastRequest >= Policy::IdleConnectionAge && m_batch.connectionsKept()) {
+        m_batch.closeIdleConnections();
+        keepIdleConnections();
+    }
     return !stopping();
 }
 
@@ -203,8 +210,9 @@ void CheckQueue::start(qint64 position, const QString& hostName)
     slot.host = hostName;
     slot.answered.reset();
     const Entry& entry = entryAt(position);
-    // The origin's last address closes its connection once done.
-    const bool lastOfItsOrigin = m_ahead.take(CurlRequest::originOf(entry.address));
+    // The origin's last address closes its connection once done; while more
+    // of the list may come, nothing is known to be last.
+    const bool lastOfItsOrigin = m_ahead.take(entry.address) && (m_listEnded || std::ssize(m_window) >= m_settings.window);
     try {
         if (!slot.request) {
             slot.request = std::make_unique<CurlRequest>(m_settings.request);
@@ -243,6 +251,7 @@ void CheckQueue::start(qint64 position, const QString& hostName)
     slot.busy = true;
     ++m_busy;
     slot.started = Clock::now();
+    m_lastRequest = slot.started;
     m_hosts[hostName].busy = true;
 }
 
@@ -276,8 +285,10 @@ void CheckQueue::complete(Slot& slot)
     const Backoff::Pace pace =
         Backoff::paceAfter(outcome.statusCode, retryAfter, host.pause, m_settings.pause, m_settings.longestWait);
     host.pause = pace.pause;
-    if (Backoff::asksToSlowDown(outcome.statusCode) && m_slowedHosts.insert(slot.host).second && m_callbacks.slowedDown)
-        m_callbacks.slowedDown(slot.host);
+    // With one turn for every host, the host is still the address's own.
+    const QString askingHost = m_settings.pauseBetweenAny ? CurlRequest::hostOf(entry.address) : slot.host;
+    if (Backoff::asksToSlowDown(outcome.statusCode) && m_slowedHosts.insert(askingHost).second && m_callbacks.slowedDown)
+        m_callbacks.slowedDown(askingHost);
     rest(slot.host, host, pace.rest, now);
 }
 
@@ -292,7 +303,7 @@ bool CheckQueue::askAgainLater(Slot& slot, Clock::time_point now)
         return false;
     Host& host = m_hosts[slot.host];
     host.waiting.push_front(slot.position);
-    m_ahead.add(CurlRequest::originOf(entry.address));
+    m_ahead.add(entry.address);
     rest(slot.host, host, Backoff::beforeAttempt(entry.attempts + 1, m_settings.longestWait), now);
     return true;
 }
@@ -306,7 +317,7 @@ void CheckQueue::retryLater(qint64 position, const QString& hostName, const QStr
     host.busy = false;
     host.waiting.push_front(position);
     m_ready.emplace(position, hostName);
-    m_ahead.add(CurlRequest::originOf(entryAt(position).address));
+    m_ahead.add(entryAt(position).address);
     m_jobLimit = std::max(1, m_busy);
     if (m_busy > 0)
         return;
@@ -332,15 +343,32 @@ void CheckQueue::remember(QByteArrayView address, const Outcome& outcome)
     const auto [asked, isNew] = m_asked.try_emplace(address.toByteArray());
     if (asked->second.outcome)
         return;
-    asked->second.outcome = outcome;
     const std::vector<qint64> waiting = std::exchange(asked->second.waiting, {});
-    m_answersInOrder.push_back(asked->first);
+    const qint64 bytes = rememberedBytesOf(address, outcome);
+    // An outcome too large to keep (a long address, a huge Location) serves
+    // the lines waiting for it now; a later one is asked again.
+    if (bytes > RememberedBytes / 64) {
+        m_asked.erase(asked);
+    } else {
+        asked->second.outcome = outcome;
+        m_answersInOrder.push_back(asked->first);
+        m_rememberedBytes += bytes;
+    }
     for (const qint64 position : waiting)
         judged(position, outcome, true);
-    while (m_answersInOrder.size() > RememberedAnswers) {
-        m_asked.erase(m_answersInOrder.front());
+    while (m_answersInOrder.size() > RememberedAnswers || m_rememberedBytes > RememberedBytes) {
+        const auto oldest = m_asked.find(m_answersInOrder.front());
+        m_rememberedBytes -= rememberedBytesOf(oldest->first, *oldest->second.outcome);
+        m_asked.erase(oldest);
         m_answersInOrder.pop_front();
     }
+}
+
+// What a remembered outcome holds in memory, roughly: the address twice (the
+// key and the queue of the oldest), the texts in UTF-16, the nodes around them.
+qint64 CheckQueue::rememberedBytesOf(QByteArrayView address, const Outcome& outcome)
+{
+    return 2 * address.size() + 2 * (outcome.statusLine.size() + outcome.reason.size() + outcome.location.size()) + 200;
 }
 
 // A host whose request is done rests this long; without a rest it is ready
@@ -353,7 +381,7 @@ void CheckQueue::rest(const QString& hostName, Host& host, milliseconds rest, Cl
         m_resting.emplace(host.restsUntil, hostName);
     } else if (!host.waiting.empty()) {
         m_ready.emplace(host.waiting.front(), hostName);
-    } else {
+    } else if (host.pause <= m_settings.pause) {
         m_hosts.erase(hostName);
     }
 }
@@ -366,9 +394,11 @@ void CheckQueue::wakeRestedHosts(Clock::time_point now)
         const auto found = m_hosts.find(hostName);
         if (found == m_hosts.end() || found->second.busy || found->second.restsUntil > now)
             continue;
-        if (found->second.waiting.empty())
+        // A host still slowed down is remembered, so that its next address
+        // finds its pause as it was.
+        if (found->second.waiting.empty() && found->second.pause <= m_settings.pause)
             m_hosts.erase(found);
-        else
+        else if (!found->second.waiting.empty())
             m_ready.emplace(found->second.waiting.front(), hostName);
     }
 }

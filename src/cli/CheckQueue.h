@@ -83,9 +83,10 @@ public:
         // longest wait before an address is asked again.
         std::chrono::milliseconds longestWait{60000};
     };
-    // Outcomes of this many addresses asked are remembered for the same
-    // address further down the list (some tens of megabytes at most).
+    // Outcomes of up to this many addresses asked, in about this many bytes,
+    // are remembered for the same address further down the list.
     static constexpr size_t RememberedAnswers = 100000;
+    static constexpr qint64 RememberedBytes = 32 * 1024 * 1024;
     struct Callbacks {
         // An outcome, in list order.
         std::function<void(qint64 position, QByteArrayView address, const Outcome&)> inOrder;
@@ -161,6 +162,7 @@ private:
     bool askAgainLater(Slot& slot, Clock::time_point now);
     void rest(const QString& hostName, Host& host, std::chrono::milliseconds rest, Clock::time_point now);
     void remember(QByteArrayView address, const Outcome& outcome);
+    static qint64 rememberedBytesOf(QByteArrayView address, const Outcome& outcome);
     void keepIdleConnections();
     void wakeRestedHosts(Clock::time_point now);
     void handOnInOrder(bool skippingGaps);
@@ -181,11 +183,14 @@ private:
     long m_mostIdleConnections = 1;
     std::unordered_map<QByteArray, Asked> m_asked;
     std::deque<QByteArray> m_answersInOrder;  // the asked addresses answered, oldest first
+    qint64 m_rememberedBytes = 0;
     std::unordered_set<QString> m_slowedHosts;
+    Clock::time_point m_lastRequest = Clock::now();
     int m_busy = 0;      // slots with a request under way
     int m_jobLimit = 1;  // how many of them may be, lowered after a fault of this machine
     int m_faultsAlone = 0;  // faults in a row with no other request under way
     Clock::time_point m_restAfterFault{};  // nothing starts before
     std::optional<QString> m_machineFault;
     bool m_stopped = false;
+    bool m_listEnded = false;  // finish() was called: no more addresses come
 };

@@ -24,7 +24,21 @@ CurlBatch::~CurlBatch() { curl_multi_cleanup(multiOf(m_multi)); }
 
 void CurlBatch::setIdleConnections(long connections)
 {
+    m_idleConnections = connections;
     curl_multi_setopt(multiOf(m_multi), CURLMOPT_MAXCONNECTS, connections);
+}
+
+// curl closes a connection too old to reuse only when a later request looks
+// for one: a new multi handle lets them all go at once.
+void CurlBatch::closeIdleConnections()
+{
+    if (m_running > 0)
+        return;
+    CURLM* fresh = newMultiHandle();
+    curl_multi_cleanup(multiOf(m_multi));
+    m_multi = fresh;
+    setIdleConnections(m_idleConnections);
+    m_mayKeep = false;
 }
 
 void CurlBatch::add(CurlRequest& request)
@@ -33,6 +47,7 @@ void CurlBatch::add(CurlRequest& request)
     if (const CURLMcode result = curl_multi_add_handle(multiOf(m_multi), easyOf(request)); result != CURLM_OK)
         throw Failure(QString::fromUtf8(curl_multi_strerror(result)));
     ++m_running;
+    m_mayKeep = true;
 }
 
 void CurlBatch::remove(CurlRequest& request)

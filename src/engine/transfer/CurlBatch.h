@@ -31,6 +31,11 @@ public:
     // Keeps at most this many connections open once their requests are done
     // (Policy::IdleConnections unless set).
     void setIdleConnections(long connections);
+    // Closes every kept connection (none may be under way); TLS sessions and
+    // name lookups stay in the share.
+    void closeIdleConnections();
+    // Whether a connection may be kept: one was opened since the last close.
+    bool connectionsKept() const { return m_mayKeep; }
 
     // Lets the transfers go on for up to `timeout`, returning early when one
     // of them finishes or one of the file descriptors `watched` (-1 for none)
@@ -43,4 +48,6 @@ private:
 
     void* m_multi = nullptr;
     int m_running = 0;
+    long m_idleConnections = Policy::IdleConnections;
+    bool m_mayKeep = false;
 };

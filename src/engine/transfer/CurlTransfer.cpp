@@ -61,10 +61,8 @@ void CurlTransfer::closeIdleConnections()
 void CurlTransfer::expectAddresses(qsizetype count, const AddressAt& address)
 {
     m_ahead.emplace();
-    for (qsizetype i = 0; i < count; ++i) {
-        if (const QString origin = CurlRequest::originOf(address(i)); !origin.isEmpty())
-            m_ahead->add(origin);
-    }
+    for (qsizetype i = 0; i < count; ++i)
+        m_ahead->add(address(i));
     // Kept connections are open files, and the window opens files of its own.
     m_mostIdleConnections = std::max(1L, OpenFiles::free() - Policy::FilesKeptFree);
     keepIdleConnections();
@@ -98,7 +96,7 @@ void CurlTransfer::request(const QString& address)
     m_request.prepare(address);
     m_origin = CurlRequest::originOf(address.toUtf8());
     if (m_ahead) {
-        if (m_ahead->take(m_origin))
+        if (m_ahead->take(address.toUtf8()))
             m_request.closeConnectionAfter();
         keepIdleConnections();
     }
