@@ -8,11 +8,22 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <array>
+#include <cerrno>
+#include <vector>
 
+#include <poll.h>
+#include <sys/epoll.h>
+#include <unistd.h>
+
+using Clock = std::chrono::steady_clock;
 
 CurlBatch::CurlBatch()
 {
-    m_multi = newMultiHandle();
+    m_epoll = ::epoll_create1(EPOLL_CLOEXEC);
+    if (m_epoll < 0)
+        throw Failure(CannotStart);
+    m_multi = makeMulti();
 }
 
 CurlBatch::CurlBatch(const QString& certificateAuthorityFile) : CurlBatch()
@@ -20,7 +31,22 @@ CurlBatch::CurlBatch(const QString& certificateAuthorityFile) : CurlBatch()
     TrustStore::readAhead(certificateAuthorityFile);
 }
 
-CurlBatch::~CurlBatch() { curl_multi_cleanup(multiOf(m_multi)); }
+// The multi handle tells its sockets through the callbacks as it closes them.
+CurlBatch::~CurlBatch()
+{
+    curl_multi_cleanup(multiOf(m_multi));
+    ::close(m_epoll);
+}
+
+void* CurlBatch::makeMulti()
+{
+    CURLM* multi = newMultiHandle();
+    curl_multi_setopt(multi, CURLMOPT_SOCKETFUNCTION, &CurlBatch::onSocketInterest);
+    curl_multi_setopt(multi, CURLMOPT_SOCKETDATA, this);
+    curl_multi_setopt(multi, CURLMOPT_TIMERFUNCTION, &CurlBatch::onTimerRequest);
+    curl_multi_setopt(multi, CURLMOPT_TIMERDATA, this);
+    return multi;
+}
 
 void CurlBatch::setIdleConnections(long connections)
 {
@@ -34,9 +60,10 @@ void CurlBatch::closeIdleConnections()
 {
     if (m_running > 0)
         return;
-    CURLM* fresh = newMultiHandle();
+    void* fresh = makeMulti();
     curl_multi_cleanup(multiOf(m_multi));
     m_multi = fresh;
+    m_timerDue.reset();
     setIdleConnections(m_idleConnections);
     m_mayKeep = false;
 }
@@ -56,21 +83,76 @@ void CurlBatch::remove(CurlRequest& request)
         --m_running;
 }
 
+int CurlBatch::onSocketInterest(void*, int socket, int what, void* self, void* socketData)
+{
+    const int epoll = static_cast<CurlBatch*>(self)->m_epoll;
+    const bool known = socketData != nullptr;
+    if (what == CURL_POLL_REMOVE) {
+        // The socket may be closed already; its entry went with it then.
+        if (known)
+            ::epoll_ctl(epoll, EPOLL_CTL_DEL, socket, nullptr);
+        return 0;
+    }
+    epoll_event event{};
+    event.events = ((what & CURL_POLL_IN) ? EPOLLIN : 0u) | ((what & CURL_POLL_OUT) ? EPOLLOUT : 0u);
+    event.data.fd = socket;
+    if (::epoll_ctl(epoll, known ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, socket, &event) != 0 && errno == ENOENT)
+        ::epoll_ctl(epoll, EPOLL_CTL_ADD, socket, &event);
+    if (!known)
+        curl_multi_assign(static_cast<CurlBatch*>(self)->m_multi, socket, self);
+    return 0;
+}
+
+int CurlBatch::onTimerRequest(void*, long milliseconds, void* self)
+{
+    auto& due = static_cast<CurlBatch*>(self)->m_timerDue;
+    if (milliseconds < 0)
+        due.reset();
+    else
+        due = Clock::now() + std::chrono::milliseconds(milliseconds);
+    return 0;
+}
+
+void CurlBatch::driveDueTimer()
+{
+    if (!m_timerDue || *m_timerDue > Clock::now())
+        return;
+    m_timerDue.reset();
+    int running = 0;
+    curl_multi_socket_action(multiOf(m_multi), CURL_SOCKET_TIMEOUT, 0, &running);
+}
+
 std::vector<CurlRequest*> CurlBatch::wait(std::chrono::milliseconds timeout, std::initializer_list<int> watched)
 {
-    int stillRunning = 0;
-    curl_multi_perform(multiOf(m_multi), &stillRunning);
+    // What curl asked to be called back for by now (a new request starts
+    // that way) comes first.
+    driveDueTimer();
     std::vector<CurlRequest*> finished = collectFinished();
     if (!finished.empty())
         return finished;
-    std::vector<curl_waitfd> watches;
+
+    Clock::time_point until = Clock::now() + timeout;
+    if (m_timerDue)
+        until = std::min(until, *m_timerDue);
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
+    const int milliseconds = static_cast<int>(std::clamp<long long>(left.count(), 0, 1 << 30));
+    // The epoll descriptor is readable when one of curl's sockets is ready.
+    std::vector<pollfd> watches{{m_epoll, POLLIN, 0}};
     for (const int descriptor : watched) {
         if (descriptor >= 0)
-            watches.push_back({descriptor, CURL_WAIT_POLLIN, 0});
+            watches.push_back({descriptor, POLLIN, 0});
     }
-    const int milliseconds = static_cast<int>(std::clamp<long long>(timeout.count(), 0, 1 << 30));
-    curl_multi_poll(multiOf(m_multi), watches.data(), static_cast<unsigned>(watches.size()), milliseconds, nullptr);
-    curl_multi_perform(multiOf(m_multi), &stillRunning);
+    ::poll(watches.data(), watches.size(), milliseconds);
+
+    std::array<epoll_event, 256> events;
+    const int ready = ::epoll_wait(m_epoll, events.data(), static_cast<int>(events.size()), 0);
+    for (int i = 0; i < ready; ++i) {
+        const int mask = ((events[i].events & (EPOLLIN | EPOLLHUP)) ? CURL_CSELECT_IN : 0)
+            | ((events[i].events & EPOLLOUT) ? CURL_CSELECT_OUT : 0) | ((events[i].events & EPOLLERR) ? CURL_CSELECT_ERR : 0);
+        int running = 0;
+        curl_multi_socket_action(multiOf(m_multi), events[i].data.fd, mask, &running);
+    }
+    driveDueTimer();
     return collectFinished();
 }
 

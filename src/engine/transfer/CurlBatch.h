@@ -7,12 +7,15 @@
 
 #include <chrono>
 #include <initializer_list>
+#include <optional>
 #include <vector>
 
-// Many CurlRequests at once on one curl multi handle, driven by a plain
-// curl_multi_poll loop: the caller adds prepared requests and calls wait()
-// until they come back. Connections are cached across requests, so
-// addresses on one host share a connection one after the other.
+// Many CurlRequests at once on one curl multi handle, driven by curl's socket
+// interface over epoll: the caller adds prepared requests and calls wait()
+// until they come back. Only the transfer whose socket is ready is driven,
+// so a round costs the same with 4 requests under way as with 1,000.
+// Connections are cached across requests, so addresses on one host share a
+// connection one after the other.
 class CurlBatch {
 public:
     CurlBatch();
@@ -44,8 +47,15 @@ public:
     std::vector<CurlRequest*> wait(std::chrono::milliseconds timeout, std::initializer_list<int> watched = {});
 
 private:
+    static int onSocketInterest(void* easy, int socket, int what, void* self, void* socketData);
+    static int onTimerRequest(void* multi, long milliseconds, void* self);
+    void* makeMulti();
+    void driveDueTimer();
     std::vector<CurlRequest*> collectFinished();
 
+    int m_epoll = -1;
+    // When curl wants to be called back without a socket event, if it does.
+    std::optional<std::chrono::steady_clock::time_point> m_timerDue;
     void* m_multi = nullptr;
     int m_running = 0;
     long m_idleConnections = Policy::IdleConnections;
