@@ -8,7 +8,8 @@ if(NOT result EQUAL 0)
   message(FATAL_ERROR "cmake --install failed: ${result}")
 endif()
 
-set(expected bin/tessaly bin/tessaly-check bin/HAND-M.CUR share/applications/tessaly.desktop)
+set(expected bin/tessaly bin/tessaly-check bin/HAND-M.CUR share/applications/tessaly.desktop
+    share/man/man1/tessaly.1 share/man/man1/tessaly-check.1 share/bash-completion/completions/tessaly-check)
 foreach(size 32 48 128 256)
   list(APPEND expected share/icons/hicolor/${size}x${size}/apps/tessaly.png)
 endforeach()

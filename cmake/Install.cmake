@@ -1,11 +1,18 @@
 # cmake --install puts the program and its hand pointer side by side (the
 # program looks for the pointer in its own folder), the desktop entry and the
-# icon where a Linux desktop finds them, all under the chosen prefix.
+# icon where a Linux desktop finds them, the manual pages where man finds
+# them and the command's completion where bash-completion loads it, all
+# under the chosen prefix.
 include(GNUInstallDirs)
 
 install(TARGETS tessaly RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS tessaly-check RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${TESSALY_CURSOR_FILE} DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+install(FILES ${CMAKE_SOURCE_DIR}/docs/man/tessaly.1 ${CMAKE_SOURCE_DIR}/docs/man/tessaly-check.1
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${CMAKE_SOURCE_DIR}/resources/completion/tessaly-check
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 
 foreach(size 32 48 128 256)
   install(FILES ${CMAKE_SOURCE_DIR}/resources/icons/tessaly-${size}.png

@@ -6,6 +6,7 @@
 #include "cli/Report.h"
 #include "cli/SameFile.h"
 
+#include <QRegularExpression>
 #include <QTest>
 
 #include <thread>
@@ -54,6 +55,14 @@ private slots:
         QCOMPARE(options.format, Report::formatNamed(u"jsonl"));
         QCOMPARE(options.lists, (QStringList{"a", "b"}));
         QCOMPARE(std::get<Options>(Options::parse({"tessaly-check"})).lists, QStringList{"-"});
+        QCOMPARE(std::get<Options>(Options::parse({"tessaly-check", "-j", "3"})).jobs, 3);
+        for (const char* version : {"--version", "-v"}) {
+            const auto asked = Options::parse({"tessaly-check", version});
+            QVERIFY(std::holds_alternative<Options::Help>(asked));
+            QVERIFY(QRegularExpression(QStringLiteral("^tessaly-check [0-9]+\.[0-9]+(\.[0-9]+)?\n$"))
+                        .match(std::get<Options::Help>(asked).text)
+                        .hasMatch());
+        }
     }
 
     // Names that lead to one file, as a write would reach it.

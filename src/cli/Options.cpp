@@ -39,8 +39,10 @@ std::variant<Options, Options::Help, Options::Usage> Options::parse(const QStrin
         "file, report or journal, a list changed during the run, or no request possible on this machine; 129, 130 "
         "or 143 ended by SIGHUP, SIGINT (Ctrl-C) or SIGTERM; 141 report's reader gone."));
     parser.addHelpOption();
-    const QCommandLineOption jobs(QStringLiteral("jobs"), QStringLiteral("Up to N requests at once (default 16)."),
-                                  QStringLiteral("N"), QString::number(DefaultJobs));
+    parser.addVersionOption();
+    const QCommandLineOption jobs(QStringList{QStringLiteral("j"), QStringLiteral("jobs")},
+                                  QStringLiteral("Up to N requests at once (default 16)."), QStringLiteral("N"),
+                                  QString::number(DefaultJobs));
     const QCommandLineOption pause(QStringLiteral("pause"),
                                    QStringLiteral("Wait S seconds between two requests to the same host "
                                                   "(default 0); with --jobs 1, between any two."),
@@ -80,6 +82,8 @@ std::variant<Options, Options::Help, Options::Usage> Options::parse(const QStrin
         return Usage{parser.errorText()};
     if (parser.isSet(QStringLiteral("help")))
         return Help{parser.helpText()};
+    if (parser.isSet(QStringLiteral("version")))
+        return Help{QStringLiteral("tessaly-check " TESSALY_VERSION "\n")};
     Options options;
     bool jobsOk = false;
     options.jobs = parser.value(jobs).toInt(&jobsOk);

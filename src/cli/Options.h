@@ -33,7 +33,7 @@ struct Options {
     QStringList lists;  // at least one; "-" is standard input
 
     // The options of these arguments (the program's name first); the help
-    // text when it was asked for; or why they are not usable.
+    // text, or the version, when it was asked for; or why they are not usable.
     struct Help {
         QString text;
     };
