@@ -38,6 +38,11 @@ struct QueueRun {
     QList<bool> fresh;
     QList<Outcome> outcomes;  // handed on, in list order
     int slowedDown = 0;
+    // Each address comes only once the one before it is judged, as from a
+    // pipe fed slowly: the queue sees nothing ahead.
+    bool slowly = false;
+    std::chrono::milliseconds gapAfterJudged{0};  // before the next address comes
+    std::atomic<int> judgedCount = 0;
 
     void run(const QByteArrayList& addresses)
     {
@@ -51,6 +56,7 @@ struct QueueRun {
         callbacks.slowedDown = [&](const QString&) { ++slowedDown; };
         callbacks.judged = [&](qint64 position, QByteArrayView, const Outcome&, bool isFresh) {
             judged << position;
+            ++judgedCount;
             fresh << isFresh;
             if (onJudged)
                 onJudged(position);
@@ -63,9 +69,30 @@ struct QueueRun {
         };
         callbacks.stopping = [] { return false; };
         CheckQueue queue(settings, callbacks, -1);
-        for (const QByteArray& address : addresses)
+        for (const QByteArray& address : addresses) {
             QVERIFY(queue.add(address));
+            if (slowly)
+                awaitJudged(queue, judgedCount + 1);
+        }
         QVERIFY(queue.finish());
+    }
+
+    // Lets the queue work, as while it waits for its input, until this many
+    // addresses are judged: a thread makes the input readable then.
+    void awaitJudged(CheckQueue& queue, int count)
+    {
+        int pipe[2];
+        QCOMPARE(::pipe(pipe), 0);
+        std::thread writer([&] {
+            for (int wait = 0; judgedCount < count && wait < 3000; ++wait)
+                std::this_thread::sleep_for(10ms);
+            std::this_thread::sleep_for(gapAfterJudged);
+            [[maybe_unused]] const auto written = ::write(pipe[1], "x", 1);
+        });
+        QVERIFY(queue.awaitInput(pipe[0]));
+        writer.join();
+        ::close(pipe[0]);
+        ::close(pipe[1]);
     }
 };
 
@@ -139,32 +166,29 @@ private slots:
     {
         LoopbackServer server;
         server.setFallback(LoopbackServer::answer("HTTP/1.1 200 OK"));
-        int pipe[2];
-        QCOMPARE(::pipe(pipe), 0);
-        CheckQueue::Callbacks callbacks;
-        std::atomic<int> judged = 0;
-        callbacks.inOrder = [](qint64, QByteArrayView, const Outcome&) {};
-        callbacks.judged = [&](qint64, QByteArrayView, const Outcome&, bool) { ++judged; };
-        callbacks.recorded = [](qint64, QByteArrayView) { return std::optional<Outcome>(); };
-        callbacks.stopping = [] { return false; };
-        CheckQueue queue(QueueRun().settings, callbacks, -1);
-        for (int address = 0; address < 3; ++address) {
-            QVERIFY(queue.add(server.url(QStringLiteral("/%1").arg(address)).toUtf8()));
-            // The next line comes once this one is judged.
-            std::thread writer([&] {
-                for (int wait = 0; judged < address + 1 && wait < 1000; ++wait)
-                    std::this_thread::sleep_for(10ms);
-                [[maybe_unused]] const auto written = ::write(pipe[1], "x", 1);
-            });
-            QVERIFY(queue.awaitInput(pipe[0]));
-            writer.join();
-            char byte;
-            QCOMPARE(::read(pipe[0], &byte, 1), 1);
-        }
-        QVERIFY(queue.finish());
-        ::close(pipe[0]);
-        ::close(pipe[1]);
+        QueueRun run;
+        run.slowly = true;
+        run.run({server.url("/0").toUtf8(), server.url("/1").toUtf8(), server.url("/2").toUtf8()});
+        QCOMPARE(run.inOrder, upTo(3));
         QCOMPARE(server.connectionsAccepted(), 1);
+    }
+
+    // A host that keeps asking to slow down keeps its doubled pause even
+    // when its queue ran dry, and its rest ended, before its next address.
+    void slowedHostKeepsItsPaceWhileTheListComesSlowly()
+    {
+        LoopbackServer server;
+        server.setFallback(LoopbackServer::raw("HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\n\r\n"));
+        server.route("/next", LoopbackServer::answer("HTTP/1.1 200 OK"));
+        QueueRun run;
+        run.slowly = true;
+        run.gapAfterJudged = 1300ms;
+        run.run({server.url("/busy1").toUtf8(), server.url("/busy2").toUtf8(), server.url("/next").toUtf8()});
+        QCOMPARE(run.slowedDown, 1);
+        const QList<qint64> arrivals = server.arrivalTimes();
+        QCOMPARE(arrivals.size(), 3);
+        // The second 503 doubles the first's second of rest.
+        QCOMPARE_GE(arrivals[2] - arrivals[1], 2000 - 2);
     }
 
     // An address that got no answer is asked again, after a wait, on a new
