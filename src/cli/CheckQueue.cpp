@@ -229,11 +229,7 @@ void CheckQueue::start(qint64 position, const QString& hostName)
         const Outcome unusable = Outcome::unrequested(failure.description());
         judged(position, unusable, true);
         remember(entry.address, unusable);
-        Host& host = m_hosts[hostName];
-        if (!host.waiting.empty())
-            m_ready.emplace(host.waiting.front(), hostName);
-        else
-            m_hosts.erase(hostName);
+        rest(hostName, m_hosts[hostName], milliseconds(0), Clock::now());
         return;
     }
     if (lastOfItsOrigin)
@@ -261,6 +257,8 @@ void CheckQueue::complete(Slot& slot)
     slot.busy = false;
     --m_busy;
     const CurlRequest& request = *slot.request;
+    // Kept connections are idle from the end of the last request.
+    m_lastRequest = now;
     if (request.failedHere())
         return retryLater(slot.position, slot.host, request.failureReason());
     m_faultsAlone = 0;
@@ -287,7 +285,8 @@ void CheckQueue::complete(Slot& slot)
     host.pause = pace.pause;
     // With one turn for every host, the host is still the address's own.
     const QString askingHost = m_settings.pauseBetweenAny ? CurlRequest::hostOf(entry.address) : slot.host;
-    if (Backoff::asksToSlowDown(outcome.statusCode) && m_slowedHosts.insert(askingHost).second && m_callbacks.slowedDown)
+    if (Backoff::asksToSlowDown(outcome.statusCode) && m_slowedHosts.insert(qHash(askingHost, 0)).second
+        && m_callbacks.slowedDown)
         m_callbacks.slowedDown(askingHost);
     rest(slot.host, host, pace.rest, now);
 }
@@ -381,9 +380,22 @@ void CheckQueue::rest(const QString& hostName, Host& host, milliseconds rest, Cl
         m_resting.emplace(host.restsUntil, hostName);
     } else if (!host.waiting.empty()) {
         m_ready.emplace(host.waiting.front(), hostName);
-    } else if (host.pause <= m_settings.pause) {
-        m_hosts.erase(hostName);
+    } else {
+        host.restsUntil = now;
+        forgetWhenDone(hostName, host, now);
     }
+}
+
+// A host with nothing to ask is forgotten; one still slowed down only once
+// a whole pause has passed after its rest, so that an address of it coming
+// meanwhile finds its pause as it was.
+void CheckQueue::forgetWhenDone(const QString& hostName, const Host& host, Clock::time_point now)
+{
+    const Clock::time_point forgotten = host.restsUntil + host.pause;
+    if (host.pause <= m_settings.pause || forgotten <= now)
+        m_hosts.erase(hostName);
+    else
+        m_resting.emplace(forgotten, hostName);
 }
 
 void CheckQueue::wakeRestedHosts(Clock::time_point now)
@@ -394,11 +406,9 @@ void CheckQueue::wakeRestedHosts(Clock::time_point now)
         const auto found = m_hosts.find(hostName);
         if (found == m_hosts.end() || found->second.busy || found->second.restsUntil > now)
             continue;
-        // A host still slowed down is remembered, so that its next address
-        // finds its pause as it was.
-        if (found->second.waiting.empty() && found->second.pause <= m_settings.pause)
-            m_hosts.erase(found);
-        else if (!found->second.waiting.empty())
+        if (found->second.waiting.empty())
+            forgetWhenDone(hostName, found->second, now);
+        else
             m_ready.emplace(found->second.waiting.front(), hostName);
     }
 }

@@ -53,7 +53,8 @@ public:
 
     // Descriptors kept back for what the run may open while it goes: the
     // trust store while it is read, a list file read again, curl's wake-up
-    // pair.
+    // pair and its epoll descriptor, and a second wake-up pair while idle
+    // connections are closed.
     static constexpr long SpareFiles = 8;
     // A request under way holds its connection and, while its host name is
     // looked up, the lookup's socket pair and the system resolver's own files
@@ -161,6 +162,7 @@ private:
     void judged(qint64 position, const Outcome& outcome, bool fresh);
     bool askAgainLater(Slot& slot, Clock::time_point now);
     void rest(const QString& hostName, Host& host, std::chrono::milliseconds rest, Clock::time_point now);
+    void forgetWhenDone(const QString& hostName, const Host& host, Clock::time_point now);
     void remember(QByteArrayView address, const Outcome& outcome);
     static qint64 rememberedBytesOf(QByteArrayView address, const Outcome& outcome);
     void keepIdleConnections();
@@ -184,7 +186,7 @@ private:
     std::unordered_map<QByteArray, Asked> m_asked;
     std::deque<QByteArray> m_answersInOrder;  // the asked addresses answered, oldest first
     qint64 m_rememberedBytes = 0;
-    std::unordered_set<QString> m_slowedHosts;
+    std::unordered_set<size_t> m_slowedHosts;  // by the hash of their names: only counted
     Clock::time_point m_lastRequest = Clock::now();
     int m_busy = 0;      // slots with a request under way
     int m_jobLimit = 1;  // how many of them may be, lowered after a fault of this machine

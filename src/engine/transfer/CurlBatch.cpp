@@ -23,7 +23,12 @@ CurlBatch::CurlBatch()
     m_epoll = ::epoll_create1(EPOLL_CLOEXEC);
     if (m_epoll < 0)
         throw Failure(CannotStart);
-    m_multi = makeMulti();
+    try {
+        m_multi = makeMulti();
+    } catch (const Failure&) {
+        ::close(m_epoll);
+        throw;
+    }
 }
 
 CurlBatch::CurlBatch(const QString& certificateAuthorityFile) : CurlBatch()
@@ -60,7 +65,12 @@ void CurlBatch::closeIdleConnections()
 {
     if (m_running > 0)
         return;
-    void* fresh = makeMulti();
+    void* fresh = nullptr;
+    try {
+        fresh = makeMulti();
+    } catch (const Failure&) {
+        return;  // the connections stay until a later try
+    }
     curl_multi_cleanup(multiOf(m_multi));
     m_multi = fresh;
     m_timerDue.reset();
@@ -87,17 +97,17 @@ int CurlBatch::onSocketInterest(void*, int socket, int what, void* self, void* s
 {
     const int epoll = static_cast<CurlBatch*>(self)->m_epoll;
     const bool known = socketData != nullptr;
+    // A socket left in the set would keep it ready for ever, curl ignoring
+    // it: whatever the set holds already, the socket ends as curl says.
     if (what == CURL_POLL_REMOVE) {
-        // The socket may be closed already; its entry went with it then.
-        if (known)
-            ::epoll_ctl(epoll, EPOLL_CTL_DEL, socket, nullptr);
+        ::epoll_ctl(epoll, EPOLL_CTL_DEL, socket, nullptr);
         return 0;
     }
     epoll_event event{};
     event.events = ((what & CURL_POLL_IN) ? EPOLLIN : 0u) | ((what & CURL_POLL_OUT) ? EPOLLOUT : 0u);
     event.data.fd = socket;
-    if (::epoll_ctl(epoll, known ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, socket, &event) != 0 && errno == ENOENT)
-        ::epoll_ctl(epoll, EPOLL_CTL_ADD, socket, &event);
+    if (::epoll_ctl(epoll, known ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, socket, &event) != 0)
+        ::epoll_ctl(epoll, errno == ENOENT ? EPOLL_CTL_ADD : EPOLL_CTL_MOD, socket, &event);
     if (!known)
         curl_multi_assign(static_cast<CurlBatch*>(self)->m_multi, socket, self);
     return 0;
