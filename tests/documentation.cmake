@@ -15,10 +15,10 @@ file(READ ${COMPLETION} completion)
 foreach(line IN LISTS option_lines)
   string(REGEX MATCHALL "-?-[a-z-]+" names "${line}")
   foreach(name IN LISTS names)
-    # The page writes each hyphen as \- so that it prints as one.
-    string(REPLACE "-" "\\-" written "${name}")
-    string(FIND "${manual}" "${written}" at)
-    if(at EQUAL -1)
+    # The page writes each hyphen as \- so that it prints as one; the name
+    # stands whole (-v is not the start of --valid, nor --help of --help-all).
+    string(REPLACE "-" "\\\\-" pattern "${name}")
+    if(NOT manual MATCHES "(^|[ \n\"])${pattern}([ \n\",]|$)")
       message(FATAL_ERROR "${MANUAL} does not name ${name}")
     endif()
     if(NOT completion MATCHES "[ '\n]${name}[ '\n]")
@@ -28,6 +28,9 @@ foreach(line IN LISTS option_lines)
 endforeach()
 
 string(REGEX MATCH "Report as ([a-z]+) \\(default\\) or ([a-z, ]+)\\." formats "${help}")
+if(NOT formats)
+  message(FATAL_ERROR "--help no longer names the report formats as this check reads them")
+endif()
 string(REPLACE ", " ";" others "${CMAKE_MATCH_2}")
 foreach(format IN ITEMS ${CMAKE_MATCH_1} ${others})
   execute_process(COMMAND bash -c "source '${COMPLETION}'; COMP_WORDS=(tessaly-check --format ''); COMP_CWORD=2; _tessaly_check; printf '%s ' \"\${COMPREPLY[@]}\""

@@ -14,6 +14,9 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QScopeGuard>
+#include <QSet>
+#include <QStandardPaths>
+#include <QUrl>
 #include <QTest>
 
 #include <csignal>
@@ -726,6 +729,58 @@ private slots:
         QCOMPARE(err.count(dir.filePath("journal").toUtf8()), 1);
         QCOMPARE(shell.readAllStandardOutput().count('\n'), 30);
         QCOMPARE(shell.exitCode(), 2);
+    }
+
+    // A list shared out in four shards through GNU parallel and merged from
+    // their journals: the report and result files of one run over the whole
+    // list, no host asked by two shards. A shard left out fails the merge.
+    void shardsThroughParallelMergeAsOneRun()
+    {
+        const QString parallel = QStandardPaths::findExecutable(QStringLiteral("parallel"));
+        QVERIFY2(!parallel.isEmpty(), "GNU parallel is not installed (the README's test command installs it)");
+        LoopbackServer server;
+        server.route("/ok", LoopbackServer::answer("HTTP/1.1 200 OK"));
+        QStringList addresses{QString(), QStringLiteral("ftp://x/")};
+        for (int i = 0; i < 36; ++i)
+            addresses << server.url(i % 3 ? QStringLiteral("/ok") : QStringLiteral("/gone")).replace(
+                QStringLiteral("127.0.0.1"), QStringLiteral("h%1.localhost").arg(i % 12));
+        TestFolder dir;
+        const QString list = dir.file("list.txt", linesOf(addresses));
+        const Finished whole = CheckCommand().run({"--valid", dir.filePath("v1"), "--invalid", dir.filePath("i1"), list});
+        QCOMPARE(whole.exitCode, 1);
+
+        QProcess shards;
+        shards.start(parallel, {"-q", "--will-cite", Program, "--shard", "{}/4", "--resume", dir.filePath("j{}"), list,
+                                ":::", "1", "2", "3", "4"});
+        QVERIFY(shards.waitForFinished(60000));
+        QStringList merge;
+        QSet<QString> hostsSeen;
+        for (int shard = 1; shard <= 4; ++shard) {
+            merge << "--merge" << dir.filePath(QStringLiteral("j%1").arg(shard));
+            QSet<QString> hosts;
+            for (const QByteArray& line : readBytes(merge.constLast()).split('\n').mid(1)) {
+                if (const QJsonObject entry = QJsonDocument::fromJson(line).object(); !entry.isEmpty())
+                    hosts << QUrl(entry.value("address").toString()).host();
+            }
+            // The empty line and ftp://x/ are journaled, not asked.
+            hosts.remove(QString());
+            hosts.remove(QStringLiteral("x"));
+            QVERIFY2(!hostsSeen.intersects(hosts), qPrintable(QStringList(hosts.values()).join(u' ')));
+            hostsSeen.unite(hosts);
+        }
+        QCOMPARE(hostsSeen.size(), 12);
+
+        const Finished merged =
+            CheckCommand().run(merge + QStringList{"--valid", dir.filePath("v2"), "--invalid", dir.filePath("i2"), list});
+        QCOMPARE(merged.exitCode, whole.exitCode);
+        QCOMPARE(merged.out, whole.out);
+        QCOMPARE(readBytes(dir.filePath("v2")), readBytes(dir.filePath("v1")));
+        QCOMPARE(readBytes(dir.filePath("i2")), readBytes(dir.filePath("i1")));
+
+        const Finished partial = CheckCommand().run(merge.mid(0, 6) + QStringList{"--valid", dir.filePath("v3"), list});
+        QCOMPARE(partial.exitCode, 2);
+        QVERIFY2(partial.err.contains("is in none of the journals"), partial.err.constData());
+        QVERIFY(!QFile::exists(dir.filePath("v3")));
     }
 
     // Off a terminal the standard error has only the summary (every test

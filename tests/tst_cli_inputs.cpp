@@ -5,6 +5,7 @@
 #include "cli/Options.h"
 #include "cli/Report.h"
 #include "cli/SameFile.h"
+#include "cli/Shard.h"
 
 #include <QRegularExpression>
 #include <QTest>
@@ -34,6 +35,14 @@ private slots:
         QTest::newRow("not a number") << QStringList{"--pause", "soon"}
                                       << "--pause takes a number of seconds from 0 to 86400, such as 1 or 0.5";
         QTest::newRow("an unknown format") << QStringList{"--format", "xml"} << "--format is text or jsonl";
+        QTest::newRow("shard 0") << QStringList{"--shard", "0/4"} << "--shard takes K/N, shard K of N, such as 1/4";
+        QTest::newRow("a shard past the count") << QStringList{"--shard", "5/4"} << "--shard takes K/N, shard K of N, such as 1/4";
+        QTest::newRow("no count") << QStringList{"--shard", "2"} << "--shard takes K/N, shard K of N, such as 1/4";
+        QTest::newRow("a merge that also asks") << QStringList{"--merge", "j", "--shard", "1/2"}
+                                                << "--merge asks nothing: it takes no --shard";
+        QTest::newRow("a merge into a journal") << QStringList{"--merge", "j", "--resume", "k"}
+                                                << "--merge asks nothing: it takes no --resume";
+        QTest::newRow("a merge with jobs") << QStringList{"--merge", "j", "-j", "4"} << "--merge asks nothing: it takes no --jobs";
     }
     void optionsRefused()
     {
@@ -56,13 +65,43 @@ private slots:
         QCOMPARE(options.lists, (QStringList{"a", "b"}));
         QCOMPARE(std::get<Options>(Options::parse({"tessaly-check"})).lists, QStringList{"-"});
         QCOMPARE(std::get<Options>(Options::parse({"tessaly-check", "-j", "3"})).jobs, 3);
+        QVERIFY(std::holds_alternative<Options::Help>(Options::parse({"tessaly-check", "--help-all", "list"})));
         for (const char* version : {"--version", "-v"}) {
             const auto asked = Options::parse({"tessaly-check", version});
             QVERIFY(std::holds_alternative<Options::Help>(asked));
-            QVERIFY(QRegularExpression(QStringLiteral("^tessaly-check [0-9]+\.[0-9]+(\.[0-9]+)?\n$"))
+            QVERIFY(QRegularExpression(QStringLiteral("^tessaly-check [0-9]+\\.[0-9]+(\\.[0-9]+)?\n$"))
                         .match(std::get<Options::Help>(asked).text)
                         .hasMatch());
         }
+    }
+
+    // Each host falls in one shard of N whatever address it stands in, and
+    // in the same one on every machine: the hash is fixed.
+    void hostsShared_data()
+    {
+        QTest::addColumn<QByteArray>("address");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("shard");
+        QTest::newRow("a host") << QByteArray("http://example.org/a") << 4 << 2;
+        QTest::newRow("in capitals, another scheme, path and port") << QByteArray("HTTPS://EXAMPLE.ORG.:8443/b?c") << 4 << 2;
+        QTest::newRow("with user information") << QByteArray("http://me@example.org/") << 4 << 2;
+        QTest::newRow("another host") << QByteArray("http://h2.localhost/") << 4 << 1;
+        QTest::newRow("and another") << QByteArray("http://h3.localhost/") << 4 << 4;
+        QTest::newRow("many shards") << QByteArray("http://a/") << 1000 << 997;
+        QTest::newRow("no host: the first") << QByteArray("not an address") << 4 << 1;
+        QTest::newRow("a name in another script, as curl asks it") << QByteArray("http://b\xc3\xbc" "cher.de/")
+                                                                   << 4 << Shard::of("http://xn--bcher-kva.de/", 4);
+        QTest::newRow("an empty line: the first") << QByteArray() << 4 << 1;
+        QTest::newRow("one shard") << QByteArray("http://example.org/") << 1 << 1;
+    }
+    void hostsShared()
+    {
+        QFETCH(QByteArray, address);
+        QFETCH(int, count);
+        QFETCH(int, shard);
+        QCOMPARE(Shard::of(address, count), shard);
+        const std::optional<Shard> parsed = Shard::parse(QStringLiteral("%1/%2").arg(shard).arg(count));
+        QVERIFY(parsed && parsed->holds(address));
     }
 
     // Names that lead to one file, as a write would reach it.

@@ -73,14 +73,21 @@ CheckQueue::~CheckQueue()
 
 bool CheckQueue::add(QByteArrayView address)
 {
-    while (std::ssize(m_window) >= m_settings.window) {
+    // Another shard's lines take no room of the window's, within a bound.
+    while (m_ownInWindow >= m_settings.window || std::ssize(m_window) >= OtherLinesBound * m_settings.window) {
         if (!round())
             return false;
     }
     if (stopping())
         return false;
     const qint64 position = m_first + std::ssize(m_window);
+    if (m_settings.shard && !m_settings.shard->holds(address)) {
+        m_window.push_back({QByteArray(), std::nullopt, 0, true});
+        handOnInOrder(false);
+        return true;
+    }
     m_window.push_back({QByteArray(address.data(), address.size()), std::nullopt});
+    ++m_ownInWindow;
     if (std::optional<Outcome> earlier = m_callbacks.recorded(position, address)) {
         judged(position, *earlier, false);
         remember(address, *earlier);
@@ -212,7 +219,7 @@ void CheckQueue::start(qint64 position, const QString& hostName)
     const Entry& entry = entryAt(position);
     // The origin's last address closes its connection once done; while more
     // of the list may come, nothing is known to be last.
-    const bool lastOfItsOrigin = m_ahead.take(entry.address) && (m_listEnded || std::ssize(m_window) >= m_settings.window);
+    const bool lastOfItsOrigin = m_ahead.take(entry.address) && (m_listEnded || m_ownInWindow >= m_settings.window);
     try {
         if (!slot.request) {
             slot.request = std::make_unique<CurlRequest>(m_settings.request);
@@ -415,10 +422,11 @@ void CheckQueue::wakeRestedHosts(Clock::time_point now)
 
 void CheckQueue::handOnInOrder(bool skippingGaps)
 {
-    while (!m_window.empty() && (m_window.front().outcome || skippingGaps)) {
+    while (!m_window.empty() && (m_window.front().outcome || m_window.front().elsewhere || skippingGaps)) {
         const Entry& entry = m_window.front();
         if (entry.outcome)
             m_callbacks.inOrder(m_first, entry.address, *entry.outcome);
+        m_ownInWindow -= !entry.elsewhere;
         m_window.pop_front();
         ++m_first;
     }

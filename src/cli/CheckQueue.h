@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cli/Report.h"
+#include "cli/Shard.h"
 #include "engine/transfer/CurlBatch.h"
 #include "engine/transfer/CurlRequest.h"
 #include "engine/transfer/OriginsAhead.h"
@@ -83,11 +84,17 @@ public:
         // The longest rest a host is given for asking to slow down, and the
         // longest wait before an address is asked again.
         std::chrono::milliseconds longestWait{60000};
+        // Only the addresses of this shard are asked and handed on; the
+        // others keep their places in the list.
+        std::optional<Shard> shard = std::nullopt;
     };
     // Outcomes of up to this many addresses asked, in about this many bytes,
     // are remembered for the same address further down the list.
     static constexpr size_t RememberedAnswers = 100000;
     static constexpr qint64 RememberedBytes = 32 * 1024 * 1024;
+    // A shard's window holds at most this many times its size in lines of
+    // other shards behind an address still unjudged.
+    static constexpr qsizetype OtherLinesBound = 16;
     struct Callbacks {
         // An outcome, in list order.
         std::function<void(qint64 position, QByteArrayView address, const Outcome&)> inOrder;
@@ -131,6 +138,7 @@ private:
         QByteArray address;
         std::optional<Outcome> outcome;
         int attempts = 0;  // requests that got an answer, or none for want of one
+        bool elsewhere = false;  // another shard's: neither asked nor handed on
     };
     struct Host {
         std::deque<qint64> waiting;  // positions, in list order
@@ -176,6 +184,7 @@ private:
     int m_wake;
     CurlBatch m_batch;
     std::deque<Entry> m_window;
+    qsizetype m_ownInWindow = 0;  // entries of this shard's addresses
     qint64 m_first = 0;  // the position of the window's first entry
     std::unordered_map<QString, Host> m_hosts;
     std::set<std::pair<qint64, QString>> m_ready;  // hosts free to go, by their next position

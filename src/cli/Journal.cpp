@@ -33,7 +33,11 @@ Journal::~Journal()
         ::close(m_writer);
 }
 
-bool Journal::open(const QString& path)
+bool Journal::open(const QString& path) { return open(path, false); }
+
+bool Journal::openForReading(const QString& path) { return open(path, true); }
+
+bool Journal::open(const QString& path, bool readOnly)
 {
     m_path = path;
     m_reader.setFileName(path);
@@ -45,8 +49,8 @@ bool Journal::open(const QString& path)
     if (path.isEmpty())
         return fail(QStringLiteral("no file named"));
     // Not blocking: a FIFO would hold the open until a writer came.
-    m_writer = ::open(QFile::encodeName(path).constData(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK,
-                      0666);
+    const int flags = readOnly ? O_RDONLY : O_RDWR | O_APPEND | O_CREAT;
+    m_writer = ::open(QFile::encodeName(path).constData(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
     if (m_writer < 0)
         return systemFail();
     struct stat status {};
@@ -55,13 +59,14 @@ bool Journal::open(const QString& path)
     // A device or a pipe would take the entries and give none back.
     if (!S_ISREG(status.st_mode))
         return fail(QStringLiteral("not a regular file, so no journal"));
-    if (::flock(m_writer, LOCK_EX | LOCK_NB) != 0)
+    // Readers share the file; a run writing it holds it alone.
+    if (::flock(m_writer, (readOnly ? LOCK_SH : LOCK_EX) | LOCK_NB) != 0)
         return errno == EWOULDBLOCK ? fail(QStringLiteral("another tessaly-check run is using this journal"))
                                     : systemFail();
     if (!m_reader.open(QIODevice::ReadOnly))
         return fail(m_reader.errorString());
     // A new journal gets its heading, read back below like any other's.
-    if (m_reader.size() == 0 && !append(Heading)) {
+    if (m_reader.size() == 0 && !readOnly && !append(Heading)) {
         m_error = m_writeError;
         return false;
     }

@@ -27,6 +27,9 @@ public:
     // errorString(), when it cannot be read or written, is no regular file,
     // is no journal, or another run holds it.
     bool open(const QString& path);
+    // Opens an existing journal only to read it, sharing it with other
+    // readers; false, with errorString(), also while a run writes it.
+    bool openForReading(const QString& path);
     QString errorString() const { return m_error; }
 
     // The outcome recorded for this position, when the address there is still
@@ -38,6 +41,7 @@ public:
     QString writeError() const { return m_writeError; }
 
 private:
+    bool open(const QString& path, bool readOnly);
     bool append(QByteArrayView bytes);
 
     QString m_path;

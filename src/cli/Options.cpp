@@ -62,6 +62,16 @@ std::variant<Options, Options::Help, Options::Usage> Options::parse(const QStrin
                        "doubles each time; no such rest, nor a retry's wait, lasts more than S seconds (default %1).")
             .arg(DefaultMaxWaitSeconds),
         QStringLiteral("S"), QString::number(DefaultMaxWaitSeconds));
+    const QCommandLineOption shard(
+        QStringLiteral("shard"),
+        QStringLiteral("Ask only the addresses whose host falls in shard K of N (by a hash of the host name), one of N "
+                       "machines sharing a list; keep a journal with --resume for --merge."),
+        QStringLiteral("K/N"));
+    const QCommandLineOption merge(
+        QStringLiteral("merge"),
+        QStringLiteral("Write the report and result files of the whole list from the journal FILE of each shard, in "
+                       "list order, without a request; once for each journal."),
+        QStringLiteral("FILE"));
     const QCommandLineOption valid(QStringLiteral("valid"), QStringLiteral("Save the valid addresses in FILE."),
                                    QStringLiteral("FILE"));
     const QCommandLineOption invalid(QStringLiteral("invalid"), QStringLiteral("Save the invalid addresses in FILE."),
@@ -74,13 +84,14 @@ std::variant<Options, Options::Help, Options::Usage> Options::parse(const QStrin
     const QCommandLineOption resume(QStringLiteral("resume"),
                                     QStringLiteral("Keep a journal in FILE and skip the addresses it holds."),
                                     QStringLiteral("FILE"));
-    parser.addOptions({jobs, pause, timeout, retries, maxWait, valid, invalid, format, resume});
+    parser.addOptions({jobs, pause, timeout, retries, maxWait, valid, invalid, format, resume, shard, merge});
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("List files; - or none: standard input."),
                                  QStringLiteral("[FILE...]"));
 
     if (!parser.parse(arguments))
         return Usage{parser.errorText()};
-    if (parser.isSet(QStringLiteral("help")))
+    // The command has no options of Qt's own to show beyond its own.
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all")))
         return Help{parser.helpText()};
     if (parser.isSet(QStringLiteral("version")))
         return Help{QStringLiteral("tessaly-check " TESSALY_VERSION "\n")};
@@ -115,6 +126,20 @@ std::variant<Options, Options::Help, Options::Usage> Options::parse(const QStrin
     options.validPath = parser.value(valid);
     options.invalidPath = parser.value(invalid);
     options.journalPath = parser.value(resume);
+    if (parser.isSet(shard)) {
+        options.shard = Shard::parse(parser.value(shard));
+        if (!options.shard)
+            return Usage{QStringLiteral("--shard takes K/N, shard K of N, such as 1/4")};
+    }
+    options.mergeJournals = parser.values(merge);
+    if (options.mergeJournals.contains(QString()))
+        return Usage{QStringLiteral("--merge needs a file name")};
+    if (!options.mergeJournals.isEmpty()) {
+        for (const QCommandLineOption* asking : {&shard, &resume, &jobs, &pause, &timeout, &retries, &maxWait}) {
+            if (parser.isSet(*asking))
+                return Usage{QStringLiteral("--merge asks nothing: it takes no --%1").arg(asking->names().constLast())};
+        }
+    }
     options.lists = parser.positionalArguments();
     if (options.lists.isEmpty())
         options.lists << QStringLiteral("-");

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "cli/Shard.h"
+
 #include <QString>
 #include <QStringList>
 
 #include <chrono>
+#include <optional>
 #include <variant>
 
 namespace Report {
@@ -29,6 +32,8 @@ struct Options {
     QString validPath;    // empty: not saved
     QString invalidPath;  // empty: not saved
     QString journalPath;  // empty: no journal
+    std::optional<Shard> shard;  // none: every address
+    QStringList mergeJournals;   // the shards' journals to merge, instead of asking
     const Report::Format* format = nullptr;
     QStringList lists;  // at least one; "-" is standard input
 

@@ -29,6 +29,17 @@ std::optional<QString> Outputs::overwriting(const Options& options, const std::d
         if (reportIsAFile && SameFile::is(*path, report))
             return option + QStringLiteral(" names the report's own output");
     }
+    for (qsizetype i = 0; i < options.mergeJournals.size(); ++i) {
+        const QString& journal = options.mergeJournals[i];
+        if (SameFile::names(journal, options.validPath) || SameFile::names(journal, options.invalidPath))
+            return QStringLiteral("--valid or --invalid names a journal being merged");
+        if (reportIsAFile && SameFile::is(journal, report))
+            return QStringLiteral("--merge names the report's own output");
+        for (qsizetype j = 0; j < i; ++j) {
+            if (SameFile::names(journal, options.mergeJournals[j]))
+                return QStringLiteral("--merge names %1 twice").arg(journal);
+        }
+    }
     if (SameFile::names(options.validPath, options.invalidPath))
         return QStringLiteral("--valid and --invalid name the same file");
     if (SameFile::names(options.journalPath, options.validPath) || SameFile::names(options.journalPath, options.invalidPath))

@@ -4,6 +4,8 @@
 
 #include "cli/CheckQueue.h"
 #include "cli/Interrupt.h"
+#include "cli/Journal.h"
+#include "cli/Merge.h"
 #include "cli/ListInput.h"
 #include "engine/OpenFiles.h"
 #include "cli/Options.h"
@@ -12,8 +14,13 @@
 #include <QCoreApplication>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <vector>
+
+#include <poll.h>
 
 namespace {
 // A reader that went away (`| head`) ends the run as SIGPIPE ends other
@@ -36,6 +43,47 @@ void keepQtsWordsOut(QtMsgType type, const QMessageLogContext&, const QString& m
     if (type == QtCriticalMsg || type == QtFatalMsg)
         std::fprintf(stderr, "tessaly-check: %s\n", qPrintable(message));
 }
+// The whole list's report and result files from the shards' journals. The
+// result files are written only when every address was in a journal.
+int merged(const Options& options, std::deque<ListInput>& inputs)
+{
+    std::vector<std::unique_ptr<Journal>> journals;
+    for (const QString& path : options.mergeJournals) {
+        if (!journals.emplace_back(std::make_unique<Journal>())->openForReading(path))
+            return failed(journals.back()->errorString());
+    }
+    Outputs outputs(options, ListInput::totalOf(inputs));
+    if (const auto unwritable = outputs.open())
+        return failed(*unwritable);
+    const auto awaitInput = [](int descriptor) {
+        pollfd readable{descriptor, POLLIN, 0};
+        while (::poll(&readable, 1, 100) == 0) {
+            if (Interrupt::caught())
+                return false;
+        }
+        return !Interrupt::caught();
+    };
+    const std::optional<QString> stopped =
+        Merge::run(inputs, journals, outputs.callbacks([] { return Interrupt::caught() != 0; }), awaitInput);
+    outputs.endReport();
+    if (stopped) {
+        outputs.say(*stopped);
+        return Failed;
+    }
+    // Result files of part of the list would read as the whole list's.
+    if (Interrupt::caught() || outputs.reportError() == EPIPE) {
+        outputs.say(QStringLiteral("stopped before the end of the list: no result file written"));
+    } else if (!outputs.commitResults()) {
+        return Failed;
+    }
+    if (outputs.reportError() == EPIPE)
+        return ReaderGone;
+    if (Interrupt::caught())
+        return statusOfSignal(Interrupt::caught());
+    if (outputs.reportError())
+        return failed(QStringLiteral("standard output: ") + QString::fromLocal8Bit(std::strerror(outputs.reportError())));
+    return outputs.anyInvalid() ? SomeInvalid : AllValid;
+}
 }  // namespace
 
 int main(int argc, char* argv[])
@@ -49,6 +97,9 @@ int main(int argc, char* argv[])
     // wait for a FIFO's writer, ends the run as one during the requests does.
     if (!Interrupt::install())
         return failed(QStringLiteral("the command cannot set itself up"));
+    // A reader that went away shows as a failed write (EPIPE), whether or
+    // not a request is made (curl's start-up ignores the signal too).
+    std::signal(SIGPIPE, SIG_IGN);
     qInstallMessageHandler(keepQtsWordsOut);
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tessaly-check"));
@@ -68,13 +119,16 @@ int main(int argc, char* argv[])
         return statusOfSignal(Interrupt::caught());
     if (const auto overwrite = Outputs::overwriting(options, inputs))
         return failed(*overwrite, true);
+    if (!options.mergeJournals.isEmpty())
+        return merged(options, inputs);
     // Each request holds files of its own: as many at once as the limit on
     // open files lets the command have beside its own and the outputs'.
     const long freeFiles = OpenFiles::free() - Outputs::MostFilesOpen;
     const std::optional<CheckQueue::FileBudget> budget = CheckQueue::budgetWithin(freeFiles, options.jobs);
     if (!budget)
         return failed(QStringLiteral("only %1 more files can be open, too few for a request (ulimit -n)").arg(freeFiles));
-    Outputs outputs(options, ListInput::totalOf(inputs));
+    // A shard's share of the list is not known until its end.
+    Outputs outputs(options, options.shard ? -1 : ListInput::totalOf(inputs));
     if (const auto unwritable = outputs.open())
         return failed(*unwritable);
 
@@ -90,6 +144,7 @@ int main(int argc, char* argv[])
     settings.window = std::max<qsizetype>(8192, 128 * settings.jobs);
     settings.retries = options.retries;
     settings.longestWait = options.maxWait;
+    settings.shard = options.shard;
     CheckQueue queue(settings, outputs.callbacks([] { return Interrupt::caught() != 0; }), Interrupt::wakeDescriptor());
     queue.setIdleConnections(budget->idleConnections);
 

@@ -1,0 +1,35 @@
+#include "cli/Shard.h"
+
+#include "engine/transfer/CurlRequest.h"
+
+#include <QRegularExpression>
+#include <QUrl>
+
+std::optional<Shard> Shard::parse(const QString& text)
+{
+    static const QRegularExpression form(QStringLiteral("^([0-9]{1,6})/([0-9]{1,6})$"));
+    const QRegularExpressionMatch match = form.match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    const int number = match.captured(1).toInt();
+    const int count = match.captured(2).toInt();
+    if (number < 1 || count > MostShards || number > count)
+        return std::nullopt;
+    return Shard{number, count};
+}
+
+int Shard::of(QByteArrayView address, int count)
+{
+    // In its ASCII form, as curl asks it: bücher.de and xn--bcher-kva.de are one host.
+    const QString name = CurlRequest::hostOf(address);
+    const QByteArray ascii = QUrl::toAce(name);
+    const QByteArray host = ascii.isEmpty() ? name.toUtf8() : ascii;
+    if (host.isEmpty())
+        return 1;
+    quint64 hash = 14695981039346656037ULL;
+    for (const char byte : host) {
+        hash ^= static_cast<unsigned char>(byte);
+        hash *= 1099511628211ULL;
+    }
+    return static_cast<int>(hash % static_cast<quint64>(count)) + 1;
+}
