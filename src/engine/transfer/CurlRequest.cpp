@@ -117,28 +117,12 @@ bool needsNameLookup(const QByteArray& url)
 
 }  // namespace
 
-namespace {
-QString hostIn(const ParsedAddress& parsed)
+QString CurlRequest::hostOf(QByteArrayView address)
 {
-    QString host = QString::fromUtf8(parsed.part(CURLUPART_HOST)).toLower();
+    QString host = QString::fromUtf8(ParsedAddress(address).part(CURLUPART_HOST)).toLower();
     if (host.endsWith(u'.'))
         host.chop(1);
     return host;
-}
-}  // namespace
-
-QString CurlRequest::hostOf(QByteArrayView address) { return hostIn(ParsedAddress(address)); }
-
-QString CurlRequest::originOf(QByteArrayView address)
-{
-    const ParsedAddress parsed(address);
-    if (parsed.result() != CURLUE_OK)
-        return {};
-    const QByteArray scheme = parsed.part(CURLUPART_SCHEME).toLower();
-    QByteArray port = parsed.part(CURLUPART_PORT);
-    if (port.isEmpty())
-        port = scheme == "https" ? "443" : "80";
-    return QString::fromLatin1(scheme + "://") + hostIn(parsed) + u':' + QString::fromLatin1(port);
 }
 
 bool CurlRequest::resolvesNamesInBackground()

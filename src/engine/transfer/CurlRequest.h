@@ -30,9 +30,6 @@ public:
     // trailing dot: the name that requests to one server share. Empty when
     // curl cannot read the address.
     static QString hostOf(QByteArrayView address);
-    // Where a connection for the address goes ("https://host:port"): the
-    // addresses of one origin can share one. Empty when curl cannot read it.
-    static QString originOf(QByteArrayView address);
 
     explicit CurlRequest(Options options);
     ~CurlRequest();

@@ -94,9 +94,10 @@ void CurlTransfer::request(const QString& address)
     finishPreviousTransfer();
     m_idleTimer.stop();
     m_request.prepare(address);
-    m_origin = CurlRequest::originOf(address.toUtf8());
+    const QByteArray utf8 = address.toUtf8();
+    m_origin = QString::fromUtf8(OriginsAhead::originOf(utf8));
     if (m_ahead) {
-        if (m_ahead->take(address.toUtf8()))
+        if (m_ahead->take(utf8))
             m_request.closeConnectionAfter();
         keepIdleConnections();
     }
