@@ -43,6 +43,22 @@ void keepQtsWordsOut(QtMsgType type, const QMessageLogContext&, const QString& m
     if (type == QtCriticalMsg || type == QtFatalMsg)
         std::fprintf(stderr, "tessaly-check: %s\n", qPrintable(message));
 }
+
+// How a run that got to its end ends: its reader gone, a signal, a report
+// that could not be written, or the verdicts.
+int statusAtEnd(const Outputs& outputs)
+{
+    if (outputs.reportError() == EPIPE)
+        return ReaderGone;
+    // A hang-up closes the terminal the report went to: the signal says more
+    // than the failed write after it.
+    if (Interrupt::caught())
+        return statusOfSignal(Interrupt::caught());
+    if (outputs.reportError())
+        return failed(QStringLiteral("standard output: ") + QString::fromLocal8Bit(std::strerror(outputs.reportError())));
+    return outputs.anyInvalid() ? SomeInvalid : AllValid;
+}
+
 // The whole list's report and result files from the shards' journals. The
 // result files are written only when every address was in a journal.
 int merged(const Options& options, std::deque<ListInput>& inputs)
@@ -76,13 +92,7 @@ int merged(const Options& options, std::deque<ListInput>& inputs)
     } else if (!outputs.commitResults()) {
         return Failed;
     }
-    if (outputs.reportError() == EPIPE)
-        return ReaderGone;
-    if (Interrupt::caught())
-        return statusOfSignal(Interrupt::caught());
-    if (outputs.reportError())
-        return failed(QStringLiteral("standard output: ") + QString::fromLocal8Bit(std::strerror(outputs.reportError())));
-    return outputs.anyInvalid() ? SomeInvalid : AllValid;
+    return statusAtEnd(outputs);
 }
 }  // namespace
 
@@ -176,13 +186,5 @@ int main(int argc, char* argv[])
 
     if (!resultsWritten || ((outputs.journalFailed() || unreadable || queue.machineFault()) && !outputs.reportError()))
         return Failed;
-    if (outputs.reportError() == EPIPE)
-        return ReaderGone;
-    // A hang-up closes the terminal the report went to: the signal says more
-    // than the failed write after it.
-    if (Interrupt::caught())
-        return statusOfSignal(Interrupt::caught());
-    if (outputs.reportError())
-        return failed(QStringLiteral("standard output: ") + QString::fromLocal8Bit(std::strerror(outputs.reportError())));
-    return outputs.anyInvalid() ? SomeInvalid : AllValid;
+    return statusAtEnd(outputs);
 }
