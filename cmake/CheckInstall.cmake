@@ -8,7 +8,8 @@ if(NOT result EQUAL 0)
   message(FATAL_ERROR "cmake --install failed: ${result}")
 endif()
 
-set(expected bin/tessaly bin/tessaly-check bin/HAND-M.CUR share/applications/tessaly.desktop
+set(expected bin/tessaly bin/tessaly-check share/tessaly/HAND-M.CUR share/tessaly/skins/harbour.qss
+    share/metainfo/example.velmora.tessaly.metainfo.xml share/applications/tessaly.desktop
     share/man/man1/tessaly.1 share/man/man1/tessaly-check.1 share/bash-completion/completions/tessaly-check)
 foreach(size 32 48 128 256)
   list(APPEND expected share/icons/hicolor/${size}x${size}/apps/tessaly.png)
@@ -18,10 +19,12 @@ foreach(path ${expected})
     message(FATAL_ERROR "not installed: ${path}")
   endif()
 endforeach()
-# The skin stays out: the default look is the desktop's.
-if(EXISTS "${PREFIX}/bin/x")
-  message(FATAL_ERROR "a skin was installed next to the program")
-endif()
+# The skin is there to be chosen, not on: the default look is the desktop's.
+foreach(path bin/x share/tessaly/x bin/HAND-M.CUR)
+  if(EXISTS "${PREFIX}/${path}")
+    message(FATAL_ERROR "installed where it should not be: ${path}")
+  endif()
+endforeach()
 
 file(STRINGS "${PREFIX}/share/applications/tessaly.desktop" entry)
 if(NOT "Exec=\"${PREFIX}/bin/tessaly\"" IN_LIST entry)

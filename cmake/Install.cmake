@@ -1,13 +1,19 @@
-# cmake --install puts the program and its hand pointer side by side (the
-# program looks for the pointer in its own folder), the desktop entry and the
-# icon where a Linux desktop finds them, the manual pages where man finds
-# them and the command's completion where bash-completion loads it, all
-# under the chosen prefix.
+# cmake --install puts the programs in bin/, their data in share/tessaly/ (the
+# window looks there for its hand pointer and skin when none is beside it),
+# the desktop entry, the icon and the AppStream metainfo where a Linux desktop
+# and software centres find them, the manual pages where man finds them and
+# the command's completion where bash-completion loads it, all under the
+# chosen prefix. The Debian package is this install.
 include(GNUInstallDirs)
 
 install(TARGETS tessaly RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS tessaly-check RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${TESSALY_CURSOR_FILE} DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${TESSALY_CURSOR_FILE} DESTINATION ${CMAKE_INSTALL_DATADIR}/tessaly)
+# The shipped skin is there to be chosen (x/o.cjs in the data folder or beside
+# the program), not on: the default look is the desktop's.
+install(FILES ${CMAKE_SOURCE_DIR}/skins/harbour.qss DESTINATION ${CMAKE_INSTALL_DATADIR}/tessaly/skins)
+install(FILES ${CMAKE_SOURCE_DIR}/resources/example.velmora.tessaly.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 
 install(FILES ${CMAKE_SOURCE_DIR}/docs/man/tessaly.1 ${CMAKE_SOURCE_DIR}/docs/man/tessaly-check.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

@@ -170,6 +170,49 @@ private slots:
         QCOMPARE(form.Text1->text(), QStringLiteral("1"));
     }
 
+    // An installed program keeps both files in its data folder; one beside
+    // the program comes first, so a user's own still wins.
+    void optionalFilesBesideTheProgramComeBeforeTheDataFolder_data()
+    {
+        QTest::addColumn<QString>("beside");
+        QTest::addColumn<QString>("inData");
+        QTest::addColumn<QString>("used");
+        QTest::newRow("neither") << "" << "" << "";
+        QTest::newRow("beside the program") << "beside" << "" << "beside";
+        QTest::newRow("in the data folder") << "" << "data" << "data";
+        QTest::newRow("both") << "beside" << "data" << "beside";
+    }
+    void optionalFilesBesideTheProgramComeBeforeTheDataFolder()
+    {
+        QFETCH(QString, beside);
+        QFETCH(QString, inData);
+        QFETCH(QString, used);
+        TestPlatform desktop;
+        // Each place has a pointer of its own size.
+        const QMap<QString, QString> folders{{QStringLiteral("beside"), desktop.programFolder.path()},
+                                             {QStringLiteral("data"), desktop.programFolder.dataFolder()}};
+        const QMap<QString, int> sizes{{QStringLiteral("beside"), 32}, {QStringLiteral("data"), 16}};
+        for (const QString& place : {beside, inData}) {
+            if (place.isEmpty())
+                continue;
+            QImage hand(sizes[place], sizes[place], QImage::Format_ARGB32);
+            hand.fill(Qt::black);
+            QVERIFY(hand.save(folders[place] + QStringLiteral("/HAND-M.CUR"), "PNG"));
+            QVERIFY(writeBytes(folders[place] + QStringLiteral("/x/o.cjs"), Sheet.toUtf8()));
+        }
+        Form1 form(desktop.platform());
+        form.Form_Load();
+
+        QCOMPARE(form.customPointerPicture().has_value(), !used.isEmpty());
+        if (used.isEmpty()) {
+            QCOMPARE(desktop.skin.calls, QStringList{});
+            return;
+        }
+        QCOMPARE(form.customPointerPicture()->pixmap().width(), sizes[used]);
+        QCOMPARE(desktop.skin.calls.value(0),
+                 QStringLiteral("loadSkin(%1/x/o.cjs, \"\")").arg(folders[used]));
+    }
+
     void theSkinFileIsAStyleSheetOnTheWindow()
     {
         TestPlatform desktop;

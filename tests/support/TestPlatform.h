@@ -120,12 +120,15 @@ public:
                const QString& value) override;
 };
 
+// A program's folder and an installed data folder, both empty to begin with.
 class TemporaryProgramFolder : public ProgramFolder {
 public:
     QString path() const override { return m_dir.path(); }
+    QString dataFolder() const override { return m_data.path(); }
 
 private:
     QTemporaryDir m_dir;
+    QTemporaryDir m_data;
 };
 
 class ScriptedRandom : public RandomSource {

@@ -26,11 +26,6 @@ const QString SkinFileName = QStringLiteral("o.cjs");
 // Where a widget's own cursor is kept while the busy pointer covers it.
 constexpr char OwnCursorProperty[] = "tessalyOwnCursor";
 
-QString skinPathIn(const ProgramFolder& programFolder)
-{
-    return programFolder.path() + Globals::PathSeparator + SkinFolder + Globals::PathSeparator + SkinFileName;
-}
-
 // A directory search for exactly that name among normal files: a folder, a
 // hidden file, a fifo, socket, device or broken link of that name is absent.
 bool isNormalFile(const QString& path)
@@ -38,6 +33,11 @@ bool isNormalFile(const QString& path)
     const QFileInfo info(path);
     const QStringList found = info.dir().entryList({info.fileName()}, QDir::Files | QDir::CaseSensitive);
     return found.contains(info.fileName());
+}
+
+QString skinPathIn(const ProgramFolder& programFolder)
+{
+    return programFolder.optionalFile(SkinFolder + Globals::PathSeparator + SkinFileName, isNormalFile);
 }
 
 // The kinds of control that take the button-face colour under a skin.

@@ -198,7 +198,7 @@ QString Form1::ApplicationTitleOf(const QString& productName)
 void Form1::Form_Load()
 {
     StepTrap trap(m_platform.dialogs, Location + QStringLiteral("Form_Load "));
-    const QString cursorPath = m_platform.programFolder.path() + Globals::PathSeparator + CursorFileName;
+    const QString cursorPath = m_platform.programFolder.optionalFile(CursorFileName, Globals::FileExists);
 
     trap.step(100, [&] { ApplySkin(); });
     if (trap.opens(104, [&] { return Globals::FileExists(cursorPath); }))

@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QDir>
 #include <QTime>
 
 #include <cstdio>
@@ -18,9 +19,15 @@ protected:
     bool openInBrowser(const QUrl& address) override { return QDesktopServices::openUrl(address); }
 };
 
+// An installed program's data folder lies where the build's install puts it
+// relative to the program's own, so a package and any other prefix agree.
 class ExecutableFolder : public ProgramFolder {
 public:
     QString path() const override { return QCoreApplication::applicationDirPath(); }
+    QString dataFolder() const override
+    {
+        return QDir::cleanPath(path() + QStringLiteral("/" TESSALY_DATA_FROM_PROGRAM));
+    }
 };
 
 class ClockSeededRandom : public RandomSource {
