@@ -16,6 +16,7 @@
 #include <QScopeGuard>
 #include <QSet>
 #include <QStandardPaths>
+#include <QThread>
 #include <QUrl>
 #include <QTest>
 
@@ -25,9 +26,65 @@
 #include <sys/resource.h>
 #include <sys/xattr.h>
 #include <map>
+#include <optional>
 
 namespace {
 const QString Program = QStringLiteral(TESSALY_BINARY_DIR "/src/tessaly-check");
+const QString KubernetesFolder = QStringLiteral(TESSALY_SOURCE_DIR "/deploy/kubernetes");
+
+// An OpenSSH server of the test's own on a free loopback port, letting this
+// user in with a key made for it; command() is the ssh that reaches it.
+class LoopbackSshServer {
+public:
+    bool start()
+    {
+        const auto run = [&](const QString& program, const QStringList& arguments) {
+            QProcess process;
+            process.start(program, arguments);
+            return process.waitForFinished(30000) && process.exitCode() == 0;
+        };
+        QDir().mkpath(QStringLiteral("/run/sshd"));  // its privilege separation folder
+        if (!run("ssh-keygen", {"-q", "-t", "ed25519", "-N", "", "-f", m_dir.filePath("host_key")})
+            || !run("ssh-keygen", {"-q", "-t", "ed25519", "-N", "", "-f", m_dir.filePath("client_key")})
+            || !QFile::copy(m_dir.filePath("client_key.pub"), m_dir.filePath("authorized_keys")))
+            return false;
+        m_port = LoopbackServer::refusedPort();
+        const QString configuration = QStringLiteral(
+            "Port %1\nListenAddress 127.0.0.1\nHostKey %2/host_key\nAuthorizedKeysFile %2/authorized_keys\n"
+            "PidFile %2/sshd.pid\nStrictModes no\nUsePAM no\nPasswordAuthentication no\n"
+            "KbdInteractiveAuthentication no\nPermitRootLogin prohibit-password\n")
+                                          .arg(m_port)
+                                          .arg(m_dir.path());
+        writeBytes(m_dir.filePath("sshd_config"), configuration.toUtf8());
+        m_server.setProcessChannelMode(QProcess::MergedChannels);
+        m_server.start(QStringLiteral("/usr/sbin/sshd"), {"-D", "-e", "-f", m_dir.filePath("sshd_config")});
+        if (!m_server.waitForStarted())
+            return false;
+        for (int tries = 0; tries < 200 && m_server.state() == QProcess::Running; ++tries) {
+            if (run("ssh", sshOptions() + QStringList{"127.0.0.1", "true"}))
+                return true;
+            QThread::msleep(50);
+        }
+        return false;
+    }
+    QByteArray log() { return m_server.readAll(); }
+    QString command() const { return QStringLiteral("ssh ") + sshOptions().join(u' '); }
+    ~LoopbackSshServer()
+    {
+        m_server.terminate();
+        m_server.waitForFinished();
+    }
+
+private:
+    QStringList sshOptions() const
+    {
+        return {"-p", QString::number(m_port), "-i", m_dir.filePath("client_key"), "-o", "BatchMode=yes",
+                "-o", "StrictHostKeyChecking=no", "-o", "UserKnownHostsFile=/dev/null", "-o", "LogLevel=ERROR"};
+    }
+    QTemporaryDir m_dir;
+    QProcess m_server;
+    quint16 m_port = 0;
+};
 
 struct Finished {
     int exitCode = -1;
@@ -734,8 +791,21 @@ private slots:
     // A list shared out in four shards through GNU parallel and merged from
     // their journals: the report and result files of one run over the whole
     // list, no host asked by two shards. A shard left out fails the merge.
-    void shardsThroughParallelMergeAsOneRun()
+    // Four shards run by an engine not ours, each keeping journal-K.txt
+    // beside the list, then merged: GNU parallel on this machine, GNU
+    // parallel over ssh (the list sent out, the journals brought back), and
+    // the Kubernetes job's own scripts with the completion index each pod
+    // would get.
+    void shardsRunElsewhereMergeAsOneRun_data()
     {
+        QTest::addColumn<QString>("runner");
+        QTest::newRow("GNU parallel") << "parallel";
+        QTest::newRow("GNU parallel --sshlogin") << "ssh";
+        QTest::newRow("Kubernetes Indexed Job") << "kubernetes";
+    }
+    void shardsRunElsewhereMergeAsOneRun()
+    {
+        QFETCH(QString, runner);
         const QString parallel = QStandardPaths::findExecutable(QStringLiteral("parallel"));
         QVERIFY2(!parallel.isEmpty(), "GNU parallel is not installed (the README's test command installs it)");
         LoopbackServer server;
@@ -750,13 +820,38 @@ private slots:
         QCOMPARE(whole.exitCode, 1);
 
         QProcess shards;
-        shards.start(parallel, {"-q", "--will-cite", Program, "--shard", "{}/4", "--resume", dir.filePath("j{}"), list,
-                                ":::", "1", "2", "3", "4"});
-        QVERIFY(shards.waitForFinished(60000));
+        shards.setWorkingDirectory(dir.path());
+        const QStringList oneToFour{":::", "1", "2", "3", "4"};
+        const QStringList shardRun{Program, "--shard", "{}/4", "--resume", "journal-{}.txt", "list.txt"};
+        std::optional<LoopbackSshServer> ssh;
+        QTemporaryDir elsewhere;
+        if (runner == QStringLiteral("parallel")) {
+            shards.start(parallel, QStringList{"-q", "--will-cite"} + shardRun + oneToFour);
+        } else if (runner == QStringLiteral("ssh")) {
+            if (!runsAsRoot())
+                QSKIP("an OpenSSH server of the test's own needs root");
+            ssh.emplace();
+            QVERIFY2(ssh->start(), ssh->log().constData());
+            shards.start(parallel, QStringList{"-q", "--will-cite", "--ssh", ssh->command(), "--sshlogin", "127.0.0.1",
+                                               "--workdir", elsewhere.path(), "--basefile", "list.txt", "--return",
+                                               "journal-{}.txt"}
+                                       + shardRun + oneToFour);
+        } else {
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert("PATH", QFileInfo(Program).path() + u':' + environment.value("PATH"));
+            environment.insert("SHARDS", "4");
+            environment.insert("LIST", list);
+            shards.setProcessEnvironment(environment);
+            shards.start(parallel, {"-q", "--will-cite", "env", "JOB_COMPLETION_INDEX={}", "sh",
+                                    KubernetesFolder + QStringLiteral("/check-shard.sh"), ":::", "0", "1", "2", "3"});
+        }
+        QVERIFY(shards.waitForFinished(120000));
+        QVERIFY2(shards.exitStatus() == QProcess::NormalExit, shards.readAllStandardError().constData());
+
         QStringList merge;
         QSet<QString> hostsSeen;
         for (int shard = 1; shard <= 4; ++shard) {
-            merge << "--merge" << dir.filePath(QStringLiteral("j%1").arg(shard));
+            merge << "--merge" << dir.filePath(QStringLiteral("journal-%1.txt").arg(shard));
             QSet<QString> hosts;
             for (const QByteArray& line : readBytes(merge.constLast()).split('\n').mid(1)) {
                 if (const QJsonObject entry = QJsonDocument::fromJson(line).object(); !entry.isEmpty())
@@ -776,6 +871,18 @@ private slots:
         QCOMPARE(merged.out, whole.out);
         QCOMPARE(readBytes(dir.filePath("v2")), readBytes(dir.filePath("v1")));
         QCOMPARE(readBytes(dir.filePath("i2")), readBytes(dir.filePath("i1")));
+
+        if (runner == QStringLiteral("kubernetes")) {
+            // The merge job's script writes the same beside the list.
+            QProcess mergeJob;
+            mergeJob.setProcessEnvironment(shards.processEnvironment());
+            mergeJob.start(QStringLiteral("sh"), {KubernetesFolder + QStringLiteral("/merge-shards.sh")});
+            QVERIFY(mergeJob.waitForFinished(60000));
+            QCOMPARE(mergeJob.exitCode(), 0);
+            QCOMPARE(readBytes(dir.filePath("report.txt")), whole.out);
+            QCOMPARE(readBytes(dir.filePath("valid.txt")), readBytes(dir.filePath("v1")));
+            QCOMPARE(readBytes(dir.filePath("invalid.txt")), readBytes(dir.filePath("i1")));
+        }
 
         const Finished partial = CheckCommand().run(merge.mid(0, 6) + QStringList{"--valid", dir.filePath("v3"), list});
         QCOMPARE(partial.exitCode, 2);
