@@ -13,6 +13,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSet>
 #include <QStandardPaths>
@@ -819,6 +820,13 @@ private slots:
         const Finished whole = CheckCommand().run({"--valid", dir.filePath("v1"), "--invalid", dir.filePath("i1"), list});
         QCOMPARE(whole.exitCode, 1);
 
+        // The job's shard count is its completions, told to each pod and to the
+        // merge: four here, so that every row runs alike.
+        const QByteArray job = readBytes(KubernetesFolder + QStringLiteral("/shards-job.yaml"));
+        for (const QByteArray& manifest : {job, readBytes(KubernetesFolder + QStringLiteral("/merge-job.yaml"))})
+            QVERIFY(QRegularExpression(R"(- name: SHARDS\s+value: "4")").match(QString::fromUtf8(manifest)).hasMatch());
+        QVERIFY(job.contains("completions: 4\n") && job.contains("parallelism: 4\n"));
+
         QProcess shards;
         shards.setWorkingDirectory(dir.path());
         const QStringList oneToFour{":::", "1", "2", "3", "4"};
@@ -847,16 +855,22 @@ private slots:
         }
         QVERIFY(shards.waitForFinished(120000));
         QVERIFY2(shards.exitStatus() == QProcess::NormalExit, shards.readAllStandardError().constData());
+        const int shardsEndingOne = shards.exitCode();
 
         QStringList merge;
         QSet<QString> hostsSeen;
+        int shardsWithInvalid = 0;
         for (int shard = 1; shard <= 4; ++shard) {
             merge << "--merge" << dir.filePath(QStringLiteral("journal-%1.txt").arg(shard));
             QSet<QString> hosts;
+            bool invalid = false;
             for (const QByteArray& line : readBytes(merge.constLast()).split('\n').mid(1)) {
-                if (const QJsonObject entry = QJsonDocument::fromJson(line).object(); !entry.isEmpty())
+                if (const QJsonObject entry = QJsonDocument::fromJson(line).object(); !entry.isEmpty()) {
                     hosts << QUrl(entry.value("address").toString()).host();
+                    invalid = invalid || entry.value("verdict") == QStringLiteral("invalid");
+                }
             }
+            shardsWithInvalid += invalid ? 1 : 0;
             // The empty line and ftp://x/ are journaled, not asked.
             hosts.remove(QString());
             hosts.remove(QStringLiteral("x"));
@@ -864,6 +878,10 @@ private slots:
             hostsSeen.unite(hosts);
         }
         QCOMPARE(hostsSeen.size(), 12);
+        // GNU parallel counts the shards that ended 1, some invalid; a pod
+        // ends 0 then, for the job would run it again otherwise.
+        QCOMPARE(shardsEndingOne, runner == QStringLiteral("kubernetes") ? 0 : shardsWithInvalid);
+        QVERIFY(shardsWithInvalid > 0);
 
         const Finished merged =
             CheckCommand().run(merge + QStringList{"--valid", dir.filePath("v2"), "--invalid", dir.filePath("i2"), list});

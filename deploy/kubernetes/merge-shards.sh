@@ -9,7 +9,9 @@ while [ "$shard" -le "$SHARDS" ]; do
   set -- "$@" --merge "$folder/journal-$shard.txt"
   shard=$((shard + 1))
 done
-tessaly-check "$@" --valid "$folder/valid.txt" --invalid "$folder/invalid.txt" "$LIST" >"$folder/report.txt"
+# The report is replaced only by a whole one; the result files are saved
+# safely by tessaly-check itself.
+tessaly-check "$@" --valid "$folder/valid.txt" --invalid "$folder/invalid.txt" "$LIST" >"$folder/report.txt.part"
 status=$?
-[ "$status" -le 1 ] && exit 0
-exit "$status"
+[ "$status" -le 1 ] || exit "$status"
+mv "$folder/report.txt.part" "$folder/report.txt"

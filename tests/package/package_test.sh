@@ -17,11 +17,15 @@ if dpkg-query -W -f='${Status}' tessaly 2>/dev/null | grep -q "install ok instal
   echo "SKIP: a tessaly package is installed already, and this test would remove it"
   exit 77
 fi
+for path in /usr/bin/tessaly /usr/bin/tessaly-check /usr/share/tessaly; do
+  [ -e "$path" ] && { echo "SKIP: $path is there already (an install not from the package?), and this test would remove it"; exit 77; }
+done
 
 rm -rf "$scratch"
 mkdir -p "$scratch/home"
 installed= nginx_pid= skin=/usr/share/tessaly/x/o.cjs
 finish() {
+  set +e  # every step of the clean-up is tried, whatever fails
   [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null
   rm -rf "$(dirname "$skin")"
   [ -n "$installed" ] && apt-get remove -y -qq --purge tessaly >/dev/null
@@ -35,14 +39,17 @@ echo "== scripts/tessaly package"
 # Errors fail the package itself; a warning must be one the README explains.
 lintian --tag-display-limit 0 "$scratch"/dist/*.changes 2>/dev/null | tee "$scratch/lintian.txt"
 while read -r tag; do
-  grep -qF "$tag" "$source/README.md" || fail "lintian warns $tag, which the README does not explain"
-done < <(sed -n 's/^W: [^ ]* \([^ ]*\).*/\1/p' "$scratch/lintian.txt" | sort -u)
+  grep -qw -- "$tag" "$source/README.md" || fail "lintian warns $tag, which the README does not explain"
+done < <(sed -n 's/^W: [^:]*: \([^ ]*\).*/\1/p' "$scratch/lintian.txt" | sort -u)
 
 echo "== apt-get install ./tessaly_*.deb"
+installed=yes  # removing a package that did not get installed does no harm
 (cd "$scratch/dist" && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq ./tessaly_*.deb >/dev/null)
-installed=yes
+# One version in the changelog, the programs and the metainfo.
 version=$(dpkg-parsechangelog -l "$source/debian/changelog" -S Version)
 [ "$(tessaly-check --version)" = "tessaly-check $version" ] || fail "tessaly-check --version: $(tessaly-check --version)"
+grep -qF "<release version=\"$version\"" /usr/share/metainfo/example.velmora.tessaly.metainfo.xml \
+  || fail "the metainfo's newest release is not $version"
 [ "$(command -v tessaly-check)" = /usr/bin/tessaly-check ] || fail "tessaly-check is not /usr/bin's"
 appstreamcli validate --no-net /usr/share/metainfo/example.velmora.tessaly.metainfo.xml || fail "appstreamcli validate"
 desktop-file-validate /usr/share/applications/tessaly.desktop || fail "desktop-file-validate"
@@ -77,12 +84,12 @@ status=0
 [ "$(tr -d '\r' <"$scratch/valid.txt")" = "http://127.0.0.1:$port/found" ] || fail "valid file: $(cat "$scratch/valid.txt")"
 
 echo "== the installed window"
-HOME=$scratch/home xvfb-run -a -s "-screen 0 1280x1024x24" "$smoke" /usr/bin/tessaly || fail "the window's smoke test"
+HOME=$scratch/home XDG_CONFIG_HOME=$scratch/home/.config xvfb-run -a -s "-screen 0 1280x1024x24" "$smoke" /usr/bin/tessaly || fail "the window's smoke test"
 # Its hand pointer comes from the data folder, and so does a skin placed there
 # (the package brings one to choose, not switched on).
 mkdir -p "$(dirname "$skin")"
 cp /usr/share/tessaly/skins/harbour.qss "$skin"
-HOME=$scratch/home QT_QPA_PLATFORM=offscreen strace -f -qq -e trace=openat -o "$scratch/opens.txt" /usr/bin/tessaly &
+HOME=$scratch/home XDG_CONFIG_HOME=$scratch/home/.config QT_QPA_PLATFORM=offscreen strace -f -qq -e trace=openat -o "$scratch/opens.txt" /usr/bin/tessaly &
 window=$!
 # A successful open of that file: its line ends in a descriptor, not -1.
 opened() { grep -qE "\"${1//./\\.}\", .*\) = [0-9]+\$" "$scratch/opens.txt" 2>/dev/null; }

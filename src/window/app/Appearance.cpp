@@ -119,7 +119,9 @@ void Form1::setUpAppearance()
 // Called by start-up as its step 100; a failure here is reported there.
 void Form1::ApplySkin()
 {
-    if (!isNormalFile(skinPathIn(m_platform.programFolder)))
+    // Looked up once, so that the file tested is the file loaded.
+    const QString skinPath = skinPathIn(m_platform.programFolder);
+    if (!isNormalFile(skinPath))
         return;
     const QColor buttonFace = QApplication::palette().color(QPalette::Button);
     setBackgroundColour(this, buttonFace);
@@ -128,7 +130,7 @@ void Form1::ApplySkin()
             setBackgroundColour(control, buttonFace);
     if (!SkinFramework1)
         throw Failure(QStringLiteral("No skin framework"));
-    SkinFramework1->loadSkin(skinPathIn(m_platform.programFolder), QString());
+    SkinFramework1->loadSkin(skinPath, QString());
     SkinFramework1->setOptions(SkinFramework1->options() | SkinFramework::OptionStyledBackground);
     SkinFramework1->setResolveRelativeUrls(true);
     SkinFramework1->setSkinDialogs(true);
