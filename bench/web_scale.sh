@@ -9,11 +9,15 @@
 #          hosts (--jobs 64), then 10,000 among 2,000 hosts (--jobs 256). Wall
 #          time against the floor (addresses x 50 ms / jobs), connections per
 #          host and bytes per address from nginx's log, peak memory.
+#   shards: the 400-host list once with --jobs 64, then as 4 shards of --jobs 16
+#          side by side through GNU parallel, merged: wall time of each, hosts
+#          asked by more than one shard, the merge's time and whether its
+#          report is byte-equal to the single run's.
 #   pages: 100 requests for a 240 KB page, then 100 for a 2 MB page, HTML made
 #          of the licence texts on the machine, gzip on as nginx has it
 #          (--jobs 8): the bytes nginx sent per address, next to curl with and
 #          without --compressed.
-#   bench/web_scale.sh [hosts|pages]   (both when not given)
+#   bench/web_scale.sh [hosts|shards|pages]   (all when not given)
 # TESSALY_CHECK=path/to/tessaly-check skips the build. Debian's curl reads the
 # whole system bundle again for every connection it opens (its CA cache is off
 # while a CA folder is set, and Debian's build sets one), some 40 ms of CPU
@@ -24,11 +28,11 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 which=${1:-all}
 case "$which" in
-  all | hosts | pages) ;;
-  *) echo "usage: $0 [hosts|pages]" >&2; exit 2 ;;
+  all | hosts | shards | pages) ;;
+  *) echo "usage: $0 [hosts|shards|pages]" >&2; exit 2 ;;
 esac
 [ "$(id -u)" -eq 0 ] || { echo "$0: needs root, for the mount namespace" >&2; exit 2; }
-"$here/scripts/install-missing" nginx-light libnginx-mod-http-echo curl openssl ca-certificates time
+"$here/scripts/install-missing" nginx-light libnginx-mod-http-echo curl openssl ca-certificates time parallel
 
 if [ -n "${TESSALY_CHECK:-}" ]; then
   check=$TESSALY_CHECK
@@ -331,11 +335,45 @@ pages_round() {
   done
 }
 
-if [ "$which" != pages ]; then
+shards_round() {
+  local hosts=400 addresses=2000 list=$work/shards.txt
+  for ((i = 0; i < addresses; i++)); do echo "https://h$((i % hosts)).bench.localhost:$port/p/s$i"; done > "$list"
+  printf '%d hosts, %d addresses, 50 ms each: one run against 4 shards through GNU parallel, then their merge\n' "$hosts" "$addresses"
+  local conns seen _
+  run "$work/whole.txt" "$addresses" "$check" --jobs 64 "$list"
+  read -r _ conns seen _ _ _ < <(log_figures check)
+  printf '  %-44s %6.2f s  %4.2f connections/host  %5.1f MiB peak  exit %d\n' "one run, --jobs 64" "$wall" \
+    "$(awk -v c="$conns" -v h="$seen" 'BEGIN { print h ? c / h : 0 }')" "$(awk -v p="$peak" 'BEGIN { print p / 1024 }')" "$status"
+  rm -f "$work"/journal-*.txt
+  run /dev/null "$addresses" parallel --will-cite "$check" --jobs 16 --shard {}/4 --resume "$work/journal-{}.txt" \
+    "$list" '>' /dev/null ::: 1 2 3 4
+  read -r _ conns seen _ _ _ < <(log_figures check)
+  # A host in two journals would be asked by two machines.
+  local shared
+  shared=$(for j in "$work"/journal-*.txt; do sed -n 's/.*"address":"https:\/\/\([^.]*\)\..*/\1/p' "$j" | sort -u; done \
+    | sort | uniq -d | wc -l)
+  printf '  %-44s %6.2f s  %4.2f connections/host  %5.1f MiB peak of one (GNU time)  %d hosts in two shards\n' \
+    "4 shards x --jobs 16, GNU parallel" "$wall" "$(awk -v c="$conns" -v h="$seen" 'BEGIN { print h ? c / h : 0 }')" \
+    "$(awk -v p="$peak" 'BEGIN { print p / 1024 }')" "$shared"
+  ((shared == 0)) || warn "$shared hosts were asked by more than one shard"
+  local merge=()
+  for j in 1 2 3 4; do merge+=(--merge "$work/journal-$j.txt"); done
+  run "$work/merged.txt" 0 "$check" "${merge[@]}" "$list"
+  local same=differs
+  cmp -s "$work/merged.txt" "$work/whole.txt" && same="byte-equal to the one run's"
+  printf '  %-44s %6.2f s  %5.1f MiB peak  report %s  exit %d\n' "--merge of the 4 journals" "$wall" \
+    "$(awk -v p="$peak" 'BEGIN { print p / 1024 }')" "$same" "$status"
+  [ "$same" != differs ] || warn "the merged report differs from the one run's"
+}
+
+if [ "$which" = all ] || [ "$which" = hosts ]; then
   hosts_round 400 2000 64
   hosts_round 2000 10000 256
 fi
-if [ "$which" != hosts ]; then
+if [ "$which" = all ] || [ "$which" = shards ]; then
+  shards_round
+fi
+if [ "$which" = all ] || [ "$which" = pages ]; then
   pages_round
 fi
 if ((warnings > 0)); then
