@@ -345,7 +345,7 @@ shards_round() {
   printf '  %-44s %6.2f s  %4.2f connections/host  %5.1f MiB peak  exit %d\n' "one run, --jobs 64" "$wall" \
     "$(awk -v c="$conns" -v h="$seen" 'BEGIN { print h ? c / h : 0 }')" "$(awk -v p="$peak" 'BEGIN { print p / 1024 }')" "$status"
   rm -f "$work"/journal-*.txt
-  run /dev/null "$addresses" parallel --will-cite "$check" --jobs 16 --shard {}/4 --resume "$work/journal-{}.txt" \
+  run /dev/null "$addresses" parallel --will-cite -j 4 "$check" --jobs 16 --shard {}/4 --resume "$work/journal-{}.txt" \
     "$list" '>' /dev/null ::: 1 2 3 4
   read -r _ conns seen _ _ _ < <(log_figures check)
   # A host in two journals would be asked by two machines.
