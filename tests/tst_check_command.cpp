@@ -148,8 +148,14 @@ public:
     void interrupt(int signal = SIGINT) { ::kill(pid(), signal); }
     pid_t pid() const { return static_cast<pid_t>(m_process.processId()); }
     // Whether the command has its handler for the signal in place.
+    // Whether the command catches the signal. Between fork and exec the
+    // child still shows this test's own handlers, so the command must have
+    // become itself first.
     bool handles(int signal) const
     {
+        QFile name(QStringLiteral("/proc/%1/comm").arg(pid()));
+        if (!name.open(QIODevice::ReadOnly) || name.readAll().trimmed() != QFileInfo(Program).fileName().toUtf8())
+            return false;
         QFile status(QStringLiteral("/proc/%1/status").arg(pid()));
         if (!status.open(QIODevice::ReadOnly))
             return false;
