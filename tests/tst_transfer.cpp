@@ -7,17 +7,23 @@
 #include "engine/transfer/CurlTransfer.h"
 #include "engine/transfer/OriginsAhead.h"
 #include "engine/transfer/ProxyAnswer.h"
+#include "engine/verdict/Verdict.h"
 #include "engine/Failure.h"
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <memory>
 #include <optional>
+#include <thread>
+#include <vector>
 
 #include <curl/curl.h>
 
@@ -244,6 +250,8 @@ private slots:
                                             << Fault::ThisMachine;
         QTest::newRow("no memory before the request") << int(CURLE_OUT_OF_MEMORY) << 0 << QByteArray() << false
                                                       << "out of memory" << Fault::ThisMachine;
+        QTest::newRow("not taken on by the batch") << int(CURLE_FAILED_INIT) << 0 << QByteArray() << false
+                                                   << "the transfer could not be started" << Fault::ThisMachine;
         QTest::newRow("no thread for the lookup") << int(CURLE_COULDNT_RESOLVE_HOST) << 0
                                                   << QByteArray("getaddrinfo() thread failed to start") << false
                                                   << "no thread for the name lookup" << Fault::ThisMachine;
@@ -585,6 +593,81 @@ private slots:
         ticker.stop();
         QVERIFY2(hasResponse(transfer), qPrintable(QString::number(clock.elapsed())));
         QVERIFY2(longestGap < 250, qPrintable(QString::number(longestGap)));
+    }
+
+    // Each lane drives its requests on a thread of its own: one held up in
+    // a callback holds back only the requests of its own lane, and the
+    // others come back meanwhile.
+    void lanesGoOnWhileOneIsHeldUp()
+    {
+        LoopbackServer server;
+        server.setFallback(LoopbackServer::answer("HTTP/1.1 200 OK"));
+        const auto onHost = [&](int host) {
+            return server.url(QStringLiteral("/")).replace(QStringLiteral("127.0.0.1"), QStringLiteral("h%1.localhost").arg(host));
+        };
+        CurlBatch batch(QString(), 2);
+        CurlRequest held(testOptions());
+        std::atomic<bool> holding = false;
+        std::atomic<bool> released = false;
+        held.setOnResponse([&] {
+            holding = true;
+            QDeadlineTimer longest(5s);
+            while (!released && !longest.hasExpired())
+                std::this_thread::sleep_for(1ms);
+            holding = false;
+        });
+        held.prepare(onHost(0));
+        batch.add(held);
+        std::vector<std::unique_ptr<CurlRequest>> others;
+        for (int host = 1; host <= 16; ++host) {
+            others.push_back(std::make_unique<CurlRequest>(testOptions()));
+            others.back()->prepare(onHost(host));
+            batch.add(*others.back());
+        }
+        int backWhileHeld = 0;
+        QDeadlineTimer deadline(ShortTimeout * 4);
+        while (batch.running() > 0 && !deadline.hasExpired()) {
+            for (CurlRequest* request : batch.wait(100ms)) {
+                QVERIFY(request->haveResponse());
+                backWhileHeld += request != &held && holding;
+            }
+            released = backWhileHeld > 0;
+        }
+        released = true;
+        QCOMPARE(batch.running(), 0);
+        QVERIFY(backWhileHeld > 0);
+    }
+
+    // A request ended from the caller's side while its lane drives it, or
+    // after it finished there but before wait() handed it back, is never
+    // handed back, and the same request can be asked again at once.
+    void requestRemovedFromItsLaneIsNotHandedBack_data()
+    {
+        QTest::addColumn<int>("answerDelay");
+        QTest::addColumn<int>("removedAfter");
+        QTest::newRow("under way") << 400 << 0;
+        QTest::newRow("finished, not yet handed back") << 0 << 300;
+    }
+    void requestRemovedFromItsLaneIsNotHandedBack()
+    {
+        QFETCH(int, answerDelay);
+        QFETCH(int, removedAfter);
+        LoopbackServer server;
+        Reply first = LoopbackServer::answer("HTTP/1.1 200 OK");
+        first.delayMilliseconds = answerDelay;
+        server.route("/first", first);
+        server.route("/again", LoopbackServer::answer("HTTP/1.1 404 Not Found"));
+        CurlBatch batch(QString(), 2);
+        CurlRequest request(testOptions());
+        request.prepare(server.url("/first"));
+        batch.add(request);
+        std::this_thread::sleep_for(std::chrono::milliseconds(removedAfter));
+        batch.remove(request);
+        QCOMPARE(batch.running(), 0);
+        QVERIFY(batch.wait(answerDelay > 0 ? 600ms : 100ms).empty());
+
+        QVERIFY(answeredOnBatch(batch, request, server.url("/again")));
+        QCOMPARE(HeaderBlock::statusCode(request.headers()), 404);
     }
 
     void theCommandLineDriverReadsItsTrustStoreAhead()

@@ -34,7 +34,7 @@ qint64 millisecondsBetween(CheckQueue::Clock::time_point from, CheckQueue::Clock
 CheckQueue::CheckQueue(Settings settings, Callbacks callbacks, int wake)
     : m_settings(std::move(settings)), m_callbacks(std::move(callbacks)), m_wake(wake),
       // The batch starts reading the trust store at once, before the first request needs it.
-      m_batch(m_settings.request.certificateAuthorityFile), m_slots(static_cast<size_t>(m_settings.jobs)),
+      m_batch(m_settings.request.certificateAuthorityFile, CurlBatch::lanesFor(m_settings.jobs)), m_slots(static_cast<size_t>(m_settings.jobs)),
       m_jobLimit(m_settings.jobs)
 {
     // Until told otherwise, what the open files allow beside the requests.
@@ -60,7 +60,8 @@ void CheckQueue::setIdleConnections(long connections)
 // counts the connections in use too, and closes the oldest idle one beyond.
 void CheckQueue::keepIdleConnections()
 {
-    m_batch.setIdleConnections(std::clamp<long>(m_ahead.origins(), 1, m_mostIdleConnections) + m_settings.jobs);
+    m_batch.setIdleConnections(std::clamp<long>(m_ahead.origins(), 1, m_mostIdleConnections) + m_settings.jobs,
+                               m_mostIdleConnections + m_settings.jobs);
 }
 
 CheckQueue::~CheckQueue()
@@ -142,7 +143,7 @@ bool CheckQueue::finish()
     for (Slot& slot : m_slots) {
         if (slot.busy) {
             m_batch.remove(*slot.request);
-            if (slot.answered) {
+            if (slot.request->respondedAt()) {
                 complete(slot);
             } else {
                 slot.busy = false;
@@ -166,8 +167,10 @@ bool CheckQueue::round(int input)
     if (!m_resting.empty())
         until = std::min(until, m_resting.top().first);
     for (const Slot& slot : m_slots) {
-        if (slot.busy && slot.answered)
-            until = std::min(until, *slot.answered + DrainGrace);
+        if (!slot.busy)
+            continue;
+        if (const auto answered = slot.request->respondedAt())
+            until = std::min(until, *answered + DrainGrace);
     }
     const auto timeout = std::max(milliseconds(0), std::chrono::ceil<milliseconds>(until - now));
     for (CurlRequest* request : m_batch.wait(timeout, {m_wake, input})) {
@@ -178,7 +181,9 @@ bool CheckQueue::round(int input)
     }
     now = Clock::now();
     for (Slot& slot : m_slots) {
-        if (slot.busy && slot.answered && now - *slot.answered >= DrainGrace) {
+        if (!slot.busy)
+            continue;
+        if (const auto answered = slot.request->respondedAt(); answered && now - *answered >= DrainGrace) {
             m_batch.remove(*slot.request);
             complete(slot);
         }
@@ -215,16 +220,13 @@ void CheckQueue::start(qint64 position, const QString& hostName)
     Slot& slot = *std::find_if(m_slots.begin(), m_slots.end(), [](const Slot& each) { return !each.busy; });
     slot.position = position;
     slot.host = hostName;
-    slot.answered.reset();
     const Entry& entry = entryAt(position);
     // The origin's last address closes its connection once done; while more
     // of the list may come, nothing is known to be last.
     const bool lastOfItsOrigin = m_ahead.take(entry.address) && (m_listEnded || m_ownInWindow >= m_settings.window);
     try {
-        if (!slot.request) {
+        if (!slot.request)
             slot.request = std::make_unique<CurlRequest>(m_settings.request);
-            slot.request->setOnResponse([&slot] { slot.answered = Clock::now(); });
-        }
     } catch (const Failure& failure) {
         return retryLater(position, hostName, failure.description());
     }
@@ -274,7 +276,7 @@ void CheckQueue::complete(Slot& slot)
     ++entry.attempts;
     if (askAgainLater(slot, now))
         return;
-    Outcome outcome = Outcome::of(request, millisecondsBetween(slot.started, slot.answered.value_or(now)));
+    Outcome outcome = Outcome::of(request, millisecondsBetween(slot.started, request.respondedAt().value_or(now)));
     outcome.attempts = entry.attempts;
     judged(slot.position, outcome, true);
     remember(entry.address, outcome);

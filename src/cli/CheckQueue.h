@@ -157,7 +157,6 @@ private:
         qint64 position = -1;
         QString host;
         Clock::time_point started{};
-        std::optional<Clock::time_point> answered;
     };
     using Due = std::pair<Clock::time_point, QString>;
 

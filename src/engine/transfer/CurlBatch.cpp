@@ -1,80 +1,453 @@
 #include "engine/transfer/CurlBatch.h"
 #include "engine/transfer/CurlHandles.h"
+#include "engine/transfer/OriginsAhead.h"
 #include "engine/transfer/Policy.h"
 
 #include "engine/transfer/TrustStore.h"
 #include "engine/Failure.h"
 
+#include <QHash>
+
 #include <curl/curl.h>
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
+#include <csignal>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <thread>
 #include <vector>
 
 #include <poll.h>
+#include <pthread.h>
 #include <sys/epoll.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
 
-CurlBatch::CurlBatch()
+namespace {
+// Past this many threads the handshakes would wait for the lanes' shared
+// locks (the TLS session cache, OpenSSL's own) more than for a core.
+constexpr int MostLanes = 4;
+
+int newEventFile()
 {
-    m_epoll = ::epoll_create1(EPOLL_CLOEXEC);
-    if (m_epoll < 0)
+    const int event = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (event < 0)
         throw Failure(CannotStart);
-    try {
-        m_multi = makeMulti();
-    } catch (const Failure&) {
-        ::close(m_epoll);
-        throw;
-    }
+    return event;
 }
 
-CurlBatch::CurlBatch(const QString& certificateAuthorityFile) : CurlBatch()
+void rouse(int event)
 {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = ::write(event, &one, sizeof one);
+}
+
+void drain(int event)
+{
+    std::uint64_t count = 0;
+    [[maybe_unused]] const ssize_t read = ::read(event, &count, sizeof count);
+}
+}  // namespace
+
+// Where the lanes hand finished requests back to the caller's thread.
+struct CurlBatch::Returns {
+    std::mutex guard;
+    std::vector<CurlRequest*> finished;  // guarded
+    int wake = newEventFile();  // readable while `finished` may hold some
+
+    ~Returns() { ::close(wake); }
+    void give(const std::vector<CurlRequest*>& requests)
+    {
+        bool wasEmpty = false;
+        {
+            const std::lock_guard locked(guard);
+            wasEmpty = finished.empty();
+            finished.insert(finished.end(), requests.begin(), requests.end());
+        }
+        if (wasEmpty)
+            rouse(wake);
+    }
+    std::vector<CurlRequest*> take()
+    {
+        const std::lock_guard locked(guard);
+        return std::exchange(finished, {});
+    }
+    // Whether the request was waiting here, now no longer.
+    bool withdraw(CurlRequest* request)
+    {
+        const std::lock_guard locked(guard);
+        const auto found = std::find(finished.begin(), finished.end(), request);
+        if (found == finished.end())
+            return false;
+        finished.erase(found);
+        return true;
+    }
+};
+
+// One multi handle and the epoll set of its sockets. What is below `thread`
+// serves a lane with a thread of its own; the rest is touched only by the
+// thread that drives the lane.
+struct CurlBatch::Lane {
+    int epoll = -1;
+    CURLM* multi = nullptr;
+    // When curl wants to be called back without a socket event, if it does.
+    std::optional<Clock::time_point> timerDue;
+    long maxConnects = Policy::IdleConnections;
+    int transfers = 0;  // under way on this multi handle
+
+    struct Command {
+        enum Kind { Add, Remove, CloseIdle } kind;
+        CurlRequest* request = nullptr;
+    };
+    Returns* returns = nullptr;
+    int wake = -1;
+    std::mutex guard;
+    std::condition_variable commandsDone;
+    std::vector<Command> commands;  // guarded, as the three that follow
+    std::uint64_t posted = 0;
+    std::uint64_t done = 0;
+    bool stopping = false;
+    // What the caller's thread asks the lane to keep, those in use counted.
+    std::atomic<long> connectionLimit{Policy::IdleConnections};
+    std::thread thread;
+
+    Lane()
+    {
+        epoll = ::epoll_create1(EPOLL_CLOEXEC);
+        if (epoll < 0)
+            throw Failure(CannotStart);
+        try {
+            multi = makeMulti();
+        } catch (const Failure&) {
+            ::close(epoll);
+            throw;
+        }
+    }
+    // The multi handle tells its sockets through the callbacks as it closes them.
+    ~Lane()
+    {
+        if (thread.joinable()) {
+            {
+                const std::lock_guard locked(guard);
+                stopping = true;
+            }
+            rouse(wake);
+            thread.join();
+        }
+        curl_multi_cleanup(multi);
+        ::close(epoll);
+        if (wake >= 0)
+            ::close(wake);
+    }
+    Lane(const Lane&) = delete;
+    Lane& operator=(const Lane&) = delete;
+
+    CURLM* makeMulti()
+    {
+        CURLM* made = newMultiHandle();
+        curl_multi_setopt(made, CURLMOPT_SOCKETFUNCTION, &Lane::onSocketInterest);
+        curl_multi_setopt(made, CURLMOPT_SOCKETDATA, this);
+        curl_multi_setopt(made, CURLMOPT_TIMERFUNCTION, &Lane::onTimerRequest);
+        curl_multi_setopt(made, CURLMOPT_TIMERDATA, this);
+        curl_multi_setopt(made, CURLMOPT_MAXCONNECTS, maxConnects);
+        return made;
+    }
+
+    void setMaxConnects(long connections)
+    {
+        if (connections == maxConnects)
+            return;
+        maxConnects = connections;
+        curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, connections);
+    }
+
+    // curl closes a connection too old to reuse only when a later request
+    // looks for one: a new multi handle lets them all go at once.
+    void closeIdle()
+    {
+        if (transfers > 0)
+            return;
+        CURLM* fresh = nullptr;
+        try {
+            fresh = makeMulti();
+        } catch (const Failure&) {
+            return;  // the connections stay until a later try
+        }
+        curl_multi_cleanup(multi);
+        multi = fresh;
+        timerDue.reset();
+    }
+
+    CURLMcode add(CurlRequest& request)
+    {
+        const CURLMcode result = curl_multi_add_handle(multi, easyOf(request));
+        transfers += result == CURLM_OK;
+        return result;
+    }
+
+    void remove(CurlRequest& request)
+    {
+        // A request that has come back is no longer in the multi handle.
+        CurlRequest* inside = nullptr;
+        curl_easy_getinfo(easyOf(request), CURLINFO_PRIVATE, reinterpret_cast<char**>(&inside));
+        if (inside == &request && curl_multi_remove_handle(multi, easyOf(request)) == CURLM_OK) {
+            --transfers;
+            curl_easy_setopt(easyOf(request), CURLOPT_PRIVATE, nullptr);
+        }
+    }
+
+    static int onSocketInterest(void*, int socket, int what, void* self, void* socketData)
+    {
+        auto* lane = static_cast<Lane*>(self);
+        const bool known = socketData != nullptr;
+        // A socket left in the set would keep it ready for ever, curl
+        // ignoring it: whatever the set holds already, the socket ends as
+        // curl says.
+        if (what == CURL_POLL_REMOVE) {
+            ::epoll_ctl(lane->epoll, EPOLL_CTL_DEL, socket, nullptr);
+            return 0;
+        }
+        epoll_event event{};
+        event.events = ((what & CURL_POLL_IN) ? EPOLLIN : 0u) | ((what & CURL_POLL_OUT) ? EPOLLOUT : 0u);
+        event.data.fd = socket;
+        if (::epoll_ctl(lane->epoll, known ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, socket, &event) != 0)
+            ::epoll_ctl(lane->epoll, errno == ENOENT ? EPOLL_CTL_ADD : EPOLL_CTL_MOD, socket, &event);
+        if (!known)
+            curl_multi_assign(lane->multi, socket, self);
+        return 0;
+    }
+
+    static int onTimerRequest(void*, long milliseconds, void* self)
+    {
+        auto& due = static_cast<Lane*>(self)->timerDue;
+        if (milliseconds < 0)
+            due.reset();
+        else
+            due = Clock::now() + std::chrono::milliseconds(milliseconds);
+        return 0;
+    }
+
+    void driveDueTimer()
+    {
+        if (!timerDue || *timerDue > Clock::now())
+            return;
+        timerDue.reset();
+        int running = 0;
+        curl_multi_socket_action(multi, CURL_SOCKET_TIMEOUT, 0, &running);
+    }
+
+    // Lets the transfers go on for up to `timeout`, or until one of them
+    // finishes or a watched descriptor is readable. Gives those finished,
+    // out of the multi handle, each given its result by finish().
+    std::vector<CurlRequest*> drive(milliseconds timeout, std::initializer_list<int> watched)
+    {
+        // What curl asked to be called back for by now (a new request
+        // starts that way) comes first.
+        driveDueTimer();
+        std::vector<CurlRequest*> finished = collectFinished();
+        if (!finished.empty())
+            return finished;
+
+        Clock::time_point until = Clock::now() + timeout;
+        if (timerDue)
+            until = std::min(until, *timerDue);
+        const auto left = std::chrono::ceil<milliseconds>(until - Clock::now());
+        const int waitFor = static_cast<int>(std::clamp<long long>(left.count(), 0, 1 << 30));
+        // The epoll descriptor is readable when one of curl's sockets is ready.
+        std::vector<pollfd> watches{{epoll, POLLIN, 0}};
+        for (const int descriptor : watched) {
+            if (descriptor >= 0)
+                watches.push_back({descriptor, POLLIN, 0});
+        }
+        ::poll(watches.data(), watches.size(), waitFor);
+
+        std::array<epoll_event, 256> events;
+        const int ready = ::epoll_wait(epoll, events.data(), static_cast<int>(events.size()), 0);
+        for (int i = 0; i < ready; ++i) {
+            const int mask = ((events[i].events & (EPOLLIN | EPOLLHUP)) ? CURL_CSELECT_IN : 0)
+                | ((events[i].events & EPOLLOUT) ? CURL_CSELECT_OUT : 0)
+                | ((events[i].events & EPOLLERR) ? CURL_CSELECT_ERR : 0);
+            int running = 0;
+            curl_multi_socket_action(multi, events[i].data.fd, mask, &running);
+        }
+        driveDueTimer();
+        return collectFinished();
+    }
+
+    std::vector<CurlRequest*> collectFinished()
+    {
+        std::vector<CurlRequest*> finished;
+        forEachFinished(multi, [&](CURL* easy, CURLcode result) {
+            CurlRequest* request = nullptr;
+            curl_easy_getinfo(easy, CURLINFO_PRIVATE, reinterpret_cast<char**>(&request));
+            // The message is gone once its handle leaves the multi handle.
+            curl_multi_remove_handle(multi, easy);
+            curl_easy_setopt(easy, CURLOPT_PRIVATE, nullptr);
+            --transfers;
+            if (request) {
+                request->finish(result);
+                finished.push_back(request);
+            }
+        });
+        return finished;
+    }
+
+    // From the caller's thread.
+    void post(Command command)
+    {
+        {
+            const std::lock_guard locked(guard);
+            commands.push_back(command);
+            ++posted;
+        }
+        rouse(wake);
+    }
+    // From the caller's thread: once this returns, the request is out of
+    // the multi handle and, if it finished meanwhile, in `returns`.
+    void removeAndWait(CurlRequest& request)
+    {
+        std::unique_lock locked(guard);
+        commands.push_back({Command::Remove, &request});
+        const std::uint64_t ticket = ++posted;
+        locked.unlock();
+        rouse(wake);
+        locked.lock();
+        commandsDone.wait(locked, [&] { return done >= ticket; });
+    }
+
+    void start(Returns& into)
+    {
+        returns = &into;
+        wake = newEventFile();
+        // Signals are the caller's thread's business (the interrupt's wake-up
+        // pipe): the lane's thread takes none.
+        sigset_t all;
+        sigset_t before;
+        sigfillset(&all);
+        pthread_sigmask(SIG_SETMASK, &all, &before);
+        try {
+            thread = std::thread([this] { run(); });
+        } catch (const std::system_error&) {
+            pthread_sigmask(SIG_SETMASK, &before, nullptr);
+            throw Failure(CannotStart);
+        }
+        pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    }
+
+    void run()
+    {
+        for (;;) {
+            std::vector<Command> taken;
+            std::uint64_t upTo = 0;
+            bool stop = false;
+            {
+                const std::lock_guard locked(guard);
+                taken.swap(commands);
+                upTo = posted;
+                stop = stopping;
+            }
+            std::vector<CurlRequest*> refused;
+            for (const Command& command : taken) {
+                switch (command.kind) {
+                case Command::Add:
+                    if (add(*command.request) != CURLM_OK) {
+                        curl_easy_setopt(easyOf(*command.request), CURLOPT_PRIVATE, nullptr);
+                        command.request->finish(CURLE_FAILED_INIT);
+                        refused.push_back(command.request);
+                    }
+                    break;
+                case Command::Remove:
+                    remove(*command.request);
+                    break;
+                case Command::CloseIdle:
+                    closeIdle();
+                    break;
+                }
+            }
+            if (!refused.empty())
+                returns->give(refused);
+            if (!taken.empty()) {
+                {
+                    const std::lock_guard locked(guard);
+                    done = upTo;
+                }
+                commandsDone.notify_all();
+            }
+            if (stop)
+                return;
+            setMaxConnects(connectionLimit.load(std::memory_order_relaxed));
+            const std::vector<CurlRequest*> finished = drive(milliseconds(1000), {wake});
+            drain(wake);
+            if (!finished.empty())
+                returns->give(finished);
+        }
+    }
+};
+
+CurlBatch::CurlBatch() : CurlBatch(QString()) {}
+
+CurlBatch::CurlBatch(const QString& certificateAuthorityFile, int lanes)
+{
+    lanes = std::clamp(lanes, 1, MostLanes);
+    for (int i = 0; i < lanes; ++i)
+        m_lanes.push_back(std::make_unique<Lane>());
+    if (lanes > 1) {
+        m_returns = std::make_unique<Returns>();
+        for (const auto& lane : m_lanes)
+            lane->start(*m_returns);
+    }
     TrustStore::readAhead(certificateAuthorityFile);
 }
 
-// The multi handle tells its sockets through the callbacks as it closes them.
-CurlBatch::~CurlBatch()
+// The lanes stop, and their threads end, before the returns go.
+CurlBatch::~CurlBatch() = default;
+
+int CurlBatch::lanesFor(int requestsAtOnce)
 {
-    curl_multi_cleanup(multiOf(m_multi));
-    ::close(m_epoll);
+    const int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    return std::clamp(std::min(threads, requestsAtOnce), 1, MostLanes);
 }
 
-void* CurlBatch::makeMulti()
+// By the origin's hash, seeded the same in every run, so that a host's
+// requests share one lane and its connection.
+CurlBatch::Lane& CurlBatch::laneOf(const CurlRequest& request)
 {
-    CURLM* multi = newMultiHandle();
-    curl_multi_setopt(multi, CURLMOPT_SOCKETFUNCTION, &CurlBatch::onSocketInterest);
-    curl_multi_setopt(multi, CURLMOPT_SOCKETDATA, this);
-    curl_multi_setopt(multi, CURLMOPT_TIMERFUNCTION, &CurlBatch::onTimerRequest);
-    curl_multi_setopt(multi, CURLMOPT_TIMERDATA, this);
-    return multi;
+    if (m_lanes.size() == 1)
+        return *m_lanes.front();
+    const size_t hash = qHash(OriginsAhead::originOf(request.url()), 0);
+    return *m_lanes[hash % m_lanes.size()];
 }
 
-void CurlBatch::setIdleConnections(long connections)
+void CurlBatch::setIdleConnections(long connections, long bound)
 {
-    m_idleConnections = connections;
-    curl_multi_setopt(multiOf(m_multi), CURLMOPT_MAXCONNECTS, connections);
+    if (!m_returns) {
+        m_lanes.front()->setMaxConnects(connections);
+        return;
+    }
+    const long lanes = static_cast<long>(m_lanes.size());
+    const long perLane = std::min(connections, std::max(1L, std::max(bound, connections) / lanes));
+    for (const auto& lane : m_lanes)
+        lane->connectionLimit.store(perLane, std::memory_order_relaxed);
 }
 
-// curl closes a connection too old to reuse only when a later request looks
-// for one: a new multi handle lets them all go at once.
 void CurlBatch::closeIdleConnections()
 {
-    if (m_running > 0)
+    if (running() > 0)
         return;
-    void* fresh = nullptr;
-    try {
-        fresh = makeMulti();
-    } catch (const Failure&) {
-        return;  // the connections stay until a later try
+    for (const auto& lane : m_lanes) {
+        if (m_returns)
+            lane->post({Lane::Command::CloseIdle});
+        else
+            lane->closeIdle();
     }
-    curl_multi_cleanup(multiOf(m_multi));
-    m_multi = fresh;
-    m_timerDue.reset();
-    setIdleConnections(m_idleConnections);
     m_mayKeep = false;
 }
 
@@ -85,104 +458,50 @@ void CurlBatch::add(CurlRequest& request)
     // stale entries: with thousands of hosts under way that walk cost more
     // than the lookups it saves, a host being looked up once per connection.
     curl_easy_setopt(easyOf(request), CURLOPT_DNS_CACHE_TIMEOUT, 0L);
-    if (const CURLMcode result = curl_multi_add_handle(multiOf(m_multi), easyOf(request)); result != CURLM_OK)
+    Lane& lane = laneOf(request);
+    if (m_returns) {
+        lane.post({Lane::Command::Add, &request});
+    } else if (const CURLMcode result = lane.add(request); result != CURLM_OK) {
+        curl_easy_setopt(easyOf(request), CURLOPT_PRIVATE, nullptr);
         throw Failure(QString::fromUtf8(curl_multi_strerror(result)));
-    ++m_running;
+    }
+    m_underWay.insert(&request);
     m_mayKeep = true;
 }
 
 void CurlBatch::remove(CurlRequest& request)
 {
-    if (curl_multi_remove_handle(multiOf(m_multi), easyOf(request)) == CURLM_OK)
-        --m_running;
-}
-
-int CurlBatch::onSocketInterest(void*, int socket, int what, void* self, void* socketData)
-{
-    const int epoll = static_cast<CurlBatch*>(self)->m_epoll;
-    const bool known = socketData != nullptr;
-    // A socket left in the set would keep it ready for ever, curl ignoring
-    // it: whatever the set holds already, the socket ends as curl says.
-    if (what == CURL_POLL_REMOVE) {
-        ::epoll_ctl(epoll, EPOLL_CTL_DEL, socket, nullptr);
-        return 0;
-    }
-    epoll_event event{};
-    event.events = ((what & CURL_POLL_IN) ? EPOLLIN : 0u) | ((what & CURL_POLL_OUT) ? EPOLLOUT : 0u);
-    event.data.fd = socket;
-    if (::epoll_ctl(epoll, known ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, socket, &event) != 0)
-        ::epoll_ctl(epoll, errno == ENOENT ? EPOLL_CTL_ADD : EPOLL_CTL_MOD, socket, &event);
-    if (!known)
-        curl_multi_assign(static_cast<CurlBatch*>(self)->m_multi, socket, self);
-    return 0;
-}
-
-int CurlBatch::onTimerRequest(void*, long milliseconds, void* self)
-{
-    auto& due = static_cast<CurlBatch*>(self)->m_timerDue;
-    if (milliseconds < 0)
-        due.reset();
-    else
-        due = Clock::now() + std::chrono::milliseconds(milliseconds);
-    return 0;
-}
-
-void CurlBatch::driveDueTimer()
-{
-    if (!m_timerDue || *m_timerDue > Clock::now())
+    if (m_underWay.erase(&request) == 0)
         return;
-    m_timerDue.reset();
-    int running = 0;
-    curl_multi_socket_action(multiOf(m_multi), CURL_SOCKET_TIMEOUT, 0, &running);
+    Lane& lane = laneOf(request);
+    if (!m_returns) {
+        lane.remove(request);
+        return;
+    }
+    lane.removeAndWait(request);
+    m_returns->withdraw(&request);
 }
 
-std::vector<CurlRequest*> CurlBatch::wait(std::chrono::milliseconds timeout, std::initializer_list<int> watched)
-{
-    // What curl asked to be called back for by now (a new request starts
-    // that way) comes first.
-    driveDueTimer();
-    std::vector<CurlRequest*> finished = collectFinished();
-    if (!finished.empty())
-        return finished;
-
-    Clock::time_point until = Clock::now() + timeout;
-    if (m_timerDue)
-        until = std::min(until, *m_timerDue);
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
-    const int milliseconds = static_cast<int>(std::clamp<long long>(left.count(), 0, 1 << 30));
-    // The epoll descriptor is readable when one of curl's sockets is ready.
-    std::vector<pollfd> watches{{m_epoll, POLLIN, 0}};
-    for (const int descriptor : watched) {
-        if (descriptor >= 0)
-            watches.push_back({descriptor, POLLIN, 0});
-    }
-    ::poll(watches.data(), watches.size(), milliseconds);
-
-    std::array<epoll_event, 256> events;
-    const int ready = ::epoll_wait(m_epoll, events.data(), static_cast<int>(events.size()), 0);
-    for (int i = 0; i < ready; ++i) {
-        const int mask = ((events[i].events & (EPOLLIN | EPOLLHUP)) ? CURL_CSELECT_IN : 0)
-            | ((events[i].events & EPOLLOUT) ? CURL_CSELECT_OUT : 0) | ((events[i].events & EPOLLERR) ? CURL_CSELECT_ERR : 0);
-        int running = 0;
-        curl_multi_socket_action(multiOf(m_multi), events[i].data.fd, mask, &running);
-    }
-    driveDueTimer();
-    return collectFinished();
-}
-
-std::vector<CurlRequest*> CurlBatch::collectFinished()
+std::vector<CurlRequest*> CurlBatch::wait(milliseconds timeout, std::initializer_list<int> watched)
 {
     std::vector<CurlRequest*> finished;
-    forEachFinished(multiOf(m_multi), [&](CURL* easy, CURLcode result) {
-        CurlRequest* request = nullptr;
-        curl_easy_getinfo(easy, CURLINFO_PRIVATE, reinterpret_cast<char**>(&request));
-        // The message is gone once its handle leaves the multi handle.
-        curl_multi_remove_handle(multiOf(m_multi), easy);
-        --m_running;
-        if (request) {
-            request->finish(result);
-            finished.push_back(request);
+    if (!m_returns) {
+        finished = m_lanes.front()->drive(timeout, watched);
+    } else {
+        finished = m_returns->take();
+        if (finished.empty()) {
+            std::vector<pollfd> watches{{m_returns->wake, POLLIN, 0}};
+            for (const int descriptor : watched) {
+                if (descriptor >= 0)
+                    watches.push_back({descriptor, POLLIN, 0});
+            }
+            const int waitFor = static_cast<int>(std::clamp<long long>(timeout.count(), 0, 1 << 30));
+            ::poll(watches.data(), watches.size(), waitFor);
+            drain(m_returns->wake);
+            finished = m_returns->take();
         }
-    });
+    }
+    for (CurlRequest* request : finished)
+        m_underWay.erase(request);
     return finished;
 }
