@@ -303,22 +303,29 @@ struct CurlBatch::Lane {
     // From the caller's thread.
     void post(Command command)
     {
+        bool wasEmpty = false;
         {
             const std::lock_guard locked(guard);
+            wasEmpty = commands.empty();
             commands.push_back(command);
             ++posted;
         }
-        rouse(wake);
+        // The lane takes all that are waiting at once: it was roused for
+        // the first of them.
+        if (wasEmpty)
+            rouse(wake);
     }
     // From the caller's thread: once this returns, the request is out of
     // the multi handle and, if it finished meanwhile, in `returns`.
     void removeAndWait(CurlRequest& request)
     {
         std::unique_lock locked(guard);
+        const bool wasEmpty = commands.empty();
         commands.push_back({Command::Remove, &request});
         const std::uint64_t ticket = ++posted;
         locked.unlock();
-        rouse(wake);
+        if (wasEmpty)
+            rouse(wake);
         locked.lock();
         commandsDone.wait(locked, [&] { return done >= ticket; });
     }
