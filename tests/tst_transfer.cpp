@@ -601,9 +601,13 @@ private slots:
     void lanesGoOnWhileOneIsHeldUp()
     {
         LoopbackServer server;
-        server.setFallback(LoopbackServer::answer("HTTP/1.1 200 OK"));
-        const auto onHost = [&](int host) {
-            return server.url(QStringLiteral("/")).replace(QStringLiteral("127.0.0.1"), QStringLiteral("h%1.localhost").arg(host));
+        // The others answer once the held one is held up.
+        Reply later = LoopbackServer::answer("HTTP/1.1 200 OK");
+        later.delayMilliseconds = 200;
+        server.setFallback(later);
+        server.route("/held", LoopbackServer::answer("HTTP/1.1 200 OK"));
+        const auto onHost = [&](int host, const QString& path = QStringLiteral("/")) {
+            return server.url(path).replace(QStringLiteral("127.0.0.1"), QStringLiteral("h%1.localhost").arg(host));
         };
         CurlBatch batch(QString(), 2);
         CurlRequest held(testOptions());
@@ -616,7 +620,7 @@ private slots:
                 std::this_thread::sleep_for(1ms);
             holding = false;
         });
-        held.prepare(onHost(0));
+        held.prepare(onHost(0, QStringLiteral("/held")));
         batch.add(held);
         std::vector<std::unique_ptr<CurlRequest>> others;
         for (int host = 1; host <= 16; ++host) {
