@@ -119,12 +119,17 @@ private slots:
         QTest::addColumn<int>("jobs");
         QTest::addColumn<int>("atOnce");
         QTest::addColumn<long>("idle");
-        QTest::newRow("plenty") << 20000L << 64 << 64 << 19672L;
-        QTest::newRow("ulimit -n 1024") << 1010L << 1024 << 167 << 167L;
-        QTest::newRow("ulimit -n 64") << 50L << 64 << 7 << 7L;
-        QTest::newRow("fewer than asked for") << 50L << 4 << 4 << 22L;
-        QTest::newRow("just one") << 14L << 16 << 1 << 1L;
-        QTest::newRow("too few for one") << 13L << 16 << 0 << 0L;
+        QTest::addColumn<int>("lanes");
+        QTest::newRow("plenty") << 20000L << 64 << 64 << 19672L << 1;
+        QTest::newRow("ulimit -n 1024") << 1010L << 1024 << 167 << 167L << 1;
+        QTest::newRow("ulimit -n 64") << 50L << 64 << 7 << 7L << 1;
+        QTest::newRow("fewer than asked for") << 50L << 4 << 4 << 22L << 1;
+        QTest::newRow("just one") << 14L << 16 << 1 << 1L << 1;
+        QTest::newRow("too few for one") << 13L << 16 << 0 << 0L << 1;
+        // Each lane beyond the first: 6 descriptors, and 2 between them all.
+        QTest::newRow("four lanes, ulimit -n 64") << 50L << 64 << 3 << 7L << 4;
+        QTest::newRow("four lanes, just one") << 34L << 16 << 1 << 1L << 4;
+        QTest::newRow("four lanes, too few for one") << 33L << 16 << 0 << 0L << 4;
     }
     void requestsAtOnceFitTheOpenFiles()
     {
@@ -132,13 +137,15 @@ private slots:
         QFETCH(int, jobs);
         QFETCH(int, atOnce);
         QFETCH(long, idle);
-        const std::optional<CheckQueue::FileBudget> budget = CheckQueue::budgetWithin(freeFiles, jobs);
+        QFETCH(int, lanes);
+        const std::optional<CheckQueue::FileBudget> budget = CheckQueue::budgetWithin(freeFiles, jobs, lanes);
         QCOMPARE(budget.has_value(), atOnce > 0);
         if (!budget)
             return;
         QCOMPARE(budget->jobs, atOnce);
         QCOMPARE(budget->idleConnections, idle);
-        QCOMPARE_LE(CheckQueue::SpareFiles + atOnce * CheckQueue::FilesPerRequest + idle, freeFiles);
+        QCOMPARE_LE(CheckQueue::SpareFiles + CurlBatch::filesBeyondOneLane(lanes) + atOnce * CheckQueue::FilesPerRequest + idle,
+                    freeFiles);
     }
 
     // More hosts than connections used to be kept, each asked several times

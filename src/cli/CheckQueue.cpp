@@ -41,13 +41,15 @@ CheckQueue::CheckQueue(Settings settings, Callbacks callbacks, int wake)
     setIdleConnections(OpenFiles::free() - Policy::FilesKeptFree - m_settings.jobs * FilesPerRequest);
 }
 
-std::optional<CheckQueue::FileBudget> CheckQueue::budgetWithin(long freeFiles, int jobs)
+std::optional<CheckQueue::FileBudget> CheckQueue::budgetWithin(long freeFiles, int jobs, std::optional<int> lanes)
 {
-    const long share = (freeFiles - SpareFiles) / (FilesPerRequest + 1);
+    // Fewer jobs than asked for run on no more lanes.
+    const long spare = SpareFiles + CurlBatch::filesBeyondOneLane(lanes.value_or(CurlBatch::lanesFor(jobs)));
+    const long share = (freeFiles - spare) / (FilesPerRequest + 1);
     if (share < 1)
         return std::nullopt;
     const int fitting = static_cast<int>(std::min<long>(share, jobs));
-    return FileBudget{fitting, freeFiles - SpareFiles - fitting * FilesPerRequest};
+    return FileBudget{fitting, freeFiles - spare - fitting * FilesPerRequest};
 }
 
 void CheckQueue::setIdleConnections(long connections)

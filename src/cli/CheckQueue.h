@@ -64,12 +64,13 @@ public:
     // How many requests at once, and how many idle connections kept, fit in
     // this many free descriptors: requests first (each with room for an idle
     // connection beside it), every descriptor left for idle connections.
-    // Nothing when not even one request fits.
+    // Nothing when not even one request fits. The batch's lanes beyond the
+    // first hold some too (by default, as many lanes as run for `jobs`).
     struct FileBudget {
         int jobs;
         long idleConnections;  // at most; as many are kept as origins have an address ahead
     };
-    static std::optional<FileBudget> budgetWithin(long freeFiles, int jobs);
+    static std::optional<FileBudget> budgetWithin(long freeFiles, int jobs, std::optional<int> lanes = std::nullopt);
 
     struct Settings {
         int jobs = 16;

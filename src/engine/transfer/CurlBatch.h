@@ -37,6 +37,10 @@ public:
     // The lanes worth running for this many requests at once: one for each
     // of the machine's threads, up to a few, and one for a single request.
     static int lanesFor(int requestsAtOnce);
+    // The descriptors that lanes beyond the first hold: each its epoll set,
+    // its eventfd, curl's wake-up pair and, while idle connections are
+    // closed, a second one; and the eventfds the lanes wake each other by.
+    static constexpr long filesBeyondOneLane(int lanes) { return lanes > 1 ? 6L * (lanes - 1) + 2 : 0; }
 
     // Starts a prepared request. Raises Failure when curl refuses it (on one
     // lane; with more, a request curl refuses comes back from wait() with
