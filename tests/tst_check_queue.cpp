@@ -130,6 +130,8 @@ private slots:
         QTest::newRow("four lanes, ulimit -n 64") << 50L << 64 << 3 << 7L << 4;
         QTest::newRow("four lanes, just one") << 34L << 16 << 1 << 1L << 4;
         QTest::newRow("four lanes, too few for one") << 33L << 16 << 0 << 0L << 4;
+        // Lanes as run for the jobs (0): one request fits on its one lane.
+        QTest::newRow("one job fits, on one lane") << 18L << 64 << 1 << 5L << 0;
     }
     void requestsAtOnceFitTheOpenFiles()
     {
@@ -138,7 +140,7 @@ private slots:
         QFETCH(int, atOnce);
         QFETCH(long, idle);
         QFETCH(int, lanes);
-        const std::optional<CheckQueue::FileBudget> budget = CheckQueue::budgetWithin(freeFiles, jobs, lanes);
+        const std::optional<CheckQueue::FileBudget> budget = CheckQueue::budgetWithin(freeFiles, jobs, lanes > 0 ? std::optional(lanes) : std::nullopt);
         QCOMPARE(budget.has_value(), atOnce > 0);
         if (!budget)
             return;

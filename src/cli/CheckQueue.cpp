@@ -43,13 +43,25 @@ CheckQueue::CheckQueue(Settings settings, Callbacks callbacks, int wake)
 
 std::optional<CheckQueue::FileBudget> CheckQueue::budgetWithin(long freeFiles, int jobs, std::optional<int> lanes)
 {
-    // Fewer jobs than asked for run on no more lanes.
-    const long spare = SpareFiles + CurlBatch::filesBeyondOneLane(lanes.value_or(CurlBatch::lanesFor(jobs)));
-    const long share = (freeFiles - spare) / (FilesPerRequest + 1);
-    if (share < 1)
-        return std::nullopt;
-    const int fitting = static_cast<int>(std::min<long>(share, jobs));
-    return FileBudget{fitting, freeFiles - spare - fitting * FilesPerRequest};
+    const auto within = [&](int lanes) -> std::optional<FileBudget> {
+        const long spare = SpareFiles + CurlBatch::filesBeyondOneLane(lanes);
+        const long share = (freeFiles - spare) / (FilesPerRequest + 1);
+        if (share < 1)
+            return std::nullopt;
+        const int fitting = static_cast<int>(std::min<long>(share, jobs));
+        return FileBudget{fitting, freeFiles - spare - fitting * FilesPerRequest};
+    };
+    if (lanes)
+        return within(*lanes);
+    // Fewer jobs than asked for may run on fewer lanes, which leaves them
+    // more files: the most jobs whose own lanes fit beside them.
+    std::optional<FileBudget> best;
+    for (int tried = 1; tried <= CurlBatch::lanesFor(jobs); ++tried) {
+        const std::optional<FileBudget> budget = within(tried);
+        if (budget && CurlBatch::lanesFor(budget->jobs) <= tried && (!best || budget->jobs > best->jobs))
+            best = budget;
+    }
+    return best;
 }
 
 void CheckQueue::setIdleConnections(long connections)

@@ -65,7 +65,8 @@ public:
     // this many free descriptors: requests first (each with room for an idle
     // connection beside it), every descriptor left for idle connections.
     // Nothing when not even one request fits. The batch's lanes beyond the
-    // first hold some too (by default, as many lanes as run for `jobs`).
+    // first hold some too: as many lanes as given, or as run for the jobs
+    // that fit.
     struct FileBudget {
         int jobs;
         long idleConnections;  // at most; as many are kept as origins have an address ahead
