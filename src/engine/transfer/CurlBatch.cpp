@@ -92,9 +92,9 @@ struct CurlBatch::Returns {
     }
 };
 
-// One multi handle and the epoll set of its sockets. What is below `thread`
-// serves a lane with a thread of its own; the rest is touched only by the
-// thread that drives the lane.
+// One multi handle and the epoll set of its sockets, touched only by the
+// thread that drives the lane; from `returns` on, what a lane with a thread
+// of its own is given work by and hands it back through.
 struct CurlBatch::Lane {
     int epoll = -1;
     CURLM* multi = nullptr;
