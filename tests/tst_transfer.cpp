@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -672,6 +673,63 @@ private slots:
 
         QVERIFY(answeredOnBatch(batch, request, server.url("/again")));
         QCOMPARE(HeaderBlock::statusCode(request.headers()), 404);
+    }
+
+    // An idle lane looks at its commands once a second, and the caller's
+    // wait() sleeps as long as it is told: each side rouses the other, so a
+    // request added to an idle lane comes back, and the removal of one under
+    // way returns, in a small part of that second; a lost wake-up costs the
+    // rest of it (or the caller's whole wait). The median of a few, so that
+    // a loaded machine's odd slow turn does not count.
+    void lanesAreRousedAtOnce_data()
+    {
+        QTest::addColumn<bool>("removing");
+        QTest::newRow("a request added to an idle lane comes back") << false;
+        QTest::newRow("a request under way is removed") << true;
+    }
+    void lanesAreRousedAtOnce()
+    {
+        QFETCH(bool, removing);
+        LoopbackServer server;
+        // Late enough that the caller is asleep in wait() when it comes.
+        Reply soon = LoopbackServer::answer("HTTP/1.1 200 OK");
+        soon.delayMilliseconds = 100;
+        server.route("/soon", soon);
+        Reply late = LoopbackServer::answer("HTTP/1.1 200 OK");
+        late.delayMilliseconds = 3000;
+        server.route("/late", late);
+        CurlRequest request({20s, false, {}});
+        CurlBatch batch(QString(), 2);
+        const auto removeOnExit = qScopeGuard([&] { batch.remove(request); });
+        std::vector<qint64> took;
+        for (int turn = 0; turn < 5; ++turn) {
+            request.prepare(server.url(removing ? "/late" : "/soon"));
+            const qsizetype asked = server.requests().size();
+            if (removing) {
+                batch.add(request);
+                QTRY_COMPARE_WITH_TIMEOUT(server.requests().size(), asked + 1, 3000);
+            }
+            // The lane is back in its wait by now, past curl's own first
+            // timers of a new transfer.
+            std::this_thread::sleep_for(removing ? 400ms : 50ms);
+            QElapsedTimer clock;
+            clock.start();
+            if (removing) {
+                batch.remove(request);
+            } else {
+                batch.add(request);
+                QDeadlineTimer deadline(5s);
+                while (batch.running() > 0 && !deadline.hasExpired())
+                    batch.wait(3s);
+                QVERIFY(request.haveResponse());
+            }
+            took.push_back(clock.elapsed());
+        }
+        QStringList times;
+        for (const qint64 each : took)
+            times << QString::number(each);
+        std::sort(took.begin(), took.end());
+        QVERIFY2(took[took.size() / 2] < 500, qPrintable(times.join(u' ')));
     }
 
     void theCommandLineDriverReadsItsTrustStoreAhead()
