@@ -732,6 +732,39 @@ private slots:
         QVERIFY2(took[took.size() / 2] < 500, qPrintable(times.join(u' ')));
     }
 
+    // Closing the kept connections closes those of every lane: the same
+    // hosts asked again each open a new one.
+    void idleConnectionsCloseOnEveryLane()
+    {
+        LoopbackServer server;
+        server.setFallback(LoopbackServer::answer("HTTP/1.1 200 OK"));
+        constexpr int Hosts = 8;
+        std::vector<std::unique_ptr<CurlRequest>> requests;
+        for (int host = 0; host < Hosts; ++host)
+            requests.push_back(std::make_unique<CurlRequest>(testOptions()));
+        CurlBatch batch(QString(), 2);
+        const auto askEach = [&] {
+            for (int host = 0; host < Hosts; ++host) {
+                requests[host]->prepare(server.url("/").replace(QStringLiteral("127.0.0.1"), QStringLiteral("h%1.localhost").arg(host)));
+                batch.add(*requests[host]);
+            }
+            QDeadlineTimer deadline(ShortTimeout * 4);
+            while (batch.running() > 0 && !deadline.hasExpired())
+                batch.wait(100ms);
+            return std::all_of(requests.begin(), requests.end(), [](const auto& request) { return request->haveResponse(); });
+        };
+        QVERIFY(askEach());
+        QVERIFY(askEach());
+        QCOMPARE(server.connectionsAccepted(), Hosts);
+        QCOMPARE(establishedConnectionsTo(server.port()), Hosts);
+
+        batch.closeIdleConnections();
+        QVERIFY(!batch.connectionsKept());
+        QTRY_COMPARE_WITH_TIMEOUT(establishedConnectionsTo(server.port()), 0, 2000);
+        QVERIFY(askEach());
+        QCOMPARE(server.connectionsAccepted(), 2 * Hosts);
+    }
+
     void theCommandLineDriverReadsItsTrustStoreAhead()
     {
         // A file nobody asked for before; that it cannot be read is an outcome too.
