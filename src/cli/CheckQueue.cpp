@@ -34,7 +34,8 @@ qint64 millisecondsBetween(CheckQueue::Clock::time_point from, CheckQueue::Clock
 CheckQueue::CheckQueue(Settings settings, Callbacks callbacks, int wake)
     : m_settings(std::move(settings)), m_callbacks(std::move(callbacks)), m_wake(wake),
       // The batch starts reading the trust store at once, before the first request needs it.
-      m_batch(m_settings.request.certificateAuthorityFile, CurlBatch::lanesFor(m_settings.jobs)), m_slots(static_cast<size_t>(m_settings.jobs)),
+      m_batch(m_settings.request.certificateAuthorityFile, m_settings.lanes.value_or(CurlBatch::lanesFor(m_settings.jobs))),
+      m_slots(static_cast<size_t>(m_settings.jobs)),
       m_jobLimit(m_settings.jobs)
 {
     // Until told otherwise, what the open files allow beside the requests.

@@ -89,6 +89,9 @@ public:
         // Only the addresses of this shard are asked and handed on; the
         // others keep their places in the list.
         std::optional<Shard> shard = std::nullopt;
+        // Threads driving the requests; as CurlBatch::lanesFor() the jobs
+        // unless given.
+        std::optional<int> lanes = std::nullopt;
     };
     // Outcomes of up to this many addresses asked, in about this many bytes,
     // are remembered for the same address further down the list.
