@@ -675,6 +675,42 @@ private slots:
         QCOMPARE(HeaderBlock::statusCode(request.headers()), 404);
     }
 
+    // Requests on both lanes, some under way and some finished but not yet
+    // handed back, removed together: none is handed back, and each can be
+    // asked again at once.
+    void requestsRemovedTogetherAreNotHandedBack()
+    {
+        LoopbackServer server;
+        Reply late = LoopbackServer::answer("HTTP/1.1 200 OK");
+        late.delayMilliseconds = 3000;
+        server.route("/late", late);
+        server.route("/now", LoopbackServer::answer("HTTP/1.1 200 OK"));
+        server.route("/again", LoopbackServer::answer("HTTP/1.1 404 Not Found"));
+        const auto onHost = [&](int host, const char* path) {
+            return server.url(path).replace(QStringLiteral("127.0.0.1"), QStringLiteral("h%1.localhost").arg(host));
+        };
+        std::vector<std::unique_ptr<CurlRequest>> requests;
+        std::vector<CurlRequest*> all;
+        for (int host = 0; host < 8; ++host) {
+            requests.push_back(std::make_unique<CurlRequest>(testOptions()));
+            all.push_back(requests.back().get());
+        }
+        CurlBatch batch(QString(), 2);
+        for (int host = 0; host < 8; ++host) {
+            requests[host]->prepare(onHost(host, host % 2 ? "/late" : "/now"));
+            batch.add(*requests[host]);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(server.requests().size(), 8, 3000);
+        std::this_thread::sleep_for(200ms);
+        batch.remove(all);
+        QCOMPARE(batch.running(), 0);
+        QVERIFY(batch.wait(100ms).empty());
+        for (int host = 0; host < 8; ++host) {
+            QVERIFY(answeredOnBatch(batch, *requests[host], onHost(host, "/again")));
+            QCOMPARE(HeaderBlock::statusCode(requests[host]->headers()), 404);
+        }
+    }
+
     // An idle lane looks at its commands once a second, and the caller's
     // wait() sleeps as long as it is told: each side rouses the other, so a
     // request added to an idle lane comes back, and the removal of one under

@@ -81,10 +81,12 @@ void CheckQueue::keepIdleConnections()
 
 CheckQueue::~CheckQueue()
 {
+    std::vector<CurlRequest*> underWay;
     for (Slot& slot : m_slots) {
         if (slot.busy)
-            m_batch.remove(*slot.request);
+            underWay.push_back(slot.request.get());
     }
+    m_batch.remove(underWay);
 }
 
 bool CheckQueue::add(QByteArrayView address)
@@ -155,9 +157,14 @@ bool CheckQueue::finish()
         return true;
     // A request whose answer's head has come is judged on it, as after the
     // grace for its body; the others end unjudged.
+    std::vector<CurlRequest*> underWay;
+    for (Slot& slot : m_slots) {
+        if (slot.busy)
+            underWay.push_back(slot.request.get());
+    }
+    m_batch.remove(underWay);
     for (Slot& slot : m_slots) {
         if (slot.busy) {
-            m_batch.remove(*slot.request);
             if (slot.request->respondedAt()) {
                 complete(slot);
             } else {
@@ -195,14 +202,19 @@ bool CheckQueue::round(int input)
             complete(*slot);
     }
     now = Clock::now();
+    std::vector<Slot*> drained;
+    std::vector<CurlRequest*> drainedRequests;
     for (Slot& slot : m_slots) {
         if (!slot.busy)
             continue;
         if (const auto answered = slot.request->respondedAt(); answered && now - *answered >= DrainGrace) {
-            m_batch.remove(*slot.request);
-            complete(slot);
+            drained.push_back(&slot);
+            drainedRequests.push_back(slot.request.get());
         }
     }
+    m_batch.remove(drainedRequests);
+    for (Slot* slot : drained)
+        complete(*slot);
     handOnInOrder(false);
     if (m_callbacks.tick)
         m_callbacks.tick();

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <thread>
 #include <vector>
 
@@ -80,15 +81,13 @@ struct CurlBatch::Returns {
         const std::lock_guard locked(guard);
         return std::exchange(finished, {});
     }
-    // Whether the request was waiting here, now no longer.
-    bool withdraw(CurlRequest* request)
+    // Those of the requests that were waiting here are no longer.
+    void withdraw(const std::vector<CurlRequest*>& requests)
     {
         const std::lock_guard locked(guard);
-        const auto found = std::find(finished.begin(), finished.end(), request);
-        if (found == finished.end())
-            return false;
-        finished.erase(found);
-        return true;
+        std::erase_if(finished, [&](CurlRequest* request) {
+            return std::find(requests.begin(), requests.end(), request) != requests.end();
+        });
     }
 };
 
@@ -300,33 +299,30 @@ struct CurlBatch::Lane {
         return finished;
     }
 
-    // From the caller's thread.
-    void post(Command command)
+    // From the caller's thread. Gives the command's ticket: done reaches it
+    // once the lane has carried the command out.
+    std::uint64_t post(Command command)
     {
         bool wasEmpty = false;
+        std::uint64_t ticket = 0;
         {
             const std::lock_guard locked(guard);
             wasEmpty = commands.empty();
             commands.push_back(command);
-            ++posted;
+            ticket = ++posted;
         }
         // The lane takes all that are waiting at once: it was roused for
         // the first of them.
         if (wasEmpty)
             rouse(wake);
+        return ticket;
     }
-    // From the caller's thread: once this returns, the request is out of
-    // the multi handle and, if it finished meanwhile, in `returns`.
-    void removeAndWait(CurlRequest& request)
+    // From the caller's thread: once this returns, the commands up to the
+    // ticket are carried out; a request removed by them is out of the multi
+    // handle and, if it finished meanwhile, in `returns`.
+    void awaitDone(std::uint64_t ticket)
     {
         std::unique_lock locked(guard);
-        const bool wasEmpty = commands.empty();
-        commands.push_back({Command::Remove, &request});
-        const std::uint64_t ticket = ++posted;
-        locked.unlock();
-        if (wasEmpty)
-            rouse(wake);
-        locked.lock();
         commandsDone.wait(locked, [&] { return done >= ticket; });
     }
 
@@ -425,12 +421,16 @@ int CurlBatch::lanesFor(int requestsAtOnce)
 
 // By the origin's hash, seeded the same in every run, so that a host's
 // requests share one lane and its connection.
-CurlBatch::Lane& CurlBatch::laneOf(const CurlRequest& request)
+size_t CurlBatch::laneIndexOf(const CurlRequest& request) const
 {
     if (m_lanes.size() == 1)
-        return *m_lanes.front();
-    const size_t hash = qHash(OriginsAhead::originOf(request.url()), 0);
-    return *m_lanes[hash % m_lanes.size()];
+        return 0;
+    return qHash(OriginsAhead::originOf(request.url()), 0) % m_lanes.size();
+}
+
+CurlBatch::Lane& CurlBatch::laneOf(const CurlRequest& request)
+{
+    return *m_lanes[laneIndexOf(request)];
 }
 
 void CurlBatch::setIdleConnections(long connections, long bound)
@@ -478,15 +478,34 @@ void CurlBatch::add(CurlRequest& request)
 
 void CurlBatch::remove(CurlRequest& request)
 {
-    if (m_underWay.erase(&request) == 0)
-        return;
-    Lane& lane = laneOf(request);
-    if (!m_returns) {
-        lane.remove(request);
-        return;
+    CurlRequest* const one = &request;
+    remove(std::span(&one, 1));
+}
+
+// Every lane is given all its removals before any is waited for: a round
+// trip per lane, not per request.
+void CurlBatch::remove(std::span<CurlRequest* const> requests)
+{
+    std::vector<std::uint64_t> tickets(m_lanes.size(), 0);
+    std::vector<CurlRequest*> removed;
+    for (CurlRequest* request : requests) {
+        if (m_underWay.erase(request) == 0)
+            continue;
+        const size_t lane = laneIndexOf(*request);
+        if (!m_returns) {
+            m_lanes[lane]->remove(*request);
+            continue;
+        }
+        tickets[lane] = m_lanes[lane]->post({Lane::Command::Remove, request});
+        removed.push_back(request);
     }
-    lane.removeAndWait(request);
-    m_returns->withdraw(&request);
+    if (removed.empty())
+        return;
+    for (size_t lane = 0; lane < m_lanes.size(); ++lane) {
+        if (tickets[lane] > 0)
+            m_lanes[lane]->awaitDone(tickets[lane]);
+    }
+    m_returns->withdraw(removed);
 }
 
 std::vector<CurlRequest*> CurlBatch::wait(milliseconds timeout, std::initializer_list<int> watched)

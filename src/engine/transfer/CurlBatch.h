@@ -8,6 +8,7 @@
 #include <chrono>
 #include <initializer_list>
 #include <memory>
+#include <span>
 #include <unordered_set>
 #include <vector>
 
@@ -49,6 +50,8 @@ public:
     // Ends a request under way; it is not reported by wait(). Once this
     // returns no lane touches the request.
     void remove(CurlRequest& request);
+    // Ends these requests as one by one, each lane waited for once.
+    void remove(std::span<CurlRequest* const> requests);
     int running() const { return static_cast<int>(m_underWay.size()); }
     // Keeps at most this many connections open once their requests are done
     // (Policy::IdleConnections unless set), the requests under way counted.
@@ -72,6 +75,7 @@ public:
 private:
     struct Lane;
     struct Returns;
+    size_t laneIndexOf(const CurlRequest& request) const;
     Lane& laneOf(const CurlRequest& request);
 
     std::unique_ptr<Returns> m_returns;  // with lanes of their own threads only
