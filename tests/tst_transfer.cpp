@@ -711,6 +711,26 @@ private slots:
         }
     }
 
+    // A wait() that finds requests already handed back takes the lane's
+    // wake-up with them: the next one sleeps as long as it is told, not
+    // waking at once for nothing.
+    void waitAfterOneThatTookRequestsSleeps()
+    {
+        LoopbackServer server;
+        server.route("/now", LoopbackServer::answer("HTTP/1.1 200 OK"));
+        CurlRequest request(testOptions());
+        CurlBatch batch(QString(), 2);
+        request.prepare(server.url("/now"));
+        batch.add(request);
+        QTRY_COMPARE_WITH_TIMEOUT(server.requests().size(), 1, 3000);
+        std::this_thread::sleep_for(200ms);
+        QCOMPARE(batch.wait(0ms).size(), 1u);
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(batch.wait(300ms).empty());
+        QCOMPARE_GE(clock.elapsed(), 250);
+    }
+
     // An idle lane looks at its commands once a second, and the caller's
     // wait() sleeps as long as it is told: each side rouses the other, so a
     // request added to an idle lane comes back, and the removal of one under

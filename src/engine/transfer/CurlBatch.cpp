@@ -514,6 +514,9 @@ std::vector<CurlRequest*> CurlBatch::wait(milliseconds timeout, std::initializer
     if (!m_returns) {
         finished = m_lanes.front()->drive(timeout, watched);
     } else {
+        // Drained before the take, not after: a hand-back after it rouses
+        // the next wait(), and nothing taken now leaves it roused for none.
+        drain(m_returns->wake);
         finished = m_returns->take();
         if (finished.empty()) {
             std::vector<pollfd> watches{{m_returns->wake, POLLIN, 0}};
