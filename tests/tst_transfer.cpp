@@ -251,8 +251,8 @@ private slots:
                                             << Fault::ThisMachine;
         QTest::newRow("no memory before the request") << int(CURLE_OUT_OF_MEMORY) << 0 << QByteArray() << false
                                                       << "out of memory" << Fault::ThisMachine;
-        QTest::newRow("not taken on by the batch") << int(CURLE_FAILED_INIT) << 0 << QByteArray() << false
-                                                   << "the transfer could not be started" << Fault::ThisMachine;
+        QTest::newRow("curl's own start failed") << int(CURLE_FAILED_INIT) << 0 << QByteArray() << false
+                                                 << "failed initialization" << Fault::Lasting;
         QTest::newRow("no thread for the lookup") << int(CURLE_COULDNT_RESOLVE_HOST) << 0
                                                   << QByteArray("getaddrinfo() thread failed to start") << false
                                                   << "no thread for the name lookup" << Fault::ThisMachine;
@@ -291,6 +291,20 @@ private slots:
         const CurlRequest::NoResponse explained = CurlRequest::explain(curlResult, osError, message, requestSent);
         QCOMPARE(explained.reason, reason);
         QCOMPARE(explained.fault, fault);
+    }
+
+    // A request the batch's lane could not start is this machine's fault,
+    // with curl's words, until it is prepared again.
+    void refusedRequestFailedHere()
+    {
+        CurlRequest request(testOptions());
+        request.prepare(QStringLiteral("http://127.0.0.1:1/"));
+        request.refuse(QStringLiteral("out of memory"));
+        QVERIFY(!request.haveResponse());
+        QVERIFY(request.failedHere());
+        QCOMPARE(request.failureReason(), QStringLiteral("the transfer could not be started: out of memory"));
+        request.prepare(QStringLiteral("http://127.0.0.1:1/"));
+        QVERIFY(!request.failedHere());
     }
 
     void failedRequestIsNeverJudgedByThePreviousResponse()

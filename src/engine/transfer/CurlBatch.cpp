@@ -361,9 +361,9 @@ struct CurlBatch::Lane {
             for (const Command& command : taken) {
                 switch (command.kind) {
                 case Command::Add:
-                    if (add(*command.request) != CURLM_OK) {
+                    if (const CURLMcode result = add(*command.request); result != CURLM_OK) {
                         curl_easy_setopt(easyOf(*command.request), CURLOPT_PRIVATE, nullptr);
-                        command.request->finish(CURLE_FAILED_INIT);
+                        command.request->refuse(QString::fromUtf8(curl_multi_strerror(result)));
                         refused.push_back(command.request);
                     }
                     break;

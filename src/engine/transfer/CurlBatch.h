@@ -44,8 +44,8 @@ public:
     static constexpr long filesBeyondOneLane(int lanes) { return lanes > 1 ? 6L * (lanes - 1) + 2 : 0; }
 
     // Starts a prepared request. Raises Failure when curl refuses it (on one
-    // lane; with more, a request curl refuses comes back from wait() with
-    // CURLE_FAILED_INIT).
+    // lane; with more, a request curl refuses comes back from wait() marked
+    // refused, this machine's fault).
     void add(CurlRequest& request);
     // Ends a request under way; it is not reported by wait(). Once this
     // returns no lane touches the request.

@@ -262,6 +262,11 @@ void CurlRequest::finish(int curlResult)
     m_haveResponse = true;
 }
 
+void CurlRequest::refuse(const QString& why)
+{
+    m_noResponse = {QStringLiteral("the transfer could not be started: ") + why, Fault::ThisMachine};
+}
+
 QString CurlRequest::failureReason() const
 {
     if (!m_proxysOwnAnswer.isEmpty())
@@ -312,9 +317,6 @@ CurlRequest::NoResponse CurlRequest::explain(int curlResult, int osError, QByteA
     switch (static_cast<CURLcode>(curlResult)) {
     case CURLE_OUT_OF_MEMORY:
         return {QStringLiteral("out of memory"), Fault::ThisMachine};
-    // What a driver gives a request curl would not take on.
-    case CURLE_FAILED_INIT:
-        return {QStringLiteral("the transfer could not be started"), Fault::ThisMachine};
     case CURLE_COULDNT_RESOLVE_HOST:
         // The lookup's thread, or its socket pair, could not be had.
         if (message.startsWith("getaddrinfo() thread failed to start"))

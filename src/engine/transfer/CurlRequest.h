@@ -59,6 +59,9 @@ public:
     void* handle() const { return m_easy; }
     // curl reported the transfer done with this CURLcode.
     void finish(int curlResult);
+    // A driver could not start the request (curl's words why): no response,
+    // for want of something on this machine.
+    void refuse(const QString& why);
 
     // The final response's header block is complete (interim 1xx blocks are
     // not kept).
