@@ -274,6 +274,8 @@ void CheckQueue::start(qint64 position, const QString& hostName)
     if (entry.attempts > 0)
         slot.request->useNewConnection();
     keepIdleConnections();
+    // Timed from before the add: a lane may have it under way at once.
+    const Clock::time_point started = Clock::now();
     // curl refusing a prepared request is curl's, or this machine's, want.
     try {
         m_batch.add(*slot.request);
@@ -282,7 +284,7 @@ void CheckQueue::start(qint64 position, const QString& hostName)
     }
     slot.busy = true;
     ++m_busy;
-    slot.started = Clock::now();
+    slot.started = started;
     m_lastRequest = slot.started;
     m_hosts[hostName].busy = true;
 }
