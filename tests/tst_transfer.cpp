@@ -692,6 +692,33 @@ private slots:
         QCOMPARE(HeaderBlock::statusCode(request.headers()), 404);
     }
 
+    // A request added again while under way is refused, on one lane as on
+    // more, and the one under way goes on.
+    void requestAddedTwiceIsRefused_data()
+    {
+        QTest::addColumn<int>("lanes");
+        QTest::newRow("one lane") << 1;
+        QTest::newRow("two lanes") << 2;
+    }
+    void requestAddedTwiceIsRefused()
+    {
+        QFETCH(int, lanes);
+        LoopbackServer server;
+        Reply late = LoopbackServer::answer("HTTP/1.1 200 OK");
+        late.delayMilliseconds = 300;
+        server.route("/late", late);
+        CurlRequest request(testOptions());
+        CurlBatch batch(QString(), lanes);
+        request.prepare(server.url("/late"));
+        batch.add(request);
+        QVERIFY_THROWS_EXCEPTION(Failure, batch.add(request));
+        QCOMPARE(batch.running(), 1);
+        QDeadlineTimer deadline(ShortTimeout * 4);
+        while (batch.running() > 0 && !deadline.hasExpired())
+            batch.wait(100ms);
+        QVERIFY(request.haveResponse());
+    }
+
     // Requests on both lanes, some under way and some finished but not yet
     // handed back, removed together: none is handed back, and each can be
     // asked again at once.

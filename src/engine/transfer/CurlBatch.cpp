@@ -460,6 +460,9 @@ void CurlBatch::closeIdleConnections()
 
 void CurlBatch::add(CurlRequest& request)
 {
+    // A lane would take it on a second time, and it would never come back.
+    if (m_underWay.contains(&request))
+        throw Failure(QStringLiteral("The request is already under way"));
     curl_easy_setopt(easyOf(request), CURLOPT_PRIVATE, &request);
     // curl walks its whole name cache at the end of every transfer to drop
     // stale entries: with thousands of hosts under way that walk cost more

@@ -43,7 +43,8 @@ public:
     // closed, a second one; and the eventfds the lanes wake each other by.
     static constexpr long filesBeyondOneLane(int lanes) { return lanes > 1 ? 6L * (lanes - 1) + 2 : 0; }
 
-    // Starts a prepared request. Raises Failure when curl refuses it (on one
+    // Starts a prepared request. Raises Failure when it is under way already,
+    // or when curl refuses it (on one
     // lane; with more, a request curl refuses comes back from wait() marked
     // refused, this machine's fault).
     void add(CurlRequest& request);
