@@ -28,6 +28,8 @@
 
 #include <curl/curl.h>
 
+#include <sched.h>
+
 Q_DECLARE_METATYPE(CurlRequest::Fault)
 
 using namespace std::chrono_literals;
@@ -690,6 +692,43 @@ private slots:
 
         QVERIFY(answeredOnBatch(batch, request, server.url("/again")));
         QCOMPARE(HeaderBlock::statusCode(request.headers()), 404);
+    }
+
+    // As many lanes as cores this process may run on, up to the jobs.
+    void lanesFollowTheCoresAllowed_data()
+    {
+        QTest::addColumn<int>("cores");  // allowed to this thread; 0: all it had
+        QTest::addColumn<int>("jobs");
+        QTest::addColumn<int>("lanes");
+        cpu_set_t had;
+        QCOMPARE(::sched_getaffinity(0, sizeof had, &had), 0);
+        const int all = std::min(CPU_COUNT(&had), 4);
+        QTest::newRow("one core allowed") << 1 << 64 << 1;
+        QTest::newRow("every core") << 0 << 64 << all;
+        QTest::newRow("one job") << 0 << 1 << 1;
+        if (CPU_COUNT(&had) >= 2)
+            QTest::newRow("two cores allowed, one job each") << 2 << 2 << 2;
+    }
+    void lanesFollowTheCoresAllowed()
+    {
+        QFETCH(int, cores);
+        QFETCH(int, jobs);
+        QFETCH(int, lanes);
+        cpu_set_t had;
+        QCOMPARE(::sched_getaffinity(0, sizeof had, &had), 0);
+        const auto restore = qScopeGuard([&] { ::sched_setaffinity(0, sizeof had, &had); });
+        if (cores > 0) {
+            cpu_set_t some;
+            CPU_ZERO(&some);
+            for (int cpu = 0, taken = 0; cpu < CPU_SETSIZE && taken < cores; ++cpu) {
+                if (CPU_ISSET(cpu, &had)) {
+                    CPU_SET(cpu, &some);
+                    ++taken;
+                }
+            }
+            QCOMPARE(::sched_setaffinity(0, sizeof some, &some), 0);
+        }
+        QCOMPARE(CurlBatch::lanesFor(jobs), lanes);
     }
 
     // A request added again while under way is refused, on one lane as on

@@ -25,6 +25,7 @@
 
 #include <poll.h>
 #include <pthread.h>
+#include <sched.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -415,7 +416,13 @@ CurlBatch::~CurlBatch() = default;
 
 int CurlBatch::lanesFor(int requestsAtOnce)
 {
-    const int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    // The cores this process may run on (a container's or taskset's share),
+    // not all the machine has.
+    int threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    if (::sched_getaffinity(0, sizeof allowed, &allowed) == 0)
+        threads = std::max(1, CPU_COUNT(&allowed));
     return std::clamp(std::min(threads, requestsAtOnce), 1, MostLanes);
 }
 
