@@ -18,9 +18,10 @@
 // bytes of a body. What a proxy answers on its own for a server it could not
 // reach is no response. Every encoding libcurl can take is advertised, so that
 // a body read to keep its connection comes compressed; bodies are never
-// decoded. Whoever drives it (the window's transfer control, or several at once
-// on one multi handle) adds handle() to a multi handle and calls finish()
-// when curl reports the transfer done.
+// decoded. Whoever drives it (the window's transfer control, or one of the
+// command line's lanes, each a thread with a multi handle of its own) adds
+// handle() to a multi handle and calls finish() when curl reports the
+// transfer done, on the thread that drives it.
 class CurlRequest {
 public:
     struct Options {
