@@ -21,6 +21,7 @@
 #include <optional>
 #include <span>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
 #include <poll.h>
@@ -118,6 +119,11 @@ struct CurlBatch::Lane {
     // What the caller's thread asks the lane to keep, those in use counted.
     std::atomic<long> connectionLimit{Policy::IdleConnections};
     std::thread thread;
+    // The thread's own: the requests taken on and not yet handed back or
+    // removed, the last command taken, and whether the lane has failed.
+    std::unordered_set<CurlRequest*> held;
+    std::uint64_t takenUpTo = 0;
+    bool broken = false;
 
     Lane()
     {
@@ -349,50 +355,108 @@ struct CurlBatch::Lane {
     void run()
     {
         for (;;) {
-            std::vector<Command> taken;
-            std::uint64_t upTo = 0;
-            bool stop = false;
-            {
-                const std::lock_guard locked(guard);
-                taken.swap(commands);
-                upTo = posted;
-                stop = stopping;
+            try {
+                if (turn())
+                    return;
+            } catch (...) {
+                abandon();
             }
-            std::vector<CurlRequest*> refused;
-            for (const Command& command : taken) {
-                switch (command.kind) {
-                case Command::Add:
-                    if (const CURLMcode result = add(*command.request); result != CURLM_OK) {
-                        curl_easy_setopt(easyOf(*command.request), CURLOPT_PRIVATE, nullptr);
-                        command.request->refuse(QString::fromUtf8(curl_multi_strerror(result)));
-                        refused.push_back(command.request);
-                    }
-                    break;
-                case Command::Remove:
-                    remove(*command.request);
-                    break;
-                case Command::CloseIdle:
-                    closeIdle();
-                    break;
-                }
-            }
-            if (!refused.empty())
-                returns->give(refused);
-            if (!taken.empty()) {
-                {
-                    const std::lock_guard locked(guard);
-                    done = upTo;
-                }
-                commandsDone.notify_all();
-            }
-            if (stop)
-                return;
-            setMaxConnects(connectionLimit.load(std::memory_order_relaxed));
-            const std::vector<CurlRequest*> finished = drive(milliseconds(1000), {wake});
-            drain(wake);
-            if (!finished.empty())
-                returns->give(finished);
         }
+    }
+
+    // One turn of the lane's loop: the commands waiting, then the transfers
+    // for up to a second. True once the lane is to stop.
+    bool turn()
+    {
+        std::vector<Command> taken;
+        bool stop = false;
+        {
+            const std::lock_guard locked(guard);
+            taken.swap(commands);
+            takenUpTo = posted;
+            stop = stopping;
+        }
+        for (const Command& command : taken) {
+            if (command.kind == Command::Add)
+                held.insert(command.request);
+        }
+        std::vector<CurlRequest*> refused;
+        for (const Command& command : taken) {
+            switch (command.kind) {
+            case Command::Add:
+                if (broken) {
+                    command.request->refuse(QStringLiteral("its lane has failed"));
+                    refused.push_back(command.request);
+                } else if (const CURLMcode result = add(*command.request); result != CURLM_OK) {
+                    curl_easy_setopt(easyOf(*command.request), CURLOPT_PRIVATE, nullptr);
+                    command.request->refuse(QString::fromUtf8(curl_multi_strerror(result)));
+                    refused.push_back(command.request);
+                }
+                break;
+            case Command::Remove:
+                held.erase(command.request);
+                if (!broken)
+                    remove(*command.request);
+                break;
+            case Command::CloseIdle:
+                if (!broken)
+                    closeIdle();
+                break;
+            }
+        }
+        handBack(refused);
+        if (!taken.empty())
+            acknowledge();
+        if (stop)
+            return true;
+        std::vector<CurlRequest*> finished;
+        if (broken) {
+            pollfd watch{wake, POLLIN, 0};
+            ::poll(&watch, 1, 1000);
+        } else {
+            setMaxConnects(connectionLimit.load(std::memory_order_relaxed));
+            finished = drive(milliseconds(1000), {wake});
+        }
+        drain(wake);
+        handBack(finished);
+        return false;
+    }
+
+    void handBack(const std::vector<CurlRequest*>& requests)
+    {
+        if (requests.empty())
+            return;
+        returns->give(requests);
+        for (CurlRequest* request : requests)
+            held.erase(request);
+    }
+
+    void acknowledge()
+    {
+        {
+            const std::lock_guard locked(guard);
+            done = takenUpTo;
+        }
+        commandsDone.notify_all();
+    }
+
+    // After an exception on the lane's thread nothing it holds can be
+    // trusted to go on: every request it took on goes back failed, this
+    // machine's fault, and it takes on no more; the caller's thread hears
+    // of it as of any request handed back.
+    void abandon() noexcept
+    {
+        broken = true;
+        std::vector<CurlRequest*> dropped(held.begin(), held.end());
+        for (CurlRequest* request : dropped) {
+            curl_multi_remove_handle(multi, easyOf(*request));
+            curl_easy_setopt(easyOf(*request), CURLOPT_PRIVATE, nullptr);
+            request->refuse(QStringLiteral("its lane has failed"));
+        }
+        held.clear();
+        transfers = 0;
+        returns->give(dropped);
+        acknowledge();
     }
 };
 
