@@ -6,6 +6,7 @@
 #include "LoopbackServer.h"
 #include "cli/CheckQueue.h"
 
+#include <QElapsedTimer>
 #include <QTest>
 
 #include <atomic>
@@ -42,6 +43,8 @@ struct QueueRun {
     // pipe fed slowly: the queue sees nothing ahead.
     bool slowly = false;
     std::chrono::milliseconds gapAfterJudged{0};  // before the next address comes
+    std::function<bool()> stopWhen;  // asked between rounds
+    bool finishes = true;  // what finish() is to give: false once stopped
     std::atomic<int> judgedCount = 0;
 
     void run(const QByteArrayList& addresses)
@@ -67,14 +70,14 @@ struct QueueRun {
                 return std::nullopt;
             return found->second;
         };
-        callbacks.stopping = [] { return false; };
+        callbacks.stopping = [&] { return stopWhen && stopWhen(); };
         CheckQueue queue(settings, callbacks, -1);
         for (const QByteArray& address : addresses) {
             QVERIFY(queue.add(address));
             if (slowly)
                 awaitJudged(queue, judgedCount + 1);
         }
-        QVERIFY(queue.finish());
+        QCOMPARE(queue.finish(), finishes);
     }
 
     // Lets the queue work, as while it waits for its input, until this many
@@ -119,12 +122,19 @@ private slots:
         QTest::addColumn<int>("jobs");
         QTest::addColumn<int>("atOnce");
         QTest::addColumn<long>("idle");
-        QTest::newRow("plenty") << 20000L << 64 << 64 << 19672L;
-        QTest::newRow("ulimit -n 1024") << 1010L << 1024 << 167 << 167L;
-        QTest::newRow("ulimit -n 64") << 50L << 64 << 7 << 7L;
-        QTest::newRow("fewer than asked for") << 50L << 4 << 4 << 22L;
-        QTest::newRow("just one") << 14L << 16 << 1 << 1L;
-        QTest::newRow("too few for one") << 13L << 16 << 0 << 0L;
+        QTest::addColumn<int>("lanes");
+        QTest::newRow("plenty") << 20000L << 64 << 64 << 19672L << 1;
+        QTest::newRow("ulimit -n 1024") << 1010L << 1024 << 167 << 167L << 1;
+        QTest::newRow("ulimit -n 64") << 50L << 64 << 7 << 7L << 1;
+        QTest::newRow("fewer than asked for") << 50L << 4 << 4 << 22L << 1;
+        QTest::newRow("just one") << 14L << 16 << 1 << 1L << 1;
+        QTest::newRow("too few for one") << 13L << 16 << 0 << 0L << 1;
+        // Each lane beyond the first: 6 descriptors, and 2 between them all.
+        QTest::newRow("four lanes, ulimit -n 64") << 50L << 64 << 3 << 7L << 4;
+        QTest::newRow("four lanes, just one") << 34L << 16 << 1 << 1L << 4;
+        QTest::newRow("four lanes, too few for one") << 33L << 16 << 0 << 0L << 4;
+        // Lanes as run for the jobs (0): one request fits on its one lane.
+        QTest::newRow("one job fits, on one lane") << 18L << 64 << 1 << 5L << 0;
     }
     void requestsAtOnceFitTheOpenFiles()
     {
@@ -132,13 +142,15 @@ private slots:
         QFETCH(int, jobs);
         QFETCH(int, atOnce);
         QFETCH(long, idle);
-        const std::optional<CheckQueue::FileBudget> budget = CheckQueue::budgetWithin(freeFiles, jobs);
+        QFETCH(int, lanes);
+        const std::optional<CheckQueue::FileBudget> budget = CheckQueue::budgetWithin(freeFiles, jobs, lanes > 0 ? std::optional(lanes) : std::nullopt);
         QCOMPARE(budget.has_value(), atOnce > 0);
         if (!budget)
             return;
         QCOMPARE(budget->jobs, atOnce);
         QCOMPARE(budget->idleConnections, idle);
-        QCOMPARE_LE(CheckQueue::SpareFiles + atOnce * CheckQueue::FilesPerRequest + idle, freeFiles);
+        QCOMPARE_LE(CheckQueue::SpareFiles + CurlBatch::filesBeyondOneLane(lanes) + atOnce * CheckQueue::FilesPerRequest + idle,
+                    freeFiles);
     }
 
     // More hosts than connections used to be kept, each asked several times
@@ -319,10 +331,13 @@ private slots:
         QTest::addColumn<int>("hosts");
         QTest::addColumn<int>("fewest");  // the most under way at once lies between these
         QTest::addColumn<int>("most");
-        QTest::newRow("three hosts, eight jobs") << 8 << 3 << 2 << 3;
-        QTest::newRow("three hosts, two jobs") << 2 << 3 << 2 << 2;
-        QTest::newRow("one host, eight jobs") << 8 << 1 << 1 << 1;
-        QTest::newRow("one job") << 1 << 3 << 1 << 1;
+        QTest::addColumn<int>("lanes");
+        QTest::newRow("three hosts, eight jobs") << 8 << 3 << 2 << 3 << 1;
+        QTest::newRow("three hosts, two jobs") << 2 << 3 << 2 << 2 << 1;
+        QTest::newRow("one host, eight jobs") << 8 << 1 << 1 << 1 << 1;
+        QTest::newRow("one job") << 1 << 3 << 1 << 1 << 1;
+        QTest::newRow("three hosts, eight jobs, two lanes") << 8 << 3 << 2 << 3 << 2;
+        QTest::newRow("one host, eight jobs, two lanes") << 8 << 1 << 1 << 1 << 2;
     }
     void requestsAtOnce()
     {
@@ -330,6 +345,7 @@ private slots:
         QFETCH(int, hosts);
         QFETCH(int, fewest);
         QFETCH(int, most);
+        QFETCH(int, lanes);
         LoopbackServer server;
         LoopbackServer::Reply late = LoopbackServer::answer("HTTP/1.1 200 OK");
         late.delayMilliseconds = 250;
@@ -341,6 +357,7 @@ private slots:
         }
         QueueRun run;
         run.settings.jobs = jobs;
+        run.settings.lanes = lanes;
         run.run(addresses);
         QCOMPARE(run.inOrder.size(), addresses.size());
         QCOMPARE(server.requests().size(), addresses.size());
@@ -350,6 +367,39 @@ private slots:
             QCOMPARE(atOnce, 1);
         QCOMPARE_GE(server.mostAtOnce(), fewest);
         QCOMPARE_LE(server.mostAtOnce(), most);
+    }
+
+    // Stopped while requests are under way: finish() ends them at once
+    // rather than waiting for their answers, and hands on the one answered
+    // alone.
+    void stoppedWithRequestsUnderWay_data()
+    {
+        QTest::addColumn<int>("lanes");
+        QTest::newRow("one lane") << 1;
+        QTest::newRow("two lanes") << 2;
+    }
+    void stoppedWithRequestsUnderWay()
+    {
+        QFETCH(int, lanes);
+        LoopbackServer server;
+        LoopbackServer::Reply late = LoopbackServer::answer("HTTP/1.1 200 OK");
+        late.delayMilliseconds = 3000;
+        server.setFallback(late);
+        server.route("/now", LoopbackServer::answer("HTTP/1.1 200 OK"));
+        QByteArrayList addresses;
+        for (int host = 0; host < 7; ++host)
+            addresses << on(server, QStringLiteral("%1.localhost").arg(QChar(u'a' + host)), "/late");
+        addresses << on(server, QStringLiteral("now.localhost"), "/now");
+        QueueRun run;
+        run.settings.jobs = 8;
+        run.settings.lanes = lanes;
+        run.stopWhen = [&] { return run.judgedCount > 0; };
+        run.finishes = false;
+        QElapsedTimer clock;
+        clock.start();
+        run.run(addresses);
+        QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(run.inOrder, QList<qint64>{7});
     }
 
     // Answers half a second late and a pause of half a second. A pause shows
@@ -395,17 +445,22 @@ private slots:
         QTest::addColumn<QStringList>("list");  // host/answer delay in milliseconds
         QTest::addColumn<int>("window");
         QTest::addColumn<int>("askedBeforeTheFirstAnswer");
+        QTest::addColumn<int>("lanes");
         const QStringList slowFirst{"slow/1500", "a/0", "b/0", "a/0", "c/0"};
-        QTest::newRow("one slow host first") << slowFirst << 8192 << 5;
-        QTest::newRow("a window of two holds the rest back") << slowFirst << 2 << 2;
-        QTest::newRow("a slow host again later") << QStringList{"slow/1500", "a/0", "slow/0", "b/0"} << 8192 << 3;
-        QTest::newRow("each answer later than the next") << QStringList{"a/1500", "b/1000", "c/500", "d/0"} << 8192 << 4;
+        const QStringList eachLater{"a/1500", "b/1000", "c/500", "d/0"};
+        QTest::newRow("one slow host first") << slowFirst << 8192 << 5 << 1;
+        QTest::newRow("a window of two holds the rest back") << slowFirst << 2 << 2 << 1;
+        QTest::newRow("a slow host again later") << QStringList{"slow/1500", "a/0", "slow/0", "b/0"} << 8192 << 3 << 1;
+        QTest::newRow("each answer later than the next") << eachLater << 8192 << 4 << 1;
+        QTest::newRow("one slow host first, two lanes") << slowFirst << 8192 << 5 << 2;
+        QTest::newRow("each answer later than the next, two lanes") << eachLater << 8192 << 4 << 2;
     }
     void outcomesHandedOnInListOrder()
     {
         QFETCH(QStringList, list);
         QFETCH(int, window);
         QFETCH(int, askedBeforeTheFirstAnswer);
+        QFETCH(int, lanes);
         LoopbackServer server;
         QByteArrayList addresses;
         for (const QString& entry : list) {
@@ -417,6 +472,7 @@ private slots:
         }
         QueueRun run;
         run.settings.window = window;
+        run.settings.lanes = lanes;
         qsizetype asked = -1;
         run.onJudged = [&](qint64 position) {
             if (position == 0)

@@ -1,6 +1,7 @@
-// A name lookup that never ends, against a nameserver that never answers:
-// the window stays live, the time-out ends the request at once, and the
-// transfer serves the next address.
+// Name lookups against a nameserver of the test's own. One that never
+// answers: the window stays live, the time-out ends the request at once, and
+// the transfer serves the next address. One that answers: the batch asks it
+// for every new connection.
 #include "LoopbackServer.h"
 #include "PrivateResolver.h"
 #include "StallMeter.h"

@@ -6,13 +6,19 @@
 #include "LoopbackServer.h"
 #include "engine/transfer/Policy.h"
 #include "RealServers.h"
+#include "engine/transfer/CurlBatch.h"
+#include "engine/transfer/CurlRequest.h"
 #include "engine/transfer/CurlTransfer.h"
 #include "engine/Failure.h"
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <memory>
+#include <vector>
 
 using namespace std::chrono_literals;
 
@@ -148,6 +154,38 @@ private slots:
             }
         }
         QCOMPARE(transfer.connectionsOpened(), qint64(ManyHosts));
+    }
+
+    // Hosts spread over the batch's lanes, each lane a thread of its own:
+    // every one verified and answered, and each keeps its connection in its
+    // lane from one round to the next.
+    void manyHostsOnTheBatchsLanes()
+    {
+        QList<quint16> ports{m_nginx->sitePort(Good)};
+        for (int site = MoreGood; site < MoreGood + ManyHosts - 1; ++site)
+            ports << m_nginx->sitePort(site);
+        std::vector<std::unique_ptr<CurlRequest>> requests;
+        for (qsizetype i = 0; i < ports.size(); ++i)
+            requests.push_back(std::make_unique<CurlRequest>(CurlRequest::Options{Timeout, false, m_authorities}));
+        CurlBatch batch(m_authorities, 2);
+        const qsizetype before = m_nginx->requests().size();
+        for (int round = 0; round < 2; ++round) {
+            for (qsizetype i = 0; i < ports.size(); ++i) {
+                requests[i]->prepare(address(ports[i]));
+                batch.add(*requests[i]);
+            }
+            QDeadlineTimer deadline(Timeout * 2);
+            while (batch.running() > 0 && !deadline.hasExpired())
+                batch.wait(100ms);
+            QCOMPARE(batch.running(), 0);
+            for (const auto& request : requests)
+                QVERIFY2(request->headers().startsWith("HTTP/1.1 200 OK\r\n"), qPrintable(request->failureReason()));
+        }
+        QTRY_COMPARE(m_nginx->requests().size(), before + 2 * ports.size());
+        QSet<QPair<quint16, QByteArray>> connections;
+        for (const Nginx::Request& request : m_nginx->requests().mid(before))
+            connections.insert({request.port, request.connection});
+        QCOMPARE(connections.size(), ports.size());
     }
 
     // A page of real size is read to its end rather than dropped with its

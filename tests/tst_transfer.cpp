@@ -7,19 +7,28 @@
 #include "engine/transfer/CurlTransfer.h"
 #include "engine/transfer/OriginsAhead.h"
 #include "engine/transfer/ProxyAnswer.h"
+#include "engine/verdict/Verdict.h"
 #include "engine/Failure.h"
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <memory>
 #include <optional>
+#include <thread>
+#include <vector>
 
 #include <curl/curl.h>
+
+#include <sched.h>
 
 Q_DECLARE_METATYPE(CurlRequest::Fault)
 
@@ -244,6 +253,8 @@ private slots:
                                             << Fault::ThisMachine;
         QTest::newRow("no memory before the request") << int(CURLE_OUT_OF_MEMORY) << 0 << QByteArray() << false
                                                       << "out of memory" << Fault::ThisMachine;
+        QTest::newRow("curl's own start failed") << int(CURLE_FAILED_INIT) << 0 << QByteArray() << false
+                                                 << "failed initialization" << Fault::Lasting;
         QTest::newRow("no thread for the lookup") << int(CURLE_COULDNT_RESOLVE_HOST) << 0
                                                   << QByteArray("getaddrinfo() thread failed to start") << false
                                                   << "no thread for the name lookup" << Fault::ThisMachine;
@@ -282,6 +293,20 @@ private slots:
         const CurlRequest::NoResponse explained = CurlRequest::explain(curlResult, osError, message, requestSent);
         QCOMPARE(explained.reason, reason);
         QCOMPARE(explained.fault, fault);
+    }
+
+    // A request the batch's lane could not start is this machine's fault,
+    // with curl's words, until it is prepared again.
+    void refusedRequestFailedHere()
+    {
+        CurlRequest request(testOptions());
+        request.prepare(QStringLiteral("http://127.0.0.1:1/"));
+        request.refuse(QStringLiteral("out of memory"));
+        QVERIFY(!request.haveResponse());
+        QVERIFY(request.failedHere());
+        QCOMPARE(request.failureReason(), QStringLiteral("the transfer could not be started: out of memory"));
+        request.prepare(QStringLiteral("http://127.0.0.1:1/"));
+        QVERIFY(!request.failedHere());
     }
 
     void failedRequestIsNeverJudgedByThePreviousResponse()
@@ -585,6 +610,298 @@ private slots:
         ticker.stop();
         QVERIFY2(hasResponse(transfer), qPrintable(QString::number(clock.elapsed())));
         QVERIFY2(longestGap < 250, qPrintable(QString::number(longestGap)));
+    }
+
+    // Each lane drives its requests on a thread of its own: one held up in
+    // a callback holds back only the requests of its own lane, and the
+    // others come back meanwhile.
+    void lanesGoOnWhileOneIsHeldUp()
+    {
+        LoopbackServer server;
+        // The others answer once the held one is held up.
+        Reply later = LoopbackServer::answer("HTTP/1.1 200 OK");
+        later.delayMilliseconds = 200;
+        server.setFallback(later);
+        server.route("/held", LoopbackServer::answer("HTTP/1.1 200 OK"));
+        const auto onHost = [&](int host, const QString& path = QStringLiteral("/")) {
+            return server.url(path).replace(QStringLiteral("127.0.0.1"), QStringLiteral("h%1.localhost").arg(host));
+        };
+        // The batch comes after what its lanes drive, and goes before them.
+        CurlRequest held(testOptions());
+        std::atomic<bool> holding = false;
+        std::atomic<bool> released = false;
+        std::vector<std::unique_ptr<CurlRequest>> others;
+        CurlBatch batch(QString(), 2);
+        // A failed check leaves no lane held up while the batch stops.
+        const auto release = qScopeGuard([&] { released = true; });
+        held.setOnResponse([&] {
+            holding = true;
+            QDeadlineTimer longest(5s);
+            while (!released && !longest.hasExpired())
+                std::this_thread::sleep_for(1ms);
+            holding = false;
+        });
+        held.prepare(onHost(0, QStringLiteral("/held")));
+        batch.add(held);
+        for (int host = 1; host <= 16; ++host) {
+            others.push_back(std::make_unique<CurlRequest>(testOptions()));
+            others.back()->prepare(onHost(host));
+            batch.add(*others.back());
+        }
+        int backWhileHeld = 0;
+        QDeadlineTimer deadline(ShortTimeout * 4);
+        while (batch.running() > 0 && !deadline.hasExpired()) {
+            for (CurlRequest* request : batch.wait(100ms)) {
+                QVERIFY(request->haveResponse());
+                backWhileHeld += request != &held && holding;
+            }
+            released = backWhileHeld > 0;
+        }
+        released = true;
+        QCOMPARE(batch.running(), 0);
+        QVERIFY(backWhileHeld > 0);
+    }
+
+    // A request ended from the caller's side while its lane drives it, or
+    // after it finished there but before wait() handed it back, is never
+    // handed back, and the same request can be asked again at once.
+    void requestRemovedFromItsLaneIsNotHandedBack_data()
+    {
+        QTest::addColumn<int>("answerDelay");
+        QTest::addColumn<int>("removedAfter");
+        QTest::newRow("under way") << 400 << 0;
+        QTest::newRow("finished, not yet handed back") << 0 << 300;
+    }
+    void requestRemovedFromItsLaneIsNotHandedBack()
+    {
+        QFETCH(int, answerDelay);
+        QFETCH(int, removedAfter);
+        LoopbackServer server;
+        Reply first = LoopbackServer::answer("HTTP/1.1 200 OK");
+        first.delayMilliseconds = answerDelay;
+        server.route("/first", first);
+        server.route("/again", LoopbackServer::answer("HTTP/1.1 404 Not Found"));
+        CurlBatch batch(QString(), 2);
+        CurlRequest request(testOptions());
+        request.prepare(server.url("/first"));
+        batch.add(request);
+        std::this_thread::sleep_for(std::chrono::milliseconds(removedAfter));
+        batch.remove(request);
+        QCOMPARE(batch.running(), 0);
+        QVERIFY(batch.wait(answerDelay > 0 ? 600ms : 100ms).empty());
+
+        QVERIFY(answeredOnBatch(batch, request, server.url("/again")));
+        QCOMPARE(HeaderBlock::statusCode(request.headers()), 404);
+    }
+
+    // As many lanes as cores this process may run on, up to the jobs.
+    void lanesFollowTheCoresAllowed_data()
+    {
+        QTest::addColumn<int>("cores");  // allowed to this thread; 0: all it had
+        QTest::addColumn<int>("jobs");
+        QTest::addColumn<int>("lanes");
+        cpu_set_t had;
+        QCOMPARE(::sched_getaffinity(0, sizeof had, &had), 0);
+        const int all = std::min(CPU_COUNT(&had), 4);
+        QTest::newRow("one core allowed") << 1 << 64 << 1;
+        QTest::newRow("every core") << 0 << 64 << all;
+        QTest::newRow("one job") << 0 << 1 << 1;
+        if (CPU_COUNT(&had) >= 2)
+            QTest::newRow("two cores allowed, one job each") << 2 << 2 << 2;
+    }
+    void lanesFollowTheCoresAllowed()
+    {
+        QFETCH(int, cores);
+        QFETCH(int, jobs);
+        QFETCH(int, lanes);
+        cpu_set_t had;
+        QCOMPARE(::sched_getaffinity(0, sizeof had, &had), 0);
+        const auto restore = qScopeGuard([&] { ::sched_setaffinity(0, sizeof had, &had); });
+        if (cores > 0) {
+            cpu_set_t some;
+            CPU_ZERO(&some);
+            for (int cpu = 0, taken = 0; cpu < CPU_SETSIZE && taken < cores; ++cpu) {
+                if (CPU_ISSET(cpu, &had)) {
+                    CPU_SET(cpu, &some);
+                    ++taken;
+                }
+            }
+            QCOMPARE(::sched_setaffinity(0, sizeof some, &some), 0);
+        }
+        QCOMPARE(CurlBatch::lanesFor(jobs), lanes);
+    }
+
+    // A request added again while under way is refused, on one lane as on
+    // more, and the one under way goes on.
+    void requestAddedTwiceIsRefused_data()
+    {
+        QTest::addColumn<int>("lanes");
+        QTest::newRow("one lane") << 1;
+        QTest::newRow("two lanes") << 2;
+    }
+    void requestAddedTwiceIsRefused()
+    {
+        QFETCH(int, lanes);
+        LoopbackServer server;
+        Reply late = LoopbackServer::answer("HTTP/1.1 200 OK");
+        late.delayMilliseconds = 300;
+        server.route("/late", late);
+        CurlRequest request(testOptions());
+        CurlBatch batch(QString(), lanes);
+        request.prepare(server.url("/late"));
+        batch.add(request);
+        QVERIFY_THROWS_EXCEPTION(Failure, batch.add(request));
+        QCOMPARE(batch.running(), 1);
+        QDeadlineTimer deadline(ShortTimeout * 4);
+        while (batch.running() > 0 && !deadline.hasExpired())
+            batch.wait(100ms);
+        QVERIFY(request.haveResponse());
+    }
+
+    // Requests on both lanes, some under way and some finished but not yet
+    // handed back, removed together: none is handed back, and each can be
+    // asked again at once.
+    void requestsRemovedTogetherAreNotHandedBack()
+    {
+        LoopbackServer server;
+        Reply late = LoopbackServer::answer("HTTP/1.1 200 OK");
+        late.delayMilliseconds = 3000;
+        server.route("/late", late);
+        server.route("/now", LoopbackServer::answer("HTTP/1.1 200 OK"));
+        server.route("/again", LoopbackServer::answer("HTTP/1.1 404 Not Found"));
+        const auto onHost = [&](int host, const char* path) {
+            return server.url(path).replace(QStringLiteral("127.0.0.1"), QStringLiteral("h%1.localhost").arg(host));
+        };
+        std::vector<std::unique_ptr<CurlRequest>> requests;
+        std::vector<CurlRequest*> all;
+        for (int host = 0; host < 8; ++host) {
+            requests.push_back(std::make_unique<CurlRequest>(testOptions()));
+            all.push_back(requests.back().get());
+        }
+        CurlBatch batch(QString(), 2);
+        for (int host = 0; host < 8; ++host) {
+            requests[host]->prepare(onHost(host, host % 2 ? "/late" : "/now"));
+            batch.add(*requests[host]);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(server.requests().size(), 8, 3000);
+        std::this_thread::sleep_for(200ms);
+        batch.remove(all);
+        QCOMPARE(batch.running(), 0);
+        QVERIFY(batch.wait(100ms).empty());
+        for (int host = 0; host < 8; ++host) {
+            QVERIFY(answeredOnBatch(batch, *requests[host], onHost(host, "/again")));
+            QCOMPARE(HeaderBlock::statusCode(requests[host]->headers()), 404);
+        }
+    }
+
+    // A wait() that finds requests already handed back takes the lane's
+    // wake-up with them: the next one sleeps as long as it is told, not
+    // waking at once for nothing.
+    void waitAfterOneThatTookRequestsSleeps()
+    {
+        LoopbackServer server;
+        server.route("/now", LoopbackServer::answer("HTTP/1.1 200 OK"));
+        CurlRequest request(testOptions());
+        CurlBatch batch(QString(), 2);
+        request.prepare(server.url("/now"));
+        batch.add(request);
+        QTRY_COMPARE_WITH_TIMEOUT(server.requests().size(), 1, 3000);
+        std::this_thread::sleep_for(200ms);
+        QCOMPARE(batch.wait(0ms).size(), 1u);
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(batch.wait(300ms).empty());
+        QCOMPARE_GE(clock.elapsed(), 250);
+    }
+
+    // An idle lane looks at its commands once a second, and the caller's
+    // wait() sleeps as long as it is told: each side rouses the other, so a
+    // request added to an idle lane comes back, and the removal of one under
+    // way returns, in a small part of that second; a lost wake-up costs the
+    // rest of it (or the caller's whole wait). The median of a few, so that
+    // a loaded machine's odd slow turn does not count.
+    void lanesAreRousedAtOnce_data()
+    {
+        QTest::addColumn<bool>("removing");
+        QTest::newRow("a request added to an idle lane comes back") << false;
+        QTest::newRow("a request under way is removed") << true;
+    }
+    void lanesAreRousedAtOnce()
+    {
+        QFETCH(bool, removing);
+        LoopbackServer server;
+        // Late enough that the caller is asleep in wait() when it comes.
+        Reply soon = LoopbackServer::answer("HTTP/1.1 200 OK");
+        soon.delayMilliseconds = 100;
+        server.route("/soon", soon);
+        Reply late = LoopbackServer::answer("HTTP/1.1 200 OK");
+        late.delayMilliseconds = 3000;
+        server.route("/late", late);
+        CurlRequest request({20s, false, {}});
+        CurlBatch batch(QString(), 2);
+        const auto removeOnExit = qScopeGuard([&] { batch.remove(request); });
+        std::vector<qint64> took;
+        for (int turn = 0; turn < 5; ++turn) {
+            request.prepare(server.url(removing ? "/late" : "/soon"));
+            const qsizetype asked = server.requests().size();
+            if (removing) {
+                batch.add(request);
+                QTRY_COMPARE_WITH_TIMEOUT(server.requests().size(), asked + 1, 3000);
+            }
+            // The lane is back in its wait by now, past curl's own first
+            // timers of a new transfer.
+            std::this_thread::sleep_for(removing ? 400ms : 50ms);
+            QElapsedTimer clock;
+            clock.start();
+            if (removing) {
+                batch.remove(request);
+            } else {
+                batch.add(request);
+                QDeadlineTimer deadline(5s);
+                while (batch.running() > 0 && !deadline.hasExpired())
+                    batch.wait(3s);
+                QVERIFY(request.haveResponse());
+            }
+            took.push_back(clock.elapsed());
+        }
+        QStringList times;
+        for (const qint64 each : took)
+            times << QString::number(each);
+        std::sort(took.begin(), took.end());
+        QVERIFY2(took[took.size() / 2] < 500, qPrintable(times.join(u' ')));
+    }
+
+    // Closing the kept connections closes those of every lane: the same
+    // hosts asked again each open a new one.
+    void idleConnectionsCloseOnEveryLane()
+    {
+        LoopbackServer server;
+        server.setFallback(LoopbackServer::answer("HTTP/1.1 200 OK"));
+        constexpr int Hosts = 8;
+        std::vector<std::unique_ptr<CurlRequest>> requests;
+        for (int host = 0; host < Hosts; ++host)
+            requests.push_back(std::make_unique<CurlRequest>(testOptions()));
+        CurlBatch batch(QString(), 2);
+        const auto askEach = [&] {
+            for (int host = 0; host < Hosts; ++host) {
+                requests[host]->prepare(server.url("/").replace(QStringLiteral("127.0.0.1"), QStringLiteral("h%1.localhost").arg(host)));
+                batch.add(*requests[host]);
+            }
+            QDeadlineTimer deadline(ShortTimeout * 4);
+            while (batch.running() > 0 && !deadline.hasExpired())
+                batch.wait(100ms);
+            return std::all_of(requests.begin(), requests.end(), [](const auto& request) { return request->haveResponse(); });
+        };
+        QVERIFY(askEach());
+        QVERIFY(askEach());
+        QCOMPARE(server.connectionsAccepted(), Hosts);
+        QCOMPARE(establishedConnectionsTo(server.port()), Hosts);
+
+        batch.closeIdleConnections();
+        QVERIFY(!batch.connectionsKept());
+        QTRY_COMPARE_WITH_TIMEOUT(establishedConnectionsTo(server.port()), 0, 2000);
+        QVERIFY(askEach());
+        QCOMPARE(server.connectionsAccepted(), 2 * Hosts);
     }
 
     void theCommandLineDriverReadsItsTrustStoreAhead()

@@ -34,20 +34,35 @@ qint64 millisecondsBetween(CheckQueue::Clock::time_point from, CheckQueue::Clock
 CheckQueue::CheckQueue(Settings settings, Callbacks callbacks, int wake)
     : m_settings(std::move(settings)), m_callbacks(std::move(callbacks)), m_wake(wake),
       // The batch starts reading the trust store at once, before the first request needs it.
-      m_batch(m_settings.request.certificateAuthorityFile), m_slots(static_cast<size_t>(m_settings.jobs)),
+      m_batch(m_settings.request.certificateAuthorityFile, m_settings.lanes.value_or(CurlBatch::lanesFor(m_settings.jobs))),
+      m_slots(static_cast<size_t>(m_settings.jobs)),
       m_jobLimit(m_settings.jobs)
 {
     // Until told otherwise, what the open files allow beside the requests.
     setIdleConnections(OpenFiles::free() - Policy::FilesKeptFree - m_settings.jobs * FilesPerRequest);
 }
 
-std::optional<CheckQueue::FileBudget> CheckQueue::budgetWithin(long freeFiles, int jobs)
+std::optional<CheckQueue::FileBudget> CheckQueue::budgetWithin(long freeFiles, int jobs, std::optional<int> lanes)
 {
-    const long share = (freeFiles - SpareFiles) / (FilesPerRequest + 1);
-    if (share < 1)
-        return std::nullopt;
-    const int fitting = static_cast<int>(std::min<long>(share, jobs));
-    return FileBudget{fitting, freeFiles - SpareFiles - fitting * FilesPerRequest};
+    const auto within = [&](int lanes) -> std::optional<FileBudget> {
+        const long spare = SpareFiles + CurlBatch::filesBeyondOneLane(lanes);
+        const long share = (freeFiles - spare) / (FilesPerRequest + 1);
+        if (share < 1)
+            return std::nullopt;
+        const int fitting = static_cast<int>(std::min<long>(share, jobs));
+        return FileBudget{fitting, freeFiles - spare - fitting * FilesPerRequest};
+    };
+    if (lanes)
+        return within(*lanes);
+    // Fewer jobs than asked for may run on fewer lanes, which leaves them
+    // more files: the most jobs whose own lanes fit beside them.
+    std::optional<FileBudget> best;
+    for (int tried = 1; tried <= CurlBatch::lanesFor(jobs); ++tried) {
+        const std::optional<FileBudget> budget = within(tried);
+        if (budget && CurlBatch::lanesFor(budget->jobs) <= tried && (!best || budget->jobs > best->jobs))
+            best = budget;
+    }
+    return best;
 }
 
 void CheckQueue::setIdleConnections(long connections)
@@ -60,15 +75,18 @@ void CheckQueue::setIdleConnections(long connections)
 // counts the connections in use too, and closes the oldest idle one beyond.
 void CheckQueue::keepIdleConnections()
 {
-    m_batch.setIdleConnections(std::clamp<long>(m_ahead.origins(), 1, m_mostIdleConnections) + m_settings.jobs);
+    m_batch.setIdleConnections(std::clamp<long>(m_ahead.origins(), 1, m_mostIdleConnections) + m_settings.jobs,
+                               m_mostIdleConnections + m_settings.jobs);
 }
 
 CheckQueue::~CheckQueue()
 {
+    std::vector<CurlRequest*> underWay;
     for (Slot& slot : m_slots) {
         if (slot.busy)
-            m_batch.remove(*slot.request);
+            underWay.push_back(slot.request.get());
     }
+    m_batch.remove(underWay);
 }
 
 bool CheckQueue::add(QByteArrayView address)
@@ -139,10 +157,15 @@ bool CheckQueue::finish()
         return true;
     // A request whose answer's head has come is judged on it, as after the
     // grace for its body; the others end unjudged.
+    std::vector<CurlRequest*> underWay;
+    for (Slot& slot : m_slots) {
+        if (slot.busy)
+            underWay.push_back(slot.request.get());
+    }
+    m_batch.remove(underWay);
     for (Slot& slot : m_slots) {
         if (slot.busy) {
-            m_batch.remove(*slot.request);
-            if (slot.answered) {
+            if (slot.request->respondedAt()) {
                 complete(slot);
             } else {
                 slot.busy = false;
@@ -166,8 +189,10 @@ bool CheckQueue::round(int input)
     if (!m_resting.empty())
         until = std::min(until, m_resting.top().first);
     for (const Slot& slot : m_slots) {
-        if (slot.busy && slot.answered)
-            until = std::min(until, *slot.answered + DrainGrace);
+        if (!slot.busy)
+            continue;
+        if (const auto answered = slot.request->respondedAt())
+            until = std::min(until, *answered + DrainGrace);
     }
     const auto timeout = std::max(milliseconds(0), std::chrono::ceil<milliseconds>(until - now));
     for (CurlRequest* request : m_batch.wait(timeout, {m_wake, input})) {
@@ -177,12 +202,19 @@ bool CheckQueue::round(int input)
             complete(*slot);
     }
     now = Clock::now();
+    std::vector<Slot*> drained;
+    std::vector<CurlRequest*> drainedRequests;
     for (Slot& slot : m_slots) {
-        if (slot.busy && slot.answered && now - *slot.answered >= DrainGrace) {
-            m_batch.remove(*slot.request);
-            complete(slot);
+        if (!slot.busy)
+            continue;
+        if (const auto answered = slot.request->respondedAt(); answered && now - *answered >= DrainGrace) {
+            drained.push_back(&slot);
+            drainedRequests.push_back(slot.request.get());
         }
     }
+    m_batch.remove(drainedRequests);
+    for (Slot* slot : drained)
+        complete(*slot);
     handOnInOrder(false);
     if (m_callbacks.tick)
         m_callbacks.tick();
@@ -215,16 +247,13 @@ void CheckQueue::start(qint64 position, const QString& hostName)
     Slot& slot = *std::find_if(m_slots.begin(), m_slots.end(), [](const Slot& each) { return !each.busy; });
     slot.position = position;
     slot.host = hostName;
-    slot.answered.reset();
     const Entry& entry = entryAt(position);
     // The origin's last address closes its connection once done; while more
     // of the list may come, nothing is known to be last.
     const bool lastOfItsOrigin = m_ahead.take(entry.address) && (m_listEnded || m_ownInWindow >= m_settings.window);
     try {
-        if (!slot.request) {
+        if (!slot.request)
             slot.request = std::make_unique<CurlRequest>(m_settings.request);
-            slot.request->setOnResponse([&slot] { slot.answered = Clock::now(); });
-        }
     } catch (const Failure& failure) {
         return retryLater(position, hostName, failure.description());
     }
@@ -245,6 +274,8 @@ void CheckQueue::start(qint64 position, const QString& hostName)
     if (entry.attempts > 0)
         slot.request->useNewConnection();
     keepIdleConnections();
+    // Timed from before the add: a lane may have it under way at once.
+    const Clock::time_point started = Clock::now();
     // curl refusing a prepared request is curl's, or this machine's, want.
     try {
         m_batch.add(*slot.request);
@@ -253,7 +284,7 @@ void CheckQueue::start(qint64 position, const QString& hostName)
     }
     slot.busy = true;
     ++m_busy;
-    slot.started = Clock::now();
+    slot.started = started;
     m_lastRequest = slot.started;
     m_hosts[hostName].busy = true;
 }
@@ -274,7 +305,7 @@ void CheckQueue::complete(Slot& slot)
     ++entry.attempts;
     if (askAgainLater(slot, now))
         return;
-    Outcome outcome = Outcome::of(request, millisecondsBetween(slot.started, slot.answered.value_or(now)));
+    Outcome outcome = Outcome::of(request, millisecondsBetween(slot.started, request.respondedAt().value_or(now)));
     outcome.attempts = entry.attempts;
     judged(slot.position, outcome, true);
     remember(entry.address, outcome);

@@ -64,12 +64,14 @@ public:
     // How many requests at once, and how many idle connections kept, fit in
     // this many free descriptors: requests first (each with room for an idle
     // connection beside it), every descriptor left for idle connections.
-    // Nothing when not even one request fits.
+    // Nothing when not even one request fits. The batch's lanes beyond the
+    // first hold some too: as many lanes as given, or as run for the jobs
+    // that fit.
     struct FileBudget {
         int jobs;
         long idleConnections;  // at most; as many are kept as origins have an address ahead
     };
-    static std::optional<FileBudget> budgetWithin(long freeFiles, int jobs);
+    static std::optional<FileBudget> budgetWithin(long freeFiles, int jobs, std::optional<int> lanes = std::nullopt);
 
     struct Settings {
         int jobs = 16;
@@ -87,6 +89,9 @@ public:
         // Only the addresses of this shard are asked and handed on; the
         // others keep their places in the list.
         std::optional<Shard> shard = std::nullopt;
+        // Threads driving the requests; as CurlBatch::lanesFor() the jobs
+        // unless given.
+        std::optional<int> lanes = std::nullopt;
     };
     // Outcomes of up to this many addresses asked, in about this many bytes,
     // are remembered for the same address further down the list.
@@ -157,7 +162,6 @@ private:
         qint64 position = -1;
         QString host;
         Clock::time_point started{};
-        std::optional<Clock::time_point> answered;
     };
     using Due = std::pair<Clock::time_point, QString>;
 

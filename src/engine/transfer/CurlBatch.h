@@ -7,33 +7,60 @@
 
 #include <chrono>
 #include <initializer_list>
-#include <optional>
+#include <memory>
+#include <span>
+#include <unordered_set>
 #include <vector>
 
-// Many CurlRequests at once on one curl multi handle, driven by curl's socket
+// Many CurlRequests at once on curl multi handles, driven by curl's socket
 // interface over epoll: the caller adds prepared requests and calls wait()
 // until they come back. Only the transfer whose socket is ready is driven,
 // so a round costs the same with 4 requests under way as with 1,000.
 // Connections are cached across requests, so addresses on one host share a
 // connection one after the other.
+//
+// With one lane the caller's thread drives everything in wait(). With more,
+// each lane is a thread of its own with its own multi handle, and a request
+// goes to the lane its origin falls in, so that a host's connection stays in
+// one lane's cache; TLS handshakes, the bulk of the work, then run on every
+// core. The caller's side stays on one thread: requests come back, already
+// finished, through wait().
 class CurlBatch {
 public:
     CurlBatch();
     // Requests that trust these authorities (empty: the system's) will come:
     // their trust store is read from now on, in the background.
-    explicit CurlBatch(const QString& certificateAuthorityFile);
+    explicit CurlBatch(const QString& certificateAuthorityFile, int lanes = 1);
     ~CurlBatch();
     CurlBatch(const CurlBatch&) = delete;
     CurlBatch& operator=(const CurlBatch&) = delete;
 
-    // Starts a prepared request. Raises Failure when curl refuses it.
+    // The lanes worth running for this many requests at once: one for each
+    // of the machine's threads, up to a few, and one for a single request.
+    static int lanesFor(int requestsAtOnce);
+    // The descriptors that lanes beyond the first hold: each its epoll set,
+    // its eventfd, curl's wake-up pair and, while idle connections are
+    // closed, a second one; and the eventfds the lanes wake each other by.
+    static constexpr long filesBeyondOneLane(int lanes) { return lanes > 1 ? 6L * (lanes - 1) + 2 : 0; }
+
+    // Starts a prepared request. Raises Failure when it is under way already,
+    // or when curl refuses it (on one
+    // lane; with more, a request curl refuses comes back from wait() marked
+    // refused, this machine's fault).
     void add(CurlRequest& request);
-    // Ends a request under way; it is not reported by wait().
+    // Ends a request under way; it is not reported by wait(). Once this
+    // returns no lane touches the request.
     void remove(CurlRequest& request);
-    int running() const { return m_running; }
+    // Ends these requests as one by one, each lane waited for once.
+    void remove(std::span<CurlRequest* const> requests);
+    int running() const { return static_cast<int>(m_underWay.size()); }
     // Keeps at most this many connections open once their requests are done
-    // (Policy::IdleConnections unless set).
-    void setIdleConnections(long connections);
+    // (Policy::IdleConnections unless set), the requests under way counted.
+    // A host's connections are all in one lane, which cannot know how many
+    // hosts the others have: each lane may keep that many, within an equal
+    // share of `bound`, the most all of them together may keep (the open
+    // files' limit; `connections` when not given).
+    void setIdleConnections(long connections, long bound = 0);
     // Closes every kept connection (none may be under way); TLS sessions and
     // name lookups stay in the share.
     void closeIdleConnections();
@@ -47,17 +74,14 @@ public:
     std::vector<CurlRequest*> wait(std::chrono::milliseconds timeout, std::initializer_list<int> watched = {});
 
 private:
-    static int onSocketInterest(void* easy, int socket, int what, void* self, void* socketData);
-    static int onTimerRequest(void* multi, long milliseconds, void* self);
-    void* makeMulti();
-    void driveDueTimer();
-    std::vector<CurlRequest*> collectFinished();
+    struct Lane;
+    struct Returns;
+    size_t laneIndexOf(const CurlRequest& request) const;
+    Lane& laneOf(const CurlRequest& request);
 
-    int m_epoll = -1;
-    // When curl wants to be called back without a socket event, if it does.
-    std::optional<std::chrono::steady_clock::time_point> m_timerDue;
-    void* m_multi = nullptr;
-    int m_running = 0;
-    long m_idleConnections = Policy::IdleConnections;
+    std::unique_ptr<Returns> m_returns;  // with lanes of their own threads only
+    // After m_returns: the lanes' threads end before it goes.
+    std::vector<std::unique_ptr<Lane>> m_lanes;
+    std::unordered_set<CurlRequest*> m_underWay;  // added, not yet handed back or removed
     bool m_mayKeep = false;
 };

@@ -198,11 +198,13 @@ void CurlRequest::prepare(const QString& address)
     m_noResponse = explain(CURLE_OK, 0, {}, false);
     m_sentToProxy = false;
     m_proxysOwnAnswer.clear();
+    m_respondedAt = NotResponded;
     const QByteArray url = usableAddress(address);
     if (!resolvesNamesInBackground() && needsNameLookup(url))
         throw Failure(QStringLiteral("This transfer library looks host names up on the calling thread, "
                                      "which would freeze the window: only numeric addresses can be requested"));
     set(m_easy, CURLOPT_URL, url.constData());
+    m_url = url;
     // A proxy may relay a kept connection to the first server it reached
     // (tinyproxy does), so the next address's request would go there: a plain
     // request that may go through a proxy gets a connection of its own. Only
@@ -212,6 +214,14 @@ void CurlRequest::prepare(const QString& address)
     set(m_easy, CURLOPT_FORBID_REUSE, mayGoThroughProxy);
     set(m_easy, CURLOPT_VERBOSE, mayGoThroughProxy);
     set(m_easy, CURLOPT_FRESH_CONNECT, 0L);
+}
+
+std::optional<std::chrono::steady_clock::time_point> CurlRequest::respondedAt() const
+{
+    const auto at = m_respondedAt.load();
+    if (at == NotResponded)
+        return std::nullopt;
+    return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(at));
 }
 
 void CurlRequest::useNewConnection() { set(m_easy, CURLOPT_FRESH_CONNECT, 1L); }
@@ -250,6 +260,11 @@ void CurlRequest::finish(int curlResult)
     }
     m_finalHeaders = m_block;
     m_haveResponse = true;
+}
+
+void CurlRequest::refuse(const QString& why)
+{
+    m_noResponse = {QStringLiteral("the transfer could not be started: ") + why, Fault::ThisMachine};
 }
 
 QString CurlRequest::failureReason() const
@@ -372,6 +387,7 @@ size_t CurlRequest::onHeaderLine(char* data, size_t size, size_t count, void* se
             }
             request.m_finalHeaders = request.m_block;
             request.m_haveResponse = true;
+            request.m_respondedAt = std::chrono::steady_clock::now().time_since_epoch().count();
             if (request.m_onResponse)
                 request.m_onResponse();
         }

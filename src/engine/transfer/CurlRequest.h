@@ -4,8 +4,11 @@
 #include "engine/transfer/Policy.h"
 #include <QString>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
+#include <limits>
+#include <optional>
 
 // One HTTP request on a libcurl easy handle, the way every part of the
 // program asks: HTTP/1.1 so that the status line is the server's own, GET,
@@ -15,9 +18,10 @@
 // bytes of a body. What a proxy answers on its own for a server it could not
 // reach is no response. Every encoding libcurl can take is advertised, so that
 // a body read to keep its connection comes compressed; bodies are never
-// decoded. Whoever drives it (the window's transfer control, or several at once
-// on one multi handle) adds handle() to a multi handle and calls finish()
-// when curl reports the transfer done.
+// decoded. Whoever drives it (the window's transfer control, or one of the
+// command line's lanes, each a thread with a multi handle of its own) adds
+// handle() to a multi handle and calls finish() when curl reports the
+// transfer done, on the thread that drives it.
 class CurlRequest {
 public:
     struct Options {
@@ -50,10 +54,15 @@ public:
     void closeConnectionAfter();
     // The proxy the environment names for plain http addresses, or empty.
     QString plainHttpProxy() const;
+    // The address as prepare() gave it to curl.
+    const QByteArray& url() const { return m_url; }
     // The CURL easy handle, to add to a multi handle.
     void* handle() const { return m_easy; }
     // curl reported the transfer done with this CURLcode.
     void finish(int curlResult);
+    // A driver could not start the request (curl's words why): no response,
+    // for want of something on this machine.
+    void refuse(const QString& why);
 
     // The final response's header block is complete (interim 1xx blocks are
     // not kept).
@@ -107,8 +116,12 @@ public:
     // Failure.
     static bool resolvesNamesInBackground();
 
-    // Called once a final response's header block is complete.
+    // Called once a final response's header block is complete, on the
+    // thread that drives the request.
     void setOnResponse(std::function<void()> callback) { m_onResponse = std::move(callback); }
+    // When that block was complete, if it is yet; may be asked from another
+    // thread while the request is driven.
+    std::optional<std::chrono::steady_clock::time_point> respondedAt() const;
 
 private:
     static size_t onHeaderLine(char* data, size_t size, size_t count, void* self);
@@ -130,6 +143,9 @@ private:
     NoResponse m_noResponse;  // why there is none, settled when curl finished
     char m_errorText[256] = {};  // curl's words for the failure (CURLOPT_ERRORBUFFER)
     std::function<void()> m_onResponse;
+    QByteArray m_url;
+    static constexpr std::chrono::steady_clock::rep NotResponded = std::numeric_limits<std::chrono::steady_clock::rep>::min();
+    std::atomic<std::chrono::steady_clock::rep> m_respondedAt{NotResponded};
 };
 
 // Starts libcurl once for the whole program and keeps SIGPIPE from ending it.

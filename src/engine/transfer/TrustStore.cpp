@@ -213,8 +213,8 @@ struct Authorities {
         return store;
     }
 
-    // The window and the command-line program each drive all their requests
-    // on one thread; the locks keep the share sound should that change.
+    // The command line's lanes drive their requests on threads of their own,
+    // all sharing one store and its sessions: the locks keep the share sound.
     static void lock(CURL*, curl_lock_data data, curl_lock_access, void* self)
     {
         static_cast<Authorities*>(self)->locks.at(data).lock();
