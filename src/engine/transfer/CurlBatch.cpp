@@ -67,16 +67,15 @@ struct CurlBatch::Returns {
     int wake = newEventFile();  // readable while `finished` may hold some
 
     ~Returns() { ::close(wake); }
+    // The wake-up is written under the lock: a request the caller can take
+    // has always signalled already, so a caller that drains before it takes
+    // is never woken afterwards for what it took.
     void give(const std::vector<CurlRequest*>& requests)
     {
-        bool wasEmpty = false;
-        {
-            const std::lock_guard locked(guard);
-            wasEmpty = finished.empty();
-            finished.insert(finished.end(), requests.begin(), requests.end());
-        }
-        if (wasEmpty)
+        const std::lock_guard locked(guard);
+        if (finished.empty())
             rouse(wake);
+        finished.insert(finished.end(), requests.begin(), requests.end());
     }
     std::vector<CurlRequest*> take()
     {
