@@ -1,19 +1,15 @@
-// Name lookups against a nameserver of the test's own. One that never
-// answers: the window stays live, the time-out ends the request at once, and
-// the transfer serves the next address. One that answers: the batch asks it
-// for every new connection.
+// A name lookup that never ends, against a nameserver that never answers:
+// the window stays live, the time-out ends the request at once, and the
+// transfer serves the next address.
 #include "LoopbackServer.h"
 #include "PrivateResolver.h"
 #include "StallMeter.h"
-#include "engine/transfer/CurlBatch.h"
 #include "engine/transfer/CurlTransfer.h"
 #include "engine/Failure.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTest>
-#include <QDeadlineTimer>
-#include <QNetworkDatagram>
 #include <QUdpSocket>
 
 using namespace std::chrono_literals;
@@ -64,62 +60,6 @@ private slots:
         transfer.request(server.url("/after"));
         QVERIFY(transfer.responseHeaders().startsWith(u"HTTP/1.1 200 OK\r\n"));
         QVERIFY2(meter.stop() < StallLimitMilliseconds, qPrintable(QString::number(meter.longestMilliseconds())));
-    }
-
-    // The batch keeps no name cache (curl would walk all of it after every
-    // transfer): a new connection to a host looks its name up again.
-    void batchLooksTheNameUpForEachNewConnection()
-    {
-        REQUIRE_PRIVATE_RESOLVER();
-        QUdpSocket nameserver;
-        QVERIFY2(nameserver.bind(PrivateResolver::nameserver(), 53), qPrintable(nameserver.errorString()));
-        LoopbackServer server;
-        server.route("/a", LoopbackServer::answer("HTTP/1.1 200 OK"));
-        const QString address = server.url("/a").replace(QStringLiteral("127.0.0.1"), QStringLiteral("answered.test"));
-        CurlBatch batch;
-        CurlRequest request({Timeout, false, {}});
-        int lookups = 0;
-        for (int connection = 0; connection < 2; ++connection) {
-            request.prepare(address);
-            request.useNewConnection();
-            batch.add(request);
-            QDeadlineTimer deadline(Timeout * 2);
-            while (batch.running() > 0 && !deadline.hasExpired()) {
-                batch.wait(10ms);
-                while (nameserver.hasPendingDatagrams())
-                    lookups += answerWithLoopback(nameserver);
-            }
-            QVERIFY2(request.haveResponse(), qPrintable(request.failureReason()));
-        }
-        QCOMPARE(lookups, 2);
-        QCOMPARE(server.connectionsAccepted(), 2);
-    }
-
-private:
-    // Answers a query for an IPv4 address with 127.0.0.1, any other with
-    // no address; gives whether it was for an IPv4 address.
-    static bool answerWithLoopback(QUdpSocket& nameserver)
-    {
-        const QNetworkDatagram query = nameserver.receiveDatagram();
-        QByteArray answer = query.data();
-        // The header, then the question: the name's labels, type, class.
-        qsizetype end = 12;
-        while (end < answer.size() && answer[end] != 0)
-            end += 1 + static_cast<unsigned char>(answer[end]);
-        end += 5;
-        if (end > answer.size())
-            return false;
-        answer.truncate(end);
-        const bool ipv4 = answer[end - 4] == 0 && answer[end - 3] == 1;
-        answer[2] = char(0x81);  // a response, recursion asked
-        answer[3] = char(0x80);  // recursion available, no error
-        answer[6] = 0;
-        answer[7] = ipv4 ? 1 : 0;
-        answer[8] = answer[9] = answer[10] = answer[11] = 0;
-        if (ipv4)  // the question's name, A, IN, a minute, 4 bytes
-            answer.append(QByteArray::fromHex("c00c000100010000003c00047f000001"));
-        nameserver.writeDatagram(answer, query.senderAddress(), static_cast<quint16>(query.senderPort()));
-        return ipv4;
     }
 };
 
