@@ -722,8 +722,11 @@ private slots:
         command.process().setChildProcessModifier([=] {
             const rlimit files{limit, limit};
             ::setrlimit(RLIMIT_NOFILE, &files);
+            // Exactly the row's descriptors reach the command, not also
+            // whatever this test or its runner has open.
+            ::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
             for (int i = 0; i < inherited; ++i)
-                ::dup(STDERR_FILENO);
+                ::dup2(STDERR_FILENO, 3 + i);
         });
         command.start({"--jobs", "64"}, linesOf(addresses));
         if (loweredMidRun) {

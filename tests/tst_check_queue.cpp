@@ -122,19 +122,23 @@ private slots:
         QTest::addColumn<int>("jobs");
         QTest::addColumn<int>("atOnce");
         QTest::addColumn<long>("idle");
+        QTest::addColumn<int>("mostLanes");
         QTest::addColumn<int>("lanes");
-        QTest::newRow("plenty") << 20000L << 64 << 64 << 19672L << 1;
-        QTest::newRow("ulimit -n 1024") << 1010L << 1024 << 167 << 167L << 1;
-        QTest::newRow("ulimit -n 64") << 50L << 64 << 7 << 7L << 1;
-        QTest::newRow("fewer than asked for") << 50L << 4 << 4 << 22L << 1;
-        QTest::newRow("just one") << 14L << 16 << 1 << 1L << 1;
-        QTest::newRow("too few for one") << 13L << 16 << 0 << 0L << 1;
+        QTest::newRow("plenty") << 20000L << 64 << 64 << 19672L << 1 << 1;
+        QTest::newRow("ulimit -n 1024") << 1010L << 1024 << 167 << 167L << 1 << 1;
+        QTest::newRow("ulimit -n 64") << 50L << 64 << 7 << 7L << 1 << 1;
+        QTest::newRow("fewer than asked for") << 50L << 4 << 4 << 22L << 1 << 1;
+        QTest::newRow("just one") << 14L << 16 << 1 << 1L << 1 << 1;
+        QTest::newRow("too few for one") << 13L << 16 << 0 << 0L << 1 << 0;
         // Each lane beyond the first: 6 descriptors, and 2 between them all.
-        QTest::newRow("four lanes, ulimit -n 64") << 50L << 64 << 3 << 7L << 4;
-        QTest::newRow("four lanes, just one") << 34L << 16 << 1 << 1L << 4;
-        QTest::newRow("four lanes, too few for one") << 33L << 16 << 0 << 0L << 4;
-        // Lanes as run for the jobs (0): one request fits on its one lane.
-        QTest::newRow("one job fits, on one lane") << 18L << 64 << 1 << 5L << 0;
+        QTest::newRow("four lanes, plenty") << 20000L << 64 << 64 << 19652L << 4 << 4;
+        QTest::newRow("a second lane would cost a job") << 395L << 64 << 64 << 67L << 2 << 1;
+        QTest::newRow("two lanes, as many jobs") << 400L << 64 << 64 << 64L << 2 << 2;
+        QTest::newRow("no more lanes than jobs") << 1000L << 2 << 2 << 974L << 4 << 2;
+        QTest::newRow("four cores, ulimit -n 64: one lane") << 50L << 64 << 7 << 7L << 4 << 1;
+        QTest::newRow("two cores, two jobs fit on one lane") << 20L << 64 << 2 << 2L << 2 << 1;
+        QTest::newRow("two cores, one job fits") << 18L << 64 << 1 << 5L << 2 << 1;
+        QTest::newRow("four cores, too few for one") << 13L << 16 << 0 << 0L << 4 << 0;
     }
     void requestsAtOnceFitTheOpenFiles()
     {
@@ -142,12 +146,14 @@ private slots:
         QFETCH(int, jobs);
         QFETCH(int, atOnce);
         QFETCH(long, idle);
+        QFETCH(int, mostLanes);
         QFETCH(int, lanes);
-        const std::optional<CheckQueue::FileBudget> budget = CheckQueue::budgetWithin(freeFiles, jobs, lanes > 0 ? std::optional(lanes) : std::nullopt);
+        const std::optional<CheckQueue::FileBudget> budget = CheckQueue::budgetWithin(freeFiles, jobs, mostLanes);
         QCOMPARE(budget.has_value(), atOnce > 0);
         if (!budget)
             return;
         QCOMPARE(budget->jobs, atOnce);
+        QCOMPARE(budget->lanes, lanes);
         QCOMPARE(budget->idleConnections, idle);
         QCOMPARE_LE(CheckQueue::SpareFiles + CurlBatch::filesBeyondOneLane(lanes) + atOnce * CheckQueue::FilesPerRequest + idle,
                     freeFiles);

@@ -42,25 +42,18 @@ CheckQueue::CheckQueue(Settings settings, Callbacks callbacks, int wake)
     setIdleConnections(OpenFiles::free() - Policy::FilesKeptFree - m_settings.jobs * FilesPerRequest);
 }
 
-std::optional<CheckQueue::FileBudget> CheckQueue::budgetWithin(long freeFiles, int jobs, std::optional<int> lanes)
+std::optional<CheckQueue::FileBudget> CheckQueue::budgetWithin(long freeFiles, int jobs, int mostLanes)
 {
-    const auto within = [&](int lanes) -> std::optional<FileBudget> {
+    // Each lane beyond the first holds files the requests could have had:
+    // the most jobs first, and of those the most lanes, never more than jobs.
+    std::optional<FileBudget> best;
+    for (int lanes = 1; lanes <= std::max(1, mostLanes); ++lanes) {
         const long spare = SpareFiles + CurlBatch::filesBeyondOneLane(lanes);
         const long share = (freeFiles - spare) / (FilesPerRequest + 1);
-        if (share < 1)
-            return std::nullopt;
         const int fitting = static_cast<int>(std::min<long>(share, jobs));
-        return FileBudget{fitting, freeFiles - spare - fitting * FilesPerRequest};
-    };
-    if (lanes)
-        return within(*lanes);
-    // Fewer jobs than asked for may run on fewer lanes, which leaves them
-    // more files: the most jobs whose own lanes fit beside them.
-    std::optional<FileBudget> best;
-    for (int tried = 1; tried <= CurlBatch::lanesFor(jobs); ++tried) {
-        const std::optional<FileBudget> budget = within(tried);
-        if (budget && CurlBatch::lanesFor(budget->jobs) <= tried && (!best || budget->jobs > best->jobs))
-            best = budget;
+        if (fitting < lanes || (best && fitting < best->jobs))
+            continue;
+        best = FileBudget{fitting, lanes, freeFiles - spare - fitting * FilesPerRequest};
     }
     return best;
 }

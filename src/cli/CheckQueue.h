@@ -65,13 +65,14 @@ public:
     // this many free descriptors: requests first (each with room for an idle
     // connection beside it), every descriptor left for idle connections.
     // Nothing when not even one request fits. The batch's lanes beyond the
-    // first hold some too: as many lanes as given, or as run for the jobs
-    // that fit.
+    // first hold some too, so the lanes are part of the budget: up to
+    // mostLanes, fewer where that lets more jobs run.
     struct FileBudget {
         int jobs;
+        int lanes;
         long idleConnections;  // at most; as many are kept as origins have an address ahead
     };
-    static std::optional<FileBudget> budgetWithin(long freeFiles, int jobs, std::optional<int> lanes = std::nullopt);
+    static std::optional<FileBudget> budgetWithin(long freeFiles, int jobs, int mostLanes);
 
     struct Settings {
         int jobs = 16;

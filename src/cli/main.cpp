@@ -134,7 +134,7 @@ int main(int argc, char* argv[])
     // Each request holds files of its own: as many at once as the limit on
     // open files lets the command have beside its own and the outputs'.
     const long freeFiles = OpenFiles::free() - Outputs::MostFilesOpen;
-    const std::optional<CheckQueue::FileBudget> budget = CheckQueue::budgetWithin(freeFiles, options.jobs);
+    const std::optional<CheckQueue::FileBudget> budget = CheckQueue::budgetWithin(freeFiles, options.jobs, CurlBatch::lanesFor(options.jobs));
     if (!budget)
         return failed(QStringLiteral("only %1 more files can be open, too few for a request (ulimit -n)").arg(freeFiles));
     // A shard's share of the list is not known until its end.
@@ -147,6 +147,7 @@ int main(int argc, char* argv[])
                         .arg(budget->jobs).arg(options.jobs).arg(freeFiles));
     CheckQueue::Settings settings;
     settings.jobs = budget->jobs;
+    settings.lanes = budget->lanes;
     settings.pause = options.pause;
     settings.pauseBetweenAny = options.jobs == 1;
     // The window's transfer: proxies from the environment, the system's certificates.
