@@ -22,6 +22,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <fcntl.h>
 #include <unistd.h>
 #include <sys/file.h>
 #include <sys/resource.h>
@@ -723,10 +724,20 @@ private slots:
             const rlimit files{limit, limit};
             ::setrlimit(RLIMIT_NOFILE, &files);
             // Exactly the row's descriptors reach the command, not also
-            // whatever this test or its runner has open.
-            ::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
-            for (int i = 0; i < inherited; ++i)
-                ::dup2(STDERR_FILENO, 3 + i);
+            // whatever this test or its runner has open: free numbers first,
+            // so that QProcess's own pipe is taken only when no other is left.
+            if (::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) != 0)
+                ::_exit(125);
+            int made = 0;
+            for (const bool orClosedOnExec : {false, true}) {
+                for (int fd = 3; made < inherited && fd < static_cast<int>(limit); ++fd) {
+                    const int flags = ::fcntl(fd, F_GETFD);
+                    if ((flags == -1 || (orClosedOnExec && (flags & FD_CLOEXEC))) && ::dup2(STDERR_FILENO, fd) == fd)
+                        ++made;
+                }
+            }
+            if (made < inherited)
+                ::_exit(125);
         });
         command.start({"--jobs", "64"}, linesOf(addresses));
         if (loweredMidRun) {

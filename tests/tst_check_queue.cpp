@@ -132,13 +132,15 @@ private slots:
         QTest::newRow("too few for one") << 13L << 16 << 0 << 0L << 1 << 0;
         // Each lane beyond the first: 6 descriptors, and 2 between them all.
         QTest::newRow("four lanes, plenty") << 20000L << 64 << 64 << 19652L << 4 << 4;
-        QTest::newRow("a second lane would cost a job") << 395L << 64 << 64 << 67L << 2 << 1;
-        QTest::newRow("two lanes, as many jobs") << 400L << 64 << 64 << 64L << 2 << 2;
+        QTest::newRow("four cores, ulimit -n 1024") << 1009L << 1024 << 163 << 166L << 4 << 4;
+        QTest::newRow("a lane kept over a job more") << 395L << 64 << 63 << 64L << 2 << 2;
         QTest::newRow("no more lanes than jobs") << 1000L << 2 << 2 << 974L << 4 << 2;
-        QTest::newRow("four cores, ulimit -n 64: one lane") << 50L << 64 << 7 << 7L << 4 << 1;
+        QTest::newRow("four cores, ulimit -n 64: three lanes") << 50L << 64 << 4 << 8L << 4 << 3;
         QTest::newRow("two cores, two jobs fit on one lane") << 20L << 64 << 2 << 2L << 2 << 1;
         QTest::newRow("two cores, one job fits") << 18L << 64 << 1 << 5L << 2 << 1;
         QTest::newRow("four cores, too few for one") << 13L << 16 << 0 << 0L << 4 << 0;
+        QTest::newRow("no lane count: one") << 50L << 64 << 7 << 7L << 0 << 1;
+        QTest::newRow("no free files") << -5L << 16 << 0 << 0L << 2 << 0;
     }
     void requestsAtOnceFitTheOpenFiles()
     {

@@ -45,17 +45,15 @@ CheckQueue::CheckQueue(Settings settings, Callbacks callbacks, int wake)
 std::optional<CheckQueue::FileBudget> CheckQueue::budgetWithin(long freeFiles, int jobs, int mostLanes)
 {
     // Each lane beyond the first holds files the requests could have had:
-    // the most jobs first, and of those the most lanes, never more than jobs.
-    std::optional<FileBudget> best;
-    for (int lanes = 1; lanes <= std::max(1, mostLanes); ++lanes) {
+    // the most lanes at which at least as many jobs fit, down to one.
+    for (int lanes = std::max(1, mostLanes); lanes >= 1; --lanes) {
         const long spare = SpareFiles + CurlBatch::filesBeyondOneLane(lanes);
         const long share = (freeFiles - spare) / (FilesPerRequest + 1);
         const int fitting = static_cast<int>(std::min<long>(share, jobs));
-        if (fitting < lanes || (best && fitting < best->jobs))
-            continue;
-        best = FileBudget{fitting, lanes, freeFiles - spare - fitting * FilesPerRequest};
+        if (fitting >= lanes)
+            return FileBudget{fitting, lanes, freeFiles - spare - fitting * FilesPerRequest};
     }
-    return best;
+    return std::nullopt;
 }
 
 void CheckQueue::setIdleConnections(long connections)

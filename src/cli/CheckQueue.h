@@ -65,8 +65,9 @@ public:
     // this many free descriptors: requests first (each with room for an idle
     // connection beside it), every descriptor left for idle connections.
     // Nothing when not even one request fits. The batch's lanes beyond the
-    // first hold some too, so the lanes are part of the budget: up to
-    // mostLanes, fewer where that lets more jobs run.
+    // first hold some too, so the lanes are part of the budget: as many as
+    // mostLanes (CurlBatch::lanesFor() the jobs asked for) where at least as
+    // many jobs fit beside them, or fewer, at least one.
     struct FileBudget {
         int jobs;
         int lanes;
