@@ -50,7 +50,7 @@ public:
             || !run("ssh-keygen", {"-q", "-t", "ed25519", "-N", "", "-f", m_dir.filePath("client_key")})
             || !QFile::copy(m_dir.filePath("client_key.pub"), m_dir.filePath("authorized_keys")))
             return false;
-        m_port = LoopbackServer::refusedPort();
+        m_port = LoopbackServer::freePort();
         const QString configuration = QStringLiteral(
             "Port %1\nListenAddress 127.0.0.1\nHostKey %2/host_key\nAuthorizedKeysFile %2/authorized_keys\n"
             "PidFile %2/sshd.pid\nStrictModes no\nUsePAM no\nPasswordAuthentication no\n"

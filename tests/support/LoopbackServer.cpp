@@ -9,6 +9,9 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <cerrno>
+#include <cstring>
+#include <netinet/in.h>
 #include <sys/socket.h>
 
 namespace {
@@ -300,11 +303,25 @@ QList<QByteArray> LoopbackServer::requestedPaths() const
 
 quint16 LoopbackServer::refusedPort()
 {
+    static const quint16 port = [] {
+        const int held = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (held < 0 || ::bind(held, reinterpret_cast<sockaddr*>(&address), size) != 0
+            || ::getsockname(held, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+            qFatal("no loopback port to hold: %s", std::strerror(errno));
+        return ntohs(address.sin_port);
+    }();
+    return port;
+}
+
+quint16 LoopbackServer::freePort()
+{
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost);
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return port;
+    return probe.serverPort();
 }
 
 LoopbackServer::Reply LoopbackServer::replyFor(const QByteArray& path) const

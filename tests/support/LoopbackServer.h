@@ -90,8 +90,12 @@ public:
     int mostAtOnce() const;
     QHash<QByteArray, int> mostAtOnceByHost() const;
 
-    // A loopback port on which nothing listens.
+    // A loopback port that refuses every connection: one bound and never
+    // listening, held until the tests end, so no other server can take it.
     static quint16 refusedPort();
+    // A loopback port free a moment ago, for a server of another process to
+    // listen on: it may be taken meanwhile, which that server's start sees.
+    static quint16 freePort();
 
 private:
     class Connection;

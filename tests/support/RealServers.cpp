@@ -16,7 +16,7 @@
 namespace {
 
 // A port on which nothing listens now.
-quint16 freeLoopbackPort() { return LoopbackServer::refusedPort(); }
+quint16 freeLoopbackPort() { return LoopbackServer::freePort(); }
 
 bool accepts(quint16 port)
 {
@@ -224,7 +224,7 @@ void Nginx::startSites(const std::function<QStringList(quint16 port)>& listenLin
   }
 )")
                            .arg(listen, documentRoot())
-                           .arg(freeLoopbackPort());
+                           .arg(LoopbackServer::refusedPort());
         }
         const QString configuration = QStringLiteral(R"(pid %1/nginx.pid;
 error_log %1/error.log;
