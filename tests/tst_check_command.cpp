@@ -724,8 +724,9 @@ private slots:
             const rlimit files{limit, limit};
             ::setrlimit(RLIMIT_NOFILE, &files);
             // Exactly the row's descriptors reach the command, not also
-            // whatever this test or its runner has open: free numbers first,
-            // so that QProcess's own pipe is taken only when no other is left.
+            // whatever this test or its runner has open: unused numbers first,
+            // then any descriptor (QProcess's start-up pipe among them, which
+            // only makes it take the command for started a moment early).
             if (::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) != 0)
                 ::_exit(125);
             int made = 0;
