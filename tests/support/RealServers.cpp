@@ -15,9 +15,6 @@
 
 namespace {
 
-// A port on which nothing listens now.
-quint16 freeLoopbackPort() { return LoopbackServer::freePort(); }
-
 bool accepts(quint16 port)
 {
     QTcpSocket socket;
@@ -105,7 +102,7 @@ void RealServer::start(const std::function<QStringList(quint16 port)>& configure
         return;
     // Another test may take the free port before the server listens on it.
     for (int attempt = 0; attempt < 3; ++attempt) {
-        const quint16 port = freeLoopbackPort();
+        const quint16 port = LoopbackServer::freePort();
         m_process = std::make_unique<QProcess>();
         m_process->setProcessChannelMode(QProcess::MergedChannels);
         m_process->setWorkingDirectory(folder());
@@ -192,7 +189,7 @@ Nginx::Nginx(const QList<Certificate>& sites) : WebServer(QStringLiteral("/usr/s
     startSites([&](quint16 port) {
         m_sitePorts = {port};
         while (m_sitePorts.size() < sites.size()) {
-            const quint16 another = freeLoopbackPort();
+            const quint16 another = LoopbackServer::freePort();
             if (!m_sitePorts.contains(another))
                 m_sitePorts << another;
         }
