@@ -174,13 +174,6 @@ private:
     QByteArray m_output;
 };
 
-// An address on the server under another loopback name, which curl resolves
-// to 127.0.0.1 itself.
-QString on(const LoopbackServer& server, const char* host, const QString& path)
-{
-    return server.url(path).replace(QStringLiteral("127.0.0.1"), QString::fromLatin1(host));
-}
-
 QByteArray linesOf(const QStringList& addresses)
 {
     return addresses.join(u'\n').toUtf8() + '\n';
@@ -538,7 +531,7 @@ private slots:
         server.setFallback(late);
         CheckCommand command;
         command.start({"--jobs", "1", "--pause", "1"},
-                      linesOf({on(server, "a.localhost", "/1"), on(server, "b.localhost", "/2")}));
+                      linesOf({server.urlOn("a.localhost", "/1"), server.urlOn("b.localhost", "/2")}));
         QCOMPARE(command.finish().exitCode, 0);
         const QList<qint64> arrivals = server.arrivalTimes();
         QCOMPARE(arrivals.size(), 2);
@@ -555,8 +548,8 @@ private slots:
         LoopbackServer::Reply silent;
         silent.silent = true;
         server.route("/hangs", silent);
-        const QStringList addresses{server.url("/1"), server.url("/missing"), on(server, "b.localhost", "/hangs"),
-                                    server.url("/4"), on(server, "c.localhost", "/5")};
+        const QStringList addresses{server.url("/1"), server.url("/missing"), server.urlOn("b.localhost", "/hangs"),
+                                    server.url("/4"), server.urlOn("c.localhost", "/5")};
         TestFolder dir;
         const QStringList arguments{"--jobs", "3", "--resume", dir.filePath("journal"), "--valid",
                                     dir.filePath("valid"), "--invalid", dir.filePath("invalid"), "-"};
@@ -570,7 +563,7 @@ private slots:
         QCOMPARE(interrupted.exitCode, 130);
         QCOMPARE(interrupted.out.count('\n'), 4);
         QVERIFY(!interrupted.out.contains("/hangs"));
-        const QByteArray judgedValid = linesOf({server.url("/1"), server.url("/4"), on(server, "c.localhost", "/5")})
+        const QByteArray judgedValid = linesOf({server.url("/1"), server.url("/4"), server.urlOn("c.localhost", "/5")})
                                            .replace("\n", "\r\n");
         QCOMPARE(readBytes(dir.filePath("valid")), judgedValid);
 
@@ -583,8 +576,8 @@ private slots:
         QCOMPARE(resumed.out.count('\n'), 5);
         QVERIFY(resumed.out.startsWith(interrupted.out.left(interrupted.out.indexOf("/missing"))));
         QCOMPARE(readBytes(dir.filePath("valid")),
-                 linesOf({server.url("/1"), on(server, "b.localhost", "/hangs"), server.url("/4"),
-                          on(server, "c.localhost", "/5")})
+                 linesOf({server.url("/1"), server.urlOn("b.localhost", "/hangs"), server.url("/4"),
+                          server.urlOn("c.localhost", "/5")})
                      .replace("\n", "\r\n"));
         QCOMPARE(readBytes(dir.filePath("invalid")), linesOf({server.url("/missing")}).replace("\n", "\r\n"));
     }
@@ -615,7 +608,7 @@ private slots:
         // A host that never answers keeps the run going until the signal,
         // however long the machine takes to get there.
         command.start({"--valid", dir.filePath("valid")},
-                      linesOf({server.url("/held"), on(server, "silent.localhost", "/silent")}));
+                      linesOf({server.url("/held"), server.urlOn("silent.localhost", "/silent")}));
         QVERIFY(command.runUntil([&] { return server.bytesSent() > 0; }));
         // The head on its way to the command, which then lets the held body
         // come for up to a second before it ends the request.
@@ -708,7 +701,7 @@ private slots:
         QStringList addresses;
         for (int round = 0; round < 2; ++round) {
             for (int host = 0; host < 150; ++host)
-                addresses << on(server, qPrintable(QStringLiteral("h%1.localhost").arg(host)), QStringLiteral("/%1").arg(round));
+                addresses << server.urlOn(QStringLiteral("h%1.localhost").arg(host), QStringLiteral("/%1").arg(round));
         }
 #if defined(__SANITIZE_ADDRESS__)
         // The sanitizers' own checks need descriptors (a pipe tells them what

@@ -18,11 +18,10 @@
 using namespace std::chrono_literals;
 
 namespace {
-// An address on the server under another loopback name, which curl resolves
-// to 127.0.0.1 itself.
+// An address of the server on a host of its own, as a list holds it.
 QByteArray on(const LoopbackServer& server, const QString& host, const QString& path)
 {
-    return server.url(path).replace(QStringLiteral("127.0.0.1"), host).toUtf8();
+    return server.urlOn(host, path).toUtf8();
 }
 
 // One run of a queue over a list, and what it handed on.

@@ -395,7 +395,7 @@ private slots:
         QList<QByteArray> list;
         for (int round = 0; round < 3; ++round) {
             for (int host = 0; host < hosts; ++host)
-                list << server.url(QStringLiteral("/%1").arg(round)).replace(QStringLiteral("127.0.0.1"), QStringLiteral("h%1.localhost").arg(host)).toUtf8();
+                list << server.urlOn(QStringLiteral("h%1.localhost").arg(host), QStringLiteral("/%1").arg(round)).toUtf8();
         }
         CurlTransfer transfer(testOptions());
         if (told)
@@ -624,7 +624,7 @@ private slots:
         server.setFallback(later);
         server.route("/held", LoopbackServer::answer("HTTP/1.1 200 OK"));
         const auto onHost = [&](int host, const QString& path = QStringLiteral("/")) {
-            return server.url(path).replace(QStringLiteral("127.0.0.1"), QStringLiteral("h%1.localhost").arg(host));
+            return server.urlOn(QStringLiteral("h%1.localhost").arg(host), path);
         };
         // The batch comes after what its lanes drive, and goes before them.
         // Time enough for the answers' second however loaded the machine.
@@ -772,7 +772,7 @@ private slots:
         server.route("/now", LoopbackServer::answer("HTTP/1.1 200 OK"));
         server.route("/again", LoopbackServer::answer("HTTP/1.1 404 Not Found"));
         const auto onHost = [&](int host, const char* path) {
-            return server.url(path).replace(QStringLiteral("127.0.0.1"), QStringLiteral("h%1.localhost").arg(host));
+            return server.urlOn(QStringLiteral("h%1.localhost").arg(host), QString::fromLatin1(path));
         };
         std::vector<std::unique_ptr<CurlRequest>> requests;
         std::vector<CurlRequest*> all;
@@ -893,7 +893,7 @@ private slots:
         CurlBatch batch(QString(), 2);
         const auto askEach = [&] {
             for (int host = 0; host < Hosts; ++host) {
-                requests[host]->prepare(server.url("/").replace(QStringLiteral("127.0.0.1"), QStringLiteral("h%1.localhost").arg(host)));
+                requests[host]->prepare(server.urlOn(QStringLiteral("h%1.localhost").arg(host)));
                 batch.add(*requests[host]);
             }
             QDeadlineTimer deadline(ShortTimeout * 4);

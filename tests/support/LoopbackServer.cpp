@@ -257,6 +257,11 @@ QString LoopbackServer::url(const QString& path) const
     return QStringLiteral("%1://127.0.0.1:%2%3").arg(m_tls ? "https" : "http").arg(port()).arg(path);
 }
 
+QString LoopbackServer::urlOn(const QString& host, const QString& path) const
+{
+    return QStringLiteral("%1://%2:%3%4").arg(m_tls ? "https" : "http", host).arg(port()).arg(path);
+}
+
 void LoopbackServer::route(const QByteArray& path, const Reply& reply)
 {
     const QMutexLocker lock(&m_mutex);
