@@ -148,10 +148,9 @@ public:
     }
     void interrupt(int signal = SIGINT) { ::kill(pid(), signal); }
     pid_t pid() const { return static_cast<pid_t>(m_process.processId()); }
-    // Whether the command has its handler for the signal in place.
-    // Whether the command catches the signal. Between fork and exec the
-    // child still shows this test's own handlers, so the command must have
-    // become itself first.
+    // Whether the command has its handler for the signal in place. Between
+    // fork and exec the child still shows this test's own handlers, so the
+    // command must have become itself first.
     bool handles(int signal) const
     {
         QFile name(QStringLiteral("/proc/%1/comm").arg(pid()));

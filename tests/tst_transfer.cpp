@@ -664,38 +664,6 @@ private slots:
         QVERIFY(backWhileHeld > 0);
     }
 
-    // A request ended from the caller's side while its lane drives it, or
-    // after it finished there but before wait() handed it back, is never
-    // handed back, and the same request can be asked again at once.
-    void requestRemovedFromItsLaneIsNotHandedBack_data()
-    {
-        QTest::addColumn<int>("answerDelay");
-        QTest::addColumn<int>("removedAfter");
-        QTest::newRow("under way") << 400 << 0;
-        QTest::newRow("finished, not yet handed back") << 0 << 300;
-    }
-    void requestRemovedFromItsLaneIsNotHandedBack()
-    {
-        QFETCH(int, answerDelay);
-        QFETCH(int, removedAfter);
-        LoopbackServer server;
-        Reply first = LoopbackServer::answer("HTTP/1.1 200 OK");
-        first.delayMilliseconds = answerDelay;
-        server.route("/first", first);
-        server.route("/again", LoopbackServer::answer("HTTP/1.1 404 Not Found"));
-        CurlBatch batch(QString(), 2);
-        CurlRequest request(testOptions());
-        request.prepare(server.url("/first"));
-        batch.add(request);
-        std::this_thread::sleep_for(std::chrono::milliseconds(removedAfter));
-        batch.remove(request);
-        QCOMPARE(batch.running(), 0);
-        QVERIFY(batch.wait(answerDelay > 0 ? 600ms : 100ms).empty());
-
-        QVERIFY(answeredOnBatch(batch, request, server.url("/again")));
-        QCOMPARE(HeaderBlock::statusCode(request.headers()), 404);
-    }
-
     // As many lanes as cores this process may run on, up to the jobs.
     void lanesFollowTheCoresAllowed_data()
     {

@@ -510,7 +510,7 @@ void CurlBatch::setIdleConnections(long connections, long bound)
         return;
     }
     const long lanes = static_cast<long>(m_lanes.size());
-    const long perLane = std::min(connections, std::max(1L, std::max(bound, connections) / lanes));
+    const long perLane = std::min(connections, std::max(1L, bound / lanes));
     for (const auto& lane : m_lanes)
         lane->connectionLimit.store(perLane, std::memory_order_relaxed);
 }

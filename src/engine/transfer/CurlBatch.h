@@ -44,9 +44,8 @@ public:
     static constexpr long filesBeyondOneLane(int lanes) { return lanes > 1 ? 6L * (lanes - 1) + 2 : 0; }
 
     // Starts a prepared request. Raises Failure when it is under way already,
-    // or when curl refuses it (on one
-    // lane; with more, a request curl refuses comes back from wait() marked
-    // refused, this machine's fault).
+    // or when curl refuses it on one lane; with more, a request curl refuses
+    // comes back from wait() marked refused, this machine's fault.
     void add(CurlRequest& request);
     // Ends a request under way; it is not reported by wait(). Once this
     // returns no lane touches the request.
@@ -59,10 +58,10 @@ public:
     // A host's connections are all in one lane, which cannot know how many
     // hosts the others have: each lane may keep that many, within an equal
     // share of `bound`, the most all of them together may keep (the open
-    // files' limit; `connections` when not given).
-    void setIdleConnections(long connections, long bound = 0);
-    // Closes every kept connection (none may be under way); TLS sessions and
-    // name lookups stay in the share.
+    // files' limit, at least `connections`).
+    void setIdleConnections(long connections, long bound);
+    // Closes every kept connection (none may be under way); TLS sessions stay
+    // in the share (the batch keeps no name lookups).
     void closeIdleConnections();
     // Whether a connection may be kept: one was opened since the last close.
     bool connectionsKept() const { return m_mayKeep; }
