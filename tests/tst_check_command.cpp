@@ -330,18 +330,36 @@ private slots:
                                    + unreachable.toUtf8() + "\tunreachable\t1\n");
     }
 
+    // A redirect is followed to the answer it leads to, which is judged; with
+    // --redirects 0 the redirect itself is.
+    void jsonReportOfARedirect_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<int>("statusCode");
+        QTest::addColumn<int>("hops");
+        QTest::addColumn<QList<QByteArray>>("paths");
+        QTest::newRow("followed") << QStringList() << false << 404 << 1 << QList<QByteArray>{"/old", "/new"};
+        QTest::newRow("not followed") << QStringList{"--redirects", "0"} << true << 301 << 0 << QList<QByteArray>{"/old"};
+    }
     void jsonReportOfARedirect()
     {
+        QFETCH(QStringList, options);
+        QFETCH(bool, valid);
+        QFETCH(int, statusCode);
+        QFETCH(int, hops);
+        QFETCH(QList<QByteArray>, paths);
         LoopbackServer server;
         server.route("/old", LoopbackServer::answer("HTTP/1.1 301 Moved Permanently", "Location: /new\r\n"));
-        const Finished finished = CheckCommand().run({"--format", "jsonl"}, linesOf({server.url("/old")}));
+        const Finished finished = CheckCommand().run(QStringList{"--format", "jsonl"} + options, linesOf({server.url("/old")}));
         const QJsonObject object = QJsonDocument::fromJson(finished.out).object();
-        QCOMPARE(object.value("verdict").toString(), "valid");
-        QCOMPARE(object.value("status_code").toInt(), 301);
-        QCOMPARE(object.value("status_line").toString(), "HTTP/1.1 301 Moved Permanently");
-        QCOMPARE(object.value("location").toString(), "/new");
+        QCOMPARE(object.value("verdict").toString(), valid ? "valid" : "invalid");
+        QCOMPARE(object.value("status_code").toInt(), statusCode);
+        QCOMPARE(object.value("hops").toInt(), hops);
+        QCOMPARE(object.value("final_address").toString(), hops > 0 ? server.url("/new") : QString());
+        QCOMPARE(object.value("location").toString(), hops > 0 ? QString() : QStringLiteral("/new"));
         QVERIFY(object.value("time_ms").isDouble());
-        QCOMPARE(server.requestedPaths(), QList<QByteArray>{"/old"});  // not followed
+        QCOMPARE(server.requestedPaths(), paths);
     }
 
     // The same list file, through the window's load, check run and two saves,

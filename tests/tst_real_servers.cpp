@@ -138,6 +138,38 @@ private slots:
         QCOMPARE_GE(judgedAt[1] - judgedAt[0], 2000 - 2);
     }
 
+    // The command line's queue follows nginx's redirects as the window does,
+    // each hop a request of its own, and says where each address ended.
+    void redirectsOfARealServer()
+    {
+        WebServer& nginx = *m_servers.at(Server::Nginx);
+        REQUIRE_RUNNING(nginx);
+        CheckQueue::Settings settings;
+        settings.request = {30s, false, {}};
+        QList<Outcome> outcomes;
+        CheckQueue::Callbacks callbacks;
+        callbacks.inOrder = [&](qint64, QByteArrayView, const Outcome& outcome) { outcomes << outcome; };
+        callbacks.judged = [](qint64, QByteArrayView, const Outcome&, bool) {};
+        callbacks.recorded = [](qint64, QByteArrayView) { return std::optional<Outcome>(); };
+        callbacks.stopping = [] { return false; };
+        CheckQueue queue(settings, callbacks, -1);
+        for (const char* path : {"/moved-to-missing", "/found-elsewhere", "/loop", "/moved"})
+            QVERIFY(queue.add(nginx.url(QString::fromLatin1(path)).toUtf8()));
+        QVERIFY(queue.finish());
+        QCOMPARE(outcomes.size(), 4);
+        const auto summary = [](const Outcome& outcome) {
+            return QStringLiteral("%1 %2 %3 %4").arg(outcome.valid ? "valid" : "invalid", AnswerClasses::nameOf(outcome.answerClass))
+                .arg(outcome.hops).arg(outcome.attempts);
+        };
+        QCOMPARE(summary(outcomes[0]), "invalid not-found 1 2");
+        QCOMPARE(outcomes[0].finalAddress, nginx.url("/missing"));
+        QCOMPARE(summary(outcomes[1]), "valid ok 1 2");
+        QCOMPARE(outcomes[1].finalAddress, QString(nginx.url("/page")).replace("127.0.0.1", "elsewhere.localhost"));
+        QCOMPARE(summary(outcomes[2]), "invalid redirect 1 2");
+        QCOMPARE(outcomes[2].reason, "redirect loop");
+        QCOMPARE(summary(outcomes[3]), "valid moved 1 2");
+    }
+
     void verdictsOnRealServers_data()
     {
         QTest::addColumn<Server>("server");
@@ -154,6 +186,11 @@ private slots:
             row("403 forbidden") << "/forbidden" << true;
             row("301 redirect") << "/moved" << true;
             if (server == Server::Nginx || server == Server::NginxTls) {
+                row("301 to a 404") << "/moved-to-missing" << false;
+                // The test certificate names 127.0.0.1 alone.
+                if (server == Server::Nginx)
+                    row("302 to another host name") << "/found-elsewhere" << true;
+                row("a redirect loop") << "/loop" << false;
                 row("500 from the server") << "/error" << true;
                 row("503 from the server") << "/unavailable" << true;
                 row("502 from the server") << "/bad-gateway" << true;

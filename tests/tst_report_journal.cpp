@@ -22,6 +22,14 @@ Outcome outcome(bool valid, int code, const QString& statusLine, const QString& 
     return {valid, code, statusLine, reason, milliseconds, location, answerClass, attempts};
 }
 
+// Where redirects led an address: hops and the address answering at the end.
+Outcome redirected(Outcome outcome, int hops, const QString& finalAddress)
+{
+    outcome.hops = hops;
+    outcome.finalAddress = finalAddress;
+    return outcome;
+}
+
 Outcome answered(const QString& statusLine)
 {
     return outcome(true, statusLine.mid(9, 3).toInt(), statusLine);
@@ -76,7 +84,17 @@ private slots:
         QTest::newRow("backslash") << QByteArray("a\\x1b\\") << ok << QByteArray("valid\tHTTP/1.1 200 OK\ta\\\\x1b\\\\\tok\t1\n");
         QTest::newRow("a redirect with its Location")
             << QByteArray("http://a/") << outcome(true, 301, "HTTP/1.1 301 Moved", {}, 0, "https://a/\x1b[2J")
-            << QByteArray("valid\tHTTP/1.1 301 Moved\thttp://a/\tredirect\t1\thttps://a/\\x1b[2J\n");
+            << QByteArray("valid\tHTTP/1.1 301 Moved\thttp://a/\tredirect\t1\t0\thttps://a/\\x1b[2J\n");
+        QTest::newRow("redirects followed to their end")
+            << QByteArray("http://a/") << redirected(outcome(false, 404, "HTTP/1.1 404 Not Found"), 2, "https://b/\x1b")
+            << QByteArray("invalid\tHTTP/1.1 404 Not Found\thttp://a/\tnot-found\t1\t2\thttps://b/\\x1b\n");
+        QTest::newRow("redirects that led nowhere")
+            << QByteArray("http://a/") << redirected([] {
+                   Outcome loop = outcome(false, -1, {}, "redirect loop", 0, "/a", 2);
+                   loop.answerClass = AnswerClass::Redirect;
+                   return loop;
+               }(), 1, "http://a/b")
+            << QByteArray("invalid\tredirect loop\thttp://a/\tredirect\t2\t1\t/a\n");
         QTest::newRow("a Location on no redirect") << QByteArray("http://a/") << outcome(true, 201, "HTTP/1.1 201 Created", {}, 0, "/b")
                                                    << QByteArray("valid\tHTTP/1.1 201 Created\thttp://a/\tok\t1\n");
         QTest::newRow("answered at the third attempt")
@@ -101,18 +119,23 @@ private slots:
         QTest::addColumn<QByteArray>("line");
         QTest::newRow("a redirect") << QByteArray("http://a/")
                                     << outcome(true, 301, "HTTP/1.1 301 Moved", {}, 12, "https://a/b")
-                                    << json("{'address':'http://a/','attempts':1,'class':'redirect','location':'https://a/b','reason':null,'status_code':301,"
+                                    << json("{'address':'http://a/','attempts':1,'class':'redirect','final_address':null,'hops':0,'location':'https://a/b','reason':null,'status_code':301,"
                                             "'status_line':'HTTP/1.1 301 Moved','time_ms':12,'verdict':'valid'}");
+        QTest::newRow("redirects followed")
+            << QByteArray("http://a/") << redirected(answered("HTTP/1.1 200 OK"), 3, QString::fromUtf8("http://b/caf\xc3\xa9"))
+            << QByteArray("{\"address\":\"http://a/\",\"attempts\":1,\"class\":\"ok\",\"final_address\":\"http://b/caf\xc3\xa9\","
+                          "\"hops\":3,\"location\":null,\"reason\":null,\"status_code\":200,\"status_line\":\"HTTP/1.1 200 OK\","
+                          "\"time_ms\":0,\"verdict\":\"valid\"}");
         QTest::newRow("no status line") << QByteArray("http://a/") << outcome(false, -1, {}, "refused", 3)
-                                        << json("{'address':'http://a/','attempts':1,'class':'unreachable','location':null,'reason':'refused','status_code':null,"
+                                        << json("{'address':'http://a/','attempts':1,'class':'unreachable','final_address':null,'hops':0,'location':null,'reason':'refused','status_code':null,"
                                                 "'status_line':null,'time_ms':3,'verdict':'invalid'}");
         QTest::newRow("a status line without a code, not found")
             << QByteArray("http://a/") << outcome(false, -1, "HTTP/1.1 Not Found")
-            << json("{'address':'http://a/','attempts':1,'class':'bad-response','location':null,'reason':null,"
+            << json("{'address':'http://a/','attempts':1,'class':'bad-response','final_address':null,'hops':0,'location':null,'reason':null,"
                     "'status_code':null,'status_line':'HTTP/1.1 Not Found','time_ms':0,'verdict':'invalid'}");
         QTest::newRow("quotes, control characters, UTF-8")
             << QByteArray("http://a/caf\xc3\xa9?\"\x01\n") << answered("HTTP/1.1 200 \"OK\"")
-            << QByteArray("{\"address\":\"http://a/caf\xc3\xa9?\\\"\\u0001\\n\",\"attempts\":1,\"class\":\"ok\",\"location\":null,\"reason\":null,"
+            << QByteArray("{\"address\":\"http://a/caf\xc3\xa9?\\\"\\u0001\\n\",\"attempts\":1,\"class\":\"ok\",\"final_address\":null,\"hops\":0,\"location\":null,\"reason\":null,"
                           "\"status_code\":200,\"status_line\":\"HTTP/1.1 200 \\\"OK\\\"\",\"time_ms\":0,"
                           "\"verdict\":\"valid\"}");
     }

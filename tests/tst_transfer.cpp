@@ -169,25 +169,6 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(Failure, transfer.responseHeaders());
     }
 
-    // The name requests to one server share: as curl reads the address,
-    // lower-cased, without a trailing dot.
-    void hostAsCurlReadsIt_data()
-    {
-        QTest::addColumn<QByteArray>("address");
-        QTest::addColumn<QString>("host");
-        QTest::newRow("plain") << QByteArray("http://a.localhost/x") << "a.localhost";
-        QTest::newRow("capitals, trailing dot") << QByteArray("https://A.LOCALHOST./x") << "a.localhost";
-        QTest::newRow("user and port") << QByteArray("http://me@Host:81/") << "host";
-        QTest::newRow("IPv6") << QByteArray("http://[::1]:8080/") << "[::1]";
-        QTest::newRow("not an address") << QByteArray("http://") << "";
-    }
-    void hostAsCurlReadsIt()
-    {
-        QFETCH(QByteArray, address);
-        QFETCH(QString, host);
-        QCOMPARE(CurlRequest::hostOf(address), host);
-    }
-
     // A connection is kept while its origin has an address to come, and
     // closed after the last one; one never announced may have more to come.
     void connectionKeptWhileItsOriginHasAddressesAhead_data()

@@ -2,6 +2,7 @@
 
 #include "engine/Failure.h"
 #include "engine/OpenFiles.h"
+#include "engine/address/HostKey.h"
 #include "engine/pacing/Backoff.h"
 #include "engine/transfer/Policy.h"
 #include "engine/verdict/Verdict.h"
@@ -38,6 +39,9 @@ CheckQueue::CheckQueue(Settings settings, Callbacks callbacks, int wake)
       m_slots(static_cast<size_t>(m_settings.jobs)),
       m_jobLimit(m_settings.jobs)
 {
+    // Whether to ask again is the queue's to decide, and every request that
+    // goes out is one the report counts.
+    m_settings.request.sendOnce = true;
     // Until told otherwise, what the open files allow beside the requests.
     setIdleConnections(OpenFiles::free() - Policy::FilesKeptFree - m_settings.jobs * FilesPerRequest);
 }
@@ -93,11 +97,11 @@ bool CheckQueue::add(QByteArrayView address)
         return false;
     const qint64 position = m_first + std::ssize(m_window);
     if (m_settings.shard && !m_settings.shard->holds(address)) {
-        m_window.push_back({QByteArray(), std::nullopt, 0, true});
+        m_window.push_back({QByteArray(), std::nullopt, 0, true, 0, 0, nullptr});
         handOnInOrder(false);
         return true;
     }
-    m_window.push_back({QByteArray(address.data(), address.size()), std::nullopt});
+    m_window.push_back({QByteArray(address.data(), address.size()), std::nullopt, 0, false, 0, 0, nullptr});
     ++m_ownInWindow;
     if (std::optional<Outcome> earlier = m_callbacks.recorded(position, address)) {
         judged(position, *earlier, false);
@@ -106,14 +110,14 @@ bool CheckQueue::add(QByteArrayView address)
         judged(position, Outcome::unrequested(QStringLiteral("empty address")), true);
     } else if (address.size() > Policy::LongestAddress) {
         judged(position, Outcome::unrequested(QStringLiteral("address longer than 8 MB")), true);
-    } else if (const auto asked = m_asked.find(QByteArray::fromRawData(address.data(), address.size()));
-               asked != m_asked.end()) {
-        if (asked->second.outcome)
-            judged(position, *asked->second.outcome, true);
+    } else if (QByteArray key = HostKey::requestKey(address); m_asked.contains(key)) {
+        Asked& asked = m_asked[key];
+        if (asked.outcome)
+            judged(position, *asked.outcome, true);
         else
-            asked->second.waiting.push_back(position);
+            asked.waiting.push_back(position);
     } else {
-        m_asked.try_emplace(m_window.back().address);
+        m_asked.try_emplace(std::move(key)).first->second.line = position;
         const QString hostName = hostOf(address);
         auto [found, isNew] = m_hosts.try_emplace(hostName);
         Host& host = found->second;
@@ -243,7 +247,7 @@ void CheckQueue::start(qint64 position, const QString& hostName)
     const Entry& entry = entryAt(position);
     // The origin's last address closes its connection once done; while more
     // of the list may come, nothing is known to be last.
-    const bool lastOfItsOrigin = m_ahead.take(entry.address) && (m_listEnded || m_ownInWindow >= m_settings.window);
+    const bool lastOfItsOrigin = m_ahead.take(entry.asked()) && (m_listEnded || m_ownInWindow >= m_settings.window);
     try {
         if (!slot.request)
             slot.request = std::make_unique<CurlRequest>(m_settings.request);
@@ -251,13 +255,12 @@ void CheckQueue::start(qint64 position, const QString& hostName)
         return retryLater(position, hostName, failure.description());
     }
     try {
-        slot.request->prepare(QString::fromUtf8(entry.address));
+        slot.request->prepare(QString::fromUtf8(entry.asked()));
     } catch (const Failure& failure) {
-        // The address is not one to ask. Nothing was sent: the host is free
-        // for its next address at once.
-        const Outcome unusable = Outcome::unrequested(failure.description());
-        judged(position, unusable, true);
-        remember(entry.address, unusable);
+        // The address is not one to ask (nor one to be led to). Nothing was
+        // sent: the host is free for its next address at once.
+        judgedAfterRedirects(position, entry.redirects ? Outcome::redirectsEnded(failure.description(), Outcome())
+                                                       : Outcome::unrequested(failure.description()));
         rest(hostName, m_hosts[hostName], milliseconds(0), Clock::now());
         return;
     }
@@ -296,12 +299,15 @@ void CheckQueue::complete(Slot& slot)
     m_jobLimit = std::min(m_jobLimit + 1, m_settings.jobs);
     Entry& entry = entryAt(slot.position);
     ++entry.attempts;
+    ++entry.tries;
     if (askAgainLater(slot, now))
         return;
-    Outcome outcome = Outcome::of(request, millisecondsBetween(slot.started, request.respondedAt().value_or(now)));
-    outcome.attempts = entry.attempts;
-    judged(slot.position, outcome, true);
-    remember(entry.address, outcome);
+    const Outcome answer = Outcome::of(request, millisecondsBetween(slot.started, request.respondedAt().value_or(now)));
+    // With one turn for every host, the host is still the address's own.
+    const QString askingHost =
+        m_settings.pauseBetweenAny ? QString::fromLatin1(HostKey::hostOf(entry.asked())) : slot.host;
+    if (!request.haveResponse() || !followed(slot.position, answer, HeaderBlock::values(request.headers(), "location").value(0)))
+        judgedAfterRedirects(slot.position, answer, true);
 
     // A host that asks to slow down gets a longer rest; any other answer
     // brings back the user's pause.
@@ -312,11 +318,9 @@ void CheckQueue::complete(Slot& slot)
     }
     Host& host = m_hosts[slot.host];
     const Backoff::Pace pace =
-        Backoff::paceAfter(outcome.statusCode, retryAfter, host.pause, m_settings.pause, m_settings.longestWait);
+        Backoff::paceAfter(answer.statusCode, retryAfter, host.pause, m_settings.pause, m_settings.longestWait);
     host.pause = pace.pause;
-    // With one turn for every host, the host is still the address's own.
-    const QString askingHost = m_settings.pauseBetweenAny ? CurlRequest::hostOf(entry.address) : slot.host;
-    if (Backoff::asksToSlowDown(outcome.statusCode) && m_slowedHosts.insert(qHash(askingHost, 0)).second
+    if (Backoff::asksToSlowDown(answer.statusCode) && m_slowedHosts.insert(qHash(askingHost, 0)).second
         && m_callbacks.slowedDown)
         m_callbacks.slowedDown(askingHost);
     rest(slot.host, host, pace.rest, now);
@@ -333,7 +337,7 @@ bool CheckQueue::askAgainLater(Slot& slot, Clock::time_point now)
         return false;
     Host& host = m_hosts[slot.host];
     host.waiting.push_front(slot.position);
-    m_ahead.add(entry.address);
+    m_ahead.add(entry.asked());
     rest(slot.host, host, Backoff::beforeAttempt(entry.attempts + 1, m_settings.longestWait), now);
     return true;
 }
@@ -347,7 +351,7 @@ void CheckQueue::retryLater(qint64 position, const QString& hostName, const QStr
     host.busy = false;
     host.waiting.push_front(position);
     m_ready.emplace(position, hostName);
-    m_ahead.add(entryAt(position).address);
+    m_ahead.add(entryAt(position).asked());
     m_jobLimit = std::max(1, m_busy);
     if (m_busy > 0)
         return;
@@ -360,6 +364,92 @@ void CheckQueue::retryLater(qint64 position, const QString& hostName, const QStr
     m_restAfterFault = Clock::now() + std::min(LongestFaultRest, FirstFaultRest * (1 << std::min(m_faultsAlone, 10)));
 }
 
+// Whether the answer leads on to another address: that address is then asked
+// in its own host's turn, or its outcome taken when it was judged already, or
+// the line judged for where its redirects led. False when the answer is the
+// line's to be judged on.
+bool CheckQueue::followed(qint64 position, const Outcome& answer, QByteArrayView location)
+{
+    if (m_settings.redirects <= 0 || !RedirectChain::leadsOn(answer.statusCode) || location.isEmpty())
+        return false;
+    Entry& entry = entryAt(position);
+    if (!entry.redirects)
+        entry.redirects = std::make_unique<RedirectChain>(entry.address, m_settings.redirects);
+    const RedirectChain::Step step = entry.redirects->after(answer.statusCode, location);
+    if (step == RedirectChain::Step::Final)
+        return false;
+    entry.milliseconds += answer.milliseconds;
+    if (step == RedirectChain::Step::Stopped) {
+        judgedAfterRedirects(position, Outcome::redirectsEnded(entry.redirects->stopReason(), answer));
+        return true;
+    }
+    entry.attempts = 0;
+    const QByteArray& next = entry.redirects->next();
+    if (const auto asked = m_asked.find(HostKey::requestKey(next)); asked != m_asked.end()) {
+        if (asked->second.outcome) {
+            judgedAfterRedirects(position, *asked->second.outcome);
+            return true;
+        }
+        // A line asking it now serves this one too, unless that line waits
+        // for another itself: two lines leading to each other would wait
+        // for ever.
+        const qint64 line = asked->second.line;
+        if (line >= m_first && line != position && !entryAt(line).waitingForHop) {
+            asked->second.hopsWaiting.push_back(position);
+            entry.waitingForHop = true;
+            return true;
+        }
+    }
+    m_ahead.add(next);
+    queueFor(hostOf(next), position);
+    return true;
+}
+
+// A hop waits in its host's queue in its line's place, as the line's first
+// request did, and goes when the host is free and its turn comes.
+void CheckQueue::queueFor(const QString& hostName, qint64 position)
+{
+    auto [found, isNew] = m_hosts.try_emplace(hostName);
+    Host& host = found->second;
+    if (isNew)
+        host.pause = m_settings.pause;
+    const bool wasReady = !host.waiting.empty() && m_ready.erase({host.waiting.front(), hostName}) > 0;
+    host.waiting.insert(std::lower_bound(host.waiting.begin(), host.waiting.end(), position), position);
+    if (wasReady || (!host.busy && host.restsUntil <= Clock::now()))
+        m_ready.emplace(host.waiting.front(), hostName);
+}
+
+// The line's outcome: the last answer's, or the one taken for where its
+// redirects led, with the hops that led there and every try the line made.
+// An answer got here at the end of the hops is that address's own too, for
+// a line of it further down the list.
+void CheckQueue::judgedAfterRedirects(qint64 position, Outcome outcome, bool answeredHere)
+{
+    Entry& entry = entryAt(position);
+    if (const RedirectChain* redirects = entry.redirects.get()) {
+        if (answeredHere) {
+            Outcome own = outcome;
+            own.attempts = entry.attempts;
+            remember(redirects->next(), own);
+        }
+        outcome.hops += redirects->hops();
+        if (outcome.finalAddress.isEmpty())
+            outcome.finalAddress = QString::fromUtf8(redirects->next());
+        if (outcome.hops > m_settings.redirects) {
+            Outcome ended = Outcome::redirectsEnded(RedirectChain::tooMany(m_settings.redirects), outcome);
+            ended.hops = outcome.hops;
+            ended.finalAddress = outcome.finalAddress;
+            outcome = ended;
+        }
+        if (redirects->permanent() && outcome.answerClass == AnswerClass::Ok)
+            outcome.answerClass = AnswerClass::Moved;
+        outcome.milliseconds += entry.milliseconds;
+    }
+    outcome.attempts = entry.tries;
+    judged(position, outcome, true);
+    remember(entry.address, outcome);
+}
+
 void CheckQueue::judged(qint64 position, const Outcome& outcome, bool fresh)
 {
     Entry& entry = entryAt(position);
@@ -370,10 +460,11 @@ void CheckQueue::judged(qint64 position, const Outcome& outcome, bool fresh)
 // The outcome of an address asked serves every later line that holds it.
 void CheckQueue::remember(QByteArrayView address, const Outcome& outcome)
 {
-    const auto [asked, isNew] = m_asked.try_emplace(address.toByteArray());
+    const auto [asked, isNew] = m_asked.try_emplace(HostKey::requestKey(address));
     if (asked->second.outcome)
         return;
     const std::vector<qint64> waiting = std::exchange(asked->second.waiting, {});
+    const std::vector<qint64> hopsWaiting = std::exchange(asked->second.hopsWaiting, {});
     const qint64 bytes = rememberedBytesOf(address, outcome);
     // An outcome too large to keep (a long address, a huge Location) serves
     // the lines waiting for it now; a later one is asked again.
@@ -386,6 +477,10 @@ void CheckQueue::remember(QByteArrayView address, const Outcome& outcome)
     }
     for (const qint64 position : waiting)
         judged(position, outcome, true);
+    for (const qint64 position : hopsWaiting) {
+        entryAt(position).waitingForHop = false;
+        judgedAfterRedirects(position, outcome);
+    }
     while (m_answersInOrder.size() > RememberedAnswers || m_rememberedBytes > RememberedBytes) {
         const auto oldest = m_asked.find(m_answersInOrder.front());
         m_rememberedBytes -= rememberedBytesOf(oldest->first, *oldest->second.outcome);
@@ -398,7 +493,9 @@ void CheckQueue::remember(QByteArrayView address, const Outcome& outcome)
 // key and the queue of the oldest), the texts in UTF-16, the nodes around them.
 qint64 CheckQueue::rememberedBytesOf(QByteArrayView address, const Outcome& outcome)
 {
-    return 2 * address.size() + 2 * (outcome.statusLine.size() + outcome.reason.size() + outcome.location.size()) + 200;
+    return 2 * address.size()
+        + 2 * (outcome.statusLine.size() + outcome.reason.size() + outcome.location.size() + outcome.finalAddress.size())
+        + 200;
 }
 
 // A host whose request is done rests this long; without a rest it is ready
@@ -462,5 +559,5 @@ QString CheckQueue::hostOf(QByteArrayView address) const
 {
     if (m_settings.pauseBetweenAny)
         return {};
-    return CurlRequest::hostOf(address);
+    return QString::fromLatin1(HostKey::hostOf(address));
 }

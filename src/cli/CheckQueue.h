@@ -5,6 +5,7 @@
 #include "engine/transfer/CurlBatch.h"
 #include "engine/transfer/CurlRequest.h"
 #include "engine/transfer/OriginsAhead.h"
+#include "engine/transfer/RedirectChain.h"
 
 #include <QByteArray>
 #include <QString>
@@ -36,6 +37,8 @@
 //
 // An address asked more than once in the list is asked once: the others take
 // its outcome (as long as it is among the last RememberedAnswers judged).
+// A redirect is followed to where it leads, each hop in its own host's turn
+// like any address, and a hop to an address already judged takes its outcome.
 //
 // A host that answers 429 or 503 rests for its Retry-After, or for a pause
 // that doubles with each such answer, before its next request. An address
@@ -94,6 +97,9 @@ public:
         // Threads driving the requests; as CurlBatch::lanesFor() the jobs
         // unless given.
         std::optional<int> lanes = std::nullopt;
+        // Redirects followed, each hop asked in its own host's turn; 0 judges
+        // the first answer.
+        int redirects = RedirectChain::DefaultLimit;
     };
     // Outcomes of up to this many addresses asked, in about this many bytes,
     // are remembered for the same address further down the list.
@@ -144,8 +150,14 @@ private:
     struct Entry {
         QByteArray address;
         std::optional<Outcome> outcome;
-        int attempts = 0;  // requests that got an answer, or none for want of one
+        int attempts = 0;  // tries of the address asked now that got an answer, or none for want of one
         bool elsewhere = false;  // another shard's: neither asked nor handed on
+        int tries = 0;     // of every hop
+        qint64 milliseconds = 0;  // the hops' before the one asked now
+        std::unique_ptr<RedirectChain> redirects;  // once an answer led on
+        bool waitingForHop = false;  // for the outcome of the line its redirects led to
+        // The address asked now: the line's own, or where its redirects led.
+        const QByteArray& asked() const { return redirects ? redirects->next() : address; }
     };
     struct Host {
         std::deque<qint64> waiting;  // positions, in list order
@@ -157,6 +169,8 @@ private:
     struct Asked {
         std::optional<Outcome> outcome;
         std::vector<qint64> waiting;  // later positions of the same address
+        std::vector<qint64> hopsWaiting;  // positions whose redirects led here
+        qint64 line = -1;  // the position that asks it
     };
     struct Slot {
         std::unique_ptr<CurlRequest> request;
@@ -174,6 +188,9 @@ private:
     void start(qint64 position, const QString& hostName);
     void complete(Slot& slot);
     void judged(qint64 position, const Outcome& outcome, bool fresh);
+    void judgedAfterRedirects(qint64 position, Outcome outcome, bool answeredHere = false);
+    bool followed(qint64 position, const Outcome& answer, QByteArrayView location);
+    void queueFor(const QString& hostName, qint64 position);
     bool askAgainLater(Slot& slot, Clock::time_point now);
     void rest(const QString& hostName, Host& host, std::chrono::milliseconds rest, Clock::time_point now);
     void forgetWhenDone(const QString& hostName, const Host& host, Clock::time_point now);

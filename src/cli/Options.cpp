@@ -3,6 +3,7 @@
 #include "cli/Report.h"
 #include "engine/pacing/Backoff.h"
 #include "engine/transfer/Policy.h"
+#include "engine/transfer/RedirectChain.h"
 
 #include <QCommandLineParser>
 
@@ -56,6 +57,12 @@ std::variant<Options, Options::Help, Options::Usage> Options::parse(const QStrin
                        "times, on a new connection, after 1 s, then twice as long each time (default %1; 0: once).")
             .arg(DefaultRetries),
         QStringLiteral("N"), QString::number(DefaultRetries));
+    const QCommandLineOption redirects(
+        QStringLiteral("redirects"),
+        QStringLiteral("Follow up to N redirects (301, 302, 303, 307, 308) and judge the answer they lead to; more, "
+                       "a loop, or one to another scheme is invalid (default %1; 0: judge the first answer).")
+            .arg(RedirectChain::DefaultLimit),
+        QStringLiteral("N"), QString::number(RedirectChain::DefaultLimit));
     const QCommandLineOption maxWait(
         QStringLiteral("max-wait"),
         QStringLiteral("A host that answers 429 or 503 gets no request for its Retry-After, or for a rest that "
@@ -84,7 +91,7 @@ std::variant<Options, Options::Help, Options::Usage> Options::parse(const QStrin
     const QCommandLineOption resume(QStringLiteral("resume"),
                                     QStringLiteral("Keep a journal in FILE and skip the addresses it holds."),
                                     QStringLiteral("FILE"));
-    parser.addOptions({jobs, pause, timeout, retries, maxWait, valid, invalid, format, resume, shard, merge});
+    parser.addOptions({jobs, pause, timeout, retries, redirects, maxWait, valid, invalid, format, resume, shard, merge});
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("List files; - or none: standard input."),
                                  QStringLiteral("[FILE...]"));
 
@@ -112,6 +119,10 @@ std::variant<Options, Options::Help, Options::Usage> Options::parse(const QStrin
     options.retries = parser.value(retries).toInt(&retriesOk);
     if (!retriesOk || options.retries < 0 || options.retries > MostRetries)
         return Usage{QStringLiteral("--retries takes a whole number from 0 to %1").arg(MostRetries)};
+    bool redirectsOk = false;
+    options.redirects = parser.value(redirects).toInt(&redirectsOk);
+    if (!redirectsOk || options.redirects < 0 || options.redirects > RedirectChain::MostLimit)
+        return Usage{QStringLiteral("--redirects takes a whole number from 0 to %1").arg(RedirectChain::MostLimit)};
     const std::optional<milliseconds> maxWaitTime = secondsOf(parser.value(maxWait), true);
     if (!maxWaitTime)
         return Usage{QStringLiteral("--max-wait takes a number of seconds from 0 to 86400, such as 60")};
@@ -135,7 +146,7 @@ std::variant<Options, Options::Help, Options::Usage> Options::parse(const QStrin
     if (options.mergeJournals.contains(QString()))
         return Usage{QStringLiteral("--merge needs a file name")};
     if (!options.mergeJournals.isEmpty()) {
-        for (const QCommandLineOption* asking : {&shard, &resume, &jobs, &pause, &timeout, &retries, &maxWait}) {
+        for (const QCommandLineOption* asking : {&shard, &resume, &jobs, &pause, &timeout, &retries, &redirects, &maxWait}) {
             if (parser.isSet(*asking))
                 return Usage{QStringLiteral("--merge asks nothing: it takes no --%1").arg(asking->names().constLast())};
         }

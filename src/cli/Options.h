@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cli/Shard.h"
+#include "engine/transfer/RedirectChain.h"
 
 #include <QString>
 #include <QStringList>
@@ -28,6 +29,7 @@ struct Options {
     std::chrono::milliseconds pause{0};
     std::chrono::milliseconds timeout{0};
     int retries = DefaultRetries;
+    int redirects = RedirectChain::DefaultLimit;  // the most followed
     std::chrono::milliseconds maxWait{0};  // the longest a host is left alone
     QString validPath;    // empty: not saved
     QString invalidPath;  // empty: not saved

@@ -4,6 +4,20 @@
 #include "engine/transfer/CurlRequest.h"
 #include "engine/verdict/Verdict.h"
 
+#include <QStringDecoder>
+
+namespace {
+// A header value as its sender most likely meant it: UTF-8 where the bytes
+// are UTF-8 (a Location to a page named in another script), else each byte
+// a character, as HTTP once defined it.
+QString textOfHeaderValue(const QByteArray& value)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    const QString text = utf8.decode(value);
+    return utf8.hasError() ? QString::fromLatin1(value) : text;
+}
+}  // namespace
+
 Outcome Outcome::of(const CurlRequest& request, qint64 milliseconds)
 {
     Outcome outcome;
@@ -30,7 +44,16 @@ Outcome Outcome::of(const CurlRequest& request, qint64 milliseconds)
     outcome.valid = Valid::IsValidStatusText(statusText);
     outcome.answerClass = AnswerClasses::ofStatus(outcome.statusCode, AnswerClasses::isChallenge(request.headers()));
     const QList<QByteArray> locations = HeaderBlock::values(request.headers(), "location");
-    outcome.location = locations.isEmpty() ? QString() : QString::fromLatin1(locations.first());
+    outcome.location = locations.isEmpty() ? QString() : textOfHeaderValue(locations.first());
+    return outcome;
+}
+
+Outcome Outcome::redirectsEnded(const QString& reason, const Outcome& lastAnswer)
+{
+    Outcome outcome = unrequested(reason);
+    outcome.answerClass = AnswerClass::Redirect;
+    outcome.location = lastAnswer.location;
+    outcome.milliseconds = lastAnswer.milliseconds;
     return outcome;
 }
 

@@ -13,12 +13,17 @@ struct Outcome {
     QString statusLine;   // as the window reads it; empty when there was none
     QString reason;       // why there was no status line
     qint64 milliseconds = 0;
-    QString location;     // the Location header, when the response has one
+    QString location;     // the Location header, when the response has one, as sent
     AnswerClass answerClass = AnswerClass::BadAddress;
-    int attempts = 0;     // requests that made it: more than one when none answered at first
+    int attempts = 0;     // tries, every hop's included: more than one when one got no answer at first
+    int hops = 0;         // redirects followed to the answer judged
+    QString finalAddress; // the address that answer came from, when there were hops
 
     // The judgement on a finished request, by the window's rule.
     static Outcome of(const CurlRequest& request, qint64 milliseconds);
+    // Redirects that led nowhere (a loop, too many, another scheme): no
+    // answer, though the last one was a redirect with this Location.
+    static Outcome redirectsEnded(const QString& reason, const Outcome& lastAnswer);
     // An address that got no request: empty, or one the transfer cannot use.
     static Outcome unrequested(const QString& reason);
 };

@@ -58,9 +58,14 @@ QByteArray Report::textLine(QByteArrayView address, const Outcome& outcome)
     line += AnswerClasses::nameOf(outcome.answerClass).toLatin1();
     line += '\t';
     line += QByteArray::number(outcome.attempts);
-    if (outcome.answerClass == AnswerClass::Redirect && !outcome.location.isEmpty()) {
+    // Where the address leads: the address the answer came from after its
+    // redirects, or the Location of a redirect not followed.
+    const bool redirectNotFollowed = outcome.answerClass == AnswerClass::Redirect && !outcome.location.isEmpty();
+    if (outcome.hops > 0 || redirectNotFollowed) {
         line += '\t';
-        line += escapedAddress(outcome.location.toUtf8());
+        line += QByteArray::number(outcome.hops);
+        line += '\t';
+        line += escapedAddress((redirectNotFollowed ? outcome.location : outcome.finalAddress).toUtf8());
     }
     line += '\n';
     return line;
@@ -78,6 +83,8 @@ QJsonObject Report::toJson(QByteArrayView address, const Outcome& outcome)
         {"location", textOrNull(outcome.location)},
         {"class", AnswerClasses::nameOf(outcome.answerClass).toString()},
         {"attempts", outcome.attempts},
+        {"hops", outcome.hops},
+        {"final_address", outcome.hops > 0 ? textOrNull(outcome.finalAddress) : QJsonValue()},
     };
 }
 
@@ -104,6 +111,9 @@ std::optional<std::pair<QByteArray, Outcome>> Report::fromJson(const QJsonObject
         : outcome.statusLine.isEmpty() ? AnswerClass::Unreachable
                                        : AnswerClasses::ofStatus(outcome.statusCode, false);
     outcome.attempts = object.value("attempts").toInt(1);
+    outcome.hops = object.value("hops").toInt(0);
+    if (outcome.hops > 0)
+        outcome.finalAddress = object.value("final_address").toString();
     return std::pair{object.value("address").toString().toUtf8(), outcome};
 }
 

@@ -1,9 +1,8 @@
 #include "cli/Shard.h"
 
-#include "engine/transfer/CurlRequest.h"
+#include "engine/address/HostKey.h"
 
 #include <QRegularExpression>
-#include <QUrl>
 
 std::optional<Shard> Shard::parse(const QString& text)
 {
@@ -20,10 +19,8 @@ std::optional<Shard> Shard::parse(const QString& text)
 
 int Shard::of(QByteArrayView address, int count)
 {
-    // In its ASCII form, as curl asks it: bücher.de and xn--bcher-kva.de are one host.
-    const QString name = CurlRequest::hostOf(address);
-    const QByteArray ascii = QUrl::toAce(name);
-    const QByteArray host = ascii.isEmpty() ? name.toUtf8() : ascii;
+    // bücher.de and xn--bcher-kva.de are one host, and so one shard.
+    const QByteArray host = HostKey::hostOf(address);
     if (host.isEmpty())
         return 1;
     quint64 hash = 14695981039346656037ULL;

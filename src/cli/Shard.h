@@ -9,7 +9,7 @@
 // asks only the addresses whose host falls in shard K of N, so that each host
 // is asked by one machine only and its limits hold across them. The shard of
 // a host is a hash every machine computes alike: FNV-1a (64 bits) of the host
-// as curl reads it, in lower case and its ASCII form, modulo N. The machines
+// as HostKey spells it, modulo N. The machines
 // sharing a list run one version, as curl's reading of odd hosts may change.
 struct Shard {
     int number = 1;  // from 1

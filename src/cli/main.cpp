@@ -155,6 +155,7 @@ int main(int argc, char* argv[])
     settings.request = CurlRequest::Options{options.timeout, true, {}};
     settings.window = std::max<qsizetype>(8192, 128 * settings.jobs);
     settings.retries = options.retries;
+    settings.redirects = options.redirects;
     settings.longestWait = options.maxWait;
     settings.shard = options.shard;
     CheckQueue queue(settings, outputs.callbacks([] { return Interrupt::caught() != 0; }), Interrupt::wakeDescriptor());

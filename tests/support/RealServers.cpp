@@ -213,6 +213,10 @@ void Nginx::startSites(const std::function<QStringList(quint16 port)>& listenLin
     root %2;
     location = /forbidden { return 403; }
     location = /moved { return 301 /page; }
+    location = /moved-to-missing { return 301 /missing; }
+    location = /found-elsewhere { return 302 $scheme://elsewhere.localhost:$server_port/page; }
+    location = /loop { return 302 /loop-back; }
+    location = /loop-back { return 302 /loop; }
     location = /error { return 500; }
     location = /unavailable { return 503; }
     location = /bad-gateway { proxy_pass http://127.0.0.1:%3; }

@@ -495,7 +495,7 @@ size_t CurlBatch::laneIndexOf(const CurlRequest& request) const
 {
     if (m_lanes.size() == 1)
         return 0;
-    return qHash(OriginsAhead::originOf(request.url()), 0) % m_lanes.size();
+    return qHash(HostKey::originOf(request.url()), 0) % m_lanes.size();
 }
 
 CurlBatch::Lane& CurlBatch::laneOf(const CurlRequest& request)

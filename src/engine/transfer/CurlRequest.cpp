@@ -3,14 +3,13 @@
 #include "engine/transfer/Policy.h"
 
 #include "engine/transfer/TrustStore.h"
-#include "engine/Characters.h"
+#include "engine/address/UsableAddress.h"
 #include "engine/Failure.h"
 #include "engine/transfer/ProxyAnswer.h"
 #include "engine/verdict/Verdict.h"
 
 #include <QFile>
 #include <QList>
-#include <QUrl>
 
 #include <curl/curl.h>
 
@@ -47,63 +46,6 @@ void set(void* easy, CURLoption option, Value value)
 }
 
 
-// An address as curl parses it.
-class ParsedAddress {
-public:
-    explicit ParsedAddress(QByteArrayView address) : m_url(curl_url(), &curl_url_cleanup)
-    {
-        m_result = curl_url_set(m_url.get(), CURLUPART_URL, address.toByteArray().constData(), 0);
-    }
-    // CURLUE_OK when curl could parse it.
-    CURLUcode result() const { return m_result; }
-    // A part of it, empty when it has none.
-    QByteArray part(CURLUPart which) const
-    {
-        char* text = nullptr;
-        if (m_result != CURLUE_OK || curl_url_get(m_url.get(), which, &text, 0) != CURLUE_OK)
-            return {};
-        const QByteArray copy(text);
-        curl_free(text);
-        return copy;
-    }
-    bool setHost(const QByteArray& host) { return curl_url_set(m_url.get(), CURLUPART_HOST, host.constData(), 0) == CURLUE_OK; }
-
-private:
-    std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> m_url;
-    CURLUcode m_result;
-};
-
-// The address as curl takes it, or Failure when it is no http or https
-// address that curl can parse.
-QByteArray usableAddress(const QString& address)
-{
-    if (std::any_of(address.begin(), address.end(), [](QChar c) { return isControlCharacter(c.unicode()); }))
-        throw Failure(QStringLiteral("The address contains control characters"));
-    // A browser reads a backslash as a slash, curl as an ordinary character:
-    // in "http://a:1\\@b:2/" the one goes to a, port 1, the other to b, port 2.
-    // No address means both, and the browser layer refuses it as well.
-    if (address.contains(u'\\'))
-        throw Failure(QStringLiteral("The address contains a backslash"));
-    const QByteArray bytes = address.toUtf8();
-    ParsedAddress parsed(bytes);
-    if (parsed.result() != CURLUE_OK)
-        throw Failure(QStringLiteral("The address cannot be used: ") + QString::fromUtf8(curl_url_strerror(parsed.result())));
-    const QByteArray scheme = parsed.part(CURLUPART_SCHEME).toLower();
-    if (scheme != "http" && scheme != "https")
-        throw Failure(QStringLiteral("Only http and https addresses can be requested"));
-
-    // A host name in another script goes to curl in its ASCII form: curl's
-    // own conversion reads the name in the locale's encoding, and so fails
-    // for every such name under a C locale.
-    const QByteArray host = parsed.part(CURLUPART_HOST);
-    if (std::all_of(host.begin(), host.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
-        return bytes;
-    const QByteArray asciiHost = QUrl::toAce(QString::fromUtf8(host));
-    if (asciiHost.isEmpty() || !parsed.setHost(asciiHost))
-        throw Failure(QStringLiteral("The host name cannot be used"));
-    return parsed.part(CURLUPART_URL);
-}
-
 // Whether curl has to look the address's host name up, rather than use the
 // numeric address the host part already is.
 bool needsNameLookup(const QByteArray& url)
@@ -116,14 +58,6 @@ bool needsNameLookup(const QByteArray& url)
 }
 
 }  // namespace
-
-QString CurlRequest::hostOf(QByteArrayView address)
-{
-    QString host = QString::fromUtf8(ParsedAddress(address).part(CURLUPART_HOST)).toLower();
-    if (host.endsWith(u'.'))
-        host.chop(1);
-    return host;
-}
 
 bool CurlRequest::resolvesNamesInBackground()
 {
@@ -173,6 +107,8 @@ CurlRequest::CurlRequest(Options options) : m_options(std::move(options))
     // refused connection; only the call that makes it sees why.
     set(m_easy, CURLOPT_OPENSOCKETFUNCTION, &CurlRequest::onOpenSocket);
     set(m_easy, CURLOPT_OPENSOCKETDATA, this);
+    set(m_easy, CURLOPT_PREREQFUNCTION, &CurlRequest::beforeSending);
+    set(m_easy, CURLOPT_PREREQDATA, this);
     static_assert(sizeof m_errorText >= CURL_ERROR_SIZE);
     set(m_easy, CURLOPT_ERRORBUFFER, m_errorText);
     if (!m_options.environmentProxy)
@@ -194,6 +130,8 @@ void CurlRequest::prepare(const QString& address)
     m_bodyBytes = 0;
     m_result = 0;
     m_socketError = 0;
+    m_timesSent = 0;
+    m_sendingRefused = false;
     m_errorText[0] = '\0';
     m_noResponse = explain(CURLE_OK, 0, {}, false);
     m_sentToProxy = false;
@@ -287,6 +225,8 @@ CurlRequest::NoResponse CurlRequest::explainedHere() const
     curl_easy_getinfo(easyOf(m_easy), CURLINFO_OS_ERRNO, &osError);
     long requestBytes = 0;
     curl_easy_getinfo(easyOf(m_easy), CURLINFO_REQUEST_SIZE, &requestBytes);
+    if (m_sendingRefused)
+        return {QStringLiteral("connection closed before the answer"), Fault::Passing};
     int error = m_socketError != 0 ? m_socketError : static_cast<int>(osError);
     // The system resolver says only that it found nothing when it could not
     // open its own files: whether this process is out of descriptors tells.
@@ -415,6 +355,17 @@ int CurlRequest::onOpenSocket(void* self, int, void* address)
     if (socket < 0)
         static_cast<CurlRequest*>(self)->m_socketError = errno;
     return socket;
+}
+
+int CurlRequest::beforeSending(void* self, char*, char*, int, int)
+{
+    auto& request = *static_cast<CurlRequest*>(self);
+    if (request.m_options.sendOnce && request.m_timesSent > 0) {
+        request.m_sendingRefused = true;
+        return CURL_PREREQFUNC_ABORT;
+    }
+    ++request.m_timesSent;
+    return CURL_PREREQFUNC_OK;
 }
 
 size_t CurlRequest::onBodyData(char*, size_t size, size_t count, void* self)

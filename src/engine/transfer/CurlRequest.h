@@ -28,12 +28,12 @@ public:
         std::chrono::milliseconds timeout;
         bool environmentProxy;            // http_proxy, https_proxy, no_proxy
         QString certificateAuthorityFile;  // empty: the system's store
+        // curl sends a request again by itself, on a new connection, when the
+        // kept one it went out on closed before any answer. With this set it
+        // does not: the request ends with no answer (a passing fault), so
+        // that whoever asks decides whether to ask again, and counts it.
+        bool sendOnce = false;
     };
-
-    // The host of an address as curl reads it, lower-cased and without a
-    // trailing dot: the name that requests to one server share. Empty when
-    // curl cannot read the address.
-    static QString hostOf(QByteArrayView address);
 
     explicit CurlRequest(Options options);
     ~CurlRequest();
@@ -108,6 +108,9 @@ public:
     static NoResponse explain(int curlResult, int osError, QByteArrayView message, bool requestSent);
     // New connections this request opened (a reused one is not counted).
     long connectionsOpened() const;
+    // Times the request went out since prepare(): more than one when curl
+    // sent it again on a new connection (see Options::sendOnce).
+    int timesSent() const { return m_timesSent; }
 
     // Whether this libcurl looks host names up on a thread of its own. When it
     // does not, a lookup would hold the calling thread for as long as the
@@ -128,6 +131,7 @@ private:
     static int onDebug(void* easy, int type, char* data, size_t size, void* self);
     static size_t onBodyData(char* data, size_t size, size_t count, void* self);
     static int onOpenSocket(void* self, int purpose, void* address);
+    static int beforeSending(void* self, char* serverAddress, char* localAddress, int serverPort, int localPort);
     NoResponse explainedHere() const;
 
     Options m_options;
@@ -140,6 +144,8 @@ private:
     qint64 m_bodyBytes = 0;
     int m_result = 0;
     int m_socketError = 0;  // errno of a socket this machine could not make
+    int m_timesSent = 0;
+    bool m_sendingRefused = false;  // a second sending, stopped by sendOnce
     NoResponse m_noResponse;  // why there is none, settled when curl finished
     char m_errorText[256] = {};  // curl's words for the failure (CURLOPT_ERRORBUFFER)
     std::function<void()> m_onResponse;

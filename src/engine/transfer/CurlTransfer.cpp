@@ -3,6 +3,8 @@
 #include "engine/OpenFiles.h"
 #include "engine/transfer/CurlHandles.h"
 #include "engine/transfer/Policy.h"
+#include "engine/transfer/RedirectChain.h"
+#include "engine/verdict/Verdict.h"
 
 #include "engine/transfer/TrustStore.h"
 #include "engine/Failure.h"
@@ -93,11 +95,41 @@ void CurlTransfer::request(const QString& address)
         throw Failure(QStringLiteral("The transfer control is still waiting for a response"));
     finishPreviousTransfer();
     m_idleTimer.stop();
+    m_redirectsEnded = false;
+    // Only the address asked may raise a failure; where its redirects lead
+    // is an answer, or none.
     m_request.prepare(address);
     const QByteArray utf8 = address.toUtf8();
-    m_origin = QString::fromUtf8(OriginsAhead::originOf(utf8));
+    const bool lastOfItsOrigin = m_ahead && m_ahead->take(utf8);
+    askPrepared(utf8, lastOfItsOrigin);
+    RedirectChain chain(utf8, RedirectChain::DefaultLimit);
+    while (m_request.haveResponse()) {
+        const QList<QByteArray> locations = HeaderBlock::values(m_request.headers(), "location");
+        const RedirectChain::Step step =
+            chain.after(HeaderBlock::statusCode(m_request.headers()), locations.isEmpty() ? QByteArray() : locations.first());
+        if (step == RedirectChain::Step::Final)
+            return;
+        if (step == RedirectChain::Step::Stopped) {
+            m_redirectsEnded = true;
+            return;
+        }
+        finishPreviousTransfer();
+        try {
+            m_request.prepare(QString::fromUtf8(chain.next()));
+        } catch (const Failure&) {
+            m_redirectsEnded = true;
+            return;
+        }
+        askPrepared(chain.next(), false);
+    }
+}
+
+// One request of the address prepared, until its answer's head or its end.
+void CurlTransfer::askPrepared(const QByteArray& address, bool lastOfItsOrigin)
+{
+    m_origin = QString::fromUtf8(HostKey::originOf(address));
     if (m_ahead) {
-        if (m_ahead->take(utf8))
+        if (lastOfItsOrigin)
             m_request.closeConnectionAfter();
         keepIdleConnections();
     }
@@ -127,7 +159,7 @@ void CurlTransfer::request(const QString& address)
 
 QString CurlTransfer::responseHeaders()
 {
-    if (!m_request.haveResponse())
+    if (!m_request.haveResponse() || m_redirectsEnded)
         throw Failure(QStringLiteral("No response headers are available"));
     return QString::fromLatin1(m_request.headers());
 }
@@ -197,9 +229,9 @@ void CurlTransfer::CrossThreadWake::watch(QEventLoop* loop)
 
 // Whether the request may start a TLS connection: to the server, or to a
 // proxy from the environment spoken to over TLS.
-bool CurlTransfer::mayUseTls(const QString& address) const
+bool CurlTransfer::mayUseTls(QByteArrayView address) const
 {
-    return address.startsWith(u"https:", Qt::CaseInsensitive)
+    return address.first(std::min<qsizetype>(6, address.size())).compare("https:", Qt::CaseInsensitive) == 0
         || m_request.plainHttpProxy().startsWith(u"https:", Qt::CaseInsensitive);
 }
 

@@ -84,7 +84,8 @@ private:
     void noteConnectionCost();
     void waitUntil(const std::function<bool()>& condition, QDeadlineTimer deadline,
                    CrossThreadWake* wakeFromWorker = nullptr);
-    bool mayUseTls(const QString& address) const;
+    bool mayUseTls(QByteArrayView address) const;
+    void askPrepared(const QByteArray& address, bool lastOfItsOrigin);
     void wake();
 
     void* m_multi = nullptr;
@@ -96,6 +97,7 @@ private:
     QEventLoop* m_waiting = nullptr;
 
     bool m_transferGoing = false;
+    bool m_redirectsEnded = false;  // the address's redirects led nowhere: no answer
     std::chrono::milliseconds m_idleConnectionAge = Policy::IdleConnectionAge;
     qint64 m_connectionsOpened = 0;
     QString m_origin;  // scheme, host and port of the current address

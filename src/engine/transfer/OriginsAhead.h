@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/address/HostKey.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QHash>
@@ -10,21 +12,15 @@
 // address ahead, and worth closing after its last one, so that the idle
 // connections kept are as many as the origins still to be asked, no more.
 //
-// An origin here is the address's scheme and authority as written, in lower
-// case, without user information: read without a full parse, so that a list
-// of a million addresses is counted in a blink. Where that groups addresses
-// otherwise than curl's connections do (a default port written out, a
-// trailing dot), a connection is closed early or kept a while longer, no more.
+// An origin is what one kept connection serves: scheme, host and port as
+// HostKey reads them.
 class OriginsAhead {
 public:
-    static QByteArray originOf(QByteArrayView address);
-
     // One more address is to come.
-    void add(QByteArrayView address) { ++m_addresses[originOf(address)]; }
+    void add(QByteArrayView address) { ++m_addresses[HostKey::originOf(address)]; }
     // This address is being asked: whether it was its origin's last one known
     // to come. An origin none was known for may have more to come.
     bool take(QByteArrayView address);
-    void clear() { m_addresses.clear(); }
     // Origins with an address still to come: the connections worth keeping.
     qsizetype origins() const { return m_addresses.size(); }
 

@@ -11,6 +11,7 @@
 // tells a reader which invalid (or valid) addresses to look at again.
 enum class AnswerClass {
     Ok,           // 2xx
+    Moved,        // 2xx at the end of a permanent redirect (301, 308): the address to write has changed
     Redirect,     // 3xx
     Blocked,      // 401, 403, 429, 999, or a bot wall's challenge
     NotFound,     // 404, 410
@@ -29,12 +30,12 @@ AnswerClass ofStatus(int statusCode, bool challenged);
 // challenge").
 bool isChallenge(QByteArrayView headers);
 
-// Its name in the report: "ok", "redirect", "blocked", "not-found",
+// Its name in the report: "ok", "moved", "redirect", "blocked", "not-found",
 // "client-error", "server-error", "unreachable", "bad-response", "bad-address".
 QStringView nameOf(AnswerClass answerClass);
 std::optional<AnswerClass> named(QStringView name);
 // Every class, in the order summaries give them.
-inline constexpr AnswerClass All[] = {AnswerClass::Ok,          AnswerClass::Redirect,    AnswerClass::Blocked,
+inline constexpr AnswerClass All[] = {AnswerClass::Ok,          AnswerClass::Moved,       AnswerClass::Redirect,    AnswerClass::Blocked,
                                       AnswerClass::NotFound,    AnswerClass::ClientError, AnswerClass::ServerError,
                                       AnswerClass::Unreachable, AnswerClass::BadResponse, AnswerClass::BadAddress};
 }
