@@ -178,6 +178,18 @@ QByteArray linesOf(const QStringList& addresses)
     return addresses.join(u'\n').toUtf8() + '\n';
 }
 
+// What a pod of the Kubernetes jobs gets: the program on its path, four
+// shards of the list, and the first completion index.
+QProcessEnvironment podEnvironment(const QString& list)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("PATH", QFileInfo(Program).path() + u':' + environment.value("PATH"));
+    environment.insert("SHARDS", "4");
+    environment.insert("JOB_COMPLETION_INDEX", "0");
+    environment.insert("LIST", list);
+    return environment;
+}
+
 }  // namespace
 
 class CheckCommandTest : public QObject {
@@ -876,11 +888,7 @@ private slots:
                                                "journal-{}.txt"}
                                        + shardRun + oneToFour);
         } else {
-            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-            environment.insert("PATH", QFileInfo(Program).path() + u':' + environment.value("PATH"));
-            environment.insert("SHARDS", "4");
-            environment.insert("LIST", list);
-            shards.setProcessEnvironment(environment);
+            shards.setProcessEnvironment(podEnvironment(list));
             shards.start(parallel, {"-q", "--will-cite", "env", "JOB_COMPLETION_INDEX={}", "sh",
                                     KubernetesFolder + QStringLiteral("/check-shard.sh"), ":::", "0", "1", "2", "3"});
         }
@@ -937,6 +945,48 @@ private slots:
         QCOMPARE(partial.exitCode, 2);
         QVERIFY2(partial.err.contains("is in none of the journals"), partial.err.constData());
         QVERIFY(!QFile::exists(dir.filePath("v3")));
+    }
+
+    // The jobs' scripts refuse a shard count or index out of range before
+    // anything is asked: a pod would check a shard not its own, the merge the
+    // whole list afresh, and either would end 0.
+    void shardScriptsRefuseBadInput_data()
+    {
+        QTest::addColumn<QString>("variable");
+        QTest::addColumn<QString>("value");  // null: unset
+        for (const char* value : {"0", "", "abc", "-1", "100001", "1x"})
+            QTest::addRow("SHARDS=%s", value) << "SHARDS" << value;
+        QTest::newRow("JOB_COMPLETION_INDEX unset") << "JOB_COMPLETION_INDEX" << QString();
+        // "4" is past the last of the four shards, 3.
+        for (const char* value : {"", "-1", "4", "abc"})
+            QTest::addRow("JOB_COMPLETION_INDEX=%s", value) << "JOB_COMPLETION_INDEX" << value;
+    }
+    void shardScriptsRefuseBadInput()
+    {
+        QFETCH(QString, variable);
+        QFETCH(QString, value);
+        LoopbackServer server;
+        server.route("/ok", LoopbackServer::answer("HTTP/1.1 200 OK"));
+        TestFolder dir;
+        QProcessEnvironment environment = podEnvironment(dir.file("list.txt", linesOf({server.url("/ok")})));
+        if (value.isNull())
+            environment.remove(variable);
+        else
+            environment.insert(variable, value);
+        // The merge reads no index.
+        QStringList scripts{"check-shard.sh"};
+        if (variable == QStringLiteral("SHARDS"))
+            scripts << "merge-shards.sh";
+        for (const QString& script : scripts) {
+            QProcess run;
+            run.setProcessEnvironment(environment);
+            run.start(QStringLiteral("sh"), {KubernetesFolder + u'/' + script});
+            QVERIFY(run.waitForFinished(60000));
+            const QByteArray err = run.readAllStandardError();
+            QVERIFY2(run.exitCode() == 2 && err.contains(variable.toUtf8()), qPrintable(script + u' ' + err));
+        }
+        QVERIFY(server.requests().isEmpty());
+        QCOMPARE(filesIn(dir), QStringList{"list.txt"});
     }
 
     // Off a terminal the standard error has only the summary (every test
