@@ -35,8 +35,10 @@ private slots:
         QTest::newRow("not a number") << QStringList{"--pause", "soon"}
                                       << "--pause takes a number of seconds from 0 to 86400, such as 1 or 0.5";
         QTest::newRow("an unknown format") << QStringList{"--format", "xml"} << "--format is text or jsonl";
-        QTest::newRow("shard 0") << QStringList{"--shard", "0/4"} << "--shard takes K/N, shard K of N, such as 1/4";
-        QTest::newRow("a shard past the count") << QStringList{"--shard", "5/4"} << "--shard takes K/N, shard K of N, such as 1/4";
+        QTest::newRow("shard 0") << QStringList{"--shard", "0/4"} << "--shard K/N counts shards from 1: K and N are 1 or more";
+        QTest::newRow("a shard past the count") << QStringList{"--shard", "5/4"}
+                                                << "--shard K/N takes K of at most N: there is no shard 5 of 4";
+        QTest::newRow("shards past the limit") << QStringList{"--shard", "1/100001"} << "--shard K/N takes N of at most 100000";
         QTest::newRow("no count") << QStringList{"--shard", "2"} << "--shard takes K/N, shard K of N, such as 1/4";
         QTest::newRow("a merge that also asks") << QStringList{"--merge", "j", "--shard", "1/2"}
                                                 << "--merge asks nothing: it takes no --shard";
@@ -100,8 +102,8 @@ private slots:
         QFETCH(int, count);
         QFETCH(int, shard);
         QCOMPARE(Shard::of(address, count), shard);
-        const std::optional<Shard> parsed = Shard::parse(QStringLiteral("%1/%2").arg(shard).arg(count));
-        QVERIFY(parsed && parsed->holds(address));
+        const auto parsed = Shard::parse(QStringLiteral("%1/%2").arg(shard).arg(count));
+        QVERIFY(std::holds_alternative<Shard>(parsed) && std::get<Shard>(parsed).holds(address));
     }
 
     // Names that lead to one file, as a write would reach it.

@@ -138,9 +138,10 @@ std::variant<Options, Options::Help, Options::Usage> Options::parse(const QStrin
     options.invalidPath = parser.value(invalid);
     options.journalPath = parser.value(resume);
     if (parser.isSet(shard)) {
-        options.shard = Shard::parse(parser.value(shard));
-        if (!options.shard)
-            return Usage{QStringLiteral("--shard takes K/N, shard K of N, such as 1/4")};
+        const std::variant<Shard, QString> parsed = Shard::parse(parser.value(shard));
+        if (const QString* problem = std::get_if<QString>(&parsed))
+            return Usage{*problem};
+        options.shard = std::get<Shard>(parsed);
     }
     options.mergeJournals = parser.values(merge);
     if (options.mergeJournals.contains(QString()))

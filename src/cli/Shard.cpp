@@ -4,17 +4,23 @@
 
 #include <QRegularExpression>
 
-std::optional<Shard> Shard::parse(const QString& text)
+std::variant<Shard, QString> Shard::parse(const QString& text)
 {
-    static const QRegularExpression form(QStringLiteral("^([0-9]{1,6})/([0-9]{1,6})$"));
+    // Digits enough for any number to be read whole, so that a count far past
+    // the limit is told as one.
+    static const QRegularExpression form(QStringLiteral("^([0-9]{1,18})/([0-9]{1,18})$"));
     const QRegularExpressionMatch match = form.match(text);
     if (!match.hasMatch())
-        return std::nullopt;
-    const int number = match.captured(1).toInt();
-    const int count = match.captured(2).toInt();
-    if (number < 1 || count > MostShards || number > count)
-        return std::nullopt;
-    return Shard{number, count};
+        return QStringLiteral("--shard takes K/N, shard K of N, such as 1/4");
+    const qint64 number = match.captured(1).toLongLong();
+    const qint64 count = match.captured(2).toLongLong();
+    if (count > MostShards)
+        return QStringLiteral("--shard K/N takes N of at most %1").arg(MostShards);
+    if (number < 1 || count < 1)
+        return QStringLiteral("--shard K/N counts shards from 1: K and N are 1 or more");
+    if (number > count)
+        return QStringLiteral("--shard K/N takes K of at most N: there is no shard %1 of %2").arg(number).arg(count);
+    return Shard{static_cast<int>(number), static_cast<int>(count)};
 }
 
 int Shard::of(QByteArrayView address, int count)

@@ -3,7 +3,7 @@
 #include <QByteArrayView>
 #include <QString>
 
-#include <optional>
+#include <variant>
 
 // A list too big for one machine is split by host: a run with --shard K/N
 // asks only the addresses whose host falls in shard K of N, so that each host
@@ -15,8 +15,9 @@ struct Shard {
     int number = 1;  // from 1
     int count = 1;
 
-    // "K/N" with 1 <= K <= N <= MostShards, or nothing.
-    static std::optional<Shard> parse(const QString& text);
+    // "K/N" with 1 <= K <= N <= MostShards, or what is wrong with the text,
+    // as --shard's usage message.
+    static std::variant<Shard, QString> parse(const QString& text);
     static constexpr int MostShards = 100000;
 
     // The shard an address's host falls in; an address without a host, in
