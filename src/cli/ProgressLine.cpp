@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,26 +34,40 @@ void ProgressLine::judged(bool valid, AnswerClass answerClass, bool fresh)
     m_requested += fresh;
 }
 
-// "990 ok, 10 not-found; 2 hosts asked to slow down": the classes met so far.
-QString ProgressLine::byClass() const
+// ": 990 ok", ", 10 not-found", "; 2 hosts asked to slow down": the classes
+// met so far, each after its separator, the first after lead.
+QStringList ProgressLine::byClass(QStringView lead) const
 {
-    QStringList counts;
+    QStringList parts;
+    const auto after = [&](QStringView separator) { return (parts.isEmpty() ? lead : separator).toString(); };
     for (const AnswerClass answerClass : AnswerClasses::All) {
         if (const qint64 count = m_byClass[static_cast<size_t>(answerClass)])
-            counts << QStringLiteral("%1 %2").arg(count).arg(AnswerClasses::nameOf(answerClass));
+            parts << after(u", ") + QStringLiteral("%1 %2").arg(count).arg(AnswerClasses::nameOf(answerClass));
     }
-    QString text = counts.join(QStringLiteral(", "));
     if (m_slowedHosts > 0)
-        text += QStringLiteral("; %1 %2 asked to slow down").arg(m_slowedHosts).arg(m_slowedHosts == 1 ? u"host" : u"hosts");
-    return text;
+        parts << after(u"; ")
+                + QStringLiteral("%1 %2 asked to slow down").arg(m_slowedHosts).arg(m_slowedHosts == 1 ? u"host" : u"hosts");
+    return parts;
 }
 
 QString ProgressLine::summary() const
 {
     const qint64 done = m_valid + m_invalid;
-    const QString classes = byClass();
-    return QStringLiteral("%1 %2").arg(done).arg(done == 1 ? u"address" : u"addresses")
-        + (classes.isEmpty() ? QString() : QStringLiteral(": ") + classes);
+    return QStringLiteral("%1 %2").arg(done).arg(done == 1 ? u"address" : u"addresses") + byClass(u": ").join(QString());
+}
+
+QString ProgressLine::fitted(const QStringList& parts, int columns)
+{
+    const qsizetype room = (columns > 0 ? columns : 80) - 1;
+    QString line;
+    for (const QString& part : parts) {
+        if (line.size() + part.size() > room)
+            break;
+        line += part;
+    }
+    if (line.isEmpty() && !parts.isEmpty())
+        line = parts.first().left(room);
+    return line;
 }
 
 void ProgressLine::makeRoom(bool forMessage)
@@ -75,20 +90,24 @@ void ProgressLine::show(bool now)
     const double seconds = std::max<qint64>(m_clock.elapsed(), 1) / 1000.0;
     const double rate = m_requested / seconds;
     const qint64 done = m_valid + m_invalid;
-    const auto count = [](qint64 number) { return static_cast<long long>(number); };
     // A list read as a stream has no total until its end.
-    if (m_total < 0) {
-        std::fprintf(stderr, "\r%lld done, %lld valid, %lld invalid, %.1f/s; %s\x1b[K", count(done), count(m_valid),
-                     count(m_invalid), rate, qPrintable(byClass()));
-    } else {
+    QString counts = m_total < 0 ? QStringLiteral("%1 done").arg(done) : QStringLiteral("%1 of %2").arg(done).arg(m_total);
+    counts += QStringLiteral(", %1 valid, %2 invalid").arg(m_valid).arg(m_invalid);
+    QString pace = QStringLiteral(", %1/s").arg(rate, 0, 'f', 1);
+    if (m_total >= 0) {
         QString left = QStringLiteral("?");
         if (rate > 0) {
             const qint64 remaining = static_cast<qint64>((m_total - done) / rate);
             left = QStringLiteral("%1:%2").arg(remaining / 60).arg(remaining % 60, 2, 10, QLatin1Char('0'));
         }
-        std::fprintf(stderr, "\r%lld of %lld, %lld valid, %lld invalid, %.1f/s, %s left; %s\x1b[K", count(done),
-                     count(m_total), count(m_valid), count(m_invalid), rate, qPrintable(left), qPrintable(byClass()));
+        pace += QStringLiteral(", %1 left").arg(left);
     }
+    // The terminal is measured at each line, as its window may be resized
+    // during the run; a line wider than it would wrap and leave rows behind.
+    winsize size{};
+    const int columns = ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+    const QString line = fitted(QStringList{counts, pace} + byClass(u"; "), columns);
+    std::fprintf(stderr, "\r%s\x1b[K", qPrintable(line));
     std::fflush(stderr);
 }
 

@@ -4,6 +4,7 @@
 
 #include <QElapsedTimer>
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 #include <array>
@@ -30,9 +31,15 @@ public:
     void end();
     bool anyInvalid() const { return m_invalid > 0; }
 
+    // The parts of a line, most needed first, each starting with its
+    // separator, as many as fit in columns - 1 characters (so that the cursor
+    // never wraps onto the next row): those that do not fit are left off from
+    // the last, and a first part too long is cut. Columns not known (0): 80.
+    static QString fitted(const QStringList& parts, int columns);
+
 private:
     qint64 m_total;
-    QString byClass() const;
+    QStringList byClass(QStringView lead) const;
 
     bool m_shown;
     bool m_sharesTerminal;
