@@ -43,8 +43,10 @@ public:
     const QString& location() const { return m_location; }
 
     // An ordinary step: whether it failed or not, the next one runs. Gives
-    // whether it completed, for the few steps whose Part says what a failure
-    // skips; its remaining effect is lost, nothing is rolled back.
+    // whether it completed, for the few callers that go another way after a
+    // failure (an address not judged is listed invalid, a save whose file did
+    // not open writes no line); its remaining effect is lost, nothing is
+    // rolled back.
     template <class Action>
     bool step(int number, Action&& action)
     {
