@@ -307,7 +307,11 @@ private slots:
         server.route("/missing", late("HTTP/1.1 404 Not Found"));
         server.route("/fast", LoopbackServer::answer("HTTP/1.1 200 OK"));
         server.route("/to-b-loop", late("HTTP/1.1 302 Found", "Location: " + b("/to-a-loop") + "\r\n"));
-        server.route("/to-a-loop", late("HTTP/1.1 302 Found", "Location: " + server.urlOn("a.localhost", "/to-b-loop").toUtf8() + "\r\n"));
+        // Answered later than the line leading to it, which then waits for it.
+        LoopbackServer::Reply backToA =
+            late("HTTP/1.1 302 Found", "Location: " + server.urlOn("a.localhost", "/to-b-loop").toUtf8() + "\r\n");
+        backToA.delayMilliseconds = 400;
+        server.route("/to-a-loop", backToA);
         server.route("/to-fast", late("HTTP/1.1 302 Found", "Location: " + b("/fast") + "\r\n"));
         server.setFallback(late("HTTP/1.1 200 OK"));
         QByteArrayList addresses;
