@@ -21,8 +21,9 @@ private slots:
             QTest::newRow(name) << QByteArray(address) << QByteArray(host) << QByteArray(origin) << QByteArray(key);
         };
         row("plain", "http://a.localhost/x", "a.localhost", "http://a.localhost:80", "http://a.localhost/x");
-        row("capitals, trailing dot", "HTTPS://A.LOCALHOST./x", "a.localhost", "https://a.localhost:443",
-            "https://a.localhost/x");
+        row("capitals", "HTTPS://A.LOCALHOST/x", "a.localhost", "https://a.localhost:443", "https://a.localhost/x");
+        // One host to take turns with, but another name to look up.
+        row("trailing dot", "http://a.localhost./x", "a.localhost", "http://a.localhost:80", "http://a.localhost./x");
         row("default port written", "http://a.localhost:80/x", "a.localhost", "http://a.localhost:80", "http://a.localhost/x");
         row("default port with zeros", "https://a.localhost:0443/", "a.localhost", "https://a.localhost:443",
             "https://a.localhost/");
@@ -42,8 +43,12 @@ private slots:
         row("IPv4, hexadecimal", "http://0x7f.0.0.1/", "127.0.0.1", "http://127.0.0.1:80", "http://127.0.0.1/");
         row("IPv4, octal", "http://0177.0.0.1/", "127.0.0.1", "http://127.0.0.1:80", "http://127.0.0.1/");
         row("IPv4, one number", "http://2130706433/", "127.0.0.1", "http://127.0.0.1:80", "http://127.0.0.1/");
+        row("IPv4, written in %XX", "http://%31%32%37.1/", "127.0.0.1", "http://127.0.0.1:80", "http://127.0.0.1/");
+        row("a path as written", "http://a.localhost:8080/b/../c", "a.localhost", "http://a.localhost:8080",
+            "http://a.localhost:8080/b/../c");
         row("IPv6", "http://[::1]:8080/", "[::1]", "http://[::1]:8080", "http://[::1]:8080/");
         row("IPv6, zeros written", "http://[0:0::1]/", "[::1]", "http://[::1]:80", "http://[::1]/");
+        row("IPv6 with a zone", "http://[fe80::1%25eth0]/", "[fe80::1]", "http://[fe80::1]:80", "http://[fe80::1%25eth0]/");
         row("IPv4-mapped IPv6", "http://[::ffff:7f00:1]/", "[::ffff:127.0.0.1]", "http://[::ffff:127.0.0.1]:80",
             "http://[::ffff:127.0.0.1]/");
         row("IPv4-mapped IPv6, capitals", "http://[::FFFF:127.0.0.1]/", "[::ffff:127.0.0.1]",
@@ -96,6 +101,7 @@ private slots:
         row("a space and UTF-8 in the path", {"302 /a b/café"}, Step::Follow, "http://a.localhost/a%20b/caf%c3%a9", 1);
         row("back to the first", {"302 /b", "302 /dir/x"}, Step::Stopped, "http://a.localhost/b", 1, false, "redirect loop");
         row("back to itself", {"301 x"}, Step::Stopped, "http://a.localhost/dir/x", 0, false, "redirect loop");
+        row("to a fragment of itself", {"301 #part"}, Step::Stopped, "http://a.localhost/dir/x", 0, false, "redirect loop");
         row("back under another spelling", {"302 http://A.LOCALHOST:80/dir/x#top"}, Step::Stopped,
             "http://a.localhost/dir/x", 0, false, "redirect loop");
         row("as many as the limit", {"302 /1", "302 /2", "200"}, Step::Final, "http://a.localhost/2", 2, false, "", 2);

@@ -72,9 +72,10 @@ struct QueueRun {
         callbacks.stopping = [&] { return stopWhen && stopWhen(); };
         CheckQueue queue(settings, callbacks, -1);
         for (const QByteArray& address : addresses) {
+            const int judgedBefore = judgedCount;
             QVERIFY(queue.add(address));
             if (slowly)
-                awaitJudged(queue, judgedCount + 1);
+                awaitJudged(queue, judgedBefore + 1);
         }
         QCOMPARE(queue.finish(), finishes);
     }
@@ -279,6 +280,11 @@ private slots:
             << QStringList{"/to-b", "b.localhost /page"} << 10 << QStringList{"ok 1 1", "ok 0 1"} << 2;
         QTest::newRow("two lines leading to each other")
             << QStringList{"/to-b-loop", "b.localhost /to-a-loop"} << 10 << QStringList{"redirect 2 1", "redirect 1 2"} << 3;
+        QTest::newRow("two hosts leading to one address")
+            << QStringList{"/to-b", "c.localhost /to-b-later"} << 10 << QStringList{"ok 1 2", "ok 1 1"} << 3;
+        // The list comes slowly: the line is judged before the next comes.
+        QTest::newRow("a line the redirects of an earlier one passed through")
+            << QStringList{"/to-mid", "b.localhost /mid", "slowly"} << 10 << QStringList{"ok 2 3", "ok 1 1"} << 3;
         QTest::newRow("many hosts leading to one")
             << QStringList{"/to-b", "c.localhost /to-b2", "d.localhost /to-b3", "b.localhost /4"} << 10
             << QStringList{"ok 1 2", "ok 1 2", "ok 1 2", "ok 0 1"} << 7;
@@ -306,6 +312,11 @@ private slots:
         server.route("/loop-back", late("HTTP/1.1 302 Found", "Location: /loop\r\n"));
         server.route("/missing", late("HTTP/1.1 404 Not Found"));
         server.route("/fast", LoopbackServer::answer("HTTP/1.1 200 OK"));
+        LoopbackServer::Reply later = late("HTTP/1.1 302 Found", "Location: " + b("/page") + "\r\n");
+        later.delayMilliseconds = 150;  // while the first hop to /page is under way
+        server.route("/to-b-later", later);
+        server.route("/to-mid", late("HTTP/1.1 302 Found", "Location: " + b("/mid") + "\r\n"));
+        server.route("/mid", late("HTTP/1.1 302 Found", "Location: /page\r\n"));
         server.route("/to-b-loop", late("HTTP/1.1 302 Found", "Location: " + b("/to-a-loop") + "\r\n"));
         // Answered later than the line leading to it, which then waits for it.
         LoopbackServer::Reply backToA =
@@ -314,12 +325,15 @@ private slots:
         server.route("/to-a-loop", backToA);
         server.route("/to-fast", late("HTTP/1.1 302 Found", "Location: " + b("/fast") + "\r\n"));
         server.setFallback(late("HTTP/1.1 200 OK"));
+        QueueRun run;
         QByteArrayList addresses;
         for (const QString& line : list) {
+            run.slowly |= line == u"slowly";
+            if (line == u"slowly")
+                continue;
             const QStringList parts = line.split(u' ');
             addresses << on(server, parts.size() > 1 ? parts[0] : QStringLiteral("a.localhost"), parts.last());
         }
-        QueueRun run;
         run.settings.redirects = redirects;
         run.run(addresses);
         QStringList got;

@@ -210,7 +210,7 @@ private slots:
         // The ordinary server kept its one connection through it all.
         QCOMPARE(normal.requestedPaths(), (QList<QByteArray>{"/before", "/missing", "/after"}));
         QCOMPARE(normal.connectionsAccepted(), 1);
-        // Nothing is asked twice (no redirect followed, no retry), and nothing
+        // Nothing is asked twice (a redirect to itself is a loop, no retry), and nothing
         // is asked over a connection whose certificate did not verify.
         QList<QByteArray> expectedHostilePaths;
         if (kind == Kind::Plain)

@@ -111,23 +111,10 @@ private slots:
     {
         WebServer& nginx = *m_servers.at(Server::Nginx);
         REQUIRE_RUNNING(nginx);
-        CheckQueue::Settings settings;
-        settings.request = {30s, false, {}};
-        QList<Outcome> outcomes;
-        QList<qint64> judgedAt;
-        int slowedDown = 0;
-        QElapsedTimer clock;
-        CheckQueue::Callbacks callbacks;
-        callbacks.inOrder = [&](qint64, QByteArrayView, const Outcome& outcome) { outcomes << outcome; };
-        callbacks.judged = [&](qint64, QByteArrayView, const Outcome&, bool) { judgedAt << clock.elapsed(); };
-        callbacks.recorded = [](qint64, QByteArrayView) { return std::optional<Outcome>(); };
-        callbacks.stopping = [] { return false; };
-        callbacks.slowedDown = [&](const QString&) { ++slowedDown; };
-        CheckQueue queue(settings, callbacks, -1);
-        clock.start();
-        QVERIFY(queue.add(nginx.url("/busy").toUtf8()));
-        QVERIFY(queue.add(nginx.url("/page").toUtf8()));
-        QVERIFY(queue.finish());
+        const QueueRun run = runQueue(nginx, {"/busy", "/page"});
+        const QList<Outcome>& outcomes = run.outcomes;
+        const QList<qint64>& judgedAt = run.judgedAt;
+        const int slowedDown = run.slowedDown;
         QCOMPARE(outcomes.size(), 2);
         QCOMPARE(outcomes[0].statusCode, 429);
         QVERIFY(outcomes[0].valid);
@@ -144,18 +131,7 @@ private slots:
     {
         WebServer& nginx = *m_servers.at(Server::Nginx);
         REQUIRE_RUNNING(nginx);
-        CheckQueue::Settings settings;
-        settings.request = {30s, false, {}};
-        QList<Outcome> outcomes;
-        CheckQueue::Callbacks callbacks;
-        callbacks.inOrder = [&](qint64, QByteArrayView, const Outcome& outcome) { outcomes << outcome; };
-        callbacks.judged = [](qint64, QByteArrayView, const Outcome&, bool) {};
-        callbacks.recorded = [](qint64, QByteArrayView) { return std::optional<Outcome>(); };
-        callbacks.stopping = [] { return false; };
-        CheckQueue queue(settings, callbacks, -1);
-        for (const char* path : {"/moved-to-missing", "/found-elsewhere", "/loop", "/moved"})
-            QVERIFY(queue.add(nginx.url(QString::fromLatin1(path)).toUtf8()));
-        QVERIFY(queue.finish());
+        const QList<Outcome> outcomes = runQueue(nginx, {"/moved-to-missing", "/found-elsewhere", "/loop", "/moved"}).outcomes;
         QCOMPARE(outcomes.size(), 4);
         const auto summary = [](const Outcome& outcome) {
             return QStringLiteral("%1 %2 %3 %4").arg(outcome.valid ? "valid" : "invalid", AnswerClasses::nameOf(outcome.answerClass))
@@ -322,6 +298,35 @@ private slots:
     }
 
 private:
+    // The command line's queue over these paths of the server: the outcomes
+    // in list order, when each was judged, the hosts that slowed it down.
+    struct QueueRun {
+        QList<Outcome> outcomes;
+        QList<qint64> judgedAt;
+        int slowedDown = 0;
+    };
+    static QueueRun runQueue(WebServer& server, const QStringList& paths)
+    {
+        CheckQueue::Settings settings;
+        settings.request = {30s, false, {}};
+        QueueRun run;
+        QElapsedTimer clock;
+        CheckQueue::Callbacks callbacks;
+        callbacks.inOrder = [&](qint64, QByteArrayView, const Outcome& outcome) { run.outcomes << outcome; };
+        callbacks.judged = [&](qint64, QByteArrayView, const Outcome&, bool) { run.judgedAt << clock.elapsed(); };
+        callbacks.recorded = [](qint64, QByteArrayView) { return std::optional<Outcome>(); };
+        callbacks.stopping = [] { return false; };
+        callbacks.slowedDown = [&](const QString&) { ++run.slowedDown; };
+        CheckQueue queue(settings, callbacks, -1);
+        clock.start();
+        for (const QString& path : paths) {
+            if (!queue.add(server.url(path).toUtf8()))
+                return run;
+        }
+        queue.finish();
+        return run;
+    }
+
     // The verdict through the window's probe, the header block it read and
     // the boxes it showed.
     Judgement judge(const QString& address)

@@ -143,6 +143,45 @@ private slots:
         QCOMPARE(transfer.responseHeaders().toLatin1(), expected);
     }
 
+    // The window's one request follows redirects inside the transfer: the
+    // header block read is the last answer's, or there is none where they
+    // led nowhere. /hop/N leads to /hop/N-1, /hop/0 answers 200.
+    void redirectsFollowedWithinTheRequest_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QByteArray>("statusLine");  // empty: no response
+        QTest::addColumn<int>("requests");
+        QTest::newRow("no redirect") << "/hop/0" << QByteArray("HTTP/1.1 200 OK") << 1;
+        QTest::newRow("ten hops") << "/hop/10" << QByteArray("HTTP/1.1 200 OK") << 11;
+        QTest::newRow("eleven hops") << "/hop/11" << QByteArray() << 11;
+        QTest::newRow("to a 404") << "/to-missing" << QByteArray("HTTP/1.1 404 Not Found") << 2;
+        QTest::newRow("a loop") << "/loop" << QByteArray() << 2;
+        QTest::newRow("to ftp") << "/to-ftp" << QByteArray() << 1;
+        QTest::newRow("to an address with a backslash") << "/to-backslash" << QByteArray() << 1;
+    }
+    void redirectsFollowedWithinTheRequest()
+    {
+        QFETCH(QString, path);
+        QFETCH(QByteArray, statusLine);
+        QFETCH(int, requests);
+        LoopbackServer server;
+        server.route("/hop/0", LoopbackServer::answer("HTTP/1.1 200 OK"));
+        for (int hop = 1; hop <= 11; ++hop)
+            server.route("/hop/" + QByteArray::number(hop),
+                         LoopbackServer::answer("HTTP/1.1 302 Found", "Location: " + QByteArray::number(hop - 1) + "\r\n"));
+        server.route("/to-missing", LoopbackServer::answer("HTTP/1.1 301 Moved Permanently", "Location: /missing\r\n"));
+        server.route("/loop", LoopbackServer::answer("HTTP/1.1 302 Found", "Location: /loop-back\r\n"));
+        server.route("/loop-back", LoopbackServer::answer("HTTP/1.1 302 Found", "Location: /loop\r\n"));
+        server.route("/to-ftp", LoopbackServer::answer("HTTP/1.1 302 Found", "Location: ftp://127.0.0.1/f\r\n"));
+        server.route("/to-backslash", LoopbackServer::answer("HTTP/1.1 302 Found", "Location: /a\\b\r\n"));
+        CurlTransfer transfer(testOptions());
+        transfer.request(server.url(path));
+        QCOMPARE(hasResponse(transfer), !statusLine.isEmpty());
+        if (!statusLine.isEmpty())
+            QVERIFY(transfer.responseHeaders().toLatin1().startsWith(statusLine + "\r\n"));
+        QCOMPARE(server.requests().size(), requests);
+    }
+
     void networkOutcomesLeaveNoResponse_data()
     {
         QTest::addColumn<Reply>("reply");

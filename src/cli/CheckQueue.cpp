@@ -338,7 +338,11 @@ bool CheckQueue::askAgainLater(Slot& slot, Clock::time_point now)
     Host& host = m_hosts[slot.host];
     host.waiting.push_front(slot.position);
     m_ahead.add(entry.asked());
-    rest(slot.host, host, Backoff::beforeAttempt(entry.attempts + 1, m_settings.longestWait), now);
+    // A kept connection that closed as it was taken is no fault of the
+    // server's: a new one is had at once.
+    rest(slot.host, host,
+         request.keptConnectionClosed() ? milliseconds(0) : Backoff::beforeAttempt(entry.attempts + 1, m_settings.longestWait),
+         now);
     return true;
 }
 
@@ -378,14 +382,18 @@ bool CheckQueue::followed(qint64 position, const Outcome& answer, QByteArrayView
     const RedirectChain::Step step = entry.redirects->after(answer.statusCode, location);
     if (step == RedirectChain::Step::Final)
         return false;
-    entry.milliseconds += answer.milliseconds;
     if (step == RedirectChain::Step::Stopped) {
         judgedAfterRedirects(position, Outcome::redirectsEnded(entry.redirects->stopReason(), answer));
         return true;
     }
+    entry.milliseconds += answer.milliseconds;
     entry.attempts = 0;
     const QByteArray& next = entry.redirects->next();
-    if (const auto asked = m_asked.find(HostKey::requestKey(next)); asked != m_asked.end()) {
+    const auto [asked, isNew] = m_asked.try_emplace(HostKey::requestKey(next));
+    if (isNew) {
+        // Asked for this line: other lines led here, or holding it, wait.
+        asked->second.line = position;
+    } else {
         if (asked->second.outcome) {
             judgedAfterRedirects(position, *asked->second.outcome);
             return true;
@@ -400,9 +408,15 @@ bool CheckQueue::followed(qint64 position, const Outcome& answer, QByteArrayView
             return true;
         }
     }
+    askHop(position);
+    return true;
+}
+
+void CheckQueue::askHop(qint64 position)
+{
+    const QByteArray& next = entryAt(position).asked();
     m_ahead.add(next);
     queueFor(hostOf(next), position);
-    return true;
 }
 
 // A hop waits in its host's queue in its line's place, as the line's first
@@ -444,10 +458,59 @@ void CheckQueue::judgedAfterRedirects(qint64 position, Outcome outcome, bool ans
         if (redirects->permanent() && outcome.answerClass == AnswerClass::Ok)
             outcome.answerClass = AnswerClass::Moved;
         outcome.milliseconds += entry.milliseconds;
+        settleHops(position, outcome, redirects->pastLimit() || outcome.hops > m_settings.redirects);
     }
     outcome.attempts = entry.tries;
     judged(position, outcome, true);
     remember(entry.address, outcome);
+}
+
+// The addresses a line's redirects passed through, asked for it, are
+// settled with it: each leads where the line did, in fewer hops. Where the
+// line ran past the limit the rest of the way is not known, and what waits
+// for them is asked afresh.
+void CheckQueue::settleHops(qint64 position, const Outcome& outcome, bool pastLimit)
+{
+    const RedirectChain& redirects = *entryAt(position).redirects;
+    const QList<QByteArray>& keys = redirects.askedKeys();
+    for (qsizetype hop = 1; hop < keys.size(); ++hop) {
+        const auto asked = m_asked.find(keys[hop]);
+        if (asked == m_asked.end() || asked->second.outcome || asked->second.line != position)
+            continue;
+        if (pastLimit) {
+            askAfresh(asked);
+            continue;
+        }
+        Outcome rest = outcome;
+        rest.hops -= static_cast<int>(hop);
+        if (rest.hops <= 0)
+            rest.finalAddress.clear();
+        if (rest.answerClass == AnswerClass::Moved && !redirects.permanentAfter(static_cast<int>(hop)))
+            rest.answerClass = AnswerClass::Ok;
+        rememberKey(keys[hop], rest);
+    }
+}
+
+// The lines and hops waiting for an address that will get no outcome from
+// the line that asked it go on their own: its first line asks it, the others
+// wait for that one.
+void CheckQueue::askAfresh(AskedAddresses::iterator asked)
+{
+    const std::vector<qint64> lines = std::move(asked->second.waiting);
+    const std::vector<qint64> hops = std::move(asked->second.hopsWaiting);
+    m_asked.erase(asked);
+    for (const qint64 position : hops) {
+        entryAt(position).waitingForHop = false;
+        askHop(position);
+    }
+    if (lines.empty())
+        return;
+    const Entry& first = entryAt(lines.front());
+    Asked& fresh = m_asked[HostKey::requestKey(first.address)];
+    fresh.line = lines.front();
+    fresh.waiting.assign(lines.begin() + 1, lines.end());
+    m_ahead.add(first.address);
+    queueFor(hostOf(first.address), lines.front());
 }
 
 void CheckQueue::judged(qint64 position, const Outcome& outcome, bool fresh)
@@ -460,12 +523,17 @@ void CheckQueue::judged(qint64 position, const Outcome& outcome, bool fresh)
 // The outcome of an address asked serves every later line that holds it.
 void CheckQueue::remember(QByteArrayView address, const Outcome& outcome)
 {
-    const auto [asked, isNew] = m_asked.try_emplace(HostKey::requestKey(address));
+    rememberKey(HostKey::requestKey(address), outcome);
+}
+
+void CheckQueue::rememberKey(const QByteArray& key, const Outcome& outcome)
+{
+    const auto [asked, isNew] = m_asked.try_emplace(key);
     if (asked->second.outcome)
         return;
     const std::vector<qint64> waiting = std::exchange(asked->second.waiting, {});
     const std::vector<qint64> hopsWaiting = std::exchange(asked->second.hopsWaiting, {});
-    const qint64 bytes = rememberedBytesOf(address, outcome);
+    const qint64 bytes = rememberedBytesOf(key, outcome);
     // An outcome too large to keep (a long address, a huge Location) serves
     // the lines waiting for it now; a later one is asked again.
     if (bytes > RememberedBytes / 64) {

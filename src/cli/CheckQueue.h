@@ -172,6 +172,7 @@ private:
         std::vector<qint64> hopsWaiting;  // positions whose redirects led here
         qint64 line = -1;  // the position that asks it
     };
+    using AskedAddresses = std::unordered_map<QByteArray, Asked>;
     struct Slot {
         std::unique_ptr<CurlRequest> request;
         bool busy = false;
@@ -190,11 +191,15 @@ private:
     void judged(qint64 position, const Outcome& outcome, bool fresh);
     void judgedAfterRedirects(qint64 position, Outcome outcome, bool answeredHere = false);
     bool followed(qint64 position, const Outcome& answer, QByteArrayView location);
+    void askHop(qint64 position);
+    void settleHops(qint64 position, const Outcome& outcome, bool pastLimit);
+    void askAfresh(AskedAddresses::iterator asked);
     void queueFor(const QString& hostName, qint64 position);
     bool askAgainLater(Slot& slot, Clock::time_point now);
     void rest(const QString& hostName, Host& host, std::chrono::milliseconds rest, Clock::time_point now);
     void forgetWhenDone(const QString& hostName, const Host& host, Clock::time_point now);
     void remember(QByteArrayView address, const Outcome& outcome);
+    void rememberKey(const QByteArray& key, const Outcome& outcome);
     static qint64 rememberedBytesOf(QByteArrayView address, const Outcome& outcome);
     void keepIdleConnections();
     void wakeRestedHosts(Clock::time_point now);
@@ -215,7 +220,7 @@ private:
     std::vector<Slot> m_slots;
     OriginsAhead m_ahead;
     long m_mostIdleConnections = 1;
-    std::unordered_map<QByteArray, Asked> m_asked;
+    AskedAddresses m_asked;
     std::deque<QByteArray> m_answersInOrder;  // the asked addresses answered, oldest first
     qint64 m_rememberedBytes = 0;
     std::unordered_set<size_t> m_slowedHosts;  // by the hash of their names: only counted

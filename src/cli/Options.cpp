@@ -72,7 +72,8 @@ std::variant<Options, Options::Help, Options::Usage> Options::parse(const QStrin
     const QCommandLineOption shard(
         QStringLiteral("shard"),
         QStringLiteral("Ask only the addresses whose host falls in shard K of N (by a hash of the host name), one of N "
-                       "machines sharing a list; keep a journal with --resume for --merge."),
+                       "machines sharing a list (N at most %1); keep a journal with --resume for --merge.")
+            .arg(Shard::MostShards),
         QStringLiteral("K/N"));
     const QCommandLineOption merge(
         QStringLiteral("merge"),

@@ -58,14 +58,15 @@ QByteArray Report::textLine(QByteArrayView address, const Outcome& outcome)
     line += AnswerClasses::nameOf(outcome.answerClass).toLatin1();
     line += '\t';
     line += QByteArray::number(outcome.attempts);
-    // Where the address leads: the address the answer came from after its
-    // redirects, or the Location of a redirect not followed.
-    const bool redirectNotFollowed = outcome.answerClass == AnswerClass::Redirect && !outcome.location.isEmpty();
-    if (outcome.hops > 0 || redirectNotFollowed) {
+    if (outcome.answerClass == AnswerClass::Redirect && !outcome.location.isEmpty()) {
+        line += '\t';
+        line += escapedAddress(outcome.location.toUtf8());
+    }
+    if (outcome.hops > 0) {
         line += '\t';
         line += QByteArray::number(outcome.hops);
         line += '\t';
-        line += escapedAddress((redirectNotFollowed ? outcome.location : outcome.finalAddress).toUtf8());
+        line += escapedAddress(outcome.finalAddress.toUtf8());
     }
     line += '\n';
     return line;

@@ -15,10 +15,10 @@
 // as a journal keeps them.
 namespace Report {
 // "valid" or "invalid", the status line or the reason, the address, the
-// answer's class, the number of attempts and, for an address redirected, the
-// hops followed and the address the answer came from; for a redirect not
-// followed (or that led nowhere), the hops and its Location: fields apart by
-// tabs, a line feed at the end. The first three stand where they always stood. In the address and the Location a control character is
+// answer's class, the number of attempts, for a redirect not followed (or
+// redirects that led nowhere) its Location, and for an address redirected
+// the hops followed and the address last asked: fields apart by tabs, a line
+// feed at the end. The first six stand where they always stood. In the address and the Location a control character is
 // written \xNN (its code: C0, DEL, C1) and a backslash \\.
 QByteArray textLine(QByteArrayView address, const Outcome& outcome);
 // One JSON object on one line.

@@ -43,6 +43,13 @@ std::optional<HostKey::Endpoint> plainEndpointOf(QByteArrayView address)
     } else {
         return std::nullopt;
     }
+    // What curl or the transfer refuses anywhere in an address: control
+    // characters, blanks, a backslash.
+    for (const char c : address) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte <= 0x20 || byte == 0x7f || byte == '\\')
+            return std::nullopt;
+    }
     const qsizetype authorityEnd = authorityEndIn(address, schemeEnd);
     const QByteArrayView authority = address.sliced(schemeEnd, authorityEnd - schemeEnd);
     const qsizetype colon = authority.indexOf(':');
@@ -61,7 +68,12 @@ std::optional<HostKey::Endpoint> plainEndpointOf(QByteArrayView address)
     }
     if (!labelStartsWithLetter)
         return std::nullopt;
+    QByteArrayView target = address.sliced(authorityEnd);
+    if (const qsizetype fragment = target.indexOf('#'); fragment >= 0)
+        target = target.first(fragment);
+    endpoint.target = target.startsWith('/') ? target.toByteArray() : '/' + target.toByteArray();
     endpoint.host = host.toByteArray().toLower();
+    endpoint.requestHost = endpoint.host;
     endpoint.port = defaultPortOf(endpoint.scheme);
     if (colon >= 0) {
         const QByteArrayView port = authority.sliced(colon + 1);
@@ -95,6 +107,11 @@ std::optional<HostKey::Endpoint> HostKey::endpointOf(QByteArrayView address)
 {
     if (auto plain = plainEndpointOf(address))
         return plain;
+    return parsedEndpointOf(address);
+}
+
+std::optional<HostKey::Endpoint> HostKey::parsedEndpointOf(QByteArrayView address)
+{
     QByteArray usable;
     try {
         usable = usableAddress(QString::fromUtf8(address));
@@ -108,12 +125,31 @@ std::optional<HostKey::Endpoint> HostKey::endpointOf(QByteArrayView address)
     endpoint.scheme = parsed.part(CURLUPART_SCHEME).toLower();
     endpoint.host = parsed.part(CURLUPART_HOST).toLower();
     endpoint.port = parsed.part(CURLUPART_PORT, CURLU_DEFAULT_PORT).toInt();
-    if (endpoint.host.endsWith('.'))
+    const bool trailingDot = endpoint.host.endsWith('.');
+    if (trailingDot)
         endpoint.host.chop(1);
-    if (endpoint.host.startsWith('[') && endpoint.host.endsWith(']'))
+    // curl reads an IPv4 address written in any form before it decodes a
+    // host written in %XX, the system's resolver after.
+    if (in_addr numeric{}; ::inet_aton(endpoint.host.constData(), &numeric) == 1)
+        endpoint.host = ::inet_ntoa(numeric);
+    endpoint.requestHost = trailingDot ? endpoint.host + '.' : endpoint.host;
+    if (endpoint.host.startsWith('[') && endpoint.host.endsWith(']')) {
         endpoint.host = canonicalIpv6(endpoint.host);
+        endpoint.requestHost = endpoint.host;
+        if (const QByteArray zone = parsed.part(CURLUPART_ZONEID); !zone.isEmpty())
+            endpoint.requestHost.insert(endpoint.requestHost.size() - 1, "%25" + zone);
+    }
     if (endpoint.host.isEmpty() || endpoint.port <= 0)
         return std::nullopt;
+    if (const QByteArray user = parsed.part(CURLUPART_USER); !user.isEmpty() || !parsed.part(CURLUPART_PASSWORD).isEmpty()) {
+        endpoint.userInfo = user;
+        if (const QByteArray password = parsed.part(CURLUPART_PASSWORD); !password.isEmpty())
+            endpoint.userInfo += ':' + password;
+        endpoint.userInfo += '@';
+    }
+    endpoint.target = parsed.part(CURLUPART_PATH);
+    if (const QByteArray query = parsed.part(CURLUPART_QUERY); !query.isEmpty())
+        endpoint.target += '?' + query;
     return endpoint;
 }
 
@@ -134,21 +170,8 @@ QByteArray HostKey::requestKey(QByteArrayView address)
     const auto endpoint = endpointOf(address);
     if (!endpoint)
         return address.toByteArray();
-    // A user name and password go as they are written: they make another
-    // request of the same path.
-    const qsizetype authorityStart = address.indexOf("://") + 3;
-    const qsizetype authorityEnd = authorityEndIn(address, authorityStart);
-    const QByteArrayView authority = address.sliced(authorityStart, authorityEnd - authorityStart);
-    QByteArray key = endpoint->scheme + "://" + authority.first(authority.lastIndexOf('@') + 1).toByteArray()
-        + endpoint->host;
+    QByteArray key = endpoint->scheme + "://" + endpoint->userInfo + endpoint->requestHost;
     if (endpoint->port != defaultPortOf(endpoint->scheme))
         key += ':' + QByteArray::number(endpoint->port);
-    // The path and query as written.
-    QByteArrayView rest = address.sliced(authorityEnd);
-    if (const qsizetype fragment = rest.indexOf('#'); fragment >= 0)
-        rest = rest.first(fragment);
-    if (!rest.startsWith('/'))
-        key += '/';
-    key += rest;
-    return key;
+    return key + endpoint->target;
 }

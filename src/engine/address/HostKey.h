@@ -18,6 +18,11 @@ struct Endpoint {
     QByteArray scheme;  // "http" or "https"
     QByteArray host;
     int port = 0;  // the scheme's default when none is written
+    // The host as the request names it: with a trailing dot, or an IPv6
+    // address's zone (%25eth0), which may reach another server, or none.
+    QByteArray requestHost;
+    QByteArray userInfo;  // "user:password@" as written, or empty
+    QByteArray target;    // the path and query, without the fragment
     // "http://host:80": what one kept connection serves.
     QByteArray origin() const;
 };
@@ -25,13 +30,16 @@ struct Endpoint {
 // Nothing for an address the transfer would not ask (not http or https, not
 // one curl can read).
 std::optional<Endpoint> endpointOf(QByteArrayView address);
+// The same by curl's full reading alone, which endpointOf() spares most
+// addresses: the two agree on every address.
+std::optional<Endpoint> parsedEndpointOf(QByteArrayView address);
 // The endpoint's host, or empty.
 QByteArray hostOf(QByteArrayView address);
 // The endpoint's origin; for an address that has none, its text in lower
 // case, so that such addresses still group among themselves.
 QByteArray originOf(QByteArrayView address);
-// The request an address makes, however its host is spelled: the endpoint,
-// its port only when not the default, then the path and query as written,
+// The request an address makes, however its host is spelled: the endpoint
+// (with the request's host), its port only when not the default, then the path and query as written,
 // without the fragment (which is never sent). An address that has no
 // endpoint is its own key.
 QByteArray requestKey(QByteArrayView address);

@@ -108,9 +108,9 @@ public:
     static NoResponse explain(int curlResult, int osError, QByteArrayView message, bool requestSent);
     // New connections this request opened (a reused one is not counted).
     long connectionsOpened() const;
-    // Times the request went out since prepare(): more than one when curl
-    // sent it again on a new connection (see Options::sendOnce).
-    int timesSent() const { return m_timesSent; }
+    // With Options::sendOnce: the kept connection it went out on closed
+    // before any answer, and curl was not let send it again.
+    bool keptConnectionClosed() const { return m_sendingRefused; }
 
     // Whether this libcurl looks host names up on a thread of its own. When it
     // does not, a lookup would hold the calling thread for as long as the

@@ -96,8 +96,8 @@ void CurlTransfer::request(const QString& address)
     finishPreviousTransfer();
     m_idleTimer.stop();
     m_redirectsEnded = false;
-    // Only the address asked may raise a failure; where its redirects lead
-    // is an answer, or none.
+    // An address that cannot be asked raises a failure; one its redirects
+    // lead to that cannot be is no answer.
     m_request.prepare(address);
     const QByteArray utf8 = address.toUtf8();
     const bool lastOfItsOrigin = m_ahead && m_ahead->take(utf8);

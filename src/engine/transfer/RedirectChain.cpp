@@ -45,8 +45,13 @@ RedirectChain::Step RedirectChain::after(int statusCode, QByteArrayView location
         m_stopReason = reason;
         return Step::Stopped;
     };
-    if (hops() >= m_limit)
+    if (hops() >= m_limit) {
+        m_pastLimit = true;
         return stop(tooMany(m_limit));
+    }
+    // A fragment alone is the page asked, at another place.
+    if (location.startsWith('#'))
+        return stop(QStringLiteral("redirect loop"));
     // A scheme curl does not speak would not even parse as its own.
     if (const QByteArray scheme = schemeOf(location); !scheme.isEmpty() && scheme != "http" && scheme != "https")
         return stop(QStringLiteral("redirect to another scheme (%1)").arg(QString::fromUtf8(scheme)));
@@ -57,7 +62,7 @@ RedirectChain::Step RedirectChain::after(int statusCode, QByteArrayView location
     const QByteArray key = HostKey::requestKey(address);
     if (m_asked.contains(key))
         return stop(QStringLiteral("redirect loop"));
-    m_permanent |= statusCode == 301 || statusCode == 308;
+    m_permanent.append(statusCode == 301 || statusCode == 308);
     m_asked.append(key);
     m_next = std::move(address);
     return Step::Follow;

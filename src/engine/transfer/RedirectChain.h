@@ -36,8 +36,14 @@ public:
     // Hops followed so far.
     int hops() const { return static_cast<int>(m_asked.size()) - 1; }
     // Some hop was a permanent redirect (301 or 308).
-    bool permanent() const { return m_permanent; }
+    bool permanent() const { return permanentAfter(0); }
+    // Some hop past the first `hops` was.
+    bool permanentAfter(int hops) const { return m_permanent.indexOf(true, hops) >= 0; }
     QString stopReason() const { return m_stopReason; }
+    // The chain stopped for running past its limit.
+    bool pastLimit() const { return m_pastLimit; }
+    // The request key of each address asked, the first address's first.
+    const QList<QByteArray>& askedKeys() const { return m_asked; }
 
     // Whether an answer with this status code leads on, given a Location.
     static bool leadsOn(int statusCode);
@@ -47,7 +53,8 @@ public:
 private:
     QByteArray m_next;
     QList<QByteArray> m_asked;  // by their request keys, the first address first
+    QList<bool> m_permanent;    // for each hop, whether a 301 or 308 led to it
     int m_limit;
-    bool m_permanent = false;
+    bool m_pastLimit = false;
     QString m_stopReason;
 };
