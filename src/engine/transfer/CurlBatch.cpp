@@ -1,4 +1,5 @@
 #include "engine/transfer/CurlBatch.h"
+#include "engine/transfer/CurlDriver.h"
 #include "engine/transfer/CurlHandles.h"
 #include "engine/transfer/OriginsAhead.h"
 #include "engine/transfer/Policy.h"
@@ -27,7 +28,6 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sched.h>
-#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -92,16 +92,11 @@ struct CurlBatch::Returns {
     }
 };
 
-// One multi handle and the epoll set of its sockets, touched only by the
-// thread that drives the lane; from `returns` on, what a lane with a thread
-// of its own is given work by and hands it back through.
+// One driver of a multi handle, touched only by the thread that drives the
+// lane; from `returns` on, what a lane with a thread of its own is given work
+// by and hands it back through.
 struct CurlBatch::Lane {
-    int epoll = -1;
-    CURLM* multi = nullptr;
-    // When curl wants to be called back without a socket event, if it does.
-    std::optional<Clock::time_point> timerDue;
-    long maxConnects = Policy::IdleConnections;
-    int transfers = 0;  // under way on this multi handle
+    CurlDriver driver;
 
     struct Command {
         enum Kind { Add, Remove, CloseIdle } kind;
@@ -124,19 +119,7 @@ struct CurlBatch::Lane {
     std::uint64_t takenUpTo = 0;
     bool broken = false;
 
-    Lane()
-    {
-        epoll = ::epoll_create1(EPOLL_CLOEXEC);
-        if (epoll < 0)
-            throw Failure(CannotStart);
-        try {
-            multi = makeMulti();
-        } catch (const Failure&) {
-            ::close(epoll);
-            throw;
-        }
-    }
-    // The multi handle tells its sockets through the callbacks as it closes them.
+    Lane() = default;
     ~Lane()
     {
         if (thread.joinable()) {
@@ -147,163 +130,11 @@ struct CurlBatch::Lane {
             rouse(wake);
             thread.join();
         }
-        curl_multi_cleanup(multi);
-        ::close(epoll);
         if (wake >= 0)
             ::close(wake);
     }
     Lane(const Lane&) = delete;
     Lane& operator=(const Lane&) = delete;
-
-    CURLM* makeMulti()
-    {
-        CURLM* made = newMultiHandle();
-        curl_multi_setopt(made, CURLMOPT_SOCKETFUNCTION, &Lane::onSocketInterest);
-        curl_multi_setopt(made, CURLMOPT_SOCKETDATA, this);
-        curl_multi_setopt(made, CURLMOPT_TIMERFUNCTION, &Lane::onTimerRequest);
-        curl_multi_setopt(made, CURLMOPT_TIMERDATA, this);
-        curl_multi_setopt(made, CURLMOPT_MAXCONNECTS, maxConnects);
-        return made;
-    }
-
-    void setMaxConnects(long connections)
-    {
-        if (connections == maxConnects)
-            return;
-        maxConnects = connections;
-        curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, connections);
-    }
-
-    // curl closes a connection too old to reuse only when a later request
-    // looks for one: a new multi handle lets them all go at once.
-    void closeIdle()
-    {
-        if (transfers > 0)
-            return;
-        CURLM* fresh = nullptr;
-        try {
-            fresh = makeMulti();
-        } catch (const Failure&) {
-            return;  // the connections stay until a later try
-        }
-        curl_multi_cleanup(multi);
-        multi = fresh;
-        timerDue.reset();
-    }
-
-    CURLMcode add(CurlRequest& request)
-    {
-        const CURLMcode result = curl_multi_add_handle(multi, easyOf(request));
-        transfers += result == CURLM_OK;
-        return result;
-    }
-
-    void remove(CurlRequest& request)
-    {
-        // A request that has come back is no longer in the multi handle.
-        CurlRequest* inside = nullptr;
-        curl_easy_getinfo(easyOf(request), CURLINFO_PRIVATE, reinterpret_cast<char**>(&inside));
-        if (inside == &request && curl_multi_remove_handle(multi, easyOf(request)) == CURLM_OK) {
-            --transfers;
-            curl_easy_setopt(easyOf(request), CURLOPT_PRIVATE, nullptr);
-        }
-    }
-
-    static int onSocketInterest(void*, int socket, int what, void* self, void* socketData)
-    {
-        auto* lane = static_cast<Lane*>(self);
-        const bool known = socketData != nullptr;
-        // A socket left in the set would keep it ready for ever, curl
-        // ignoring it: whatever the set holds already, the socket ends as
-        // curl says.
-        if (what == CURL_POLL_REMOVE) {
-            ::epoll_ctl(lane->epoll, EPOLL_CTL_DEL, socket, nullptr);
-            return 0;
-        }
-        epoll_event event{};
-        event.events = ((what & CURL_POLL_IN) ? EPOLLIN : 0u) | ((what & CURL_POLL_OUT) ? EPOLLOUT : 0u);
-        event.data.fd = socket;
-        if (::epoll_ctl(lane->epoll, known ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, socket, &event) != 0)
-            ::epoll_ctl(lane->epoll, errno == ENOENT ? EPOLL_CTL_ADD : EPOLL_CTL_MOD, socket, &event);
-        if (!known)
-            curl_multi_assign(lane->multi, socket, self);
-        return 0;
-    }
-
-    static int onTimerRequest(void*, long milliseconds, void* self)
-    {
-        auto& due = static_cast<Lane*>(self)->timerDue;
-        if (milliseconds < 0)
-            due.reset();
-        else
-            due = Clock::now() + std::chrono::milliseconds(milliseconds);
-        return 0;
-    }
-
-    void driveDueTimer()
-    {
-        if (!timerDue || *timerDue > Clock::now())
-            return;
-        timerDue.reset();
-        int running = 0;
-        curl_multi_socket_action(multi, CURL_SOCKET_TIMEOUT, 0, &running);
-    }
-
-    // Lets the transfers go on for up to `timeout`, or until one of them
-    // finishes or a watched descriptor is readable. Gives those finished,
-    // out of the multi handle, each given its result by finish().
-    std::vector<CurlRequest*> drive(milliseconds timeout, std::initializer_list<int> watched)
-    {
-        // What curl asked to be called back for by now (a new request
-        // starts that way) comes first.
-        driveDueTimer();
-        std::vector<CurlRequest*> finished = collectFinished();
-        if (!finished.empty())
-            return finished;
-
-        Clock::time_point until = Clock::now() + timeout;
-        if (timerDue)
-            until = std::min(until, *timerDue);
-        const auto left = std::chrono::ceil<milliseconds>(until - Clock::now());
-        const int waitFor = static_cast<int>(std::clamp<long long>(left.count(), 0, 1 << 30));
-        // The epoll descriptor is readable when one of curl's sockets is ready.
-        std::vector<pollfd> watches{{epoll, POLLIN, 0}};
-        for (const int descriptor : watched) {
-            if (descriptor >= 0)
-                watches.push_back({descriptor, POLLIN, 0});
-        }
-        ::poll(watches.data(), watches.size(), waitFor);
-
-        std::array<epoll_event, 256> events;
-        const int ready = ::epoll_wait(epoll, events.data(), static_cast<int>(events.size()), 0);
-        for (int i = 0; i < ready; ++i) {
-            const int mask = ((events[i].events & (EPOLLIN | EPOLLHUP)) ? CURL_CSELECT_IN : 0)
-                | ((events[i].events & EPOLLOUT) ? CURL_CSELECT_OUT : 0)
-                | ((events[i].events & EPOLLERR) ? CURL_CSELECT_ERR : 0);
-            int running = 0;
-            curl_multi_socket_action(multi, events[i].data.fd, mask, &running);
-        }
-        driveDueTimer();
-        return collectFinished();
-    }
-
-    std::vector<CurlRequest*> collectFinished()
-    {
-        std::vector<CurlRequest*> finished;
-        forEachFinished(multi, [&](CURL* easy, CURLcode result) {
-            CurlRequest* request = nullptr;
-            curl_easy_getinfo(easy, CURLINFO_PRIVATE, reinterpret_cast<char**>(&request));
-            // The message is gone once its handle leaves the multi handle.
-            curl_multi_remove_handle(multi, easy);
-            curl_easy_setopt(easy, CURLOPT_PRIVATE, nullptr);
-            --transfers;
-            if (request) {
-                request->finish(result);
-                finished.push_back(request);
-            }
-        });
-        return finished;
-    }
 
     // From the caller's thread. Gives the command's ticket: done reaches it
     // once the lane has carried the command out.
@@ -386,20 +217,19 @@ struct CurlBatch::Lane {
                 if (broken) {
                     command.request->refuse(QStringLiteral("its lane has failed"));
                     refused.push_back(command.request);
-                } else if (const CURLMcode result = add(*command.request); result != CURLM_OK) {
-                    curl_easy_setopt(easyOf(*command.request), CURLOPT_PRIVATE, nullptr);
-                    command.request->refuse(QString::fromUtf8(curl_multi_strerror(result)));
+                } else if (const int result = driver.add(*command.request); result != CURLM_OK) {
+                    command.request->refuse(QString::fromUtf8(curl_multi_strerror(static_cast<CURLMcode>(result))));
                     refused.push_back(command.request);
                 }
                 break;
             case Command::Remove:
                 held.erase(command.request);
                 if (!broken)
-                    remove(*command.request);
+                    driver.remove(*command.request);
                 break;
             case Command::CloseIdle:
                 if (!broken)
-                    closeIdle();
+                    driver.closeIdle();
                 break;
             }
         }
@@ -413,8 +243,8 @@ struct CurlBatch::Lane {
             pollfd watch{wake, POLLIN, 0};
             ::poll(&watch, 1, 1000);
         } else {
-            setMaxConnects(connectionLimit.load(std::memory_order_relaxed));
-            finished = drive(milliseconds(1000), {wake});
+            driver.setMaxConnects(connectionLimit.load(std::memory_order_relaxed));
+            finished = driver.drive(milliseconds(1000), {wake});
         }
         drain(wake);
         handBack(finished);
@@ -448,12 +278,10 @@ struct CurlBatch::Lane {
         broken = true;
         std::vector<CurlRequest*> dropped(held.begin(), held.end());
         for (CurlRequest* request : dropped) {
-            curl_multi_remove_handle(multi, easyOf(*request));
-            curl_easy_setopt(easyOf(*request), CURLOPT_PRIVATE, nullptr);
+            driver.remove(*request);
             request->refuse(QStringLiteral("its lane has failed"));
         }
         held.clear();
-        transfers = 0;
         returns->give(dropped);
         acknowledge();
     }
@@ -506,7 +334,7 @@ CurlBatch::Lane& CurlBatch::laneOf(const CurlRequest& request)
 void CurlBatch::setIdleConnections(long connections, long bound)
 {
     if (!m_returns) {
-        m_lanes.front()->setMaxConnects(connections);
+        m_lanes.front()->driver.setMaxConnects(connections);
         return;
     }
     const long lanes = static_cast<long>(m_lanes.size());
@@ -523,7 +351,7 @@ void CurlBatch::closeIdleConnections()
         if (m_returns)
             lane->post({Lane::Command::CloseIdle});
         else
-            lane->closeIdle();
+            lane->driver.closeIdle();
     }
     m_mayKeep = false;
 }
@@ -533,7 +361,6 @@ void CurlBatch::add(CurlRequest& request)
     // A lane would take it on a second time, and it would never come back.
     if (m_underWay.contains(&request))
         throw Failure(QStringLiteral("The request is already under way"));
-    curl_easy_setopt(easyOf(request), CURLOPT_PRIVATE, &request);
     // curl walks its whole name cache at the end of every transfer to drop
     // stale entries: with thousands of hosts under way that walk cost more
     // than the lookups it saves, a host being looked up once per connection.
@@ -541,9 +368,8 @@ void CurlBatch::add(CurlRequest& request)
     Lane& lane = laneOf(request);
     if (m_returns) {
         lane.post({Lane::Command::Add, &request});
-    } else if (const CURLMcode result = lane.add(request); result != CURLM_OK) {
-        curl_easy_setopt(easyOf(request), CURLOPT_PRIVATE, nullptr);
-        throw Failure(QString::fromUtf8(curl_multi_strerror(result)));
+    } else if (const int result = lane.driver.add(request); result != CURLM_OK) {
+        throw Failure(QString::fromUtf8(curl_multi_strerror(static_cast<CURLMcode>(result))));
     }
     m_underWay.insert(&request);
     m_mayKeep = true;
@@ -566,7 +392,7 @@ void CurlBatch::remove(std::span<CurlRequest* const> requests)
             continue;
         const size_t lane = laneIndexOf(*request);
         if (!m_returns) {
-            m_lanes[lane]->remove(*request);
+            m_lanes[lane]->driver.remove(*request);
             continue;
         }
         tickets[lane] = m_lanes[lane]->post({Lane::Command::Remove, request});
@@ -585,7 +411,7 @@ std::vector<CurlRequest*> CurlBatch::wait(milliseconds timeout, std::initializer
 {
     std::vector<CurlRequest*> finished;
     if (!m_returns) {
-        finished = m_lanes.front()->drive(timeout, watched);
+        finished = m_lanes.front()->driver.drive(timeout, watched);
     } else {
         // Drained before the take, not after: a hand-back after it rouses
         // the next wait(), and nothing taken now leaves it roused for none.

@@ -18,46 +18,28 @@
 #include <memory>
 
 
-struct CurlTransfer::SocketWatch {
-    std::unique_ptr<QSocketNotifier> read;
-    std::unique_ptr<QSocketNotifier> write;
-};
-
 CurlTransfer::CurlTransfer() : CurlTransfer(Options{Policy::Timeout, true, {}}) {}
 
-CurlTransfer::CurlTransfer(Options options) : m_request(std::move(options))
+CurlTransfer::CurlTransfer(Options options)
+    : m_request(std::move(options)),
+      m_ready(std::make_unique<QSocketNotifier>(m_driver.descriptor(), QSocketNotifier::Read))
 {
-    m_multi = makeMulti();
     m_request.setOnResponse([this] { wake(); });
+    QObject::connect(m_ready.get(), &QSocketNotifier::activated, [this] { drive(); });
 
     m_curlTimer.setSingleShot(true);
-    QObject::connect(&m_curlTimer, &QTimer::timeout, [this] { driveTimeout(); });
+    QObject::connect(&m_curlTimer, &QTimer::timeout, [this] { drive(); });
     m_idleTimer.setSingleShot(true);
     QObject::connect(&m_idleTimer, &QTimer::timeout, [this] { closeIdleConnections(); });
 }
 
-void* CurlTransfer::makeMulti()
-{
-    CURLM* multi = newMultiHandle();
-    curl_multi_setopt(multi, CURLMOPT_SOCKETFUNCTION, &CurlTransfer::onSocketInterest);
-    curl_multi_setopt(multi, CURLMOPT_SOCKETDATA, this);
-    curl_multi_setopt(multi, CURLMOPT_TIMERFUNCTION, &CurlTransfer::onTimerRequest);
-    curl_multi_setopt(multi, CURLMOPT_TIMERDATA, this);
-    return multi;
-}
-
-// curl closes a connection too old to reuse only when a later transfer looks
-// for one; the kept connections go with their multi handle instead, TLS
-// sessions and name look-ups staying in the share. The multi handle calls
-// back into the socket map and the timer as it closes them.
 void CurlTransfer::closeIdleConnections()
 {
     if (m_transferGoing || m_waiting || m_driving)
         return;
-    void* fresh = makeMulti();
-    curl_multi_cleanup(multiOf(m_multi));
-    m_multi = fresh;
+    m_driver.closeIdle();
     keepIdleConnections();
+    armTimer();
 }
 
 void CurlTransfer::expectAddresses(qsizetype count, const AddressAt& address)
@@ -76,17 +58,13 @@ void CurlTransfer::expectAddresses(qsizetype count, const AddressAt& address)
 void CurlTransfer::keepIdleConnections()
 {
     const long kept = m_ahead ? std::clamp<long>(m_ahead->origins(), 1, m_mostIdleConnections) + 1 : Policy::IdleConnections;
-    curl_multi_setopt(multiOf(m_multi), CURLMOPT_MAXCONNECTS, kept);
+    m_driver.setMaxConnects(kept);
 }
 
 CurlTransfer::~CurlTransfer()
 {
-    // The multi handle calls back into the socket map and the timer while it
-    // closes its cached connections, so it goes while they still exist.
     if (m_transferGoing)
-        curl_multi_remove_handle(multiOf(m_multi), easyOf(m_request));
-    curl_multi_cleanup(multiOf(m_multi));
-    m_sockets.clear();
+        m_driver.remove(m_request);
 }
 
 void CurlTransfer::request(const QString& address)
@@ -143,12 +121,12 @@ void CurlTransfer::askPrepared(const QByteArray& address, bool lastOfItsOrigin)
         waitUntil([&] { return TrustStore::ready(authorities); }, QDeadlineTimer(m_request.options().timeout),
                   wakeFromWorker.get());
     }
-    if (const CURLMcode result = curl_multi_add_handle(multiOf(m_multi), easyOf(m_request)); result != CURLM_OK)
-        throw Failure(QString::fromUtf8(curl_multi_strerror(result)));
+    if (const int result = m_driver.add(m_request); result != CURLM_OK)
+        throw Failure(QString::fromUtf8(curl_multi_strerror(static_cast<CURLMcode>(result))));
     m_transferGoing = true;
     // Started here rather than on the next pass of the event loop: a reused
     // connection has the request on its way at once.
-    driveTimeout();
+    drive();
 
     waitUntil([this] { return m_request.haveResponse() || !m_transferGoing; },
               QDeadlineTimer(m_request.options().timeout + Policy::TimeoutMargin));
@@ -243,97 +221,33 @@ void CurlTransfer::wake()
         m_waiting->quit();
 }
 
-int CurlTransfer::onSocketInterest(void*, int socket, int what, void* self, void*)
+// What is ready, and then the timer set again for what curl asks next.
+void CurlTransfer::drive()
 {
-    static_cast<CurlTransfer*>(self)->watchSocket(socket, what);
-    return 0;
-}
-
-int CurlTransfer::onTimerRequest(void*, long milliseconds, void* self)
-{
-    auto& timer = static_cast<CurlTransfer*>(self)->m_curlTimer;
-    if (milliseconds < 0)
-        timer.stop();
-    else
-        timer.start(static_cast<int>(std::min<long>(milliseconds, 1 << 30)));
-    return 0;
-}
-
-void CurlTransfer::watchSocket(int socket, int what)
-{
-    if (what == CURL_POLL_REMOVE) {
-        forgetSocket(socket);
-        return;
-    }
-    auto& watch = m_sockets[socket];
-    if (!watch)
-        watch = std::make_unique<SocketWatch>();
-    auto notifier = [&](std::unique_ptr<QSocketNotifier>& slot, QSocketNotifier::Type type, int events, bool wanted) {
-        if (wanted && !slot) {
-            slot = std::make_unique<QSocketNotifier>(socket, type);
-            QObject::connect(slot.get(), &QSocketNotifier::activated,
-                             [this, socket, events] { driveSocket(socket, events); });
-        }
-        if (slot)
-            slot->setEnabled(wanted);
-    };
-    notifier(watch->read, QSocketNotifier::Read, CURL_CSELECT_IN, what & CURL_POLL_IN);
-    notifier(watch->write, QSocketNotifier::Write, CURL_CSELECT_OUT, what & CURL_POLL_OUT);
-}
-
-// The socket may be closed, and its number reused, as soon as curl returns:
-// its notifiers stop at once. One that is delivering its own signal is
-// deleted later. A socket never announced has nothing to remove.
-void CurlTransfer::forgetSocket(int socket)
-{
-    const auto found = m_sockets.find(socket);
-    if (found == m_sockets.end())
-        return;
-    for (auto* slot : {&found->second->read, &found->second->write}) {
-        if (!*slot)
-            continue;
-        (*slot)->setEnabled(false);
-        if (m_driving)
-            slot->release()->deleteLater();
-        else
-            slot->reset();
-    }
-    m_sockets.erase(found);
-}
-
-void CurlTransfer::driveSocket(int socket, int events)
-{
-    int running = 0;
     m_driving = true;
-    curl_multi_socket_action(multiOf(m_multi), socket, events, &running);
-    collectFinished();
-    m_driving = false;
-}
-
-void CurlTransfer::driveTimeout()
-{
-    int running = 0;
-    m_driving = true;
-    curl_multi_socket_action(multiOf(m_multi), CURL_SOCKET_TIMEOUT, 0, &running);
-    collectFinished();
-    m_driving = false;
-}
-
-// Finished transfers leave the multi handle here, outside curl's callbacks.
-void CurlTransfer::collectFinished()
-{
-    forEachFinished(multiOf(m_multi), [this](CURL* easy, CURLcode result) {
-        if (easy == easyOf(m_request) && m_transferGoing) {
-            m_request.finish(result);
+    for (CurlRequest* finished : m_driver.driveReady()) {
+        if (finished == &m_request && m_transferGoing)
             endTransfer();
-        }
-    });
+    }
+    m_driving = false;
+    armTimer();
+}
+
+void CurlTransfer::armTimer()
+{
+    const auto& due = m_driver.timerDue();
+    if (!due) {
+        m_curlTimer.stop();
+        return;
+    }
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*due - CurlDriver::Clock::now()).count();
+    m_curlTimer.start(static_cast<int>(std::clamp<long long>(left, 0, 1 << 30)));
 }
 
 void CurlTransfer::endTransfer()
 {
     m_connectionsOpened += m_request.connectionsOpened();
-    curl_multi_remove_handle(multiOf(m_multi), easyOf(m_request));
+    m_driver.remove(m_request);
     m_transferGoing = false;
     m_idleTimer.start(m_idleConnectionAge);
     wake();

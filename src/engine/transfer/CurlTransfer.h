@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/transfer/CurlDriver.h"
 #include "engine/transfer/CurlRequest.h"
 #include "engine/transfer/OriginsAhead.h"
 #include "engine/transfer/Policy.h"
@@ -21,9 +22,9 @@ class QSocketNotifier;
 class QEventLoop;
 
 // The transfer control on libcurl's multi interface, driven from the Qt event
-// loop of the user-interface thread: curl tells which sockets to watch and
-// when to call it back, socket notifiers and one timer hand the work back to
-// it. One request (see CurlRequest for how it asks) and the multi handle's
+// loop of the user-interface thread: a CurlDriver keeps curl's sockets and
+// time, one socket notifier on its descriptor and one timer hand the work
+// back to it. One request (see CurlRequest for how it asks) and the multi handle's
 // connection cache serve every address, so addresses on one host share one
 // connection, and idle connections to many hosts are kept, until the control
 // has been idle for the connections' idle age. Told the addresses a run will
@@ -51,12 +52,10 @@ public:
     qint64 connectionsOpened() const { return m_connectionsOpened; }
     // Body bytes taken in for the last address.
     qint64 bodyBytesReceived() const { return m_request.bodyBytes(); }
-    bool transferGoing() const { return m_transferGoing; }
     // How long kept connections may stay idle before they are closed.
     void setIdleConnectionAge(std::chrono::milliseconds age) { m_idleConnectionAge = age; }
 
 private:
-    struct SocketWatch;
     // Lets another thread end the wait of the loop being watched.
     class CrossThreadWake {
     public:
@@ -68,17 +67,10 @@ private:
         QEventLoop* m_loop = nullptr;
     };
 
-    static int onSocketInterest(void* easy, int socket, int what, void* self, void* socketData);
-    static int onTimerRequest(void* multi, long milliseconds, void* self);
-
-    void* makeMulti();
     void closeIdleConnections();
     void keepIdleConnections();
-    void watchSocket(int socket, int what);
-    void forgetSocket(int socket);
-    void driveSocket(int socket, int events);
-    void driveTimeout();
-    void collectFinished();
+    void drive();
+    void armTimer();
     void endTransfer();
     void finishPreviousTransfer();
     void noteConnectionCost();
@@ -88,9 +80,11 @@ private:
     void askPrepared(const QByteArray& address, bool lastOfItsOrigin);
     void wake();
 
-    void* m_multi = nullptr;
     CurlRequest m_request;
-    std::map<int, std::unique_ptr<SocketWatch>> m_sockets;
+    // After the request, which it may hold, and before the notifier on its
+    // descriptor.
+    CurlDriver m_driver;
+    std::unique_ptr<QSocketNotifier> m_ready;  // readable: one of curl's sockets is ready
     QTimer m_curlTimer;
     QTimer m_idleTimer;  // closes the kept connections after their idle age
     bool m_driving = false;        // inside a notifier's or the timer's slot
