@@ -15,6 +15,31 @@
 
 using std::chrono::milliseconds;
 
+namespace {
+// A new multi handle that keeps Policy::IdleConnections idle connections.
+// Raises Failure when curl cannot make one.
+inline CURLM* newMultiHandle()
+{
+    initialiseCurlOnce();
+    CURLM* multi = curl_multi_init();
+    if (!multi)
+        throw Failure(CannotStart);
+    curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, Policy::IdleConnections);
+    return multi;
+}
+
+// Calls done(easy handle, CURLcode) for each transfer curl reports done.
+template <class Done>
+void forEachFinished(CURLM* multi, Done&& done)
+{
+    int waiting = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi, &waiting)) {
+        if (message->msg == CURLMSG_DONE)
+            done(message->easy_handle, message->data.result);
+    }
+}
+}  // namespace
+
 CurlDriver::CurlDriver()
 {
     m_epoll = ::epoll_create1(EPOLL_CLOEXEC);
