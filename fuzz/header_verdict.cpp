@@ -5,6 +5,8 @@
 // followed by its end or a blank is valid unless they are 404, any other is
 // valid when longer than 4 characters and free of "404 not found" in any
 // case. A block without such a CR shows two reports, for steps 118 and 120.
+// The command line judges the same bytes alike.
+#include "cli/Outcome.h"
 #include "window/app/ErrorReport.h"
 #include "window/checking/Valid.h"
 #include "engine/Failure.h"
@@ -125,6 +127,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     require(Valid::CheckURL(probe, QStringLiteral("http://127.0.0.1/"), 0, 1) == expected.statusText);
     require(Valid::IsURLValid(probe, QStringLiteral("http://127.0.0.1/"), 0) == expected.valid);
+    require(Outcome::ofHeaderBlock(QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size))).valid
+            == expected.valid);
 
     // One request each; the reports only where the block has no status line,
     // and only from the probe.

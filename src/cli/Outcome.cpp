@@ -29,11 +29,20 @@ Outcome Outcome::of(const CurlRequest& request, qint64 milliseconds)
                                                                                : AnswerClass::Unreachable;
         return outcome;
     }
+    Outcome answer = ofHeaderBlock(request.headers());
+    answer.milliseconds = milliseconds;
+    return answer;
+}
+
+Outcome Outcome::ofHeaderBlock(const QByteArray& headers)
+{
+    Outcome outcome;
+    outcome.attempts = 1;
     outcome.answerClass = AnswerClass::BadResponse;
     // The window reads the header block as Latin-1 text.
     QString statusText;
     try {
-        outcome.statusLine = Valid::StatusLineOf(QString::fromLatin1(request.headers()));
+        outcome.statusLine = Valid::StatusLineOf(QString::fromLatin1(headers));
         statusText = Valid::StatusTextOf(outcome.statusLine);
     } catch (const Failure&) {
         outcome.statusLine.clear();
@@ -42,8 +51,8 @@ Outcome Outcome::of(const CurlRequest& request, qint64 milliseconds)
     }
     outcome.statusCode = Valid::StatusCodeOf(statusText);
     outcome.valid = Valid::IsValidStatusText(statusText);
-    outcome.answerClass = AnswerClasses::ofStatus(outcome.statusCode, AnswerClasses::isChallenge(request.headers()));
-    const QList<QByteArray> locations = HeaderBlock::values(request.headers(), "location");
+    outcome.answerClass = AnswerClasses::ofStatus(outcome.statusCode, AnswerClasses::isChallenge(headers));
+    const QList<QByteArray> locations = HeaderBlock::values(headers, "location");
     outcome.location = locations.isEmpty() ? QString() : textOfHeaderValue(locations.first());
     return outcome;
 }

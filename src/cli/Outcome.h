@@ -21,6 +21,8 @@ struct Outcome {
 
     // The judgement on a finished request, by the window's rule.
     static Outcome of(const CurlRequest& request, qint64 milliseconds);
+    // The judgement on a response's header block, as received.
+    static Outcome ofHeaderBlock(const QByteArray& headers);
     // Redirects that led nowhere (a loop, too many, another scheme): no
     // answer, though the last one was a redirect with this Location.
     static Outcome redirectsEnded(const QString& reason, const Outcome& lastAnswer);
