@@ -127,8 +127,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     require(Valid::CheckURL(probe, QStringLiteral("http://127.0.0.1/"), 0, 1) == expected.statusText);
     require(Valid::IsURLValid(probe, QStringLiteral("http://127.0.0.1/"), 0) == expected.valid);
-    require(Outcome::ofHeaderBlock(QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size))).valid
-            == expected.valid);
+    const Outcome judged = Outcome::ofHeaderBlock(QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)));
+    require(judged.valid == expected.valid);
+    require(judged.statusLine.isEmpty() == !expected.hasStatusLine);
+    if (!judged.statusLine.isEmpty())
+        require(Valid::StatusTextOf(judged.statusLine) == expected.statusText
+                && judged.statusCode == Valid::StatusCodeOf(expected.statusText));
 
     // One request each; the reports only where the block has no status line,
     // and only from the probe.

@@ -72,7 +72,7 @@ void CheckQueue::setIdleConnections(long connections)
 // counts the connections in use too, and closes the oldest idle one beyond.
 void CheckQueue::keepIdleConnections()
 {
-    m_batch.setIdleConnections(std::clamp<long>(m_ahead.origins(), 1, m_mostIdleConnections) + m_settings.jobs,
+    m_batch.setIdleConnections(m_ahead.connectionsWorthKeeping(m_mostIdleConnections) + m_settings.jobs,
                                m_mostIdleConnections + m_settings.jobs);
 }
 

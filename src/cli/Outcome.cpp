@@ -31,13 +31,13 @@ Outcome Outcome::of(const CurlRequest& request, qint64 milliseconds)
     }
     Outcome answer = ofHeaderBlock(request.headers());
     answer.milliseconds = milliseconds;
+    answer.attempts = 1;
     return answer;
 }
 
 Outcome Outcome::ofHeaderBlock(const QByteArray& headers)
 {
     Outcome outcome;
-    outcome.attempts = 1;
     outcome.answerClass = AnswerClass::BadResponse;
     // The window reads the header block as Latin-1 text.
     QString statusText;

@@ -1,7 +1,7 @@
 #include "engine/transfer/CurlBatch.h"
 #include "engine/transfer/CurlDriver.h"
+#include "engine/address/HostKey.h"
 #include "engine/transfer/CurlHandles.h"
-#include "engine/transfer/OriginsAhead.h"
 #include "engine/transfer/Policy.h"
 
 #include "engine/transfer/TrustStore.h"
@@ -12,14 +12,11 @@
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <array>
 #include <atomic>
-#include <cerrno>
 #include <condition_variable>
 #include <csignal>
 #include <cstdint>
 #include <mutex>
-#include <optional>
 #include <span>
 #include <thread>
 #include <unordered_set>
@@ -31,7 +28,6 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 namespace {
@@ -217,8 +213,8 @@ struct CurlBatch::Lane {
                 if (broken) {
                     command.request->refuse(QStringLiteral("its lane has failed"));
                     refused.push_back(command.request);
-                } else if (const int result = driver.add(*command.request); result != CURLM_OK) {
-                    command.request->refuse(QString::fromUtf8(curl_multi_strerror(static_cast<CURLMcode>(result))));
+                } else if (const std::optional<QString> refusal = driver.add(*command.request)) {
+                    command.request->refuse(*refusal);
                     refused.push_back(command.request);
                 }
                 break;
@@ -368,8 +364,8 @@ void CurlBatch::add(CurlRequest& request)
     Lane& lane = laneOf(request);
     if (m_returns) {
         lane.post({Lane::Command::Add, &request});
-    } else if (const int result = lane.driver.add(request); result != CURLM_OK) {
-        throw Failure(QString::fromUtf8(curl_multi_strerror(static_cast<CURLMcode>(result))));
+    } else if (const std::optional<QString> refusal = lane.driver.add(request)) {
+        throw Failure(*refusal);
     }
     m_underWay.insert(&request);
     m_mayKeep = true;

@@ -2,6 +2,7 @@
 
 #include "engine/Failure.h"
 #include "engine/transfer/CurlHandles.h"
+#include "engine/transfer/CurlRequest.h"
 
 #include <curl/curl.h>
 
@@ -16,18 +17,6 @@
 using std::chrono::milliseconds;
 
 namespace {
-// A new multi handle that keeps Policy::IdleConnections idle connections.
-// Raises Failure when curl cannot make one.
-inline CURLM* newMultiHandle()
-{
-    initialiseCurlOnce();
-    CURLM* multi = curl_multi_init();
-    if (!multi)
-        throw Failure(CannotStart);
-    curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, Policy::IdleConnections);
-    return multi;
-}
-
 // Calls done(easy handle, CURLcode) for each transfer curl reports done.
 template <class Done>
 void forEachFinished(CURLM* multi, Done&& done)
@@ -60,9 +49,13 @@ CurlDriver::~CurlDriver()
     ::close(m_epoll);
 }
 
-void* CurlDriver::makeMulti()
+// Raises Failure when curl cannot make one.
+void* CurlDriver::makeMulti() const
 {
-    CURLM* made = newMultiHandle();
+    initialiseCurlOnce();
+    CURLM* made = curl_multi_init();
+    if (!made)
+        throw Failure(CannotStart);
     curl_multi_setopt(made, CURLMOPT_SOCKETFUNCTION, &CurlDriver::onSocketInterest);
     curl_multi_setopt(made, CURLMOPT_SOCKETDATA, this);
     curl_multi_setopt(made, CURLMOPT_TIMERFUNCTION, &CurlDriver::onTimerRequest);
@@ -94,15 +87,14 @@ void CurlDriver::closeIdle()
     m_timerDue.reset();
 }
 
-int CurlDriver::add(CurlRequest& request)
+std::optional<QString> CurlDriver::add(CurlRequest& request)
 {
+    // A handle curl refuses may be under way elsewhere, its own marks kept.
+    if (const CURLMcode result = curl_multi_add_handle(multiOf(m_multi), easyOf(request)); result != CURLM_OK)
+        return QString::fromUtf8(curl_multi_strerror(result));
     curl_easy_setopt(easyOf(request), CURLOPT_PRIVATE, &request);
-    const CURLMcode result = curl_multi_add_handle(multiOf(m_multi), easyOf(request));
-    if (result == CURLM_OK)
-        ++m_transfers;
-    else
-        curl_easy_setopt(easyOf(request), CURLOPT_PRIVATE, nullptr);
-    return result;
+    ++m_transfers;
+    return std::nullopt;
 }
 
 void CurlDriver::remove(CurlRequest& request)
@@ -145,7 +137,6 @@ int CurlDriver::onTimerRequest(void*, long milliseconds, void* self)
     return 0;
 }
 
-// The one place curl is told of sockets and time.
 void CurlDriver::driveDueTimer()
 {
     if (!m_timerDue || *m_timerDue > Clock::now())

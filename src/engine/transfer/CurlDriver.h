@@ -1,12 +1,15 @@
 #pragma once
 
-#include "engine/transfer/CurlRequest.h"
 #include "engine/transfer/Policy.h"
+
+#include <QString>
 
 #include <chrono>
 #include <initializer_list>
 #include <optional>
 #include <vector>
+
+class CurlRequest;
 
 // One curl multi handle driven through curl's socket interface: curl says
 // which sockets to watch and when to be called back, the driver keeps those
@@ -17,7 +20,10 @@
 // Whoever owns a driver runs it from its own loop: a lane's thread waits in
 // drive(); the window's transfer control watches descriptor() with one
 // socket notifier and timerDue() with one timer, and calls driveReady().
-// Everything happens on the owner's thread.
+// After any call curl may want its timer elsewhere: the owner reads
+// timerDue() again. One thread at a time uses a driver (a lane's is made
+// before its thread starts and goes after it ends).
+// curl_multi_socket_action is called here and nowhere else.
 class CurlDriver {
 public:
     using Clock = std::chrono::steady_clock;
@@ -33,8 +39,8 @@ public:
     // When curl wants to be called back without a socket event, if it does.
     const std::optional<Clock::time_point>& timerDue() const { return m_timerDue; }
 
-    // Starts a prepared request; curl's code when it refuses it.
-    int add(CurlRequest& request);
+    // Starts a prepared request; curl's words when it refuses it.
+    std::optional<QString> add(CurlRequest& request);
     // Takes a request out, if it is in (one that finished is out already).
     void remove(CurlRequest& request);
     // Requests added and neither finished nor removed.
@@ -58,7 +64,7 @@ public:
 private:
     static int onSocketInterest(void* easy, int socket, int what, void* self, void* socketData);
     static int onTimerRequest(void* multi, long milliseconds, void* self);
-    void* makeMulti();
+    void* makeMulti() const;
     void driveDueTimer();
     std::vector<CurlRequest*> collectFinished();
 

@@ -1,11 +1,11 @@
 #pragma once
 
-// What the engine's curl code shares: typed handles. For the engine's own
+// What the engine's curl code shares: typed handles and the words for a
+// library that cannot start. For the engine's own
 // sources only; nothing outside them includes curl.
 
 #include "engine/Failure.h"
 #include "engine/transfer/CurlRequest.h"
-#include "engine/transfer/Policy.h"
 
 #include <curl/curl.h>
 

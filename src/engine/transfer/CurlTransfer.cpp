@@ -28,6 +28,8 @@ CurlTransfer::CurlTransfer(Options options)
     QObject::connect(m_ready.get(), &QSocketNotifier::activated, [this] { drive(); });
 
     m_curlTimer.setSingleShot(true);
+    // Not early: a timer that fires before curl's time drives nothing.
+    m_curlTimer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&m_curlTimer, &QTimer::timeout, [this] { drive(); });
     m_idleTimer.setSingleShot(true);
     QObject::connect(&m_idleTimer, &QTimer::timeout, [this] { closeIdleConnections(); });
@@ -35,7 +37,7 @@ CurlTransfer::CurlTransfer(Options options)
 
 void CurlTransfer::closeIdleConnections()
 {
-    if (m_transferGoing || m_waiting || m_driving)
+    if (m_transferGoing || m_waiting)
         return;
     m_driver.closeIdle();
     keepIdleConnections();
@@ -57,7 +59,7 @@ void CurlTransfer::expectAddresses(qsizetype count, const AddressAt& address)
 // nothing is known of what comes.
 void CurlTransfer::keepIdleConnections()
 {
-    const long kept = m_ahead ? std::clamp<long>(m_ahead->origins(), 1, m_mostIdleConnections) + 1 : Policy::IdleConnections;
+    const long kept = m_ahead ? m_ahead->connectionsWorthKeeping(m_mostIdleConnections) + 1 : Policy::IdleConnections;
     m_driver.setMaxConnects(kept);
 }
 
@@ -121,8 +123,8 @@ void CurlTransfer::askPrepared(const QByteArray& address, bool lastOfItsOrigin)
         waitUntil([&] { return TrustStore::ready(authorities); }, QDeadlineTimer(m_request.options().timeout),
                   wakeFromWorker.get());
     }
-    if (const int result = m_driver.add(m_request); result != CURLM_OK)
-        throw Failure(QString::fromUtf8(curl_multi_strerror(static_cast<CURLMcode>(result))));
+    if (const std::optional<QString> refusal = m_driver.add(m_request))
+        throw Failure(*refusal);
     m_transferGoing = true;
     // Started here rather than on the next pass of the event loop: a reused
     // connection has the request on its way at once.
@@ -224,12 +226,10 @@ void CurlTransfer::wake()
 // What is ready, and then the timer set again for what curl asks next.
 void CurlTransfer::drive()
 {
-    m_driving = true;
     for (CurlRequest* finished : m_driver.driveReady()) {
         if (finished == &m_request && m_transferGoing)
             endTransfer();
     }
-    m_driving = false;
     armTimer();
 }
 
@@ -248,6 +248,7 @@ void CurlTransfer::endTransfer()
 {
     m_connectionsOpened += m_request.connectionsOpened();
     m_driver.remove(m_request);
+    armTimer();
     m_transferGoing = false;
     m_idleTimer.start(m_idleConnectionAge);
     wake();

@@ -87,7 +87,6 @@ private:
     std::unique_ptr<QSocketNotifier> m_ready;  // readable: one of curl's sockets is ready
     QTimer m_curlTimer;
     QTimer m_idleTimer;  // closes the kept connections after their idle age
-    bool m_driving = false;        // inside a notifier's or the timer's slot
     QEventLoop* m_waiting = nullptr;
 
     bool m_transferGoing = false;

@@ -6,6 +6,8 @@
 #include <QByteArrayView>
 #include <QHash>
 
+#include <algorithm>
+
 // How many addresses each origin still has ahead of the requests going now,
 // for a driver that knows what comes next (the window its list, the command
 // line its look-ahead): a connection is worth keeping while its origin has an
@@ -21,8 +23,11 @@ public:
     // This address is being asked: whether it was its origin's last one known
     // to come. An origin none was known for may have more to come.
     bool take(QByteArrayView address);
-    // Origins with an address still to come: the connections worth keeping.
+    // Origins with an address still to come.
     qsizetype origins() const { return m_addresses.size(); }
+    // Idle connections worth keeping: one for each of them, at least one, at
+    // most `most`.
+    long connectionsWorthKeeping(long most) const { return std::clamp<long>(origins(), 1, most); }
 
 private:
     QHash<QByteArray, qint64> m_addresses;
