@@ -660,7 +660,7 @@ private slots:
             addresses << on(server, entry.section(u'/', 0, 0) + QStringLiteral(".localhost"), path);
         }
         QueueRun run;
-        run.settings.window = window;
+        run.settings.lookAhead = window;
         run.settings.lanes = lanes;
         qsizetype asked = -1;
         run.onJudged = [&](qint64 position) {

@@ -22,6 +22,20 @@
 #include <sys/xattr.h>
 
 namespace {
+// Writes the UTF-8 texts, one line each, as the whole content of the file at
+// the path, byte for byte as the save buttons write a list. The file is
+// replaced only once every line is out and stays the file it was (see
+// FileChannel); a failure raises Failure and leaves it as it was.
+template <class Utf8Lines>
+void writeListFile(const QString& path, const Utf8Lines& lines)
+{
+    FileChannel channel;
+    channel.openForWriting(path);
+    for (const auto& line : lines)
+        ListFormat::writeLine(channel, QByteArrayView(line));
+    channel.close();
+}
+
 enum class DuringSave { Load, SecondSave, ClearAndRefill, WindowCloses };
 // Which block of a save the disk refuses.
 enum class FailingBlock { First, PartWay, Last };
@@ -86,7 +100,7 @@ bool changeOwner(const QString& path, uid_t owner)
 QString save(const QString& path, const QByteArrayList& lines)
 {
     try {
-        ListFormat::writeListFile(path, lines);
+        writeListFile(path, lines);
         return {};
     } catch (const Failure& failure) {
         return failure.description();

@@ -89,20 +89,20 @@ CheckQueue::~CheckQueue()
 bool CheckQueue::add(QByteArrayView address)
 {
     // Another shard's lines take no room of the window's, within a bound.
-    while (m_ownInWindow >= m_settings.window || std::ssize(m_window) >= OtherLinesBound * m_settings.window) {
+    while (m_ownInLookAhead >= m_settings.lookAhead || std::ssize(m_lookAhead) >= OtherLinesBound * m_settings.lookAhead) {
         if (!round())
             return false;
     }
     if (stopping())
         return false;
-    const qint64 position = m_first + std::ssize(m_window);
+    const qint64 position = m_first + std::ssize(m_lookAhead);
     if (m_settings.shard && !m_settings.shard->holds(address)) {
-        m_window.push_back({QByteArray(), std::nullopt, 0, true, 0, 0, nullptr});
+        m_lookAhead.push_back({QByteArray(), std::nullopt, 0, true, 0, 0, nullptr});
         handOnInOrder(false);
         return true;
     }
-    m_window.push_back({QByteArray(address.data(), address.size()), std::nullopt, 0, false, 0, 0, nullptr});
-    ++m_ownInWindow;
+    m_lookAhead.push_back({QByteArray(address.data(), address.size()), std::nullopt, 0, false, 0, 0, nullptr});
+    ++m_ownInLookAhead;
     if (std::optional<Outcome> earlier = m_callbacks.recorded(position, address)) {
         judged(position, *earlier, false);
         remember(address, *earlier);
@@ -129,8 +129,8 @@ bool CheckQueue::add(QByteArrayView address)
             m_ready.emplace(host.waiting.front(), hostName);
     }
     handOnInOrder(false);
-    // Requests start once the window is full, or the list ends or waits for
-    // more: by then the window shows which origins have addresses ahead.
+    // Requests start once the look-ahead is full, or the list ends or waits
+    // for more: by then it shows which origins have addresses ahead.
     return true;
 }
 
@@ -148,9 +148,9 @@ bool CheckQueue::awaitInput(int descriptor)
 bool CheckQueue::finish()
 {
     m_listEnded = true;
-    while (!m_window.empty() && round()) {
+    while (!m_lookAhead.empty() && round()) {
     }
-    if (m_window.empty())
+    if (m_lookAhead.empty())
         return true;
     // A request whose answer's head has come is judged on it, as after the
     // grace for its body; the others end unjudged.
@@ -247,12 +247,12 @@ void CheckQueue::start(qint64 position, const QString& hostName)
     const Entry& entry = entryAt(position);
     // The origin's last address closes its connection once done; while more
     // of the list may come, nothing is known to be last.
-    const bool lastOfItsOrigin = m_ahead.take(entry.asked()) && (m_listEnded || m_ownInWindow >= m_settings.window);
+    const bool lastOfItsOrigin = m_ahead.take(entry.asked()) && (m_listEnded || m_ownInLookAhead >= m_settings.lookAhead);
     try {
         if (!slot.request)
             slot.request = std::make_unique<CurlRequest>(m_settings.request);
     } catch (const Failure& failure) {
-        return retryLater(position, hostName, failure.description());
+        return askAgainAfterMachineFault(position, hostName, failure.description());
     }
     try {
         slot.request->prepare(QString::fromUtf8(entry.asked()));
@@ -276,7 +276,7 @@ void CheckQueue::start(qint64 position, const QString& hostName)
     try {
         m_batch.add(*slot.request);
     } catch (const Failure& failure) {
-        return retryLater(position, hostName, failure.description());
+        return askAgainAfterMachineFault(position, hostName, failure.description());
     }
     slot.busy = true;
     ++m_busy;
@@ -294,13 +294,13 @@ void CheckQueue::complete(Slot& slot)
     // Kept connections are idle from the end of the last request.
     m_lastRequest = now;
     if (request.failedHere())
-        return retryLater(slot.position, slot.host, request.failureReason());
+        return askAgainAfterMachineFault(slot.position, slot.host, request.failureReason());
     m_faultsAlone = 0;
     m_jobLimit = std::min(m_jobLimit + 1, m_settings.jobs);
     Entry& entry = entryAt(slot.position);
     ++entry.attempts;
     ++entry.tries;
-    if (askAgainLater(slot, now))
+    if (askAgainAfterNoAnswer(slot, now))
         return;
     const Outcome answer = Outcome::of(request, millisecondsBetween(slot.started, request.respondedAt().value_or(now)));
     // With one turn for every host, the host is still the address's own.
@@ -329,7 +329,7 @@ void CheckQueue::complete(Slot& slot)
 // An address that got no answer, where another try may get one, goes back to
 // the head of its host's queue, and the host rests until then. A run being
 // stopped leaves it unjudged, to be asked by the next run.
-bool CheckQueue::askAgainLater(Slot& slot, Clock::time_point now)
+bool CheckQueue::askAgainAfterNoAnswer(Slot& slot, Clock::time_point now)
 {
     const CurlRequest& request = *slot.request;
     const Entry& entry = entryAt(slot.position);
@@ -349,7 +349,7 @@ bool CheckQueue::askAgainLater(Slot& slot, Clock::time_point now)
 // The address goes back to the head of its host's queue, the host rests a
 // while, and no more requests go at once than are under way now: one of
 // them ending gives back what this one lacked.
-void CheckQueue::retryLater(qint64 position, const QString& hostName, const QString& why)
+void CheckQueue::askAgainAfterMachineFault(qint64 position, const QString& hostName, const QString& why)
 {
     Host& host = m_hosts[hostName];
     host.busy = false;
@@ -611,12 +611,12 @@ void CheckQueue::wakeRestedHosts(Clock::time_point now)
 
 void CheckQueue::handOnInOrder(bool skippingGaps)
 {
-    while (!m_window.empty() && (m_window.front().outcome || m_window.front().elsewhere || skippingGaps)) {
-        const Entry& entry = m_window.front();
+    while (!m_lookAhead.empty() && (m_lookAhead.front().outcome || m_lookAhead.front().elsewhere || skippingGaps)) {
+        const Entry& entry = m_lookAhead.front();
         if (entry.outcome)
             m_callbacks.inOrder(m_first, entry.address, *entry.outcome);
-        m_ownInWindow -= !entry.elsewhere;
-        m_window.pop_front();
+        m_ownInLookAhead -= !entry.elsewhere;
+        m_lookAhead.pop_front();
         ++m_first;
     }
 }

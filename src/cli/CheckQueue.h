@@ -27,12 +27,12 @@
 // Each host has a queue of its waiting addresses; a host takes one request at
 // a time, and after each answer rests for the pause before its next. Of the
 // hosts ready to go, the one whose next address comes first in the list goes
-// first, so the list moves forward evenly. Only a window of addresses beyond
-// the first one not yet judged is taken in: a list of any length runs in
-// bounded memory, and one slow host holds back the others by at most that
-// window.
+// first, so the list moves forward evenly. Only a look-ahead of addresses
+// beyond the first one not yet judged is taken in: a list of any length runs
+// in bounded memory, and one slow host holds back the others by at most that
+// look-ahead.
 //
-// A connection is kept for every origin with an address in the window, as
+// A connection is kept for every origin with an address in the look-ahead, as
 // far as the open files allow, and closed after its origin's last one.
 //
 // An address asked more than once in the list is asked once: the others take
@@ -85,7 +85,7 @@ public:
         // window's run (--jobs 1), rather than each host's own.
         bool pauseBetweenAny = false;
         CurlRequest::Options request;
-        qsizetype window = 8192;
+        qsizetype lookAhead = 8192;
         // How many more times an address that got no answer is asked.
         int retries = 0;
         // The longest rest a host is given for asking to slow down, and the
@@ -105,7 +105,7 @@ public:
     // are remembered for the same address further down the list.
     static constexpr size_t RememberedAnswers = 100000;
     static constexpr qint64 RememberedBytes = 32 * 1024 * 1024;
-    // A shard's window holds at most this many times its size in lines of
+    // A shard's look-ahead holds at most this many times its size in lines of
     // other shards behind an address still unjudged.
     static constexpr qsizetype OtherLinesBound = 16;
     struct Callbacks {
@@ -130,7 +130,7 @@ public:
     // each origin still to be asked.
     void setIdleConnections(long connections);
 
-    // Takes the next address of the list, once there is room in the window.
+    // Takes the next address of the list, once there is room in the look-ahead.
     // False once the run is stopping.
     bool add(QByteArrayView address);
     // Starts no more requests: finish() ends those under way, as for a signal.
@@ -184,7 +184,7 @@ private:
 
     bool round(int input = -1);
     bool stopping() const { return m_stopped || m_machineFault || m_callbacks.stopping(); }
-    void retryLater(qint64 position, const QString& hostName, const QString& why);
+    void askAgainAfterMachineFault(qint64 position, const QString& hostName, const QString& why);
     void startReady();
     void start(qint64 position, const QString& hostName);
     void complete(Slot& slot);
@@ -195,7 +195,7 @@ private:
     void settleHops(qint64 position, const Outcome& outcome, bool pastLimit);
     void askAfresh(AskedAddresses::iterator asked);
     void queueFor(const QString& hostName, qint64 position);
-    bool askAgainLater(Slot& slot, Clock::time_point now);
+    bool askAgainAfterNoAnswer(Slot& slot, Clock::time_point now);
     void rest(const QString& hostName, Host& host, std::chrono::milliseconds rest, Clock::time_point now);
     void forgetWhenDone(const QString& hostName, const Host& host, Clock::time_point now);
     void remember(QByteArrayView address, const Outcome& outcome);
@@ -205,15 +205,15 @@ private:
     void wakeRestedHosts(Clock::time_point now);
     void handOnInOrder(bool skippingGaps);
     QString hostOf(QByteArrayView address) const;
-    Entry& entryAt(qint64 position) { return m_window[static_cast<size_t>(position - m_first)]; }
+    Entry& entryAt(qint64 position) { return m_lookAhead[static_cast<size_t>(position - m_first)]; }
 
     Settings m_settings;
     Callbacks m_callbacks;
     int m_wake;
     CurlBatch m_batch;
-    std::deque<Entry> m_window;
-    qsizetype m_ownInWindow = 0;  // entries of this shard's addresses
-    qint64 m_first = 0;  // the position of the window's first entry
+    std::deque<Entry> m_lookAhead;
+    qsizetype m_ownInLookAhead = 0;  // entries of this shard's addresses
+    qint64 m_first = 0;  // the position of the look-ahead's first entry
     std::unordered_map<QString, Host> m_hosts;
     std::set<std::pair<qint64, QString>> m_ready;  // hosts free to go, by their next position
     std::priority_queue<Due, std::vector<Due>, std::greater<>> m_resting;

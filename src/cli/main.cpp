@@ -153,7 +153,7 @@ int main(int argc, char* argv[])
     settings.pauseBetweenAny = options.jobs == 1;
     // The window's transfer: proxies from the environment, the system's certificates.
     settings.request = CurlRequest::Options{options.timeout, true, {}};
-    settings.window = std::max<qsizetype>(8192, 128 * settings.jobs);
+    settings.lookAhead = std::max<qsizetype>(8192, 128 * settings.jobs);
     settings.retries = options.retries;
     settings.redirects = options.redirects;
     settings.longestWait = options.maxWait;

@@ -55,18 +55,4 @@ inline void writeLine(FileChannel& channel, QByteArrayView utf8)
     channel.write(utf8);
     channel.write(LineEnd);
 }
-
-// Writes the UTF-8 texts, one line each, as the whole content of the file at
-// the path, byte for byte as the save buttons write a list. The file is
-// replaced only once every line is out and stays the file it was (see
-// FileChannel); a failure raises Failure and leaves it as it was.
-template <class Utf8Lines>
-void writeListFile(const QString& path, const Utf8Lines& lines)
-{
-    FileChannel channel;
-    channel.openForWriting(path);
-    for (const auto& line : lines)
-        writeLine(channel, QByteArrayView(line));
-    channel.close();
-}
 }

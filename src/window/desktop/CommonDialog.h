@@ -22,7 +22,6 @@ public:
     // Filter in the "Name|pattern|Name|pattern|" form.
     void setFilter(const QString& filter) { m_filter = filter; }
     QString filter() const { return m_filter; }
-    void setMaxFileSize(int characters) { m_maxFileSize = characters; }
     int maxFileSize() const { return m_maxFileSize; }
 
     // Raise Failure(Failure::BufferTooSmall) when the names do not fit.
