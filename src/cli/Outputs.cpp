@@ -9,12 +9,12 @@
 #include <cstdio>
 
 #include <sys/stat.h>
-#include <unistd.h>
 
-std::optional<QString> Outputs::overwriting(const Options& options, const std::deque<ListInput>& inputs)
+std::optional<QString> Outputs::overwriting(const Options& options, const std::deque<ListInput>& inputs,
+                                            std::FILE* reportStream)
 {
     struct stat report {};
-    const bool reportIsAFile = ::fstat(STDOUT_FILENO, &report) == 0;
+    const bool reportIsAFile = ::fstat(::fileno(reportStream), &report) == 0;
     const std::pair<QString, const QString*> outputs[] = {{QStringLiteral("--valid"), &options.validPath},
                                                           {QStringLiteral("--invalid"), &options.invalidPath},
                                                           {QStringLiteral("--resume"), &options.journalPath}};
@@ -47,8 +47,8 @@ std::optional<QString> Outputs::overwriting(const Options& options, const std::d
     return std::nullopt;
 }
 
-Outputs::Outputs(const Options& options, qint64 total)
-    : m_options(options), m_progress(total, ::isatty(STDERR_FILENO) == 1), m_valid(options.validPath),
+Outputs::Outputs(const Options& options, qint64 total, const Streams& streams)
+    : m_options(options), m_streams(streams), m_progress(total, streams), m_valid(options.validPath),
       m_invalid(options.invalidPath)
 {
 }
@@ -67,7 +67,7 @@ std::optional<QString> Outputs::open()
 // SIGPIPE is ignored for curl's sake, so a closed pipe shows here, as EPIPE.
 void Outputs::noteReportError()
 {
-    if (m_reportError == 0 && std::ferror(stdout))
+    if (m_reportError == 0 && std::ferror(m_streams.out))
         m_reportError = errno != 0 ? errno : EIO;
 }
 
@@ -78,7 +78,7 @@ CheckQueue::Callbacks Outputs::callbacks(std::function<bool()> stopping)
         const QByteArray line = m_options.format->line(address, outcome);
         m_progress.makeRoom();
         errno = 0;
-        std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stdout);
+        std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), m_streams.out);
         noteReportError();
         (outcome.valid ? m_valid : m_invalid).addLine(address);
     };
@@ -101,7 +101,7 @@ CheckQueue::Callbacks Outputs::callbacks(std::function<bool()> stopping)
         m_progress.show();
         if (m_waitingForInput) {
             errno = 0;
-            std::fflush(stdout);
+            std::fflush(m_streams.out);
             noteReportError();
         }
     };
@@ -111,14 +111,14 @@ CheckQueue::Callbacks Outputs::callbacks(std::function<bool()> stopping)
 void Outputs::say(const QString& message)
 {
     m_progress.makeRoom(true);
-    std::fprintf(stderr, "tessaly-check: %s\n", qPrintable(message));
+    std::fprintf(m_streams.err, "tessaly-check: %s\n", qPrintable(message));
 }
 
 void Outputs::endReport()
 {
     m_progress.end();
     errno = 0;
-    std::fflush(stdout);
+    std::fflush(m_streams.out);
     noteReportError();
     say(m_progress.summary());
 }

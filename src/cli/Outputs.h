@@ -4,6 +4,7 @@
 #include "cli/Journal.h"
 #include "cli/ProgressLine.h"
 #include "cli/ResultFile.h"
+#include "cli/Streams.h"
 
 #include <QString>
 
@@ -13,19 +14,21 @@
 class ListInput;
 struct Options;
 
-// Where a run's outcomes go: the report on standard output in list order,
-// the valid and invalid result files, the journal, the progress line.
+// Where a run's outcomes go: the report on the output stream in list order,
+// the valid and invalid result files, the journal, the progress line and the
+// messages on the error stream.
 class Outputs {
 public:
     // A result file or journal that would overwrite a list being read, the
-    // report, or one another: why, or nothing.
-    static std::optional<QString> overwriting(const Options& options, const std::deque<ListInput>& inputs);
+    // report (when `report` is a file), or one another: why, or nothing.
+    static std::optional<QString> overwriting(const Options& options, const std::deque<ListInput>& inputs,
+                                              std::FILE* report);
 
     // The files open() may open: each result file's old and new file, the
     // journal twice (to append, to read back).
     static constexpr long MostFilesOpen = 6;
 
-    Outputs(const Options& options, qint64 total);
+    Outputs(const Options& options, qint64 total, const Streams& streams);
     // Opens the result files and the journal. Nothing, or why one cannot be.
     std::optional<QString> open();
 
@@ -35,7 +38,7 @@ public:
     // While the command waits for more of a stream, what was judged so far
     // reaches the report's reader (`tail -f log | tessaly-check`).
     void setWaitingForInput(bool waiting) { m_waitingForInput = waiting; }
-    // A message on standard error, on a line of its own.
+    // A message on the error stream, on a line of its own.
     void say(const QString& message);
 
     // Ends the progress line and hands the report on.
@@ -53,6 +56,7 @@ private:
     void noteReportError();
 
     const Options& m_options;
+    Streams m_streams;
     ProgressLine m_progress;
     ResultFile m_valid;
     ResultFile m_invalid;

@@ -10,19 +10,22 @@
 #include <unistd.h>
 
 namespace {
-// Whether standard output and standard error are the same terminal, where
+// Whether the report and the error stream are the same terminal, where
 // report lines and the progress line share the screen.
-bool reportSharesTheTerminal()
+bool reportSharesTheTerminal(const Streams& streams)
 {
+    const int outDescriptor = ::fileno(streams.out);
+    const int errDescriptor = ::fileno(streams.err);
     struct stat out {};
     struct stat err {};
-    return ::isatty(STDOUT_FILENO) == 1 && ::isatty(STDERR_FILENO) == 1 && ::fstat(STDOUT_FILENO, &out) == 0
-        && ::fstat(STDERR_FILENO, &err) == 0 && out.st_rdev == err.st_rdev;
+    return ::isatty(outDescriptor) == 1 && ::isatty(errDescriptor) == 1 && ::fstat(outDescriptor, &out) == 0
+        && ::fstat(errDescriptor, &err) == 0 && out.st_rdev == err.st_rdev;
 }
 }  // namespace
 
-ProgressLine::ProgressLine(qint64 total, bool shown)
-    : m_total(total), m_shown(shown), m_sharesTerminal(shown && reportSharesTheTerminal())
+ProgressLine::ProgressLine(qint64 total, const Streams& streams)
+    : m_total(total), m_streams(streams), m_shown(::isatty(::fileno(streams.err)) == 1),
+      m_sharesTerminal(m_shown && reportSharesTheTerminal(streams))
 {
     m_clock.start();
 }
@@ -74,8 +77,8 @@ void ProgressLine::makeRoom(bool forMessage)
 {
     if (!m_drawn || !(m_sharesTerminal || forMessage))
         return;
-    std::fputs("\r\x1b[K", stderr);
-    std::fflush(stderr);
+    std::fputs("\r\x1b[K", m_streams.err);
+    std::fflush(m_streams.err);
     m_drawn = false;
 }
 
@@ -84,7 +87,7 @@ void ProgressLine::show(bool now)
     if (!m_shown || (!now && m_drawn && m_lastShown.isValid() && !m_lastShown.hasExpired(250)))
         return;
     if (m_sharesTerminal)
-        std::fflush(stdout);
+        std::fflush(m_streams.out);
     m_lastShown.start();
     m_drawn = true;
     const double seconds = std::max<qint64>(m_clock.elapsed(), 1) / 1000.0;
@@ -105,10 +108,10 @@ void ProgressLine::show(bool now)
     // The terminal is measured at each line, as its window may be resized
     // during the run; a line wider than it would wrap and leave rows behind.
     winsize size{};
-    const int columns = ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+    const int columns = ::ioctl(::fileno(m_streams.err), TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
     const QString line = fitted(QStringList{counts, pace} + byClass(u"; "), columns);
-    std::fprintf(stderr, "\r%s\x1b[K", qPrintable(line));
-    std::fflush(stderr);
+    std::fprintf(m_streams.err, "\r%s\x1b[K", qPrintable(line));
+    std::fflush(m_streams.err);
 }
 
 void ProgressLine::end()
@@ -116,6 +119,6 @@ void ProgressLine::end()
     if (!m_shown)
         return;
     show(true);
-    std::fputc('\n', stderr);
+    std::fputc('\n', m_streams.err);
     m_drawn = false;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cli/Streams.h"
 #include "engine/verdict/AnswerClass.h"
 
 #include <QElapsedTimer>
@@ -11,12 +12,12 @@
 #include <iterator>
 
 // done of total, valid, invalid, rate and time left, and how many of each
-// class, on one line of standard error rewritten in place, a few times a
-// second; only on a terminal. At the end, the summary by class.
+// class, on one line of the error stream rewritten in place, a few times a
+// second; only when that is a terminal. At the end, the summary by class.
 class ProgressLine {
 public:
     // total: -1 for a list read as a stream, whose length is not known.
-    ProgressLine(qint64 total, bool shown);
+    ProgressLine(qint64 total, const Streams& streams);
     void judged(bool valid, AnswerClass answerClass, bool fresh);
     // One more host asked to slow down.
     void slowedDown() { ++m_slowedHosts; }
@@ -24,7 +25,7 @@ public:
     QString summary() const;
     // Before a report line: on a shared terminal the line would be glued to
     // the progress line, so that is cleared, and drawn again by show().
-    // Before a message on standard error, the line is cleared on any terminal.
+    // Before a message on the error stream, the line is cleared on any terminal.
     void makeRoom(bool forMessage = false);
     // Draws the line, at most four times a second unless now.
     void show(bool now = false);
@@ -39,6 +40,7 @@ public:
 
 private:
     qint64 m_total;
+    Streams m_streams;
     QStringList byClass(QStringView lead) const;
 
     bool m_shown;

@@ -1,0 +1,52 @@
+#include "cli/commands/MergeCommand.h"
+
+#include "cli/ExitStatus.h"
+#include "cli/Interrupt.h"
+#include "cli/Journal.h"
+#include "cli/ListInput.h"
+#include "cli/Merge.h"
+#include "cli/Options.h"
+#include "cli/Outputs.h"
+
+#include <cerrno>
+#include <memory>
+#include <vector>
+
+#include <poll.h>
+
+int MergeCommand::execute(const Options& options, const Streams& streams)
+{
+    std::deque<ListInput> inputs;
+    if (const auto status = openLists(options, streams, inputs))
+        return *status;
+    std::vector<std::unique_ptr<Journal>> journals;
+    for (const QString& path : options.mergeJournals) {
+        if (!journals.emplace_back(std::make_unique<Journal>())->openForReading(path))
+            return failed(streams, journals.back()->errorString());
+    }
+    Outputs outputs(options, ListInput::totalOf(inputs), streams);
+    if (const auto unwritable = outputs.open())
+        return failed(streams, *unwritable);
+    const auto awaitInput = [](int descriptor) {
+        pollfd readable{descriptor, POLLIN, 0};
+        while (::poll(&readable, 1, 100) == 0) {
+            if (Interrupt::caught())
+                return false;
+        }
+        return !Interrupt::caught();
+    };
+    const std::optional<QString> stopped =
+        Merge::run(inputs, journals, outputs.callbacks([] { return Interrupt::caught() != 0; }), awaitInput);
+    outputs.endReport();
+    if (stopped) {
+        outputs.say(*stopped);
+        return Failed;
+    }
+    // Result files of part of the list would read as the whole list's.
+    if (Interrupt::caught() || outputs.reportError() == EPIPE) {
+        outputs.say(QStringLiteral("stopped before the end of the list: no result file written"));
+    } else if (!outputs.commitResults()) {
+        return Failed;
+    }
+    return statusAtEnd(outputs, streams);
+}
