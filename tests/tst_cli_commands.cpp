@@ -1,0 +1,410 @@
+// The command line's jobs run in this process against the loopback server,
+// their report and messages going to files of the test's own: the report's
+// lines, the reasons, the result files, the refusals before any request and
+// their status. No signal handler is in place, as in any other test. What
+// needs a process of its own (signals, standard input, pipes, terminals,
+// limits, the status a shell sees) is in tst_check_command, tst_check_signals
+// and tst_check_shards.
+
+#include "CheckRuns.h"
+#include "LoopbackServer.h"
+#include "RealServers.h"
+#include "WindowTesting.h"
+#include "cli/ListInput.h"
+#include "engine/transfer/CurlTransfer.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QScopeGuard>
+#include <QTest>
+
+#include <sys/file.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+class CliCommandsTest : public QObject {
+    Q_OBJECT
+private slots:
+    // As the process runs: without this machine's proxies.
+    void initTestCase()
+    {
+        for (const char* proxy : ProxyVariables)
+            qunsetenv(proxy);
+    }
+
+    void verdictFromTheStatusLine_data()
+    {
+        QTest::addColumn<QByteArray>("statusLine");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<QByteArray>("answerClass");
+        QTest::newRow("200 OK") << QByteArray("HTTP/1.1 200 OK") << true << QByteArray("ok");
+        QTest::newRow("200 without a phrase") << QByteArray("HTTP/1.1 200") << true << QByteArray("ok");
+        QTest::newRow("301") << QByteArray("HTTP/1.1 301 Moved Permanently") << true << QByteArray("redirect");
+        QTest::newRow("403") << QByteArray("HTTP/1.1 403 Forbidden") << true << QByteArray("blocked");
+        QTest::newRow("404 Not Found") << QByteArray("HTTP/1.1 404 Not Found") << false << QByteArray("not-found");
+        QTest::newRow("404 NOT FOUND, HTTP/1.0") << QByteArray("HTTP/1.0 404 NOT FOUND") << false << QByteArray("not-found");
+        QTest::newRow("404 in other words") << QByteArray("HTTP/1.1 404 File Not Found") << false << QByteArray("not-found");
+        QTest::newRow("404 without a phrase") << QByteArray("HTTP/1.1 404") << false << QByteArray("not-found");
+        QTest::newRow("500") << QByteArray("HTTP/1.1 500 Internal Server Error") << true << QByteArray("server-error");
+        QTest::newRow("200 with a 404 phrase") << QByteArray("HTTP/1.1 200 404 Not Found Was Fixed") << true
+                                               << QByteArray("ok");
+    }
+    void verdictFromTheStatusLine()
+    {
+        QFETCH(QByteArray, statusLine);
+        QFETCH(bool, valid);
+        QFETCH(QByteArray, answerClass);
+        LoopbackServer server;
+        server.route("/page", LoopbackServer::answer(statusLine, {}, "body"));
+        const Finished finished = runInProcess({}, linesOf({server.url("/page")}));
+        QCOMPARE(finished.out, (valid ? "valid\t" : "invalid\t") + statusLine + '\t' + server.url("/page").toUtf8() + '\t'
+                                   + answerClass + "\t1\n");
+        QCOMPARE(finished.exitCode, valid ? 0 : 1);
+        // No progress line off a terminal: the summary alone.
+        QCOMPARE(finished.err, "tessaly-check: 1 address: 1 " + answerClass + '\n');
+    }
+
+    // Control characters in an address reach no terminal and add no field.
+    void addressEscapedInTheTextReport_data()
+    {
+        QTest::addColumn<QByteArray>("path");
+        QTest::addColumn<QByteArray>("reported");
+        QTest::newRow("escape sequence") << QByteArray("a\x1b[2Jb") << QByteArray("a\\x1b[2Jb");
+        // The other rows of the rule are the report's own tests.
+    }
+    void addressEscapedInTheTextReport()
+    {
+        QFETCH(QByteArray, path);
+        QFETCH(QByteArray, reported);
+        const QByteArray base = QStringLiteral("http://127.0.0.1:%1/").arg(LoopbackServer::refusedPort()).toUtf8();
+        const Finished finished = runInProcess({}, base + path + '\n');
+        QVERIFY2(finished.out.endsWith('\t' + base + reported + "\tbad-address\t0\n"), finished.out.constData());
+        QCOMPARE(finished.out.count('\t'), 4);
+    }
+
+    // Addresses without a status line, in the JSON report with the rest.
+    void reasonsWithoutAStatusLine_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("refused") << "refused" << "refused";
+        QTest::newRow("no answer in time") << "/silent" << "time-out";
+        QTest::newRow("untrusted certificate") << "tls" << "certificate not trusted";
+        QTest::newRow("not an HTTP answer") << "/garbage" << "not an HTTP response";
+        QTest::newRow("not http") << "ftp" << "Only http and https addresses can be requested";
+        QTest::newRow("empty line") << "" << "empty address";
+        QTest::newRow("longer than curl takes") << "long" << "address longer than 8 MB";
+    }
+    void reasonsWithoutAStatusLine()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, reason);
+        QTemporaryDir dir;
+        const auto tls = LoopbackServer::selfSignedCertificate(dir.path());
+        QVERIFY(tls);
+        LoopbackServer server;
+        LoopbackServer secure(*tls);
+        LoopbackServer::Reply silent;
+        silent.silent = true;
+        server.route("/silent", silent);
+        server.route("/garbage", LoopbackServer::raw("SSH-2.0-OpenSSH_9.2\r\n", LoopbackServer::Reply::After::Close));
+        QString address = path;
+        if (path == "refused")
+            address = QStringLiteral("http://127.0.0.1:%1/").arg(LoopbackServer::refusedPort());
+        else if (path == "tls")
+            address = secure.url("/");
+        else if (path == "long")
+            address = server.url("/") + QString(8000000, u'a');
+        else if (path == "ftp")
+            address = QStringLiteral("ftp://127.0.0.1/");
+        else if (!path.isEmpty())
+            address = server.url(path);
+        // Only the silent server is waited out; on a loaded machine reading the
+        // system's trust store alone can take longer than a short time-out.
+        const QString timeout = path == "/silent" ? QStringLiteral("1") : QStringLiteral("60");
+        const Finished finished = runInProcess({"--format", "jsonl", "--timeout", timeout, "-"}, linesOf({address}));
+        QCOMPARE(finished.exitCode, 1);
+        const QJsonObject object = QJsonDocument::fromJson(finished.out).object();
+        QCOMPARE(object.value("reason").toString(), reason);
+        QCOMPARE(object.value("verdict").toString(), "invalid");
+        QCOMPARE(object.value("address").toString(), address);
+        QVERIFY(object.value("status_line").isNull());
+        QVERIFY(server.requests().isEmpty() || path != "long");
+    }
+
+    // A header block the connection's close cuts short still gives its
+    // status line, as in the window; one past curl's limits is "header too
+    // long", not a reset or a lack of memory.
+    void headerBlocksCutShort_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QByteArray>("reported");
+        QTest::addColumn<QByteArray>("answerClass");
+        QTest::newRow("status line, then the close") << QByteArray("HTTP/1.1 200 OK\r\n") << QByteArray("valid\tHTTP/1.1 200 OK")
+                                                     << QByteArray("ok");
+        QTest::newRow("10 MB of header lines") << "HTTP/1.1 200 OK\r\n" + QByteArray("X-A: aaaaaaaa\r\n").repeated(700000)
+                                               << QByteArray("invalid\theader too long") << QByteArray("bad-response");
+        QTest::newRow("an endless header line") << "HTTP/1.1 200 OK\r\nX-A: " + QByteArray(10 << 20, 'a')
+                                                << QByteArray("invalid\theader too long") << QByteArray("bad-response");
+    }
+    void headerBlocksCutShort()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(QByteArray, reported);
+        QFETCH(QByteArray, answerClass);
+        LoopbackServer server;
+        server.route("/a", LoopbackServer::raw(reply, LoopbackServer::Reply::After::Close));
+        const Finished finished = runInProcess({}, linesOf({server.url("/a")}));
+        QCOMPARE(finished.out, reported + '\t' + server.url("/a").toUtf8() + '\t' + answerClass + "\t1\n");
+    }
+
+    // A proxy's answer for a server it could not reach is no status line of
+    // the server's: the report names the proxy's answer as the reason.
+    void proxysOwnAnswerIsTheReason()
+    {
+        Tinyproxy proxy;
+        REQUIRE_RUNNING(proxy);
+        LoopbackServer server;
+        server.route("/error", LoopbackServer::answer("HTTP/1.1 500 Internal Server Error"));
+        const QString unreachable = QStringLiteral("http://127.0.0.1:%1/").arg(LoopbackServer::refusedPort());
+        // curl reads the proxy from the environment at each transfer.
+        qputenv("http_proxy", proxy.proxyUrl().toUtf8());
+        const auto noProxy = qScopeGuard([] { qunsetenv("http_proxy"); });
+        const Finished finished = runInProcess({"--timeout", "5", "-"}, linesOf({server.url("/error"), unreachable}));
+        QCOMPARE(finished.exitCode, 1);
+        QCOMPARE(finished.out, "valid\tHTTP/1.1 500 Internal Server Error\t" + server.url("/error").toUtf8()
+                                   + "\tserver-error\t1\ninvalid\tthe proxy answered for the server: HTTP/1.1 500 Unable to "
+                                     "connect\t"
+                                   + unreachable.toUtf8() + "\tunreachable\t1\n");
+    }
+
+    // A redirect is followed to the answer it leads to, which is judged.
+    void jsonReportOfARedirect()
+    {
+        LoopbackServer server;
+        server.route("/old", LoopbackServer::answer("HTTP/1.1 301 Moved Permanently", "Location: /new\r\n"));
+        const Finished finished = runInProcess({"--format", "jsonl"}, linesOf({server.url("/old")}));
+        const QJsonObject object = QJsonDocument::fromJson(finished.out).object();
+        QCOMPARE(object.value("verdict").toString(), "invalid");
+        QCOMPARE(object.value("status_code").toInt(), 404);
+        QCOMPARE(object.value("hops").toInt(), 1);
+        QCOMPARE(object.value("final_address").toString(), server.url("/new"));
+        QVERIFY(object.value("location").isNull());
+        QVERIFY(object.value("time_ms").isDouble());
+        QCOMPARE(server.requestedPaths(), (QList<QByteArray>{"/old", "/new"}));
+    }
+
+    // The same list file, through the window's load, check run and two saves,
+    // and through the command: the same bytes.
+    void resultFilesAreTheWindowsSaves()
+    {
+        LoopbackServer server;
+        server.route("/ok", LoopbackServer::answer("HTTP/1.1 200 OK"));
+        // curl sends what is not ASCII percent-encoded.
+        server.route("/caf%c3%a9", LoopbackServer::answer("HTTP/1.1 200 OK"));
+        const QByteArray base = server.url("").toUtf8();
+        const QByteArray refused = QStringLiteral("http://127.0.0.1:%1/").arg(LoopbackServer::refusedPort()).toUtf8();
+        // A byte-order mark, mixed line ends, an empty line, a byte that is
+        // not UTF-8 (so the file is read as Windows-1252), unusable addresses.
+        TestFolder dir;
+        const QString list = dir.file("list.txt", "\xEF\xBB\xBF" + base + "/ok\r\n" + base + "/gone\r\n\r\n" + base
+                                                      + "/caf\xE9\n" + refused + "\r" + "ftp://x/\r\n " + base + "/ok");
+        const Finished finished = runInProcess({"--jobs", "3", "--valid", dir.filePath("valid"), "--invalid",
+                                               dir.filePath("invalid"), list});
+        QCOMPARE(finished.exitCode, 1);
+
+        TestPlatform test;
+        test.platform().makeTransferControl = [] {
+            return std::make_unique<CurlTransfer>(CurlTransfer::Options{std::chrono::milliseconds(5000), false, {}});
+        };
+        Form1 form(test.platform());
+        form.Form_Load();
+        form.Text1->setText(QStringLiteral("0"));
+        test.commonDialog.expectChoice({list});
+        form.PushButton3_Click();
+        test.dialogs.expectMessages(3);  // the unusable addresses' reports, "Done."
+        form.PushButton4_Click();
+        test.commonDialog.expectChoice({dir.filePath("window valid")});
+        form.PushButton6_Click();
+        test.commonDialog.expectChoice({dir.filePath("window invalid")});
+        form.PushButton1_Click();
+
+        QCOMPARE(readBytes(dir.filePath("valid")), readBytes(dir.filePath("window valid")));
+        QCOMPARE(readBytes(dir.filePath("invalid")), readBytes(dir.filePath("window invalid")));
+        QCOMPARE(readBytes(dir.filePath("valid")), base + "/ok\r\n" + base + "/caf\xC3\xA9\r\n");
+    }
+
+    // A result file that exists stays the file it was, as the window's save
+    // keeps it: another hard link sees the new list, a symbolic link stays a
+    // link to the file written, an extended attribute stays.
+    void resultFilesStayTheFilesTheyWere_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("hard-linked") << "hard link";
+        QTest::newRow("symbolic link") << "symbolic link";
+        QTest::newRow("extended attribute") << "attribute";
+    }
+    void resultFilesStayTheFilesTheyWere()
+    {
+        QFETCH(QString, kind);
+        LoopbackServer server;
+        server.route("/ok", LoopbackServer::answer("HTTP/1.1 200 OK"));
+        TestFolder dir;
+        // Longer than the new content, which must not keep its tail.
+        const QString file = dir.file("results.txt", QByteArray(500, 'x'));
+        const QString otherName = dir.filePath("other name.txt");
+        const QByteArray fileName = QFile::encodeName(file);
+        QString named = file;
+        if (kind == "hard link")
+            QCOMPARE(::link(fileName.constData(), QFile::encodeName(otherName).constData()), 0);
+        if (kind == "symbolic link") {
+            QVERIFY(QFile::link(QStringLiteral("results.txt"), otherName));
+            named = otherName;
+        }
+        if (kind == "attribute" && ::setxattr(fileName.constData(), "user.origin", "checked", 7, 0) != 0)
+            QSKIP("this file system keeps no user attributes");
+
+        const Finished finished =
+            runInProcess({"--valid", named, "-"}, linesOf({server.url("/ok")}));
+        QCOMPARE(finished.exitCode, 0);
+
+        const QByteArray expected = server.url("/ok").toUtf8() + "\r\n";
+        QCOMPARE(readBytes(file), expected);
+        QCOMPARE(filesIn(dir), QStringList({"other name.txt", "results.txt"}).mid(kind == "attribute" ? 1 : 0));
+        if (kind != "attribute")
+            QCOMPARE(readBytes(otherName), expected);
+        if (kind == "symbolic link")
+            QVERIFY(QFileInfo(otherName).isSymLink());
+        if (kind == "attribute") {
+            char value[16] = {};
+            QCOMPARE(::getxattr(fileName.constData(), "user.origin", value, sizeof value), 7);
+            QCOMPARE(QByteArray(value), QByteArray("checked"));
+        }
+    }
+
+    // A list file is read in chunks cut at line ends: the lines and the
+    // reading as UTF-8 or Windows-1252 are those of the whole file.
+    void listReadInChunks_data()
+    {
+        QTest::addColumn<QByteArray>("head");  // before the chunk's end
+        QTest::addColumn<QByteArray>("tail");  // after it
+        QTest::addColumn<QByteArray>("reported");
+        QTest::newRow("CR LF across two chunks") << QByteArray("ftp://a/\r") << QByteArray("\nftp://b/\r\n")
+                                                 << QByteArray("ftp://a/\nftp://b/\n");
+        QTest::newRow("not UTF-8 in a later chunk") << QByteArray("ftp://caf\xC3\xA9/\n") << QByteArray("ftp://\xE9/")
+                                                    << QByteArray("ftp://caf\xC3\x83\xC2\xA9/\nftp://\xC3\xA9/\n");
+        QTest::newRow("UTF-8 throughout, a mark first") << QByteArray("ftp://caf\xC3\xA9/\n") << QByteArray("ftp://\xC3\xA9/")
+                                                        << QByteArray("ftp://caf\xC3\xA9/\nftp://\xC3\xA9/\n");
+    }
+    void listReadInChunks()
+    {
+        QFETCH(QByteArray, head);
+        QFETCH(QByteArray, tail);
+        QFETCH(QByteArray, reported);
+        // A long first line fills the first chunk up to the head.
+        const QByteArray mark = QByteArray(QTest::currentDataTag()).contains("mark") ? "\xEF\xBB\xBF" : "";
+        const QByteArray filler = "ftp://" + QByteArray(ListInput::ChunkBytes - head.size() - mark.size() - 7, 'x') + '\n';
+        TestFolder dir;
+        const QString list = dir.file("list.txt", mark + filler + head + tail);
+        const Finished finished = runInProcess({list});
+        QByteArray addresses;
+        for (const QByteArray& line : finished.out.split('\n').mid(1, 2))
+            addresses += line.split('\t').value(2) + '\n';
+        QCOMPARE(addresses, reported);
+        QCOMPARE(finished.out.count('\n'), 3);
+        QVERIFY(finished.out.startsWith("invalid\tOnly http and https addresses can be requested\t" + filler.chopped(1)
+                                        + "\tbad-address\t0\n"));
+    }
+
+    // --jobs 1 is the window's run: the pause follows every request, whatever
+    // its host (per-host turns are the queue's own tests). Answers a second
+    // late; the pause shows on the server's clock as a gap between the
+    // arrivals of at least the answer and the pause.
+    void oneJobPausesAfterEveryRequest()
+    {
+        LoopbackServer server;
+        LoopbackServer::Reply late = LoopbackServer::answer("HTTP/1.1 200 OK");
+        late.delayMilliseconds = 1000;
+        server.setFallback(late);
+        const Finished finished = runInProcess({"--jobs", "1", "--pause", "1"},
+                      linesOf({server.urlOn("a.localhost", "/1"), server.urlOn("b.localhost", "/2")}));
+        QCOMPARE(finished.exitCode, 0);
+        const QList<qint64> arrivals = server.arrivalTimes();
+        QCOMPARE(arrivals.size(), 2);
+        QCOMPARE_GE(arrivals[1] - arrivals[0], 1000 + 950);
+    }
+
+    // Bad usage and inputs that cannot be read: status 2, a message, and no
+    // result file touched. Those on standard input are tst_check_command's.
+    void exitStatus_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("message");
+        QTest::newRow("missing file") << QStringList{"@dir/none.txt"} << QByteArray("none.txt");
+        QTest::newRow("a folder") << QStringList{"@dir"} << QByteArray("is a folder");
+        QTest::newRow("a device, read without end") << QStringList{"/dev/zero"} << QByteArray("is a device");
+        QTest::newRow("one good file, one missing") << QStringList{"@dir/list.txt", "@dir/none.txt"} << QByteArray("none.txt");
+        QTest::newRow("no jobs") << QStringList{"--jobs", "0", "@dir/list.txt"} << QByteArray("--jobs");
+        QTest::newRow("negative pause") << QStringList{"--pause", "-1", "@dir/list.txt"} << QByteArray("--pause");
+        QTest::newRow("unknown format") << QStringList{"--format", "xml", "@dir/list.txt"} << QByteArray("--format");
+        QTest::newRow("unknown option") << QStringList{"--fast", "@dir/list.txt"} << QByteArray("fast");
+        QTest::newRow("valid and invalid in one file")
+            << QStringList{"--invalid", "@dir/./valid", "@dir/list.txt"} << QByteArray("same file");
+        QTest::newRow("a journal named as a result file")
+            << QStringList{"--resume", "@dir/invalid", "@dir/list.txt"} << QByteArray("result file");
+        QTest::newRow("a journal that is no journal")
+            << QStringList{"--resume", "@dir/other.txt", "@dir/list.txt"} << QByteArray("journal");
+        // Nothing the command writes may be a list it reads, the report, or
+        // another output: compared as files, not names. ">" names the file
+        // the report goes to.
+        QTest::newRow("a result file that is the list")
+            << QStringList{"--valid", "@dir/list.txt", "@dir/list.txt"} << QByteArray("overwrite");
+        QTest::newRow("a hard link of the list")
+            << QStringList{"--invalid", "@dir/list-link", "@dir/list.txt"} << QByteArray("overwrite");
+        QTest::newRow("a journal that is the list")
+            << QStringList{"--resume", "@dir/list.txt", "@dir/list.txt"} << QByteArray("overwrite");
+        QTest::newRow("valid and invalid hard-linked")
+            << QStringList{"--invalid", "@dir/valid-link", "@dir/list.txt"} << QByteArray("same file");
+        QTest::newRow("a result file that is the report")
+            << QStringList{"--invalid", "@dir/report", ">@dir/report", "@dir/list.txt"} << QByteArray("report's own output");
+        QTest::newRow("a device as the journal") << QStringList{"--resume", "/dev/null", "@dir/list.txt"}
+                                                 << QByteArray("not a regular file");
+        QTest::newRow("a journal another run holds") << QStringList{"--resume", "@dir/journal", "@dir/list.txt"}
+                                                     << QByteArray("another tessaly-check run");
+    }
+    void exitStatus()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, message);
+        LoopbackServer server;
+        server.route("/ok", LoopbackServer::answer("HTTP/1.1 200 OK"));
+        TestFolder dir;
+        const QByteArray list = linesOf({server.url("/ok")});
+        const QString listPath = dir.file("list.txt", list);
+        const QString validPath = dir.file("valid", "earlier");
+        dir.file("other.txt", list);
+        QCOMPARE(::link(QFile::encodeName(listPath).constData(), QFile::encodeName(dir.filePath("list-link")).constData()), 0);
+        QCOMPARE(::link(QFile::encodeName(validPath).constData(), QFile::encodeName(dir.filePath("valid-link")).constData()), 0);
+        // Another open file's lock, in this process too.
+        QFile journal(dir.file("journal", "tessaly-check journal 1\n"));
+        QVERIFY(journal.open(QIODevice::ReadOnly) && ::flock(journal.handle(), LOCK_EX) == 0);
+        arguments.replaceInStrings(QStringLiteral("@dir"), dir.path());
+        QString report;
+        for (const QString& argument : QStringList(arguments)) {
+            if (argument.startsWith(u'>')) {
+                report = argument.mid(1);
+                arguments.removeOne(argument);
+            }
+        }
+        const Finished finished =
+            runInProcess(QStringList{"--valid", validPath, "--invalid", dir.filePath("invalid")} + arguments, {}, report);
+        QCOMPARE(finished.exitCode, 2);
+        QVERIFY2(finished.err.contains(message), finished.err.constData());
+        // The command's own words only.
+        QVERIFY2(!finished.err.contains("QIODevice") && !finished.err.contains("QFile"), finished.err.constData());
+        QCOMPARE(touchedByARefusal(finished, dir, list, server), QString());
+    }
+};
+
+QTEST_MAIN(CliCommandsTest)
+#include "tst_cli_commands.moc"
