@@ -264,8 +264,7 @@ private slots:
         if (kind == "attribute" && ::setxattr(fileName.constData(), "user.origin", "checked", 7, 0) != 0)
             QSKIP("this file system keeps no user attributes");
 
-        const Finished finished =
-            runInProcess({"--valid", named, "-"}, linesOf({server.url("/ok")}));
+        const Finished finished = runInProcess({"--valid", named, "-"}, linesOf({server.url("/ok")}));
         QCOMPARE(finished.exitCode, 0);
 
         const QByteArray expected = server.url("/ok").toUtf8() + "\r\n";
@@ -326,12 +325,58 @@ private slots:
         LoopbackServer::Reply late = LoopbackServer::answer("HTTP/1.1 200 OK");
         late.delayMilliseconds = 1000;
         server.setFallback(late);
-        const Finished finished = runInProcess({"--jobs", "1", "--pause", "1"},
-                      linesOf({server.urlOn("a.localhost", "/1"), server.urlOn("b.localhost", "/2")}));
+        const Finished finished = runInProcess(
+            {"--jobs", "1", "--pause", "1"}, linesOf({server.urlOn("a.localhost", "/1"), server.urlOn("b.localhost", "/2")}));
         QCOMPARE(finished.exitCode, 0);
         const QList<qint64> arrivals = server.arrivalTimes();
         QCOMPARE(arrivals.size(), 2);
         QCOMPARE_GE(arrivals[1] - arrivals[0], 1000 + 950);
+    }
+
+    // The shards' journals merged, without a request: the report and result
+    // files of one run over the whole list. A shard left out fails the
+    // merge, and no result file is written. Shards run elsewhere are
+    // tst_check_shards'.
+    void mergeOfTheShards_data()
+    {
+        QTest::addColumn<int>("merged");  // how many of the two shards
+        QTest::newRow("both shards") << 2;
+        QTest::newRow("a shard left out") << 1;
+    }
+    void mergeOfTheShards()
+    {
+        QFETCH(int, merged);
+        LoopbackServer server;
+        server.route("/ok", LoopbackServer::answer("HTTP/1.1 200 OK"));
+        QStringList addresses{QString(), QStringLiteral("ftp://x/")};
+        for (int i = 0; i < 12; ++i)
+            addresses << server.urlOn(QStringLiteral("h%1.localhost").arg(i % 4),
+                                      i % 3 ? QStringLiteral("/ok") : QStringLiteral("/gone"));
+        TestFolder dir;
+        const QString list = dir.file("list.txt", linesOf(addresses));
+        const Finished whole = runInProcess({"--valid", dir.filePath("v1"), "--invalid", dir.filePath("i1"), list});
+        QCOMPARE(whole.exitCode, 1);
+        QStringList merge;
+        for (int shard = 1; shard <= 2; ++shard) {
+            const QString journal = dir.filePath(QStringLiteral("journal-%1").arg(shard));
+            QCOMPARE_LE(runInProcess({"--shard", QStringLiteral("%1/2").arg(shard), "--resume", journal, list}).exitCode, 1);
+            if (shard <= merged)
+                merge << "--merge" << journal;
+        }
+        const qsizetype asked = server.requests().size();
+        const Finished result =
+            runInProcess(merge + QStringList{"--valid", dir.filePath("v2"), "--invalid", dir.filePath("i2"), list});
+        QCOMPARE(server.requests().size(), asked);
+        if (merged < 2) {
+            QCOMPARE(result.exitCode, 2);
+            QVERIFY2(result.err.contains("is in none of the journals"), result.err.constData());
+            QVERIFY(!QFile::exists(dir.filePath("v2")) && !QFile::exists(dir.filePath("i2")));
+            return;
+        }
+        QCOMPARE(result.exitCode, whole.exitCode);
+        QCOMPARE(result.out, whole.out);
+        QCOMPARE(readBytes(dir.filePath("v2")), readBytes(dir.filePath("v1")));
+        QCOMPARE(readBytes(dir.filePath("i2")), readBytes(dir.filePath("i1")));
     }
 
     // Bad usage and inputs that cannot be read: status 2, a message, and no
