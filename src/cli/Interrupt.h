@@ -15,6 +15,7 @@ bool install();
 // The signal that came, or 0.
 int caught();
 // Becomes readable once a signal has come: a wait on it with other
-// descriptors ends at once.
+// descriptors ends at once. Before install() (a command run in a test's
+// process) it is -1, which every wait leaves out, and caught() stays 0.
 int wakeDescriptor();
 }
