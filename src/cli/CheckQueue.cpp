@@ -333,7 +333,7 @@ bool CheckQueue::askAgainAfterNoAnswer(Slot& slot, Clock::time_point now)
 {
     const CurlRequest& request = *slot.request;
     const Entry& entry = entryAt(slot.position);
-    if (request.haveResponse() || request.fault() != CurlRequest::Fault::Passing || entry.attempts > m_settings.retries)
+    if (request.haveResponse() || request.fault() != Fault::Passing || entry.attempts > m_settings.retries)
         return false;
     Host& host = m_hosts[slot.host];
     host.waiting.push_front(slot.position);
