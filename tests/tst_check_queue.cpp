@@ -26,8 +26,15 @@ QByteArray on(const LoopbackServer& server, const QString& host, const QString& 
 
 // One run of a queue over a list, and what it handed on.
 struct QueueRun {
-    // A time-out far beyond any answer here: the machine may be loaded.
-    CheckQueue::Settings settings{4, 0ms, false, {20s, false, {}}, 8192};
+    // A time-out far beyond any answer here (the machine may be loaded), and
+    // no address asked again unless a test says so.
+    CheckQueue::Settings settings = [] {
+        CheckQueue::Settings settings;
+        settings.jobs = 4;
+        settings.request = {std::chrono::seconds(20), false, {}};
+        settings.retries = 0;
+        return settings;
+    }();
     std::map<qint64, Outcome> recorded;  // what an earlier run recorded, by position
     std::function<void(qint64 position)> onJudged;
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cli/Defaults.h"
 #include "cli/Report.h"
 #include "cli/Shard.h"
 #include "engine/transfer/CurlBatch.h"
@@ -79,18 +80,19 @@ public:
     static std::optional<FileBudget> budgetWithin(long freeFiles, int jobs, int mostLanes);
 
     struct Settings {
-        int jobs = 16;
-        std::chrono::milliseconds pause{0};
+        int jobs = Defaults::Jobs;
+        std::chrono::milliseconds pause = Defaults::Pause;
         // The pause follows every request, whatever its host, as in the
         // window's run (--jobs 1), rather than each host's own.
         bool pauseBetweenAny = false;
-        CurlRequest::Options request;
-        qsizetype lookAhead = 8192;
+        // The window's transfer: proxies from the environment, the system's certificates.
+        CurlRequest::Options request{Defaults::Timeout, true, {}};
+        qsizetype lookAhead = Defaults::lookAheadFor(Defaults::Jobs);
         // How many more times an address that got no answer is asked.
-        int retries = 0;
+        int retries = Defaults::Retries;
         // The longest rest a host is given for asking to slow down, and the
         // longest wait before an address is asked again.
-        std::chrono::milliseconds longestWait{60000};
+        std::chrono::milliseconds longestWait = Defaults::LongestWait;
         // Only the addresses of this shard are asked and handed on; the
         // others keep their places in the list.
         std::optional<Shard> shard = std::nullopt;
@@ -99,7 +101,7 @@ public:
         std::optional<int> lanes = std::nullopt;
         // Redirects followed, each hop asked in its own host's turn; 0 judges
         // the first answer.
-        int redirects = RedirectChain::DefaultLimit;
+        int redirects = Defaults::Redirects;
     };
     // Outcomes of up to this many addresses asked, in about this many bytes,
     // are remembered for the same address further down the list.

@@ -3,6 +3,7 @@
 // same rule and writes the same result files.
 
 #include "cli/CheckQueue.h"
+#include "cli/Defaults.h"
 #include "cli/Interrupt.h"
 #include "cli/Journal.h"
 #include "cli/Merge.h"
@@ -151,9 +152,8 @@ int main(int argc, char* argv[])
     settings.lanes = budget->lanes;
     settings.pause = options.pause;
     settings.pauseBetweenAny = options.jobs == 1;
-    // The window's transfer: proxies from the environment, the system's certificates.
-    settings.request = CurlRequest::Options{options.timeout, true, {}};
-    settings.lookAhead = std::max<qsizetype>(8192, 128 * settings.jobs);
+    settings.request.timeout = options.timeout;
+    settings.lookAhead = Defaults::lookAheadFor(settings.jobs);
     settings.retries = options.retries;
     settings.redirects = options.redirects;
     settings.longestWait = options.maxWait;
