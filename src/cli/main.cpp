@@ -4,6 +4,7 @@
 
 #include "cli/CheckQueue.h"
 #include "cli/Defaults.h"
+#include "cli/FileBudget.h"
 #include "cli/Interrupt.h"
 #include "cli/Journal.h"
 #include "cli/Merge.h"
@@ -135,8 +136,7 @@ int main(int argc, char* argv[])
     // Each request holds files of its own: as many at once as the limit on
     // open files lets the command have beside its own and the outputs'.
     const long freeFiles = OpenFiles::free() - Outputs::MostFilesOpen;
-    const std::optional<CheckQueue::FileBudget> budget =
-        CheckQueue::budgetWithin(freeFiles, options.jobs, CurlBatch::lanesFor(options.jobs));
+    const std::optional<FileBudget> budget = FileBudget::within(freeFiles, options.jobs, CurlBatch::lanesFor(options.jobs));
     if (!budget)
         return failed(QStringLiteral("only %1 more files can be open, too few for a request (ulimit -n)").arg(freeFiles));
     // A shard's share of the list is not known until its end.
