@@ -1,7 +1,8 @@
 // What the engine makes of an answer beyond its verdict: its class, how long
-// a host that asked to slow down is left alone, and how long an address that
-// got no answer waits before it is asked again.
+// a host that asked to slow down is left alone, and whether and when an
+// address that got no answer is asked again.
 #include "engine/pacing/Backoff.h"
+#include "engine/pacing/Retry.h"
 #include "engine/verdict/AnswerClass.h"
 
 #include <QTest>
@@ -12,6 +13,7 @@ using namespace std::chrono_literals;
 using std::chrono::milliseconds;
 
 Q_DECLARE_METATYPE(AnswerClass)
+Q_DECLARE_METATYPE(Fault)
 Q_DECLARE_METATYPE(std::optional<milliseconds>)
 
 namespace {
@@ -152,6 +154,64 @@ private slots:
         QFETCH(milliseconds, longest);
         QFETCH(milliseconds, wait);
         QCOMPARE(Backoff::beforeAttempt(attempt, longest).count(), wait.count());
+    }
+
+    // attempts: the tries that ended without a response, this one included;
+    // wait: before the address is asked again, -1 when it is judged on this.
+    void askedAgainAfterNoResponse_data()
+    {
+        QTest::addColumn<Fault>("fault");
+        QTest::addColumn<int>("attempts");
+        QTest::addColumn<int>("retries");
+        QTest::addColumn<bool>("keptConnectionClosed");
+        QTest::addColumn<milliseconds>("longest");
+        QTest::addColumn<int>("wait");
+        QTest::newRow("passing, a retry left") << Fault::Passing << 1 << 1 << false << 60000ms << 1000;
+        QTest::newRow("the second retry, twice the wait") << Fault::Passing << 2 << 2 << false << 60000ms << 2000;
+        QTest::newRow("the wait within the longest") << Fault::Passing << 5 << 10 << false << 3000ms << 3000;
+        QTest::newRow("no retry left") << Fault::Passing << 2 << 1 << false << 60000ms << -1;
+        QTest::newRow("no retries asked for") << Fault::Passing << 1 << 0 << false << 60000ms << -1;
+        QTest::newRow("a kept connection closed: at once") << Fault::Passing << 1 << 1 << true << 60000ms << 0;
+        QTest::newRow("a kept connection closed, no retry left") << Fault::Passing << 2 << 1 << true << 60000ms << -1;
+        QTest::newRow("a lasting fault is judged") << Fault::Lasting << 1 << 3 << false << 60000ms << -1;
+        QTest::newRow("not an HTTP response is judged") << Fault::BadAnswer << 1 << 3 << false << 60000ms << -1;
+        QTest::newRow("this machine's fault, whatever the retries") << Fault::ThisMachine << 5 << 0 << false << 60000ms << 0;
+    }
+    void askedAgainAfterNoResponse()
+    {
+        QFETCH(Fault, fault);
+        QFETCH(int, attempts);
+        QFETCH(int, retries);
+        QFETCH(bool, keptConnectionClosed);
+        QFETCH(milliseconds, longest);
+        QFETCH(int, wait);
+        const std::optional<milliseconds> again = Retry::afterNoResponse(fault, attempts, retries, keptConnectionClosed, longest);
+        QCOMPARE(again.has_value(), wait >= 0);
+        if (again)
+            QCOMPARE(again->count(), wait);
+    }
+
+    // faultsAlone: faults of this machine in a row with nothing else under
+    // way; rest: how long nothing starts, -1 when the run stops.
+    void restAfterAMachineFault_data()
+    {
+        QTest::addColumn<int>("faultsAlone");
+        QTest::addColumn<int>("rest");
+        QTest::newRow("the first") << 1 << 20;
+        QTest::newRow("the second, twice as long") << 2 << 40;
+        QTest::newRow("the sixth") << 6 << 640;
+        QTest::newRow("the seventh, at the longest") << 7 << 1000;
+        QTest::newRow("the last before giving up") << 39 << 1000;
+        QTest::newRow("giving up") << 40 << -1;
+    }
+    void restAfterAMachineFault()
+    {
+        QFETCH(int, faultsAlone);
+        QFETCH(int, rest);
+        const std::optional<milliseconds> after = Retry::afterMachineFault(faultsAlone);
+        QCOMPARE(after.has_value(), rest >= 0);
+        if (after)
+            QCOMPARE(after->count(), rest);
     }
 };
 

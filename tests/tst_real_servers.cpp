@@ -309,6 +309,7 @@ private:
     {
         CheckQueue::Settings settings;
         settings.request = {30s, false, {}};
+        settings.retries = 0;
         QueueRun run;
         QElapsedTimer clock;
         CheckQueue::Callbacks callbacks;

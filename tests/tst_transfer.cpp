@@ -30,7 +30,7 @@
 
 #include <sched.h>
 
-Q_DECLARE_METATYPE(CurlRequest::Fault)
+Q_DECLARE_METATYPE(Fault)
 
 using namespace std::chrono_literals;
 using Reply = LoopbackServer::Reply;
@@ -253,7 +253,6 @@ private slots:
     // lasting one or an answer that is no HTTP response is judged at once.
     void noResponseExplained_data()
     {
-        using Fault = CurlRequest::Fault;
         QTest::addColumn<int>("curlResult");
         QTest::addColumn<int>("osError");
         QTest::addColumn<QByteArray>("message");
@@ -309,8 +308,8 @@ private slots:
         QFETCH(QByteArray, message);
         QFETCH(bool, requestSent);
         QFETCH(QString, reason);
-        QFETCH(CurlRequest::Fault, fault);
-        const CurlRequest::NoResponse explained = CurlRequest::explain(curlResult, osError, message, requestSent);
+        QFETCH(Fault, fault);
+        const NoResponse explained = NoResponse::explain(curlResult, osError, message, requestSent);
         QCOMPARE(explained.reason, reason);
         QCOMPARE(explained.fault, fault);
     }

@@ -1,9 +1,11 @@
 #include "cli/CheckQueue.h"
 
+#include "cli/FileBudget.h"
 #include "engine/Failure.h"
 #include "engine/OpenFiles.h"
 #include "engine/address/HostKey.h"
 #include "engine/pacing/Backoff.h"
+#include "engine/pacing/Retry.h"
 #include "engine/transfer/Policy.h"
 #include "engine/verdict/Verdict.h"
 
@@ -19,12 +21,6 @@ using std::chrono::milliseconds;
 constexpr milliseconds DrainGrace = Policy::DrainGrace;
 // The longest wait between two rounds, so that ticks come a few times a second.
 constexpr milliseconds RoundLimit{100};
-// A fault of this machine: the address rests this long before it is asked
-// again, doubled for each fault with nothing else under way, up to the most;
-// past so many of those in a row the run stops (about half a minute).
-constexpr milliseconds FirstFaultRest{10};
-constexpr milliseconds LongestFaultRest{1000};
-constexpr int FaultsBeforeGivingUp = 40;
 
 qint64 millisecondsBetween(CheckQueue::Clock::time_point from, CheckQueue::Clock::time_point to)
 {
@@ -36,6 +32,7 @@ CheckQueue::CheckQueue(Settings settings, Callbacks callbacks, int wake)
     : m_settings(std::move(settings)), m_callbacks(std::move(callbacks)), m_wake(wake),
       // The batch starts reading the trust store at once, before the first request needs it.
       m_batch(m_settings.request.certificateAuthorityFile, m_settings.lanes.value_or(CurlBatch::lanesFor(m_settings.jobs))),
+      m_turns(m_settings.pause, m_settings.pauseBetweenAny, m_settings.longestWait),
       m_slots(static_cast<size_t>(m_settings.jobs)),
       m_jobLimit(m_settings.jobs)
 {
@@ -43,23 +40,7 @@ CheckQueue::CheckQueue(Settings settings, Callbacks callbacks, int wake)
     // goes out is one the report counts.
     m_settings.request.sendOnce = true;
     // Until told otherwise, what the open files allow beside the requests.
-    setIdleConnections(OpenFiles::free() - Policy::FilesKeptFree - m_settings.jobs * FilesPerRequest);
-}
-
-std::optional<CheckQueue::FileBudget> CheckQueue::budgetWithin(long freeFiles, int jobs, int mostLanes)
-{
-    // Each lane beyond the first holds files the requests could have had:
-    // the most lanes at which at least as many jobs fit, down to one. A lane
-    // costs more than a request, so a few more free files can bring a lane
-    // and one request fewer (28 free on two cores: 2 on 2 lanes, 26: 3 on 1).
-    for (int lanes = std::max(1, mostLanes); lanes >= 1; --lanes) {
-        const long spare = SpareFiles + CurlBatch::filesBeyondOneLane(lanes);
-        const long share = (freeFiles - spare) / (FilesPerRequest + 1);
-        const int fitting = static_cast<int>(std::min<long>(share, jobs));
-        if (fitting >= lanes)
-            return FileBudget{fitting, lanes, freeFiles - spare - fitting * FilesPerRequest};
-    }
-    return std::nullopt;
+    setIdleConnections(OpenFiles::free() - Policy::FilesKeptFree - m_settings.jobs * FileBudget::FilesPerRequest);
 }
 
 void CheckQueue::setIdleConnections(long connections)
@@ -76,14 +57,21 @@ void CheckQueue::keepIdleConnections()
                                m_mostIdleConnections + m_settings.jobs);
 }
 
-CheckQueue::~CheckQueue()
+CheckQueue::~CheckQueue() { takeFromBatch([](const Slot&) { return true; }); }
+
+// The slots under way that `taken` picks, their requests taken out of the batch.
+std::vector<CheckQueue::Slot*> CheckQueue::takeFromBatch(const std::function<bool(const Slot&)>& taken)
 {
-    std::vector<CurlRequest*> underWay;
+    std::vector<Slot*> picked;
+    std::vector<CurlRequest*> requests;
     for (Slot& slot : m_slots) {
-        if (slot.busy)
-            underWay.push_back(slot.request.get());
+        if (slot.busy && taken(slot)) {
+            picked.push_back(&slot);
+            requests.push_back(slot.request.get());
+        }
     }
-    m_batch.remove(underWay);
+    m_batch.remove(requests);
+    return picked;
 }
 
 bool CheckQueue::add(QByteArrayView address)
@@ -105,28 +93,19 @@ bool CheckQueue::add(QByteArrayView address)
     ++m_ownInLookAhead;
     if (std::optional<Outcome> earlier = m_callbacks.recorded(position, address)) {
         judged(position, *earlier, false);
-        remember(address, *earlier);
+        remember(AskedAddresses::keyOf(address), *earlier);
     } else if (address.isEmpty()) {
         judged(position, Outcome::unrequested(QStringLiteral("empty address")), true);
     } else if (address.size() > Policy::LongestAddress) {
         judged(position, Outcome::unrequested(QStringLiteral("address longer than 8 MB")), true);
-    } else if (QByteArray key = HostKey::requestKey(address); m_asked.contains(key)) {
-        Asked& asked = m_asked[key];
+    } else if (auto [asked, isNew] = m_asked.ask(AskedAddresses::keyOf(address), position); !isNew) {
         if (asked.outcome)
             judged(position, *asked.outcome, true);
         else
             asked.waiting.push_back(position);
     } else {
-        m_asked.try_emplace(std::move(key)).first->second.line = position;
-        const QString hostName = hostOf(address);
-        auto [found, isNew] = m_hosts.try_emplace(hostName);
-        Host& host = found->second;
-        if (isNew)
-            host.pause = m_settings.pause;
-        host.waiting.push_back(position);
         m_ahead.add(address);
-        if (!host.busy && host.restsUntil <= Clock::now())
-            m_ready.emplace(host.waiting.front(), hostName);
+        queueFor(address, position);
     }
     handOnInOrder(false);
     // Requests start once the look-ahead is full, or the list ends or waits
@@ -154,20 +133,12 @@ bool CheckQueue::finish()
         return true;
     // A request whose answer's head has come is judged on it, as after the
     // grace for its body; the others end unjudged.
-    std::vector<CurlRequest*> underWay;
-    for (Slot& slot : m_slots) {
-        if (slot.busy)
-            underWay.push_back(slot.request.get());
-    }
-    m_batch.remove(underWay);
-    for (Slot& slot : m_slots) {
-        if (slot.busy) {
-            if (slot.request->respondedAt()) {
-                complete(slot);
-            } else {
-                slot.busy = false;
-                --m_busy;
-            }
+    for (Slot* slot : takeFromBatch([](const Slot&) { return true; })) {
+        if (slot->request->respondedAt()) {
+            complete(*slot);
+        } else {
+            slot->busy = false;
+            --m_busy;
         }
     }
     handOnInOrder(true);
@@ -183,8 +154,8 @@ bool CheckQueue::round(int input)
     startReady();
     Clock::time_point now = Clock::now();
     Clock::time_point until = now + RoundLimit;
-    if (!m_resting.empty())
-        until = std::min(until, m_resting.top().first);
+    if (const auto wake = m_turns.nextWake())
+        until = std::min(until, *wake);
     for (const Slot& slot : m_slots) {
         if (!slot.busy)
             continue;
@@ -199,18 +170,11 @@ bool CheckQueue::round(int input)
             complete(*slot);
     }
     now = Clock::now();
-    std::vector<Slot*> drained;
-    std::vector<CurlRequest*> drainedRequests;
-    for (Slot& slot : m_slots) {
-        if (!slot.busy)
-            continue;
-        if (const auto answered = slot.request->respondedAt(); answered && now - *answered >= DrainGrace) {
-            drained.push_back(&slot);
-            drainedRequests.push_back(slot.request.get());
-        }
-    }
-    m_batch.remove(drainedRequests);
-    for (Slot* slot : drained)
+    const auto drained = [&](const Slot& slot) {
+        const auto answered = slot.request->respondedAt();
+        return answered && now - *answered >= DrainGrace;
+    };
+    for (Slot* slot : takeFromBatch(drained))
         complete(*slot);
     handOnInOrder(false);
     if (m_callbacks.tick)
@@ -227,23 +191,22 @@ bool CheckQueue::round(int input)
 
 void CheckQueue::startReady()
 {
-    wakeRestedHosts(Clock::now());
-    while (!m_ready.empty() && m_busy < m_jobLimit && Clock::now() >= m_restAfterFault && !stopping()) {
+    while (m_busy < m_jobLimit && Clock::now() >= m_restAfterFault && !stopping()) {
         const auto free = std::find_if(m_slots.begin(), m_slots.end(), [](const Slot& slot) { return !slot.busy; });
         if (free == m_slots.end())
             return;
-        const auto [position, hostName] = *m_ready.begin();
-        m_ready.erase(m_ready.begin());
-        m_hosts[hostName].waiting.pop_front();
-        start(position, hostName);
+        const std::optional<HostTurns::Next> next = m_turns.take(Clock::now());
+        if (!next)
+            return;
+        start(next->position, next->turn);
     }
 }
 
-void CheckQueue::start(qint64 position, const QString& hostName)
+void CheckQueue::start(qint64 position, const QString& turn)
 {
     Slot& slot = *std::find_if(m_slots.begin(), m_slots.end(), [](const Slot& each) { return !each.busy; });
     slot.position = position;
-    slot.host = hostName;
+    slot.turn = turn;
     const Entry& entry = entryAt(position);
     // The origin's last address closes its connection once done; while more
     // of the list may come, nothing is known to be last.
@@ -252,7 +215,7 @@ void CheckQueue::start(qint64 position, const QString& hostName)
         if (!slot.request)
             slot.request = std::make_unique<CurlRequest>(m_settings.request);
     } catch (const Failure& failure) {
-        return askAgainAfterMachineFault(position, hostName, failure.description());
+        return askAgainAfterMachineFault(position, turn, failure.description());
     }
     try {
         slot.request->prepare(QString::fromUtf8(entry.asked()));
@@ -261,7 +224,7 @@ void CheckQueue::start(qint64 position, const QString& hostName)
         // sent: the host is free for its next address at once.
         judgedAfterRedirects(position, entry.redirects ? Outcome::redirectsEnded(failure.description(), Outcome())
                                                        : Outcome::unrequested(failure.description()));
-        rest(hostName, m_hosts[hostName], milliseconds(0), Clock::now());
+        m_turns.rest(turn, milliseconds(0), Clock::now());
         return;
     }
     if (lastOfItsOrigin)
@@ -276,13 +239,12 @@ void CheckQueue::start(qint64 position, const QString& hostName)
     try {
         m_batch.add(*slot.request);
     } catch (const Failure& failure) {
-        return askAgainAfterMachineFault(position, hostName, failure.description());
+        return askAgainAfterMachineFault(position, turn, failure.description());
     }
     slot.busy = true;
     ++m_busy;
     slot.started = started;
     m_lastRequest = slot.started;
-    m_hosts[hostName].busy = true;
 }
 
 void CheckQueue::complete(Slot& slot)
@@ -294,7 +256,7 @@ void CheckQueue::complete(Slot& slot)
     // Kept connections are idle from the end of the last request.
     m_lastRequest = now;
     if (request.failedHere())
-        return askAgainAfterMachineFault(slot.position, slot.host, request.failureReason());
+        return askAgainAfterMachineFault(slot.position, slot.turn, request.failureReason());
     m_faultsAlone = 0;
     m_jobLimit = std::min(m_jobLimit + 1, m_settings.jobs);
     Entry& entry = entryAt(slot.position);
@@ -303,27 +265,18 @@ void CheckQueue::complete(Slot& slot)
     if (askAgainAfterNoAnswer(slot, now))
         return;
     const Outcome answer = Outcome::of(request, millisecondsBetween(slot.started, request.respondedAt().value_or(now)));
-    // With one turn for every host, the host is still the address's own.
-    const QString askingHost =
-        m_settings.pauseBetweenAny ? QString::fromLatin1(HostKey::hostOf(entry.asked())) : slot.host;
+    const QString askingHost = QString::fromLatin1(HostKey::hostOf(entry.asked()));
     if (!request.haveResponse() || !followed(slot.position, answer, HeaderBlock::values(request.headers(), "location").value(0)))
         judgedAfterRedirects(slot.position, answer, true);
 
-    // A host that asks to slow down gets a longer rest; any other answer
-    // brings back the user's pause.
     std::optional<milliseconds> retryAfter;
     if (request.haveResponse()) {
         if (const QList<QByteArray> values = HeaderBlock::values(request.headers(), "retry-after"); !values.isEmpty())
             retryAfter = Backoff::retryAfter(values.constFirst(), std::time(nullptr));
     }
-    Host& host = m_hosts[slot.host];
-    const Backoff::Pace pace =
-        Backoff::paceAfter(answer.statusCode, retryAfter, host.pause, m_settings.pause, m_settings.longestWait);
-    host.pause = pace.pause;
-    if (Backoff::asksToSlowDown(answer.statusCode) && m_slowedHosts.insert(qHash(askingHost, 0)).second
+    if (m_turns.answered(slot.turn, answer.statusCode, retryAfter, now) && m_turns.slowedDownFirstTime(askingHost)
         && m_callbacks.slowedDown)
         m_callbacks.slowedDown(askingHost);
-    rest(slot.host, host, pace.rest, now);
 }
 
 // An address that got no answer, where another try may get one, goes back to
@@ -333,39 +286,35 @@ bool CheckQueue::askAgainAfterNoAnswer(Slot& slot, Clock::time_point now)
 {
     const CurlRequest& request = *slot.request;
     const Entry& entry = entryAt(slot.position);
-    if (request.haveResponse() || request.fault() != CurlRequest::Fault::Passing || entry.attempts > m_settings.retries)
+    if (request.haveResponse())
         return false;
-    Host& host = m_hosts[slot.host];
-    host.waiting.push_front(slot.position);
+    const std::optional<milliseconds> wait = Retry::afterNoResponse(request.fault(), entry.attempts, m_settings.retries,
+                                                                    request.keptConnectionClosed(), m_settings.longestWait);
+    if (!wait)
+        return false;
     m_ahead.add(entry.asked());
-    // A kept connection that closed as it was taken is no fault of the
-    // server's: a new one is had at once.
-    rest(slot.host, host,
-         request.keptConnectionClosed() ? milliseconds(0) : Backoff::beforeAttempt(entry.attempts + 1, m_settings.longestWait),
-         now);
+    m_turns.askAgain(slot.turn, slot.position, *wait, now);
     return true;
 }
 
 // The address goes back to the head of its host's queue, the host rests a
 // while, and no more requests go at once than are under way now: one of
 // them ending gives back what this one lacked.
-void CheckQueue::askAgainAfterMachineFault(qint64 position, const QString& hostName, const QString& why)
+void CheckQueue::askAgainAfterMachineFault(qint64 position, const QString& turn, const QString& why)
 {
-    Host& host = m_hosts[hostName];
-    host.busy = false;
-    host.waiting.push_front(position);
-    m_ready.emplace(position, hostName);
+    m_turns.giveBack(turn, position);
     m_ahead.add(entryAt(position).asked());
     m_jobLimit = std::max(1, m_busy);
     if (m_busy > 0)
         return;
     // Nothing else under way will give the resources back: nothing starts
     // for a while, longer each time, and at last the run stops.
-    if (++m_faultsAlone >= FaultsBeforeGivingUp) {
+    const std::optional<milliseconds> rest = Retry::afterMachineFault(++m_faultsAlone);
+    if (!rest) {
         m_machineFault = why;
         return;
     }
-    m_restAfterFault = Clock::now() + std::min(LongestFaultRest, FirstFaultRest * (1 << std::min(m_faultsAlone, 10)));
+    m_restAfterFault = Clock::now() + *rest;
 }
 
 // Whether the answer leads on to another address: that address is then asked
@@ -388,22 +337,18 @@ bool CheckQueue::followed(qint64 position, const Outcome& answer, QByteArrayView
     }
     entry.milliseconds += answer.milliseconds;
     entry.attempts = 0;
-    const QByteArray& next = entry.redirects->next();
-    const auto [asked, isNew] = m_asked.try_emplace(HostKey::requestKey(next));
-    if (isNew) {
-        // Asked for this line: other lines led here, or holding it, wait.
-        asked->second.line = position;
-    } else {
-        if (asked->second.outcome) {
-            judgedAfterRedirects(position, *asked->second.outcome);
+    // Asked for this line when new: other lines led here, or holding it, wait.
+    if (auto [asked, isNew] = m_asked.ask(AskedAddresses::keyOf(entry.redirects->next()), position); !isNew) {
+        if (asked.outcome) {
+            judgedAfterRedirects(position, *asked.outcome);
             return true;
         }
         // A line asking it now serves this one too, unless that line waits
         // for another itself: two lines leading to each other would wait
         // for ever.
-        const qint64 line = asked->second.line;
+        const qint64 line = asked.line;
         if (line >= m_first && line != position && !entryAt(line).waitingForHop) {
-            asked->second.hopsWaiting.push_back(position);
+            asked.hopsWaiting.push_back(position);
             entry.waitingForHop = true;
             return true;
         }
@@ -416,21 +361,12 @@ void CheckQueue::askHop(qint64 position)
 {
     const QByteArray& next = entryAt(position).asked();
     m_ahead.add(next);
-    queueFor(hostOf(next), position);
+    queueFor(next, position);
 }
 
-// A hop waits in its host's queue in its line's place, as the line's first
-// request did, and goes when the host is free and its turn comes.
-void CheckQueue::queueFor(const QString& hostName, qint64 position)
+void CheckQueue::queueFor(QByteArrayView address, qint64 position)
 {
-    auto [found, isNew] = m_hosts.try_emplace(hostName);
-    Host& host = found->second;
-    if (isNew)
-        host.pause = m_settings.pause;
-    const bool wasReady = !host.waiting.empty() && m_ready.erase({host.waiting.front(), hostName}) > 0;
-    host.waiting.insert(std::lower_bound(host.waiting.begin(), host.waiting.end(), position), position);
-    if (wasReady || (!host.busy && host.restsUntil <= Clock::now()))
-        m_ready.emplace(host.waiting.front(), hostName);
+    m_turns.wait(m_turns.turnOf(address), position, Clock::now());
 }
 
 // The line's outcome: the last answer's, or the one taken for where its
@@ -444,7 +380,7 @@ void CheckQueue::judgedAfterRedirects(qint64 position, Outcome outcome, bool ans
         if (answeredHere) {
             Outcome own = outcome;
             own.attempts = entry.attempts;
-            remember(redirects->next(), own);
+            remember(AskedAddresses::keyOf(redirects->next()), own);
         }
         outcome.hops += redirects->hops();
         if (outcome.finalAddress.isEmpty())
@@ -462,7 +398,7 @@ void CheckQueue::judgedAfterRedirects(qint64 position, Outcome outcome, bool ans
     }
     outcome.attempts = entry.tries;
     judged(position, outcome, true);
-    remember(entry.address, outcome);
+    remember(AskedAddresses::keyOf(entry.address), outcome);
 }
 
 // The addresses a line's redirects passed through, asked for it, are
@@ -474,11 +410,11 @@ void CheckQueue::settleHops(qint64 position, const Outcome& outcome, bool pastLi
     const RedirectChain& redirects = *entryAt(position).redirects;
     const QList<QByteArray>& keys = redirects.askedKeys();
     for (qsizetype hop = 1; hop < keys.size(); ++hop) {
-        const auto asked = m_asked.find(keys[hop]);
-        if (asked == m_asked.end() || asked->second.outcome || asked->second.line != position)
+        const AskedAddresses::Asked* asked = m_asked.find(keys[hop]);
+        if (!asked || asked->outcome || asked->line != position)
             continue;
         if (pastLimit) {
-            askAfresh(asked);
+            askAfresh(keys[hop]);
             continue;
         }
         Outcome rest = outcome;
@@ -487,18 +423,16 @@ void CheckQueue::settleHops(qint64 position, const Outcome& outcome, bool pastLi
             rest.finalAddress.clear();
         if (rest.answerClass == AnswerClass::Moved && !redirects.permanentAfter(static_cast<int>(hop)))
             rest.answerClass = AnswerClass::Ok;
-        rememberKey(keys[hop], rest);
+        remember(keys[hop], rest);
     }
 }
 
 // The lines and hops waiting for an address that will get no outcome from
 // the line that asked it go on their own: its first line asks it, the others
 // wait for that one.
-void CheckQueue::askAfresh(AskedAddresses::iterator asked)
+void CheckQueue::askAfresh(const QByteArray& key)
 {
-    const std::vector<qint64> lines = std::move(asked->second.waiting);
-    const std::vector<qint64> hops = std::move(asked->second.hopsWaiting);
-    m_asked.erase(asked);
+    const auto [lines, hops] = m_asked.forget(key);
     for (const qint64 position : hops) {
         entryAt(position).waitingForHop = false;
         askHop(position);
@@ -506,11 +440,10 @@ void CheckQueue::askAfresh(AskedAddresses::iterator asked)
     if (lines.empty())
         return;
     const Entry& first = entryAt(lines.front());
-    Asked& fresh = m_asked[HostKey::requestKey(first.address)];
-    fresh.line = lines.front();
+    AskedAddresses::Asked& fresh = m_asked.ask(AskedAddresses::keyOf(first.address), lines.front()).first;
     fresh.waiting.assign(lines.begin() + 1, lines.end());
     m_ahead.add(first.address);
-    queueFor(hostOf(first.address), lines.front());
+    queueFor(first.address, lines.front());
 }
 
 void CheckQueue::judged(qint64 position, const Outcome& outcome, bool fresh)
@@ -521,92 +454,16 @@ void CheckQueue::judged(qint64 position, const Outcome& outcome, bool fresh)
 }
 
 // The outcome of an address asked serves every later line that holds it.
-void CheckQueue::remember(QByteArrayView address, const Outcome& outcome)
+void CheckQueue::remember(const QByteArray& key, const Outcome& outcome)
 {
-    rememberKey(HostKey::requestKey(address), outcome);
-}
-
-void CheckQueue::rememberKey(const QByteArray& key, const Outcome& outcome)
-{
-    const auto [asked, isNew] = m_asked.try_emplace(key);
-    if (asked->second.outcome)
-        return;
-    const std::vector<qint64> waiting = std::exchange(asked->second.waiting, {});
-    const std::vector<qint64> hopsWaiting = std::exchange(asked->second.hopsWaiting, {});
-    const qint64 bytes = rememberedBytesOf(key, outcome);
-    // An outcome too large to keep (a long address, a huge Location) serves
-    // the lines waiting for it now; a later one is asked again.
-    if (bytes > RememberedBytes / 64) {
-        m_asked.erase(asked);
-    } else {
-        asked->second.outcome = outcome;
-        m_answersInOrder.push_back(asked->first);
-        m_rememberedBytes += bytes;
-    }
-    for (const qint64 position : waiting)
+    const auto [lines, hops] = m_asked.remember(key, outcome);
+    for (const qint64 position : lines)
         judged(position, outcome, true);
-    for (const qint64 position : hopsWaiting) {
+    for (const qint64 position : hops) {
         entryAt(position).waitingForHop = false;
         judgedAfterRedirects(position, outcome);
     }
-    while (m_answersInOrder.size() > RememberedAnswers || m_rememberedBytes > RememberedBytes) {
-        const auto oldest = m_asked.find(m_answersInOrder.front());
-        m_rememberedBytes -= rememberedBytesOf(oldest->first, *oldest->second.outcome);
-        m_asked.erase(oldest);
-        m_answersInOrder.pop_front();
-    }
-}
-
-// What a remembered outcome holds in memory, roughly: the address twice (the
-// key and the queue of the oldest), the texts in UTF-16, the nodes around them.
-qint64 CheckQueue::rememberedBytesOf(QByteArrayView address, const Outcome& outcome)
-{
-    return 2 * address.size()
-        + 2 * (outcome.statusLine.size() + outcome.reason.size() + outcome.location.size() + outcome.finalAddress.size())
-        + 200;
-}
-
-// A host whose request is done rests this long; without a rest it is ready
-// for its next address at once, or forgotten when it has none.
-void CheckQueue::rest(const QString& hostName, Host& host, milliseconds rest, Clock::time_point now)
-{
-    host.busy = false;
-    if (rest > milliseconds(0)) {
-        host.restsUntil = now + rest;
-        m_resting.emplace(host.restsUntil, hostName);
-    } else if (!host.waiting.empty()) {
-        m_ready.emplace(host.waiting.front(), hostName);
-    } else {
-        host.restsUntil = now;
-        forgetWhenDone(hostName, host, now);
-    }
-}
-
-// A host with nothing to ask is forgotten; one still slowed down only once
-// a whole pause has passed after its rest, so that an address of it coming
-// meanwhile finds its pause as it was.
-void CheckQueue::forgetWhenDone(const QString& hostName, const Host& host, Clock::time_point now)
-{
-    const Clock::time_point forgotten = host.restsUntil + host.pause;
-    if (host.pause <= m_settings.pause || forgotten <= now)
-        m_hosts.erase(hostName);
-    else
-        m_resting.emplace(forgotten, hostName);
-}
-
-void CheckQueue::wakeRestedHosts(Clock::time_point now)
-{
-    while (!m_resting.empty() && m_resting.top().first <= now) {
-        const QString hostName = m_resting.top().second;
-        m_resting.pop();
-        const auto found = m_hosts.find(hostName);
-        if (found == m_hosts.end() || found->second.busy || found->second.restsUntil > now)
-            continue;
-        if (found->second.waiting.empty())
-            forgetWhenDone(hostName, found->second, now);
-        else
-            m_ready.emplace(found->second.waiting.front(), hostName);
-    }
+    m_asked.forgetOldestPastBounds();
 }
 
 void CheckQueue::handOnInOrder(bool skippingGaps)
@@ -619,13 +476,4 @@ void CheckQueue::handOnInOrder(bool skippingGaps)
         m_lookAhead.pop_front();
         ++m_first;
     }
-}
-
-// All addresses share one turn when the pause is between any two requests;
-// otherwise each host name keeps its own.
-QString CheckQueue::hostOf(QByteArrayView address) const
-{
-    if (m_settings.pauseBetweenAny)
-        return {};
-    return QString::fromLatin1(HostKey::hostOf(address));
 }

@@ -2,7 +2,6 @@
 
 #include "cli/Report.h"
 #include "engine/pacing/Backoff.h"
-#include "engine/transfer/Policy.h"
 #include "engine/transfer/RedirectChain.h"
 
 #include <QCommandLineParser>
@@ -12,9 +11,13 @@
 namespace {
 using std::chrono::milliseconds;
 
-constexpr auto DefaultTimeoutSeconds = std::chrono::duration_cast<std::chrono::seconds>(Policy::Timeout).count();
-constexpr auto DefaultMaxWaitSeconds = std::chrono::duration_cast<std::chrono::seconds>(Backoff::LongestWait).count();
 constexpr double MostSeconds = 86400;
+
+// A default number of seconds as --help and the parser both take it: 0.5, 30.
+QString secondsText(milliseconds time)
+{
+    return QString::number(static_cast<double>(time.count()) / 1000);
+}
 
 // A number of seconds, fractions allowed, as milliseconds; nothing when it is
 // none, below 0 (or 0 itself where that is not allowed) or more than a day.
@@ -42,33 +45,36 @@ std::variant<Options, Options::Help, Options::Usage> Options::parse(const QStrin
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption jobs(QStringList{QStringLiteral("j"), QStringLiteral("jobs")},
-                                  QStringLiteral("Up to N requests at once (default 16)."), QStringLiteral("N"),
-                                  QString::number(DefaultJobs));
+                                  QStringLiteral("Up to N requests at once (default %1).").arg(Defaults::Jobs),
+                                  QStringLiteral("N"), QString::number(Defaults::Jobs));
     const QCommandLineOption pause(QStringLiteral("pause"),
                                    QStringLiteral("Wait S seconds between two requests to the same host "
-                                                  "(default 0); with --jobs 1, between any two."),
-                                   QStringLiteral("S"), QStringLiteral("0"));
+                                                  "(default %1); with --jobs 1, between any two.")
+                                       .arg(secondsText(Defaults::Pause)),
+                                   QStringLiteral("S"), secondsText(Defaults::Pause));
     const QCommandLineOption timeout(
-        QStringLiteral("timeout"), QStringLiteral("Give up on an address after S seconds (default %1).").arg(DefaultTimeoutSeconds),
-        QStringLiteral("S"), QString::number(DefaultTimeoutSeconds));
+        QStringLiteral("timeout"),
+        QStringLiteral("Give up on an address after S seconds (default %1).").arg(secondsText(Defaults::Timeout)),
+        QStringLiteral("S"), secondsText(Defaults::Timeout));
     const QCommandLineOption retries(
         QStringLiteral("retries"),
         QStringLiteral("Ask an address that got no answer (time-out, refused, reset, failed handshake) up to N more "
-                       "times, on a new connection, after 1 s, then twice as long each time (default %1; 0: once).")
-            .arg(DefaultRetries),
-        QStringLiteral("N"), QString::number(DefaultRetries));
+                       "times, on a new connection, after %1 s, then twice as long each time (default %2; 0: once).")
+            .arg(secondsText(Backoff::FirstRest))
+            .arg(Defaults::Retries),
+        QStringLiteral("N"), QString::number(Defaults::Retries));
     const QCommandLineOption redirects(
         QStringLiteral("redirects"),
         QStringLiteral("Follow up to N redirects (301, 302, 303, 307, 308) and judge the answer they lead to; more, "
                        "a loop, or one to another scheme is invalid (default %1; 0: judge the first answer).")
-            .arg(RedirectChain::DefaultLimit),
-        QStringLiteral("N"), QString::number(RedirectChain::DefaultLimit));
+            .arg(Defaults::Redirects),
+        QStringLiteral("N"), QString::number(Defaults::Redirects));
     const QCommandLineOption maxWait(
         QStringLiteral("max-wait"),
         QStringLiteral("A host that answers 429 or 503 gets no request for its Retry-After, or for a rest that "
                        "doubles each time; no such rest, nor a retry's wait, lasts more than S seconds (default %1).")
-            .arg(DefaultMaxWaitSeconds),
-        QStringLiteral("S"), QString::number(DefaultMaxWaitSeconds));
+            .arg(secondsText(Defaults::LongestWait)),
+        QStringLiteral("S"), secondsText(Defaults::LongestWait));
     const QCommandLineOption shard(
         QStringLiteral("shard"),
         QStringLiteral("Ask only the addresses whose host falls in shard K of N (by a hash of the host name), one of N "

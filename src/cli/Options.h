@@ -1,7 +1,7 @@
 #pragma once
 
+#include "cli/Defaults.h"
 #include "cli/Shard.h"
-#include "engine/transfer/RedirectChain.h"
 
 #include <QString>
 #include <QStringList>
@@ -16,21 +16,16 @@ struct Format;
 
 // What the user asked for on the command line, checked.
 struct Options {
-    // Sensible for a list spread over many hosts while each host still sees
-    // one request at a time; see the README.
-    static constexpr int DefaultJobs = 16;
     static constexpr int MostJobs = 1024;
-    // One more request tells a passing failure from a lasting one; past a
-    // handful each waits minutes and tells nothing new.
-    static constexpr int DefaultRetries = 1;
+    // Past a handful of retries each waits minutes and tells nothing new.
     static constexpr int MostRetries = 10;
 
-    int jobs = DefaultJobs;
-    std::chrono::milliseconds pause{0};
-    std::chrono::milliseconds timeout{0};
-    int retries = DefaultRetries;
-    int redirects = RedirectChain::DefaultLimit;  // the most followed
-    std::chrono::milliseconds maxWait{0};  // the longest a host is left alone
+    int jobs = Defaults::Jobs;
+    std::chrono::milliseconds pause = Defaults::Pause;
+    std::chrono::milliseconds timeout = Defaults::Timeout;
+    int retries = Defaults::Retries;
+    int redirects = Defaults::Redirects;  // the most followed
+    std::chrono::milliseconds maxWait = Defaults::LongestWait;  // the longest a host is left alone
     QString validPath;    // empty: not saved
     QString invalidPath;  // empty: not saved
     QString journalPath;  // empty: no journal

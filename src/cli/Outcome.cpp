@@ -25,7 +25,7 @@ Outcome Outcome::of(const CurlRequest& request, qint64 milliseconds)
     outcome.attempts = 1;
     if (!request.haveResponse()) {
         outcome.reason = request.failureReason();
-        outcome.answerClass = request.fault() == CurlRequest::Fault::BadAnswer ? AnswerClass::BadResponse
+        outcome.answerClass = request.fault() == Fault::BadAnswer ? AnswerClass::BadResponse
                                                                                : AnswerClass::Unreachable;
         return outcome;
     }

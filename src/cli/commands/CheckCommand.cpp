@@ -1,6 +1,8 @@
 #include "cli/commands/CheckCommand.h"
 
 #include "cli/CheckQueue.h"
+#include "cli/Defaults.h"
+#include "cli/FileBudget.h"
 #include "cli/ExitStatus.h"
 #include "cli/Interrupt.h"
 #include "cli/ListInput.h"
@@ -18,8 +20,8 @@ int CheckCommand::execute(const Options& options, const Streams& streams)
     // Each request holds files of its own: as many at once as the limit on
     // open files lets the command have beside its own and the outputs'.
     const long freeFiles = OpenFiles::free() - Outputs::MostFilesOpen;
-    const std::optional<CheckQueue::FileBudget> budget =
-        CheckQueue::budgetWithin(freeFiles, options.jobs, CurlBatch::lanesFor(options.jobs));
+    const std::optional<FileBudget> budget =
+        FileBudget::within(freeFiles, options.jobs, CurlBatch::lanesFor(options.jobs));
     if (!budget)
         return failed(streams,
                       QStringLiteral("only %1 more files can be open, too few for a request (ulimit -n)").arg(freeFiles));
@@ -36,9 +38,8 @@ int CheckCommand::execute(const Options& options, const Streams& streams)
     settings.lanes = budget->lanes;
     settings.pause = options.pause;
     settings.pauseBetweenAny = options.jobs == 1;
-    // The window's transfer: proxies from the environment, the system's certificates.
-    settings.request = CurlRequest::Options{options.timeout, true, {}};
-    settings.lookAhead = std::max<qsizetype>(8192, 128 * settings.jobs);
+    settings.request.timeout = options.timeout;
+    settings.lookAhead = Defaults::lookAheadFor(settings.jobs);
     settings.retries = options.retries;
     settings.redirects = options.redirects;
     settings.longestWait = options.maxWait;

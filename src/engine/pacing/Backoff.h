@@ -16,8 +16,6 @@ using namespace std::chrono_literals;
 // how long, and the first wait before an address is asked again; each
 // doubles from there.
 inline constexpr milliseconds FirstRest = 1s;
-// The longest wait anything asks for, unless the user says otherwise.
-inline constexpr milliseconds LongestWait = 60s;
 
 // 429 Too Many Requests and 503 Service Unavailable: the server asks the
 // client to come back later, Retry-After saying when.
