@@ -10,8 +10,6 @@
 #include "cli/Outputs.h"
 #include "engine/OpenFiles.h"
 
-#include <algorithm>
-
 int CheckCommand::execute(const Options& options, const Streams& streams)
 {
     std::deque<ListInput> inputs;
