@@ -1,5 +1,6 @@
 # Installs the build into a scratch prefix and checks that a desktop finds
-# everything: cmake -DBUILD=<build> -DPREFIX=<scratch> -P CheckInstall.cmake
+# everything:
+#   cmake -DBUILD=<build> -DPREFIX=<scratch> -DWINDOW=<ON|OFF> -P CheckInstall.cmake
 cmake_minimum_required(VERSION 3.25)
 file(REMOVE_RECURSE "${PREFIX}")
 execute_process(COMMAND ${CMAKE_COMMAND} --install "${BUILD}" --prefix "${PREFIX}"
@@ -8,23 +9,35 @@ if(NOT result EQUAL 0)
   message(FATAL_ERROR "cmake --install failed: ${result}")
 endif()
 
-set(expected bin/tessaly bin/tessaly-check share/tessaly/HAND-M.CUR share/tessaly/skins/harbour.qss
-    share/metainfo/example.velmora.tessaly.metainfo.xml share/applications/tessaly.desktop
-    share/man/man1/tessaly.1 share/man/man1/tessaly-check.1 share/bash-completion/completions/tessaly-check)
+set(command_files bin/tessaly-check share/man/man1/tessaly-check.1 share/bash-completion/completions/tessaly-check)
+set(window_files bin/tessaly share/tessaly/HAND-M.CUR share/tessaly/skins/harbour.qss
+    share/metainfo/example.velmora.tessaly.metainfo.xml share/applications/tessaly.desktop share/man/man1/tessaly.1)
 foreach(size 32 48 128 256)
-  list(APPEND expected share/icons/hicolor/${size}x${size}/apps/tessaly.png)
+  list(APPEND window_files share/icons/hicolor/${size}x${size}/apps/tessaly.png)
 endforeach()
+# The skin is there to be chosen, not on: the default look is the desktop's.
+set(unexpected bin/x share/tessaly/x bin/HAND-M.CUR)
+if(WINDOW)
+  set(expected ${command_files} ${window_files})
+else()
+  # A tree without the window installs the command alone, nothing of the window's.
+  set(expected ${command_files})
+  list(APPEND unexpected ${window_files} share/tessaly)
+endif()
 foreach(path ${expected})
   if(NOT EXISTS "${PREFIX}/${path}")
     message(FATAL_ERROR "not installed: ${path}")
   endif()
 endforeach()
-# The skin is there to be chosen, not on: the default look is the desktop's.
-foreach(path bin/x share/tessaly/x bin/HAND-M.CUR)
+foreach(path ${unexpected})
   if(EXISTS "${PREFIX}/${path}")
     message(FATAL_ERROR "installed where it should not be: ${path}")
   endif()
 endforeach()
+if(NOT WINDOW)
+  file(REMOVE_RECURSE "${PREFIX}")
+  return()
+endif()
 
 file(STRINGS "${PREFIX}/share/applications/tessaly.desktop" entry)
 if(NOT "Exec=\"${PREFIX}/bin/tessaly\"" IN_LIST entry)

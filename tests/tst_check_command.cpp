@@ -7,7 +7,7 @@
 
 #include "CheckRuns.h"
 #include "LoopbackServer.h"
-#include "WindowTesting.h"
+#include "TestFiles.h"
 
 #include <QProcess>
 #include <QScopeGuard>

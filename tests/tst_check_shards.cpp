@@ -5,7 +5,7 @@
 #include "CheckRuns.h"
 #include "LoopbackServer.h"
 #include "LoopbackSshServer.h"
-#include "WindowTesting.h"
+#include "TestFiles.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

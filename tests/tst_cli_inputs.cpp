@@ -1,6 +1,6 @@
 // The command line's own rules, in process: its options, which names lead to
 // one file, and how a list read as a stream is decoded.
-#include "WindowTesting.h"
+#include "TestFiles.h"
 #include "cli/ListInput.h"
 #include "cli/Options.h"
 #include "cli/Report.h"

@@ -7,7 +7,6 @@
 #include "engine/transfer/CurlTransfer.h"
 #include "engine/Failure.h"
 
-#include <QApplication>
 #include <QElapsedTimer>
 #include <QTest>
 #include <QUdpSocket>

@@ -11,7 +11,6 @@
 #include "engine/transfer/CurlTransfer.h"
 #include "engine/Failure.h"
 
-#include <QApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QTest>

@@ -1,6 +1,6 @@
 // The command line's records, in process: a report's text and JSON lines,
 // and the journal a run started again reads them back from.
-#include "WindowTesting.h"
+#include "TestFiles.h"
 #include "cli/Journal.h"
 #include "cli/Report.h"
 

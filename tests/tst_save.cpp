@@ -1,18 +1,21 @@
 // Saving a result list: the bytes written, the overwrite question, the files
-// that cannot be written, a failing disk, and what runs while a save lets
-// events through.
+// that cannot be written, a failing disk, what runs while a save lets events
+// through, and tessaly-check's result files, the same bytes.
 
 #include "AsNobody.h"
+#include "LoopbackServer.h"
 #include "WindowTesting.h"
 
 #include "window/app/Globals.h"
 #include "engine/lists/ListFormat.h"
 #include "window/lists/ListFiles.h"
 #include "engine/lists/FileChannel.h"
+#include "engine/transfer/CurlTransfer.h"
 #include "InjectedFileFaults.h"
 
 #include <QDir>
 #include <QDirIterator>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -520,6 +523,48 @@ private slots:
         window.form.PushButton6_Click();
         window.form.PushButton3_Click();
         QCOMPARE(itemsOf(*window.form.ListView1), items);
+    }
+
+    // The same list file, through the window's load, check run and two saves,
+    // and through the command: the same bytes.
+    void commandWritesTheWindowsSaves()
+    {
+        LoopbackServer server;
+        server.route("/ok", LoopbackServer::answer("HTTP/1.1 200 OK"));
+        // curl sends what is not ASCII percent-encoded.
+        server.route("/caf%c3%a9", LoopbackServer::answer("HTTP/1.1 200 OK"));
+        const QByteArray base = server.url("").toUtf8();
+        const QByteArray refused = QStringLiteral("http://127.0.0.1:%1/").arg(LoopbackServer::refusedPort()).toUtf8();
+        // A byte-order mark, mixed line ends, an empty line, a byte that is
+        // not UTF-8 (so the file is read as Windows-1252), unusable addresses.
+        TestFolder dir;
+        const QString list = dir.file("list.txt", "\xEF\xBB\xBF" + base + "/ok\r\n" + base + "/gone\r\n\r\n" + base
+                                                      + "/caf\xE9\n" + refused + "\r" + "ftp://x/\r\n " + base + "/ok");
+        QProcess command;
+        command.start(QStringLiteral(TESSALY_BINARY_DIR "/src/tessaly-check"),
+                      {"--jobs", "3", "--valid", dir.filePath("valid"), "--invalid", dir.filePath("invalid"), list});
+        QVERIFY(command.waitForFinished(60000));
+        QCOMPARE(command.exitCode(), 1);
+
+        TestPlatform test;
+        test.platform().makeTransferControl = [] {
+            return std::make_unique<CurlTransfer>(CurlTransfer::Options{std::chrono::milliseconds(5000), false, {}});
+        };
+        Form1 form(test.platform());
+        form.Form_Load();
+        form.Text1->setText(QStringLiteral("0"));
+        test.commonDialog.expectChoice({list});
+        form.PushButton3_Click();
+        test.dialogs.expectMessages(3);  // the unusable addresses' reports, "Done."
+        form.PushButton4_Click();
+        test.commonDialog.expectChoice({dir.filePath("window valid")});
+        form.PushButton6_Click();
+        test.commonDialog.expectChoice({dir.filePath("window invalid")});
+        form.PushButton1_Click();
+
+        QCOMPARE(readBytes(dir.filePath("valid")), readBytes(dir.filePath("window valid")));
+        QCOMPARE(readBytes(dir.filePath("invalid")), readBytes(dir.filePath("window invalid")));
+        QCOMPARE(readBytes(dir.filePath("valid")), base + "/ok\r\n" + base + "/caf\xC3\xA9\r\n");
     }
 };
 

@@ -1,7 +1,6 @@
 // The curl transfer control against the loopback server: what a request
 // leaves to read for every kind of answer, and what it does not keep.
 #include "LoopbackServer.h"
-#include "window/checking/Pause.h"
 #include "engine/transfer/CurlBatch.h"
 #include "engine/transfer/TrustStore.h"
 #include "engine/transfer/CurlTransfer.h"
@@ -462,7 +461,7 @@ private slots:
         for (int i = 0; i < 3; ++i) {
             transfer.request(server.url("/closing"));
             QVERIFY(hasResponse(transfer));
-            Pause(0.05);
+            QTest::qWait(50);
         }
         QCOMPARE(server.connectionsAccepted(), 3);
     }

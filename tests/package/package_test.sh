@@ -1,22 +1,25 @@
 #!/usr/bin/env bash
-# The Debian package as a user gets it: made by `scripts/tessaly package`,
-# installed with apt-get, the installed command run on a short list against a
-# loopback nginx, the installed window started (the smoke test under Xvfb,
-# then once more to see it open the hand pointer and a skin from its data
-# folder), and removed again.
+# The Debian packages as a user gets them: made by `scripts/tessaly package`;
+# tessaly-check installed alone with apt-get, with nothing of Qt Gui, Widgets
+# or X to depend on, and run on a short list against a loopback nginx; the
+# window's package, tessaly, installed beside it and started (the smoke test
+# under Xvfb, then once more to see it open the hand pointer and a skin from
+# its data folder); each removed again, the command outliving the window.
 #   package_test.sh <source folder> <scratch folder> <tst_window_smoke>
-# Skipped (77) without root, or where a tessaly package is installed already:
-# the test ends by removing it.
+# Skipped (77) without root, or where a tessaly or tessaly-check package is
+# installed already: the test ends by removing them.
 set -euo pipefail
 
 source=$1 scratch=$2 smoke=$3
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 [ "$(id -u)" -eq 0 ] || { echo "SKIP: installing a package needs root"; exit 77; }
-if dpkg-query -W -f='${Status}' tessaly 2>/dev/null | grep -q "install ok installed"; then
-  echo "SKIP: a tessaly package is installed already, and this test would remove it"
-  exit 77
-fi
+for package in tessaly tessaly-check; do
+  if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+    echo "SKIP: a $package package is installed already, and this test would remove it"
+    exit 77
+  fi
+done
 for path in /usr/bin/tessaly /usr/bin/tessaly-check /usr/share/tessaly; do
   [ -e "$path" ] && { echo "SKIP: $path is there already (an install not from the package?), and this test would remove it"; exit 77; }
 done
@@ -28,7 +31,10 @@ finish() {
   set +e  # every step of the clean-up is tried, whatever fails
   [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null
   rm -rf "$(dirname "$skin")"
-  [ -n "$installed" ] && apt-get remove -y -qq --purge tessaly >/dev/null
+  # One at a time: apt-get removes nothing when it knows one of the names not.
+  if [ -n "$installed" ]; then
+    for package in tessaly tessaly-check; do apt-get remove -y -qq --purge "$package" >/dev/null 2>&1; done
+  fi
   return 0
 }
 trap finish EXIT
@@ -42,17 +48,37 @@ while read -r tag; do
   grep -qw -- "$tag" "$source/README.md" || fail "lintian warns $tag, which the README does not explain"
 done < <(sed -n 's/^W: [^:]*: \([^ ]*\).*/\1/p' "$scratch/package.log" | sort -u)
 
-echo "== apt-get install ./tessaly_*.deb"
+# The command line needs no display: neither its package's dependencies nor
+# theirs, all the way down, name Qt Gui, Widgets or an X or Wayland library
+# (read from the package and apt's lists, since this machine has them all
+# installed for the window anyway), and it does not depend on the window.
+window_libraries='libqt6gui6|libqt6widgets6|libx11-6|libxcb1|libwayland-client0|libgl1|libegl1|libopengl0'
+depends=$(dpkg-deb -f "$scratch"/dist/tessaly-check_*.deb Depends)
+echo "tessaly-check Depends: $depends"
+names=$(tr ',|' '\n\n' <<<"$depends" | sed 's/(.*)//; s/[[:space:]]//g' | grep .)
+grep -qx tessaly <<<"$names" && fail "tessaly-check depends on the window's package"
+pulled=$(apt-cache depends --recurse --no-recommends --no-suggests --no-conflicts --no-breaks --no-replaces \
+  --no-enhances $names | grep -v '^ ' | sort -u) || fail "apt-cache depends $names"
+grep -qx libqt6core6 <<<"$pulled" || fail "apt-cache found nothing under tessaly-check's dependencies: $pulled"
+grep -Ex "$window_libraries" <<<"$pulled" && fail "tessaly-check pulls in the libraries above"
+dpkg-deb -f "$scratch"/dist/tessaly_*.deb Depends | grep -qE 'libqt6widgets6' \
+  || fail "the window's package does not depend on Qt Widgets: the check above would pass on anything"
+
+echo "== apt-get install ./tessaly-check_*.deb"
 installed=yes  # removing a package that did not get installed does no harm
-(cd "$scratch/dist" && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq ./tessaly_*.deb >/dev/null)
-# One version in the changelog, the programs and the metainfo.
+(cd "$scratch/dist" && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq ./tessaly-check_*.deb >/dev/null)
+for path in /usr/bin/tessaly /usr/share/tessaly /usr/share/man/man1/tessaly.1.gz; do
+  [ ! -e "$path" ] || fail "installing tessaly-check installed the window's $path"
+done
+ldd /usr/bin/tessaly-check | grep -E '(libQt6Gui|libQt6Widgets|libX11|libxcb|libwayland-[a-z]+|libGLX?|libEGL|libOpenGL)\.so' \
+  && fail "the installed tessaly-check loads the libraries above"
+# One version in the changelog, the command and (below) the window's metainfo.
 version=$(dpkg-parsechangelog -l "$source/debian/changelog" -S Version)
 [ "$(tessaly-check --version)" = "tessaly-check $version" ] || fail "tessaly-check --version: $(tessaly-check --version)"
-grep -qF "<release version=\"$version\"" /usr/share/metainfo/example.velmora.tessaly.metainfo.xml \
-  || fail "the metainfo's newest release is not $version"
 [ "$(command -v tessaly-check)" = /usr/bin/tessaly-check ] || fail "tessaly-check is not /usr/bin's"
-appstreamcli validate --no-net /usr/share/metainfo/example.velmora.tessaly.metainfo.xml || fail "appstreamcli validate"
-desktop-file-validate /usr/share/applications/tessaly.desktop || fail "desktop-file-validate"
+for path in /usr/share/man/man1/tessaly-check.1.gz /usr/share/bash-completion/completions/tessaly-check; do
+  [ -e "$path" ] || fail "tessaly-check brings no $path"
+done
 
 echo "== a short check through the installed command"
 port=18180
@@ -83,6 +109,14 @@ status=0
 [ "$(cut -f1,4 "$scratch/report.txt")" = "$(printf 'valid\tok\ninvalid\tnot-found')" ] || fail "report: $(cat "$scratch/report.txt")"
 [ "$(tr -d '\r' <"$scratch/valid.txt")" = "http://127.0.0.1:$port/found" ] || fail "valid file: $(cat "$scratch/valid.txt")"
 
+echo "== apt-get install ./tessaly_*.deb"
+(cd "$scratch/dist" && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq ./tessaly_*.deb >/dev/null)
+grep -qF "<release version=\"$version\"" /usr/share/metainfo/example.velmora.tessaly.metainfo.xml \
+  || fail "the metainfo's newest release is not $version"
+[ -e /usr/share/man/man1/tessaly.1.gz ] || fail "the window's package brings no manual page"
+appstreamcli validate --no-net /usr/share/metainfo/example.velmora.tessaly.metainfo.xml || fail "appstreamcli validate"
+desktop-file-validate /usr/share/applications/tessaly.desktop || fail "desktop-file-validate"
+
 echo "== the installed window"
 HOME=$scratch/home XDG_CONFIG_HOME=$scratch/home/.config xvfb-run -a -s "-screen 0 1280x1024x24" "$smoke" /usr/bin/tessaly || fail "the window's smoke test"
 # Its hand pointer comes from the data folder, and so does a skin placed there
@@ -105,6 +139,9 @@ rm -rf "$(dirname "$skin")"
 
 echo "== apt-get remove"
 apt-get remove -y -qq --purge tessaly >/dev/null
+[ ! -e /usr/bin/tessaly ] && [ ! -e /usr/share/tessaly ] || fail "the window's files left after its removal"
+[ "$(tessaly-check --version)" = "tessaly-check $version" ] || fail "removing the window took the command line with it"
+apt-get remove -y -qq --purge tessaly-check >/dev/null
 installed=
-[ ! -e /usr/bin/tessaly ] && [ ! -e /usr/share/tessaly ] || fail "files left after removal"
+[ ! -e /usr/bin/tessaly-check ] || fail "tessaly-check left after its removal"
 echo "PASS"

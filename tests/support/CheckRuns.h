@@ -6,7 +6,7 @@
 // process (runInProcess), the command's job handed streams of the test's own.
 
 #include "LoopbackServer.h"
-#include "WindowTesting.h"
+#include "TestFiles.h"
 #include "cli/Streams.h"
 #include "cli/commands/Command.h"
 

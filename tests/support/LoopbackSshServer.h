@@ -1,7 +1,7 @@
 #pragma once
 
 #include "LoopbackServer.h"
-#include "WindowTesting.h"
+#include "TestFiles.h"
 
 #include <QDir>
 #include <QFile>

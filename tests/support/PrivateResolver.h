@@ -4,6 +4,15 @@
 
 #include <optional>
 
+// The application QTEST_MAIN would make: a window test's has widgets.
+#ifdef QT_WIDGETS_LIB
+#include <QApplication>
+using PrivateResolverTestApplication = QApplication;
+#else
+#include <QCoreApplication>
+using PrivateResolverTestApplication = QCoreApplication;
+#endif
+
 // Name lookups that stay on this machine: the test program runs again in a
 // private mount namespace (as root, with unshare) whose /etc/resolv.conf
 // names one loopback address as its only nameserver. Nothing answers there
@@ -35,7 +44,7 @@ QHostAddress nameserver();
     {                                                                    \
         if (const std::optional<int> exitCode = PrivateResolver::runInside(argc, argv)) \
             return *exitCode;                                            \
-        QApplication app(argc, argv);                                    \
+        PrivateResolverTestApplication app(argc, argv);                  \
         TestObject test;                                                 \
         return QTest::qExec(&test, argc, argv);                          \
     }
