@@ -243,7 +243,7 @@ private slots:
         for (const QString& address : ahead)
             origins.add(address.toUtf8());
         for (qsizetype i = 0; i < asked.size(); ++i) {
-            QCOMPARE(origins.take(asked[i].toUtf8()), lastOfOrigin[i]);
+            QCOMPARE(origins.removeAndTellIfLast(asked[i].toUtf8()), lastOfOrigin[i]);
             QCOMPARE(origins.origins(), originsLeft[i]);
         }
     }
