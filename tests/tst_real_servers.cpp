@@ -1,6 +1,7 @@
 // Verdicts on what real server software answers, nginx and lighttpd over
 // plain HTTP and TLS through an intermediate CA, directly and through
 // tinyproxy and squid named by the proxy environment variables.
+#include "BatchRunning.h"
 #include "LoopbackServer.h"
 #include "PrivateResolver.h"
 #include "RealServers.h"
@@ -12,7 +13,6 @@
 #include "engine/Failure.h"
 
 #include <QApplication>
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QTest>
 
@@ -94,9 +94,7 @@ private slots:
         CurlRequest request({30s, false, {}});
         request.prepare(nginx.url(path));
         batch.add(request);
-        QDeadlineTimer deadline(30s);
-        while (batch.running() > 0 && !deadline.hasExpired())
-            batch.wait(100ms);
+        runUntilNoneRunning(batch, 30s);
         QVERIFY(request.haveResponse());
         QCOMPARE(request.headers().contains("Content-Encoding: gzip"), compressed);
         if (compressed)
