@@ -90,7 +90,7 @@ private slots:
         QFETCH(bool, compressed);
         WebServer& nginx = *m_servers.at(Server::Nginx);
         REQUIRE_RUNNING(nginx);
-        CurlBatch batch;
+        CurlBatch batch{QString()};
         CurlRequest request({30s, false, {}});
         request.prepare(nginx.url(path));
         batch.add(request);

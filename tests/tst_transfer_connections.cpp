@@ -198,7 +198,7 @@ private slots:
         LoopbackServer server(*tls);
         // Each answer closes its connection: every request makes a new one.
         server.route("/a", LoopbackServer::answer("HTTP/1.1 200 OK", "Connection: close\r\n"));
-        CurlBatch batch;
+        CurlBatch batch{QString()};
         CurlRequest trusting({ShortTimeout, false, tls->certificateFile});
         CurlRequest untrusting({ShortTimeout, false, {}});
 

@@ -283,8 +283,6 @@ struct CurlBatch::Lane {
     }
 };
 
-CurlBatch::CurlBatch() : CurlBatch(QString()) {}
-
 CurlBatch::CurlBatch(const QString& certificateAuthorityFile, int lanes)
 {
     lanes = std::clamp(lanes, 1, MostLanes);
