@@ -116,7 +116,7 @@ private slots:
         QList<QByteArray> list;
         for (int round = 0; round < 3; ++round) {
             for (int host = 0; host < hosts; ++host)
-                list << server.urlOn(QStringLiteral("h%1.localhost").arg(host), QStringLiteral("/%1").arg(round)).toUtf8();
+                list << server.urlOnHost(host, QStringLiteral("/%1").arg(round)).toUtf8();
         }
         CurlTransfer transfer(testOptions());
         if (told)

@@ -39,9 +39,6 @@ private slots:
         later.delayMilliseconds = 1000;
         server.setFallback(later);
         server.route("/held", LoopbackServer::answer("HTTP/1.1 200 OK"));
-        const auto onHost = [&](int host, const QString& path = QStringLiteral("/")) {
-            return server.urlOn(QStringLiteral("h%1.localhost").arg(host), path);
-        };
         // The batch comes after what its lanes drive, and goes before them.
         // Time enough for the answers' second however loaded the machine.
         const CurlRequest::Options patient{20s, false, {}};
@@ -59,11 +56,11 @@ private slots:
                 std::this_thread::sleep_for(1ms);
             holding = false;
         });
-        held.prepare(onHost(0, QStringLiteral("/held")));
+        held.prepare(server.urlOnHost(0, QStringLiteral("/held")));
         batch.add(held);
         for (int host = 1; host <= 16; ++host) {
             others.push_back(std::make_unique<CurlRequest>(patient));
-            others.back()->prepare(onHost(host));
+            others.back()->prepare(server.urlOnHost(host));
             batch.add(*others.back());
         }
         int backWhileHeld = 0;
@@ -153,9 +150,6 @@ private slots:
         server.route("/late", late);
         server.route("/now", LoopbackServer::answer("HTTP/1.1 200 OK"));
         server.route("/again", LoopbackServer::answer("HTTP/1.1 404 Not Found"));
-        const auto onHost = [&](int host, const char* path) {
-            return server.urlOn(QStringLiteral("h%1.localhost").arg(host), QString::fromLatin1(path));
-        };
         std::vector<std::unique_ptr<CurlRequest>> requests;
         std::vector<CurlRequest*> all;
         for (int host = 0; host < 8; ++host) {
@@ -164,7 +158,7 @@ private slots:
         }
         CurlBatch batch(QString(), 2);
         for (int host = 0; host < 8; ++host) {
-            requests[host]->prepare(onHost(host, host % 2 ? "/late" : "/now"));
+            requests[host]->prepare(server.urlOnHost(host, QString::fromLatin1(host % 2 ? "/late" : "/now")));
             batch.add(*requests[host]);
         }
         QTRY_COMPARE_WITH_TIMEOUT(server.requests().size(), 8, 3000);
@@ -173,7 +167,7 @@ private slots:
         QCOMPARE(batch.running(), 0);
         QVERIFY(batch.wait(100ms).empty());
         for (int host = 0; host < 8; ++host) {
-            QVERIFY(answeredOnBatch(batch, *requests[host], onHost(host, "/again")));
+            QVERIFY(answeredOnBatch(batch, *requests[host], server.urlOnHost(host, QStringLiteral("/again"))));
             QCOMPARE(HeaderBlock::statusCode(requests[host]->headers()), 404);
         }
     }
@@ -273,7 +267,7 @@ private slots:
         CurlBatch batch(QString(), 2);
         const auto askEach = [&] {
             for (int host = 0; host < Hosts; ++host) {
-                requests[host]->prepare(server.urlOn(QStringLiteral("h%1.localhost").arg(host)));
+                requests[host]->prepare(server.urlOnHost(host));
                 batch.add(*requests[host]);
             }
             runUntilNoneRunning(batch, ShortTimeout * 4);

@@ -259,6 +259,11 @@ QString LoopbackServer::urlOn(const QString& host, const QString& path) const
     return QStringLiteral("%1://%2:%3%4").arg(m_tls ? "https" : "http", host).arg(port()).arg(path);
 }
 
+QString LoopbackServer::urlOnHost(int number, const QString& path) const
+{
+    return urlOn(QStringLiteral("h%1.localhost").arg(number), path);
+}
+
 void LoopbackServer::route(const QByteArray& path, const Reply& reply)
 {
     const QMutexLocker lock(&m_mutex);
