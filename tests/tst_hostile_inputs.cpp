@@ -99,16 +99,12 @@ private slots:
         QVERIFY(m_folder.isValid());
         m_secretFile = m_folder.filePath(QStringLiteral("secret.txt"));
         m_secret = "secret-" + QByteArray::number(QDateTime::currentMSecsSinceEpoch());
-        QFile secret(m_secretFile);
-        QVERIFY(secret.open(QIODevice::WriteOnly));
-        secret.write(m_secret + "\n");
-        secret.close();
+        QVERIFY(writeBytes(m_secretFile, m_secret + "\n"));
 
         // The watch sees a read, so that seeing none means something.
         OpenWatch watch(m_folder.path());
         QVERIFY(watch.works());
-        QVERIFY(secret.open(QIODevice::ReadOnly));
-        QCOMPARE(secret.readAll(), m_secret + "\n");
+        QCOMPARE(readBytes(m_secretFile), m_secret + "\n");
         QVERIFY(watch.touched());
         QVERIFY(!watch.touched());
     }

@@ -1,6 +1,7 @@
 // Verdicts on what real server software answers, nginx and lighttpd over
 // plain HTTP and TLS through an intermediate CA, directly and through
 // tinyproxy and squid named by the proxy environment variables.
+#include "BatchRunning.h"
 #include "LoopbackServer.h"
 #include "PrivateResolver.h"
 #include "RealServers.h"
@@ -11,6 +12,7 @@
 #include "engine/transfer/CurlTransfer.h"
 #include "engine/Failure.h"
 
+#include <QApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QTest>
@@ -89,13 +91,11 @@ private slots:
         QFETCH(bool, compressed);
         WebServer& nginx = *m_servers.at(Server::Nginx);
         REQUIRE_RUNNING(nginx);
-        CurlBatch batch;
+        CurlBatch batch{QString()};
         CurlRequest request({30s, false, {}});
         request.prepare(nginx.url(path));
         batch.add(request);
-        QDeadlineTimer deadline(30s);
-        while (batch.running() > 0 && !deadline.hasExpired())
-            batch.wait(100ms);
+        runUntilNoneRunning(batch, 30s);
         QVERIFY(request.haveResponse());
         QCOMPARE(request.headers().contains("Content-Encoding: gzip"), compressed);
         if (compressed)

@@ -3,6 +3,7 @@
 // own, while the trust store is read once, sessions resume across requests,
 // idle connections to many hosts are kept, and a page of real size does not
 // cost its connection.
+#include "BatchRunning.h"
 #include "LoopbackServer.h"
 #include "engine/transfer/Policy.h"
 #include "RealServers.h"
@@ -11,7 +12,6 @@
 #include "engine/transfer/CurlTransfer.h"
 #include "engine/Failure.h"
 
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
@@ -174,9 +174,7 @@ private slots:
                 requests[i]->prepare(address(ports[i]));
                 batch.add(*requests[i]);
             }
-            QDeadlineTimer deadline(Timeout * 2);
-            while (batch.running() > 0 && !deadline.hasExpired())
-                batch.wait(100ms);
+            runUntilNoneRunning(batch, Timeout * 2);
             QCOMPARE(batch.running(), 0);
             for (const auto& request : requests)
                 QVERIFY2(request->headers().startsWith("HTTP/1.1 200 OK\r\n"), qPrintable(request->failureReason()));

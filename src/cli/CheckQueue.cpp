@@ -210,7 +210,7 @@ void CheckQueue::start(qint64 position, const QString& turn)
     const Entry& entry = entryAt(position);
     // The origin's last address closes its connection once done; while more
     // of the list may come, nothing is known to be last.
-    const bool lastOfItsOrigin = m_ahead.take(entry.asked()) && (m_listEnded || m_ownInLookAhead >= m_settings.lookAhead);
+    const bool lastOfItsOrigin = m_ahead.removeAndTellIfLast(entry.asked()) && (m_listEnded || m_ownInLookAhead >= m_settings.lookAhead);
     try {
         if (!slot.request)
             slot.request = std::make_unique<CurlRequest>(m_settings.request);

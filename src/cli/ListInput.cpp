@@ -98,30 +98,30 @@ std::optional<QString> ListInput::forEachItem(const std::function<bool(QByteArra
     std::optional<QString> change;
     QElapsedTimer sinceLooked;
     sinceLooked.start();
-    bool taking = true;
-    const auto take = [&](QByteArrayView address) {
-        if (taking && !m_stream && sinceLooked.hasExpired(100)) {
+    bool passing = true;
+    const auto passLine = [&](QByteArrayView address) {
+        if (passing && !m_stream && sinceLooked.hasExpired(100)) {
             change = changed(-1, false);
-            taking = !change;
+            passing = !change;
             sinceLooked.restart();
         }
-        taking = taking && item(address);
+        passing = passing && item(address);
     };
     const std::optional<QString> unreadable = forEachChunk(
         [&](QByteArrayView chunk) {
             if (m_windows1252) {
-                ListFormat::forEachLine(ListFormat::utf8OfWindows1252(chunk), take);
+                ListFormat::forEachLine(ListFormat::utf8OfWindows1252(chunk), passLine);
             } else if (!m_stream || chunk.isValidUtf8()) {
-                ListFormat::forEachLine(chunk, take);
+                ListFormat::forEachLine(chunk, passLine);
             } else {
                 // A stream is UTF-8 until its first line that is not, and
                 // Windows-1252 from there on.
                 ListFormat::forEachLine(chunk, [&](QByteArrayView line) {
                     m_windows1252 = m_windows1252 || !line.isValidUtf8();
-                    take(m_windows1252 ? ListFormat::utf8OfWindows1252(line) : line.toByteArray());
+                    passLine(m_windows1252 ? ListFormat::utf8OfWindows1252(line) : line.toByteArray());
                 });
             }
-            return taking;
+            return passing;
         },
         wait);
     return unreadable ? unreadable : change;

@@ -10,7 +10,7 @@ std::optional<QString> Merge::run(std::deque<ListInput>& inputs, std::vector<std
     qint64 position = 0;
     std::optional<QString> missing;
     for (ListInput& input : inputs) {
-        const auto take = [&](QByteArrayView address) {
+        const auto mergeLine = [&](QByteArrayView address) {
             std::optional<Outcome> outcome;
             for (const auto& journal : journals) {
                 if ((outcome = journal->recorded(position, address)))
@@ -30,7 +30,7 @@ std::optional<QString> Merge::run(std::deque<ListInput>& inputs, std::vector<std
             ++position;
             return !callbacks.stopping();
         };
-        if (const std::optional<QString> unreadable = input.forEachItem(take, awaitInput))
+        if (const std::optional<QString> unreadable = input.forEachItem(mergeLine, awaitInput))
             return unreadable;
         if (missing || callbacks.stopping())
             break;

@@ -6,6 +6,9 @@
 // groups; a suite that is not root runs the part as itself.
 
 #include <QByteArray>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
 #include <QString>
 #include <QTest>
 
@@ -73,4 +76,23 @@ QString runAsNobody(Work&& work, unsigned stallSeconds = 120)
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         return QStringLiteral("the child process as nobody ended abnormally (wait status %1)").arg(status);
     return QString::fromUtf8(failure);
+}
+
+inline bool changeOwner(const QString& path, uid_t owner)
+{
+    return ::chown(QFile::encodeName(path).constData(), owner, owner) == 0;
+}
+
+// Gives the folder and everything below it to "nobody", as if that user had
+// made them.
+inline bool giveToNobody(const QString& folder)
+{
+    if (!changeOwner(folder, NobodyId))
+        return false;
+    QDirIterator below(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                       QDirIterator::Subdirectories);
+    while (below.hasNext())
+        if (!changeOwner(below.next(), NobodyId))
+            return false;
+    return true;
 }

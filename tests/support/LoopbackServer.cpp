@@ -1,7 +1,7 @@
 #include "LoopbackServer.h"
+#include "Openssl.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QSslKey>
@@ -243,11 +243,8 @@ void LoopbackServer::start(const std::function<std::unique_ptr<QTcpServer>()>& m
 std::optional<LoopbackServer::Tls> LoopbackServer::selfSignedCertificate(const QString& folder)
 {
     const Tls tls{folder + QStringLiteral("/server.crt"), folder + QStringLiteral("/server.key")};
-    QProcess openssl;
-    openssl.start(QStringLiteral("openssl"),
-                  {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", "/CN=127.0.0.1", "-addext",
-                   "subjectAltName=IP:127.0.0.1", "-keyout", tls.keyFile, "-out", tls.certificateFile});
-    if (!openssl.waitForFinished(30000) || openssl.exitStatus() != QProcess::NormalExit || openssl.exitCode() != 0)
+    if (!runOpenssl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", "/CN=127.0.0.1", "-addext",
+                     "subjectAltName=IP:127.0.0.1", "-keyout", tls.keyFile, "-out", tls.certificateFile}))
         return std::nullopt;
     return tls;
 }
@@ -260,6 +257,11 @@ QString LoopbackServer::url(const QString& path) const
 QString LoopbackServer::urlOn(const QString& host, const QString& path) const
 {
     return QStringLiteral("%1://%2:%3%4").arg(m_tls ? "https" : "http", host).arg(port()).arg(path);
+}
+
+QString LoopbackServer::urlOnHost(int number, const QString& path) const
+{
+    return urlOn(QStringLiteral("h%1.localhost").arg(number), path);
 }
 
 void LoopbackServer::route(const QByteArray& path, const Reply& reply)

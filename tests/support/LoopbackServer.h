@@ -75,6 +75,8 @@ public:
     // The same under another loopback name (a *.localhost one, which curl
     // resolves to 127.0.0.1 itself): a host of its own to the client.
     QString urlOn(const QString& host, const QString& path = QStringLiteral("/")) const;
+    // On the numbered one of many such hosts, h<number>.localhost.
+    QString urlOnHost(int number, const QString& path = QStringLiteral("/")) const;
     // What a path gets; paths without a route get the fallback, at first a 404.
     void route(const QByteArray& path, const Reply& reply);
     void setFallback(const Reply& reply);

@@ -1,6 +1,7 @@
 #include "RealServers.h"
 
 #include "LoopbackServer.h"
+#include "Openssl.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -20,14 +21,6 @@ bool accepts(quint16 port)
     QTcpSocket socket;
     socket.connectToHost(QHostAddress::LocalHost, port);
     return socket.waitForConnected(200);
-}
-
-bool runOpenssl(const QStringList& arguments, const QString& folder)
-{
-    QProcess openssl;
-    openssl.setWorkingDirectory(folder);
-    openssl.start(QStringLiteral("openssl"), arguments);
-    return openssl.waitForFinished(30000) && openssl.exitStatus() == QProcess::NormalExit && openssl.exitCode() == 0;
 }
 
 QByteArray readAll(const QString& path)

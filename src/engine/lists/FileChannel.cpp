@@ -150,7 +150,7 @@ FileChannel::~FileChannel()
     abandon();
 }
 
-void FileChannel::take() const
+void FileChannel::requireNotOpen() const
 {
     if (isOpen())
         throw Failure(AlreadyOpen);
@@ -158,7 +158,7 @@ void FileChannel::take() const
 
 QByteArray FileChannel::readAll(const QString& path)
 {
-    take();
+    requireNotOpen();
     m_reading = true;
     const auto release = qScopeGuard([this] { m_reading = false; });
 
@@ -174,7 +174,7 @@ QByteArray FileChannel::readAll(const QString& path)
 
 void FileChannel::openForWriting(const QString& path)
 {
-    take();
+    requireNotOpen();
     requireRegularFileOrNone(path);
     std::unique_ptr<QFile> existing = openExisting(path);
     if (!openReplacement(path, existing.get()))

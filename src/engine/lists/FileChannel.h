@@ -73,7 +73,7 @@ public:
     void setFaults(FileFaults* faults) { m_faults = faults; }
 
 private:
-    void take() const;
+    void requireNotOpen() const;
     bool openReplacement(const QString& path, QFile* existing);
     void sendPending();
     void writeInPlace();

@@ -73,7 +73,7 @@ struct CurlBatch::Returns {
             rouse(wake);
         finished.insert(finished.end(), requests.begin(), requests.end());
     }
-    std::vector<CurlRequest*> take()
+    std::vector<CurlRequest*> takeAllFinished()
     {
         const std::lock_guard locked(guard);
         return std::exchange(finished, {});
@@ -283,8 +283,6 @@ struct CurlBatch::Lane {
     }
 };
 
-CurlBatch::CurlBatch() : CurlBatch(QString()) {}
-
 CurlBatch::CurlBatch(const QString& certificateAuthorityFile, int lanes)
 {
     lanes = std::clamp(lanes, 1, MostLanes);
@@ -409,10 +407,11 @@ std::vector<CurlRequest*> CurlBatch::wait(milliseconds timeout, std::initializer
     if (!m_returns) {
         finished = m_lanes.front()->driver.drive(timeout, watched);
     } else {
-        // Drained before the take, not after: a hand-back after it rouses
-        // the next wait(), and nothing taken now leaves it roused for none.
+        // Drained before taking what finished, not after: a hand-back after
+        // it rouses the next wait(), and nothing taken now leaves it roused
+        // for none.
         drain(m_returns->wake);
-        finished = m_returns->take();
+        finished = m_returns->takeAllFinished();
         if (finished.empty()) {
             std::vector<pollfd> watches{{m_returns->wake, POLLIN, 0}};
             for (const int descriptor : watched) {
@@ -422,7 +421,7 @@ std::vector<CurlRequest*> CurlBatch::wait(milliseconds timeout, std::initializer
             const int waitFor = static_cast<int>(std::clamp<long long>(timeout.count(), 0, 1 << 30));
             ::poll(watches.data(), watches.size(), waitFor);
             drain(m_returns->wake);
-            finished = m_returns->take();
+            finished = m_returns->takeAllFinished();
         }
     }
     for (CurlRequest* request : finished)

@@ -27,7 +27,6 @@
 // finished, through wait().
 class CurlBatch {
 public:
-    CurlBatch();
     // Requests that trust these authorities (empty: the system's) will come:
     // their trust store is read from now on, in the background.
     explicit CurlBatch(const QString& certificateAuthorityFile, int lanes = 1);

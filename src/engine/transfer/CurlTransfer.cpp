@@ -80,7 +80,7 @@ void CurlTransfer::request(const QString& address)
     // lead to that cannot be is no answer.
     m_request.prepare(address);
     const QByteArray utf8 = address.toUtf8();
-    const bool lastOfItsOrigin = m_ahead && m_ahead->take(utf8);
+    const bool lastOfItsOrigin = m_ahead && m_ahead->removeAndTellIfLast(utf8);
     askPrepared(utf8, lastOfItsOrigin);
     RedirectChain chain(utf8, RedirectChain::DefaultLimit);
     while (m_request.haveResponse()) {

@@ -1,6 +1,6 @@
 #include "engine/transfer/OriginsAhead.h"
 
-bool OriginsAhead::take(QByteArrayView address)
+bool OriginsAhead::removeAndTellIfLast(QByteArrayView address)
 {
     const auto found = m_addresses.find(HostKey::originOf(address));
     if (found == m_addresses.end())

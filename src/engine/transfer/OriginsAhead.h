@@ -22,7 +22,7 @@ public:
     void add(QByteArrayView address) { ++m_addresses[HostKey::originOf(address)]; }
     // This address is being asked: whether it was its origin's last one known
     // to come. An origin none was known for may have more to come.
-    bool take(QByteArrayView address);
+    bool removeAndTellIfLast(QByteArrayView address);
     // Origins with an address still to come.
     qsizetype origins() const { return m_addresses.size(); }
     // Idle connections worth keeping: one for each of them, at least one, at
