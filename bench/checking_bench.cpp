@@ -12,7 +12,7 @@
 #include "window/app/Form1.h"
 #include "engine/transfer/Policy.h"
 #include "window/checking/Pause.h"
-#include "engine/transfer/CurlTransfer.h"
+#include "engine/transfer/QtLoopTransfer.h"
 #include "TestPlatform.h"
 
 #include <QApplication>
@@ -77,7 +77,7 @@ void printTool(const char* label, bool failed, double seconds, double curlSecond
 // its first request.
 class MeteredTransfer final : public TransferControl {
 public:
-    MeteredTransfer(const CurlTransfer::Options& options, std::function<qint64()> stallSoFar)
+    MeteredTransfer(const QtLoopTransfer::Options& options, std::function<qint64()> stallSoFar)
         : m_curl(options), m_stallSoFar(std::move(stallSoFar))
     {
     }
@@ -93,7 +93,7 @@ public:
     qint64 firstStallMs = -1;
 
 private:
-    CurlTransfer m_curl;
+    QtLoopTransfer m_curl;
     std::function<qint64()> m_stallSoFar;
 };
 
@@ -114,7 +114,7 @@ RunFigures checkRun(const QStringList& urls, const QString& caFile)
     TestPlatform test;
     MeteredTransfer* transfer = nullptr;
     test.platform().makeTransferControl = [&] {
-        auto made = std::make_unique<MeteredTransfer>(CurlTransfer::Options{Policy::Timeout, false, caFile},
+        auto made = std::make_unique<MeteredTransfer>(QtLoopTransfer::Options{Policy::Timeout, false, caFile},
                                                       stallSoFar);
         transfer = made.get();
         return made;

@@ -8,7 +8,7 @@
 #include "window/checking/Pause.h"
 #include "window/checking/PauseText.h"
 #include "window/checking/Valid.h"
-#include "engine/transfer/CurlTransfer.h"
+#include "engine/transfer/QtLoopTransfer.h"
 
 #include <QElapsedTimer>
 #include <QTest>
@@ -57,7 +57,7 @@ private slots:
         if (throughCurl) {
             LoopbackServer server;
             server.route("/page", LoopbackServer::answer(statusLine.toLatin1(), {}, "body"));
-            CurlTransfer transfer(CurlTransfer::Options{std::chrono::milliseconds(1500), false, {}});
+            QtLoopTransfer transfer(QtLoopTransfer::Options{std::chrono::milliseconds(1500), false, {}});
             const Valid::Probe probe{test.dialogs, test.internet, transfer};
             QCOMPARE(Valid::IsURLValid(probe, server.url("/page"), 0), valid);
             QCOMPARE(server.requestedPaths(), QList<QByteArray>{"/page"});
@@ -76,7 +76,7 @@ private slots:
         TestPlatform test;
         LoopbackServer server;
         server.route("/page", LoopbackServer::raw("HTTP/1.1 200 OK\nContent-Length: 0\n\n"));
-        CurlTransfer transfer(CurlTransfer::Options{std::chrono::milliseconds(1500), false, {}});
+        QtLoopTransfer transfer(QtLoopTransfer::Options{std::chrono::milliseconds(1500), false, {}});
         const Valid::Probe probe{test.dialogs, test.internet, transfer};
         QVERIFY(Valid::IsURLValid(probe, server.url("/page"), 0));
         QVERIFY(test.dialogs.shown.isEmpty());

@@ -1,7 +1,7 @@
 // How many requests at once, on how many lanes, and how many idle
 // connections the command line's free descriptors hold.
 #include "cli/FileBudget.h"
-#include "engine/transfer/CurlBatch.h"
+#include "engine/transfer/LaneBatch.h"
 
 #include <QTest>
 
@@ -54,7 +54,7 @@ private slots:
         QCOMPARE(budget->jobs, atOnce);
         QCOMPARE(budget->lanes, lanes);
         QCOMPARE(budget->idleConnections, idle);
-        QCOMPARE_LE(FileBudget::SpareFiles + CurlBatch::filesBeyondOneLane(lanes) + atOnce * FileBudget::FilesPerRequest + idle,
+        QCOMPARE_LE(FileBudget::SpareFiles + LaneBatch::filesBeyondOneLane(lanes) + atOnce * FileBudget::FilesPerRequest + idle,
                     freeFiles);
     }
 };

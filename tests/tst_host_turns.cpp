@@ -110,7 +110,7 @@ private slots:
                 turnOf[waiting] = turns.turnOf(words[2].toUtf8());
                 turns.wait(turnOf[waiting], waiting, now);
             } else if (what == u"take") {
-                const std::optional<HostTurns::Next> next = turns.take(now);
+                const std::optional<HostTurns::Next> next = turns.startNext(now);
                 QVERIFY2(next.has_value() == (words[2] != u"-"), qPrintable(step));
                 if (next) {
                     QCOMPARE(next->position, position);

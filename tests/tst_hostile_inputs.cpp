@@ -8,7 +8,7 @@
 #include "StallMeter.h"
 #include "window/app/ErrorReport.h"
 #include "window/app/Form1.h"
-#include "engine/transfer/CurlTransfer.h"
+#include "engine/transfer/QtLoopTransfer.h"
 #include "TestPlatform.h"
 
 #include <QDateTime>
@@ -249,7 +249,7 @@ private slots:
 
         TestPlatform test;
         test.platform().makeTransferControl = [] {
-            return std::make_unique<CurlTransfer>(CurlTransfer::Options{Timeout, false, {}});
+            return std::make_unique<QtLoopTransfer>(QtLoopTransfer::Options{Timeout, false, {}});
         };
         Form1 form(test.platform());
         form.Form_Load();

@@ -7,7 +7,7 @@
 #include "WindowTesting.h"
 #include "StallMeter.h"
 #include "window/app/Form1.h"
-#include "engine/transfer/CurlTransfer.h"
+#include "engine/transfer/QtLoopTransfer.h"
 #include "TestPlatform.h"
 
 #include <QElapsedTimer>
@@ -46,7 +46,7 @@ enum class Kind {
 // before the next request replaced it.
 class ObservedTransfer final : public TransferControl {
 public:
-    explicit ObservedTransfer(const CurlTransfer::Options& options) : m_curl(options) {}
+    explicit ObservedTransfer(const QtLoopTransfer::Options& options) : m_curl(options) {}
 
     void request(const QString& address) override
     {
@@ -64,7 +64,7 @@ public:
     QHash<QString, qint64> bodyBytes;
 
 private:
-    CurlTransfer m_curl;
+    QtLoopTransfer m_curl;
     QString m_current;
 };
 }  // namespace
@@ -172,7 +172,7 @@ private slots:
         TestPlatform test;
         ObservedTransfer* transfer = nullptr;
         test.platform().makeTransferControl = [&] {
-            auto made = std::make_unique<ObservedTransfer>(CurlTransfer::Options{Timeout, false, {}});
+            auto made = std::make_unique<ObservedTransfer>(QtLoopTransfer::Options{Timeout, false, {}});
             transfer = made.get();
             return made;
         };

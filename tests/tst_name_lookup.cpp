@@ -4,7 +4,7 @@
 #include "LoopbackServer.h"
 #include "PrivateResolver.h"
 #include "StallMeter.h"
-#include "engine/transfer/CurlTransfer.h"
+#include "engine/transfer/QtLoopTransfer.h"
 #include "engine/Failure.h"
 
 #include <QElapsedTimer>
@@ -39,7 +39,7 @@ private slots:
         QVERIFY2(silentNameserver.bind(PrivateResolver::nameserver(), 53), qPrintable(silentNameserver.errorString()));
         LoopbackServer server;
         server.route("/after", LoopbackServer::answer("HTTP/1.1 200 OK"));
-        CurlTransfer transfer({Timeout, false, {}});
+        QtLoopTransfer transfer({Timeout, false, {}});
 
         StallMeter meter;
         QElapsedTimer clock;

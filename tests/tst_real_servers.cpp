@@ -8,8 +8,8 @@
 #include "WindowTesting.h"
 #include "window/checking/Valid.h"
 #include "cli/CheckQueue.h"
-#include "engine/transfer/CurlBatch.h"
-#include "engine/transfer/CurlTransfer.h"
+#include "engine/transfer/LaneBatch.h"
+#include "engine/transfer/QtLoopTransfer.h"
 #include "engine/Failure.h"
 
 #include <QApplication>
@@ -91,7 +91,7 @@ private slots:
         QFETCH(bool, compressed);
         WebServer& nginx = *m_servers.at(Server::Nginx);
         REQUIRE_RUNNING(nginx);
-        CurlBatch batch{QString()};
+        LaneBatch batch{QString()};
         CurlRequest request({30s, false, {}});
         request.prepare(nginx.url(path));
         batch.add(request);
@@ -251,7 +251,7 @@ private slots:
         REQUIRE_RUNNING(lighttpd);
         const ProxyEnvironment environment({{"http_proxy", forward.proxyUrl()}});
         TestPlatform test;
-        CurlTransfer transfer({10000ms, true, {}});
+        QtLoopTransfer transfer({10000ms, true, {}});
         const Valid::Probe probe{test.dialogs, test.internet, transfer};
         // Only nginx has /error (a 500, valid); lighttpd says 404. A reply
         // with an empty body is one that tinyproxy goes on relaying after.
@@ -332,7 +332,7 @@ private:
     Judgement judge(const QString& address)
     {
         TestPlatform test;
-        CurlTransfer transfer({10000ms, true, m_chain->rootFile});
+        QtLoopTransfer transfer({10000ms, true, m_chain->rootFile});
         const Valid::Probe probe{test.dialogs, test.internet, transfer};
         Judgement judgement;
         judgement.valid = Valid::IsURLValid(probe, address, 0);

@@ -9,7 +9,7 @@
 #include "window/app/Globals.h"
 #include "window/lists/ListFiles.h"
 #include "engine/lists/FileChannel.h"
-#include "engine/transfer/CurlTransfer.h"
+#include "engine/transfer/QtLoopTransfer.h"
 
 #include <QDir>
 #include <QProcess>
@@ -291,7 +291,7 @@ private slots:
 
         TestPlatform test;
         test.platform().makeTransferControl = [] {
-            return std::make_unique<CurlTransfer>(CurlTransfer::Options{std::chrono::milliseconds(5000), false, {}});
+            return std::make_unique<QtLoopTransfer>(QtLoopTransfer::Options{std::chrono::milliseconds(5000), false, {}});
         };
         Form1 form(test.platform());
         form.Form_Load();

@@ -7,9 +7,9 @@
 #include "LoopbackServer.h"
 #include "engine/transfer/Policy.h"
 #include "RealServers.h"
-#include "engine/transfer/CurlBatch.h"
+#include "engine/transfer/LaneBatch.h"
 #include "engine/transfer/CurlRequest.h"
-#include "engine/transfer/CurlTransfer.h"
+#include "engine/transfer/QtLoopTransfer.h"
 #include "engine/Failure.h"
 
 #include <QElapsedTimer>
@@ -26,7 +26,7 @@ namespace {
 constexpr auto Timeout = 5000ms;
 constexpr int ManyHosts = 10;
 
-bool hasResponse(CurlTransfer& transfer)
+bool hasResponse(QtLoopTransfer& transfer)
 {
     try {
         return transfer.responseHeaders().startsWith(u"HTTP/1.1 200 OK\r\n");
@@ -92,9 +92,9 @@ private slots:
         const quint16 port = m_nginx->sitePort(site);
         // The trusting request goes first, so that a session it leaves behind
         // would be there for the untrusting one to resume.
-        CurlTransfer trusting({Timeout, false, m_authorities});
+        QtLoopTransfer trusting({Timeout, false, m_authorities});
         trusting.request(address(port));
-        CurlTransfer transfer({Timeout, false, trustTheRoot ? m_authorities : QString()});
+        QtLoopTransfer transfer({Timeout, false, trustTheRoot ? m_authorities : QString()});
         for (int i = 0; i < 2; ++i) {
             transfer.request(address(port));
             QCOMPARE(hasResponse(transfer), answered);
@@ -109,12 +109,12 @@ private slots:
         QTemporaryDir copy;
         const QString authorities = copy.filePath(QStringLiteral("ca.crt"));
         QVERIFY(QFile::copy(m_authorities, authorities));
-        CurlTransfer first({Timeout, false, authorities});
+        QtLoopTransfer first({Timeout, false, authorities});
         first.request(address(m_nginx->sitePort(Good)));
         QVERIFY(hasResponse(first));
         QVERIFY(QFile::remove(authorities));
 
-        CurlTransfer second({Timeout, false, authorities});
+        QtLoopTransfer second({Timeout, false, authorities});
         second.request(address(m_nginx->sitePort(Good)));
         QVERIFY(hasResponse(second));
         QCOMPARE(second.connectionsOpened(), 1);
@@ -127,7 +127,7 @@ private slots:
         const quint16 port = m_nginx->sitePort(Good);
         const qsizetype before = m_nginx->requests().size();
         for (int i = 0; i < 2; ++i) {
-            CurlTransfer transfer({Timeout, false, m_authorities});
+            QtLoopTransfer transfer({Timeout, false, m_authorities});
             transfer.request(address(port));
             QVERIFY(hasResponse(transfer));
             QCOMPARE(transfer.connectionsOpened(), 1);
@@ -146,7 +146,7 @@ private slots:
         for (int site = MoreGood; site < MoreGood + ManyHosts - 1; ++site)
             ports << m_nginx->sitePort(site);
         QCOMPARE(ports.size(), ManyHosts);
-        CurlTransfer transfer({Timeout, false, m_authorities});
+        QtLoopTransfer transfer({Timeout, false, m_authorities});
         for (int round = 0; round < 3; ++round) {
             for (quint16 port : ports) {
                 transfer.request(address(port));
@@ -167,7 +167,7 @@ private slots:
         std::vector<std::unique_ptr<CurlRequest>> requests;
         for (qsizetype i = 0; i < ports.size(); ++i)
             requests.push_back(std::make_unique<CurlRequest>(CurlRequest::Options{Timeout, false, m_authorities}));
-        CurlBatch batch(m_authorities, 2);
+        LaneBatch batch(m_authorities, 2);
         const qsizetype before = m_nginx->requests().size();
         for (int round = 0; round < 2; ++round) {
             for (qsizetype i = 0; i < ports.size(); ++i) {
@@ -190,7 +190,7 @@ private slots:
     // connection, also when the next address follows at once.
     void aRealSizePageKeepsItsConnection()
     {
-        CurlTransfer transfer({Timeout, false, m_authorities});
+        QtLoopTransfer transfer({Timeout, false, m_authorities});
         for (int i = 0; i < 5; ++i) {
             transfer.request(address(m_nginx->sitePort(Good), "/large"));
             QVERIFY(hasResponse(transfer));
@@ -211,7 +211,7 @@ private slots:
         late.bodyDelayMilliseconds = 5000;
         server.route("/late", late);
         server.route("/next", LoopbackServer::answer("HTTP/1.1 200 OK"));
-        CurlTransfer transfer({Timeout, false, tls->certificateFile});
+        QtLoopTransfer transfer({Timeout, false, tls->certificateFile});
 
         transfer.request(server.url("/late"));
         QVERIFY(hasResponse(transfer));

@@ -2,8 +2,8 @@
 // leaves to read for every kind of answer, and what it does not keep.
 #include "LoopbackServer.h"
 #include "TransferTesting.h"
-#include "engine/transfer/CurlBatch.h"
-#include "engine/transfer/CurlTransfer.h"
+#include "engine/transfer/LaneBatch.h"
+#include "engine/transfer/QtLoopTransfer.h"
 #include "engine/transfer/ProxyAnswer.h"
 #include "engine/verdict/Verdict.h"
 #include "engine/Failure.h"
@@ -68,7 +68,7 @@ private slots:
         QFETCH(QByteArray, expected);
         LoopbackServer server;
         server.route("/a", reply);
-        CurlTransfer transfer(testOptions());
+        QtLoopTransfer transfer(testOptions());
 
         QElapsedTimer clock;
         clock.start();
@@ -108,7 +108,7 @@ private slots:
         server.route("/loop-back", LoopbackServer::answer("HTTP/1.1 302 Found", "Location: /loop\r\n"));
         server.route("/to-ftp", LoopbackServer::answer("HTTP/1.1 302 Found", "Location: ftp://127.0.0.1/f\r\n"));
         server.route("/to-backslash", LoopbackServer::answer("HTTP/1.1 302 Found", "Location: /a\\b\r\n"));
-        CurlTransfer transfer(testOptions());
+        QtLoopTransfer transfer(testOptions());
         transfer.request(server.url(path));
         QCOMPARE(hasResponse(transfer), !statusLine.isEmpty());
         if (!statusLine.isEmpty())
@@ -131,7 +131,7 @@ private slots:
         QFETCH(Reply, reply);
         LoopbackServer server;
         server.route("/a", reply);
-        CurlTransfer transfer(testOptions());
+        QtLoopTransfer transfer(testOptions());
         const QString address = server.url("/a");
 
         QElapsedTimer clock;
@@ -227,7 +227,7 @@ private slots:
         LoopbackServer server;
         server.route("/present", LoopbackServer::answer("HTTP/1.1 200 OK"));
         server.route("/reset", LoopbackServer::raw("HTTP/1.1 200 OK\r\n", Reply::After::Reset));
-        CurlTransfer transfer(testOptions());
+        QtLoopTransfer transfer(testOptions());
 
         transfer.request(server.url("/present"));
         QVERIFY(hasResponse(transfer));
@@ -256,7 +256,7 @@ private slots:
     {
         QFETCH(QString, address);
         LoopbackServer server;
-        CurlTransfer transfer(testOptions());
+        QtLoopTransfer transfer(testOptions());
         transfer.request(server.url("/"));
         QVERIFY_THROWS_EXCEPTION(Failure, transfer.request(address));
         QVERIFY(!hasResponse(transfer));
@@ -269,7 +269,7 @@ private slots:
         Reply late = LoopbackServer::answer("HTTP/1.1 200 OK");
         late.delayMilliseconds = 400;
         server.route("/late", late);
-        CurlTransfer transfer(testOptions());
+        QtLoopTransfer transfer(testOptions());
 
         QElapsedTimer sinceTick;
         qint64 longestGap = 0;

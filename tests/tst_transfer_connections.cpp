@@ -3,9 +3,9 @@
 // which authorities each request trusts.
 #include "LoopbackServer.h"
 #include "TransferTesting.h"
-#include "engine/transfer/CurlBatch.h"
+#include "engine/transfer/LaneBatch.h"
 #include "engine/transfer/TrustStore.h"
-#include "engine/transfer/CurlTransfer.h"
+#include "engine/transfer/QtLoopTransfer.h"
 #include "engine/transfer/OriginsAhead.h"
 
 #include <QElapsedTimer>
@@ -80,7 +80,7 @@ private slots:
         Reply lateBody = LoopbackServer::answer("HTTP/1.1 200 OK", {}, QByteArray(5000, 'c'));
         lateBody.bodyDelayMilliseconds = 50;
         server.route("/late-body", lateBody);
-        CurlTransfer transfer(testOptions());
+        QtLoopTransfer transfer(testOptions());
 
         // No pause between the addresses: each new request lets the last body end.
         for (const char* path : {"/a", "/late-body", "/b", "/late-body", "/missing", "/b"}) {
@@ -117,7 +117,7 @@ private slots:
             for (int host = 0; host < hosts; ++host)
                 list << server.urlOnHost(host, QStringLiteral("/%1").arg(round)).toUtf8();
         }
-        CurlTransfer transfer(testOptions());
+        QtLoopTransfer transfer(testOptions());
         if (told)
             transfer.expectAddresses(list.size(), [&](qsizetype index) { return QByteArrayView(list[index]); });
         for (const QByteArray& address : list) {
@@ -134,7 +134,7 @@ private slots:
         Reply closing = LoopbackServer::answer("HTTP/1.1 200 OK", "Connection: close\r\n");
         closing.after = Reply::After::Close;
         server.route("/closing", closing);
-        CurlTransfer transfer(testOptions());
+        QtLoopTransfer transfer(testOptions());
         for (int i = 0; i < 3; ++i) {
             transfer.request(server.url("/closing"));
             QVERIFY(hasResponse(transfer));
@@ -149,7 +149,7 @@ private slots:
     {
         LoopbackServer server;
         server.route("/a", LoopbackServer::answer("HTTP/1.1 200 OK"));
-        CurlTransfer transfer(testOptions());
+        QtLoopTransfer transfer(testOptions());
         // Long enough that a loaded machine still finds the connection open
         // right after the answer.
         transfer.setIdleConnectionAge(2s);
@@ -174,11 +174,11 @@ private slots:
         server.route("/a", LoopbackServer::answer("HTTP/1.1 200 OK"));
 
         // Not in the system's store: the handshake fails, which is no response.
-        CurlTransfer untrusting(testOptions());
+        QtLoopTransfer untrusting(testOptions());
         untrusting.request(server.url("/a"));
         QVERIFY(!hasResponse(untrusting));
 
-        CurlTransfer trusting({ShortTimeout, false, tls->certificateFile});
+        QtLoopTransfer trusting({ShortTimeout, false, tls->certificateFile});
         for (int i = 0; i < 2; ++i) {
             trusting.request(server.url("/a"));
             QVERIFY(trusting.responseHeaders().startsWith(u"HTTP/1.1 200 OK\r\n"));
@@ -197,7 +197,7 @@ private slots:
         LoopbackServer server(*tls);
         // Each answer closes its connection: every request makes a new one.
         server.route("/a", LoopbackServer::answer("HTTP/1.1 200 OK", "Connection: close\r\n"));
-        CurlBatch batch{QString()};
+        LaneBatch batch{QString()};
         CurlRequest trusting({ShortTimeout, false, tls->certificateFile});
         CurlRequest untrusting({ShortTimeout, false, {}});
 
@@ -231,7 +231,7 @@ private slots:
         server.route("/a", LoopbackServer::answer("HTTP/1.1 200 OK", "Connection: close\r\n"));
         const QString authorities = folder.filePath(QStringLiteral("authorities.pem"));
         QVERIFY(QFile::copy(tls->certificateFile, authorities));
-        CurlTransfer transfer({ShortTimeout, false, authorities});
+        QtLoopTransfer transfer({ShortTimeout, false, authorities});
         transfer.request(server.url("/a"));
         QVERIFY(hasResponse(transfer));
 
@@ -290,7 +290,7 @@ private slots:
 
         qputenv("http_proxy", QStringLiteral("https://127.0.0.1:%1").arg(proxy.port()).toLatin1());
         const auto restore = qScopeGuard([] { qunsetenv("http_proxy"); });
-        CurlTransfer transfer({30s, true, bundle.fileName()});
+        QtLoopTransfer transfer({30s, true, bundle.fileName()});
         QElapsedTimer sinceTick;
         qint64 longestGap = 0;
         QTimer ticker;
@@ -312,7 +312,7 @@ private slots:
         // A file nobody asked for before; that it cannot be read is an outcome too.
         QTemporaryDir folder;
         const QString authorities = folder.filePath(QStringLiteral("authorities.pem"));
-        const CurlBatch batch(authorities);
+        const LaneBatch batch(authorities);
         QTRY_VERIFY(TrustStore::ready(authorities));
     }
 };

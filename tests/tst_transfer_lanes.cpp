@@ -3,7 +3,7 @@
 // between the caller and the lanes.
 #include "LoopbackServer.h"
 #include "TransferTesting.h"
-#include "engine/transfer/CurlBatch.h"
+#include "engine/transfer/LaneBatch.h"
 #include "engine/transfer/CurlRequest.h"
 #include "engine/verdict/Verdict.h"
 #include "engine/Failure.h"
@@ -46,7 +46,7 @@ private slots:
         std::atomic<bool> holding = false;
         std::atomic<bool> released = false;
         std::vector<std::unique_ptr<CurlRequest>> others;
-        CurlBatch batch(QString(), 2);
+        LaneBatch batch(QString(), 2);
         // A failed check leaves no lane held up while the batch stops.
         const auto release = qScopeGuard([&] { released = true; });
         held.setOnResponse([&] {
@@ -111,7 +111,7 @@ private slots:
             }
             QCOMPARE(::sched_setaffinity(0, sizeof some, &some), 0);
         }
-        QCOMPARE(CurlBatch::lanesFor(jobs), lanes);
+        QCOMPARE(LaneBatch::lanesFor(jobs), lanes);
     }
 
     // A request added again while under way is refused, on one lane as on
@@ -130,7 +130,7 @@ private slots:
         late.delayMilliseconds = 300;
         server.route("/late", late);
         CurlRequest request(testOptions());
-        CurlBatch batch(QString(), lanes);
+        LaneBatch batch(QString(), lanes);
         request.prepare(server.url("/late"));
         batch.add(request);
         QVERIFY_THROWS_EXCEPTION(Failure, batch.add(request));
@@ -156,7 +156,7 @@ private slots:
             requests.push_back(std::make_unique<CurlRequest>(testOptions()));
             all.push_back(requests.back().get());
         }
-        CurlBatch batch(QString(), 2);
+        LaneBatch batch(QString(), 2);
         for (int host = 0; host < 8; ++host) {
             requests[host]->prepare(server.urlOnHost(host, QString::fromLatin1(host % 2 ? "/late" : "/now")));
             batch.add(*requests[host]);
@@ -180,7 +180,7 @@ private slots:
         LoopbackServer server;
         server.route("/now", LoopbackServer::answer("HTTP/1.1 200 OK"));
         CurlRequest request(testOptions());
-        CurlBatch batch(QString(), 2);
+        LaneBatch batch(QString(), 2);
         request.prepare(server.url("/now"));
         batch.add(request);
         // However slow the machine, until the lane has handed it back.
@@ -221,7 +221,7 @@ private slots:
         late.delayMilliseconds = 3000;
         server.route("/late", late);
         CurlRequest request({20s, false, {}});
-        CurlBatch batch(QString(), 2);
+        LaneBatch batch(QString(), 2);
         const auto removeOnExit = qScopeGuard([&] { batch.remove(request); });
         std::vector<qint64> took;
         for (int turn = 0; turn < 5; ++turn) {
@@ -264,7 +264,7 @@ private slots:
         std::vector<std::unique_ptr<CurlRequest>> requests;
         for (int host = 0; host < Hosts; ++host)
             requests.push_back(std::make_unique<CurlRequest>(testOptions()));
-        CurlBatch batch(QString(), 2);
+        LaneBatch batch(QString(), 2);
         const auto askEach = [&] {
             for (int host = 0; host < Hosts; ++host) {
                 requests[host]->prepare(server.urlOnHost(host));

@@ -31,7 +31,7 @@ qint64 millisecondsBetween(CheckQueue::Clock::time_point from, CheckQueue::Clock
 CheckQueue::CheckQueue(Settings settings, Callbacks callbacks, int wake)
     : m_settings(std::move(settings)), m_callbacks(std::move(callbacks)), m_wake(wake),
       // The batch starts reading the trust store at once, before the first request needs it.
-      m_batch(m_settings.request.certificateAuthorityFile, m_settings.lanes.value_or(CurlBatch::lanesFor(m_settings.jobs))),
+      m_batch(m_settings.request.certificateAuthorityFile, m_settings.lanes.value_or(LaneBatch::lanesFor(m_settings.jobs))),
       m_turns(m_settings.pause, m_settings.pauseBetweenAny, m_settings.longestWait),
       m_slots(static_cast<size_t>(m_settings.jobs)),
       m_jobLimit(m_settings.jobs)
@@ -195,7 +195,7 @@ void CheckQueue::startReady()
         const auto free = std::find_if(m_slots.begin(), m_slots.end(), [](const Slot& slot) { return !slot.busy; });
         if (free == m_slots.end())
             return;
-        const std::optional<HostTurns::Next> next = m_turns.take(Clock::now());
+        const std::optional<HostTurns::Next> next = m_turns.startNext(Clock::now());
         if (!next)
             return;
         start(next->position, next->turn);

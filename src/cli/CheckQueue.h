@@ -5,7 +5,7 @@
 #include "cli/Report.h"
 #include "cli/Shard.h"
 #include "engine/pacing/HostTurns.h"
-#include "engine/transfer/CurlBatch.h"
+#include "engine/transfer/LaneBatch.h"
 #include "engine/transfer/CurlRequest.h"
 #include "engine/transfer/OriginsAhead.h"
 #include "engine/transfer/RedirectChain.h"
@@ -66,7 +66,7 @@ public:
         // Only the addresses of this shard are asked and handed on; the
         // others keep their places in the list.
         std::optional<Shard> shard = std::nullopt;
-        // Threads driving the requests; as CurlBatch::lanesFor() the jobs
+        // Threads driving the requests; as LaneBatch::lanesFor() the jobs
         // unless given.
         std::optional<int> lanes = std::nullopt;
         // Redirects followed, each hop asked in its own host's turn; 0 judges
@@ -158,7 +158,7 @@ private:
     Settings m_settings;
     Callbacks m_callbacks;
     int m_wake;
-    CurlBatch m_batch;
+    LaneBatch m_batch;
     std::deque<Entry> m_lookAhead;
     qsizetype m_ownInLookAhead = 0;  // entries of this shard's addresses
     qint64 m_first = 0;  // the position of the look-ahead's first entry

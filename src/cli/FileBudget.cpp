@@ -1,6 +1,6 @@
 #include "cli/FileBudget.h"
 
-#include "engine/transfer/CurlBatch.h"
+#include "engine/transfer/LaneBatch.h"
 
 #include <algorithm>
 
@@ -11,7 +11,7 @@ std::optional<FileBudget> FileBudget::within(long freeFiles, int jobs, int mostL
     // costs more than a request, so a few more free files can bring a lane
     // and one request fewer (28 free on two cores: 2 on 2 lanes, 26: 3 on 1).
     for (int lanes = std::max(1, mostLanes); lanes >= 1; --lanes) {
-        const long spare = SpareFiles + CurlBatch::filesBeyondOneLane(lanes);
+        const long spare = SpareFiles + LaneBatch::filesBeyondOneLane(lanes);
         const long share = (freeFiles - spare) / (FilesPerRequest + 1);
         const int fitting = static_cast<int>(std::min<long>(share, jobs));
         if (fitting >= lanes)

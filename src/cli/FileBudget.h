@@ -7,7 +7,7 @@
 // connection beside it), every descriptor left for idle connections.
 // Nothing when not even one request fits. The batch's lanes beyond the
 // first hold some too, so the lanes are part of the budget: as many as
-// mostLanes (CurlBatch::lanesFor() the jobs asked for) where at least as
+// mostLanes (LaneBatch::lanesFor() the jobs asked for) where at least as
 // many jobs fit beside them, or fewer, at least one.
 struct FileBudget {
     // Descriptors kept back for what the run may open while it goes: the

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/transfer/CurlBatch.h"
+#include "engine/transfer/LaneBatch.h"
 
 #include <QDeadlineTimer>
 
@@ -8,7 +8,7 @@
 
 // Lets the batch drive its requests until none is under way or the time is
 // up, waking every `step` at the latest.
-inline void runUntilNoneRunning(CurlBatch& batch, std::chrono::milliseconds within,
+inline void runUntilNoneRunning(LaneBatch& batch, std::chrono::milliseconds within,
                                 std::chrono::milliseconds step = std::chrono::milliseconds(100))
 {
     QDeadlineTimer deadline(within);

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "BatchRunning.h"
-#include "engine/transfer/CurlBatch.h"
+#include "engine/transfer/LaneBatch.h"
 #include "engine/transfer/CurlRequest.h"
-#include "engine/transfer/CurlTransfer.h"
+#include "engine/transfer/QtLoopTransfer.h"
 #include "engine/Failure.h"
 
 #include <QByteArray>
@@ -17,14 +17,14 @@
 namespace TransferTesting {
 inline constexpr auto ShortTimeout = std::chrono::milliseconds(1500);
 
-inline CurlTransfer::Options testOptions()
+inline QtLoopTransfer::Options testOptions()
 {
     // The loopback server is reached directly, whatever proxy the machine has.
     return {ShortTimeout, false, {}};
 }
 
 // Runs the request alone on the batch until curl reports it done.
-inline bool answeredOnBatch(CurlBatch& batch, CurlRequest& request, const QString& address)
+inline bool answeredOnBatch(LaneBatch& batch, CurlRequest& request, const QString& address)
 {
     request.prepare(address);
     batch.add(request);
@@ -49,7 +49,7 @@ inline int establishedConnectionsTo(quint16 port)
     return established;
 }
 
-inline bool hasResponse(CurlTransfer& transfer)
+inline bool hasResponse(QtLoopTransfer& transfer)
 {
     try {
         transfer.responseHeaders();

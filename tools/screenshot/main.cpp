@@ -3,7 +3,7 @@
 // Run: tessaly_screenshot <skin file> <hand pointer file> <output folder>
 // (with QT_QPA_PLATFORM=offscreen on a machine without a display).
 #include "window/app/Form1.h"
-#include "engine/transfer/CurlTransfer.h"
+#include "engine/transfer/QtLoopTransfer.h"
 #include "window/desktop/InternetLayer.h"
 #include "window/desktop/QtDialogs.h"
 
@@ -89,7 +89,7 @@ bool photograph(const QString& skinFile, const QString& cursorFile, const QStrin
     NoExit exit;
     AlwaysOnlineInternetLayer internet;
     Platform platform{dialogs, commonDialog, shell, settings, folder, random, exit, internet,
-                      [] { return std::make_unique<CurlTransfer>(); }};
+                      [] { return std::make_unique<QtLoopTransfer>(); }};
     platform.makeSkinFramework = [] { return std::make_unique<QtSkinFramework>(); };
 
     Form1 form(platform);

@@ -19,7 +19,7 @@ int CheckCommand::execute(const Options& options, const Streams& streams)
     // open files lets the command have beside its own and the outputs'.
     const long freeFiles = OpenFiles::free() - Outputs::MostFilesOpen;
     const std::optional<FileBudget> budget =
-        FileBudget::within(freeFiles, options.jobs, CurlBatch::lanesFor(options.jobs));
+        FileBudget::within(freeFiles, options.jobs, LaneBatch::lanesFor(options.jobs));
     if (!budget)
         return failed(streams,
                       QStringLiteral("only %1 more files can be open, too few for a request (ulimit -n)").arg(freeFiles));

@@ -37,7 +37,7 @@ void HostTurns::wait(const QString& turn, qint64 position, Clock::time_point now
         m_ready.emplace(host.waiting.front(), turn);
 }
 
-std::optional<HostTurns::Next> HostTurns::take(Clock::time_point now)
+std::optional<HostTurns::Next> HostTurns::startNext(Clock::time_point now)
 {
     wake(now);
     if (m_ready.empty())

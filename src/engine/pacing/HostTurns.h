@@ -44,7 +44,7 @@ public:
     };
     // The position to ask now: the first in the list of those whose turn is
     // free; that turn is busy until it rests, or its position is given back.
-    std::optional<Next> take(Clock::time_point now);
+    std::optional<Next> startNext(Clock::time_point now);
     // The turn's request is done: it is free again after `rest` (none: at
     // once), or forgotten when it has nothing more to ask.
     void rest(const QString& turn, milliseconds rest, Clock::time_point now);

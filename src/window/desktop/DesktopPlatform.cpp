@@ -1,6 +1,6 @@
 #include "window/desktop/DesktopPlatform.h"
 
-#include "engine/transfer/CurlTransfer.h"
+#include "engine/transfer/QtLoopTransfer.h"
 #include "window/desktop/QtDialogs.h"
 
 #include <QCoreApplication>
@@ -65,7 +65,7 @@ DesktopPlatform::DesktopPlatform() : m_parts(std::make_unique<Parts>())
 {
     Parts& p = *m_parts;
     m_platform.reset(new Platform{p.dialogs, p.commonDialog, p.shell, p.settings, p.programFolder, p.random, p.exit, p.internet,
-                                 [] { return std::make_unique<CurlTransfer>(); }});
+                                 [] { return std::make_unique<QtLoopTransfer>(); }});
     m_platform->makeSkinFramework = [] { return std::make_unique<QtSkinFramework>(); };
 }
 

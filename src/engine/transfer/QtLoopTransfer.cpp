@@ -1,4 +1,4 @@
-#include "engine/transfer/CurlTransfer.h"
+#include "engine/transfer/QtLoopTransfer.h"
 #include "engine/EventLoopWait.h"
 #include "engine/OpenFiles.h"
 #include "engine/transfer/CurlHandles.h"
@@ -18,9 +18,9 @@
 #include <memory>
 
 
-CurlTransfer::CurlTransfer() : CurlTransfer(Options{Policy::Timeout, true, {}}) {}
+QtLoopTransfer::QtLoopTransfer() : QtLoopTransfer(Options{Policy::Timeout, true, {}}) {}
 
-CurlTransfer::CurlTransfer(Options options)
+QtLoopTransfer::QtLoopTransfer(Options options)
     : m_request(std::move(options)),
       m_ready(std::make_unique<QSocketNotifier>(m_driver.descriptor(), QSocketNotifier::Read))
 {
@@ -35,7 +35,7 @@ CurlTransfer::CurlTransfer(Options options)
     QObject::connect(&m_idleTimer, &QTimer::timeout, [this] { closeIdleConnections(); });
 }
 
-void CurlTransfer::closeIdleConnections()
+void QtLoopTransfer::closeIdleConnections()
 {
     if (m_transferGoing || m_waiting)
         return;
@@ -44,7 +44,7 @@ void CurlTransfer::closeIdleConnections()
     armTimer();
 }
 
-void CurlTransfer::expectAddresses(qsizetype count, const AddressAt& address)
+void QtLoopTransfer::expectAddresses(qsizetype count, const AddressAt& address)
 {
     m_ahead.emplace();
     for (qsizetype i = 0; i < count; ++i)
@@ -57,19 +57,19 @@ void CurlTransfer::expectAddresses(qsizetype count, const AddressAt& address)
 // As many idle connections as hosts still to be asked, within the limit,
 // beside the one in use (curl counts that too); as many as before when
 // nothing is known of what comes.
-void CurlTransfer::keepIdleConnections()
+void QtLoopTransfer::keepIdleConnections()
 {
     const long kept = m_ahead ? m_ahead->connectionsWorthKeeping(m_mostIdleConnections) + 1 : Policy::IdleConnections;
     m_driver.setMaxConnects(kept);
 }
 
-CurlTransfer::~CurlTransfer()
+QtLoopTransfer::~QtLoopTransfer()
 {
     if (m_transferGoing)
         m_driver.remove(m_request);
 }
 
-void CurlTransfer::request(const QString& address)
+void QtLoopTransfer::request(const QString& address)
 {
     if (m_waiting)
         throw Failure(QStringLiteral("The transfer control is still waiting for a response"));
@@ -105,7 +105,7 @@ void CurlTransfer::request(const QString& address)
 }
 
 // One request of the address prepared, until its answer's head or its end.
-void CurlTransfer::askPrepared(const QByteArray& address, bool lastOfItsOrigin)
+void QtLoopTransfer::askPrepared(const QByteArray& address, bool lastOfItsOrigin)
 {
     m_origin = QString::fromUtf8(HostKey::originOf(address));
     if (m_ahead) {
@@ -137,7 +137,7 @@ void CurlTransfer::askPrepared(const QByteArray& address, bool lastOfItsOrigin)
         endTransfer();
 }
 
-QString CurlTransfer::responseHeaders()
+QString QtLoopTransfer::responseHeaders()
 {
     if (!m_request.haveResponse() || m_redirectsEnded)
         throw Failure(QStringLiteral("No response headers are available"));
@@ -147,7 +147,7 @@ QString CurlTransfer::responseHeaders()
 // A body still on its way is let through so that the connection can be
 // reused, for as long as a new connection to its host would take; one that
 // takes longer is dropped with its connection.
-void CurlTransfer::finishPreviousTransfer()
+void QtLoopTransfer::finishPreviousTransfer()
 {
     if (!m_transferGoing)
         return;
@@ -162,7 +162,7 @@ void CurlTransfer::finishPreviousTransfer()
 
 // What the connection this request opened took, from the start to the end of
 // the TLS handshake (or of the TCP connect, over plain http).
-void CurlTransfer::noteConnectionCost()
+void QtLoopTransfer::noteConnectionCost()
 {
     if (m_request.connectionsOpened() == 0)
         return;
@@ -177,7 +177,7 @@ void CurlTransfer::noteConnectionCost()
     m_connectionCost[m_origin] = std::chrono::microseconds(std::max(connected, handshaken));
 }
 
-void CurlTransfer::waitUntil(const std::function<bool()>& condition, QDeadlineTimer deadline,
+void QtLoopTransfer::waitUntil(const std::function<bool()>& condition, QDeadlineTimer deadline,
                              CrossThreadWake* wakeFromWorker)
 {
     if (condition())
@@ -194,14 +194,14 @@ void CurlTransfer::waitUntil(const std::function<bool()>& condition, QDeadlineTi
 
 // A quit posted to the loop reaches it on this thread; one still queued when
 // the loop goes is dropped with it.
-void CurlTransfer::CrossThreadWake::wake()
+void QtLoopTransfer::CrossThreadWake::wake()
 {
     const std::lock_guard locked(m_guard);
     if (m_loop)
         QMetaObject::invokeMethod(m_loop, &QEventLoop::quit, Qt::QueuedConnection);
 }
 
-void CurlTransfer::CrossThreadWake::watch(QEventLoop* loop)
+void QtLoopTransfer::CrossThreadWake::watch(QEventLoop* loop)
 {
     const std::lock_guard locked(m_guard);
     m_loop = loop;
@@ -209,7 +209,7 @@ void CurlTransfer::CrossThreadWake::watch(QEventLoop* loop)
 
 // Whether the request may start a TLS connection: to the server, or to a
 // proxy from the environment spoken to over TLS.
-bool CurlTransfer::mayUseTls(QByteArrayView address) const
+bool QtLoopTransfer::mayUseTls(QByteArrayView address) const
 {
     return address.first(std::min<qsizetype>(6, address.size())).compare("https:", Qt::CaseInsensitive) == 0
         || m_request.plainHttpProxy().startsWith(u"https:", Qt::CaseInsensitive);
@@ -217,14 +217,14 @@ bool CurlTransfer::mayUseTls(QByteArrayView address) const
 
 // The waiting request returns through the event loop once the callback that
 // woke it has gone back to curl.
-void CurlTransfer::wake()
+void QtLoopTransfer::wake()
 {
     if (m_waiting)
         m_waiting->quit();
 }
 
 // What is ready, and then the timer set again for what curl asks next.
-void CurlTransfer::drive()
+void QtLoopTransfer::drive()
 {
     for (CurlRequest* finished : m_driver.driveReady()) {
         if (finished == &m_request && m_transferGoing)
@@ -233,7 +233,7 @@ void CurlTransfer::drive()
     armTimer();
 }
 
-void CurlTransfer::armTimer()
+void QtLoopTransfer::armTimer()
 {
     const auto& due = m_driver.timerDue();
     if (!due) {
@@ -244,7 +244,7 @@ void CurlTransfer::armTimer()
     m_curlTimer.start(static_cast<int>(std::clamp<long long>(left, 0, 1 << 30)));
 }
 
-void CurlTransfer::endTransfer()
+void QtLoopTransfer::endTransfer()
 {
     m_connectionsOpened += m_request.connectionsOpened();
     m_driver.remove(m_request);

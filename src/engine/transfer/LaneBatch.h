@@ -25,14 +25,14 @@
 // one lane's cache; TLS handshakes, the bulk of the work, then run on every
 // core. The caller's side stays on one thread: requests come back, already
 // finished, through wait().
-class CurlBatch {
+class LaneBatch {
 public:
     // Requests that trust these authorities (empty: the system's) will come:
     // their trust store is read from now on, in the background.
-    explicit CurlBatch(const QString& certificateAuthorityFile, int lanes = 1);
-    ~CurlBatch();
-    CurlBatch(const CurlBatch&) = delete;
-    CurlBatch& operator=(const CurlBatch&) = delete;
+    explicit LaneBatch(const QString& certificateAuthorityFile, int lanes = 1);
+    ~LaneBatch();
+    LaneBatch(const LaneBatch&) = delete;
+    LaneBatch& operator=(const LaneBatch&) = delete;
 
     // The lanes worth running for this many requests at once: one for each
     // of the machine's threads, up to a few, and one for a single request.

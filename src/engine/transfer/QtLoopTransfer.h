@@ -34,15 +34,15 @@ class QEventLoop;
 // the request's limit is drained in the background so that its connection
 // stays usable, as long as it arrives in less time than a new connection to
 // that host took.
-class CurlTransfer final : public TransferControl {
+class QtLoopTransfer final : public TransferControl {
 public:
     using Options = CurlRequest::Options;
 
-    CurlTransfer();
-    explicit CurlTransfer(Options options);
-    ~CurlTransfer() override;
-    CurlTransfer(const CurlTransfer&) = delete;
-    CurlTransfer& operator=(const CurlTransfer&) = delete;
+    QtLoopTransfer();
+    explicit QtLoopTransfer(Options options);
+    ~QtLoopTransfer() override;
+    QtLoopTransfer(const QtLoopTransfer&) = delete;
+    QtLoopTransfer& operator=(const QtLoopTransfer&) = delete;
 
     void request(const QString& address) override;
     QString responseHeaders() override;

@@ -1,4 +1,4 @@
-#include "engine/transfer/CurlBatch.h"
+#include "engine/transfer/LaneBatch.h"
 #include "engine/transfer/CurlDriver.h"
 #include "engine/address/HostKey.h"
 #include "engine/transfer/CurlHandles.h"
@@ -57,7 +57,7 @@ void drain(int event)
 }  // namespace
 
 // Where the lanes hand finished requests back to the caller's thread.
-struct CurlBatch::Returns {
+struct LaneBatch::Returns {
     std::mutex guard;
     std::vector<CurlRequest*> finished;  // guarded
     int wake = newEventFile();  // readable while `finished` may hold some
@@ -91,7 +91,7 @@ struct CurlBatch::Returns {
 // One driver of a multi handle, touched only by the thread that drives the
 // lane; from `returns` on, what a lane with a thread of its own is given work
 // by and hands it back through.
-struct CurlBatch::Lane {
+struct LaneBatch::Lane {
     CurlDriver driver;
 
     struct Command {
@@ -283,7 +283,7 @@ struct CurlBatch::Lane {
     }
 };
 
-CurlBatch::CurlBatch(const QString& certificateAuthorityFile, int lanes)
+LaneBatch::LaneBatch(const QString& certificateAuthorityFile, int lanes)
 {
     lanes = std::clamp(lanes, 1, MostLanes);
     for (int i = 0; i < lanes; ++i)
@@ -297,9 +297,9 @@ CurlBatch::CurlBatch(const QString& certificateAuthorityFile, int lanes)
 }
 
 // The lanes stop, and their threads end, before the returns go.
-CurlBatch::~CurlBatch() = default;
+LaneBatch::~LaneBatch() = default;
 
-int CurlBatch::lanesFor(int requestsAtOnce)
+int LaneBatch::lanesFor(int requestsAtOnce)
 {
     // The cores this process may run on (a container's or taskset's share),
     // not all the machine has.
@@ -313,19 +313,19 @@ int CurlBatch::lanesFor(int requestsAtOnce)
 
 // By the origin's hash, seeded the same in every run, so that a host's
 // requests share one lane and its connection.
-size_t CurlBatch::laneIndexOf(const CurlRequest& request) const
+size_t LaneBatch::laneIndexOf(const CurlRequest& request) const
 {
     if (m_lanes.size() == 1)
         return 0;
     return qHash(HostKey::originOf(request.url()), 0) % m_lanes.size();
 }
 
-CurlBatch::Lane& CurlBatch::laneOf(const CurlRequest& request)
+LaneBatch::Lane& LaneBatch::laneOf(const CurlRequest& request)
 {
     return *m_lanes[laneIndexOf(request)];
 }
 
-void CurlBatch::setIdleConnections(long connections, long bound)
+void LaneBatch::setIdleConnections(long connections, long bound)
 {
     if (!m_returns) {
         m_lanes.front()->driver.setMaxConnects(connections);
@@ -337,7 +337,7 @@ void CurlBatch::setIdleConnections(long connections, long bound)
         lane->connectionLimit.store(perLane, std::memory_order_relaxed);
 }
 
-void CurlBatch::closeIdleConnections()
+void LaneBatch::closeIdleConnections()
 {
     if (running() > 0)
         return;
@@ -350,7 +350,7 @@ void CurlBatch::closeIdleConnections()
     m_mayKeep = false;
 }
 
-void CurlBatch::add(CurlRequest& request)
+void LaneBatch::add(CurlRequest& request)
 {
     // A lane would take it on a second time, and it would never come back.
     if (m_underWay.contains(&request))
@@ -369,7 +369,7 @@ void CurlBatch::add(CurlRequest& request)
     m_mayKeep = true;
 }
 
-void CurlBatch::remove(CurlRequest& request)
+void LaneBatch::remove(CurlRequest& request)
 {
     CurlRequest* const one = &request;
     remove(std::span(&one, 1));
@@ -377,7 +377,7 @@ void CurlBatch::remove(CurlRequest& request)
 
 // Every lane is given all its removals before any is waited for: a round
 // trip per lane, not per request.
-void CurlBatch::remove(std::span<CurlRequest* const> requests)
+void LaneBatch::remove(std::span<CurlRequest* const> requests)
 {
     std::vector<std::uint64_t> tickets(m_lanes.size(), 0);
     std::vector<CurlRequest*> removed;
@@ -401,7 +401,7 @@ void CurlBatch::remove(std::span<CurlRequest* const> requests)
     m_returns->withdraw(removed);
 }
 
-std::vector<CurlRequest*> CurlBatch::wait(milliseconds timeout, std::initializer_list<int> watched)
+std::vector<CurlRequest*> LaneBatch::wait(milliseconds timeout, std::initializer_list<int> watched)
 {
     std::vector<CurlRequest*> finished;
     if (!m_returns) {
