@@ -39,7 +39,7 @@ double cpuSeconds()
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+         + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 // Runs a command to its end and gives its wall time in seconds and its
@@ -56,7 +56,8 @@ std::optional<double> timed(const QString& program, const QStringList& arguments
     const double seconds = clock.nsecsElapsed() / 1e9;
     if (output)
         *output = process.readAllStandardOutput();
-    if (process.exitStatus() != QProcess::NormalExit || std::find(exitCodes.begin(), exitCodes.end(), process.exitCode()) == exitCodes.end()) {
+    if (process.exitStatus() != QProcess::NormalExit
+        || std::find(exitCodes.begin(), exitCodes.end(), process.exitCode()) == exitCodes.end()) {
         std::fprintf(stderr, "%s ended with %d: %s\n", qPrintable(program), process.exitCode(),
                      process.readAllStandardError().left(400).constData());
         return std::nullopt;
@@ -114,8 +115,7 @@ RunFigures checkRun(const QStringList& urls, const QString& caFile)
     TestPlatform test;
     MeteredTransfer* transfer = nullptr;
     test.platform().makeTransferControl = [&] {
-        auto made = std::make_unique<MeteredTransfer>(QtLoopTransfer::Options{Policy::Timeout, false, caFile},
-                                                      stallSoFar);
+        auto made = std::make_unique<MeteredTransfer>(QtLoopTransfer::Options{Policy::Timeout, false, caFile}, stallSoFar);
         transfer = made.get();
         return made;
     };
@@ -205,7 +205,7 @@ int main(int argc, char* argv[])
     if (!hostsFile.isEmpty()) {
         wgetArguments.prepend(QStringLiteral("wget"));
         wgetArguments = QStringList{"-m", "sh", "-c", "mount --bind \"$0\" /etc/hosts && exec \"$@\"", hostsFile}
-            + wgetArguments;
+                      + wgetArguments;
         wget = QStringLiteral("unshare");
     }
 
@@ -266,7 +266,7 @@ int main(int argc, char* argv[])
         std::printf("verdicts as the status codes say: %d of %lld (curl saw the expected code for %d)\n", run.matching,
                     qlonglong(urls.size()), curlMatching);
         const bool met = !curlFailed && best[2] <= 1.1 * best[0] && run.connections == 1 && run.longestStallMs < 50
-            && pauseCpuShare < 0.02 && run.matching == urls.size();
+                      && pauseCpuShare < 0.02 && run.matching == urls.size();
         std::printf("targets %s\n", met ? "met" : "NOT met");
         return 0;
     }
@@ -285,8 +285,8 @@ int main(int argc, char* argv[])
                 qlonglong(urls.size()), qlonglong(present), rounds);
     printTool("curl -K, sequential  ", curlFailed, best[0], best[0]);
     printTool("wget --spider -i     ", wgetFailed, best[1], best[0]);
-    std::printf("  the check run          %7.3f s   %.3f x curl (target <= %s)   %.2f x wget (target <= %s)\n",
-                best[2], best[2] / best[0], qPrintable(limit(targets.curlRatio)), best[2] / best[1],
+    std::printf("  the check run          %7.3f s   %.3f x curl (target <= %s)   %.2f x wget (target <= %s)\n", best[2],
+                best[2] / best[0], qPrintable(limit(targets.curlRatio)), best[2] / best[1],
                 qPrintable(limit(targets.wgetRatio)));
     std::printf("  its first round        %7.3f s   %.3f x curl (the trust store read and no TLS session to resume)\n",
                 firstRun.seconds, firstRun.seconds / best[0]);
@@ -298,9 +298,9 @@ int main(int argc, char* argv[])
     std::printf("  verdicts as the status codes say: %d of %lld (curl %d)\n", run.matching, qlonglong(urls.size()),
                 curlMatching);
     const bool met = !curlFailed && best[2] <= targets.curlRatio * best[0]
-        && (targets.wgetRatio == 0 || (!wgetFailed && best[2] <= targets.wgetRatio * best[1])) && run.connections <= targets.connections
-        && run.longestStallMs < targets.stallMs && firstRun.firstAddressStallMs < targets.stallMs
-        && run.matching == urls.size();
+                  && (targets.wgetRatio == 0 || (!wgetFailed && best[2] <= targets.wgetRatio * best[1]))
+                  && run.connections <= targets.connections && run.longestStallMs < targets.stallMs
+                  && firstRun.firstAddressStallMs < targets.stallMs && run.matching == urls.size();
     std::printf("  targets %s\n", met ? "met" : "NOT met");
     return 0;
 }

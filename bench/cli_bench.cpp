@@ -80,7 +80,8 @@ private:
         for (;;) {
             int timeout = -1;
             if (!m_due.empty())
-                timeout = std::max<int>(0, std::chrono::ceil<std::chrono::milliseconds>(m_due.top().first - Clock::now()).count());
+                timeout =
+                    std::max<int>(0, std::chrono::ceil<std::chrono::milliseconds>(m_due.top().first - Clock::now()).count());
             const int ready = ::epoll_wait(m_epoll, events.data(), static_cast<int>(events.size()), timeout);
             for (int i = 0; i < ready; ++i) {
                 if (events[i].data.fd == m_listener)
@@ -139,8 +140,7 @@ private:
         // The LinkChecker header lets LinkChecker ask faster than ten times a
         // second per host; the others ignore it.
         static const std::string found200 = "HTTP/1.1 200 OK\r\nLinkChecker: yes\r\nContent-Length: 2\r\n\r\nok";
-        static const std::string missing404 =
-            "HTTP/1.1 404 Not Found\r\nLinkChecker: yes\r\nContent-Length: 7\r\n\r\nmissing";
+        static const std::string missing404 = "HTTP/1.1 404 Not Found\r\nLinkChecker: yes\r\nContent-Length: 7\r\n\r\nmissing";
         const std::string& reply = present ? found200 : missing404;
         [[maybe_unused]] const ssize_t sent = ::write(socket, reply.data(), reply.size());
         scheduleNext(socket, connection);
@@ -226,15 +226,15 @@ size_t rightVerdictsOfCurl(const std::string& report)
 {
     size_t right = 0;
     for (const std::string& line : linesOf(report))
-        right += (line.rfind("200 ", 0) == 0 && presentAddress(line)) || (line.rfind("404 ", 0) == 0 && !presentAddress(line));
+        right += (line.rfind("200 ", 0) == 0 && presentAddress(line))
+              || (line.rfind("404 ", 0) == 0 && !presentAddress(line));
     return right;
 }
 
 void print(const char* name, const Measured& measured, double baseline, size_t right, size_t total)
 {
     std::printf("%-28s %8.2f s %7.2f x curl %8.1f MB peak   %zu of %zu verdicts as the status codes imply (exit %d)\n",
-                name, measured.seconds, measured.seconds / baseline, measured.peakMegabytes, right, total,
-                measured.status);
+                name, measured.seconds, measured.seconds / baseline, measured.peakMegabytes, right, total, measured.status);
 }
 }  // namespace
 
@@ -273,7 +273,8 @@ int main(int argc, char* argv[])
         // Its own limit of requests per host and second lifted, as far as it goes.
         std::ofstream(work + "/linkcheckerrc") << "[checking]\nmaxrequestspersecond=100000\n";
         const Measured linkchecker = run({"linkchecker", "--config", work + "/linkcheckerrc", "--stdin", "--no-robots",
-                                          "--threads", "64", "--recursion-level", "0", "--no-status", "--verbose", "--output", "csv"},
+                                          "--threads", "64", "--recursion-level", "0", "--no-status", "--verbose",
+                                          "--output", "csv"},
                                          work + "/list-127.txt", work + "/linkchecker.out", std::chrono::seconds(600));
         size_t right = 0;
         for (const std::string& line : linesOf(work + "/linkchecker.out")) {

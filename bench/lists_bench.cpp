@@ -123,11 +123,10 @@ qint64 childPeakKilobytes(const QString& mode, const QString& path)
     return -1;
 }
 
-void report(const char* what, double measured, const char* baselineName, double baseline, const char* unit,
-            const char* target)
+void report(const char* what, double measured, const char* baselineName, double baseline, const char* unit, const char* target)
 {
-    std::printf("%-30s %10.1f %-3s  %-28s %10.1f %-3s  ratio %5.2f  (target %s)\n", what, measured, unit,
-                baselineName, baseline, unit, measured / baseline, target);
+    std::printf("%-30s %10.1f %-3s  %-28s %10.1f %-3s  ratio %5.2f  (target %s)\n", what, measured, unit, baselineName,
+                baseline, unit, measured / baseline, target);
 }
 
 // The lines of `files` files of about 1 MB each, loaded as chosen together,
@@ -146,8 +145,7 @@ int manyFiles(int files)
         writeAddressFile(whole, LinesPerFile, i * LinesPerFile, QIODevice::Append);
         chosen << name;
     }
-    std::printf("many files: %d files of %.2f MB against one file of %.1f MB\n", files, bytes / 1e6 / files,
-                bytes / 1e6);
+    std::printf("many files: %d files of %.2f MB against one file of %.1f MB\n", files, bytes / 1e6 / files, bytes / 1e6);
 
     std::unique_ptr<Window> window;
     auto freshWindow = [&] {
@@ -207,10 +205,10 @@ int main(int argc, char** argv)
     std::unique_ptr<Window> window;
     const double load = bestMilliseconds(
         [&] {
-            window.reset();
-            window = std::make_unique<Window>();
-            window->form.show();
-            QApplication::processEvents();
+        window.reset();
+        window = std::make_unique<Window>();
+        window->form.show();
+        QApplication::processEvents();
         },
         [&] { loadIntoUrlList(*window, path); });
     ListView& urlList = *window->form.ListView1;
@@ -225,7 +223,8 @@ int main(int argc, char** argv)
 
     const ItemStore& items = urlList.items();
     const QString plainPath = dir.filePath(QStringLiteral("plain.txt"));
-    const double plainWrite = bestMilliseconds([] {}, [&] {
+    const double plainWrite = bestMilliseconds([] {},
+                                               [&] {
         QFile file(plainPath);
         file.open(QIODevice::WriteOnly);
         for (qsizetype i = 0; i < items.size(); ++i) {
@@ -237,7 +236,8 @@ int main(int argc, char** argv)
     ListView& validList = *window->form.ListView2;
     FileToListview1::LoadFileIntoList(validList, path, window->test.dialogs, window->form.fileChannel);
     const QString savedPath = dir.filePath(QStringLiteral("saved.txt"));
-    const double save = bestMilliseconds([&] { QFile::remove(savedPath); }, [&] {
+    const double save = bestMilliseconds([&] { QFile::remove(savedPath); },
+                                         [&] {
         window->test.commonDialog.expectChoice({savedPath});
         window->form.PushButton6_Click();
     });

@@ -14,10 +14,7 @@
 namespace {
 constexpr int Items = 100000;
 
-QString address(int i)
-{
-    return QStringLiteral("http://www.example%1.org/some/path/%2.html").arg(i % 97).arg(i);
-}
+QString address(int i) { return QStringLiteral("http://www.example%1.org/some/path/%2.html").arg(i % 97).arg(i); }
 
 // A shown list in the window's size, so every insert notice is laid out.
 struct ShownList {

@@ -25,7 +25,8 @@ qint64 longestStall(const QByteArray& secondItem)
     list.setColumnWidthTwips(1, 7000);
     list.resize(520, 138);
     for (int i = 1; i <= Rows; ++i)
-        list.addUtf8(i == 2 ? QByteArrayView(secondItem) : QByteArrayView(QStringLiteral("http://127.0.0.1/%1").arg(i).toUtf8()));
+        list.addUtf8(i == 2 ? QByteArrayView(secondItem)
+                            : QByteArrayView(QStringLiteral("http://127.0.0.1/%1").arg(i).toUtf8()));
     list.model().catchUp();
 
     StallMeter meter;

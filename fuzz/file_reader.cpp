@@ -19,10 +19,7 @@ void require(bool holds)
         std::abort();
 }
 
-bool isLineEnd(char c)
-{
-    return c == '\r' || c == '\n';
-}
+bool isLineEnd(char c) { return c == '\r' || c == '\n'; }
 
 // Text that is not UTF-8 is read one character per byte, so each CR, LF and
 // every other ASCII byte stays what it was, and nothing else becomes one.

@@ -58,15 +58,9 @@ public:
     }
 };
 
-bool isDigit(QChar c)
-{
-    return c >= u'0' && c <= u'9';
-}
+bool isDigit(QChar c) { return c >= u'0' && c <= u'9'; }
 
-QChar asciiLower(QChar c)
-{
-    return c >= u'A' && c <= u'Z' ? QChar(c.unicode() + 32) : c;
-}
+QChar asciiLower(QChar c) { return c >= u'A' && c <= u'Z' ? QChar(c.unicode() + 32) : c; }
 
 bool containsNotFound(const QString& text)
 {
@@ -99,7 +93,7 @@ Reading read(const QString& headers)
     }
     const QString& text = reading.statusText;
     const bool startsWithCode = text.size() >= 3 && isDigit(text[0]) && isDigit(text[1]) && isDigit(text[2])
-        && (text.size() == 3 || text[3] == u' ');
+                             && (text.size() == 3 || text[3] == u' ');
     if (startsWithCode)
         reading.valid = !(text[0] == u'4' && text[1] == u'0' && text[2] == u'4');
     else
@@ -127,7 +121,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     require(Valid::CheckURL(probe, QStringLiteral("http://127.0.0.1/"), 0, 1) == expected.statusText);
     require(Valid::IsURLValid(probe, QStringLiteral("http://127.0.0.1/"), 0) == expected.valid);
-    const Outcome judged = Outcome::ofHeaderBlock(QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)));
+    const Outcome judged = Outcome::ofHeaderBlock(QByteArray(reinterpret_cast<const char*>(data),
+                                                             static_cast<qsizetype>(size)));
     require(judged.valid == expected.valid);
     require(judged.statusLine.isEmpty() == !expected.hasStatusLine);
     if (!judged.statusLine.isEmpty())
@@ -138,7 +133,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // and only from the probe.
     require(transfer.requests == 2);
     require(dialogs.otherBoxes == 0);
-    require(dialogs.reportedSteps
-            == (expected.hasStatusLine ? QList<int>{} : QList<int>{118, 120, 118, 120}));
+    require(dialogs.reportedSteps == (expected.hasStatusLine ? QList<int>{} : QList<int>{118, 120, 118, 120}));
     return 0;
 }

@@ -33,8 +33,8 @@ private slots:
         row("query, no path", "http://a.localhost?q", "a.localhost", "http://a.localhost:80", "http://a.localhost/?q");
         row("label starting with a digit", "http://1a.localhost/", "1a.localhost", "http://1a.localhost:80",
             "http://1a.localhost/");
-        row("another script", "http://bücher.localhost/", "xn--bcher-kva.localhost", "http://xn--bcher-kva.localhost:80",
-            "http://xn--bcher-kva.localhost/");
+        row("another script", "http://bücher.localhost/", "xn--bcher-kva.localhost",
+            "http://xn--bcher-kva.localhost:80", "http://xn--bcher-kva.localhost/");
         row("its ASCII form", "http://xn--bcher-kva.localhost/", "xn--bcher-kva.localhost",
             "http://xn--bcher-kva.localhost:80", "http://xn--bcher-kva.localhost/");
         row("fullwidth letters", "http://ｌｏｃａｌｈｏｓｔ/", "localhost", "http://localhost:80", "http://localhost/");

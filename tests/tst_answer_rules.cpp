@@ -39,12 +39,14 @@ private slots:
         QTest::newRow("403") << 403 << plain << AnswerClass::Blocked << "blocked";
         QTest::newRow("429") << 429 << plain << AnswerClass::Blocked << "blocked";
         QTest::newRow("999, a robot turned away") << 999 << plain << AnswerClass::Blocked << "blocked";
-        QTest::newRow("a challenge on a 403") << 403 << QByteArray("HTTP/1.1 403 Forbidden\r\ncf-mitigated: challenge\r\n\r\n")
-                                              << AnswerClass::Blocked << "blocked";
+        QTest::newRow("a challenge on a 403")
+            << 403 << QByteArray("HTTP/1.1 403 Forbidden\r\ncf-mitigated: challenge\r\n\r\n") << AnswerClass::Blocked
+            << "blocked";
         QTest::newRow("a challenge on a 200, any case")
-            << 200 << QByteArray("HTTP/1.1 200 OK\r\nCF-Mitigated:  Challenge \r\n\r\n") << AnswerClass::Blocked << "blocked";
-        QTest::newRow("another mitigation") << 200 << QByteArray("HTTP/1.1 200 OK\r\ncf-mitigated: none\r\n\r\n")
-                                            << AnswerClass::Ok << "ok";
+            << 200 << QByteArray("HTTP/1.1 200 OK\r\nCF-Mitigated:  Challenge \r\n\r\n") << AnswerClass::Blocked
+            << "blocked";
+        QTest::newRow("another mitigation")
+            << 200 << QByteArray("HTTP/1.1 200 OK\r\ncf-mitigated: none\r\n\r\n") << AnswerClass::Ok << "ok";
         QTest::newRow("404") << 404 << plain << AnswerClass::NotFound << "not-found";
         QTest::newRow("410") << 410 << plain << AnswerClass::NotFound << "not-found";
         QTest::newRow("400") << 400 << plain << AnswerClass::ClientError << "client-error";
@@ -71,12 +73,12 @@ private slots:
         QTest::newRow("seconds") << QByteArray("120") << std::optional<milliseconds>(120s);
         QTest::newRow("blanks around") << QByteArray(" 5 ") << std::optional<milliseconds>(5s);
         QTest::newRow("none") << QByteArray("0") << std::optional<milliseconds>(0s);
-        QTest::newRow("more than a clock holds") << QByteArray("99999999999999999999999")
-                                                 << std::optional<milliseconds>(
-                                                        std::chrono::duration_cast<std::chrono::seconds>(milliseconds::max()));
+        QTest::newRow("more than a clock holds")
+            << QByteArray("99999999999999999999999")
+            << std::optional<milliseconds>(std::chrono::duration_cast<std::chrono::seconds>(milliseconds::max()));
         QTest::newRow("an HTTP date") << QByteArray("Wed, 09 Dec 2026 01:31:30 GMT") << std::optional<milliseconds>(90s);
-        QTest::newRow("the obsolete date form") << QByteArray("Wednesday, 09-Dec-26 01:30:10 GMT")
-                                                << std::optional<milliseconds>(10s);
+        QTest::newRow("the obsolete date form")
+            << QByteArray("Wednesday, 09-Dec-26 01:30:10 GMT") << std::optional<milliseconds>(10s);
         QTest::newRow("asctime's form") << QByteArray("Wed Dec  9 01:30:05 2026") << std::optional<milliseconds>(5s);
         QTest::newRow("a date past") << QByteArray("Tue, 08 Dec 2026 01:30:00 GMT") << std::optional<milliseconds>(0s);
         QTest::newRow("negative") << QByteArray("-5") << std::optional<milliseconds>();
@@ -113,8 +115,8 @@ private slots:
             << 429 << std::optional(10000ms) << 0ms << 0ms << 60000ms << 1000ms << 10000ms;
         QTest::newRow("Retry-After shorter than the pause")
             << 503 << std::optional(1000ms) << 4000ms << 0ms << 60000ms << 8000ms << 8000ms;
-        QTest::newRow("Retry-After past the longest") << 429 << std::optional(3600000ms) << 0ms << 0ms << 60000ms
-                                                      << 1000ms << 60000ms;
+        QTest::newRow("Retry-After past the longest")
+            << 429 << std::optional(3600000ms) << 0ms << 0ms << 60000ms << 1000ms << 60000ms;
         QTest::newRow("doubling from the user's pause") << 429 << none << 3000ms << 3000ms << 60000ms << 6000ms << 6000ms;
         QTest::newRow("the user's pause beyond the longest")
             << 429 << std::optional(600000ms) << 0ms << 90000ms << 60000ms << 90000ms << 90000ms;
@@ -185,7 +187,8 @@ private slots:
         QFETCH(bool, keptConnectionClosed);
         QFETCH(milliseconds, longest);
         QFETCH(int, wait);
-        const std::optional<milliseconds> again = Retry::afterNoResponse(fault, attempts, retries, keptConnectionClosed, longest);
+        const std::optional<milliseconds> again = Retry::afterNoResponse(fault, attempts, retries, keptConnectionClosed,
+                                                                         longest);
         QCOMPARE(again.has_value(), wait >= 0);
         if (again)
             QCOMPARE(again->count(), wait);

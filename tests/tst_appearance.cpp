@@ -14,20 +14,11 @@ namespace {
 const QString BuiltCursorFile = QStringLiteral(TESSALY_BINARY_DIR "/src/HAND-M.CUR");
 const QString Sheet = QStringLiteral("QPushButton { color: #123456; }");
 
-QString skinPathOf(TestPlatform& desktop)
-{
-    return desktop.programFolder.path() + QStringLiteral("/x/o.cjs");
-}
+QString skinPathOf(TestPlatform& desktop) { return desktop.programFolder.path() + QStringLiteral("/x/o.cjs"); }
 
-QColor buttonFace()
-{
-    return QApplication::palette().color(QPalette::Button);
-}
+QColor buttonFace() { return QApplication::palette().color(QPalette::Button); }
 
-QColor backgroundOf(const QWidget* widget)
-{
-    return widget->palette().color(QPalette::Window);
-}
+QColor backgroundOf(const QWidget* widget) { return widget->palette().color(QPalette::Window); }
 
 QString startUpBox(int step)
 {
@@ -177,10 +168,18 @@ private slots:
         QTest::addColumn<QString>("beside");
         QTest::addColumn<QString>("inData");
         QTest::addColumn<QString>("used");
-        QTest::newRow("neither") << "" << "" << "";
-        QTest::newRow("beside the program") << "beside" << "" << "beside";
-        QTest::newRow("in the data folder") << "" << "data" << "data";
-        QTest::newRow("both") << "beside" << "data" << "beside";
+        QTest::newRow("neither") << ""
+                                 << ""
+                                 << "";
+        QTest::newRow("beside the program") << "beside"
+                                            << ""
+                                            << "beside";
+        QTest::newRow("in the data folder") << ""
+                                            << "data"
+                                            << "data";
+        QTest::newRow("both") << "beside"
+                              << "data"
+                              << "beside";
     }
     void optionalFilesBesideTheProgramComeBeforeTheDataFolder()
     {
@@ -209,8 +208,7 @@ private slots:
             return;
         }
         QCOMPARE(form.customPointerPicture()->pixmap().width(), sizes[used]);
-        QCOMPARE(desktop.skin.calls.value(0),
-                 QStringLiteral("loadSkin(%1/x/o.cjs, \"\")").arg(folders[used]));
+        QCOMPARE(desktop.skin.calls.value(0), QStringLiteral("loadSkin(%1/x/o.cjs, \"\")").arg(folders[used]));
     }
 
     void theSkinFileIsAStyleSheetOnTheWindow()
@@ -268,13 +266,20 @@ private slots:
     {
         QTest::addColumn<QString>("sheet");
         QTest::addColumn<QString>("resolved");
-        QTest::newRow("bare") << "a { image: url(up.png); }" << "a { image: url(\"/skins/up.png\"); }";
-        QTest::newRow("quoted, in a subfolder") << "a { image: url( 'img/up.png' ) }" << "a { image: url(\"/skins/img/up.png\") }";
-        QTest::newRow("two") << "url(a.png) url(\"b.png\")" << "url(\"/skins/a.png\") url(\"/skins/b.png\")";
-        QTest::newRow("absolute stays") << "url(/usr/share/up.png)" << "url(/usr/share/up.png)";
-        QTest::newRow("resource stays") << "url(:/icons/up.png)" << "url(:/icons/up.png)";
-        QTest::newRow("scheme stays") << "url(file:up.png)" << "url(file:up.png)";
-        QTest::newRow("no url") << "QWidget { color: red; }" << "QWidget { color: red; }";
+        QTest::newRow("bare") << "a { image: url(up.png); }"
+                              << "a { image: url(\"/skins/up.png\"); }";
+        QTest::newRow("quoted, in a subfolder") << "a { image: url( 'img/up.png' ) }"
+                                                << "a { image: url(\"/skins/img/up.png\") }";
+        QTest::newRow("two") << "url(a.png) url(\"b.png\")"
+                             << "url(\"/skins/a.png\") url(\"/skins/b.png\")";
+        QTest::newRow("absolute stays") << "url(/usr/share/up.png)"
+                                        << "url(/usr/share/up.png)";
+        QTest::newRow("resource stays") << "url(:/icons/up.png)"
+                                        << "url(:/icons/up.png)";
+        QTest::newRow("scheme stays") << "url(file:up.png)"
+                                      << "url(file:up.png)";
+        QTest::newRow("no url") << "QWidget { color: red; }"
+                                << "QWidget { color: red; }";
     }
     void relativeUrlsPointIntoTheImageFolder()
     {
@@ -303,13 +308,14 @@ private slots:
         Form1 form(desktop.platform());
         form.start();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
-        QWidget* target = control == "Form1"              ? &form
-                          : control == "ListView2 header" ? form.ListView2->header()
-                                                          : form.findChild<QWidget*>(control);
+        QWidget* target = control == "Form1"            ? &form
+                        : control == "ListView2 header" ? form.ListView2->header()
+                                                        : form.findChild<QWidget*>(control);
         QVERIFY(target);
         // A point of the target that no other control covers.
-        const QPoint point = control == "Form1" ? QPoint(3, 3) : control == "Frame1" ? QPoint(4, target->height() - 4)
-                                                                                      : target->rect().center();
+        const QPoint point = control == "Form1"  ? QPoint(3, 3)
+                           : control == "Frame1" ? QPoint(4, target->height() - 4)
+                                                 : target->rect().center();
         QWidget* hit = form.childAt(target->mapTo(&form, point));
         QVERIFY(control == "Form1" ? hit == nullptr : hit == target || target->isAncestorOf(hit));
 
@@ -447,7 +453,6 @@ private slots:
         QCOMPARE(form.cursor().pixmap().size(), QSize(32, 32));
         QCOMPARE(form.cursor().hotSpot(), QPoint(11, 1));
     }
-
 };
 
 QTEST_MAIN(AppearanceTest)

@@ -196,10 +196,9 @@ private slots:
         QStringList addresses{server.url("/missing")};
         for (int i = 0; i < 1000; ++i)
             addresses << server.url(QStringLiteral("/a-page-with-a-long-enough-name/%1").arg(i));
-        const Finished finished =
-            CheckProcess().run({"--valid", full + "/valid", "--invalid", dir.filePath("invalid"), "--resume",
-                                full + "/journal", "-"},
-                               linesOf(addresses));
+        const Finished finished = CheckProcess().run({"--valid", full + "/valid", "--invalid", dir.filePath("invalid"),
+                                                      "--resume", full + "/journal", "-"},
+                                                     linesOf(addresses));
         QCOMPARE(finished.exitCode, 2);
         QCOMPARE(finished.err.count("No space left on device"), 2);
         QCOMPARE(readBytes(dir.filePath("invalid")), server.url("/missing").toUtf8() + "\r\n");
@@ -229,7 +228,8 @@ private slots:
     void progressLineOnATerminal()
     {
         const QString address = QStringLiteral("http://127.0.0.1:%1/").arg(LoopbackServer::refusedPort());
-        const QStringList addresses{address + QStringLiteral("1"), address + QStringLiteral("2"), address + QStringLiteral("3")};
+        const QStringList addresses{address + QStringLiteral("1"), address + QStringLiteral("2"),
+                                    address + QStringLiteral("3")};
         QProcess terminal;
         // Paused, so that report lines come while the progress line is shown.
         // A list file, whose length is known; a stream's is not until its end.
@@ -293,8 +293,8 @@ private slots:
         QTest::newRow("some invalid") << QStringList{"-"} << QByteArray("@ok\n@gone\n") << 1 << QByteArray();
         QTest::newRow("empty list") << QStringList{} << QByteArray() << 0 << QByteArray();
         // "<" names the file standard input is.
-        QTest::newRow("the list on standard input")
-            << QStringList{"--invalid", "@dir/list.txt", "<@dir/list.txt"} << QByteArray() << 2 << QByteArray("overwrite");
+        QTest::newRow("the list on standard input") << QStringList{"--invalid", "@dir/list.txt", "<@dir/list.txt"}
+                                                    << QByteArray() << 2 << QByteArray("overwrite");
     }
     void exitStatus()
     {

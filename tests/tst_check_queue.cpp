@@ -56,7 +56,8 @@ private slots:
         QTest::newRow("reset, once more") << QByteArray("/reset") << 1 << 2 << "connection reset";
         QTest::newRow("reset, no retries") << QByteArray("/reset") << 0 << 1 << "connection reset";
         QTest::newRow("an empty reply") << QByteArray("/empty") << 1 << 2 << "empty reply";
-        QTest::newRow("a server error is an answer") << QByteArray("/error") << 3 << 1 << "HTTP/1.1 500 Internal Server Error";
+        QTest::newRow("a server error is an answer")
+            << QByteArray("/error") << 3 << 1 << "HTTP/1.1 500 Internal Server Error";
         QTest::newRow("not HTTP is an answer") << QByteArray("/other") << 3 << 1 << "not an HTTP response";
     }
     void askedAgainAfterNoAnswer()

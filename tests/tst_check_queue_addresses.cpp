@@ -31,8 +31,8 @@ private slots:
             << QStringList{"b.localhost /fast", "/to-fast"} << 10 << QStringList{"ok 0 1", "ok 1 1"} << 2;
         QTest::newRow("a line the hop judged already")
             << QStringList{"/to-b", "b.localhost /page"} << 10 << QStringList{"ok 1 1", "ok 0 1"} << 2;
-        QTest::newRow("two lines leading to each other")
-            << QStringList{"/to-b-loop", "b.localhost /to-a-loop"} << 10 << QStringList{"redirect 2 1", "redirect 1 2"} << 3;
+        QTest::newRow("two lines leading to each other") << QStringList{"/to-b-loop", "b.localhost /to-a-loop"} << 10
+                                                         << QStringList{"redirect 2 1", "redirect 1 2"} << 3;
         QTest::newRow("two hosts leading to one address")
             << QStringList{"/to-b", "c.localhost /to-b-later"} << 10 << QStringList{"ok 1 2", "ok 1 1"} << 3;
         // The list comes slowly: the line is judged before the next comes.
@@ -72,8 +72,8 @@ private slots:
         server.route("/mid", late("HTTP/1.1 302 Found", "Location: /page\r\n"));
         server.route("/to-b-loop", late("HTTP/1.1 302 Found", "Location: " + b("/to-a-loop") + "\r\n"));
         // Answered later than the line leading to it, which then waits for it.
-        LoopbackServer::Reply backToA =
-            late("HTTP/1.1 302 Found", "Location: " + server.urlOn("a.localhost", "/to-b-loop").toUtf8() + "\r\n");
+        LoopbackServer::Reply backToA = late("HTTP/1.1 302 Found",
+                                             "Location: " + server.urlOn("a.localhost", "/to-b-loop").toUtf8() + "\r\n");
         backToA.delayMilliseconds = 400;
         server.route("/to-a-loop", backToA);
         server.route("/to-fast", late("HTTP/1.1 302 Found", "Location: " + b("/fast") + "\r\n"));
@@ -91,7 +91,10 @@ private slots:
         run.run(addresses);
         QStringList got;
         for (const Outcome& outcome : run.outcomes)
-            got << QStringLiteral("%1 %2 %3").arg(AnswerClasses::nameOf(outcome.answerClass)).arg(outcome.hops).arg(outcome.attempts);
+            got << QStringLiteral("%1 %2 %3")
+                       .arg(AnswerClasses::nameOf(outcome.answerClass))
+                       .arg(outcome.hops)
+                       .arg(outcome.attempts);
         QCOMPARE(got, judged);
         QCOMPARE(server.requests().size(), requests);
         for (const int atOnce : server.mostAtOnceByHost())
@@ -136,7 +139,8 @@ private slots:
         QTest::newRow("IPv4 written four ways") << QStringList{"127.0.0.1", "127.1", "0x7f.0.0.1", "2130706433"} << 4;
         QTest::newRow("capitals, fullwidth")
             << QStringList{"localhost", "LOCALHOST", "LocalHost", QStringLiteral("ｌｏｃａｌｈｏｓｔ")} << 4;
-        QTest::newRow("a name and its ASCII form") << QStringList{QStringLiteral("bücher.localhost"), "xn--bcher-kva.localhost"} << 2;
+        QTest::newRow("a name and its ASCII form")
+            << QStringList{QStringLiteral("bücher.localhost"), "xn--bcher-kva.localhost"} << 2;
         QTest::newRow("IPv4-mapped IPv6 two ways") << QStringList{"[::ffff:127.0.0.1]", "[::FFFF:7f00:1]"} << 2;
         QTest::newRow("one address, two spellings") << QStringList{"127.0.0.1", "127.1", "=127.0.0.1", "=127.1"} << 2;
     }
@@ -152,13 +156,18 @@ private slots:
         for (qsizetype i = 0; i < hosts.size(); ++i) {
             // "=host": the first path again, under this spelling.
             const bool again = hosts[i].startsWith(u'=');
-            addresses << QStringLiteral("http://%1:%2/%3").arg(hosts[i].mid(again ? 1 : 0)).arg(server.port()).arg(again ? 0 : i).toUtf8();
+            addresses << QStringLiteral("http://%1:%2/%3")
+                             .arg(hosts[i].mid(again ? 1 : 0))
+                             .arg(server.port())
+                             .arg(again ? 0 : i)
+                             .toUtf8();
         }
         QueueRun run;
         run.run(addresses);
         QCOMPARE(run.outcomes.size(), hosts.size());
         for (qsizetype i = 0; i < run.outcomes.size(); ++i)
-            QVERIFY2(!run.outcomes[i].statusLine.isEmpty(), qPrintable(run.inOrderAddresses[i] + ": " + run.outcomes[i].reason));
+            QVERIFY2(!run.outcomes[i].statusLine.isEmpty(),
+                     qPrintable(run.inOrderAddresses[i] + ": " + run.outcomes[i].reason));
         QCOMPARE(server.requests().size(), requests);
         QCOMPARE(server.mostAtOnce(), 1);
     }

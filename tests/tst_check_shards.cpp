@@ -62,8 +62,8 @@ private slots:
         server.route("/ok", LoopbackServer::answer("HTTP/1.1 200 OK"));
         QStringList addresses{QString(), QStringLiteral("ftp://x/")};
         for (int i = 0; i < 36; ++i)
-            addresses << server.url(i % 3 ? QStringLiteral("/ok") : QStringLiteral("/gone")).replace(
-                QStringLiteral("127.0.0.1"), QStringLiteral("h%1.localhost").arg(i % 12));
+            addresses << server.url(i % 3 ? QStringLiteral("/ok") : QStringLiteral("/gone"))
+                             .replace(QStringLiteral("127.0.0.1"), QStringLiteral("h%1.localhost").arg(i % 12));
         TestFolder dir;
         const QString list = dir.file("list.txt", linesOf(addresses));
         const Finished whole = CheckProcess().run({"--valid", dir.filePath("v1"), "--invalid", dir.filePath("i1"), list});

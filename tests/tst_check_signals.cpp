@@ -27,8 +27,11 @@ private slots:
         const QStringList addresses{server.url("/1"), server.url("/missing"), server.urlOn("b.localhost", "/hangs"),
                                     server.url("/4"), server.urlOn("c.localhost", "/5")};
         TestFolder dir;
-        const QStringList arguments{"--jobs", "3", "--resume", dir.filePath("journal"), "--valid",
-                                    dir.filePath("valid"), "--invalid", dir.filePath("invalid"), "-"};
+        const QStringList arguments{"--jobs",    "3",
+                                    "--resume",  dir.filePath("journal"),
+                                    "--valid",   dir.filePath("valid"),
+                                    "--invalid", dir.filePath("invalid"),
+                                    "-"};
         const auto journalLines = [&] { return readBytes(dir.filePath("journal")).count('\n'); };
 
         CheckProcess first;
@@ -39,8 +42,8 @@ private slots:
         QCOMPARE(interrupted.exitCode, 130);
         QCOMPARE(interrupted.out.count('\n'), 4);
         QVERIFY(!interrupted.out.contains("/hangs"));
-        const QByteArray judgedValid = linesOf({server.url("/1"), server.url("/4"), server.urlOn("c.localhost", "/5")})
-                                           .replace("\n", "\r\n");
+        const QByteArray judgedValid =
+            linesOf({server.url("/1"), server.url("/4"), server.urlOn("c.localhost", "/5")}).replace("\n", "\r\n");
         QCOMPARE(readBytes(dir.filePath("valid")), judgedValid);
 
         server.route("/hangs", LoopbackServer::answer("HTTP/1.1 200 OK"));
@@ -51,10 +54,9 @@ private slots:
         QCOMPARE(server.requestedPaths().mid(asked), QList<QByteArray>{"/hangs"});
         QCOMPARE(resumed.out.count('\n'), 5);
         QVERIFY(resumed.out.startsWith(interrupted.out.left(interrupted.out.indexOf("/missing"))));
-        QCOMPARE(readBytes(dir.filePath("valid")),
-                 linesOf({server.url("/1"), server.urlOn("b.localhost", "/hangs"), server.url("/4"),
-                          server.urlOn("c.localhost", "/5")})
-                     .replace("\n", "\r\n"));
+        QCOMPARE(readBytes(dir.filePath("valid")), linesOf({server.url("/1"), server.urlOn("b.localhost", "/hangs"),
+                                                            server.url("/4"), server.urlOn("c.localhost", "/5")})
+                                                       .replace("\n", "\r\n"));
         QCOMPARE(readBytes(dir.filePath("invalid")), linesOf({server.url("/missing")}).replace("\n", "\r\n"));
     }
 
@@ -139,10 +141,11 @@ private slots:
                     // The signal goes once the command has its handler (SigCgt holds
                     // SIGINT's bit) and has had a second to fill the pipe; the
                     // reader starts reading only after it.
-                    {"-c", "mkfifo report; (exec <report; until [ -e go ]; do sleep 0.1; done; cat >out) & reader=$!; "
-                           "\"$0\" \"$@\" >report & command=$!; "
-                           "until (( 0x$(awk '/^SigCgt/ {print $2}' /proc/$command/status) & 2 )); do sleep 0.05; done; "
-                           "sleep 1; kill -INT $command; touch go; wait $command; status=$?; wait $reader; exit $status",
+                    {"-c",
+                     "mkfifo report; (exec <report; until [ -e go ]; do sleep 0.1; done; cat >out) & reader=$!; "
+                     "\"$0\" \"$@\" >report & command=$!; "
+                     "until (( 0x$(awk '/^SigCgt/ {print $2}' /proc/$command/status) & 2 )); do sleep 0.05; done; "
+                     "sleep 1; kill -INT $command; touch go; wait $command; status=$?; wait $reader; exit $status",
                      // Judged at once, not asked again a second later.
                      Program, "--retries", "0", "--invalid", "invalid", list});
         QVERIFY(shell.waitForFinished(120000));

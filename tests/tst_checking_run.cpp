@@ -69,7 +69,9 @@ private slots:
         fill(*window.form.ListView1, urls);
         window.transfer().headersFor = {{"http://a/", Ok}, {"http://b/", Missing}, {"http://c/", Ok}};
         window.transfer().unusable = {"http://bad/"};
-        window.transfer().duringRequest = [&](const QString&) { QCOMPARE(window.form.MousePointer(), Form1::PointerBusy); };
+        window.transfer().duringRequest = [&](const QString&) {
+            QCOMPARE(window.form.MousePointer(), Form1::PointerBusy);
+        };
         window.test.dialogs.expectMessages(2);  // the probe's own report, then "Done."
         window.test.dialogs.whileShown = [&](const ShownBox& box) {
             if (box.text == Done)
@@ -154,8 +156,8 @@ private slots:
         window.form.PushButton4_Click();
         // The first address was read with no pause, the second waits the new one.
         QVERIFY2(clock.elapsed() >= 300, qPrintable(QString::number(clock.elapsed())));
-        QCOMPARE(window.test.settings.entries.value(
-                     MemorySettingsStore::keyOf(Form1::SettingsApplication, Form1::SettingsSection, "Text1")),
+        QCOMPARE(window.test.settings.entries.value(MemorySettingsStore::keyOf(Form1::SettingsApplication,
+                                                                               Form1::SettingsSection, "Text1")),
                  QStringLiteral(" .3 "));
     }
 

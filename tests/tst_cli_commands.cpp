@@ -45,8 +45,8 @@ private slots:
         QTest::newRow("404 in other words") << QByteArray("HTTP/1.1 404 File Not Found") << false << QByteArray("not-found");
         QTest::newRow("404 without a phrase") << QByteArray("HTTP/1.1 404") << false << QByteArray("not-found");
         QTest::newRow("500") << QByteArray("HTTP/1.1 500 Internal Server Error") << true << QByteArray("server-error");
-        QTest::newRow("200 with a 404 phrase") << QByteArray("HTTP/1.1 200 404 Not Found Was Fixed") << true
-                                               << QByteArray("ok");
+        QTest::newRow("200 with a 404 phrase")
+            << QByteArray("HTTP/1.1 200 404 Not Found Was Fixed") << true << QByteArray("ok");
     }
     void verdictFromTheStatusLine()
     {
@@ -56,8 +56,8 @@ private slots:
         LoopbackServer server;
         server.route("/page", LoopbackServer::answer(statusLine, {}, "body"));
         const Finished finished = runInProcess({}, linesOf({server.url("/page")}));
-        QCOMPARE(finished.out, (valid ? "valid\t" : "invalid\t") + statusLine + '\t' + server.url("/page").toUtf8() + '\t'
-                                   + answerClass + "\t1\n");
+        QCOMPARE(finished.out, (valid ? "valid\t" : "invalid\t") + statusLine + '\t' + server.url("/page").toUtf8()
+                                   + '\t' + answerClass + "\t1\n");
         QCOMPARE(finished.exitCode, valid ? 0 : 1);
         // No progress line off a terminal: the summary alone.
         QCOMPARE(finished.err, "tessaly-check: 1 address: 1 " + answerClass + '\n');
@@ -86,13 +86,20 @@ private slots:
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("refused") << "refused" << "refused";
-        QTest::newRow("no answer in time") << "/silent" << "time-out";
-        QTest::newRow("untrusted certificate") << "tls" << "certificate not trusted";
-        QTest::newRow("not an HTTP answer") << "/garbage" << "not an HTTP response";
-        QTest::newRow("not http") << "ftp" << "Only http and https addresses can be requested";
-        QTest::newRow("empty line") << "" << "empty address";
-        QTest::newRow("longer than curl takes") << "long" << "address longer than 8 MB";
+        QTest::newRow("refused") << "refused"
+                                 << "refused";
+        QTest::newRow("no answer in time") << "/silent"
+                                           << "time-out";
+        QTest::newRow("untrusted certificate") << "tls"
+                                               << "certificate not trusted";
+        QTest::newRow("not an HTTP answer") << "/garbage"
+                                            << "not an HTTP response";
+        QTest::newRow("not http") << "ftp"
+                                  << "Only http and https addresses can be requested";
+        QTest::newRow("empty line") << ""
+                                    << "empty address";
+        QTest::newRow("longer than curl takes") << "long"
+                                                << "address longer than 8 MB";
     }
     void reasonsWithoutAStatusLine()
     {
@@ -139,8 +146,8 @@ private slots:
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<QByteArray>("reported");
         QTest::addColumn<QByteArray>("answerClass");
-        QTest::newRow("status line, then the close") << QByteArray("HTTP/1.1 200 OK\r\n") << QByteArray("valid\tHTTP/1.1 200 OK")
-                                                     << QByteArray("ok");
+        QTest::newRow("status line, then the close")
+            << QByteArray("HTTP/1.1 200 OK\r\n") << QByteArray("valid\tHTTP/1.1 200 OK") << QByteArray("ok");
         QTest::newRow("10 MB of header lines") << "HTTP/1.1 200 OK\r\n" + QByteArray("X-A: aaaaaaaa\r\n").repeated(700000)
                                                << QByteArray("invalid\theader too long") << QByteArray("bad-response");
         QTest::newRow("an endless header line") << "HTTP/1.1 200 OK\r\nX-A: " + QByteArray(10 << 20, 'a')
@@ -247,12 +254,13 @@ private slots:
         QTest::addColumn<QByteArray>("head");  // before the chunk's end
         QTest::addColumn<QByteArray>("tail");  // after it
         QTest::addColumn<QByteArray>("reported");
-        QTest::newRow("CR LF across two chunks") << QByteArray("ftp://a/\r") << QByteArray("\nftp://b/\r\n")
-                                                 << QByteArray("ftp://a/\nftp://b/\n");
+        QTest::newRow("CR LF across two chunks")
+            << QByteArray("ftp://a/\r") << QByteArray("\nftp://b/\r\n") << QByteArray("ftp://a/\nftp://b/\n");
         QTest::newRow("not UTF-8 in a later chunk") << QByteArray("ftp://caf\xC3\xA9/\n") << QByteArray("ftp://\xE9/")
                                                     << QByteArray("ftp://caf\xC3\x83\xC2\xA9/\nftp://\xC3\xA9/\n");
-        QTest::newRow("UTF-8 throughout, a mark first") << QByteArray("ftp://caf\xC3\xA9/\n") << QByteArray("ftp://\xC3\xA9/")
-                                                        << QByteArray("ftp://caf\xC3\xA9/\nftp://\xC3\xA9/\n");
+        QTest::newRow("UTF-8 throughout, a mark first")
+            << QByteArray("ftp://caf\xC3\xA9/\n") << QByteArray("ftp://\xC3\xA9/")
+            << QByteArray("ftp://caf\xC3\xA9/\nftp://\xC3\xA9/\n");
     }
     void listReadInChunks()
     {
@@ -284,8 +292,9 @@ private slots:
         LoopbackServer::Reply late = LoopbackServer::answer("HTTP/1.1 200 OK");
         late.delayMilliseconds = 1000;
         server.setFallback(late);
-        const Finished finished = runInProcess(
-            {"--jobs", "1", "--pause", "1"}, linesOf({server.urlOn("a.localhost", "/1"), server.urlOn("b.localhost", "/2")}));
+        const Finished finished =
+            runInProcess({"--jobs", "1", "--pause", "1"},
+                         linesOf({server.urlOn("a.localhost", "/1"), server.urlOn("b.localhost", "/2")}));
         QCOMPARE(finished.exitCode, 0);
         const QList<qint64> arrivals = server.arrivalTimes();
         QCOMPARE(arrivals.size(), 2);
@@ -347,7 +356,8 @@ private slots:
         QTest::newRow("missing file") << QStringList{"@dir/none.txt"} << QByteArray("none.txt");
         QTest::newRow("a folder") << QStringList{"@dir"} << QByteArray("is a folder");
         QTest::newRow("a device, read without end") << QStringList{"/dev/zero"} << QByteArray("is a device");
-        QTest::newRow("one good file, one missing") << QStringList{"@dir/list.txt", "@dir/none.txt"} << QByteArray("none.txt");
+        QTest::newRow("one good file, one missing")
+            << QStringList{"@dir/list.txt", "@dir/none.txt"} << QByteArray("none.txt");
         QTest::newRow("no jobs") << QStringList{"--jobs", "0", "@dir/list.txt"} << QByteArray("--jobs");
         QTest::newRow("negative pause") << QStringList{"--pause", "-1", "@dir/list.txt"} << QByteArray("--pause");
         QTest::newRow("unknown format") << QStringList{"--format", "xml", "@dir/list.txt"} << QByteArray("--format");
@@ -370,11 +380,12 @@ private slots:
         QTest::newRow("valid and invalid hard-linked")
             << QStringList{"--invalid", "@dir/valid-link", "@dir/list.txt"} << QByteArray("same file");
         QTest::newRow("a result file that is the report")
-            << QStringList{"--invalid", "@dir/report", ">@dir/report", "@dir/list.txt"} << QByteArray("report's own output");
-        QTest::newRow("a device as the journal") << QStringList{"--resume", "/dev/null", "@dir/list.txt"}
-                                                 << QByteArray("not a regular file");
-        QTest::newRow("a journal another run holds") << QStringList{"--resume", "@dir/journal", "@dir/list.txt"}
-                                                     << QByteArray("another tessaly-check run");
+            << QStringList{"--invalid", "@dir/report", ">@dir/report", "@dir/list.txt"}
+            << QByteArray("report's own output");
+        QTest::newRow("a device as the journal")
+            << QStringList{"--resume", "/dev/null", "@dir/list.txt"} << QByteArray("not a regular file");
+        QTest::newRow("a journal another run holds")
+            << QStringList{"--resume", "@dir/journal", "@dir/list.txt"} << QByteArray("another tessaly-check run");
     }
     void exitStatus()
     {
@@ -388,7 +399,8 @@ private slots:
         const QString validPath = dir.file("valid", "earlier");
         dir.file("other.txt", list);
         QCOMPARE(::link(QFile::encodeName(listPath).constData(), QFile::encodeName(dir.filePath("list-link")).constData()), 0);
-        QCOMPARE(::link(QFile::encodeName(validPath).constData(), QFile::encodeName(dir.filePath("valid-link")).constData()), 0);
+        QCOMPARE(::link(QFile::encodeName(validPath).constData(), QFile::encodeName(dir.filePath("valid-link")).constData()),
+                 0);
         // Another open file's lock, in this process too.
         QFile journal(dir.file("journal", "tessaly-check journal 1\n"));
         QVERIFY(journal.open(QIODevice::ReadOnly) && ::flock(journal.handle(), LOCK_EX) == 0);

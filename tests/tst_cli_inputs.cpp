@@ -27,24 +27,28 @@ private slots:
         QTest::newRow("no result file name") << QStringList{"--valid", ""} << "--valid needs a file name";
         QTest::newRow("no journal name") << QStringList{"--resume", ""} << "--resume needs a file name";
         QTest::newRow("no jobs") << QStringList{"--jobs", "0"} << "--jobs takes a whole number from 1 to 1024";
-        QTest::newRow("a time-out of 0") << QStringList{"--timeout", "0"} << "--timeout takes a number of seconds from 0.001 to 86400, such as 30";
-        QTest::newRow("a time-out below a millisecond") << QStringList{"--timeout", "0.0001"}
-                                                        << "--timeout takes a number of seconds from 0.001 to 86400, such as 30";
-        QTest::newRow("a pause past a day") << QStringList{"--pause", "90000"}
-                                            << "--pause takes a number of seconds from 0 to 86400, such as 1 or 0.5";
+        QTest::newRow("a time-out of 0") << QStringList{"--timeout", "0"}
+                                         << "--timeout takes a number of seconds from 0.001 to 86400, such as 30";
+        QTest::newRow("a time-out below a millisecond")
+            << QStringList{"--timeout", "0.0001"} << "--timeout takes a number of seconds from 0.001 to 86400, such as 30";
+        QTest::newRow("a pause past a day")
+            << QStringList{"--pause", "90000"} << "--pause takes a number of seconds from 0 to 86400, such as 1 or 0.5";
         QTest::newRow("not a number") << QStringList{"--pause", "soon"}
                                       << "--pause takes a number of seconds from 0 to 86400, such as 1 or 0.5";
         QTest::newRow("an unknown format") << QStringList{"--format", "xml"} << "--format is text or jsonl";
-        QTest::newRow("shard 0") << QStringList{"--shard", "0/4"} << "--shard K/N counts shards from 1: K and N are 1 or more";
-        QTest::newRow("a shard past the count") << QStringList{"--shard", "5/4"}
-                                                << "--shard K/N takes K of at most N: there is no shard 5 of 4";
-        QTest::newRow("shards past the limit") << QStringList{"--shard", "1/100001"} << "--shard K/N takes N of at most 100000";
+        QTest::newRow("shard 0") << QStringList{"--shard", "0/4"}
+                                 << "--shard K/N counts shards from 1: K and N are 1 or more";
+        QTest::newRow("a shard past the count")
+            << QStringList{"--shard", "5/4"} << "--shard K/N takes K of at most N: there is no shard 5 of 4";
+        QTest::newRow("shards past the limit")
+            << QStringList{"--shard", "1/100001"} << "--shard K/N takes N of at most 100000";
         QTest::newRow("no count") << QStringList{"--shard", "2"} << "--shard takes K/N, shard K of N, such as 1/4";
-        QTest::newRow("a merge that also asks") << QStringList{"--merge", "j", "--shard", "1/2"}
-                                                << "--merge asks nothing: it takes no --shard";
-        QTest::newRow("a merge into a journal") << QStringList{"--merge", "j", "--resume", "k"}
-                                                << "--merge asks nothing: it takes no --resume";
-        QTest::newRow("a merge with jobs") << QStringList{"--merge", "j", "-j", "4"} << "--merge asks nothing: it takes no --jobs";
+        QTest::newRow("a merge that also asks")
+            << QStringList{"--merge", "j", "--shard", "1/2"} << "--merge asks nothing: it takes no --shard";
+        QTest::newRow("a merge into a journal")
+            << QStringList{"--merge", "j", "--resume", "k"} << "--merge asks nothing: it takes no --resume";
+        QTest::newRow("a merge with jobs")
+            << QStringList{"--merge", "j", "-j", "4"} << "--merge asks nothing: it takes no --jobs";
     }
     void optionsRefused()
     {
@@ -91,7 +95,8 @@ private slots:
         QTest::newRow("and another") << QByteArray("http://h3.localhost/") << 4 << 4;
         QTest::newRow("many shards") << QByteArray("http://a/") << 1000 << 997;
         QTest::newRow("no host: the first") << QByteArray("not an address") << 4 << 1;
-        QTest::newRow("a name in another script, as curl asks it") << QByteArray("http://b\xc3\xbc" "cher.de/")
+        QTest::newRow("a name in another script, as curl asks it") << QByteArray("http://b\xc3\xbc"
+                                                                                 "cher.de/")
                                                                    << 4 << Shard::of("http://xn--bcher-kva.de/", 4);
         QTest::newRow("an empty line: the first") << QByteArray() << 4 << 1;
         QTest::newRow("one shard") << QByteArray("http://example.org/") << 1 << 1;
@@ -112,15 +117,24 @@ private slots:
         QTest::addColumn<QString>("one");
         QTest::addColumn<QString>("other");
         QTest::addColumn<bool>("same");
-        QTest::newRow("one name") << "list" << "list" << true;
-        QTest::newRow("another spelling") << "list" << "./sub/../list" << true;
-        QTest::newRow("a hard link") << "list" << "hard" << true;
-        QTest::newRow("a symbolic link") << "link" << "list" << true;
-        QTest::newRow("no file yet, one name") << "new" << "./new" << true;
-        QTest::newRow("a link to no file yet") << "dangling" << "target" << true;
-        QTest::newRow("two new files") << "new" << "other" << false;
-        QTest::newRow("two files") << "list" << "copy" << false;
-        QTest::newRow("no name") << "" << "" << false;
+        QTest::newRow("one name") << "list"
+                                  << "list" << true;
+        QTest::newRow("another spelling") << "list"
+                                          << "./sub/../list" << true;
+        QTest::newRow("a hard link") << "list"
+                                     << "hard" << true;
+        QTest::newRow("a symbolic link") << "link"
+                                         << "list" << true;
+        QTest::newRow("no file yet, one name") << "new"
+                                               << "./new" << true;
+        QTest::newRow("a link to no file yet") << "dangling"
+                                               << "target" << true;
+        QTest::newRow("two new files") << "new"
+                                       << "other" << false;
+        QTest::newRow("two files") << "list"
+                                   << "copy" << false;
+        QTest::newRow("no name") << ""
+                                 << "" << false;
     }
     void sameFile()
     {
@@ -150,7 +164,9 @@ private slots:
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QStringList>("items");
         QTest::newRow("UTF-8") << QByteArray("caf\xC3\xA9\r\nb\n") << QStringList{"café", "b"};
-        QTest::newRow("a mark first") << QByteArray("\xEF\xBB\xBF" "a\nb") << QStringList{"a", "b"};
+        QTest::newRow("a mark first") << QByteArray("\xEF\xBB\xBF"
+                                                    "a\nb")
+                                      << QStringList{"a", "b"};
         QTest::newRow("Windows-1252") << QByteArray("caf\xE9\n\x80\n") << QStringList{"café", "€"};
         QTest::newRow("UTF-8-looking bytes after a Windows-1252 line")
             << QByteArray("a\xE9\n\xC3\xA9\n") << QStringList{"aé", "Ã©"};

@@ -56,7 +56,8 @@ private slots:
             box->button(yesNo ? (pressYes ? QMessageBox::Yes : QMessageBox::No) : QMessageBox::Ok)->click();
         });
         const Dialogs::Answer given = dialogs.messageBox(QStringLiteral("first\r\nsecond\r\rthird"),
-                                                         yesNo ? Dialogs::Buttons::YesNo : Dialogs::Buttons::Ok, icon, title);
+                                                         yesNo ? Dialogs::Buttons::YesNo : Dialogs::Buttons::Ok, icon,
+                                                         title);
         QCOMPARE(given, answer);
         QCOMPARE(seenTitle, title.isEmpty() ? QStringLiteral("Tessaly") : title);
         QCOMPARE(seenText, QStringLiteral("first\nsecond\n\nthird"));
@@ -68,7 +69,8 @@ private slots:
         QTest::addColumn<QString>("typed");
         QTest::addColumn<bool>("accept");
         QTest::addColumn<QString>("answer");
-        QTest::newRow("typed and OK") << QStringLiteral("  http://127.0.0.1/ ") << true << QStringLiteral("  http://127.0.0.1/ ");
+        QTest::newRow("typed and OK") << QStringLiteral("  http://127.0.0.1/ ") << true
+                                      << QStringLiteral("  http://127.0.0.1/ ");
         QTest::newRow("typed and Cancel") << QStringLiteral("http://127.0.0.1/") << false << QString();
     }
     void inputBoxGivesTheAnswerOrEmptyOnCancel()

@@ -25,13 +25,14 @@ private slots:
         const QString request = QStringLiteral("Please email screenshot of this message to support@velmora.example");
         QTest::newRow("ordinary") << QStringLiteral("Index out of bounds") << 104
                                   << QStringLiteral("Index out of bounds\r\nin Orrinth2021/08/31.Form1.PushButton4_Click at line 104\r\r")
-                + request;
+                                         + request;
         QTest::newRow("empty description starts with CR LF")
             << QString() << 100
             << QStringLiteral("\r\nin Orrinth2021/08/31.Form1.PushButton4_Click at line 100\r\r") + request;
-        QTest::newRow("non-ASCII description kept") << QStringLiteral("Fehler: Datei „a“ fehlt") << 142
-                                                    << QStringLiteral("Fehler: Datei „a“ fehlt\r\nin Orrinth2021/08/31.Form1.PushButton4_Click at line 142\r\r")
-                + request;
+        QTest::newRow("non-ASCII description kept")
+            << QStringLiteral("Fehler: Datei „a“ fehlt") << 142
+            << QStringLiteral("Fehler: Datei „a“ fehlt\r\nin Orrinth2021/08/31.Form1.PushButton4_Click at line 142\r\r")
+                   + request;
     }
     void composesTheMessageByteForByte()
     {
@@ -61,7 +62,11 @@ private slots:
         StepTrap trap(desktop.dialogs, Location);
         QStringList ran;
         desktop.dialogs.expectMessage();
-        const bool first = trap.step(100, [&] { ran << "100 begun"; fail(); ran << "100 finished"; });
+        const bool first = trap.step(100, [&] {
+            ran << "100 begun";
+            fail();
+            ran << "100 finished";
+        });
         const bool second = trap.step(102, [&] { ran << "102"; });
         QVERIFY(!first);
         QVERIFY(second);
@@ -88,7 +93,8 @@ private slots:
         StepTrap trap(desktop.dialogs, Location);
         QList<int> positions;
         desktop.dialogs.expectMessage();
-        trap.forEach(110, [&]() -> int { fail(); }, 120, [&](int position) { positions << position; });
+        trap.forEach(
+            110, [&]() -> int { fail(); }, 120, [&](int position) { positions << position; });
         QCOMPARE(positions, QList<int>{1});
         QCOMPARE(desktop.dialogs.shown.size(), 1);
         QVERIFY(desktop.dialogs.shown.front().text.contains(QStringLiteral("at line 110")));
@@ -100,10 +106,12 @@ private slots:
         StepTrap trap(desktop.dialogs, Location);
         QStringList ran;
         desktop.dialogs.expectMessages(3);
-        trap.forEach(110, [] { return 3; }, 120, [&](int position) {
+        trap.forEach(
+            110, [] { return 3; }, 120,
+            [&](int position) {
             trap.step(112, [&] { fail(); });
             trap.step(114, [&] { ran << QString::number(position); });
-        });
+            });
         QCOMPARE(ran, (QStringList{"1", "2", "3"}));
         QCOMPARE(desktop.dialogs.shown.size(), 3);  // one box per item
     }
@@ -116,11 +124,14 @@ private slots:
         int advances = 0;
         bool afterLoop = false;
         desktop.dialogs.expectMessage();
-        trap.loop(110, [] { return true; }, 120, [&]() -> bool {
-            if (++advances == 2)
-                fail("Overflow");
-            return true;
-        }, [&] { ++bodies; });
+        trap.loop(
+            110, [] { return true; }, 120,
+            [&]() -> bool {
+                if (++advances == 2)
+                    fail("Overflow");
+                return true;
+            },
+            [&] { ++bodies; });
         afterLoop = trap.step(122, [] {});
         QCOMPARE(bodies, 2);
         QVERIFY(afterLoop);
@@ -135,7 +146,14 @@ private slots:
         int items = 2;
         int counted = 0;
         QList<int> positions;
-        trap.forEach(110, [&] { ++counted; return items; }, 120, [&](int position) {
+        trap.forEach(
+            110,
+            [&] {
+            ++counted;
+            return items;
+            },
+            120,
+            [&](int position) {
             positions << position;
             ++items;  // items appended during the loop are not visited
         });
@@ -143,10 +161,16 @@ private slots:
         QCOMPARE(positions, (QList<int>{1, 2}));
 
         positions.clear();
-        trap.forEach(110, [] { return 0; }, 120, [&](int position) { positions << position; });
+        trap.forEach(
+            110, [] { return 0; }, 120, [&](int position) { positions << position; });
         QVERIFY(positions.isEmpty());
 
-        trap.forEach(110, [] { return 5; }, 120, [&](int position) { positions << position; return position < 2; });
+        trap.forEach(
+            110, [] { return 5; }, 120,
+            [&](int position) {
+            positions << position;
+            return position < 2;
+            });
         QCOMPARE(positions, (QList<int>{1, 2}));
     }
 

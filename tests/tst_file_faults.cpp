@@ -79,8 +79,9 @@ private slots:
         const QString path = what == u"pipe" ? makeFifo(m_dir, QStringLiteral("pipe-%1.txt").arg(several)) : what;
         QVERIFY(!path.isEmpty());
         TestWindow window;
-        const QStringList paths = several ? QStringList{m_dir.file("before.txt", "a\r\n"), path, m_dir.file("after.txt", "b")}
-                                          : QStringList{path};
+        const QStringList paths = several
+                                    ? QStringList{m_dir.file("before.txt", "a\r\n"), path, m_dir.file("after.txt", "b")}
+                                    : QStringList{path};
         window.test.commonDialog.expectChoice(paths);
         window.dialogs().expectMessage();
         {
@@ -181,7 +182,8 @@ private slots:
         window.test.commonDialog.expectChoice({results});
         window.test.commonDialog.expectChoice(lists);
         window.dialogs().expectMessages(2);
-        QMetaObject::invokeMethod(&form, [&] { form.PushButton3_Click(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &form, [&] { form.PushButton3_Click(); }, Qt::QueuedConnection);
         form.PushButton6_Click();
 
         QVERIFY(window.test.commonDialog.scriptDone());

@@ -12,10 +12,7 @@ namespace {
 const QString SettingKey = MemorySettingsStore::keyOf(QStringLiteral("Velmora"), QStringLiteral("Tessaly Software"),
                                                       QStringLiteral("Text1"));
 
-QString headerOf(ListView* list)
-{
-    return list->model().headerData(0, Qt::Horizontal, Qt::DisplayRole).toString();
-}
+QString headerOf(ListView* list) { return list->model().headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(); }
 }  // namespace
 
 class Form1Test : public QObject {
@@ -109,9 +106,10 @@ private slots:
     {
         TestPlatform desktop;
         Form1 form(desktop.platform());
-        const QStringList expected{"ListView1",   "ListView2",   "ListView3",   "PushButton5", "PushButton3", "PushButton11",
-                                   "PushButton6", "PushButton1", "PushButton9", "PushButton2", "PushButton4", "PushButton8",
-                                   "Text1",       "PushButton7", "PushButton10", "PushButton12"};
+        const QStringList expected{"ListView1",   "ListView2",    "ListView3",    "PushButton5",
+                                   "PushButton3", "PushButton11", "PushButton6",  "PushButton1",
+                                   "PushButton9", "PushButton2",  "PushButton4",  "PushButton8",
+                                   "Text1",       "PushButton7",  "PushButton10", "PushButton12"};
         QStringList order;
         QWidget* widget = form.ListView1;
         do {
@@ -159,11 +157,14 @@ private slots:
     {
         QTest::addColumn<QString>("product");
         QTest::addColumn<QString>("title");
-        QTest::newRow("product name") << "Tessaly Software" << "Tessaly";
-        QTest::newRow("three words") << "Tessaly Link Checker" << "Tessaly Link";
-        QTest::newRow("long name cut until it fits")
-            << "Tessaly Professional Address Verification Suite For Everyone" << "Tessaly Professional Address";
-        QTest::newRow("one word kept") << "Tessaly" << "Tessaly";
+        QTest::newRow("product name") << "Tessaly Software"
+                                      << "Tessaly";
+        QTest::newRow("three words") << "Tessaly Link Checker"
+                                     << "Tessaly Link";
+        QTest::newRow("long name cut until it fits") << "Tessaly Professional Address Verification Suite For Everyone"
+                                                     << "Tessaly Professional Address";
+        QTest::newRow("one word kept") << "Tessaly"
+                                       << "Tessaly";
     }
     void applicationTitleDropsAtLeastTheLastWord()
     {
@@ -179,10 +180,14 @@ private slots:
         QTest::addColumn<QString>("shown");
         QTest::addColumn<QStringList>("writes");
         QTest::newRow("first start") << false << QString() << "1" << QStringList{"1"};
-        QTest::newRow("a number") << true << ".5" << ".5" << QStringList{".5"};
-        QTest::newRow("letters shown unchanged") << true << "abc" << "abc" << QStringList{"abc"};
-        QTest::newRow("empty stays empty") << true << "" << "" << QStringList{""};
-        QTest::newRow("the initial text changes nothing") << true << "Text1" << "Text1" << QStringList{};
+        QTest::newRow("a number") << true << ".5"
+                                  << ".5" << QStringList{".5"};
+        QTest::newRow("letters shown unchanged") << true << "abc"
+                                                 << "abc" << QStringList{"abc"};
+        QTest::newRow("empty stays empty") << true << ""
+                                           << "" << QStringList{""};
+        QTest::newRow("the initial text changes nothing") << true << "Text1"
+                                                          << "Text1" << QStringList{};
     }
     void pauseFieldComesFromTheStore()
     {
@@ -197,7 +202,8 @@ private slots:
         form.Form_Load();
         QCOMPARE(form.Text1->text(), shown);
         QCOMPARE(desktop.settings.writes, writes);
-        QCOMPARE(desktop.settings.entries.value(SettingKey, QStringLiteral("<absent>")), stored || !writes.isEmpty() ? shown : "<absent>");
+        QCOMPARE(desktop.settings.entries.value(SettingKey, QStringLiteral("<absent>")),
+                 stored || !writes.isEmpty() ? shown : "<absent>");
 
         // Typing writes on every change; the store ends with the final text.
         QTest::keyClicks(form.Text1, QStringLiteral("25"));
@@ -274,7 +280,8 @@ private slots:
         Form1 form(desktop.platform());
         form.Form_Load();
         QCOMPARE(desktop.random.seeds, 1);
-        QCOMPARE(desktop.shell.opened, opens ? QList<QUrl>{QUrl(QStringLiteral("http://www.velmora.example/"))} : QList<QUrl>{});
+        QCOMPARE(desktop.shell.opened,
+                 opens ? QList<QUrl>{QUrl(QStringLiteral("http://www.velmora.example/"))} : QList<QUrl>{});
     }
 
     void homePageThatCannotBeOpenedIsReported()
@@ -314,7 +321,8 @@ private slots:
         QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
         QTest::addColumn<int>("left");
         for (const char* list : {"ListView1", "ListView2", "ListView3"}) {
-            QTest::addRow("%s, full stop", list) << QString::fromLatin1(list) << Qt::Key_Period << Qt::KeyboardModifiers() << 2;
+            QTest::addRow("%s, full stop", list)
+                << QString::fromLatin1(list) << Qt::Key_Period << Qt::KeyboardModifiers() << 2;
             QTest::addRow("%s, keypad full stop", list)
                 << QString::fromLatin1(list) << Qt::Key_Period << Qt::KeyboardModifiers(Qt::KeypadModifier) << 2;
             QTest::addRow("%s, Delete", list) << QString::fromLatin1(list) << Qt::Key_Delete << Qt::KeyboardModifiers() << 1;

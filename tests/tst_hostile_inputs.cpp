@@ -117,23 +117,22 @@ private slots:
     {
         QTest::addColumn<QString>("address");
         QTest::addColumn<Outcome>("outcome");
-        QTest::addColumn<QByteArray>("target");       // the request target the server gets
-        QTest::addColumn<QByteArray>("host");         // its Host header
-        QTest::addColumn<QString>("description");     // of the report, when refused
-        QTest::addColumn<QString>("opened");          // what the browser is given; empty: nothing
+        QTest::addColumn<QByteArray>("target");    // the request target the server gets
+        QTest::addColumn<QByteArray>("host");      // its Host header
+        QTest::addColumn<QString>("description");  // of the report, when refused
+        QTest::addColumn<QString>("opened");       // what the browser is given; empty: nothing
         const auto requested = [](const char* name, const QString& address, const QByteArray& target,
                                   const QByteArray& host, const QString& opened) {
             QTest::newRow(name) << address << Outcome::Requested << target << host << QString() << opened;
         };
         const auto refused = [](const char* name, const QString& address, const QString& description) {
-            QTest::newRow(name) << address << Outcome::Refused << QByteArray() << QByteArray() << description
-                                << QString();
+            QTest::newRow(name) << address << Outcome::Refused << QByteArray() << QByteArray() << description << QString();
         };
         const QByteArray here = "127.0.0.1:{T}";
 
         // Shell metacharacters reach nothing but the server's request target.
-        const QString commands = QStringLiteral(
-            "/a;touch${IFS}{D}/marker|sh&`touch${IFS}{D}/marker`$(touch${IFS}{D}/marker)>{D}/marker");
+        const QString commands =
+            QStringLiteral("/a;touch${IFS}{D}/marker|sh&`touch${IFS}{D}/marker`$(touch${IFS}{D}/marker)>{D}/marker");
         requested("shell metacharacters", "http://127.0.0.1:{T}" + commands, commands.toUtf8(), here, {});
         requested("a quote that would end a command line", "http://127.0.0.1:{T}/a\"&touch${IFS}{D}/marker&\"",
                   "/a\"&touch${IFS}{D}/marker&\"", here, {});
@@ -295,8 +294,8 @@ private slots:
         if (outcome == Outcome::Requested)
             expectedPaths.insert(1, target);
         QCOMPARE(server.requestedPaths(), expectedPaths);
-        const QList<QByteArray> expectedV6Paths =
-            outcome == Outcome::RequestedOnV6 ? QList<QByteArray>{target} : QList<QByteArray>{};
+        const QList<QByteArray> expectedV6Paths = outcome == Outcome::RequestedOnV6 ? QList<QByteArray>{target}
+                                                                                    : QList<QByteArray>{};
         QCOMPARE(server6.requestedPaths(), expectedV6Paths);
         QCOMPARE(bystander.connectionsAccepted(), 0);
         if (valid) {

@@ -41,7 +41,6 @@ enum class Kind {
 };
 
 
-
 // The window's transfer control, noting how much body each address took in
 // before the next request replaced it.
 class ObservedTransfer final : public TransferControl {
@@ -101,28 +100,30 @@ private slots:
         QTest::newRow("a connection refused") << Kind::Refused << Reply{} << false << "0";
 
         QTest::newRow("a status line of garbage")
-            << Kind::Plain << LoopbackServer::raw("SSH-2.0-OpenSSH_9.2\r\nProtocol mismatch.\r\n\r\n", Reply::After::Close) << false
-            << "0";
+            << Kind::Plain << LoopbackServer::raw("SSH-2.0-OpenSSH_9.2\r\nProtocol mismatch.\r\n\r\n", Reply::After::Close)
+            << false << "0";
         QByteArray noise(4096, '\0');
         QRandomGenerator bytes(6);
         for (char& byte : noise)
             byte = static_cast<char>(bytes.bounded(256));
-        QTest::newRow("binary noise, NULs and all") << Kind::Plain << LoopbackServer::raw(noise, Reply::After::Close) << false << "0";
-        QTest::newRow("a status code of letters") << Kind::Plain << LoopbackServer::raw("HTTP/1.1 2OO OK\r\nContent-Length: 0\r\n\r\n")
-                                                  << false << "0";
+        QTest::newRow("binary noise, NULs and all")
+            << Kind::Plain << LoopbackServer::raw(noise, Reply::After::Close) << false << "0";
+        QTest::newRow("a status code of letters")
+            << Kind::Plain << LoopbackServer::raw("HTTP/1.1 2OO OK\r\nContent-Length: 0\r\n\r\n") << false << "0";
 
         QByteArray manyHeaders = "HTTP/1.1 200 OK\r\n";
         for (int i = 0; manyHeaders.size() < 1024 * 1024; ++i)
             manyHeaders += "X-Filler-" + QByteArray::number(i) + ": " + QByteArray(200, 'a') + "\r\n";
-        QTest::newRow("a megabyte of headers") << Kind::Plain << LoopbackServer::raw(manyHeaders + "Content-Length: 0\r\n\r\n") << false
-                                               << "0";
+        QTest::newRow("a megabyte of headers")
+            << Kind::Plain << LoopbackServer::raw(manyHeaders + "Content-Length: 0\r\n\r\n") << false << "0";
         Reply endlessHeader = LoopbackServer::raw("HTTP/1.1 200 OK\r\nX-Endless: ");
         endlessHeader.generatedBodyBytes = Gigabyte;
         QTest::newRow("a header line of a gigabyte") << Kind::Plain << endlessHeader << false << "0";
         QByteArray interims;
         while (interims.size() < 512 * 1024)
             interims += "HTTP/1.1 100 Continue\r\n\r\n";
-        QTest::newRow("interim responses and never a final one") << Kind::Plain << LoopbackServer::raw(interims) << false << "0";
+        QTest::newRow("interim responses and never a final one")
+            << Kind::Plain << LoopbackServer::raw(interims) << false << "0";
 
         // The pause lets the body run to the limit before the next address.
         Reply huge = LoopbackServer::raw("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(Gigabyte) + "\r\n\r\n");
@@ -132,12 +133,12 @@ private slots:
         Reply self = LoopbackServer::answer("HTTP/1.1 301 Moved Permanently", "Location: /hostile\r\n");
         QTest::newRow("a redirect to itself") << Kind::Plain << self << false << "0";
 
-        QTest::newRow("TLS with a self-signed certificate") << Kind::Tls << LoopbackServer::answer("HTTP/1.1 200 OK")
-                                                            << false << "0";
-        QTest::newRow("https to a plain server") << Kind::HttpsToPlain << LoopbackServer::answer("HTTP/1.1 200 OK")
-                                                 << false << "0";
-        QTest::newRow("plain http to a TLS server") << Kind::PlainToTls << LoopbackServer::answer("HTTP/1.1 200 OK")
-                                                    << false << "0";
+        QTest::newRow("TLS with a self-signed certificate")
+            << Kind::Tls << LoopbackServer::answer("HTTP/1.1 200 OK") << false << "0";
+        QTest::newRow("https to a plain server")
+            << Kind::HttpsToPlain << LoopbackServer::answer("HTTP/1.1 200 OK") << false << "0";
+        QTest::newRow("plain http to a TLS server")
+            << Kind::PlainToTls << LoopbackServer::answer("HTTP/1.1 200 OK") << false << "0";
     }
     void everyAddressIsJudgedAroundAHostileServer()
     {

@@ -19,18 +19,21 @@ void act(Form1& form, int list, Action action)
 {
     using Handler = void (Form1::*)();
     using KeyHandler = void (Form1::*)(int, int);
-    const std::array<KeyHandler, 3> keyDown{&Form1::ListView1_KeyDown, &Form1::ListView2_KeyDown,
-                                            &Form1::ListView3_KeyDown};
+    const std::array<KeyHandler, 3> keyDown{&Form1::ListView1_KeyDown, &Form1::ListView2_KeyDown, &Form1::ListView3_KeyDown};
     const std::array<Handler, 3> doubleClick{&Form1::ListView1_DblClick, &Form1::ListView2_DblClick,
                                              &Form1::ListView3_DblClick};
     switch (action) {
-    case Action::DeleteKey: return (form.*keyDown.at(list - 1))(ListView::KeyDelete, 0);
+    case Action::DeleteKey:
+        return (form.*keyDown.at(list - 1))(ListView::KeyDelete, 0);
     case Action::DeleteWithModifiers:
-        return (form.*keyDown.at(list - 1))(ListView::KeyDelete,
-                                            ListView::ShiftMask | ListView::CtrlMask | ListView::AltMask);
-    case Action::OtherKey: return (form.*keyDown.at(list - 1))(Qt::Key_Backspace, 0);
-    case Action::DoubleClick: return (form.*doubleClick.at(list - 1))();
-    case Action::Click: QCOMPARE(list, 3); return form.ListView3_Click();
+        return (form.*keyDown.at(list - 1))(ListView::KeyDelete, ListView::ShiftMask | ListView::CtrlMask | ListView::AltMask);
+    case Action::OtherKey:
+        return (form.*keyDown.at(list - 1))(Qt::Key_Backspace, 0);
+    case Action::DoubleClick:
+        return (form.*doubleClick.at(list - 1))();
+    case Action::Click:
+        QCOMPARE(list, 3);
+        return form.ListView3_Click();
     }
 }
 
@@ -121,8 +124,7 @@ private slots:
         QTest::newRow("Delete whatever the modifiers")
             << 2 << Action::DeleteWithModifiers << false << 1 << QStringList{"b", "c"};
         QTest::newRow("another key is left alone") << 3 << Action::OtherKey << false << 1 << all;
-        QTest::newRow("double click in the valid list") << 2 << Action::DoubleClick << false << 3
-                                                        << QStringList{"a", "b"};
+        QTest::newRow("double click in the valid list") << 2 << Action::DoubleClick << false << 3 << QStringList{"a", "b"};
         QTest::newRow("click in the invalid list") << 3 << Action::Click << false << 2 << QStringList{"a", "c"};
         QTest::newRow("nothing selected: nothing removed") << 1 << Action::DeleteKey << false << 0 << all;
         QTest::newRow("nothing selected, click") << 3 << Action::Click << false << 0 << all;
@@ -216,10 +218,14 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("opened");  // empty: nothing opened
-        QTest::newRow("web address") << "http://www.wikipedia.org/chuck.htm" << "http://www.wikipedia.org/chuck.htm";
-        QTest::newRow("https, any case") << "HTTPS://www.example.org/a?b=c" << "https://www.example.org/a?b=c";
-        QTest::newRow("bare host reads as http") << "www.example.org" << "http://www.example.org";
-        QTest::newRow("blanks around") << "  http://www.example.org/  " << "http://www.example.org/";
+        QTest::newRow("web address") << "http://www.wikipedia.org/chuck.htm"
+                                     << "http://www.wikipedia.org/chuck.htm";
+        QTest::newRow("https, any case") << "HTTPS://www.example.org/a?b=c"
+                                         << "https://www.example.org/a?b=c";
+        QTest::newRow("bare host reads as http") << "www.example.org"
+                                                 << "http://www.example.org";
+        QTest::newRow("blanks around") << "  http://www.example.org/  "
+                                       << "http://www.example.org/";
         // Local files, javascript:, quotes and line breaks inside web addresses are
         // opened after a check run in tst_hostile_inputs.
         const char* hostile[] = {

@@ -100,14 +100,14 @@ private slots:
         QTest::addColumn<int>("shift");
         QTest::newRow("Delete") << Qt::Key_Delete << Qt::KeyboardModifiers() << 46 << 0;
         QTest::newRow("Shift+Delete") << Qt::Key_Delete << Qt::KeyboardModifiers(Qt::ShiftModifier) << 46 << 1;
-        QTest::newRow("Ctrl+Alt+Delete") << Qt::Key_Delete << Qt::KeyboardModifiers(Qt::ControlModifier | Qt::AltModifier)
-                                         << 46 << 6;
-        QTest::newRow("Delete on the keypad, Num Lock off") << Qt::Key_Delete << Qt::KeyboardModifiers(Qt::KeypadModifier)
-                                                            << 46 << 0;
+        QTest::newRow("Ctrl+Alt+Delete") << Qt::Key_Delete
+                                         << Qt::KeyboardModifiers(Qt::ControlModifier | Qt::AltModifier) << 46 << 6;
+        QTest::newRow("Delete on the keypad, Num Lock off")
+            << Qt::Key_Delete << Qt::KeyboardModifiers(Qt::KeypadModifier) << 46 << 0;
         // Qt's own code for the full stop is 46: it must not read as Delete.
         QTest::newRow("full stop") << Qt::Key_Period << Qt::KeyboardModifiers() << 190 << 0;
-        QTest::newRow("full stop on the keypad, Num Lock on") << Qt::Key_Period
-                                                              << Qt::KeyboardModifiers(Qt::KeypadModifier) << 110 << 0;
+        QTest::newRow("full stop on the keypad, Num Lock on")
+            << Qt::Key_Period << Qt::KeyboardModifiers(Qt::KeypadModifier) << 110 << 0;
         QTest::newRow("Backspace") << Qt::Key_Backspace << Qt::KeyboardModifiers() << 8 << 0;
         QTest::newRow("letter") << Qt::Key_A << Qt::KeyboardModifiers() << 65 << 0;
         QTest::newRow("keypad digit") << Qt::Key_5 << Qt::KeyboardModifiers(Qt::KeypadModifier) << 101 << 0;

@@ -14,10 +14,7 @@ namespace {
 // Every returned name of a run of the dialog, as the load's path pieces join.
 enum class Folder { Ordinary, EndsInSeparator, Root };
 
-QString text(const char* bytes, qsizetype size)
-{
-    return QString::fromUtf8(bytes, size);
-}
+QString text(const char* bytes, qsizetype size) { return QString::fromUtf8(bytes, size); }
 }  // namespace
 
 class LoadTest : public QObject {
@@ -33,8 +30,7 @@ private slots:
         QTest::newRow("a lone CR LF") << QByteArray("\r\n") << QStringList{""};
         QTest::newRow("a lone LF") << QByteArray("\n") << QStringList{""};
         QTest::newRow("CR LF, final CR LF") << QByteArray("a\r\nb\r\nc\r\n") << QStringList{"a", "b", "c"};
-        QTest::newRow("one more CR LF at the close") << QByteArray("a\r\nb\r\nc\r\n\r\n")
-                                                     << QStringList{"a", "b", "c", ""};
+        QTest::newRow("one more CR LF at the close") << QByteArray("a\r\nb\r\nc\r\n\r\n") << QStringList{"a", "b", "c", ""};
         QTest::newRow("LF, final LF") << QByteArray("a\nb\nc\n") << QStringList{"a", "b", "c"};
         QTest::newRow("LF, no final line end") << QByteArray("a\nb\nc") << QStringList{"a", "b", "c"};
         QTest::newRow("CR only") << QByteArray("a\rb\rc\r") << QStringList{"a", "b", "c"};
@@ -42,23 +38,29 @@ private slots:
         QTest::newRow("LF then CR: an empty item between") << QByteArray("a\n\rb") << QStringList{"a", "", "b"};
         QTest::newRow("empty lines in the middle") << QByteArray("a\r\n\r\n\nb\r\n") << QStringList{"a", "", "", "b"};
         QTest::newRow("blanks and duplicates kept") << QByteArray(" a \r\n\t\r\n a ") << QStringList{" a ", "\t", " a "};
-        QTest::newRow("byte-order mark dropped") << QByteArray("\xEF\xBB\xBFhttp://a/\r\nb")
-                                                 << QStringList{"http://a/", "b"};
+        QTest::newRow("byte-order mark dropped")
+            << QByteArray("\xEF\xBB\xBFhttp://a/\r\nb") << QStringList{"http://a/", "b"};
         QTest::newRow("byte-order mark alone") << QByteArray("\xEF\xBB\xBF") << QStringList{};
         QTest::newRow("UTF-8 as it is") << QByteArray("caf\xC3\xA9\r\nhttp://\xE4\xBE\x8B.example/")
                                         << QStringList{u"caf\u00e9"_qs, u"http://\u4f8b.example/"_qs};
-        QTest::newRow("not UTF-8: Windows-1252") << QByteArray("caf\xE9\r\n\x80 \x93x\x94\n")
-                                                 << QStringList{u"caf\u00e9"_qs, u"\u20ac \u201cx\u201d"_qs};
+        QTest::newRow("not UTF-8: Windows-1252")
+            << QByteArray("caf\xE9\r\n\x80 \x93x\x94\n") << QStringList{u"caf\u00e9"_qs, u"\u20ac \u201cx\u201d"_qs};
         // Binary bytes: nothing is dropped, and what is no UTF-8 is one character a byte.
         QTest::newRow("NULs in UTF-8 stay inside their items")
             << QByteArray("a\0b\r\n\0\r\n\0\0", 10) << QStringList{text("a\0b", 3), text("\0", 1), text("\0\0", 2)};
         QTest::newRow("UTF-16 read as bytes: every NUL kept")
             << QByteArray("h\0t\0\r\0\n\0", 8) << QStringList{text("h\0t\0", 4), text("\0", 1), text("\0", 1)};
-        QTest::newRow("a UTF-16 byte-order mark is not UTF-8")
-            << QByteArray("\xFF\xFE" "a\0\nb", 6) << QStringList{text("\xC3\xBF\xC3\xBE" "a\0", 6), "b"};
+        QTest::newRow("a UTF-16 byte-order mark is not UTF-8") << QByteArray("\xFF\xFE"
+                                                                             "a\0\nb",
+                                                                             6)
+                                                               << QStringList{text("\xC3\xBF\xC3\xBE"
+                                                                                   "a\0",
+                                                                                   6),
+                                                                              "b"};
         QTest::newRow("overlong and surrogate forms: one character a byte")
             << QByteArray("\xC0\xAF\r\xED\xA0\x80") << QStringList{u"\u00c0\u00af"_qs, u"\u00ed\u00a0\u20ac"_qs};
-        QTest::newRow("a sequence cut short at the end") << QByteArray("ok\n\xE4\xBE") << QStringList{"ok", u"\u00e4\u00be"_qs};
+        QTest::newRow("a sequence cut short at the end")
+            << QByteArray("ok\n\xE4\xBE") << QStringList{"ok", u"\u00e4\u00be"_qs};
         QTest::newRow("bytes Windows-1252 leaves unassigned")
             << QByteArray("\x81\x8D\r\n\x8F\x90\x9D") << QStringList{u"\u0081\u008d"_qs, u"\u008f\u0090\u009d"_qs};
     }
@@ -237,8 +239,8 @@ private slots:
     void fileWithoutReadPermissionIsReported()
     {
         TestFolder dir;
-        QVERIFY(QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                          | QFileDevice::ExeOwner | QFileDevice::ReadOther | QFileDevice::ExeOther));
+        QVERIFY(QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                                                      | QFileDevice::ReadOther | QFileDevice::ExeOther));
         const QString path = dir.file("locked.txt", "a\r\n");
         QVERIFY(QFile::setPermissions(path, QFileDevice::WriteOwner));
         const QString failure = runAsNobody([&]() -> QString {

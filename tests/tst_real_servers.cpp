@@ -133,8 +133,10 @@ private slots:
         const QList<Outcome> outcomes = runQueue(nginx, {"/moved-to-missing", "/found-elsewhere", "/loop", "/moved"}).outcomes;
         QCOMPARE(outcomes.size(), 4);
         const auto summary = [](const Outcome& outcome) {
-            return QStringLiteral("%1 %2 %3 %4").arg(outcome.valid ? "valid" : "invalid", AnswerClasses::nameOf(outcome.answerClass))
-                .arg(outcome.hops).arg(outcome.attempts);
+            return QStringLiteral("%1 %2 %3 %4")
+                .arg(outcome.valid ? "valid" : "invalid", AnswerClasses::nameOf(outcome.answerClass))
+                .arg(outcome.hops)
+                .arg(outcome.attempts);
         };
         QCOMPARE(summary(outcomes[0]), "invalid not-found 1 2");
         QCOMPARE(outcomes[0].finalAddress, nginx.url("/missing"));
@@ -155,7 +157,9 @@ private slots:
                                                           {"lighttpd", Server::Lighttpd},
                                                           {"lighttpd TLS", Server::LighttpdTls}};
         for (const auto& [name, server] : servers) {
-            const auto row = [&](const char* what) -> QTestData& { return QTest::addRow("%s, %s", name, what) << server; };
+            const auto row = [&](const char* what) -> QTestData& {
+                return QTest::addRow("%s, %s", name, what) << server;
+            };
             row("200 page") << "/page" << true;
             row("404 missing") << "/missing" << false;
             row("403 forbidden") << "/forbidden" << true;
@@ -257,9 +261,9 @@ private slots:
         // with an empty body is one that tinyproxy goes on relaying after.
         LoopbackServer empty;
         empty.setFallback(LoopbackServer::answer("HTTP/1.1 204 No Content"));
-        const QList<std::pair<QString, bool>> list{{nginx.url("/page"), true},   {lighttpd.url("/error"), false},
-                                                   {empty.url("/"), true},       {lighttpd.url("/error"), false},
-                                                   {empty.url("/"), true},       {nginx.url("/error"), true}};
+        const QList<std::pair<QString, bool>> list{{nginx.url("/page"), true}, {lighttpd.url("/error"), false},
+                                                   {empty.url("/"), true},     {lighttpd.url("/error"), false},
+                                                   {empty.url("/"), true},     {nginx.url("/error"), true}};
         for (const auto& [address, valid] : list)
             QVERIFY2(Valid::IsURLValid(probe, address, 0) == valid, qPrintable(address));
         QCOMPARE(test.dialogs.shown.size(), 0);
@@ -276,9 +280,12 @@ private slots:
         QTest::newRow("http_proxy") << QByteArray("http_proxy") << QByteArray() << QString() << false;
         QTest::newRow("HTTP_PROXY is not read") << QByteArray("HTTP_PROXY") << QByteArray() << QString() << true;
         QTest::newRow("all_proxy") << QByteArray("all_proxy") << QByteArray() << QString() << false;
-        QTest::newRow("no_proxy names the host") << QByteArray("http_proxy") << QByteArray("no_proxy") << QStringLiteral("127.0.0.1") << true;
-        QTest::newRow("NO_PROXY names the host") << QByteArray("http_proxy") << QByteArray("NO_PROXY") << QStringLiteral("127.0.0.1") << true;
-        QTest::newRow("no_proxy names another host") << QByteArray("http_proxy") << QByteArray("no_proxy") << QStringLiteral("localhost") << false;
+        QTest::newRow("no_proxy names the host")
+            << QByteArray("http_proxy") << QByteArray("no_proxy") << QStringLiteral("127.0.0.1") << true;
+        QTest::newRow("NO_PROXY names the host")
+            << QByteArray("http_proxy") << QByteArray("NO_PROXY") << QStringLiteral("127.0.0.1") << true;
+        QTest::newRow("no_proxy names another host")
+            << QByteArray("http_proxy") << QByteArray("no_proxy") << QStringLiteral("localhost") << false;
     }
     void proxyVariables()
     {
@@ -289,7 +296,8 @@ private slots:
         WebServer& web = *m_servers.at(Server::Nginx);
         REQUIRE_RUNNING(web);
         // A proxy that nobody can reach: an address judged valid went direct.
-        std::map<QByteArray, QString> variables{{variable, QStringLiteral("http://127.0.0.1:%1").arg(LoopbackServer::refusedPort())}};
+        std::map<QByteArray, QString> variables{
+            {variable, QStringLiteral("http://127.0.0.1:%1").arg(LoopbackServer::refusedPort())}};
         if (!noProxyVariable.isEmpty())
             variables.emplace(noProxyVariable, noProxy);
         const ProxyEnvironment environment(variables);

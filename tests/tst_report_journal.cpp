@@ -17,8 +17,7 @@ const QByteArray Heading = "tessaly-check journal 1\n";
 Outcome outcome(bool valid, int code, const QString& statusLine, const QString& reason = {}, qint64 milliseconds = 0,
                 const QString& location = {}, int attempts = 1)
 {
-    const AnswerClass answerClass =
-        statusLine.isEmpty() ? AnswerClass::Unreachable : AnswerClasses::ofStatus(code, false);
+    const AnswerClass answerClass = statusLine.isEmpty() ? AnswerClass::Unreachable : AnswerClasses::ofStatus(code, false);
     return {valid, code, statusLine, reason, milliseconds, location, answerClass, attempts};
 }
 
@@ -30,10 +29,7 @@ Outcome redirected(Outcome outcome, int hops, const QString& finalAddress)
     return outcome;
 }
 
-Outcome answered(const QString& statusLine)
-{
-    return outcome(true, statusLine.mid(9, 3).toInt(), statusLine);
-}
+Outcome answered(const QString& statusLine) { return outcome(true, statusLine.mid(9, 3).toInt(), statusLine); }
 
 // A journal entry as a run writes it.
 QByteArray entry(qint64 position, const QByteArray& address, const QString& statusLine)
@@ -44,15 +40,9 @@ QByteArray entry(qint64 position, const QByteArray& address, const QString& stat
 }
 
 // JSON text written with ' for " for legibility.
-QByteArray json(const char* text)
-{
-    return QByteArray(text).replace('\'', '"');
-}
+QByteArray json(const char* text) { return QByteArray(text).replace('\'', '"'); }
 
-QString statusLineOf(const std::optional<Outcome>& recorded)
-{
-    return recorded ? recorded->statusLine : QString();
-}
+QString statusLineOf(const std::optional<Outcome>& recorded) { return recorded ? recorded->statusLine : QString(); }
 }  // namespace
 
 class ReportJournalTest : public QObject {
@@ -70,33 +60,47 @@ private slots:
         QTest::newRow("valid") << QByteArray("http://a/") << ok << QByteArray("valid\tHTTP/1.1 200 OK\thttp://a/\tok\t1\n");
         QTest::newRow("the reason without a status line") << QByteArray("http://a/") << outcome(false, -1, {}, "refused")
                                                           << QByteArray("invalid\trefused\thttp://a/\tunreachable\t1\n");
-        QTest::newRow("a tab and an escape in the status line") << QByteArray("a") << outcome(true, 200, "HTTP/1.1 200 O\tK\x1b[2J")
-                                                  << QByteArray("valid\tHTTP/1.1 200 O K [2J\ta\tok\t1\n");
+        QTest::newRow("a tab and an escape in the status line")
+            << QByteArray("a") << outcome(true, 200, "HTTP/1.1 200 O\tK\x1b[2J")
+            << QByteArray("valid\tHTTP/1.1 200 O K [2J\ta\tok\t1\n");
         QTest::newRow("a line break in the reason") << QByteArray("a") << outcome(false, -1, {}, "no\r\nanswer")
                                                     << QByteArray("invalid\tno  answer\ta\tunreachable\t1\n");
-        QTest::newRow("a C1 control in the status line")
-            << QByteArray("a") << outcome(true, 200, QString::fromLatin1("HTTP/1.1 200 O\x9b" "2JK")) << QByteArray("valid\tHTTP/1.1 200 O 2JK\ta\tok\t1\n");
-        QTest::newRow("escape sequence") << QByteArray("a\x1b[2Jb") << ok << QByteArray("valid\tHTTP/1.1 200 OK\ta\\x1b[2Jb\tok\t1\n");
-        QTest::newRow("NUL, tab, line feed, delete") << QByteArray("a\0b\tc\nd\x7f", 8) << ok
-                                                     << QByteArray("valid\tHTTP/1.1 200 OK\ta\\x00b\\x09c\\x0ad\\x7f\tok\t1\n");
-        QTest::newRow("C1 controls in UTF-8") << QByteArray("a\xc2\x80" "b\xc2\x9b" "31m") << ok
-                                              << QByteArray("valid\tHTTP/1.1 200 OK\ta\\x80b\\x9b" "31m\tok\t1\n");
-        QTest::newRow("backslash") << QByteArray("a\\x1b\\") << ok << QByteArray("valid\tHTTP/1.1 200 OK\ta\\\\x1b\\\\\tok\t1\n");
+        QTest::newRow("a C1 control in the status line") << QByteArray("a")
+                                                         << outcome(true, 200,
+                                                                    QString::fromLatin1("HTTP/1.1 200 O\x9b"
+                                                                                        "2JK"))
+                                                         << QByteArray("valid\tHTTP/1.1 200 O 2JK\ta\tok\t1\n");
+        QTest::newRow("escape sequence") << QByteArray("a\x1b[2Jb") << ok
+                                         << QByteArray("valid\tHTTP/1.1 200 OK\ta\\x1b[2Jb\tok\t1\n");
+        QTest::newRow("NUL, tab, line feed, delete")
+            << QByteArray("a\0b\tc\nd\x7f", 8) << ok
+            << QByteArray("valid\tHTTP/1.1 200 OK\ta\\x00b\\x09c\\x0ad\\x7f\tok\t1\n");
+        QTest::newRow("C1 controls in UTF-8") << QByteArray("a\xc2\x80"
+                                                            "b\xc2\x9b"
+                                                            "31m")
+                                              << ok
+                                              << QByteArray("valid\tHTTP/1.1 200 OK\ta\\x80b\\x9b"
+                                                            "31m\tok\t1\n");
+        QTest::newRow("backslash") << QByteArray("a\\x1b\\") << ok
+                                   << QByteArray("valid\tHTTP/1.1 200 OK\ta\\\\x1b\\\\\tok\t1\n");
         QTest::newRow("a redirect with its Location")
             << QByteArray("http://a/") << outcome(true, 301, "HTTP/1.1 301 Moved", {}, 0, "https://a/\x1b[2J")
             << QByteArray("valid\tHTTP/1.1 301 Moved\thttp://a/\tredirect\t1\thttps://a/\\x1b[2J\n");
         QTest::newRow("redirects followed to their end")
             << QByteArray("http://a/") << redirected(outcome(false, 404, "HTTP/1.1 404 Not Found"), 2, "https://b/\x1b")
             << QByteArray("invalid\tHTTP/1.1 404 Not Found\thttp://a/\tnot-found\t1\t2\thttps://b/\\x1b\n");
-        QTest::newRow("redirects that led nowhere")
-            << QByteArray("http://a/") << redirected([] {
-                   Outcome loop = outcome(false, -1, {}, "redirect loop", 0, "/a", 2);
-                   loop.answerClass = AnswerClass::Redirect;
-                   return loop;
-               }(), 1, "http://a/b")
+        QTest::newRow("redirects that led nowhere") << QByteArray("http://a/")
+                                                    << redirected(
+                                                           [] {
+            Outcome loop = outcome(false, -1, {}, "redirect loop", 0, "/a", 2);
+            loop.answerClass = AnswerClass::Redirect;
+            return loop;
+                                                           }(),
+                                                           1, "http://a/b")
             << QByteArray("invalid\tredirect loop\thttp://a/\tredirect\t2\t/a\t1\thttp://a/b\n");
-        QTest::newRow("a Location on no redirect") << QByteArray("http://a/") << outcome(true, 201, "HTTP/1.1 201 Created", {}, 0, "/b")
-                                                   << QByteArray("valid\tHTTP/1.1 201 Created\thttp://a/\tok\t1\n");
+        QTest::newRow("a Location on no redirect")
+            << QByteArray("http://a/") << outcome(true, 201, "HTTP/1.1 201 Created", {}, 0, "/b")
+            << QByteArray("valid\tHTTP/1.1 201 Created\thttp://a/\tok\t1\n");
         QTest::newRow("answered at the third attempt")
             << QByteArray("http://a/") << outcome(false, -1, {}, "time-out", 0, {}, 3)
             << QByteArray("invalid\ttime-out\thttp://a/\tunreachable\t3\n");
@@ -122,7 +126,8 @@ private slots:
                                     << json("{'address':'http://a/','attempts':1,'class':'redirect','final_address':null,'hops':0,'location':'https://a/b','reason':null,'status_code':301,"
                                             "'status_line':'HTTP/1.1 301 Moved','time_ms':12,'verdict':'valid'}");
         QTest::newRow("redirects followed")
-            << QByteArray("http://a/") << redirected(answered("HTTP/1.1 200 OK"), 3, QString::fromUtf8("http://b/caf\xc3\xa9"))
+            << QByteArray("http://a/")
+            << redirected(answered("HTTP/1.1 200 OK"), 3, QString::fromUtf8("http://b/caf\xc3\xa9"))
             << QByteArray("{\"address\":\"http://a/\",\"attempts\":1,\"class\":\"ok\",\"final_address\":\"http://b/caf\xc3\xa9\","
                           "\"hops\":3,\"location\":null,\"reason\":null,\"status_code\":200,\"status_line\":\"HTTP/1.1 200 OK\","
                           "\"time_ms\":0,\"verdict\":\"valid\"}");
@@ -187,21 +192,21 @@ private slots:
         QTest::addColumn<QByteArray>("file");       // as earlier runs left it
         QTest::addColumn<QStringList>("recorded");  // the status line taken for each address, "" for none
         QTest::newRow("a new file") << QByteArray() << QStringList{"", "", ""};
-        QTest::newRow("one entry each")
-            << Heading + entry(0, "http://a/", "HTTP/1.1 200 A") + entry(1, "http://b/", "HTTP/1.1 404 B")
-                   + entry(2, "http://c/", "HTTP/1.1 200 C")
-            << QStringList{"HTTP/1.1 200 A", "HTTP/1.1 404 B", "HTTP/1.1 200 C"};
-        QTest::newRow("entries out of order") << Heading + entry(2, "http://c/", "HTTP/1.1 200 C")
-                                                     + entry(0, "http://a/", "HTTP/1.1 200 A")
-                                              << QStringList{"HTTP/1.1 200 A", "", "HTTP/1.1 200 C"};
-        QTest::newRow("cut short mid-line") << Heading + entry(0, "http://a/", "HTTP/1.1 200 A") + json("{'position':1,'add")
-                                            << QStringList{"HTTP/1.1 200 A", "", ""};
-        QTest::newRow("foreign lines")
-            << Heading + "http://a/\n[0]\n"
-                   + json("{'address':'http://b/','verdict':'valid'}\n"
-                          "{'position':'2','address':'http://c/','verdict':'valid'}\n"
-                          "{'position':0,'address':'http://a/'}\n")
-            << QStringList{"", "", ""};
+        QTest::newRow("one entry each") << Heading + entry(0, "http://a/", "HTTP/1.1 200 A")
+                                               + entry(1, "http://b/", "HTTP/1.1 404 B")
+                                               + entry(2, "http://c/", "HTTP/1.1 200 C")
+                                        << QStringList{"HTTP/1.1 200 A", "HTTP/1.1 404 B", "HTTP/1.1 200 C"};
+        QTest::newRow("entries out of order")
+            << Heading + entry(2, "http://c/", "HTTP/1.1 200 C") + entry(0, "http://a/", "HTTP/1.1 200 A")
+            << QStringList{"HTTP/1.1 200 A", "", "HTTP/1.1 200 C"};
+        QTest::newRow("cut short mid-line")
+            << Heading + entry(0, "http://a/", "HTTP/1.1 200 A") + json("{'position':1,'add")
+            << QStringList{"HTTP/1.1 200 A", "", ""};
+        QTest::newRow("foreign lines") << Heading + "http://a/\n[0]\n"
+                                              + json("{'address':'http://b/','verdict':'valid'}\n"
+                                                     "{'position':'2','address':'http://c/','verdict':'valid'}\n"
+                                                     "{'position':0,'address':'http://a/'}\n")
+                                       << QStringList{"", "", ""};
         QTest::newRow("another address at the position")
             << Heading + entry(0, "http://a/", "HTTP/1.1 200 A") + entry(1, "http://other/", "HTTP/1.1 200 B")
             << QStringList{"HTTP/1.1 200 A", "", ""};
@@ -240,8 +245,8 @@ private slots:
         QTest::addColumn<QString>("why");
         QTest::newRow("a list of addresses") << QByteArray("http://a/\nhttp://b/\n") << false << "not a journal";
         QTest::newRow("another version's journal") << QByteArray("tessaly-check journal 2\n") << false << "not a journal";
-        QTest::newRow("held by another run") << Heading + entry(0, "http://a/", "HTTP/1.1 200 A") << true
-                                             << "another tessaly-check run";
+        QTest::newRow("held by another run")
+            << Heading + entry(0, "http://a/", "HTTP/1.1 200 A") << true << "another tessaly-check run";
     }
     void journalRefused()
     {

@@ -29,8 +29,8 @@ private slots:
         QTest::addColumn<QByteArray>("bytes");
         QTest::newRow("empty list: 0 bytes") << QStringList{} << QByteArray("");
         QTest::newRow("blanks and an empty item kept") << QStringList{" a ", "", "b\t"} << QByteArray(" a \r\n\r\nb\t\r\n");
-        QTest::newRow("UTF-8, no byte-order mark") << QStringList{u"caf\u00e9"_qs, u"\u4f8b"_qs}
-                                                   << QByteArray("caf\xC3\xA9\r\n\xE4\xBE\x8B\r\n");
+        QTest::newRow("UTF-8, no byte-order mark")
+            << QStringList{u"caf\u00e9"_qs, u"\u4f8b"_qs} << QByteArray("caf\xC3\xA9\r\n\xE4\xBE\x8B\r\n");
     }
     // A new name, typed without an extension: written as typed, no question.
     void writesEachItemAndCrLf()
@@ -142,8 +142,7 @@ private slots:
         if (runsAsRoot())
             QVERIFY(giveToNobody(dir.path()));
         QVERIFY(QFile::setPermissions(dir.filePath(QStringLiteral("read-only.txt")), QFileDevice::ReadOwner));
-        QVERIFY(QFile::setPermissions(dir.filePath(QStringLiteral("locked")),
-                                      QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        QVERIFY(QFile::setPermissions(dir.filePath(QStringLiteral("locked")), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
         const QStringList before = filesIn(dir);
         const QString path = dir.filePath(name);
         const bool exists = Globals::FileExists(path);
@@ -157,8 +156,7 @@ private slots:
             window.dialogs().expectMessage();
             window.form.PushButton6_Click();
             const QList<ShownBox>& shown = window.dialogs().shown;
-            if (!window.dialogs().scriptDone() || shown.isEmpty()
-                || !isReport(shown.last(), "Form1.PushButton6_Click", 130))
+            if (!window.dialogs().scriptDone() || shown.isEmpty() || !isReport(shown.last(), "Form1.PushButton6_Click", 130))
                 return QStringLiteral("not one report at step 130 but: ") + window.dialogs().texts().join(u'|');
             if (window.form.MousePointer() != Form1::PointerStandard)
                 return QStringLiteral("the pointer stayed busy");
@@ -171,8 +169,8 @@ private slots:
         QVERIFY(isFifo(dir.filePath(QStringLiteral("pipe"))));
         QCOMPARE(readBytes(dir.filePath(QStringLiteral("read-only.txt"))), "old\r\n");
         QCOMPARE(readBytes(dir.filePath(QStringLiteral("locked/old.txt"))), "old\r\n");
-        QVERIFY(QFile::setPermissions(dir.filePath(QStringLiteral("locked")), QFileDevice::ReadOwner
-                                          | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+        QVERIFY(QFile::setPermissions(dir.filePath(QStringLiteral("locked")),
+                                      QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
     }
 
     void whileSaving_data()

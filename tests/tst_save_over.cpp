@@ -43,7 +43,8 @@ enum class Existing { HardLinked, SymbolicLink, OwnedByAnother, Attributes, InLo
 QString identityOf(const QString& path)
 {
     const QByteArray name = QFile::encodeName(path);
-    struct stat link {}, file {};
+    struct stat link {
+    }, file{};
     if (::lstat(name.constData(), &link) != 0 || ::stat(name.constData(), &file) != 0)
         return QStringLiteral("missing");
     QString identity = QStringLiteral("kind %1 owner %2:%3 mode %4 links %5")
@@ -77,7 +78,7 @@ QByteArray aclGrantingRead(uid_t reader)
     const Entry entries[] = {{0x01, 6, Anyone}, {0x02, 4, reader}, {0x04, 4, Anyone}, {0x10, 4, Anyone}, {0x20, 0, Anyone}};
     const quint32 version = 2;
     return QByteArray(reinterpret_cast<const char*>(&version), sizeof version)
-        + QByteArray(reinterpret_cast<const char*>(entries), sizeof entries);
+         + QByteArray(reinterpret_cast<const char*>(entries), sizeof entries);
 }
 
 bool setAttribute(const QString& path, const char* name, const QByteArray& value)
@@ -123,9 +124,9 @@ private slots:
         QTemporaryDir dir;
         // Others may pass through the folder; only in the shared case write in it.
         const bool shared = existing == Existing::OthersInSharedFolder;
-        QVERIFY(QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                          | QFileDevice::ExeOwner | QFileDevice::ReadOther | QFileDevice::ExeOther
-                                          | (shared ? QFileDevice::WriteOther : QFileDevice::Permissions())));
+        QVERIFY(QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                                                      | QFileDevice::ReadOther | QFileDevice::ExeOther
+                                                      | (shared ? QFileDevice::WriteOther : QFileDevice::Permissions())));
         const QString file = dir.filePath(QStringLiteral("results.txt"));
         QString saved = file;
         // Longer than the new content, which must not keep its tail.
@@ -179,16 +180,13 @@ private slots:
         QTest::newRow("a full disk at the first block") << true << 20000 << FailingBlock::First << 136 << false;
         QTest::newRow("a full disk at the last block, sent at the close")
             << true << 20000 << FailingBlock::Last << 140 << false;
-        QTest::newRow("a short list's one block, sent at the close")
-            << true << 10 << FailingBlock::First << 140 << false;
-        QTest::newRow("the process's file-size limit part-way")
-            << false << 20000 << FailingBlock::PartWay << 136 << false;
+        QTest::newRow("a short list's one block, sent at the close") << true << 10 << FailingBlock::First << 140 << false;
+        QTest::newRow("the process's file-size limit part-way") << false << 20000 << FailingBlock::PartWay << 136 << false;
         QTest::newRow("the file-size limit at the last block") << false << 20000 << FailingBlock::Last << 140 << false;
         // A file with another name is written over at the close.
         QTest::newRow("written over: a full disk part-way puts the old bytes back")
             << true << 20000 << FailingBlock::PartWay << 140 << true;
-        QTest::newRow("written over: a full disk at the last block")
-            << true << 20000 << FailingBlock::Last << 140 << true;
+        QTest::newRow("written over: a full disk at the last block") << true << 20000 << FailingBlock::Last << 140 << true;
         QTest::newRow("written over: the file-size limit leaves the file untouched")
             << false << 20000 << FailingBlock::PartWay << 140 << true;
     }
@@ -210,9 +208,9 @@ private slots:
             bytes += item.size() + 2;
         }
         // The disk takes this much and refuses the block that goes past it.
-        const qint64 room = failing == FailingBlock::First ? 0
-            : failing == FailingBlock::PartWay             ? 2 * FileChannel::WriteBlockBytes + 100
-                                                           : bytes - 100;
+        const qint64 room = failing == FailingBlock::First   ? 0
+                          : failing == FailingBlock::PartWay ? 2 * FileChannel::WriteBlockBytes + 100
+                                                             : bytes - 100;
         InjectedFileFaults faults;
         faults.failWritesPast(room);
         if (injected)

@@ -91,7 +91,7 @@ private slots:
         }
         store.write(App, Section, Key, QStringLiteral("2"));
         const auto traversable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
-            | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther;
+                               | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther;
         QVERIFY(QFile::setPermissions(folder.path(), traversable));
         if (what == "file") {
             QVERIFY(QFile::setPermissions(folder.path() + u'/' + App, traversable));

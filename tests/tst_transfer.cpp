@@ -38,10 +38,12 @@ private slots:
 
         const QByteArray final = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n";
         QTest::newRow("after interim responses")
-            << LoopbackServer::raw("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 103 Early Hints\r\nLink: </a>\r\n\r\n" + final) << final;
+            << LoopbackServer::raw("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 103 Early Hints\r\nLink: </a>\r\n\r\n" + final)
+            << final;
 
-        QTest::newRow("lines ending in LF alone") << LoopbackServer::raw("HTTP/1.1 200 OK\nX-One: 1\nContent-Length: 0\n\n")
-                                                  << QByteArray("HTTP/1.1 200 OK\r\nX-One: 1\r\nContent-Length: 0\r\n\r\n");
+        QTest::newRow("lines ending in LF alone")
+            << LoopbackServer::raw("HTTP/1.1 200 OK\nX-One: 1\nContent-Length: 0\n\n")
+            << QByteArray("HTTP/1.1 200 OK\r\nX-One: 1\r\nContent-Length: 0\r\n\r\n");
         QTest::newRow("LF alone after interim responses")
             << LoopbackServer::raw("HTTP/1.1 100 Continue\n\nHTTP/1.1 404 Not Found\nContent-Length: 0\n\n")
             << QByteArray("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n");
@@ -51,7 +53,8 @@ private slots:
         QTest::newRow("trickled within the time-out") << trickled << trickled.head;
 
         Reply headersThenStall = LoopbackServer::raw("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nabc", Reply::After::Hang);
-        QTest::newRow("body stalls after the headers") << headersThenStall << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n");
+        QTest::newRow("body stalls after the headers")
+            << headersThenStall << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n");
 
         // The close ends the response, as curl and HTTP/1.0 take it: what came
         // of the header block is the block.
@@ -60,7 +63,6 @@ private slots:
         QTest::newRow("a header line, then the connection closes")
             << LoopbackServer::raw("HTTP/1.1 404 Not Found\r\nX-One: 1\r\n", Reply::After::Close)
             << QByteArray("HTTP/1.1 404 Not Found\r\nX-One: 1\r\n");
-
     }
     void headerBlockIsTheFinalResponseAsReceived()
     {
@@ -122,8 +124,7 @@ private slots:
 
         // Refusals, time-outs, trickles, resets, garbage and oversized headers
         // are the hostile-server suite's, judged through the window.
-        QTest::newRow("status line, then silence")
-            << LoopbackServer::raw("HTTP/1.1 200 OK\r\n", Reply::After::Hang);
+        QTest::newRow("status line, then silence") << LoopbackServer::raw("HTTP/1.1 200 OK\r\n", Reply::After::Hang);
         QTest::newRow("closed without a word") << LoopbackServer::raw({}, Reply::After::Close);
     }
     void networkOutcomesLeaveNoResponse()
@@ -158,19 +159,19 @@ private slots:
         QTest::newRow("no file descriptor for a socket")
             << int(CURLE_COULDNT_CONNECT) << EMFILE << QByteArray() << false
             << "no connection could be made here: Too many open files" << Fault::ThisMachine;
-        QTest::newRow("none in the whole system") << int(CURLE_COULDNT_CONNECT) << ENFILE << QByteArray() << false
-                                                  << "no connection could be made here: Too many open files in system"
-                                                  << Fault::ThisMachine;
-        QTest::newRow("no free local port") << int(CURLE_COULDNT_CONNECT) << EADDRNOTAVAIL << QByteArray() << false
-                                            << "no connection could be made here: Cannot assign requested address"
-                                            << Fault::ThisMachine;
-        QTest::newRow("no memory before the request") << int(CURLE_OUT_OF_MEMORY) << 0 << QByteArray() << false
-                                                      << "out of memory" << Fault::ThisMachine;
-        QTest::newRow("curl's own start failed") << int(CURLE_FAILED_INIT) << 0 << QByteArray() << false
-                                                 << "failed initialization" << Fault::Lasting;
-        QTest::newRow("no thread for the lookup") << int(CURLE_COULDNT_RESOLVE_HOST) << 0
-                                                  << QByteArray("getaddrinfo() thread failed to start") << false
-                                                  << "no thread for the name lookup" << Fault::ThisMachine;
+        QTest::newRow("none in the whole system")
+            << int(CURLE_COULDNT_CONNECT) << ENFILE << QByteArray() << false
+            << "no connection could be made here: Too many open files in system" << Fault::ThisMachine;
+        QTest::newRow("no free local port")
+            << int(CURLE_COULDNT_CONNECT) << EADDRNOTAVAIL << QByteArray() << false
+            << "no connection could be made here: Cannot assign requested address" << Fault::ThisMachine;
+        QTest::newRow("no memory before the request")
+            << int(CURLE_OUT_OF_MEMORY) << 0 << QByteArray() << false << "out of memory" << Fault::ThisMachine;
+        QTest::newRow("curl's own start failed")
+            << int(CURLE_FAILED_INIT) << 0 << QByteArray() << false << "failed initialization" << Fault::Lasting;
+        QTest::newRow("no thread for the lookup")
+            << int(CURLE_COULDNT_RESOLVE_HOST) << 0 << QByteArray("getaddrinfo() thread failed to start") << false
+            << "no thread for the name lookup" << Fault::ThisMachine;
         QTest::newRow("no descriptor for the resolver")
             << int(CURLE_COULDNT_RESOLVE_HOST) << EMFILE << QByteArray("Could not resolve host: vm") << false
             << "no name lookup could be made here: Too many open files" << Fault::ThisMachine;
@@ -179,11 +180,12 @@ private slots:
                                       << Fault::Lasting;
         QTest::newRow("an endless header line") << int(CURLE_OUT_OF_MEMORY) << 0 << QByteArray("Out of memory") << true
                                                 << "header too long" << Fault::BadAnswer;
-        QTest::newRow("too many header lines") << int(CURLE_RECV_ERROR) << 0
-                                               << QByteArray("Too large response headers: 308159 > 307200") << true
-                                               << "header too long" << Fault::BadAnswer;
-        QTest::newRow("reset") << int(CURLE_RECV_ERROR) << ECONNRESET << QByteArray("Recv failure: Connection reset by peer")
-                               << true << "connection reset" << Fault::Passing;
+        QTest::newRow("too many header lines")
+            << int(CURLE_RECV_ERROR) << 0 << QByteArray("Too large response headers: 308159 > 307200") << true
+            << "header too long" << Fault::BadAnswer;
+        QTest::newRow("reset") << int(CURLE_RECV_ERROR) << ECONNRESET
+                               << QByteArray("Recv failure: Connection reset by peer") << true << "connection reset"
+                               << Fault::Passing;
         QTest::newRow("time-out") << int(CURLE_OPERATION_TIMEDOUT) << 0 << QByteArray() << true << "time-out"
                                   << Fault::Passing;
         QTest::newRow("empty reply") << int(CURLE_GOT_NOTHING) << 0 << QByteArray() << true << "empty reply"
@@ -192,8 +194,8 @@ private slots:
                                           << "secure connection failed" << Fault::Passing;
         QTest::newRow("certificate not trusted") << int(CURLE_PEER_FAILED_VERIFICATION) << 0 << QByteArray() << false
                                                  << "certificate not trusted" << Fault::Lasting;
-        QTest::newRow("another protocol") << int(CURLE_WEIRD_SERVER_REPLY) << 0 << QByteArray() << true
-                                          << "not an HTTP response" << Fault::BadAnswer;
+        QTest::newRow("another protocol")
+            << int(CURLE_WEIRD_SERVER_REPLY) << 0 << QByteArray() << true << "not an HTTP response" << Fault::BadAnswer;
     }
     void noResponseExplained()
     {

@@ -42,18 +42,18 @@ private slots:
         const QString b = QStringLiteral("http://b/1");
         QTest::newRow("taking turns") << QStringList{a, b, a, b} << QStringList{a, b, a, b}
                                       << QList<bool>{false, false, true, true} << QList<int>{2, 2, 1, 0};
-        QTest::newRow("one after the other") << QStringList{a, a, b} << QStringList{a, a, b}
-                                             << QList<bool>{false, true, true} << QList<int>{2, 1, 0};
-        QTest::newRow("paths, queries, case and user apart")
-            << QStringList{"HTTP://A/x?y", "http://me@a#z", "http://a"} << QStringList{"http://a/", "http://a/", "http://a/"}
-            << QList<bool>{false, false, true} << QList<int>{1, 1, 0};
+        QTest::newRow("one after the other")
+            << QStringList{a, a, b} << QStringList{a, a, b} << QList<bool>{false, true, true} << QList<int>{2, 1, 0};
+        QTest::newRow("paths, queries, case and user apart") << QStringList{"HTTP://A/x?y", "http://me@a#z", "http://a"}
+                                                             << QStringList{"http://a/", "http://a/", "http://a/"}
+                                                             << QList<bool>{false, false, true} << QList<int>{1, 1, 0};
         QTest::newRow("ports and schemes are origins of their own")
             << QStringList{"http://a/", "http://a:81/", "https://a/"} << QStringList{"http://a/", "https://a/"}
             << QList<bool>{true, true} << QList<int>{2, 1};
-        QTest::newRow("an origin never announced") << QStringList{a} << QStringList{"http://c/", a}
-                                                   << QList<bool>{false, true} << QList<int>{1, 0};
-        QTest::newRow("asked more often than announced") << QStringList{a} << QStringList{a, a}
-                                                         << QList<bool>{true, false} << QList<int>{0, 0};
+        QTest::newRow("an origin never announced")
+            << QStringList{a} << QStringList{"http://c/", a} << QList<bool>{false, true} << QList<int>{1, 0};
+        QTest::newRow("asked more often than announced")
+            << QStringList{a} << QStringList{a, a} << QList<bool>{true, false} << QList<int>{0, 0};
     }
     void connectionKeptWhileItsOriginHasAddressesAhead()
     {
@@ -294,9 +294,7 @@ private slots:
         QElapsedTimer sinceTick;
         qint64 longestGap = 0;
         QTimer ticker;
-        ticker.callOnTimeout([&] {
-            longestGap = std::max(longestGap, sinceTick.restart());
-        });
+        ticker.callOnTimeout([&] { longestGap = std::max(longestGap, sinceTick.restart()); });
         sinceTick.start();
         ticker.start(10);
         QElapsedTimer clock;

@@ -271,7 +271,8 @@ private slots:
                 batch.add(*requests[host]);
             }
             runUntilNoneRunning(batch, ShortTimeout * 4);
-            return std::all_of(requests.begin(), requests.end(), [](const auto& request) { return request->haveResponse(); });
+            return std::all_of(requests.begin(), requests.end(),
+                               [](const auto& request) { return request->haveResponse(); });
         };
         QVERIFY(askEach());
         QVERIFY(askEach());

@@ -2,7 +2,10 @@
 
 #include "engine/address/HostKey.h"
 
-AskedAddresses::AskedAddresses(size_t mostAnswers, qint64 mostBytes) : m_mostAnswers(mostAnswers), m_mostBytes(mostBytes) {}
+AskedAddresses::AskedAddresses(size_t mostAnswers, qint64 mostBytes)
+    : m_mostAnswers(mostAnswers), m_mostBytes(mostBytes)
+{
+}
 
 QByteArray AskedAddresses::keyOf(QByteArrayView address) { return HostKey::requestKey(address); }
 
@@ -64,6 +67,6 @@ void AskedAddresses::forgetOldestPastBounds()
 qint64 AskedAddresses::bytesOf(QByteArrayView key, const Outcome& outcome)
 {
     return 2 * key.size()
-        + 2 * (outcome.statusLine.size() + outcome.reason.size() + outcome.location.size() + outcome.finalAddress.size())
-        + 200;
+         + 2 * (outcome.statusLine.size() + outcome.reason.size() + outcome.location.size() + outcome.finalAddress.size())
+         + 200;
 }

@@ -33,8 +33,7 @@ CheckQueue::CheckQueue(Settings settings, Callbacks callbacks, int wake)
       // The batch starts reading the trust store at once, before the first request needs it.
       m_batch(m_settings.request.certificateAuthorityFile, m_settings.lanes.value_or(LaneBatch::lanesFor(m_settings.jobs))),
       m_turns(m_settings.pause, m_settings.pauseBetweenAny, m_settings.longestWait),
-      m_slots(static_cast<size_t>(m_settings.jobs)),
-      m_jobLimit(m_settings.jobs)
+      m_slots(static_cast<size_t>(m_settings.jobs)), m_jobLimit(m_settings.jobs)
 {
     // Whether to ask again is the queue's to decide, and every request that
     // goes out is one the report counts.
@@ -57,7 +56,10 @@ void CheckQueue::keepIdleConnections()
                                m_mostIdleConnections + m_settings.jobs);
 }
 
-CheckQueue::~CheckQueue() { takeFromBatch([](const Slot&) { return true; }); }
+CheckQueue::~CheckQueue()
+{
+    takeFromBatch([](const Slot&) { return true; });
+}
 
 // The slots under way that `taken` picks, their requests taken out of the batch.
 std::vector<CheckQueue::Slot*> CheckQueue::takeFromBatch(const std::function<bool(const Slot&)>& taken)
@@ -210,7 +212,8 @@ void CheckQueue::start(qint64 position, const QString& turn)
     const Entry& entry = entryAt(position);
     // The origin's last address closes its connection once done; while more
     // of the list may come, nothing is known to be last.
-    const bool lastOfItsOrigin = m_ahead.removeAndTellIfLast(entry.asked()) && (m_listEnded || m_ownInLookAhead >= m_settings.lookAhead);
+    const bool lastOfItsOrigin = m_ahead.removeAndTellIfLast(entry.asked())
+                              && (m_listEnded || m_ownInLookAhead >= m_settings.lookAhead);
     try {
         if (!slot.request)
             slot.request = std::make_unique<CurlRequest>(m_settings.request);
@@ -266,7 +269,8 @@ void CheckQueue::complete(Slot& slot)
         return;
     const Outcome answer = Outcome::of(request, millisecondsBetween(slot.started, request.respondedAt().value_or(now)));
     const QString askingHost = QString::fromLatin1(HostKey::hostOf(entry.asked()));
-    if (!request.haveResponse() || !followed(slot.position, answer, HeaderBlock::values(request.headers(), "location").value(0)))
+    if (!request.haveResponse()
+        || !followed(slot.position, answer, HeaderBlock::values(request.headers(), "location").value(0)))
         judgedAfterRedirects(slot.position, answer, true);
 
     std::optional<milliseconds> retryAfter;

@@ -118,12 +118,12 @@ private:
     struct Entry {
         QByteArray address;
         std::optional<Outcome> outcome;
-        int attempts = 0;  // tries of the address asked now that got an answer, or none for want of one
-        bool elsewhere = false;  // another shard's: neither asked nor handed on
-        int tries = 0;     // of every hop
+        int attempts = 0;         // tries of the address asked now that got an answer, or none for want of one
+        bool elsewhere = false;   // another shard's: neither asked nor handed on
+        int tries = 0;            // of every hop
         qint64 milliseconds = 0;  // the hops' before the one asked now
         std::unique_ptr<RedirectChain> redirects;  // once an answer led on
-        bool waitingForHop = false;  // for the outcome of the line its redirects led to
+        bool waitingForHop = false;                // for the outcome of the line its redirects led to
         // The address asked now: the line's own, or where its redirects led.
         const QByteArray& asked() const { return redirects ? redirects->next() : address; }
     };
@@ -161,16 +161,16 @@ private:
     LaneBatch m_batch;
     std::deque<Entry> m_lookAhead;
     qsizetype m_ownInLookAhead = 0;  // entries of this shard's addresses
-    qint64 m_first = 0;  // the position of the look-ahead's first entry
+    qint64 m_first = 0;              // the position of the look-ahead's first entry
     HostTurns m_turns;
     std::vector<Slot> m_slots;
     OriginsAhead m_ahead;
     long m_mostIdleConnections = 1;
     AskedAddresses m_asked;
     Clock::time_point m_lastRequest = Clock::now();
-    int m_busy = 0;      // slots with a request under way
-    int m_jobLimit = 1;  // how many of them may be, lowered after a fault of this machine
-    int m_faultsAlone = 0;  // faults in a row with no other request under way
+    int m_busy = 0;                        // slots with a request under way
+    int m_jobLimit = 1;                    // how many of them may be, lowered after a fault of this machine
+    int m_faultsAlone = 0;                 // faults in a row with no other request under way
     Clock::time_point m_restAfterFault{};  // nothing starts before
     std::optional<QString> m_machineFault;
     bool m_stopped = false;

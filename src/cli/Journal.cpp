@@ -84,8 +84,7 @@ bool Journal::open(const QString& path, bool readOnly)
     // An address judged again, in a later run over a changed list, counts by
     // its latest entry: the stable sort keeps entries of one position in file
     // order and recorded() takes the last.
-    std::stable_sort(m_index.begin(), m_index.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::stable_sort(m_index.begin(), m_index.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     return true;
 }
 

@@ -46,7 +46,7 @@ private:
 
     QString m_path;
     QFile m_reader;
-    int m_writer = -1;  // appends only, each entry in one write
+    int m_writer = -1;                               // appends only, each entry in one write
     std::vector<std::pair<qint64, qint64>> m_index;  // position, line offset; sorted
     size_t m_next = 0;
     QString m_error;

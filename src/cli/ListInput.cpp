@@ -18,8 +18,7 @@ bool isLineEnd(char c) { return c == '\r' || c == '\n'; }
 bool sameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
 }  // namespace
 
-std::optional<QString> ListInput::openAll(const QStringList& names, std::deque<ListInput>& inputs,
-                                          const WaitForInput& wait)
+std::optional<QString> ListInput::openAll(const QStringList& names, std::deque<ListInput>& inputs, const WaitForInput& wait)
 {
     for (const QString& name : names) {
         if (std::optional<QString> unreadable = inputs.emplace_back().open(name, wait))
@@ -81,17 +80,16 @@ std::optional<QString> ListInput::open(const QString& name, const WaitForInput& 
     m_items = 0;
     const std::optional<QString> unreadable = forEachChunk(
         [&](QByteArrayView chunk) {
-            utf8 = utf8 && chunk.isValidUtf8();
-            ListFormat::forEachLine(chunk, [&](QByteArrayView) { ++m_items; });
-            return true;
+        utf8 = utf8 && chunk.isValidUtf8();
+        ListFormat::forEachLine(chunk, [&](QByteArrayView) { ++m_items; });
+        return true;
         },
         wait);
     m_windows1252 = !utf8;
     return unreadable;
 }
 
-std::optional<QString> ListInput::forEachItem(const std::function<bool(QByteArrayView)>& item,
-                                              const WaitForInput& wait)
+std::optional<QString> ListInput::forEachItem(const std::function<bool(QByteArrayView)>& item, const WaitForInput& wait)
 {
     // A file changed while its addresses are asked is noticed within a
     // fraction of a second, not only at the next chunk.
@@ -109,26 +107,25 @@ std::optional<QString> ListInput::forEachItem(const std::function<bool(QByteArra
     };
     const std::optional<QString> unreadable = forEachChunk(
         [&](QByteArrayView chunk) {
-            if (m_windows1252) {
-                ListFormat::forEachLine(ListFormat::utf8OfWindows1252(chunk), passLine);
-            } else if (!m_stream || chunk.isValidUtf8()) {
-                ListFormat::forEachLine(chunk, passLine);
-            } else {
-                // A stream is UTF-8 until its first line that is not, and
-                // Windows-1252 from there on.
-                ListFormat::forEachLine(chunk, [&](QByteArrayView line) {
-                    m_windows1252 = m_windows1252 || !line.isValidUtf8();
-                    passLine(m_windows1252 ? ListFormat::utf8OfWindows1252(line) : line.toByteArray());
-                });
-            }
-            return passing;
+        if (m_windows1252) {
+            ListFormat::forEachLine(ListFormat::utf8OfWindows1252(chunk), passLine);
+        } else if (!m_stream || chunk.isValidUtf8()) {
+            ListFormat::forEachLine(chunk, passLine);
+        } else {
+            // A stream is UTF-8 until its first line that is not, and
+            // Windows-1252 from there on.
+            ListFormat::forEachLine(chunk, [&](QByteArrayView line) {
+                m_windows1252 = m_windows1252 || !line.isValidUtf8();
+                passLine(m_windows1252 ? ListFormat::utf8OfWindows1252(line) : line.toByteArray());
+            });
+        }
+        return passing;
         },
         wait);
     return unreadable ? unreadable : change;
 }
 
-std::optional<QString> ListInput::forEachChunk(const std::function<bool(QByteArrayView)>& chunk,
-                                               const WaitForInput& wait)
+std::optional<QString> ListInput::forEachChunk(const std::function<bool(QByteArrayView)>& chunk, const WaitForInput& wait)
 {
     if (!m_stream && ::lseek(m_descriptor, m_start, SEEK_SET) != m_start)
         return failure(errno);
@@ -167,8 +164,7 @@ std::optional<QString> ListInput::forEachChunk(const std::function<bool(QByteArr
             --cut;
         if (cut == searchedBefore && (cut == 0 || !isLineEnd(buffer[cut - 1]))) {
             if (buffer.size() > LongestLine)
-                return m_name + QStringLiteral(": a line longer than %1 MB; not a list of addresses")
-                                    .arg(LongestLine >> 20);
+                return m_name + QStringLiteral(": a line longer than %1 MB; not a list of addresses").arg(LongestLine >> 20);
             continue;  // a line longer than a chunk
         }
         if (!handOn(QByteArrayView(buffer).first(cut)))
@@ -188,8 +184,7 @@ std::optional<QString> ListInput::changed(qint64 offset, bool atEnd) const
     if (::fstat(m_descriptor, &now) != 0)
         return failure(errno);
     const qint64 end = m_seen.st_size - m_start;
-    if (now.st_size != m_seen.st_size || !sameTime(now.st_mtim, m_seen.st_mtim) || offset > end
-        || (atEnd && offset != end))
+    if (now.st_size != m_seen.st_size || !sameTime(now.st_mtim, m_seen.st_mtim) || offset > end || (atEnd && offset != end))
         return m_name + QStringLiteral(": the list changed while it was read; run again once it stays as it is");
     return std::nullopt;
 }

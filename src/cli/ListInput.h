@@ -34,8 +34,7 @@ public:
     // Opens every list, and reads each list file through once, before
     // anything is asked or written, so that one that cannot be read stops the
     // command with nothing done. Nothing, or why one cannot be read.
-    static std::optional<QString> openAll(const QStringList& names, std::deque<ListInput>& inputs,
-                                          const WaitForInput& wait);
+    static std::optional<QString> openAll(const QStringList& names, std::deque<ListInput>& inputs, const WaitForInput& wait);
     // How many addresses they hold together; -1 when a stream is among them.
     static qint64 totalOf(const std::deque<ListInput>& inputs);
 

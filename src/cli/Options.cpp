@@ -14,10 +14,7 @@ using std::chrono::milliseconds;
 constexpr double MostSeconds = 86400;
 
 // A default number of seconds as --help and the parser both take it: 0.5, 30.
-QString secondsText(milliseconds time)
-{
-    return QString::number(static_cast<double>(time.count()) / 1000);
-}
+QString secondsText(milliseconds time) { return QString::number(static_cast<double>(time.count()) / 1000); }
 
 // A number of seconds, fractions allowed, as milliseconds; nothing when it is
 // none, below 0 (or 0 itself where that is not allowed) or more than a day.
@@ -81,20 +78,19 @@ std::variant<Options, Options::Help, Options::Usage> Options::parse(const QStrin
                        "machines sharing a list (N at most %1); keep a journal with --resume for --merge.")
             .arg(Shard::MostShards),
         QStringLiteral("K/N"));
-    const QCommandLineOption merge(
-        QStringLiteral("merge"),
-        QStringLiteral("Write the report and result files of the whole list from the journal FILE of each shard, in "
-                       "list order, without a request; once for each journal."),
-        QStringLiteral("FILE"));
+    const QCommandLineOption merge(QStringLiteral("merge"),
+                                   QStringLiteral("Write the report and result files of the whole list from the journal FILE of each shard, in "
+                                                  "list order, without a request; once for each journal."),
+                                   QStringLiteral("FILE"));
     const QCommandLineOption valid(QStringLiteral("valid"), QStringLiteral("Save the valid addresses in FILE."),
                                    QStringLiteral("FILE"));
     const QCommandLineOption invalid(QStringLiteral("invalid"), QStringLiteral("Save the invalid addresses in FILE."),
                                      QStringLiteral("FILE"));
     const QStringList formats = Report::formatNames();
-    const QCommandLineOption format(QStringLiteral("format"),
-                                    QStringLiteral("Report as %1 (default) or %2.")
-                                        .arg(formats.constFirst(), formats.mid(1).join(QStringLiteral(", "))),
-                                    QStringLiteral("FORMAT"), formats.constFirst());
+    const QCommandLineOption format(
+        QStringLiteral("format"),
+        QStringLiteral("Report as %1 (default) or %2.").arg(formats.constFirst(), formats.mid(1).join(QStringLiteral(", "))),
+        QStringLiteral("FORMAT"), formats.constFirst());
     const QCommandLineOption resume(QStringLiteral("resume"),
                                     QStringLiteral("Keep a journal in FILE and skip the addresses it holds."),
                                     QStringLiteral("FILE"));

@@ -24,13 +24,13 @@ struct Options {
     std::chrono::milliseconds pause = Defaults::Pause;
     std::chrono::milliseconds timeout = Defaults::Timeout;
     int retries = Defaults::Retries;
-    int redirects = Defaults::Redirects;  // the most followed
+    int redirects = Defaults::Redirects;                        // the most followed
     std::chrono::milliseconds maxWait = Defaults::LongestWait;  // the longest a host is left alone
-    QString validPath;    // empty: not saved
-    QString invalidPath;  // empty: not saved
-    QString journalPath;  // empty: no journal
-    std::optional<Shard> shard;  // none: every address
-    QStringList mergeJournals;   // the shards' journals to merge, instead of asking
+    QString validPath;                                          // empty: not saved
+    QString invalidPath;                                        // empty: not saved
+    QString journalPath;                                        // empty: no journal
+    std::optional<Shard> shard;                                 // none: every address
+    QStringList mergeJournals;                                  // the shards' journals to merge, instead of asking
     const Report::Format* format = nullptr;
     QStringList lists;  // at least one; "-" is standard input
 

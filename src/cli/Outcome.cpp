@@ -25,8 +25,7 @@ Outcome Outcome::of(const CurlRequest& request, qint64 milliseconds)
     outcome.attempts = 1;
     if (!request.haveResponse()) {
         outcome.reason = request.failureReason();
-        outcome.answerClass = request.fault() == Fault::BadAnswer ? AnswerClass::BadResponse
-                                                                               : AnswerClass::Unreachable;
+        outcome.answerClass = request.fault() == Fault::BadAnswer ? AnswerClass::BadResponse : AnswerClass::Unreachable;
         return outcome;
     }
     Outcome answer = ofHeaderBlock(request.headers());
@@ -72,4 +71,3 @@ Outcome Outcome::unrequested(const QString& reason)
     outcome.reason = reason;
     return outcome;
 }
-

@@ -13,11 +13,11 @@ struct Outcome {
     QString statusLine;   // as the window reads it; empty when there was none
     QString reason;       // why there was no status line
     qint64 milliseconds = 0;
-    QString location;     // the Location header, when the response has one, as sent
+    QString location;  // the Location header, when the response has one, as sent
     AnswerClass answerClass = AnswerClass::BadAddress;
-    int attempts = 0;     // tries, every hop's included: more than one when one got no answer at first
-    int hops = 0;         // redirects followed to the answer judged
-    QString finalAddress; // the address that answer came from, when there were hops
+    int attempts = 0;      // tries, every hop's included: more than one when one got no answer at first
+    int hops = 0;          // redirects followed to the answer judged
+    QString finalAddress;  // the address that answer came from, when there were hops
 
     // The judgement on a finished request, by the window's rule.
     static Outcome of(const CurlRequest& request, qint64 milliseconds);

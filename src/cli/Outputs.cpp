@@ -10,8 +10,7 @@
 
 #include <sys/stat.h>
 
-std::optional<QString> Outputs::overwriting(const Options& options, const std::deque<ListInput>& inputs,
-                                            std::FILE* reportStream)
+std::optional<QString> Outputs::overwriting(const Options& options, const std::deque<ListInput>& inputs, std::FILE* reportStream)
 {
     struct stat report {};
     const bool reportIsAFile = ::fstat(::fileno(reportStream), &report) == 0;

@@ -21,8 +21,7 @@ class Outputs {
 public:
     // A result file or journal that would overwrite a list being read, the
     // report (when `report` is a file), or one another: why, or nothing.
-    static std::optional<QString> overwriting(const Options& options, const std::deque<ListInput>& inputs,
-                                              std::FILE* report);
+    static std::optional<QString> overwriting(const Options& options, const std::deque<ListInput>& inputs, std::FILE* report);
 
     // The files open() may open: each result file's old and new file, the
     // journal twice (to append, to read back).

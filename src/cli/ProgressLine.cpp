@@ -49,7 +49,7 @@ QStringList ProgressLine::byClass(QStringView lead) const
     }
     if (m_slowedHosts > 0)
         parts << after(u"; ")
-                + QStringLiteral("%1 %2 asked to slow down").arg(m_slowedHosts).arg(m_slowedHosts == 1 ? u"host" : u"hosts");
+                     + QStringLiteral("%1 %2 asked to slow down").arg(m_slowedHosts).arg(m_slowedHosts == 1 ? u"host" : u"hosts");
     return parts;
 }
 

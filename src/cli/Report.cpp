@@ -108,9 +108,9 @@ std::optional<std::pair<QByteArray, Outcome>> Report::fromJson(const QJsonObject
     outcome.location = object.value("location").toString();
     // A journal from before classes were kept: the status code tells most.
     const std::optional<AnswerClass> answerClass = AnswerClasses::named(object.value("class").toString());
-    outcome.answerClass = answerClass ? *answerClass
-        : outcome.statusLine.isEmpty() ? AnswerClass::Unreachable
-                                       : AnswerClasses::ofStatus(outcome.statusCode, false);
+    outcome.answerClass = answerClass                  ? *answerClass
+                        : outcome.statusLine.isEmpty() ? AnswerClass::Unreachable
+                                                       : AnswerClasses::ofStatus(outcome.statusCode, false);
     outcome.attempts = object.value("attempts").toInt(1);
     outcome.hops = object.value("hops").toInt(0);
     if (outcome.hops > 0)

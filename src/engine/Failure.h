@@ -13,7 +13,9 @@ public:
     static constexpr int BufferTooSmall = 20476;
 
     explicit Failure(QString description, int code = 0)
-        : m_description(std::move(description)), m_code(code), m_what(m_description.toUtf8()) {}
+        : m_description(std::move(description)), m_code(code), m_what(m_description.toUtf8())
+    {
+    }
 
     const QString& description() const noexcept { return m_description; }
     int code() const noexcept { return m_code; }

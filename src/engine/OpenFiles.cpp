@@ -8,7 +8,7 @@
 
 void OpenFiles::raiseLimit()
 {
-    rlimit limit {};
+    rlimit limit{};
     if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
         limit.rlim_cur = limit.rlim_max;
         ::setrlimit(RLIMIT_NOFILE, &limit);
@@ -17,7 +17,7 @@ void OpenFiles::raiseLimit()
 
 long OpenFiles::free()
 {
-    rlimit limit {};
+    rlimit limit{};
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
         return 0;
     const long most = static_cast<long>(std::min<rlim_t>(limit.rlim_cur, 1L << 20));

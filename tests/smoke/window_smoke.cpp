@@ -74,8 +74,7 @@ xcb_window_t findWindow(xcb_connection_t* connection, xcb_window_t parent, const
     const xcb_atom_t utf8 = atom(connection, "UTF8_STRING");
     for (xcb_window_t child : childrenOf(connection, parent)) {
         std::unique_ptr<xcb_get_window_attributes_reply_t, decltype(&std::free)> attributes(
-            xcb_get_window_attributes_reply(connection, xcb_get_window_attributes(connection, child), nullptr),
-            &std::free);
+            xcb_get_window_attributes_reply(connection, xcb_get_window_attributes(connection, child), nullptr), &std::free);
         if (!attributes || attributes->map_state != XCB_MAP_STATE_VIEWABLE)
             continue;
         if (windowPid(connection, child) == pid
@@ -229,8 +228,8 @@ int main(int argc, char* argv[])
     }
 
     // Every size of the icon, each with a picture in it.
-    const QList<QSize> icons = iconSizes(
-        propertyOf(connection, window, atom(connection, "_NET_WM_ICON"), XCB_ATOM_CARDINAL, 1 << 20));
+    const QList<QSize> icons = iconSizes(propertyOf(connection, window, atom(connection, "_NET_WM_ICON"),
+                                                    XCB_ATOM_CARDINAL, 1 << 20));
     for (int size : {32, 48, 128, 256}) {
         if (!icons.contains(QSize(size, size))) {
             std::fprintf(stderr, "icon sizes drawn: %d\n", int(icons.size()));

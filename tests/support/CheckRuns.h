@@ -25,8 +25,8 @@
 #include <sys/resource.h>
 
 // What a run of the command must not take from this machine's environment.
-inline constexpr const char* ProxyVariables[] = {"http_proxy", "https_proxy", "HTTP_PROXY",
-                                                 "HTTPS_PROXY", "ALL_PROXY",  "all_proxy"};
+inline constexpr const char* ProxyVariables[] = {"http_proxy",  "https_proxy", "HTTP_PROXY",
+                                                 "HTTPS_PROXY", "ALL_PROXY",   "all_proxy"};
 
 inline const QString Program = QStringLiteral(TESSALY_BINARY_DIR "/src/tessaly-check");
 
@@ -117,10 +117,7 @@ private:
     QByteArray m_output;
 };
 
-inline QByteArray linesOf(const QStringList& addresses)
-{
-    return addresses.join(u'\n').toUtf8() + '\n';
-}
+inline QByteArray linesOf(const QStringList& addresses) { return addresses.join(u'\n').toUtf8() + '\n'; }
 
 // The whole of a stream the command wrote.
 inline QByteArray writtenTo(std::FILE* stream)

@@ -105,10 +105,7 @@ private:
             finishAnswer();
     }
 
-    void write(const QByteArray& bytes)
-    {
-        m_server.noteBytesSent(m_socket->write(bytes));
-    }
+    void write(const QByteArray& bytes) { m_server.noteBytesSent(m_socket->write(bytes)); }
 
     void finishAnswer()
     {
@@ -153,8 +150,7 @@ LoopbackServer::Reply LoopbackServer::answer(const QByteArray& statusLine, const
                                              const QByteArray& body)
 {
     Reply reply;
-    reply.head = statusLine + "\r\n" + headerLines + "Content-Length: " + QByteArray::number(body.size())
-        + "\r\n\r\n";
+    reply.head = statusLine + "\r\n" + headerLines + "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n";
     reply.body = body;
     return reply;
 }
@@ -205,12 +201,12 @@ LoopbackServer::LoopbackServer(const Tls& tls, QObject* parent) : QObject(parent
     configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
     start(
         [configuration] {
-            auto server = std::make_unique<QSslServer>();
-            server->setSslConfiguration(configuration);
-            // A client that refuses the certificate ends the handshake; that is no error here.
-            QObject::connect(server.get(), &QSslServer::errorOccurred, server.get(),
-                             [](QSslSocket* socket, auto) { socket->deleteLater(); });
-            return server;
+        auto server = std::make_unique<QSslServer>();
+        server->setSslConfiguration(configuration);
+        // A client that refuses the certificate ends the handshake; that is no error here.
+        QObject::connect(server.get(), &QSslServer::errorOccurred, server.get(),
+                         [](QSslSocket* socket, auto) { socket->deleteLater(); });
+        return server;
         },
         QHostAddress::LocalHost);
     if (!isListening())
@@ -224,7 +220,8 @@ LoopbackServer::LoopbackServer(const QHostAddress& address, QObject* parent) : Q
 
 LoopbackServer::~LoopbackServer()
 {
-    QMetaObject::invokeMethod(m_listener, [this] { m_listener->stop(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        m_listener, [this] { m_listener->stop(); }, Qt::BlockingQueuedConnection);
     m_thread.quit();
     m_thread.wait();
     delete m_listener;

@@ -28,7 +28,7 @@ public:
     struct Reply {
         enum class After { KeepAlive, Close, Reset, Hang };
 
-        QByteArray head;               // sent as is: status line, headers, blank line
+        QByteArray head;  // sent as is: status line, headers, blank line
         QByteArray body;
         qint64 generatedBodyBytes = 0;  // this many more body bytes, made as they are sent
         int delayMilliseconds = 0;      // before the first byte
@@ -40,8 +40,7 @@ public:
 
     // A complete answer: the status line, the extra header lines (each ending
     // in CR LF), Content-Length, the blank line and the body.
-    static Reply answer(const QByteArray& statusLine, const QByteArray& headerLines = {},
-                        const QByteArray& body = {});
+    static Reply answer(const QByteArray& statusLine, const QByteArray& headerLines = {}, const QByteArray& body = {});
     // These bytes as they are, well formed or not, and then `after`.
     static Reply raw(const QByteArray& bytes, Reply::After after = Reply::After::KeepAlive)
     {

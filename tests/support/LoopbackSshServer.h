@@ -27,12 +27,12 @@ public:
             || !QFile::copy(m_dir.filePath("client_key.pub"), m_dir.filePath("authorized_keys")))
             return false;
         m_port = LoopbackServer::freePort();
-        const QString configuration = QStringLiteral(
-            "Port %1\nListenAddress 127.0.0.1\nHostKey %2/host_key\nAuthorizedKeysFile %2/authorized_keys\n"
-            "PidFile %2/sshd.pid\nStrictModes no\nUsePAM no\nPasswordAuthentication no\n"
-            "KbdInteractiveAuthentication no\nPermitRootLogin prohibit-password\n")
-                                          .arg(m_port)
-                                          .arg(m_dir.path());
+        const QString configuration =
+            QStringLiteral("Port %1\nListenAddress 127.0.0.1\nHostKey %2/host_key\nAuthorizedKeysFile %2/authorized_keys\n"
+                           "PidFile %2/sshd.pid\nStrictModes no\nUsePAM no\nPasswordAuthentication no\n"
+                           "KbdInteractiveAuthentication no\nPermitRootLogin prohibit-password\n")
+                .arg(m_port)
+                .arg(m_dir.path());
         writeBytes(m_dir.filePath("sshd_config"), configuration.toUtf8());
         m_server.setProcessChannelMode(QProcess::MergedChannels);
         m_server.start(QStringLiteral("/usr/sbin/sshd"), {"-D", "-e", "-f", m_dir.filePath("sshd_config")});
@@ -56,7 +56,7 @@ public:
 private:
     QStringList sshOptions() const
     {
-        return {"-p", QString::number(m_port), "-i", m_dir.filePath("client_key"), "-o", "BatchMode=yes",
+        return {"-p", QString::number(m_port),    "-i", m_dir.filePath("client_key"),   "-o", "BatchMode=yes",
                 "-o", "StrictHostKeyChecking=no", "-o", "UserKnownHostsFile=/dev/null", "-o", "LogLevel=ERROR"};
     }
     QTemporaryDir m_dir;

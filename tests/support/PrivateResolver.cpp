@@ -35,8 +35,15 @@ std::optional<int> PrivateResolver::runInside(int argc, char** argv)
     }
     setenv(NameserverVariable, nameserver.c_str(), 1);
 
-    std::vector<const char*> command{"unshare", "--mount", "--propagation", "private", "--", "sh", "-c",
-                                     "mount --bind \"$0\" /etc/resolv.conf && exec \"$@\"", resolvConf.c_str()};
+    std::vector<const char*> command{"unshare",
+                                     "--mount",
+                                     "--propagation",
+                                     "private",
+                                     "--",
+                                     "sh",
+                                     "-c",
+                                     "mount --bind \"$0\" /etc/resolv.conf && exec \"$@\"",
+                                     resolvConf.c_str()};
     // The program by its full path: unshare looks a bare name up in PATH.
     char program[4096] = {};
     if (readlink("/proc/self/exe", program, sizeof program - 1) <= 0)
@@ -63,7 +70,4 @@ std::optional<int> PrivateResolver::runInside(int argc, char** argv)
     return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
 }
 
-QHostAddress PrivateResolver::nameserver()
-{
-    return QHostAddress(QString::fromLatin1(qgetenv(NameserverVariable)));
-}
+QHostAddress PrivateResolver::nameserver() { return QHostAddress(QString::fromLatin1(qgetenv(NameserverVariable))); }

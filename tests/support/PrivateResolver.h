@@ -32,19 +32,19 @@ QHostAddress nameserver();
 }  // namespace PrivateResolver
 
 // For a test function: skips where the namespace could not be made.
-#define REQUIRE_PRIVATE_RESOLVER()                                                                       \
-    do {                                                                                                 \
-        if (PrivateResolver::nameserver().isNull())                                                      \
-            QSKIP("a private resolver needs root and the unshare command (util-linux)");                 \
+#define REQUIRE_PRIVATE_RESOLVER()                                                       \
+    do {                                                                                 \
+        if (PrivateResolver::nameserver().isNull())                                      \
+            QSKIP("a private resolver needs root and the unshare command (util-linux)"); \
     } while (false)
 
 // QTEST_MAIN for a test that runs inside the private namespace.
-#define QTEST_MAIN_WITH_PRIVATE_RESOLVER(TestObject)                     \
-    int main(int argc, char** argv)                                      \
-    {                                                                    \
+#define QTEST_MAIN_WITH_PRIVATE_RESOLVER(TestObject)                                    \
+    int main(int argc, char** argv)                                                     \
+    {                                                                                   \
         if (const std::optional<int> exitCode = PrivateResolver::runInside(argc, argv)) \
-            return *exitCode;                                            \
-        PrivateResolverTestApplication app(argc, argv);                  \
-        TestObject test;                                                 \
-        return QTest::qExec(&test, argc, argv);                          \
+            return *exitCode;                                                           \
+        PrivateResolverTestApplication app(argc, argv);                                 \
+        TestObject test;                                                                \
+        return QTest::qExec(&test, argc, argv);                                         \
     }

@@ -44,8 +44,8 @@ struct QueueRun {
     // pipe fed slowly: the queue sees nothing ahead.
     bool slowly = false;
     std::chrono::milliseconds gapAfterJudged{0};  // before the next address comes
-    std::function<bool()> stopWhen;  // asked between rounds
-    bool finishes = true;  // what finish() is to give: false once stopped
+    std::function<bool()> stopWhen;               // asked between rounds
+    bool finishes = true;                         // what finish() is to give: false once stopped
     std::atomic<int> judgedCount = 0;
 
     void run(const QByteArrayList& addresses)

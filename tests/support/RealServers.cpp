@@ -41,8 +41,11 @@ std::optional<Certificate> Certificate::make(const QString& folder, const QStrin
         if (!extensionFile.open(QIODevice::WriteOnly) || extensionFile.write(extensions) != extensions.size())
             return std::nullopt;
     }
-    QStringList sign{"x509", "-req", "-in", name + ".csr", "-days", QString::number(days), "-extfile", name + ".ext",
-                     "-out", certificate.certificateFile};
+    QStringList sign{"x509",     "-req",
+                     "-in",      name + ".csr",
+                     "-days",    QString::number(days),
+                     "-extfile", name + ".ext",
+                     "-out",     certificate.certificateFile};
     if (issuer)
         sign << "-CA" << issuer->certificateFile << "-CAkey" << issuer->keyFile << "-CAcreateserial";
     else
@@ -50,7 +53,7 @@ std::optional<Certificate> Certificate::make(const QString& folder, const QStrin
     const bool made = runOpenssl({"req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-subj",
                                   "/CN=" + name, "-keyout", certificate.keyFile, "-out", name + ".csr"},
                                  folder)
-        && runOpenssl(sign, folder);
+                   && runOpenssl(sign, folder);
     return made ? std::optional(certificate) : std::nullopt;
 }
 
@@ -60,10 +63,11 @@ std::optional<CertificateChain> CertificateChain::make(const QString& folder)
     const std::optional<Certificate> intermediate =
         root ? Certificate::make(folder, "intermediate", Certificate::AuthorityExtensions, &*root) : std::nullopt;
     const std::optional<Certificate> server =
-        intermediate ? Certificate::make(folder, "server",
-                                         "basicConstraints=CA:FALSE\nsubjectAltName=IP:127.0.0.1\nextendedKeyUsage=serverAuth\n",
-                                         &*intermediate)
-                     : std::nullopt;
+        intermediate
+            ? Certificate::make(folder, "server",
+                                "basicConstraints=CA:FALSE\nsubjectAltName=IP:127.0.0.1\nextendedKeyUsage=serverAuth\n",
+                                &*intermediate)
+            : std::nullopt;
     if (!server)
         return std::nullopt;
     const CertificateChain chain{root->certificateFile, folder + QStringLiteral("/chain.crt"), server->certificateFile,
@@ -253,9 +257,10 @@ Lighttpd::Lighttpd(const CertificateChain* tls, bool sendIntermediate)
     : WebServer(QStringLiteral("/usr/sbin/lighttpd"), tls, sendIntermediate)
 {
     start([this](quint16 port) {
-        const QString tlsLines = this->tls() ? QStringLiteral("ssl.engine = \"enable\"\nssl.pemfile = \"%1\"\nssl.privkey = \"%2\"\n")
-                                                   .arg(certificateFile(), this->tls()->keyFile)
-                                             : QString();
+        const QString tlsLines = this->tls()
+                                   ? QStringLiteral("ssl.engine = \"enable\"\nssl.pemfile = \"%1\"\nssl.privkey = \"%2\"\n")
+                                         .arg(certificateFile(), this->tls()->keyFile)
+                                   : QString();
         const QString configuration = QStringLiteral(R"(server.modules = ("mod_access", "mod_redirect"%1)
 server.bind = "127.0.0.1"
 server.port = %2

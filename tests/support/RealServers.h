@@ -156,9 +156,9 @@ public:
 
 // For a test function: skips when the program is not installed, fails when it
 // is and does not start.
-#define REQUIRE_RUNNING(server)                                   \
-    do {                                                          \
-        if ((server).isMissing())                                 \
-            QSKIP(qPrintable((server).problem()));                \
+#define REQUIRE_RUNNING(server)                                         \
+    do {                                                                \
+        if ((server).isMissing())                                       \
+            QSKIP(qPrintable((server).problem()));                      \
         QVERIFY2((server).isRunning(), qPrintable((server).problem())); \
     } while (false)

@@ -43,7 +43,4 @@ void RecordingSkinFramework::setSkinDialogs(bool on)
     call(QStringLiteral("setSkinDialogs(%1)").arg(on ? "true" : "false"));
 }
 
-void RecordingSkinFramework::applyWindow(WId handle)
-{
-    call(QStringLiteral("applyWindow(%1)").arg(handle));
-}
+void RecordingSkinFramework::applyWindow(WId handle) { call(QStringLiteral("applyWindow(%1)").arg(handle)); }

@@ -43,10 +43,7 @@ inline QStringList filesIn(const QTemporaryDir& dir)
 }
 
 // Permission bits do not stop root; those cases run only for other users.
-inline bool runsAsRoot()
-{
-    return ::geteuid() == 0;
-}
+inline bool runsAsRoot() { return ::geteuid() == 0; }
 
 inline bool isFifo(const QString& path)
 {

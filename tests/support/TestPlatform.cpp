@@ -17,7 +17,7 @@ bool ScriptedDialogs::take(ShownBox::Kind kind, const ShownBox& box, Reply& repl
     shown.append(box);
     if (m_script.isEmpty() || m_script.head().kind != kind) {
         const QByteArray what = (kind == ShownBox::Kind::Message ? "message box: " : "input box: ")
-            + box.text.toUtf8().toPercentEncoding(" /:.()?");
+                              + box.text.toUtf8().toPercentEncoding(" /:.()?");
         QTest::qFail(("Unexpected " + what).constData(), __FILE__, __LINE__);
         return false;
     }
@@ -30,8 +30,8 @@ bool ScriptedDialogs::take(ShownBox::Kind kind, const ShownBox& box, Reply& repl
 Dialogs::Answer ScriptedDialogs::messageBox(const QString& text, Buttons buttons, Icon icon, const QString& title)
 {
     Reply reply;
-    if (!take(ShownBox::Kind::Message, {ShownBox::Kind::Message, text, title.isEmpty() ? m_title : title, icon, buttons, {}},
-              reply))
+    if (!take(ShownBox::Kind::Message,
+              {ShownBox::Kind::Message, text, title.isEmpty() ? m_title : title, icon, buttons, {}}, reply))
         return buttons == Buttons::YesNo ? Answer::No : Answer::Ok;
     return reply.answer;
 }
@@ -73,8 +73,7 @@ QString MemorySettingsStore::read(const QString& application, const QString& sec
     return entries.value(keyOf(application, section, key), defaultValue);
 }
 
-void MemorySettingsStore::write(const QString& application, const QString& section, const QString& key,
-                                const QString& value)
+void MemorySettingsStore::write(const QString& application, const QString& section, const QString& key, const QString& value)
 {
     if (failWrites)
         throw Failure(QStringLiteral("The settings store cannot be written"));
@@ -84,10 +83,10 @@ void MemorySettingsStore::write(const QString& application, const QString& secti
 
 TestPlatform::TestPlatform()
     : m_platform{dialogs, commonDialog, shell, settings, programFolder, random, exit, internet, [this] {
-          auto made = std::make_unique<ScriptedTransferControl>();
-          transfer = made.get();
-          return made;
-      }}
+                     auto made = std::make_unique<ScriptedTransferControl>();
+                     transfer = made.get();
+                     return made;
+                 }}
 {
     m_platform.makeSkinFramework = [this] { return std::make_unique<RecordingSkinFramework>(skin); };
 }

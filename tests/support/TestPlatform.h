@@ -114,10 +114,8 @@ public:
     {
         return application + u'/' + section + u'/' + key;
     }
-    QString read(const QString& application, const QString& section, const QString& key,
-                 const QString& defaultValue) override;
-    void write(const QString& application, const QString& section, const QString& key,
-               const QString& value) override;
+    QString read(const QString& application, const QString& section, const QString& key, const QString& defaultValue) override;
+    void write(const QString& application, const QString& section, const QString& key, const QString& value) override;
 };
 
 // A program's folder and an installed data folder, both empty to begin with.

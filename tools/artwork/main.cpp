@@ -71,10 +71,10 @@ QImage drawHandCursor()
 
     QPainterPath hand;
     hand.setFillRule(Qt::WindingFill);
-    hand.addRoundedRect(QRectF(9, 1, 5, 18), 2.5, 2.5);    // index finger
+    hand.addRoundedRect(QRectF(9, 1, 5, 18), 2.5, 2.5);     // index finger
     hand.addRoundedRect(QRectF(14, 9, 4.5, 11), 2.2, 2.2);  // middle finger
     hand.addRoundedRect(QRectF(18.5, 10, 4.5, 10), 2.2, 2.2);
-    hand.addRoundedRect(QRectF(23, 11.5, 4, 9), 2, 2);      // little finger
+    hand.addRoundedRect(QRectF(23, 11.5, 4, 9), 2, 2);  // little finger
     QPainterPath thumb;
     thumb.moveTo(10, 21);
     thumb.lineTo(4.5, 15.5);
@@ -82,8 +82,8 @@ QImage drawHandCursor()
     thumb.lineTo(8, 26);
     thumb.closeSubpath();
     hand.addPath(thumb);
-    hand.addRoundedRect(QRectF(8, 16, 19, 11), 4, 4);       // palm
-    hand.addRect(QRectF(10, 26, 15, 4));                    // cuff
+    hand.addRoundedRect(QRectF(8, 16, 19, 11), 4, 4);  // palm
+    hand.addRect(QRectF(10, 26, 15, 4));               // cuff
     hand = hand.simplified();
 
     painter.setPen(QPen(Qt::black, 1.2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
@@ -167,8 +167,7 @@ QByteArray cursorFileOf(const QImage& picture, QPoint hotspot)
 int writeCursor(const QString& path)
 {
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(cursorFileOf(drawHandCursor(), CursorHotspot)) < 0
-        || !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly) || file.write(cursorFileOf(drawHandCursor(), CursorHotspot)) < 0 || !file.commit()) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
         return 1;
     }

@@ -88,8 +88,9 @@ bool photograph(const QString& skinFile, const QString& cursorFile, const QStrin
     MiddleDraw random;
     NoExit exit;
     AlwaysOnlineInternetLayer internet;
-    Platform platform{dialogs, commonDialog, shell, settings, folder, random, exit, internet,
-                      [] { return std::make_unique<QtLoopTransfer>(); }};
+    Platform platform{dialogs,  commonDialog, shell,
+                      settings, folder,       random,
+                      exit,     internet,     [] { return std::make_unique<QtLoopTransfer>(); }};
     platform.makeSkinFramework = [] { return std::make_unique<QtSkinFramework>(); };
 
     Form1 form(platform);

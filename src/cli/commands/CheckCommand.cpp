@@ -18,8 +18,7 @@ int CheckCommand::execute(const Options& options, const Streams& streams)
     // Each request holds files of its own: as many at once as the limit on
     // open files lets the command have beside its own and the outputs'.
     const long freeFiles = OpenFiles::free() - Outputs::MostFilesOpen;
-    const std::optional<FileBudget> budget =
-        FileBudget::within(freeFiles, options.jobs, LaneBatch::lanesFor(options.jobs));
+    const std::optional<FileBudget> budget = FileBudget::within(freeFiles, options.jobs, LaneBatch::lanesFor(options.jobs));
     if (!budget)
         return failed(streams,
                       QStringLiteral("only %1 more files can be open, too few for a request (ulimit -n)").arg(freeFiles));
@@ -30,7 +29,9 @@ int CheckCommand::execute(const Options& options, const Streams& streams)
 
     if (budget->jobs < options.jobs)
         outputs.say(QStringLiteral("runs %1 at once, not %2: only %3 more files can be open (ulimit -n)")
-                        .arg(budget->jobs).arg(options.jobs).arg(freeFiles));
+                        .arg(budget->jobs)
+                        .arg(options.jobs)
+                        .arg(freeFiles));
     CheckQueue::Settings settings;
     settings.jobs = budget->jobs;
     settings.lanes = budget->lanes;

@@ -53,6 +53,7 @@ int Command::statusAtEnd(const Outputs& outputs, const Streams& streams)
     if (Interrupt::caught())
         return statusOfSignal(Interrupt::caught());
     if (outputs.reportError())
-        return failed(streams, QStringLiteral("standard output: ") + QString::fromLocal8Bit(std::strerror(outputs.reportError())));
+        return failed(streams,
+                      QStringLiteral("standard output: ") + QString::fromLocal8Bit(std::strerror(outputs.reportError())));
     return outputs.anyInvalid() ? SomeInvalid : AllValid;
 }

@@ -98,10 +98,7 @@ QByteArray canonicalIpv6(const QByteArray& bracketed)
 }
 }  // namespace
 
-QByteArray HostKey::Endpoint::origin() const
-{
-    return scheme + "://" + host + ':' + QByteArray::number(port);
-}
+QByteArray HostKey::Endpoint::origin() const { return scheme + "://" + host + ':' + QByteArray::number(port); }
 
 std::optional<HostKey::Endpoint> HostKey::endpointOf(QByteArrayView address)
 {

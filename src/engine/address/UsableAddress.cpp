@@ -16,10 +16,9 @@ ParsedAddress::ParsedAddress(const ParsedAddress& base, QByteArrayView reference
     : m_url(base.m_result == CURLUE_OK ? curl_url_dup(base.m_url.get()) : curl_url(), &curl_url_cleanup)
 {
     // The flags curl itself follows a Location with.
-    m_result = base.m_result != CURLUE_OK
-        ? base.m_result
-        : curl_url_set(m_url.get(), CURLUPART_URL, reference.toByteArray().constData(),
-                       CURLU_URLENCODE | CURLU_ALLOW_SPACE);
+    m_result = base.m_result != CURLUE_OK ? base.m_result
+                                          : curl_url_set(m_url.get(), CURLUPART_URL, reference.toByteArray().constData(),
+                                                         CURLU_URLENCODE | CURLU_ALLOW_SPACE);
 }
 
 QByteArray ParsedAddress::part(CURLUPart which, unsigned flags) const

@@ -22,10 +22,7 @@ namespace {
 const QString AlreadyOpen = QStringLiteral("File already open");
 const QString NotOpen = QStringLiteral("File not open");
 
-Failure systemFailure(int error)
-{
-    return Failure(qt_error_string(error));
-}
+Failure systemFailure(int error) { return Failure(qt_error_string(error)); }
 
 // Only a regular file is read or replaced. Reading a pipe waits for a writer
 // with the window frozen and a device may never end; replacing either would
@@ -145,10 +142,7 @@ FileChannel::FileChannel()
     std::call_once(once, [] { std::signal(SIGXFSZ, SIG_IGN); });
 }
 
-FileChannel::~FileChannel()
-{
-    abandon();
-}
+FileChannel::~FileChannel() { abandon(); }
 
 void FileChannel::requireNotOpen() const
 {

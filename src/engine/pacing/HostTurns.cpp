@@ -99,10 +99,7 @@ std::optional<HostTurns::Clock::time_point> HostTurns::nextWake() const
     return m_resting.top().first;
 }
 
-bool HostTurns::slowedDownFirstTime(const QString& host)
-{
-    return m_slowedHosts.insert(qHash(host, 0)).second;
-}
+bool HostTurns::slowedDownFirstTime(const QString& host) { return m_slowedHosts.insert(qHash(host, 0)).second; }
 
 void HostTurns::wake(Clock::time_point now)
 {

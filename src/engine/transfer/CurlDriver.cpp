@@ -152,8 +152,8 @@ std::vector<CurlRequest*> CurlDriver::driveReady()
     const int ready = ::epoll_wait(m_epoll, events.data(), static_cast<int>(events.size()), 0);
     for (int i = 0; i < ready; ++i) {
         const int mask = ((events[i].events & (EPOLLIN | EPOLLHUP)) ? CURL_CSELECT_IN : 0)
-            | ((events[i].events & EPOLLOUT) ? CURL_CSELECT_OUT : 0)
-            | ((events[i].events & EPOLLERR) ? CURL_CSELECT_ERR : 0);
+                       | ((events[i].events & EPOLLOUT) ? CURL_CSELECT_OUT : 0)
+                       | ((events[i].events & EPOLLERR) ? CURL_CSELECT_ERR : 0);
         int running = 0;
         curl_multi_socket_action(multiOf(m_multi), events[i].data.fd, mask, &running);
     }

@@ -52,7 +52,7 @@ bool needsNameLookup(const QByteArray& url)
     QByteArray host = ParsedAddress(url).part(CURLUPART_HOST);
     if (host.startsWith('[') && host.endsWith(']'))
         host = host.sliced(1, host.size() - 2);
-    in6_addr numeric {};
+    in6_addr numeric{};
     return ::inet_pton(AF_INET, host.constData(), &numeric) != 1 && ::inet_pton(AF_INET6, host.constData(), &numeric) != 1;
 }
 
@@ -211,10 +211,7 @@ QString CurlRequest::failureReason() const
     return m_noResponse.reason;
 }
 
-Fault CurlRequest::fault() const
-{
-    return m_proxysOwnAnswer.isEmpty() ? m_noResponse.fault : Fault::Lasting;
-}
+Fault CurlRequest::fault() const { return m_proxysOwnAnswer.isEmpty() ? m_noResponse.fault : Fault::Lasting; }
 
 // Asked once, when curl finished: the probe for free descriptors below
 // could answer otherwise a moment later.

@@ -27,7 +27,7 @@ class CurlRequest {
 public:
     struct Options {
         std::chrono::milliseconds timeout;
-        bool environmentProxy;            // http_proxy, https_proxy, no_proxy
+        bool environmentProxy;             // http_proxy, https_proxy, no_proxy
         QString certificateAuthorityFile;  // empty: the system's store
         // curl sends a request again by itself, on a new connection, when the
         // kept one it went out on closed before any answer. With this set it
@@ -115,14 +115,14 @@ private:
     QByteArray m_finalHeaders;  // the final response's complete header block
     bool m_haveResponse = false;
     QByteArray m_proxysOwnAnswer;  // its status line, when a proxy answered for the server
-    bool m_sentToProxy = false;  // the request went to a proxy, not through a tunnel
+    bool m_sentToProxy = false;    // the request went to a proxy, not through a tunnel
     qint64 m_bodyBytes = 0;
     int m_result = 0;
     int m_socketError = 0;  // errno of a socket this machine could not make
     int m_timesSent = 0;
     bool m_sendingRefused = false;  // a second sending, stopped by sendOnce
-    NoResponse m_noResponse;  // why there is none, settled when curl finished
-    char m_errorText[256] = {};  // curl's words for the failure (CURLOPT_ERRORBUFFER)
+    NoResponse m_noResponse;        // why there is none, settled when curl finished
+    char m_errorText[256] = {};     // curl's words for the failure (CURLOPT_ERRORBUFFER)
     std::function<void()> m_onResponse;
     QByteArray m_url;
     static constexpr std::chrono::steady_clock::rep NotResponded = std::numeric_limits<std::chrono::steady_clock::rep>::min();

@@ -10,7 +10,7 @@ NoResponse NoResponse::explain(int curlResult, int osError, QByteArrayView messa
     // Resources of this machine that run out for a while: another request
     // ending gives them back.
     const bool localShortage = osError == EMFILE || osError == ENFILE || osError == ENOMEM || osError == ENOBUFS
-        || osError == EADDRNOTAVAIL;
+                            || osError == EADDRNOTAVAIL;
     // curl gives up on a header block past its limits with the same codes
     // as for a reset or for memory it could not have; only its words differ
     // (a line too long fills its buffer: "out of memory", after the request).

@@ -60,7 +60,7 @@ void drain(int event)
 struct LaneBatch::Returns {
     std::mutex guard;
     std::vector<CurlRequest*> finished;  // guarded
-    int wake = newEventFile();  // readable while `finished` may hold some
+    int wake = newEventFile();           // readable while `finished` may hold some
 
     ~Returns() { ::close(wake); }
     // The wake-up is written under the lock: a request the caller can take
@@ -320,10 +320,7 @@ size_t LaneBatch::laneIndexOf(const CurlRequest& request) const
     return qHash(HostKey::originOf(request.url()), 0) % m_lanes.size();
 }
 
-LaneBatch::Lane& LaneBatch::laneOf(const CurlRequest& request)
-{
-    return *m_lanes[laneIndexOf(request)];
-}
+LaneBatch::Lane& LaneBatch::laneOf(const CurlRequest& request) { return *m_lanes[laneIndexOf(request)]; }
 
 void LaneBatch::setIdleConnections(long connections, long bound)
 {

@@ -85,8 +85,8 @@ void QtLoopTransfer::request(const QString& address)
     RedirectChain chain(utf8, RedirectChain::DefaultLimit);
     while (m_request.haveResponse()) {
         const QList<QByteArray> locations = HeaderBlock::values(m_request.headers(), "location");
-        const RedirectChain::Step step =
-            chain.after(HeaderBlock::statusCode(m_request.headers()), locations.isEmpty() ? QByteArray() : locations.first());
+        const RedirectChain::Step step = chain.after(HeaderBlock::statusCode(m_request.headers()),
+                                                     locations.isEmpty() ? QByteArray() : locations.first());
         if (step == RedirectChain::Step::Final)
             return;
         if (step == RedirectChain::Step::Stopped) {
@@ -152,8 +152,9 @@ void QtLoopTransfer::finishPreviousTransfer()
     if (!m_transferGoing)
         return;
     const auto known = m_connectionCost.find(m_origin);
-    const auto grace = std::clamp(known == m_connectionCost.end() ? Policy::DrainGrace
-                                                                  : std::chrono::ceil<std::chrono::milliseconds>(known->second),
+    const auto grace = std::clamp(known == m_connectionCost.end()
+                                      ? Policy::DrainGrace
+                                      : std::chrono::ceil<std::chrono::milliseconds>(known->second),
                                   Policy::DrainGraceLeast, Policy::DrainGrace);
     waitUntil([this] { return !m_transferGoing; }, QDeadlineTimer(grace));
     if (m_transferGoing)
@@ -177,8 +178,7 @@ void QtLoopTransfer::noteConnectionCost()
     m_connectionCost[m_origin] = std::chrono::microseconds(std::max(connected, handshaken));
 }
 
-void QtLoopTransfer::waitUntil(const std::function<bool()>& condition, QDeadlineTimer deadline,
-                             CrossThreadWake* wakeFromWorker)
+void QtLoopTransfer::waitUntil(const std::function<bool()>& condition, QDeadlineTimer deadline, CrossThreadWake* wakeFromWorker)
 {
     if (condition())
         return;

@@ -74,8 +74,7 @@ private:
     void endTransfer();
     void finishPreviousTransfer();
     void noteConnectionCost();
-    void waitUntil(const std::function<bool()>& condition, QDeadlineTimer deadline,
-                   CrossThreadWake* wakeFromWorker = nullptr);
+    void waitUntil(const std::function<bool()>& condition, QDeadlineTimer deadline, CrossThreadWake* wakeFromWorker = nullptr);
     bool mayUseTls(QByteArrayView address) const;
     void askPrepared(const QByteArray& address, bool lastOfItsOrigin);
     void wake();
@@ -93,7 +92,7 @@ private:
     bool m_redirectsEnded = false;  // the address's redirects led nowhere: no answer
     std::chrono::milliseconds m_idleConnectionAge = Policy::IdleConnectionAge;
     qint64 m_connectionsOpened = 0;
-    QString m_origin;  // scheme, host and port of the current address
+    QString m_origin;                     // scheme, host and port of the current address
     std::optional<OriginsAhead> m_ahead;  // once told what a run will ask
     long m_mostIdleConnections = Policy::IdleConnections;
     std::map<QString, std::chrono::microseconds> m_connectionCost;  // by origin

@@ -23,9 +23,9 @@ public:
     RedirectChain(QByteArrayView address, int limit);
 
     enum class Step {
-        Final,     // this answer is the address's
-        Follow,    // ask next() now
-        Stopped,   // no answer: stopReason() says why
+        Final,    // this answer is the address's
+        Follow,   // ask next() now
+        Stopped,  // no answer: stopReason() says why
     };
     // After the answer to next(): its status code and Location (empty when it
     // has none), as received.

@@ -30,5 +30,9 @@ public:
     // The addresses come one by one, UTF-8, from `address` (counted from 0),
     // so that a list of a million costs no copy.
     using AddressAt = std::function<QByteArrayView(qsizetype index)>;
-    virtual void expectAddresses(qsizetype count, const AddressAt& address) { Q_UNUSED(count); Q_UNUSED(address); }
+    virtual void expectAddresses(qsizetype count, const AddressAt& address)
+    {
+        Q_UNUSED(count);
+        Q_UNUSED(address);
+    }
 };

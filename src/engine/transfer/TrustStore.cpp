@@ -103,8 +103,8 @@ struct Authorities {
 
     std::mutex storeGuard;  // guards what follows
     std::condition_variable firstRead;
-    bool haveStore = false;       // the first read is done
-    X509_STORE* store = nullptr;  // null: the file could not be read
+    bool haveStore = false;               // the first read is done
+    X509_STORE* store = nullptr;          // null: the file could not be read
     std::optional<FileStamp> storeStamp;  // the file as it was when the store's read began
     bool reading = false;
     std::future<void> reader;
@@ -282,8 +282,7 @@ void TrustStore::apply(void* handle, const QString& certificateAuthorityFile)
         check(curl_easy_setopt(easy, CURLOPT_SHARE, authorities.share));
     // With another TLS library curl reads the authorities itself, for each
     // connection.
-    if (!curlUsesOurOpenSsl()
-        || curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &Authorities::onSslContext) != CURLE_OK) {
+    if (!curlUsesOurOpenSsl() || curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &Authorities::onSslContext) != CURLE_OK) {
         if (!certificateAuthorityFile.isEmpty())
             check(curl_easy_setopt(easy, CURLOPT_CAINFO, QFile::encodeName(certificateAuthorityFile).constData()));
         return;
@@ -303,10 +302,7 @@ void TrustStore::apply(void* handle, const QString& certificateAuthorityFile)
         check(result);
 }
 
-void TrustStore::readAhead(const QString& certificateAuthorityFile)
-{
-    authoritiesFor(certificateAuthorityFile);
-}
+void TrustStore::readAhead(const QString& certificateAuthorityFile) { authoritiesFor(certificateAuthorityFile); }
 
 bool TrustStore::ready(const QString& certificateAuthorityFile)
 {

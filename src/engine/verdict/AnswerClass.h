@@ -35,7 +35,8 @@ bool isChallenge(QByteArrayView headers);
 QStringView nameOf(AnswerClass answerClass);
 std::optional<AnswerClass> named(QStringView name);
 // Every class, in the order summaries give them.
-inline constexpr AnswerClass All[] = {AnswerClass::Ok,          AnswerClass::Moved,       AnswerClass::Redirect,    AnswerClass::Blocked,
-                                      AnswerClass::NotFound,    AnswerClass::ClientError, AnswerClass::ServerError,
-                                      AnswerClass::Unreachable, AnswerClass::BadResponse, AnswerClass::BadAddress};
+inline constexpr AnswerClass All[] = {AnswerClass::Ok,          AnswerClass::Moved,       AnswerClass::Redirect,
+                                      AnswerClass::Blocked,     AnswerClass::NotFound,    AnswerClass::ClientError,
+                                      AnswerClass::ServerError, AnswerClass::Unreachable, AnswerClass::BadResponse,
+                                      AnswerClass::BadAddress};
 }

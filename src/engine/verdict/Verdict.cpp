@@ -20,10 +20,7 @@ int Valid::StatusCodeOf(const QString& statusText)
 
 // A status code says what the server meant; only a status text without one
 // is judged by its wording.
-bool Valid::LooksValid(const QString& statusText)
-{
-    return StatusCodeOf(statusText) >= 0 || statusText.size() > 4;
-}
+bool Valid::LooksValid(const QString& statusText) { return StatusCodeOf(statusText) >= 0 || statusText.size() > 4; }
 
 bool Valid::SaysNotFound(const QString& statusText)
 {
@@ -31,10 +28,7 @@ bool Valid::SaysNotFound(const QString& statusText)
     return code >= 0 ? code == 404 : statusText.toLower().contains(QStringLiteral("404 not found"));
 }
 
-bool Valid::IsValidStatusText(const QString& statusText)
-{
-    return LooksValid(statusText) && !SaysNotFound(statusText);
-}
+bool Valid::IsValidStatusText(const QString& statusText) { return LooksValid(statusText) && !SaysNotFound(statusText); }
 
 QString Valid::StatusLineOf(const QString& headers)
 {

@@ -94,9 +94,12 @@ public:
         int position = 1;
         int last = 0;
         loop(
-            headerStep, [&] { last = count(); return position <= last; },
-            advanceStep, [&] { return position < last && ++position <= last; },
-            [&] { return invoke(body, position); });
+            headerStep,
+            [&] {
+            last = count();
+            return position <= last;
+            },
+            advanceStep, [&] { return position < last && ++position <= last; }, [&] { return invoke(body, position); });
     }
 
 private:

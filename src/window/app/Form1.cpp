@@ -13,19 +13,13 @@
 
 // The icons are compiled into the program's static library, whose resources
 // the linker keeps only when something names them.
-static void initialiseResources()
-{
-    Q_INIT_RESOURCE(resources);
-}
+static void initialiseResources() { Q_INIT_RESOURCE(resources); }
 
 namespace {
 const QString& Location = ErrorReport::Form1Location;
 
 // Layout values are in twips, 15 to the pixel.
-QRect twips(int left, int top, int width, int height)
-{
-    return {left / 15, top / 15, width / 15, height / 15};
-}
+QRect twips(int left, int top, int width, int height) { return {left / 15, top / 15, width / 15, height / 15}; }
 
 QFont windowFont()
 {
@@ -117,9 +111,9 @@ void Form1::buildControls()
     PushButton10 = button(this, "PushButton10", QStringLiteral("Help"), twips(4080, 3615, 3840, 405));
 
     // Keyboard focus order; the frame itself takes no focus.
-    const QList<QWidget*> tabOrder{ListView1,    ListView2,   ListView3,   PushButton5, PushButton3, PushButton11,
-                                   PushButton6,  PushButton1, PushButton9, PushButton2, PushButton4, PushButton8,
-                                   Text1,        PushButton7, PushButton10, PushButton12};
+    const QList<QWidget*> tabOrder{ListView1,   ListView2,   ListView3,    PushButton5, PushButton3, PushButton11,
+                                   PushButton6, PushButton1, PushButton9,  PushButton2, PushButton4, PushButton8,
+                                   Text1,       PushButton7, PushButton10, PushButton12};
     for (qsizetype i = 1; i < tabOrder.size(); ++i)
         QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
     ListView1->setFocus();
@@ -169,8 +163,7 @@ void Form1::centreFrameOnScreen()
         return;
     const QRect available = screen->availableGeometry();
     const QSize frame = frameGeometry().size();
-    move(available.x() + (available.width() - frame.width()) / 2,
-         available.y() + (available.height() - frame.height()) / 2);
+    move(available.x() + (available.width() - frame.width()) / 2, available.y() + (available.height() - frame.height()) / 2);
 }
 
 void Form1::moveEvent(QMoveEvent* event)
@@ -240,7 +233,9 @@ void Form1::homePageDraw()
 void Form1::PushButton10_Click()
 {
     StepTrap trap(m_platform.dialogs, Location + QStringLiteral("PushButton10_Click "));
-    trap.step(100, [&] { m_platform.dialogs.messageBox(QStringLiteral("Questions? Please contact Team Velmora at ") + ContactPage); });
+    trap.step(100, [&] {
+        m_platform.dialogs.messageBox(QStringLiteral("Questions? Please contact Team Velmora at ") + ContactPage);
+    });
 }
 
 void Form1::closeEvent(QCloseEvent* event)

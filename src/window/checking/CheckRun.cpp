@@ -31,7 +31,9 @@ void Form1::PushButton4_Click()
                 const ItemStore& list = ListView1->items();
                 Inet1->expectAddresses(list.size(), [&](qsizetype index) { return list.utf8(index); });
             });
-            trap.forEach(110, [&] { return ListView1->count(); }, 120, [&](int index) {
+            trap.forEach(
+                110, [&] { return ListView1->count(); }, 120,
+                [&](int index) {
                 std::optional<QString> address;
                 // A list that shrank during the run has nothing at this index.
                 trap.step(112, [&] {
@@ -50,11 +52,13 @@ void Form1::PushButton4_Click()
                     trap.step(116, [&] { ListView2->add(*address); });
                 else
                     trap.step(118, [&] { ListView3->add(*address); });
-            });
+                });
             trap.step(122, [&] { setMousePointer(PointerStandard); });
             trap.step(124, [&] { m_platform.dialogs.messageBox(QStringLiteral("Done.")); });
         } else {
-            trap.step(126, [&] { m_platform.dialogs.messageBox(QStringLiteral("Pause must be a number. For example: 1 or .5 or 0")); });
+            trap.step(126, [&] {
+                m_platform.dialogs.messageBox(QStringLiteral("Pause must be a number. For example: 1 or .5 or 0"));
+            });
         }
     } else {
         trap.step(128, [&] { m_platform.dialogs.messageBox(QStringLiteral("No URL(s) added.")); });
@@ -66,9 +70,9 @@ void Form1::PushButton12_Click()
 {
     StepTrap trap(m_platform.dialogs, Location + QStringLiteral("PushButton12_Click "));
     trap.step(100, [&] {
-        m_platform.dialogs.messageBox(
-            QStringLiteral("You can set the pause here to: 0, 1, .5, or 3 etc.") + QStringLiteral("\r\n\r\n")
-            + QStringLiteral("The default for this software used to be 0 but some users noticed that some results "
-                             "were inaccurate so I added this pause to help ensure accuracy."));
+        m_platform.dialogs.messageBox(QStringLiteral("You can set the pause here to: 0, 1, .5, or 3 etc.")
+                                      + QStringLiteral("\r\n\r\n")
+                                      + QStringLiteral("The default for this software used to be 0 but some users noticed that some results "
+                                                       "were inaccurate so I added this pause to help ensure accuracy."));
     });
 }

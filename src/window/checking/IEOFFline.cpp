@@ -9,10 +9,7 @@ bool IEOFFline::IsOffline(InternetLayer& layer)
     return (record.connectedState & InternetLayer::StateConnected) == 0;
 }
 
-void IEOFFline::GoOnline(InternetLayer& layer)
-{
-    layer.setConnectedState({InternetLayer::StateConnected, 0});
-}
+void IEOFFline::GoOnline(InternetLayer& layer) { layer.setConnectedState({InternetLayer::StateConnected, 0}); }
 
 bool IEOFFline::EnsureOnline(InternetLayer& layer)
 {

@@ -14,8 +14,8 @@ void Pause(double seconds)
     constexpr double LongestNanoseconds = 9e18;
     const double nanoseconds = seconds * 1e9;
     const QDeadlineTimer deadline = nanoseconds >= LongestNanoseconds
-        ? QDeadlineTimer(QDeadlineTimer::Forever)
-        : QDeadlineTimer(std::chrono::nanoseconds(std::llround(nanoseconds)), Qt::PreciseTimer);
+                                      ? QDeadlineTimer(QDeadlineTimer::Forever)
+                                      : QDeadlineTimer(std::chrono::nanoseconds(std::llround(nanoseconds)), Qt::PreciseTimer);
 
     EventLoopWait().until([] { return false; }, deadline);
 }

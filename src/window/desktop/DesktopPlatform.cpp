@@ -64,8 +64,8 @@ struct DesktopPlatform::Parts {
 DesktopPlatform::DesktopPlatform() : m_parts(std::make_unique<Parts>())
 {
     Parts& p = *m_parts;
-    m_platform.reset(new Platform{p.dialogs, p.commonDialog, p.shell, p.settings, p.programFolder, p.random, p.exit, p.internet,
-                                 [] { return std::make_unique<QtLoopTransfer>(); }});
+    m_platform.reset(new Platform{p.dialogs, p.commonDialog, p.shell, p.settings, p.programFolder, p.random, p.exit,
+                                  p.internet, [] { return std::make_unique<QtLoopTransfer>(); }});
     m_platform->makeSkinFramework = [] { return std::make_unique<QtSkinFramework>(); };
 }
 

@@ -16,9 +16,8 @@ public:
     virtual QString applicationTitle() const = 0;
 
     // Waits until the user answers; an empty title means the application title.
-    virtual Answer messageBox(const QString& text, Buttons buttons = Buttons::Ok,
-                              Icon icon = Icon::None, const QString& title = {}) = 0;
+    virtual Answer messageBox(const QString& text, Buttons buttons = Buttons::Ok, Icon icon = Icon::None,
+                              const QString& title = {}) = 0;
     // Gives the typed answer, or an empty text when the user cancels.
-    virtual QString inputBox(const QString& prompt, const QString& title = {},
-                             const QString& defaultAnswer = {}) = 0;
+    virtual QString inputBox(const QString& prompt, const QString& title = {}, const QString& defaultAnswer = {}) = 0;
 };

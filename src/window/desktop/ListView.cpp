@@ -129,10 +129,7 @@ ListView::ListView(QWidget* parent) : QTreeView(parent)
     header()->setSectionsMovable(false);
 }
 
-void ListView::addColumn(const QString& header)
-{
-    m_model.addColumn(header);
-}
+void ListView::addColumn(const QString& header) { m_model.addColumn(header); }
 
 void ListView::setColumnWidthTwips(int column, int twips)
 {
@@ -197,13 +194,19 @@ int ListView::keyCodeOf(int qtKey, Qt::KeyboardModifiers modifiers)
         if (digit)
             return 96 + (qtKey - Qt::Key_0);
         switch (qtKey) {
-        case Qt::Key_Asterisk: return 106;
-        case Qt::Key_Plus: return 107;
-        case Qt::Key_Minus: return 109;
+        case Qt::Key_Asterisk:
+            return 106;
+        case Qt::Key_Plus:
+            return 107;
+        case Qt::Key_Minus:
+            return 109;
         case Qt::Key_Period:
-        case Qt::Key_Comma: return 110;
-        case Qt::Key_Slash: return 111;
-        default: break;
+        case Qt::Key_Comma:
+            return 110;
+        case Qt::Key_Slash:
+            return 111;
+        default:
+            break;
         }
     }
     if (digit || (qtKey >= Qt::Key_A && qtKey <= Qt::Key_Z))
@@ -211,15 +214,15 @@ int ListView::keyCodeOf(int qtKey, Qt::KeyboardModifiers modifiers)
     if (qtKey >= Qt::Key_F1 && qtKey <= Qt::Key_F24)
         return 112 + (qtKey - Qt::Key_F1);
     static const QHash<int, int> codes{
-        {Qt::Key_Backspace, 8},    {Qt::Key_Tab, 9},          {Qt::Key_Backtab, 9},       {Qt::Key_Return, 13},
-        {Qt::Key_Enter, 13},       {Qt::Key_Shift, 16},       {Qt::Key_Control, 17},      {Qt::Key_Alt, 18},
-        {Qt::Key_Pause, 19},       {Qt::Key_CapsLock, 20},    {Qt::Key_Escape, 27},       {Qt::Key_Space, 32},
-        {Qt::Key_PageUp, 33},      {Qt::Key_PageDown, 34},    {Qt::Key_End, 35},          {Qt::Key_Home, 36},
-        {Qt::Key_Left, 37},        {Qt::Key_Up, 38},          {Qt::Key_Right, 39},        {Qt::Key_Down, 40},
-        {Qt::Key_Print, 44},       {Qt::Key_Insert, 45},      {Qt::Key_Delete, KeyDelete}, {Qt::Key_Meta, 91},
-        {Qt::Key_Menu, 93},        {Qt::Key_NumLock, 144},    {Qt::Key_ScrollLock, 145},  {Qt::Key_Semicolon, 186},
-        {Qt::Key_Equal, 187},      {Qt::Key_Comma, 188},      {Qt::Key_Minus, 189},       {Qt::Key_Period, 190},
-        {Qt::Key_Slash, 191},      {Qt::Key_QuoteLeft, 192},  {Qt::Key_BracketLeft, 219}, {Qt::Key_Backslash, 220},
+        {Qt::Key_Backspace, 8},      {Qt::Key_Tab, 9},          {Qt::Key_Backtab, 9},        {Qt::Key_Return, 13},
+        {Qt::Key_Enter, 13},         {Qt::Key_Shift, 16},       {Qt::Key_Control, 17},       {Qt::Key_Alt, 18},
+        {Qt::Key_Pause, 19},         {Qt::Key_CapsLock, 20},    {Qt::Key_Escape, 27},        {Qt::Key_Space, 32},
+        {Qt::Key_PageUp, 33},        {Qt::Key_PageDown, 34},    {Qt::Key_End, 35},           {Qt::Key_Home, 36},
+        {Qt::Key_Left, 37},          {Qt::Key_Up, 38},          {Qt::Key_Right, 39},         {Qt::Key_Down, 40},
+        {Qt::Key_Print, 44},         {Qt::Key_Insert, 45},      {Qt::Key_Delete, KeyDelete}, {Qt::Key_Meta, 91},
+        {Qt::Key_Menu, 93},          {Qt::Key_NumLock, 144},    {Qt::Key_ScrollLock, 145},   {Qt::Key_Semicolon, 186},
+        {Qt::Key_Equal, 187},        {Qt::Key_Comma, 188},      {Qt::Key_Minus, 189},        {Qt::Key_Period, 190},
+        {Qt::Key_Slash, 191},        {Qt::Key_QuoteLeft, 192},  {Qt::Key_BracketLeft, 219},  {Qt::Key_Backslash, 220},
         {Qt::Key_BracketRight, 221}, {Qt::Key_Apostrophe, 222},
     };
     return codes.value(qtKey, 0);

@@ -14,8 +14,7 @@ QStringList nameFilters(const QString& filter)
     for (const auto& [name, pattern] : CommonDialog::filterEntries(filter)) {
         QString patterns = pattern;
         patterns.replace(u';', u' ');
-        filters << (name.contains(u'(') ? name.section(u'(', 0, 0).trimmed() : name) + QStringLiteral(" (")
-                + patterns + u')';
+        filters << (name.contains(u'(') ? name.section(u'(', 0, 0).trimmed() : name) + QStringLiteral(" (") + patterns + u')';
     }
     return filters;
 }
@@ -31,8 +30,7 @@ QString QtDialogs::displayText(QString text)
 Dialogs::Answer QtDialogs::messageBox(const QString& text, Buttons buttons, Icon icon, const QString& title)
 {
     QMessageBox box(icon == Icon::Warning ? QMessageBox::Warning : QMessageBox::NoIcon, titleOr(title),
-                    displayText(text),
-                    buttons == Buttons::YesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok,
+                    displayText(text), buttons == Buttons::YesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok,
                     QApplication::activeWindow());
     box.setTextFormat(Qt::PlainText);
     box.setWindowModality(Qt::ApplicationModal);

@@ -14,9 +14,8 @@ QtSettingsStore::QtSettingsStore(QString folder) : m_folder(std::move(folder)) {
 
 QString QtSettingsStore::fileFor(const QString& application, const QString& section) const
 {
-    const QString base = m_folder.isEmpty()
-        ? QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-        : m_folder;
+    const QString base = m_folder.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+                                            : m_folder;
     return base + u'/' + application + u'/' + section + QStringLiteral(".conf");
 }
 
@@ -48,8 +47,7 @@ QString QtSettingsStore::read(const QString& application, const QString& section
     return value.toString();
 }
 
-void QtSettingsStore::write(const QString& application, const QString& section, const QString& key,
-                            const QString& value)
+void QtSettingsStore::write(const QString& application, const QString& section, const QString& key, const QString& value)
 {
     QSettings settings(fileFor(application, section), QSettings::IniFormat);
     settings.setValue(key, value);

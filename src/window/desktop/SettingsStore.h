@@ -12,8 +12,7 @@ public:
     virtual QString read(const QString& application, const QString& section, const QString& key,
                          const QString& defaultValue) = 0;
     // On disk when it returns. Raises Failure when the store cannot be written.
-    virtual void write(const QString& application, const QString& section, const QString& key,
-                       const QString& value) = 0;
+    virtual void write(const QString& application, const QString& section, const QString& key, const QString& value) = 0;
 };
 
 // The store kept by Qt's settings files under the user's configuration folder:
@@ -22,10 +21,8 @@ class QtSettingsStore : public SettingsStore {
 public:
     // An empty folder means the user's configuration folder.
     explicit QtSettingsStore(QString folder = {});
-    QString read(const QString& application, const QString& section, const QString& key,
-                 const QString& defaultValue) override;
-    void write(const QString& application, const QString& section, const QString& key,
-               const QString& value) override;
+    QString read(const QString& application, const QString& section, const QString& key, const QString& defaultValue) override;
+    void write(const QString& application, const QString& section, const QString& key, const QString& value) override;
     // Where the entry of (application, section) is kept.
     QString fileFor(const QString& application, const QString& section) const;
 

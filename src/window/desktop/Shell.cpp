@@ -23,9 +23,8 @@ QUrl Shell::webAddressOf(const QString& text)
 
     // No scheme: only something that reads as a host name, perhaps with a
     // port and a path, is taken as a web address.
-    static const QRegularExpression hostLike(
-        QStringLiteral("^[A-Za-z0-9]([A-Za-z0-9-]*[A-Za-z0-9])?(\\.[A-Za-z0-9]([A-Za-z0-9-]*[A-Za-z0-9])?)+"
-                       "(:[0-9]{1,5})?([/?#].*)?$"));
+    static const QRegularExpression hostLike(QStringLiteral("^[A-Za-z0-9]([A-Za-z0-9-]*[A-Za-z0-9])?(\\.[A-Za-z0-9]([A-Za-z0-9-]*[A-Za-z0-9])?)+"
+                                                            "(:[0-9]{1,5})?([/?#].*)?$"));
     if (!hostLike.match(address).hasMatch())
         return {};
     QUrl web(QStringLiteral("http://") + address, QUrl::StrictMode);

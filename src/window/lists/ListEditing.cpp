@@ -98,20 +98,11 @@ void Form1::PushButton7_Click()
     }
 }
 
-void Form1::ListView1_KeyDown(int keyCode, int)
-{
-    removeOnDelete("ListView1_KeyDown", *this, *ListView1, keyCode);
-}
+void Form1::ListView1_KeyDown(int keyCode, int) { removeOnDelete("ListView1_KeyDown", *this, *ListView1, keyCode); }
 
-void Form1::ListView2_KeyDown(int keyCode, int)
-{
-    removeOnDelete("ListView2_KeyDown", *this, *ListView2, keyCode);
-}
+void Form1::ListView2_KeyDown(int keyCode, int) { removeOnDelete("ListView2_KeyDown", *this, *ListView2, keyCode); }
 
-void Form1::ListView3_KeyDown(int keyCode, int)
-{
-    removeOnDelete("ListView3_KeyDown", *this, *ListView3, keyCode);
-}
+void Form1::ListView3_KeyDown(int keyCode, int) { removeOnDelete("ListView3_KeyDown", *this, *ListView3, keyCode); }
 
 void Form1::ListView1_DblClick()
 {

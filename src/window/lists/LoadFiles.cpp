@@ -99,10 +99,10 @@ void Form1::PushButton3_Click()
         trap.loop(
             126, [&] { return index <= last; }, 134, [&] { return ++index <= last; },
             [&] {
-                QString path;
-                trap.step(128, [&] { path = pieceAt(pieces, 0) + Globals::PathSeparator + pieceAt(pieces, index); });
-                trap.step(130, [&] { path = Main::TidyPath(path); });
-                trap.step(132, [&] { load(path); });
+            QString path;
+            trap.step(128, [&] { path = pieceAt(pieces, 0) + Globals::PathSeparator + pieceAt(pieces, index); });
+            trap.step(130, [&] { path = Main::TidyPath(path); });
+            trap.step(132, [&] { load(path); });
             });
     }
     trap.step(136, [&] { setMousePointer(PointerStandard); });

@@ -74,26 +74,22 @@ void saveResults(Form1& form, ListView& list, const QString& handler)
     // may be another save's, so there is nothing to close.
     if (trap.step(130, [&] { channel.openForWriting(name); })) {
         ThrottledEventPump pump;
-        trap.forEach(132, [&] { return list.count(); }, 138, [&](int position) {
+        trap.forEach(
+            132, [&] { return list.count(); }, 138,
+            [&](int position) {
             trap.step(134, [&] { pump.letPendingEventsRun(); });
             // The result lists can be cleared while events run: only the
             // items still there are written.
             if (position > list.count())
                 return false;
             return trap.step(136, [&] { ListFormat::writeLine(channel, list.items().utf8(position - 1)); });
-        });
+            });
         trap.step(140, [&] { channel.close(); });
     }
     trap.step(142, [&] { form.setMousePointer(Form1::PointerStandard); });
 }
 }  // namespace
 
-void Form1::PushButton6_Click()
-{
-    saveResults(*this, *ListView2, QStringLiteral("PushButton6_Click"));
-}
+void Form1::PushButton6_Click() { saveResults(*this, *ListView2, QStringLiteral("PushButton6_Click")); }
 
-void Form1::PushButton1_Click()
-{
-    saveResults(*this, *ListView3, QStringLiteral("PushButton1_Click"));
-}
+void Form1::PushButton1_Click() { saveResults(*this, *ListView3, QStringLiteral("PushButton1_Click")); }
