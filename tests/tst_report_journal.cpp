@@ -18,7 +18,7 @@ Outcome outcome(bool valid, int code, const QString& statusLine, const QString& 
                 const QString& location = {}, int attempts = 1)
 {
     const AnswerClass answerClass = statusLine.isEmpty() ? AnswerClass::Unreachable : AnswerClasses::ofStatus(code, false);
-    return {valid, code, statusLine, reason, milliseconds, location, answerClass, attempts};
+    return {valid, code, statusLine, reason, milliseconds, location, answerClass, attempts, 0, {}};
 }
 
 // Where redirects led an address: hops and the address answering at the end.
