@@ -177,7 +177,6 @@ private slots:
         QTest::newRow("a kept connection closed, no retry left") << Fault::Passing << 2 << 1 << true << 60000ms << -1;
         QTest::newRow("a lasting fault is judged") << Fault::Lasting << 1 << 3 << false << 60000ms << -1;
         QTest::newRow("not an HTTP response is judged") << Fault::BadAnswer << 1 << 3 << false << 60000ms << -1;
-        QTest::newRow("this machine's fault, whatever the retries") << Fault::ThisMachine << 5 << 0 << false << 60000ms << 0;
     }
     void askedAgainAfterNoResponse()
     {

@@ -14,8 +14,6 @@ constexpr int FaultsBeforeGivingUp = 40;
 std::optional<milliseconds> Retry::afterNoResponse(Fault fault, int attempts, int retries, bool keptConnectionClosed,
                                                    milliseconds longest)
 {
-    if (fault == Fault::ThisMachine)
-        return milliseconds(0);
     if (fault != Fault::Passing || attempts > retries)
         return std::nullopt;
     if (keptConnectionClosed)

@@ -16,9 +16,9 @@ using std::chrono::milliseconds;
 // address is to be judged on it, or the wait before its host asks it again.
 // A passing fault is asked again, after a wait that doubles (Backoff), or at
 // once where a kept connection closed as the request went out on it: no
-// fault of the server's. A fault of this machine is asked again whatever the
-// retries, at once as far as its host goes (afterMachineFault holds the
-// whole queue back).
+// fault of the server's. A fault of this machine is no fault of the
+// address's: the caller asks it again whatever the retries, after
+// afterMachineFault.
 std::optional<milliseconds> afterNoResponse(Fault fault, int attempts, int retries, bool keptConnectionClosed,
                                             milliseconds longest);
 
