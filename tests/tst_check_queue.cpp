@@ -237,17 +237,17 @@ private slots:
 
     // Whatever order the answers come in, the outcomes are handed on in list
     // order; the addresses behind a slow one are asked meanwhile, as far as
-    // the window reaches.
+    // the look-ahead reaches.
     void outcomesHandedOnInListOrder_data()
     {
         QTest::addColumn<QStringList>("list");  // host/answer delay in milliseconds
-        QTest::addColumn<int>("window");
+        QTest::addColumn<int>("lookAhead");
         QTest::addColumn<int>("askedBeforeTheFirstAnswer");
         QTest::addColumn<int>("lanes");
         const QStringList slowFirst{"slow/1500", "a/0", "b/0", "a/0", "c/0"};
         const QStringList eachLater{"a/1500", "b/1000", "c/500", "d/0"};
         QTest::newRow("one slow host first") << slowFirst << 8192 << 5 << 1;
-        QTest::newRow("a window of two holds the rest back") << slowFirst << 2 << 2 << 1;
+        QTest::newRow("a look-ahead of two holds the rest back") << slowFirst << 2 << 2 << 1;
         QTest::newRow("a slow host again later") << QStringList{"slow/1500", "a/0", "slow/0", "b/0"} << 8192 << 3 << 1;
         QTest::newRow("each answer later than the next") << eachLater << 8192 << 4 << 1;
         QTest::newRow("one slow host first, two lanes") << slowFirst << 8192 << 5 << 2;
@@ -256,7 +256,7 @@ private slots:
     void outcomesHandedOnInListOrder()
     {
         QFETCH(QStringList, list);
-        QFETCH(int, window);
+        QFETCH(int, lookAhead);
         QFETCH(int, askedBeforeTheFirstAnswer);
         QFETCH(int, lanes);
         LoopbackServer server;
@@ -269,7 +269,7 @@ private slots:
             addresses << on(server, entry.section(u'/', 0, 0) + QStringLiteral(".localhost"), path);
         }
         QueueRun run;
-        run.settings.lookAhead = window;
+        run.settings.lookAhead = lookAhead;
         run.settings.lanes = lanes;
         qsizetype asked = -1;
         run.onJudged = [&](qint64 position) {

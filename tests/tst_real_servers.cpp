@@ -4,6 +4,7 @@
 #include "BatchRunning.h"
 #include "LoopbackServer.h"
 #include "PrivateResolver.h"
+#include "QueueRun.h"
 #include "RealServers.h"
 #include "WindowTesting.h"
 #include "window/checking/Valid.h"
@@ -110,9 +111,13 @@ private slots:
     {
         WebServer& nginx = *m_servers.at(Server::Nginx);
         REQUIRE_RUNNING(nginx);
-        const QueueRun run = runQueue(nginx, {"/busy", "/page"});
+        QueueRun run;
+        QElapsedTimer clock;
+        QList<qint64> judgedAt;
+        run.onJudged = [&](qint64) { judgedAt << clock.elapsed(); };
+        clock.start();
+        run.run(addressesOn(nginx, {"/busy", "/page"}));
         const QList<Outcome>& outcomes = run.outcomes;
-        const QList<qint64>& judgedAt = run.judgedAt;
         const int slowedDown = run.slowedDown;
         QCOMPARE(outcomes.size(), 2);
         QCOMPARE(outcomes[0].statusCode, 429);
@@ -130,7 +135,9 @@ private slots:
     {
         WebServer& nginx = *m_servers.at(Server::Nginx);
         REQUIRE_RUNNING(nginx);
-        const QList<Outcome> outcomes = runQueue(nginx, {"/moved-to-missing", "/found-elsewhere", "/loop", "/moved"}).outcomes;
+        QueueRun run;
+        run.run(addressesOn(nginx, {"/moved-to-missing", "/found-elsewhere", "/loop", "/moved"}));
+        const QList<Outcome>& outcomes = run.outcomes;
         QCOMPARE(outcomes.size(), 4);
         const auto summary = [](const Outcome& outcome) {
             return QStringLiteral("%1 %2 %3 %4")
@@ -305,34 +312,13 @@ private slots:
     }
 
 private:
-    // The command line's queue over these paths of the server: the outcomes
-    // in list order, when each was judged, the hosts that slowed it down.
-    struct QueueRun {
-        QList<Outcome> outcomes;
-        QList<qint64> judgedAt;
-        int slowedDown = 0;
-    };
-    static QueueRun runQueue(WebServer& server, const QStringList& paths)
+    // The command line's queue over these paths of the server.
+    static QByteArrayList addressesOn(WebServer& server, const QStringList& paths)
     {
-        CheckQueue::Settings settings;
-        settings.request = {30s, false, {}};
-        settings.retries = 0;
-        QueueRun run;
-        QElapsedTimer clock;
-        CheckQueue::Callbacks callbacks;
-        callbacks.inOrder = [&](qint64, QByteArrayView, const Outcome& outcome) { run.outcomes << outcome; };
-        callbacks.judged = [&](qint64, QByteArrayView, const Outcome&, bool) { run.judgedAt << clock.elapsed(); };
-        callbacks.recorded = [](qint64, QByteArrayView) { return std::optional<Outcome>(); };
-        callbacks.stopping = [] { return false; };
-        callbacks.slowedDown = [&](const QString&) { ++run.slowedDown; };
-        CheckQueue queue(settings, callbacks, -1);
-        clock.start();
-        for (const QString& path : paths) {
-            if (!queue.add(server.url(path).toUtf8()))
-                return run;
-        }
-        queue.finish();
-        return run;
+        QByteArrayList addresses;
+        for (const QString& path : paths)
+            addresses << server.url(path).toUtf8();
+        return addresses;
     }
 
     // The verdict through the window's probe, the header block it read and
