@@ -1,7 +1,8 @@
 # What the manual page and the shell completion promise, checked against the
 # program itself: every option --help lists is in both, every report format
 # completes, and groff renders the page without a warning.
-#   cmake -DCHECK_PROGRAM=<tessaly-check> -DMANUAL=<page> -DCOMPLETION=<script> -P documentation.cmake
+# The README's table of options, when given, states the same defaults.
+#   cmake -DCHECK_PROGRAM=<tessaly-check> -DMANUAL=<page> -DCOMPLETION=<script> [-DREADME=<file>] -P documentation.cmake
 execute_process(COMMAND ${CHECK_PROGRAM} --help OUTPUT_VARIABLE help RESULT_VARIABLE failed)
 if(failed)
   message(FATAL_ERROR "${CHECK_PROGRAM} --help failed")
@@ -12,6 +13,9 @@ if(NOT option_lines)
 endif()
 file(READ ${MANUAL} manual)
 file(READ ${COMPLETION} completion)
+if(DEFINED README)
+  file(READ ${README} readme)
+endif()
 foreach(line IN LISTS option_lines)
   string(REGEX MATCHALL "-?-[a-z-]+" names "${line}")
   foreach(name IN LISTS names)
@@ -67,6 +71,10 @@ foreach(block IN LISTS option_blocks)
   endforeach()
   if(NOT stated)
     message(FATAL_ERROR "${MANUAL} does not give --${name} the default --help gives: ${default}")
+  endif()
+  # The README's table of options, `--name N` (default), likewise.
+  if(DEFINED README AND NOT readme MATCHES "`--${name} [A-Z]+` \\(${value}\\)")
+    message(FATAL_ERROR "${README} does not give --${name} the default --help gives: ${default}")
   endif()
 endforeach()
 
