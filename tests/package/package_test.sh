@@ -43,9 +43,9 @@ echo "== scripts/tessaly package"
 "$source/scripts/tessaly" package "$scratch/dist" >"$scratch/package.log" 2>&1 \
   || { tail -40 "$scratch/package.log"; fail "the package was not made"; }
 # Errors fail the package itself; a warning its lintian run gave must be one
-# the README explains.
+# docs/development.md explains.
 while read -r tag; do
-  grep -qw -- "$tag" "$source/README.md" || fail "lintian warns $tag, which the README does not explain"
+  grep -qw -- "$tag" "$source/docs/development.md" || fail "lintian warns $tag, which docs/development.md does not explain"
 done < <(sed -n 's/^W: [^:]*: \([^ ]*\).*/\1/p' "$scratch/package.log" | sort -u)
 
 # The command line needs no display: neither its package's dependencies nor

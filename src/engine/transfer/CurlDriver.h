@@ -23,7 +23,7 @@ class CurlRequest;
 // After any call curl may want its timer elsewhere: the owner reads
 // timerDue() again. One thread at a time uses a driver (a lane's is made
 // before its thread starts and goes after it ends).
-// curl_multi_socket_action is called here and nowhere else.
+// curl is driven from this class alone.
 class CurlDriver {
 public:
     using Clock = std::chrono::steady_clock;

@@ -1,8 +1,8 @@
 #pragma once
 
 // What the engine's curl code shares: typed handles and the words for a
-// library that cannot start. For the engine's own
-// sources only; nothing outside them includes curl.
+// library that cannot start. For the engine's own sources only; nothing
+// outside them includes curl.
 
 #include "engine/Failure.h"
 #include "engine/transfer/CurlRequest.h"

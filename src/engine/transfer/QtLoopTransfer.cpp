@@ -1,13 +1,13 @@
 #include "engine/transfer/QtLoopTransfer.h"
+
 #include "engine/EventLoopWait.h"
+#include "engine/Failure.h"
 #include "engine/OpenFiles.h"
 #include "engine/transfer/CurlHandles.h"
 #include "engine/transfer/Policy.h"
 #include "engine/transfer/RedirectChain.h"
-#include "engine/verdict/Verdict.h"
-
 #include "engine/transfer/TrustStore.h"
-#include "engine/Failure.h"
+#include "engine/verdict/Verdict.h"
 
 #include <QEventLoop>
 #include <QSocketNotifier>
@@ -16,7 +16,6 @@
 
 #include <algorithm>
 #include <memory>
-
 
 QtLoopTransfer::QtLoopTransfer() : QtLoopTransfer(Options{Policy::Timeout, true, {}}) {}
 

@@ -30,10 +30,9 @@ class QEventLoop;
 // has been idle for the connections' idle age. Told the addresses a run will
 // ask, it keeps a connection for every host with an address still to come,
 // as far as the limit on open files allows, and closes each host's after its
-// last address. A body smaller than
-// the request's limit is drained in the background so that its connection
-// stays usable, as long as it arrives in less time than a new connection to
-// that host took.
+// last address. A body smaller than the request's limit is drained in the
+// background so that its connection stays usable, as long as it arrives in
+// less time than a new connection to that host took.
 class QtLoopTransfer final : public TransferControl {
 public:
     using Options = CurlRequest::Options;
