@@ -56,7 +56,7 @@ private slots:
         QTest::newRow("index") << QByteArray(R"(<sitemapindex xmlns="http://www.sitemaps.org/schemas/sitemap/0.9">)"
                                              "<sitemap><loc>https://a.example/s.xml</loc></sitemap></sitemapindex>")
                                << "sitemap loc https://a.example/s.xml 1:81";
-        QTest::newRow("no namespace, a prefix, only url/loc taken")
+        QTest::newRow("a prefix; only url/loc taken")
             << QByteArray("<s:urlset xmlns:s='http://www.sitemaps.org/schemas/sitemap/0.9'><s:loc>no</s:loc><s:url>"
                           "<loc>no</loc><i:image xmlns:i='i'><i:loc>no</i:loc></i:image><s:loc>yes</s:loc></s:url>"
                           "</s:urlset><!-- --><?pi?>")
@@ -66,6 +66,8 @@ private slots:
                                                     << "loc x&amp;&\U0001F600 2:2";
         QTest::newRow("white space as references")
             << QByteArray("<urlset><url><loc>&#32;&#x9;&#xA0;é</loc></url></urlset>") << "loc é 1:35";
+        QTest::newRow("an element inside")
+            << QByteArray("<urlset><url><loc><b a='>'> </b>x</loc></url></urlset>") << "loc x 1:33";
         QTest::newRow("CR LF and CR each end one line")
             << QByteArray("<urlset>\r\n<url>\r<loc>\r\n\t\thttps://a.example/\r\n</loc></url><url><loc> </loc></url></urlset>")
             << "loc https://a.example/ 4:3";

@@ -173,13 +173,45 @@ std::variant<QString, Refusal> textOf(QByteArrayView bytes)
                   QStringLiteral("bytes that are not %1 text").arg(encoding));
 }
 
+struct Tag {
+    // Just past its closing '>'; the text's end when none closes it.
+    qsizetype end = 0;
+    // Its '=' signs outside quoted values, one an attribute.
+    int attributes = 0;
+    // Whether a '[' stands outside them, as in a DOCTYPE with a subset.
+    bool bracket = false;
+};
+
+// The tag opening at `at`, read to the '>' that closes it, quoted values
+// kept whole.
+Tag tagAt(QStringView text, qsizetype at)
+{
+    Tag tag{text.size()};
+    for (QChar quote; ++at < text.size();) {
+        const QChar character = text[at];
+        if (!quote.isNull()) {
+            if (character == quote)
+                quote = QChar();
+        } else if (character == u'"' || character == u'\'') {
+            quote = character;
+        } else if (character == u'>') {
+            tag.end = at + 1;
+            break;
+        } else {
+            tag.bracket |= character == u'[';
+            tag.attributes += character == u'=';
+        }
+    }
+    return tag;
+}
+
 // Markup that would cost Qt's reader far more than the document's size
 // warrants, refused before the reader meets it: an internal DTD subset,
 // whose entities the reader expands however often they are used (and its
 // parameter entities inside the DTD itself), and a tag with too many
-// attributes. No sitemap has either. Read from '<' to '>' with quoted
-// values kept whole, and comments, CDATA and processing instructions
-// skipped whole, which keeps step with the reader over any document it reads.
+// attributes. No sitemap has either. Read tag by tag, with comments, CDATA
+// and processing instructions skipped whole, which keeps step with the
+// reader over any document it reads.
 std::optional<Refusal> costlyMarkup(QStringView text, PlaceCounter& places)
 {
     constexpr std::array<std::pair<QStringView, QStringView>, 3> Opaque{
@@ -195,27 +227,15 @@ std::optional<Refusal> costlyMarkup(QStringView text, PlaceCounter& places)
             at = end + opaque->second.size();
             continue;
         }
-        const qsizetype tag = at;
-        const bool doctype = rest.startsWith(u"<!DOCTYPE");
-        int attributes = 0;
-        for (QChar quote; ++at < text.size();) {
-            const QChar character = text[at];
-            if (!quote.isNull()) {
-                if (character == quote)
-                    quote = QChar();
-            } else if (character == u'"' || character == u'\'') {
-                quote = character;
-            } else if (character == u'>') {
-                break;
-            } else if (doctype && character == u'[') {
-                return notXml(places, tag,
-                              QStringLiteral("a DTD that declares things of its own, which no sitemap needs: "
-                                             "refused so that none of its entities is expanded"));
-            } else if (character == u'=' && ++attributes > MostAttributesInATag) {
-                return notXml(places, tag,
-                              QStringLiteral("a tag with more than %1 attributes, which no sitemap needs").arg(MostAttributesInATag));
-            }
-        }
+        const Tag tag = tagAt(text, at);
+        if (tag.bracket && rest.startsWith(u"<!DOCTYPE"))
+            return notXml(places, at,
+                          QStringLiteral("a DTD that declares things of its own, which no sitemap needs: "
+                                         "refused so that none of its entities is expanded"));
+        if (tag.attributes > MostAttributesInATag)
+            return notXml(places, at,
+                          QStringLiteral("a tag with more than %1 attributes, which no sitemap needs").arg(MostAttributesInATag));
+        at = tag.end;
     }
     return std::nullopt;
 }
@@ -238,8 +258,8 @@ qsizetype spaceReferenceLength(QStringView text)
 
 // Where, in a <loc>'s content starting at the offset, the first character
 // stands that trimming its text keeps: past white space, also written as a
-// character reference, comments, processing instructions and the markup
-// around CDATA sections.
+// character reference, comments, processing instructions, tags and the
+// markup around CDATA sections.
 qsizetype firstKeptCharacter(QStringView text, qsizetype at)
 {
     constexpr QStringView CdataStart = u"<![CDATA[", CdataEnd = u"]]>";
@@ -257,6 +277,8 @@ qsizetype firstKeptCharacter(QStringView text, qsizetype at)
             const QStringView closing = rest.startsWith(u"<?") ? u"?>" : u"-->";
             const qsizetype end = rest.indexOf(closing);
             skipped = end < 0 ? rest.size() : end + closing.size();
+        } else if (!inCdata && rest.startsWith(u'<')) {
+            skipped = tagAt(text, at).end - at;  // of an element inside, whose text is the loc's too
         } else if (!inCdata && !skipped) {
             skipped = spaceReferenceLength(rest);
         }
