@@ -108,7 +108,7 @@ private slots:
     // Every id and <a name>, in order; the first <base href>, which is no link.
     void anchorsAndBase()
     {
-        const DocumentLinks found = HtmlLinks::read("<base target=_top><base href=' b1 '><base href=b2><div id=a></div><a name=n id=i></a><span id=''></span>"
+        const DocumentLinks found = HtmlLinks::read("<template><base href=t></template><base target=_top><base href=' b1 '><base href=b2><div id=a></div><a name=n id=i></a><span id=''></span>"
                                                     "<svg><g id=s></g></svg>");
         QCOMPARE(found.anchors, QStringList({"a", "n", "i", "s"}));
         QCOMPARE(found.base, QStringLiteral("b1"));

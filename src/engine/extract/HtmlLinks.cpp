@@ -129,9 +129,15 @@ private:
         const QByteArray html = "<a x=\"" + text + "\">";
         ParseMemory memory;
         const GumboOutput* output = memory.parse(html);
-        const GumboVector& body = static_cast<const GumboNode*>(output->root->v.element.children.data[1])->v.element.children;
-        const auto* attribute =
-            static_cast<const GumboAttribute*>(static_cast<const GumboNode*>(body.data[0])->v.element.attributes.data[0]);
+        const GumboAttribute* attribute = nullptr;
+        const GumboVector& inHtml = output->root->v.element.children;  // <head>, <body>
+        if (inHtml.length == 2) {
+            const GumboVector& inBody = static_cast<const GumboNode*>(inHtml.data[1])->v.element.children;
+            if (inBody.length == 1)
+                attribute = gumbo_get_attribute(&static_cast<const GumboNode*>(inBody.data[0])->v.element.attributes, "x");
+        }
+        if (!attribute)
+            return int(text.size());
         int length = 0;
         for (const char* c = attribute->value; *c; ++c)
             length += (*c & 0xC0) != 0x80;
@@ -422,19 +428,26 @@ public:
         ParseMemory memory;
         const GumboOutput* output = memory.parse(utf8);
         // In document order, and without recursing: nesting has no limit.
-        std::vector<const GumboNode*> pending{output->document};
+        // A template's content is no part of the document until a script
+        // stamps it in: its links count, but not as the document's base.
+        struct Pending {
+            const GumboNode* node;
+            bool inTemplate;
+        };
+        std::vector<Pending> pending{{output->document, false}};
         while (!pending.empty()) {
-            const GumboNode* node = pending.back();
+            const auto [node, inTemplate] = pending.back();
             pending.pop_back();
             const GumboVector* children = nullptr;
             if (node->type == GUMBO_NODE_DOCUMENT) {
                 children = &node->v.document.children;
             } else if (node->type == GUMBO_NODE_ELEMENT || node->type == GUMBO_NODE_TEMPLATE) {
-                take(node->v.element);
+                take(node->v.element, inTemplate);
                 children = &node->v.element.children;
             }
             for (unsigned int i = children ? children->length : 0; i-- > 0;)
-                pending.push_back(static_cast<const GumboNode*>(children->data[i]));
+                pending.push_back({static_cast<const GumboNode*>(children->data[i]),
+                                   inTemplate || node->type == GUMBO_NODE_TEMPLATE});
         }
         return std::move(found);
     }
@@ -445,7 +458,7 @@ private:
     bool baseTaken = false;
     References references;
 
-    void take(const GumboElement& element)
+    void take(const GumboElement& element, bool inTemplate)
     {
         const bool html = element.tag_namespace == GUMBO_NAMESPACE_HTML;
         const bool nofollow = html
@@ -467,7 +480,7 @@ private:
         }
         if (!html)
             return;
-        if (element.tag == GUMBO_TAG_BASE && !baseTaken) {
+        if (element.tag == GUMBO_TAG_BASE && !baseTaken && !inTemplate) {
             if (const GumboAttribute* href = attributeNamed(element, "href")) {
                 const QString value = valueOf(*href);
                 const Span address = trimmed(value, {0, value.size()});
