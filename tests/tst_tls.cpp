@@ -1,8 +1,8 @@
 // The curl transfer over TLS against a real nginx with certificates from a
 // root made here: certificates are verified as strictly as curl does on its
 // own, while the trust store is read once, sessions resume across requests,
-// idle connections to many hosts are kept, and a page of real size does not
-// cost its connection.
+// the batch's lanes keep a connection to each host, and a page of real size
+// does not cost its connection.
 #include "BatchRunning.h"
 #include "LoopbackServer.h"
 #include "engine/transfer/Policy.h"
@@ -137,23 +137,6 @@ private slots:
         const QList<Nginx::Request> requests = m_nginx->requests().mid(before);
         QVERIFY2(requests[0].connection != requests[1].connection, "two connections");
         QVERIFY(requests[1].sessionResumed);
-    }
-
-    // Hosts that take turns each keep their connection.
-    void idleConnectionsToManyHostsAreKept()
-    {
-        QList<quint16> ports{m_nginx->sitePort(Good)};
-        for (int site = MoreGood; site < MoreGood + ManyHosts - 1; ++site)
-            ports << m_nginx->sitePort(site);
-        QCOMPARE(ports.size(), ManyHosts);
-        QtLoopTransfer transfer({Timeout, false, m_authorities});
-        for (int round = 0; round < 3; ++round) {
-            for (quint16 port : ports) {
-                transfer.request(address(port));
-                QVERIFY(hasResponse(transfer));
-            }
-        }
-        QCOMPARE(transfer.connectionsOpened(), qint64(ManyHosts));
     }
 
     // Hosts spread over the batch's lanes, each lane a thread of its own:

@@ -217,7 +217,6 @@ void Nginx::startSites(const std::function<QStringList(quint16 port)>& listenLin
     location = /error { return 500; }
     location = /unavailable { return 503; }
     location = /bad-gateway { proxy_pass http://127.0.0.1:%3; }
-    location = /busy { add_header Retry-After 2 always; return 429; }
     location = /compressed { alias %2/large; gzip on; gzip_types *; }
   }
 )")
