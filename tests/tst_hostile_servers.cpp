@@ -14,7 +14,6 @@
 #include <QLineEdit>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
-#include <QTcpSocket>
 #include <QTest>
 
 using namespace std::chrono_literals;
@@ -235,22 +234,6 @@ private slots:
         QVERIFY2(elapsed < Timeout.count() + pauses + 1500, qPrintable(QString::number(elapsed)));
         qInfo("longest stall: %lld ms", stall);
         QVERIFY2(stall < StallLimitMilliseconds, qPrintable(QString::number(stall)));
-    }
-
-    // The stall figures above are the program's alone: the loopback server
-    // answers while the test's own thread is blocked and runs no events.
-    void loopbackServerAnswersOnItsOwnThread()
-    {
-        LoopbackServer server;
-        server.route("/a", LoopbackServer::answer("HTTP/1.1 200 OK"));
-        QTcpSocket client;
-        client.connectToHost(QHostAddress::LocalHost, server.port());
-        QVERIFY(client.waitForConnected(5000));
-        client.write("GET /a HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
-        QVERIFY(client.waitForBytesWritten(5000));
-        QVERIFY(client.waitForReadyRead(5000));
-        QVERIFY(client.readAll().startsWith("HTTP/1.1 200 OK\r\n"));
-        QCOMPARE(server.requestedPaths(), QList<QByteArray>{"/a"});
     }
 
 private:

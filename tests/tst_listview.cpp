@@ -83,15 +83,6 @@ private slots:
         QCOMPARE(list.selectedItem()->text, QStringLiteral("a"));
     }
 
-    void nothingSelectedGivesNoItem()
-    {
-        ListView list;
-        list.addColumn(QStringLiteral("URL(s)"));
-        QVERIFY(!list.selectedItem());
-        list.add(u"a");
-        QVERIFY(!list.selectedItem());
-    }
-
     void keysReportTheirKeyCodeWithShiftState_data()
     {
         QTest::addColumn<Qt::Key>("key");
