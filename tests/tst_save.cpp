@@ -9,7 +9,6 @@
 #include "window/app/Globals.h"
 #include "window/lists/ListFiles.h"
 #include "engine/lists/FileChannel.h"
-#include "engine/transfer/QtLoopTransfer.h"
 
 #include <QDir>
 #include <QProcess>
@@ -271,13 +270,9 @@ private slots:
         QVERIFY(command.waitForFinished(60000));
         QCOMPARE(command.exitCode(), 1);
 
-        TestPlatform test;
-        test.platform().makeTransferControl = [] {
-            return std::make_unique<QtLoopTransfer>(QtLoopTransfer::Options{std::chrono::milliseconds(5000), false, {}});
-        };
-        Form1 form(test.platform());
-        form.Form_Load();
-        form.Text1->setText(QStringLiteral("0"));
+        TestWindow window(QStringLiteral("0"), curlTransfer(std::chrono::milliseconds(5000)));
+        TestPlatform& test = window.test;
+        Form1& form = window.form;
         test.commonDialog.expectChoice({list});
         form.PushButton3_Click();
         test.dialogs.expectMessages(3);  // the unusable addresses' reports, "Done."

@@ -3,14 +3,10 @@
 // own, while the trust store is read once, sessions resume across requests,
 // the batch's lanes keep a connection to each host, and a page of real size
 // does not cost its connection.
-#include "BatchRunning.h"
 #include "LoopbackServer.h"
 #include "engine/transfer/Policy.h"
 #include "RealServers.h"
-#include "engine/transfer/LaneBatch.h"
-#include "engine/transfer/CurlRequest.h"
-#include "engine/transfer/QtLoopTransfer.h"
-#include "engine/Failure.h"
+#include "TransferTesting.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -21,19 +17,11 @@
 #include <vector>
 
 using namespace std::chrono_literals;
+using TransferTesting::hasResponse;
 
 namespace {
 constexpr auto Timeout = 5000ms;
 constexpr int ManyHosts = 10;
-
-bool hasResponse(QtLoopTransfer& transfer)
-{
-    try {
-        return transfer.responseHeaders().startsWith(u"HTTP/1.1 200 OK\r\n");
-    } catch (const Failure&) {
-        return false;
-    }
-}
 
 // The sites nginx serves, one per certificate; the good one's site first and
 // then ManyHosts - 1 more of it.
