@@ -164,18 +164,15 @@ private slots:
         QCOMPARE(server.connectionsAccepted(), 2);
     }
 
-    void tlsCertificatesAreVerified()
+    // A certificate the transfer is told to trust is verified, and its
+    // connection kept (one nobody trusts is tst_hostile_servers' row).
+    void trustedCertificateKeepsItsConnection()
     {
         const auto& tls = m_tls;
         if (!tls)
             QSKIP("the openssl command is not there to make a certificate");
         LoopbackServer server(*tls);
         server.route("/a", LoopbackServer::answer("HTTP/1.1 200 OK"));
-
-        // Not in the system's store: the handshake fails, which is no response.
-        QtLoopTransfer untrusting(testOptions());
-        untrusting.request(server.url("/a"));
-        QVERIFY(!hasResponse(untrusting));
 
         QtLoopTransfer trusting({ShortTimeout, false, tls->certificateFile});
         for (int i = 0; i < 2; ++i) {
