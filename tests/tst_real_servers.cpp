@@ -115,7 +115,6 @@ private slots:
             };
             row("200 page") << "/page" << true;
             row("404 missing") << "/missing" << false;
-            row("403 forbidden") << "/forbidden" << true;
             row("301 redirect") << "/moved" << true;
             if (server == Server::Nginx || server == Server::NginxTls) {
                 row("301 to a 404") << "/moved-to-missing" << false;
