@@ -32,7 +32,8 @@ private slots:
         const QStringList addresses = QStringList{server.url("/missing")} + QStringList(8, server.url("/ok"));
         CheckProcess command;
         command.limitFileSize(100);
-        const Finished finished = command.run({"--valid", valid, "--invalid", dir.filePath("invalid"), "-"}, linesOf(addresses));
+        const Finished finished = command.run({"--valid", valid, "--invalid", dir.filePath("invalid"), "-"},
+                                              linesOf(addresses));
         QCOMPARE(finished.exitCode, 2);
         QVERIFY2(finished.err.contains(QFile::encodeName(valid)), finished.err.constData());
         QCOMPARE(readBytes(valid), QByteArray("earlier"));
@@ -286,8 +287,8 @@ private slots:
                 arguments.removeOne(argument);
             }
         }
-        const Finished finished =
-            command.run(QStringList{"--valid", validPath, "--invalid", dir.filePath("invalid")} + arguments);
+        const Finished finished = command.run(QStringList{"--valid", validPath, "--invalid", dir.filePath("invalid")}
+                                              + arguments);
         QCOMPARE(finished.exitCode, status);
         QVERIFY2(finished.err.contains(message), finished.err.constData());
         if (status == 2)

@@ -43,8 +43,8 @@ struct QueueRun {
     // Each address comes only once the one before it is judged, as from a
     // pipe fed slowly: the queue sees nothing ahead.
     bool slowly = false;
-    std::function<bool()> stopWhen;               // asked between rounds
-    bool finishes = true;                         // what finish() is to give: false once stopped
+    std::function<bool()> stopWhen;  // asked between rounds
+    bool finishes = true;            // what finish() is to give: false once stopped
     std::atomic<int> judgedCount = 0;
 
     void run(const QByteArrayList& addresses)

@@ -36,10 +36,7 @@ public:
     qint64 longestMilliseconds() const { return m_longest; }
 
 private:
-    void tick()
-    {
-        m_longest = std::max(m_longest, m_sinceTick.restart());
-    }
+    void tick() { m_longest = std::max(m_longest, m_sinceTick.restart()); }
 
     QTimer m_ticker;
     QElapsedTimer m_sinceTick;
