@@ -285,7 +285,6 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QByteArray>("message");
         QTest::newRow("missing file") << QStringList{"@dir/none.txt"} << QByteArray("none.txt");
-        QTest::newRow("a folder") << QStringList{"@dir"} << QByteArray("is a folder");
         QTest::newRow("a device, read without end") << QStringList{"/dev/zero"} << QByteArray("is a device");
         QTest::newRow("one good file, one missing")
             << QStringList{"@dir/list.txt", "@dir/none.txt"} << QByteArray("none.txt");
