@@ -248,6 +248,7 @@ private:
     int headElement = -1;
     int formElement = -1;
     bool tableTextHasCharacters = false;
+    bool plaintext = false;
     bool reprocess = false;
 
     void stop() { stopped = true; }
@@ -680,38 +681,35 @@ private:
 
     // --- Tokens.
 
+    // Text as gumbo's tokens, a run of one kind at a time: white space,
+    // other characters, NUL. A character reference counts as what it
+    // stands for, except in raw text, where nothing of the text counts.
     void takeText(const HtmlToken& text)
     {
-        // A character reference may be white space or not, which some modes
-        // tell apart.
-        if (text.references && !text.characters) {
-            switch (mode) {
-            case Mode::InBody:
-            case Mode::Text:
-            case Mode::InCaption:
-            case Mode::InCell:
-            case Mode::InSelect:
-            case Mode::InSelectInTable:
-                break;
-            default:
-                if (stack.empty() || current().ns == GUMBO_NAMESPACE_HTML) {
-                    stop();
-                    return;
-                }
-            }
-        }
         const QByteArrayView bytes = tokenizer.textOf(text);
+        const bool references = mode != Mode::Text && !plaintext;
         qsizetype at = 0;
+        const auto kindAt = [&](qsizetype p, qsizetype& next) {
+            next = p + 1;
+            const char c = bytes[p];
+            if (c == '&' && references) {
+                const HtmlTokens::Reference reference = HtmlTokens::referenceAt(bytes, p);
+                next = p + reference.length;
+                return reference.whitespace ? Token::Whitespace : Token::Character;
+            }
+            return HtmlTokens::isWhitespace(c) ? Token::Whitespace : c == '\0' ? Token::Nul : Token::Character;
+        };
         while (at < bytes.size() && !stopped) {
-            const auto kindOf = [](char c) {
-                return HtmlTokens::isWhitespace(c) ? Token::Whitespace : c == '\0' ? Token::Nul : Token::Character;
-            };
-            const Token::Kind kind = kindOf(bytes[at]);
-            qsizetype end = at + 1;
-            while (end < bytes.size() && kindOf(bytes[end]) == kind)
-                ++end;
+            qsizetype end = 0;
+            const Token::Kind kind = kindAt(at, end);
+            qsizetype characters = 1;
+            qsizetype next = 0;
+            while (end < bytes.size() && kindAt(end, next) == kind) {
+                end = next;
+                ++characters;
+            }
             Token t{kind};
-            t.characters = end - at;
+            t.characters = characters;
             take(t);
             at = end;
         }
@@ -1030,6 +1028,7 @@ private:
             closeParagraphInButtonScope();
             insert(t);
             tokenizer.rawText(tag, HtmlTokenizer::Raw::Plaintext);
+            plaintext = true;
             return;
         case GUMBO_TAG_BUTTON:
             if (inScope(GUMBO_TAG_BUTTON)) {

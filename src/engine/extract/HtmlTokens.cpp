@@ -82,6 +82,33 @@ struct TagWalk {
 
 bool HtmlTokens::isWhitespace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r'; }
 
+HtmlTokens::Reference HtmlTokens::referenceAt(QByteArrayView text, qsizetype at)
+{
+    const QByteArrayView rest = text.sliced(at + 1);
+    if (rest.startsWith("Tab;"))
+        return {5, true};
+    if (rest.startsWith("NewLine;"))
+        return {9, true};
+    if (!rest.startsWith("#"))
+        return {};
+    const bool hexadecimal = rest.size() > 1 && (rest[1] == 'x' || rest[1] == 'X');
+    qsizetype p = hexadecimal ? 2 : 1;
+    const qsizetype digits = p;
+    long long value = 0;
+    for (; p < rest.size(); ++p) {
+        const char c = lower(rest[p]);
+        const int digit = c >= '0' && c <= '9' ? c - '0' : hexadecimal && c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+        if (digit < 0)
+            break;
+        value = std::min(value * (hexadecimal ? 16 : 10) + digit, 0x7FFFFFFFLL);
+    }
+    if (p == digits)
+        return {};
+    if (p < rest.size() && rest[p] == ';')
+        ++p;
+    return {1 + p, value == 9 || value == 10 || value == 12 || value == 13 || value == 32};
+}
+
 void HtmlTokens::forEachAttribute(QByteArrayView attributes,
                                   const std::function<bool(QByteArrayView name, QByteArrayView value)>& each)
 {
@@ -179,23 +206,6 @@ HtmlToken HtmlTokenizer::textUpTo(qsizetype end)
     token.kind = HtmlToken::Text;
     token.begin = at;
     token.end = end;
-    for (qsizetype p = at; p < end; ++p) {
-        const char c = text[p];
-        if (HtmlTokens::isWhitespace(c)) {
-            token.whitespace = true;
-        } else if (c == '\0') {
-            token.nul = true;
-        } else if (c == '&') {
-            // What a reference stands for is gumbo's to tell.
-            token.references = true;
-            while (p + 1 < end
-                   && (isAsciiLetter(text[p + 1]) || (text[p + 1] >= '0' && text[p + 1] <= '9') || text[p + 1] == '#'
-                       || text[p + 1] == ';'))
-                ++p;
-        } else {
-            token.characters = true;
-        }
-    }
     at = end;
     return token;
 }

@@ -34,12 +34,6 @@ struct HtmlToken {
     // Of a doctype, and whether it is <!DOCTYPE html> and nothing more.
     bool doctype = false;
     bool plainDoctype = false;
-    // Of text: white space, other characters, NUL, and '&' (a character
-    // reference may stand for either kind).
-    bool whitespace = false;
-    bool characters = false;
-    bool nul = false;
-    bool references = false;
 };
 
 class HtmlTokenizer {
@@ -76,4 +70,12 @@ namespace HtmlTokens {
 // value without quotes, in order, until `each` returns false.
 void forEachAttribute(QByteArrayView attributes, const std::function<bool(QByteArrayView name, QByteArrayView value)>& each);
 bool isWhitespace(char c);
+// Of text at an '&': how many bytes the character reference there takes (1
+// when it is none, the '&' standing for itself) and whether what it stands
+// for is white space, which only &Tab;, &NewLine; and numeric ones can be.
+struct Reference {
+    qsizetype length = 1;
+    bool whitespace = false;
+};
+Reference referenceAt(QByteArrayView text, qsizetype at);
 }
