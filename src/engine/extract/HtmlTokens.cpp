@@ -160,11 +160,7 @@ HtmlToken HtmlTokenizer::next()
                 return skipTo(body + 1, {});
             if (text.sliced(body).startsWith("->"))
                 return skipTo(body + 2, {});
-            const qsizetype dashes = text.indexOf("-->", body);
-            const qsizetype bang = text.indexOf("--!>", body);
-            if (dashes >= 0 && (bang < 0 || dashes < bang))
-                return skipTo(dashes + 3, {});
-            return skipTo(bang >= 0 ? bang + 4 : text.size(), {});
+            return skipTo(commentEnd(body), {});
         }
         if (rest.size() >= 7 && equalsIgnoringCase(rest.first(7), "doctype")) {
             HtmlToken doctype = skipTo(from + 9, ">");
@@ -250,6 +246,22 @@ HtmlToken HtmlTokenizer::tag(qsizetype from, bool start)
     token.attributes = text.sliced(p, walk.at - 1 - p);
     token.selfClosing = walk.selfClosing;
     return token;
+}
+
+// Past the first "-->" or "--!>" from `from` (any more dashes before the
+// '>' belonging to it), or the text's end.
+qsizetype HtmlTokenizer::commentEnd(qsizetype from) const
+{
+    for (qsizetype p = text.indexOf("--", from); p >= 0; p = text.indexOf("--", p)) {
+        p += 2;
+        while (p < text.size() && text[p] == '-')
+            ++p;
+        if (p < text.size() && text[p] == '>')
+            return p + 1;
+        if (text.sliced(p).startsWith("!>"))
+            return p + 2;
+    }
+    return text.size();
 }
 
 // Where "</name" followed by white space, '/' or '>' starts, or the text's

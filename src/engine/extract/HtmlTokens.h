@@ -61,6 +61,7 @@ private:
     HtmlToken textUpTo(qsizetype end);
     HtmlToken tag(qsizetype from, bool start);
     HtmlToken skipTo(qsizetype from, QByteArrayView closing);
+    qsizetype commentEnd(qsizetype from) const;
     qsizetype endTagAt(qsizetype from, QByteArrayView name) const;
     qsizetype scriptEnd(qsizetype from) const;
 };
