@@ -223,6 +223,7 @@ private slots:
         row("annotation", "<math><annotation-xml encoding=TEXT/HTML><div>x</annotation-xml></math>");
         row("raw text", "<title><b></title><script><!--<script></script>x--></script><style><i></style><p>");
         row("comments and CDATA", "<!--><b>--><!-- --!><i><svg><![CDATA[<u>]]></svg><![CDATA[<s>]]>");
+        row("foreign end tags as gumbo names them", "<svg><x></x ></svg><svg></svg x><g></><svg></svg><g>");
         row("tags cut short", "<div title='>'><p/><br/></p></br><a/b><x-y></x-z><span");
         row("head content", "<head><noscript><link><p></noscript><title>t</title></head><meta><body>");
         row("ruby", "<ruby><rb>a<rt>b<rtc>c<rp>d</ruby><rt><rt>");

@@ -82,8 +82,9 @@ const Flags flags;
 struct Element {
     GumboTag tag = GUMBO_TAG_UNKNOWN;
     GumboNamespaceEnum ns = GUMBO_NAMESPACE_HTML;
-    int id = -1;  // -1 for a marker on the list of active formatting elements
-    QByteArrayView name;
+    int id = -1;          // -1 for a marker on the list of active formatting elements
+    QByteArrayView name;  // as gumbo takes it where foreign end tags are matched
+    bool named = false;
     size_t attributes = 0;  // a hash of the attributes as written
     qsizetype bytes = 0;    // what a clone copies
     bool htmlAnnotation = false;
@@ -202,7 +203,7 @@ QByteArrayView attributeValue(const HtmlToken& tag, QByteArrayView name, bool& f
 class Pass {
 public:
     explicit Pass(QByteArrayView text)
-        : tokenizer(text), stepBudget(256 * text.size() + (qsizetype(1) << 24)), elementBudget(text.size() / 2 + 65536),
+        : tokenizer(text), stepBudget(64 * text.size() + (qsizetype(1) << 23)), elementBudget(text.size() / 2 + 65536),
           cloneByteBudget(2 * text.size() + (qsizetype(1) << 20))
     {
     }
@@ -263,7 +264,8 @@ private:
         e.id = int(open.size());
         open.push_back(0);
         if (from) {
-            e.name = from->name;
+            e.name = from->foreignName;
+            e.named = from->hasForeignName;
             e.attributes = qHash(from->attributes);
             e.bytes = from->end - from->begin;
         }
@@ -1347,7 +1349,7 @@ private:
         const Element* node = &stack[i];
         while (i > 0) {
             ++cost.steps;
-            if (sameName(node->name, t.tag->name)) {
+            if (node->named && t.tag->hasForeignName && sameName(node->name, t.tag->foreignName)) {
                 const int id = node->id;
                 while (!stack.empty() && pop().id != id)
                     ++cost.steps;

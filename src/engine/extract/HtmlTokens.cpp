@@ -140,8 +140,11 @@ HtmlToken HtmlTokenizer::next()
             return textUpTo(end);
     }
     // "</>" is no token at all: past it, the next one.
-    while (text.sliced(at).startsWith("</>"))
+    bool afterEmptyEndTag = false;
+    while (text.sliced(at).startsWith("</>")) {
         at += 3;
+        afterEmptyEndTag = true;
+    }
     if (at >= text.size())
         return {};
     if (text[at] != '<') {
@@ -184,13 +187,18 @@ HtmlToken HtmlTokenizer::next()
         const char d = from + 2 < text.size() ? text[from + 2] : '\0';
         if (from + 2 >= text.size())
             return textUpTo(text.size());
-        if (isAsciiLetter(d))
-            return tag(from, false);
+        if (isAsciiLetter(d)) {
+            HtmlToken end = tag(from, false);
+            end.hasForeignName = !afterEmptyEndTag;
+            return end;
+        }
         return skipTo(from + 2, ">");
     } else if (c == '?') {
         return skipTo(from + 1, ">");
     } else if (isAsciiLetter(c)) {
-        return tag(from, true);
+        HtmlToken start = tag(from, true);
+        start.hasForeignName = !afterEmptyEndTag;
+        return start;
     }
     const qsizetype lt = text.indexOf('<', from + 1);
     return textUpTo(lt < 0 ? text.size() : lt);
@@ -245,6 +253,16 @@ HtmlToken HtmlTokenizer::tag(qsizetype from, bool start)
     token.end = walk.at;
     token.attributes = text.sliced(p, walk.at - 1 - p);
     token.selfClosing = walk.selfClosing;
+    if (start) {
+        // C's isspace, which takes a vertical tab too.
+        qsizetype nameEnd = from + 1;
+        while (nameEnd < token.end - 1 && !HtmlTokens::isWhitespace(text[nameEnd]) && text[nameEnd] != '\v'
+               && text[nameEnd] != '/')
+            ++nameEnd;
+        token.foreignName = text.sliced(from + 1, nameEnd - from - 1);
+    } else {
+        token.foreignName = text.sliced(from + 2, token.end - 1 - from - 2);
+    }
     return token;
 }
 

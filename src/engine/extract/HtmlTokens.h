@@ -29,6 +29,12 @@ struct HtmlToken {
     QByteArrayView name;
     GumboTag tag = GUMBO_TAG_UNKNOWN;
     QByteArrayView attributes;
+    // The name gumbo takes from a tag's text where foreign elements meet
+    // their end tags: a start tag's up to white space or '/', all of an end
+    // tag's between "</" and '>'. None, when a "</>" ran before the tag: gumbo
+    // counts its text into the tag's then.
+    QByteArrayView foreignName;
+    bool hasForeignName = true;
     bool selfClosing = false;
     bool hasAttributes = false;
     // Of a doctype, and whether it is <!DOCTYPE html> and nothing more.
