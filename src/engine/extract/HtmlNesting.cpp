@@ -4,6 +4,7 @@
 
 #include <QHash>
 
+#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -200,6 +201,56 @@ QByteArrayView attributeValue(const HtmlToken& tag, QByteArrayView name, bool& f
     return result;
 }
 
+// A formatting element's attributes as gumbo compares them when it keeps
+// no more than three identical ones: names in lower case, the first of a
+// name only, values decoded, in any order. Values with what gumbo decodes
+// (a character reference, a CR, a NUL) are gumbo's to read.
+size_t attributesOf(const HtmlToken& tag, QByteArrayView text)
+{
+    if (!tag.hasAttributes)
+        return 0;
+    std::vector<QByteArray> attributes;
+    if (tag.attributes.contains('&') || tag.attributes.contains('\r') || tag.attributes.contains('\0')) {
+        GumboOptions options = kGumboDefaultOptions;
+        options.max_errors = 0;
+        GumboOutput* output = gumbo_parse_with_options(&options, text.data(), size_t(text.size()));
+        std::vector<const GumboNode*> pending{output->root};
+        while (!pending.empty()) {
+            const GumboNode* node = pending.back();
+            pending.pop_back();
+            if (node->type != GUMBO_NODE_ELEMENT)
+                continue;
+            const GumboVector& children = node->v.element.children;
+            for (unsigned int i = 0; i < children.length; ++i)
+                pending.push_back(static_cast<const GumboNode*>(children.data[i]));
+            if (node->v.element.tag != tag.tag)
+                continue;
+            const GumboVector& list = node->v.element.attributes;
+            for (unsigned int i = 0; i < list.length; ++i) {
+                const auto* attribute = static_cast<const GumboAttribute*>(list.data[i]);
+                attributes.push_back(QByteArray(attribute->name) + '=' + attribute->value);
+            }
+            break;
+        }
+        gumbo_destroy_output(&options, output);
+    } else {
+        std::vector<QByteArray> names;
+        HtmlTokens::forEachAttribute(tag.attributes, [&](QByteArrayView name, QByteArrayView value) {
+            const QByteArray lowered = name.toByteArray().toLower();
+            if (std::find(names.begin(), names.end(), lowered) == names.end()) {
+                names.push_back(lowered);
+                attributes.push_back(lowered + '=' + value.toByteArray());
+            }
+            return true;
+        });
+    }
+    std::sort(attributes.begin(), attributes.end());
+    size_t hash = 0;
+    for (const QByteArray& attribute : attributes)
+        hash = qHashMulti(hash, attribute);
+    return hash;
+}
+
 class Pass {
 public:
     explicit Pass(QByteArrayView text)
@@ -266,7 +317,8 @@ private:
         if (from) {
             e.name = from->foreignName;
             e.named = from->hasForeignName;
-            e.attributes = qHash(from->attributes);
+            if (ns == GUMBO_NAMESPACE_HTML && (flags.html[tag] & Formatting))
+                e.attributes = attributesOf(*from, tokenizer.textOf(*from));
             e.bytes = from->end - from->begin;
         }
         return e;
