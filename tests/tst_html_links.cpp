@@ -212,7 +212,7 @@ private slots:
         row("misnested formatting", "<b><p>x</b>y<i><div>z</i></p>w");
         row("formatting across cells", "<table><td><b>x<td>y</b></table><i>z");
         row("the fourth identical formatting element, written otherwise",
-            "<p><b c=1 d><b\tC='1' d=2 d><b d c=&#49;><b d=\"\" c=1></p>x");
+            "<p><b c=1 d><b\tC='1' d d=2><b d c=&#49;><b d=\"\" c=1></p>x");
         row("an a closing an a", "<a href=1><div><a href=2>x</div>y");
         row("nobr in nobr", "<nobr><span><nobr>x");
         row("table parts implied", "<table><td>a<tr><th>b<caption>c<col><tbody><select><td>");

@@ -8,14 +8,16 @@
 #include <array>
 #include <vector>
 
-// Each step below is gumbo 0.10.1's tree builder (parser.c) as it acts on
-// its stack of open elements, its list of active formatting elements, its
-// insertion mode and its tokenizer's state, in the same order, its quirks
-// kept. What changes only the tree it builds is left out. A construct whose
-// outcome depends on more than this follows (a <frameset>, an <isindex>, an
-// attribute value with a character reference where gumbo reads the value)
-// ends the pass as unaffordable: the caller then reads the page without a
-// tree, which such pages lose little by.
+// Each step below is gumbo 0.10.1's tree builder as it acts on its stack of
+// open elements, its list of active formatting elements, its insertion mode
+// and its tokenizer's state, in the same order, its quirks kept; what
+// changes only the tree it builds is left out. The pass walks the stack as
+// gumbo does, so it costs what gumbo would, up to the limits, and no more.
+// A construct whose outcome hangs on more than this follows (a <frameset>,
+// an <isindex>, a <p> open at a <table> under a doctype other than
+// <!DOCTYPE html>, an attribute value with a character reference where
+// gumbo reads the value) ends the pass as unaffordable too: the caller then
+// reads the page without a tree, which such pages lose little by.
 namespace {
 enum Flag : uint8_t {
     Special = 1,           // stops an end tag's walk ("special" elements)
