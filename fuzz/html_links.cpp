@@ -1,11 +1,16 @@
 // Any bytes as an HTML document: every place must be one the text has (a
 // line it has, a column at most one past that line's end), no address may
 // keep white space around it, and the same text read as a fragment from
-// another place must give the same links, shifted.
+// another place must give the same links, shifted. Read again tag by tag,
+// as a page too deep for a tree is, the places hold too; and the pass that
+// tells the two apart must count the elements gumbo makes.
 #include "engine/extract/HtmlEncoding.h"
 #include "engine/extract/HtmlLinks.h"
+#include "engine/extract/HtmlNesting.h"
 
 #include <QString>
+
+#include <gumbo.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -35,6 +40,42 @@ std::vector<int> lineLengths(const QString& text)
     }
     return lengths;
 }
+
+void requirePlacesIn(const DocumentLinks& found, const std::vector<int>& lengths)
+{
+    for (const FoundLink& link : found.links) {
+        require(link.place.line >= 1 && link.place.column >= 1);
+        require(size_t(link.place.line) <= lengths.size());
+        require(link.place.column <= lengths[size_t(link.place.line) - 1] + 1);
+        require(link.address.isEmpty() || (!isSpace(link.address.front()) && !isSpace(link.address.back())));
+    }
+}
+
+// The elements of gumbo's tree (an input is too small for its freeing, which
+// recurses, to run out of stack).
+qsizetype gumboElements(const QByteArray& utf8)
+{
+    GumboOptions options = kGumboDefaultOptions;
+    options.max_errors = 0;
+    GumboOutput* output = gumbo_parse_with_options(&options, utf8.data(), size_t(utf8.size()));
+    qsizetype elements = 0;
+    std::vector<const GumboNode*> pending{output->document};
+    while (!pending.empty()) {
+        const GumboNode* node = pending.back();
+        pending.pop_back();
+        const GumboVector* children = &node->v.document.children;
+        if (node->type == GUMBO_NODE_ELEMENT || node->type == GUMBO_NODE_TEMPLATE) {
+            ++elements;
+            children = &node->v.element.children;
+        } else if (node->type != GUMBO_NODE_DOCUMENT) {
+            continue;
+        }
+        for (unsigned int i = 0; i < children->length; ++i)
+            pending.push_back(static_cast<const GumboNode*>(children->data[i]));
+    }
+    gumbo_destroy_output(&options, output);
+    return elements;
+}
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -44,12 +85,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const QByteArray utf8 = HtmlEncoding::toUtf8(bytes);
     require(utf8.isValidUtf8());
     const std::vector<int> lengths = lineLengths(QString::fromUtf8(utf8));
-    for (const FoundLink& link : found.links) {
-        require(link.place.line >= 1 && link.place.column >= 1);
-        require(size_t(link.place.line) <= lengths.size());
-        require(link.place.column <= lengths[size_t(link.place.line) - 1] + 1);
-        require(link.address.isEmpty() || (!isSpace(link.address.front()) && !isSpace(link.address.back())));
-    }
+    requirePlacesIn(found, lengths);
+
+    const HtmlNesting::Cost cost = HtmlNesting::of(utf8);
+    if (cost.affordable)
+        require(cost.elements == gumboElements(utf8));
+    // A frameset first is a page the pass gives up on at once: read tag by tag.
+    const QByteArray tagByTag = "<frameset>" + utf8;
+    requirePlacesIn(HtmlLinks::readUtf8(tagByTag), lineLengths(QString::fromUtf8(tagByTag)));
 
     constexpr TextPlace start{3, 7};
     const DocumentLinks fragment = HtmlLinks::readUtf8(utf8, start);

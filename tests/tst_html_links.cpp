@@ -1,10 +1,16 @@
 // The links an HTML document holds and where each stands: which elements
 // and attributes hold one, the addresses as a browser reads them, the
-// encodings, and places in characters from the file's first.
+// encodings, and places in characters from the file's first; the same read
+// tag by tag past nesting too deep for gumbo's tree, and the pass that
+// tells the two apart counting what gumbo builds.
 #include "engine/extract/HtmlLinks.h"
+#include "engine/extract/HtmlNesting.h"
 
+#include <QRandomGenerator>
 #include <QStringEncoder>
 #include <QTest>
+
+#include <gumbo.h>
 
 namespace {
 // "a href 1:10 x" for each link, in order, with " nofollow" when it is.
@@ -23,6 +29,35 @@ QString shown(const DocumentLinks& found)
 QByteArray utf16(QStringConverter::Encoding encoding, const QString& text)
 {
     return QStringEncoder(encoding, QStringConverter::Flag::WriteBom).encode(text);
+}
+
+// After a page, nesting deeper than a tree is built for: the page is then
+// read tag by tag.
+const QByteArray tooDeep = QByteArray("<div>").repeated(HtmlNesting::DepthLimit + 1);
+
+// The elements gumbo makes of the text, clones and implied ones included.
+qsizetype gumboElements(const QByteArray& html)
+{
+    GumboOptions options = kGumboDefaultOptions;
+    options.max_errors = 0;
+    GumboOutput* output = gumbo_parse_with_options(&options, html.data(), size_t(html.size()));
+    qsizetype elements = 0;
+    std::vector<const GumboNode*> pending{output->document};
+    while (!pending.empty()) {
+        const GumboNode* node = pending.back();
+        pending.pop_back();
+        const GumboVector* children = &node->v.document.children;
+        if (node->type == GUMBO_NODE_ELEMENT || node->type == GUMBO_NODE_TEMPLATE) {
+            ++elements;
+            children = &node->v.element.children;
+        } else if (node->type != GUMBO_NODE_DOCUMENT) {
+            continue;
+        }
+        for (unsigned int i = 0; i < children->length; ++i)
+            pending.push_back(static_cast<const GumboNode*>(children->data[i]));
+    }
+    gumbo_destroy_output(&options, output);
+    return elements;
 }
 }  // namespace
 
@@ -78,6 +113,7 @@ private slots:
         QFETCH(QByteArray, html);
         QFETCH(QString, links);
         QCOMPARE(shown(HtmlLinks::read(html)), links);
+        QCOMPARE(shown(HtmlLinks::read(html + tooDeep)), links);
     }
 
     void encodings_data()
@@ -108,11 +144,14 @@ private slots:
     // Every id and <a name>, in order; the first <base href>, which is no link.
     void anchorsAndBase()
     {
-        const DocumentLinks found = HtmlLinks::read("<template><base href=t></template><base target=_top><base href=' b1 '><base href=b2><div id=a></div><a name=n id=i></a><span id=''></span>"
-                                                    "<svg><g id=s></g></svg>");
-        QCOMPARE(found.anchors, QStringList({"a", "n", "i", "s"}));
-        QCOMPARE(found.base, QStringLiteral("b1"));
-        QVERIFY(found.links.empty());
+        const QByteArray html = "<template><base href=t></template><base target=_top><base href=' b1 '><base href=b2><div id=a></div><a name=n id=i></a><span id=''></span>"
+                                "<svg><g id=s></g><a name=x></a></svg><table><td id=c></table>";
+        for (const QByteArray& page : {html, html + tooDeep}) {
+            const DocumentLinks found = HtmlLinks::read(page);
+            QCOMPARE(found.anchors, QStringList({"a", "n", "i", "s", "c"}));
+            QCOMPARE(found.base, QStringLiteral("b1"));
+            QVERIFY(found.links.empty());
+        }
     }
 
     // A fragment's first line goes on from where it starts; its others
@@ -123,12 +162,164 @@ private slots:
                  QStringLiteral("a href 10:15 a | a href 11:9 b"));
     }
 
-    // Nesting deep enough to overflow the stack of a walk that recurses.
+    // Each kind of element nested, or left open, by the hundred thousand:
+    // gumbo's tree of them costs the square of that, which would take this
+    // test past its time-out; the links after them, and on them, are read.
+    void deepNesting_data()
+    {
+        QTest::addColumn<QByteArray>("html");
+        QTest::addColumn<int>("links");
+        const auto row = [](const char* name, const QByteArray& html, int links) {
+            QTest::newRow(name) << html + "<a href=x>" << links + 1;
+        };
+        row("div", QByteArray("<div>").repeated(300000), 0);
+        row("span", QByteArray("<span>").repeated(300000), 0);
+        row("b", QByteArray("<b>").repeated(200000), 0);
+        row("a", QByteArray("<a>").repeated(200000), 0);
+        row("font, its attributes each other's", QByteArray("<font size=1><font size=2>").repeated(100000), 0);
+        row("table", QByteArray("<table><tr><td>").repeated(100000), 0);
+        row("unclosed p", QByteArray("<p>x").repeated(200000), 0);
+        row("unclosed li", "<ul>" + QByteArray("<li>x").repeated(200000), 0);
+        row("unclosed dd, option", QByteArray("<dd><option>").repeated(200000), 0);
+        row("links on the nested tags", QByteArray("<div><a href=y>").repeated(100000), 100000);
+        row("in SVG", "<svg>" + QByteArray("<g><a href=y>").repeated(100000) + "</svg>", 0);
+        QByteArray cloned = "<p>";
+        for (int i = 0; i < 300; ++i)
+            cloned += "<b id=" + QByteArray::number(i) + ">";
+        row("formatting cloned at each paragraph", cloned + QByteArray("<p>x").repeated(100000), 0);
+        row("a cloned formatting element's long attribute",
+            "<p><b title='" + QByteArray(100000, 't') + "'>" + QByteArray("<p>x").repeated(100000), 0);
+    }
     void deepNesting()
     {
-        const DocumentLinks found = HtmlLinks::read(QByteArray("<span>").repeated(300000) + "<a href=x>");
-        QCOMPARE(found.links.size(), size_t(1));
-        QCOMPARE(found.links[0].place.column, 1800009);
+        QFETCH(QByteArray, html);
+        QFETCH(int, links);
+        const DocumentLinks found = HtmlLinks::read(html);
+        QCOMPARE(found.links.size(), size_t(links));
+        QCOMPARE(found.links.back().address, QStringLiteral("x"));
+        QCOMPARE(found.links.back().place, (TextPlace{1, int(html.size()) - 1}));
+    }
+
+    // The pass that foresees gumbo's cost counts the elements gumbo makes of
+    // what it can foresee, and gives up on the rest.
+    void treeCost_data()
+    {
+        QTest::addColumn<QByteArray>("html");
+        QTest::addColumn<bool>("affordable");
+        const auto row = [](const char* name, const QByteArray& html, bool affordable = true) {
+            QTest::newRow(name) << html << affordable;
+        };
+        row("misnested formatting", "<b><p>x</b>y<i><div>z</i></p>w");
+        row("formatting across cells", "<table><td><b>x<td>y</b></table><i>z");
+        row("the fourth identical formatting element, written otherwise",
+            "<p><b c=1 d><b\tC='1' d d=2><b d c=&#49;><b d=\"\" c=1></p>x");
+        row("an a closing an a", "<a href=1><div><a href=2>x</div>y");
+        row("nobr in nobr", "<nobr><span><nobr>x");
+        row("table parts implied", "<table><td>a<tr><th>b<caption>c<col><tbody><select><td>");
+        row("text in a table", "<table> x <b>y</b>&#32;&nbsp;</table>");
+        row("select", "<select><option><optgroup><option><div><input><select></select>");
+        row("template", "<template><td><tr>x</template><template><col><p>y</template>");
+        row("form in a template", "<form><template><form><p></form></template></form>");
+        row("SVG and MathML", "<svg><g/><foreignObject><p>x</svg><math><mi><b>y</math><svg><p>z");
+        row("annotation", "<math><annotation-xml encoding=TEXT/HTML><div>x</annotation-xml></math>");
+        row("raw text", "<title><b></title><script><!--<script></script>x--></script><style><i></style><p>");
+        row("comments and CDATA", "<!--><b>--><!-- --!><i><svg><![CDATA[<u>]]></svg><![CDATA[<s>]]>");
+        row("foreign end tags as gumbo names them", "<svg><x></x ></svg><svg></svg x><g></><svg></svg><g>");
+        row("tags cut short", "<div title='>'><p/><br/></p></br><a/b><x-y></x-z><span");
+        row("head content", "<head><noscript><link><p></noscript><title>t</title></head><meta><body>");
+        row("ruby", "<ruby><rb>a<rt>b<rtc>c<rp>d</ruby><rt><rt>");
+        row("a doctype with ids, a p before a table", "<!DOCTYPE html PUBLIC '-//W3C//DTD HTML 4.01//EN'><p><table>", false);
+        row("frameset", "<frameset><frame>", false);
+        row("too deep", QByteArray("<div>").repeated(HtmlNesting::DepthLimit + 1), false);
+    }
+    void treeCost()
+    {
+        QFETCH(QByteArray, html);
+        QFETCH(bool, affordable);
+        const HtmlNesting::Cost cost = HtmlNesting::of(html);
+        QCOMPARE(cost.affordable, affordable);
+        if (affordable)
+            QCOMPARE(cost.elements, gumboElements(html));
+    }
+
+    // The same on tag soup drawn from the constructs above.
+    void treeCostOfTagSoup()
+    {
+        const QList<QByteArray> pieces = {"<div>",
+                                          "</div>",
+                                          "<p>",
+                                          "</p>",
+                                          "<b>",
+                                          "</b>",
+                                          "<i id=1>",
+                                          "</i>",
+                                          "<a>",
+                                          "</a>",
+                                          "<nobr>",
+                                          "<table>",
+                                          "</table>",
+                                          "<tr>",
+                                          "<td>",
+                                          "</td>",
+                                          "<th>",
+                                          "<caption>",
+                                          "<col>",
+                                          "<tbody>",
+                                          "<select>",
+                                          "</select>",
+                                          "<option>",
+                                          "<optgroup>",
+                                          "<li>",
+                                          "<ul>",
+                                          "</ul>",
+                                          "<dd>",
+                                          "<span>",
+                                          "</span>",
+                                          "<form>",
+                                          "</form>",
+                                          "<svg>",
+                                          "</svg>",
+                                          "<math>",
+                                          "<mi>",
+                                          "<foreignObject>",
+                                          "<path/>",
+                                          "<template>",
+                                          "</template>",
+                                          "<button>",
+                                          "</button>",
+                                          "<object>",
+                                          "</object>",
+                                          "<h1>",
+                                          "</h2>",
+                                          "<ruby>",
+                                          "<rt>",
+                                          "<input>",
+                                          "<head>",
+                                          "<body>",
+                                          "</body>",
+                                          "</html>",
+                                          "<textarea>t</textarea>",
+                                          "<script>s</script>",
+                                          "<x-y>",
+                                          "</x-z>",
+                                          "x",
+                                          " ",
+                                          "&#32;",
+                                          "\0",
+                                          "<!-- c -->",
+                                          "<frame>",
+                                          "</br>",
+                                          "<hr>",
+                                          "<pre>"};
+        QRandomGenerator random(7);
+        for (int soup = 0; soup < 2000; ++soup) {
+            QByteArray html;
+            for (int piece = int(random.bounded(1, 60)); piece > 0; --piece)
+                html += pieces[random.bounded(pieces.size())];
+            const HtmlNesting::Cost cost = HtmlNesting::of(html);
+            QVERIFY2(cost.affordable, html.constData());
+            QVERIFY2(cost.elements == gumboElements(html), html.constData());
+        }
     }
 };
 

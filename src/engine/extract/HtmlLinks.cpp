@@ -1,6 +1,8 @@
 #include "engine/extract/HtmlLinks.h"
 
 #include "engine/extract/HtmlEncoding.h"
+#include "engine/extract/HtmlNesting.h"
+#include "engine/extract/HtmlTokens.h"
 
 #include <QHash>
 #include <QString>
@@ -419,14 +421,201 @@ QStringList relOf(const GumboElement& element)
     return words;
 }
 
+// Where each offset of a text stands, asked in increasing order: lines end
+// at CR LF, CR or LF, and a column is a code point, as gumbo counts them.
+class Places {
+public:
+    explicit Places(QByteArrayView text) : text(text) {}
+
+    TextPlace of(qsizetype offset)
+    {
+        for (; at < offset; ++at) {
+            const char c = text[at];
+            if (c == '\n' || (c == '\r' && !(at + 1 < text.size() && text[at + 1] == '\n')))
+                place = {place.line + 1, 1};
+            else if (c != '\r' && (c & 0xC0) != 0x80)
+                ++place.column;
+        }
+        return place;
+    }
+
+private:
+    QByteArrayView text;
+    qsizetype at = 0;
+    TextPlace place;
+};
+
+// A place within a fragment that starts at `start`, as a place in the file.
+TextPlace shiftedFrom(TextPlace start, TextPlace place)
+{
+    if (place.line == 1)
+        return {start.line, start.column + place.column - 1};
+    return {start.line + place.line - 1, place.column};
+}
+
+bool isTablePart(GumboTag tag)
+{
+    return tag == GUMBO_TAG_CAPTION || tag == GUMBO_TAG_COL || tag == GUMBO_TAG_COLGROUP || tag == GUMBO_TAG_TBODY
+        || tag == GUMBO_TAG_TD || tag == GUMBO_TAG_TFOOT || tag == GUMBO_TAG_TH || tag == GUMBO_TAG_THEAD
+        || tag == GUMBO_TAG_TR;
+}
+
+// The start tags that leave SVG and MathML for HTML.
+bool leavesForeignContent(const HtmlToken& tag)
+{
+    switch (tag.tag) {
+    case GUMBO_TAG_B:
+    case GUMBO_TAG_BIG:
+    case GUMBO_TAG_BLOCKQUOTE:
+    case GUMBO_TAG_BODY:
+    case GUMBO_TAG_BR:
+    case GUMBO_TAG_CENTER:
+    case GUMBO_TAG_CODE:
+    case GUMBO_TAG_DD:
+    case GUMBO_TAG_DIV:
+    case GUMBO_TAG_DL:
+    case GUMBO_TAG_DT:
+    case GUMBO_TAG_EM:
+    case GUMBO_TAG_EMBED:
+    case GUMBO_TAG_H1:
+    case GUMBO_TAG_H2:
+    case GUMBO_TAG_H3:
+    case GUMBO_TAG_H4:
+    case GUMBO_TAG_H5:
+    case GUMBO_TAG_H6:
+    case GUMBO_TAG_HEAD:
+    case GUMBO_TAG_HR:
+    case GUMBO_TAG_I:
+    case GUMBO_TAG_IMG:
+    case GUMBO_TAG_LI:
+    case GUMBO_TAG_LISTING:
+    case GUMBO_TAG_MENU:
+    case GUMBO_TAG_META:
+    case GUMBO_TAG_NOBR:
+    case GUMBO_TAG_OL:
+    case GUMBO_TAG_P:
+    case GUMBO_TAG_PRE:
+    case GUMBO_TAG_RUBY:
+    case GUMBO_TAG_S:
+    case GUMBO_TAG_SMALL:
+    case GUMBO_TAG_SPAN:
+    case GUMBO_TAG_STRONG:
+    case GUMBO_TAG_STRIKE:
+    case GUMBO_TAG_SUB:
+    case GUMBO_TAG_SUP:
+    case GUMBO_TAG_TABLE:
+    case GUMBO_TAG_TT:
+    case GUMBO_TAG_U:
+    case GUMBO_TAG_UL:
+    case GUMBO_TAG_VAR:
+        return true;
+    default:
+        return false;
+    }
+}
+
 class Reader {
 public:
     explicit Reader(TextPlace start) : start(start) {}
 
     DocumentLinks read(QByteArrayView utf8)
     {
+        if (!HtmlNesting::of(utf8).affordable)
+            return readTagByTag(utf8);
         ParseMemory memory;
-        const GumboOutput* output = memory.parse(utf8);
+        walk(memory.parse(utf8), false);
+        return std::move(found);
+    }
+
+private:
+    TextPlace start;
+    DocumentLinks found;
+    bool baseTaken = false;
+    References references;
+    // Of a tag read on its own: inside SVG or MathML, where links are no
+    // links of HTML's.
+    bool foreign = false;
+
+    // A page whose tree would cost gumbo more than linear time (nesting
+    // thousands deep, formatting elements cloned at every paragraph) is
+    // read without a tree: each start tag on its own, by gumbo, so that
+    // its attributes and their places are what gumbo makes of them, in the
+    // order the page has them. What a tree would add (which elements of
+    // SVG hold a tag, a template around a <base>) is followed as the tags
+    // open and close; a browser would not nest such a page as written
+    // either.
+    DocumentLinks readTagByTag(QByteArrayView utf8)
+    {
+        const TextPlace fragment = start;
+        HtmlTokenizer tokens(utf8);
+        Places places(utf8);
+        int foreignDepth = 0;
+        int templateDepth = 0;
+        for (HtmlToken tag = tokens.next(); tag.kind != HtmlToken::End; tag = tokens.next()) {
+            if (tag.kind == HtmlToken::StartTag) {
+                if (foreignDepth > 0 && leavesForeignContent(tag))
+                    foreignDepth = 0;
+                const bool svgOrMath = tag.tag == GUMBO_TAG_SVG || tag.tag == GUMBO_TAG_MATH;
+                if (tag.hasAttributes) {
+                    start = shiftedFrom(fragment, places.of(tag.begin));
+                    foreign = foreignDepth > 0;
+                    readTag(utf8.sliced(tag.begin, tag.end - tag.begin), tag.tag, templateDepth > 0);
+                }
+                if (svgOrMath && !tag.selfClosing)
+                    ++foreignDepth;
+                else if (foreignDepth == 0)
+                    rawTextAfter(tokens, tag);
+                if (tag.tag == GUMBO_TAG_TEMPLATE && foreignDepth == 0)
+                    ++templateDepth;
+            } else if (tag.kind == HtmlToken::EndTag) {
+                if ((tag.tag == GUMBO_TAG_SVG || tag.tag == GUMBO_TAG_MATH) && foreignDepth > 0)
+                    --foreignDepth;
+                else if (tag.tag == GUMBO_TAG_TEMPLATE && templateDepth > 0)
+                    --templateDepth;
+            }
+            tokens.foreign(foreignDepth > 0);
+        }
+        return std::move(found);
+    }
+
+    static void rawTextAfter(HtmlTokenizer& tokens, const HtmlToken& tag)
+    {
+        switch (tag.tag) {
+        case GUMBO_TAG_SCRIPT:
+            return tokens.rawText(tag.tag, HtmlTokenizer::Raw::Script);
+        case GUMBO_TAG_STYLE:
+        case GUMBO_TAG_XMP:
+        case GUMBO_TAG_IFRAME:
+        case GUMBO_TAG_NOEMBED:
+        case GUMBO_TAG_NOFRAMES:
+            return tokens.rawText(tag.tag, HtmlTokenizer::Raw::RawText);
+        case GUMBO_TAG_TITLE:
+        case GUMBO_TAG_TEXTAREA:
+            return tokens.rawText(tag.tag, HtmlTokenizer::Raw::RcData);
+        case GUMBO_TAG_PLAINTEXT:
+            return tokens.rawText(tag.tag, HtmlTokenizer::Raw::Plaintext);
+        default:
+            return;
+        }
+    }
+
+    // One start tag as a document of its own; a part of a table inside one,
+    // for gumbo drops it anywhere else.
+    void readTag(QByteArrayView tag, GumboTag name, bool inTemplate)
+    {
+        ParseMemory memory;
+        if (!isTablePart(name)) {
+            walk(memory.parse(tag), inTemplate);
+            return;
+        }
+        static constexpr QByteArrayView table = "<table>";
+        const QByteArray inTable = table.toByteArray() + tag.toByteArray();
+        start.column -= int(table.size());
+        walk(memory.parse(inTable), inTemplate);
+    }
+
+    void walk(const GumboOutput* output, bool inTemplateAlready)
+    {
         // In document order, and without recursing: nesting has no limit.
         // A template's content is no part of the document until a script
         // stamps it in: its links count, but not as the document's base.
@@ -434,7 +623,7 @@ public:
             const GumboNode* node;
             bool inTemplate;
         };
-        std::vector<Pending> pending{{output->document, false}};
+        std::vector<Pending> pending{{output->document, inTemplateAlready}};
         while (!pending.empty()) {
             const auto [node, inTemplate] = pending.back();
             pending.pop_back();
@@ -449,18 +638,11 @@ public:
                 pending.push_back({static_cast<const GumboNode*>(children->data[i]),
                                    inTemplate || node->type == GUMBO_NODE_TEMPLATE});
         }
-        return std::move(found);
     }
-
-private:
-    TextPlace start;
-    DocumentLinks found;
-    bool baseTaken = false;
-    References references;
 
     void take(const GumboElement& element, bool inTemplate)
     {
-        const bool html = element.tag_namespace == GUMBO_NAMESPACE_HTML;
+        const bool html = element.tag_namespace == GUMBO_NAMESPACE_HTML && !foreign;
         const bool nofollow = html
                            && (element.tag == GUMBO_TAG_A || element.tag == GUMBO_TAG_AREA || element.tag == GUMBO_TAG_LINK)
                            && relOf(element).contains(u"nofollow");
@@ -542,12 +724,7 @@ private:
     }
 
     // From a place in the parsed text to one in the file around it.
-    TextPlace shifted(TextPlace place) const
-    {
-        if (place.line == 1)
-            return {start.line, start.column + place.column - 1};
-        return {start.line + place.line - 1, place.column};
-    }
+    TextPlace shifted(TextPlace place) const { return shiftedFrom(start, place); }
 };
 }  // namespace
 

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QByteArrayView>
+
+// Whether gumbo 0.10.1 can build a document's tree in about linear time,
+// told by a pass that does what its tree builder does to its stack of open
+// elements and its list of active formatting elements, without building
+// anything. Gumbo's own walks of that stack make nesting cost its square:
+// 40,000 nested <div> take seconds and 300,000 minutes, and some formatting
+// elements once closed are cloned again at every paragraph, attributes and
+// all. So the pass counts the steps of gumbo's walks, the elements it would
+// make and the deepest it would nest, and stops at the first limit reached.
+namespace HtmlNesting {
+struct Cost {
+    bool affordable = true;
+    // As far as the pass went.
+    qsizetype elements = 0;  // every element made, clones included
+    int deepest = 0;         // the most open elements at once
+    qsizetype steps = 0;     // of gumbo's walks over its stack and lists
+};
+
+// Deeper than browsers go (they stop nesting at 512), so that a page a
+// browser shows keeps its tree.
+constexpr int DepthLimit = 4096;
+
+// Of valid UTF-8.
+Cost of(QByteArrayView utf8);
+}
