@@ -29,7 +29,8 @@ private slots:
             QTest::newRow(name) << QByteArray(markdown) << links;
         };
         row("inline", "a [t](http://x) b", {"1:7 link http://x"});
-        row("angle brackets, spaces, title", "[t](  <u r l> \"title\")", {"1:8 link u r l"});
+        row("angle brackets, spaces, title", "[t](  < u r l > \"title\")", {"1:9 link u r l"});
+        row("form feed before the address", "[t](\f\vx)", {"1:7 link x"});
         row("image with a title", "![alt](im.png 'x')", {"1:8 image im.png"});
         row("escapes and references decoded, %XX kept", "[t](a\\_b&amp;c%20d&#x41;)", {"1:5 link a_b&c%20dA"});
         row("parentheses in the address", "[t](a(b)c)", {"1:5 link a(b)c"});
@@ -53,9 +54,10 @@ private slots:
         row("table, escaped pipe", "| a | b |\n|---|---|\n| \\| [t](x) | [u](y) |", {"3:10 link x", "3:19 link y"});
         row("table row indented unlike the first", "| a |\n|---|\n   | [t](x) |", {"3:10 link x"});
         row("backslash break, then a tab the quote takes part of", ">> a\\\n>\tb [q](q)", {"2:9 link q"});
+        row("table taking a paragraph's last line", "z\n\na [t](x)\nb | [u](y)\n-|-", {"3:7 link x", "4:9 link y"});
         row("table in a block quote", "> | [a](x) |\n> |---|\n> | <http://y> |", {"1:9 link x", "3:6 autolink http://y"});
         row("address and title on later lines", "[a\nb](\n  http://x \"t\nu\") [c](y)", {"3:3 link http://x", "4:9 link y"});
-        row("paragraph begun by definitions", "[r]: /1\n  \"title\"\n[r] x", {"3:1 link /1"});
+        row("paragraph begun by definitions", "[r]: /1\n  \"title\"\n  [r] x", {"3:3 link /1"});
         row("heading begun by a definition", "[r]: /1\n[r] x\n===", {"2:1 link /1"});
         row("link around an image", "[![b](i.png)](h)", {"1:15 link h", "1:7 image i.png"});
         row("no link in alternative text", "![a [b](c)](d)", {"1:13 image d"});

@@ -22,6 +22,10 @@ bool isAsciiPunctuation(char c)
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
+// What separates a link's address from its title and brackets: a form feed
+// and a vertical tab too.
+bool isLinkSpace(char c) { return isBlank(c) || c == '\f' || c == '\v'; }
+
 qsizetype leadingBlanks(QByteArrayView text)
 {
     qsizetype blanks = 0;
@@ -143,7 +147,8 @@ public:
     {
         m_at = start;
         m_line = m_source.lineOf(start);
-        m_lineTextStart = -1;
+        // Text after link reference definitions keeps its line's indentation.
+        m_lineTextStart = start;
         links.clear();
         htmlLineStarts.clear();
         m_open.clear();
@@ -164,6 +169,8 @@ public:
         skipBlanks();
         return (line == -1 || m_line == line) && atLineEnd();
     }
+
+    int line() const { return m_line; }
 
     QHash<cmark_node*, LinkStart> links;
     // Of each piece of inline HTML: where its first line and each later one start.
@@ -194,9 +201,12 @@ private:
     // cmark's "spacechars": blanks and line endings.
     void skipSpace()
     {
-        skipBlanks();
-        while (atLineEnd() && nextLine())
-            skipBlanks();
+        for (;;) {
+            while (isLinkSpace(here()))
+                ++m_at;
+            if (!atLineEnd() || !nextLine())
+                return;
+        }
     }
     bool take(char c)
     {
@@ -237,9 +247,10 @@ private:
                 ++m_at;
                 ++i;
             } else if (m_at == m_lineTextStart && isBlank(literal[i])) {
-                // After a backslash's line break the text keeps the line's
-                // indentation, or what a tab the containers took part of
-                // leaves of it, which the walk has stepped over.
+                // After a backslash's line break or link reference
+                // definitions the text keeps the line's indentation, or
+                // what a tab the containers took part of leaves of it, which
+                // the walk has stepped over.
                 ++i;
             } else {
                 return false;
@@ -352,6 +363,9 @@ private:
     qsizetype inlineAddress()
     {
         if (take('<')) {
+            // cmark-gfm drops the white space around the address.
+            while (isLinkSpace(here()))
+                ++m_at;
             const qsizetype start = m_at;
             for (char c; (c = here()) != '>';) {
                 if (c == '\0' || c == '<')
@@ -363,7 +377,7 @@ private:
         }
         const qsizetype start = m_at;
         int parentheses = 0;
-        for (char c; (c = here()) != '\0' && c != ' ' && c != '\t';) {
+        for (char c; (c = here()) != '\0' && !isLinkSpace(c);) {
             if (c == '\\' && isAsciiPunctuation(m_source.at(m_at + 1)) && m_at + 1 < m_source.lineEnd(m_line)) {
                 m_at += 2;
                 continue;
@@ -564,7 +578,9 @@ public:
                 readInlines(node, m_cellStarts.isEmpty() ? textStart(node) : m_cellStarts.takeFirst(), quoteDepth);
                 cmark_iter_reset(iter.get(), node, CMARK_EVENT_EXIT);
             } else if (type == CMARK_NODE_PARAGRAPH || type == CMARK_NODE_HEADING) {
-                readInlines(node, textStart(node), quoteDepth);
+                const int ended = readInlines(node, textStart(node), quoteDepth);
+                if (cmark_node* table = tableAfter(node); table != nullptr && ended >= 0)
+                    m_headerLines.insert(table, ended + 1);
                 if (type == CMARK_NODE_HEADING) {
                     const QString anchor = m_headings.anchorFor(shownText(node));
                     if (!anchor.isEmpty())
@@ -590,7 +606,8 @@ private:
     // Where the block's text starts: an ATX heading's after its "#"s.
     qsizetype textStart(cmark_node* block) const
     {
-        qsizetype at = startOf(block);
+        cmark_node* table = tableAfter(block);
+        qsizetype at = startOf(table != nullptr ? table : block);
         const qsizetype end = m_source.lineEnd(m_source.lineOf(at));
         const auto skip = [&](char c) {
             while (at < end && m_source.at(at) == c)
@@ -609,14 +626,16 @@ private:
     }
 
     // Where each cell of a table row has its text: cmark-gfm places a later
-    // row's cells as if the row stood where the first does. A "|" after a
-    // backslash is the cell's.
+    // row's cells as if the row stood where the first does, and the first
+    // row where the table starts, before the lines of a paragraph it ends.
+    // A "|" after a backslash is the cell's.
     QList<qsizetype> cellStarts(cmark_node* row, int quoteDepth) const
     {
         cmark_node* table = cmark_node_parent(row);
-        qsizetype at = cmark_node_previous(row) == nullptr && table != nullptr
-                         ? startOf(table)
-                         : lineTextStart(m_source, m_source.lineOf(startOf(row)), quoteDepth);
+        const bool header = cmark_node_previous(row) == nullptr && table != nullptr;
+        qsizetype at = !header ? lineTextStart(m_source, m_source.lineOf(startOf(row)), quoteDepth)
+                     : m_headerLines.contains(table) ? lineTextStart(m_source, m_headerLines.value(table), quoteDepth)
+                                                     : startOf(table);
         const qsizetype end = m_source.lineEnd(m_source.lineOf(at));
         if (at < end && m_source.at(at) == '|')
             ++at;
@@ -630,12 +649,15 @@ private:
         return starts;
     }
 
-    void readInlines(cmark_node* block, qsizetype start, int quoteDepth)
+    // The line the walk through the block's inlines ended on; -1 when it
+    // could not follow them, and the places are cmark-gfm's.
+    int readInlines(cmark_node* block, qsizetype start, int quoteDepth)
     {
         const int firstLine = m_source.lineOf(start);
-        const int lastLine = isNamed(block, "table_cell")
-                               ? firstLine
-                               : std::clamp(cmark_node_get_end_line(block) - 1, firstLine, m_source.lineCount() - 1);
+        cmark_node* table = tableAfter(block);
+        const int endLine = cmark_node_get_end_line(table != nullptr ? table : block);
+        const int lastLine = isNamed(block, "table_cell") ? firstLine
+                                                          : std::clamp(endLine - 1, firstLine, m_source.lineCount() - 1);
         InlineWalk walk(m_source, quoteDepth, lastLine);
         bool walked = walk.walk(block, start);
         // The place of a paragraph or a setext heading starts at the link
@@ -646,7 +668,7 @@ private:
         if (paragraph || (cmark_node_get_type(block) == CMARK_NODE_HEADING && m_source.at(startOf(block)) != '#')) {
             // A setext heading's end is no help: cmark-gfm may put it on a
             // later block's line.
-            const auto ended = [&] { return walk.onlyBlanksLeftOn(paragraph ? lastLine : -1); };
+            const auto ended = [&] { return walk.onlyBlanksLeftOn(paragraph && table == nullptr ? lastLine : -1); };
             walked = walked && ended();
             const bool mayStartWithDefinitions = m_source.at(start) == '[';
             for (int line = firstLine + 1; !walked && mayStartWithDefinitions && line <= lastLine; ++line)
@@ -657,6 +679,18 @@ private:
             walk.htmlLineStarts.clear();
         }
         report(block, walk);
+        return walked ? walk.line() : -1;
+    }
+
+    // The table that took a paragraph's last line for its header: what the
+    // table extension leaves of the paragraph has no place of its own, and
+    // starts where the table does.
+    static cmark_node* tableAfter(cmark_node* paragraph)
+    {
+        cmark_node* next = cmark_node_next(paragraph);
+        const bool placeless = cmark_node_get_type(paragraph) == CMARK_NODE_PARAGRAPH
+                            && cmark_node_get_start_line(paragraph) == 0;
+        return placeless && next != nullptr && isNamed(next, "table") ? next : nullptr;
     }
 
     void report(cmark_node* block, const InlineWalk& walk)
@@ -768,6 +802,8 @@ private:
     SourceText m_source;
     // Of the table row being read, its cells not read yet.
     QList<qsizetype> m_cellStarts;
+    // The line of the header of each table that ended a paragraph.
+    QHash<cmark_node*, int> m_headerLines;
     // Each with the offset where it opens, to be put in that order.
     std::vector<std::pair<qsizetype, FoundLink>> m_links;
     DocumentLinks m_found;
