@@ -6,6 +6,7 @@
 #include "engine/extract/MarkdownLinks.h"
 
 #include <QString>
+#include <QStringDecoder>
 
 #include <cstdint>
 #include <cstdlib>
@@ -36,8 +37,8 @@ std::vector<std::u32string> linesOf(const QString& text)
 }
 
 // Whether the character at a link's place can start it: the address's
-// first (less the "mailto:" or "http://" a bare one is given), or, but for
-// an autolink, an escape, a character reference or the link's opening.
+// first (less the "mailto:" or "http://" a bare one is given), an escape or
+// a character reference, or, but for an autolink, the link's opening.
 bool startsThere(const FoundLink& link, char32_t there)
 {
     if (link.address.isEmpty())
@@ -48,9 +49,9 @@ bool startsThere(const FoundLink& link, char32_t there)
         if (less.startsWith(added))
             less = less.sliced(added.size());
     }
-    if (there == firstOf(link.address) || there == firstOf(less))
+    if (there == firstOf(link.address) || there == firstOf(less) || there == U'\\' || there == U'&')
         return true;
-    return link.element != u"autolink" && (there == U'[' || there == U'!' || there == U'\\' || there == U'&');
+    return link.element != u"autolink" && (there == U'[' || there == U'!');
 }
 }  // namespace
 
@@ -60,9 +61,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const DocumentLinks found = MarkdownLinks::read(bytes);
     const QByteArray byteOrderMark = bytes.startsWith("\xef\xbb\xbf") ? QByteArray("\xef\xbb\xbf") : QByteArray();
     bytes = bytes.sliced(byteOrderMark.size());
-    // A NUL is read as U+FFFD, as CommonMark has it.
+    // A NUL is read as U+FFFD, as CommonMark has it; a second byte order
+    // mark is a character.
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
     const std::vector<std::u32string> lines =
-        linesOf(QString::fromUtf8(bytes).replace(QChar(u'\0'), QChar(QChar::ReplacementCharacter)));
+        linesOf(QString(decoder.decode(bytes)).replace(QChar(u'\0'), QChar(QChar::ReplacementCharacter)));
     for (const FoundLink& link : found.links) {
         require(link.place.line >= 1 && link.place.column >= 1);
         require(size_t(link.place.line) <= lines.size());

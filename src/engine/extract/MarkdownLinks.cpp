@@ -8,6 +8,7 @@
 #include <cmark-gfm/houdini.h>
 
 #include <QHash>
+#include <QStringDecoder>
 
 #include <algorithm>
 #include <memory>
@@ -22,9 +23,17 @@ bool isAsciiPunctuation(char c)
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
-// What separates a link's address from its title and brackets: a form feed
-// and a vertical tab too.
+// What may stand between a link's brackets, address and title: a form feed
+// and a vertical tab too, though neither ends an address.
 bool isLinkSpace(char c) { return isBlank(c) || c == '\f' || c == '\v'; }
+
+// UTF-8 as characters, invalid sequences replaced, a U+FEFF at the start
+// kept, where QString::fromUtf8 drops it.
+QString decoded(QByteArrayView utf8)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom | QStringDecoder::Flag::Stateless);
+    return decoder.decode(utf8);
+}
 
 qsizetype leadingBlanks(QByteArrayView text)
 {
@@ -117,6 +126,14 @@ qsizetype lineTextStart(const SourceText& source, int line, int quoteDepth)
     return at;
 }
 
+// A setext heading's underline: "="s or "-"s, blanks after them.
+bool isUnderline(QByteArrayView text)
+{
+    const QByteArrayView marks = text.trimmed();
+    return !marks.isEmpty() && (marks[0] == '=' || marks[0] == '-')
+        && std::all_of(marks.begin(), marks.end(), [&](char c) { return c == marks[0]; });
+}
+
 // How the source writes a link: its address's place depends on it.
 enum class LinkForm { Bracketed, Angle, Bare };
 
@@ -198,6 +215,19 @@ private:
         m_at = m_lineTextStart = lineTextStart(m_source, ++m_line, m_quoteDepth);
         return true;
     }
+    // Past any line endings to the next character; false at the block's end.
+    bool overLineEnds()
+    {
+        while (atLineEnd()) {
+            if (!nextLine())
+                return false;
+        }
+        return true;
+    }
+    // Where the line's text starts if its ">" is text: one indented four
+    // columns past where the line's containers want one is not a block
+    // quote's.
+    qsizetype indentedText() const { return m_source.lineStart(m_line) + leadingBlanks(m_source.lineText(m_line)); }
     // cmark's "spacechars": blanks and line endings.
     void skipSpace()
     {
@@ -276,11 +306,15 @@ private:
     }
     bool matchTextEitherWay(QByteArrayView literal)
     {
-        const qsizetype at = m_at;
-        if (matchText(literal, true))
-            return true;
-        m_at = at;
-        return matchText(literal, false);
+        const bool maybeText = m_at == m_lineTextStart && indentedText() < m_at;
+        for (const qsizetype at : {m_at, maybeText ? indentedText() : m_at}) {
+            for (const bool decoded : {true, false}) {
+                m_at = m_lineTextStart = at;
+                if (matchText(literal, decoded))
+                    return true;
+            }
+        }
+        return false;
     }
 
     bool matchCode()
@@ -291,7 +325,7 @@ private:
         if (ticks == 0)
             return false;
         for (;;) {
-            if (atLineEnd() && !nextLine())
+            if (!overLineEnds())
                 return false;
             int run = 0;
             while (take('`'))
@@ -317,6 +351,8 @@ private:
                     ++i;
                 if (!nextLine())
                     return false;
+                if (i < literal.size() && here() != literal[i] && m_source.at(indentedText()) == literal[i])
+                    m_at = indentedText();
                 starts.append(m_at);
             } else if (!take(literal[i++])) {
                 return false;
@@ -363,21 +399,25 @@ private:
     qsizetype inlineAddress()
     {
         if (take('<')) {
-            // cmark-gfm drops the white space around the address.
-            while (isLinkSpace(here()))
-                ++m_at;
+            // cmark-gfm drops the blanks around the address.
+            skipBlanks();
             const qsizetype start = m_at;
             for (char c; (c = here()) != '>';) {
                 if (c == '\0' || c == '<')
                     return -1;
-                m_at += c == '\\' && m_at + 1 < m_source.lineEnd(m_line) ? 2 : 1;
+                ++m_at;
+                // A backslash takes the next character, a line ending too.
+                if (c == '\\' && !atLineEnd())
+                    ++m_at;
+                else if (c == '\\' && !nextLine())
+                    return -1;
             }
             ++m_at;
             return start;
         }
         const qsizetype start = m_at;
         int parentheses = 0;
-        for (char c; (c = here()) != '\0' && !isLinkSpace(c);) {
+        for (char c; (c = here()) != '\0' && !isBlank(c);) {
             if (c == '\\' && isAsciiPunctuation(m_source.at(m_at + 1)) && m_at + 1 < m_source.lineEnd(m_line)) {
                 m_at += 2;
                 continue;
@@ -398,7 +438,7 @@ private:
             return false;
         ++m_at;
         for (;;) {
-            if (atLineEnd() && !nextLine())
+            if (!overLineEnds())
                 return false;
             const char c = here();
             if (c == closing) {
@@ -416,7 +456,7 @@ private:
         if (!take('['))
             return false;
         for (int length = 0; length <= 1000; ++length) {
-            if (atLineEnd() && !nextLine())
+            if (!overLineEnds())
                 return false;
             const char c = here();
             if (c == ']') {
@@ -551,7 +591,7 @@ QString shownText(cmark_node* heading)
         else if ((type == CMARK_NODE_TEXT || type == CMARK_NODE_CODE) && inImages == 0)
             text += cmark_node_get_literal(node);
     }
-    return QString::fromUtf8(text);
+    return decoded(text);
 }
 
 class MarkdownReader {
@@ -655,9 +695,19 @@ private:
     {
         const int firstLine = m_source.lineOf(start);
         cmark_node* table = tableAfter(block);
+        const bool setext = cmark_node_get_type(block) == CMARK_NODE_HEADING && m_source.at(startOf(block)) != '#';
         const int endLine = cmark_node_get_end_line(table != nullptr ? table : block);
-        const int lastLine = isNamed(block, "table_cell") ? firstLine
-                                                          : std::clamp(endLine - 1, firstLine, m_source.lineCount() - 1);
+        int lastLine = isNamed(block, "table_cell") ? firstLine
+                                                    : std::clamp(endLine - 1, firstLine, m_source.lineCount() - 1);
+        // A setext heading's end is no help: cmark-gfm may put it on a later
+        // block's line. Its text ends before the first line of "=" or "-".
+        for (int line = firstLine + 1; setext && line <= lastLine; ++line) {
+            if (isUnderline(m_source.lineText(line).sliced(lineTextStart(m_source, line, quoteDepth)
+                                                           - m_source.lineStart(line)))) {
+                lastLine = line - 1;
+                break;
+            }
+        }
         InlineWalk walk(m_source, quoteDepth, lastLine);
         bool walked = walk.walk(block, start);
         // The place of a paragraph or a setext heading starts at the link
@@ -665,10 +715,8 @@ private:
         // holds: the text starts on a later line, the first from which the
         // whole of it matches.
         const bool paragraph = cmark_node_get_type(block) == CMARK_NODE_PARAGRAPH;
-        if (paragraph || (cmark_node_get_type(block) == CMARK_NODE_HEADING && m_source.at(startOf(block)) != '#')) {
-            // A setext heading's end is no help: cmark-gfm may put it on a
-            // later block's line.
-            const auto ended = [&] { return walk.onlyBlanksLeftOn(paragraph && table == nullptr ? lastLine : -1); };
+        if (paragraph || setext) {
+            const auto ended = [&] { return walk.onlyBlanksLeftOn(table == nullptr ? lastLine : -1); };
             walked = walked && ended();
             const bool mayStartWithDefinitions = m_source.at(start) == '[';
             for (int line = firstLine + 1; !walked && mayStartWithDefinitions && line <= lastLine; ++line)
@@ -710,7 +758,7 @@ private:
             }
             if (type != CMARK_NODE_LINK && type != CMARK_NODE_IMAGE)
                 continue;
-            const QString address = QString::fromUtf8(cmark_node_get_url(node));
+            const QString address = decoded(cmark_node_get_url(node));
             const bool inImage = inImages > 0;
             if (type == CMARK_NODE_IMAGE)
                 ++inImages;
@@ -817,7 +865,7 @@ QByteArray readableText(QByteArrayView bytes)
 {
     if (bytes.startsWith("\xef\xbb\xbf"))
         bytes = bytes.sliced(3);
-    QString text = QString::fromUtf8(bytes);
+    QString text = decoded(bytes);
     text.replace(QChar(u'\0'), QChar(QChar::ReplacementCharacter));
     return text.toUtf8();
 }
