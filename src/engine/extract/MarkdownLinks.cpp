@@ -266,6 +266,15 @@ private:
                 ++i;
                 continue;
             }
+            // The table extension, trying a paragraph's line as a header
+            // row, leaves each "\|" in it a "|" before the text is read: the
+            // escape "\\|" reads as "|".
+            if (decoded && literal[i] == '|' && QByteArrayView(m_source.bytes()).sliced(m_at).startsWith("\\\\|")
+                && m_at + 2 < m_source.lineEnd(m_line)) {
+                m_at += 3;
+                ++i;
+                continue;
+            }
             if (decoded && c == '&') {
                 const qsizetype reference = decodedReference(literal.sliced(i));
                 if (reference > 0) {
