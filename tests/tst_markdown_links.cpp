@@ -50,6 +50,7 @@ private slots:
         row("after a hard break", "a\\\n  [t](x) b  \n[u](y)", {"2:7 link x", "3:5 link y"});
         row("block quote and its lazy line", "> a\n> b [t](x)\nlazy [u](y)", {"2:9 link x", "3:10 link y"});
         row("nested block quotes", ">> a\n> > [t](x)", {"2:9 link x"});
+        row("indented \">\" closing inline HTML in a block quote", "> a <i\n    >\t> [t](x)", {"2:13 link x"});
         row("indented \">\" on a lazy line", "> a\n    > b [t](x) <i\n    > [u](y)", {"2:13 link x", "3:11 link y"});
         row("list item, deeper continuation", "- a\n     b [t](x)", {"2:12 link x"});
         row("autolink in a list item", "- see <http://x>", {"1:8 autolink http://x"});

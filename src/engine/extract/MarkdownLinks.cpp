@@ -108,18 +108,31 @@ private:
     mutable qsizetype m_countedTo = 0;
 };
 
+// The containers around a block: block quotes, whose ">" start its later
+// lines, and list items.
+struct Containers {
+    int quotes = 0;
+    int listItems = 0;
+};
+
 // Where a later line of a paragraph or heading has its text: past the block
 // quotes' ">" and the indentation, which cmark-gfm leaves out of the text.
-qsizetype lineTextStart(const SourceText& source, int line, int quoteDepth)
+// A ">" indented four columns past where it may stand is text; inside a
+// list item, whose indentation comes first, any indentation is taken.
+qsizetype lineTextStart(const SourceText& source, int line, Containers containers)
 {
     qsizetype at = source.lineStart(line);
     const qsizetype end = source.lineEnd(line);
+    int columns = 0;
     const auto skipBlanks = [&] {
-        while (at < end && isBlank(source.at(at)))
-            ++at;
+        for (columns = 0; at < end && isBlank(source.at(at)); ++at)
+            columns += source.at(at) == '\t' ? 4 - columns % 4 : 1;
     };
     skipBlanks();
-    for (int quote = 0; quote < quoteDepth && at < end && source.at(at) == '>'; ++quote) {
+    // After a ">", the blank that goes with it.
+    for (int quote = 0; quote < containers.quotes && at < end && source.at(at) == '>'
+                        && (containers.listItems > 0 || columns < (quote == 0 ? 4 : 5));
+         ++quote) {
         ++at;
         skipBlanks();
     }
@@ -152,10 +165,9 @@ struct LinkStart {
 // the autolink extension's links.
 class InlineWalk {
 public:
-    // quoteDepth: block quotes around the block, whose ">" start its later
-    // lines; lastLine: the block's last, which the walk never passes.
-    InlineWalk(const SourceText& source, int quoteDepth, int lastLine)
-        : m_source(source), m_quoteDepth(quoteDepth), m_lastLine(lastLine)
+    // containers: those around the block, which start its later lines; lastLine: the block's last, which the walk never passes.
+    InlineWalk(const SourceText& source, Containers containers, int lastLine)
+        : m_source(source), m_containers(containers), m_lastLine(lastLine)
     {
     }
 
@@ -212,7 +224,7 @@ private:
     {
         if (!atLineEnd() || m_line >= m_lastLine)
             return false;
-        m_at = m_lineTextStart = lineTextStart(m_source, ++m_line, m_quoteDepth);
+        m_at = m_lineTextStart = lineTextStart(m_source, ++m_line, m_containers);
         return true;
     }
     // Past any line endings to the next character; false at the block's end.
@@ -556,7 +568,7 @@ private:
     }
 
     const SourceText& m_source;
-    const int m_quoteDepth;
+    const Containers m_containers;
     const int m_lastLine;
     qsizetype m_at = 0;
     int m_line = 0;
@@ -611,23 +623,25 @@ public:
     {
         const auto document = parsed(m_source.bytes());
         const std::unique_ptr<cmark_iter, CmarkFree> iter(cmark_iter_new(document.get()));
-        int quoteDepth = 0;
+        Containers containers;
         for (cmark_event_type event; (event = cmark_iter_next(iter.get())) != CMARK_EVENT_DONE;) {
             cmark_node* node = cmark_iter_get_node(iter.get());
             const cmark_node_type type = cmark_node_get_type(node);
             if (type == CMARK_NODE_BLOCK_QUOTE)
-                quoteDepth += event == CMARK_EVENT_ENTER ? 1 : -1;
+                containers.quotes += event == CMARK_EVENT_ENTER ? 1 : -1;
+            if (type == CMARK_NODE_ITEM)
+                containers.listItems += event == CMARK_EVENT_ENTER ? 1 : -1;
             if (event != CMARK_EVENT_ENTER)
                 continue;
             if (type == CMARK_NODE_HTML_BLOCK) {
                 readHtmlBlock(node);
             } else if (isNamed(node, "table_row") || isNamed(node, "table_header")) {
-                m_cellStarts = cellStarts(node, quoteDepth);
+                m_cellStarts = cellStarts(node, containers);
             } else if (isNamed(node, "table_cell")) {
-                readInlines(node, m_cellStarts.isEmpty() ? textStart(node) : m_cellStarts.takeFirst(), quoteDepth);
+                readInlines(node, m_cellStarts.isEmpty() ? textStart(node) : m_cellStarts.takeFirst(), containers);
                 cmark_iter_reset(iter.get(), node, CMARK_EVENT_EXIT);
             } else if (type == CMARK_NODE_PARAGRAPH || type == CMARK_NODE_HEADING) {
-                const int ended = readInlines(node, textStart(node), quoteDepth);
+                const int ended = readInlines(node, textStart(node), containers);
                 if (cmark_node* table = tableAfter(node); table != nullptr && ended >= 0)
                     m_headerLines.insert(table, ended + 1);
                 if (type == CMARK_NODE_HEADING) {
@@ -678,12 +692,12 @@ private:
     // row's cells as if the row stood where the first does, and the first
     // row where the table starts, before the lines of a paragraph it ends.
     // A "|" after a backslash is the cell's.
-    QList<qsizetype> cellStarts(cmark_node* row, int quoteDepth) const
+    QList<qsizetype> cellStarts(cmark_node* row, Containers containers) const
     {
         cmark_node* table = cmark_node_parent(row);
         const bool header = cmark_node_previous(row) == nullptr && table != nullptr;
-        qsizetype at = !header ? lineTextStart(m_source, m_source.lineOf(startOf(row)), quoteDepth)
-                     : m_headerLines.contains(table) ? lineTextStart(m_source, m_headerLines.value(table), quoteDepth)
+        qsizetype at = !header ? lineTextStart(m_source, m_source.lineOf(startOf(row)), containers)
+                     : m_headerLines.contains(table) ? lineTextStart(m_source, m_headerLines.value(table), containers)
                                                      : startOf(table);
         const qsizetype end = m_source.lineEnd(m_source.lineOf(at));
         if (at < end && m_source.at(at) == '|')
@@ -700,7 +714,7 @@ private:
 
     // The line the walk through the block's inlines ended on; -1 when it
     // could not follow them, and the places are cmark-gfm's.
-    int readInlines(cmark_node* block, qsizetype start, int quoteDepth)
+    int readInlines(cmark_node* block, qsizetype start, Containers containers)
     {
         const int firstLine = m_source.lineOf(start);
         cmark_node* table = tableAfter(block);
@@ -711,13 +725,13 @@ private:
         // A setext heading's end is no help: cmark-gfm may put it on a later
         // block's line. Its text ends before the first line of "=" or "-".
         for (int line = firstLine + 1; setext && line <= lastLine; ++line) {
-            if (isUnderline(m_source.lineText(line).sliced(lineTextStart(m_source, line, quoteDepth)
+            if (isUnderline(m_source.lineText(line).sliced(lineTextStart(m_source, line, containers)
                                                            - m_source.lineStart(line)))) {
                 lastLine = line - 1;
                 break;
             }
         }
-        InlineWalk walk(m_source, quoteDepth, lastLine);
+        InlineWalk walk(m_source, containers, lastLine);
         bool walked = walk.walk(block, start);
         // The place of a paragraph or a setext heading starts at the link
         // reference definitions it began with, which its text no longer
@@ -729,7 +743,7 @@ private:
             walked = walked && ended();
             const bool mayStartWithDefinitions = m_source.at(start) == '[';
             for (int line = firstLine + 1; !walked && mayStartWithDefinitions && line <= lastLine; ++line)
-                walked = walk.walk(block, lineTextStart(m_source, line, quoteDepth)) && ended();
+                walked = walk.walk(block, lineTextStart(m_source, line, containers)) && ended();
         }
         if (!walked) {
             walk.links.clear();
