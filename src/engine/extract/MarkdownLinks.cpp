@@ -279,13 +279,16 @@ private:
                 continue;
             }
             // The table extension, trying a paragraph's line as a header
-            // row, leaves each "\|" in it a "|" before the text is read: the
-            // escape "\\|" reads as "|".
-            if (decoded && literal[i] == '|' && QByteArrayView(m_source.bytes()).sliced(m_at).startsWith("\\\\|")
-                && m_at + 2 < m_source.lineEnd(m_line)) {
-                m_at += 3;
-                ++i;
-                continue;
+            // row, leaves each "\|" in it a "|" before the text is read:
+            // "\|" reads as "|" as written too, and the escape "\\|" as "|".
+            if (literal[i] == '|') {
+                const QByteArrayView rest = m_source.lineText(m_line).sliced(m_at - m_source.lineStart(m_line));
+                const qsizetype pipe = rest.startsWith("\\|") ? 2 : decoded && rest.startsWith("\\\\|") ? 3 : 0;
+                if (pipe > 0) {
+                    m_at += pipe;
+                    ++i;
+                    continue;
+                }
             }
             if (decoded && c == '&') {
                 const qsizetype reference = decodedReference(literal.sliced(i));
