@@ -142,7 +142,9 @@ qsizetype lineTextStart(const SourceText& source, int line, Containers container
 // A setext heading's underline: "="s or "-"s, blanks after them.
 bool isUnderline(QByteArrayView text)
 {
-    const QByteArrayView marks = text.trimmed();
+    QByteArrayView marks = text;
+    while (!marks.isEmpty() && isBlank(marks.back()))
+        marks.chop(1);
     return !marks.isEmpty() && (marks[0] == '=' || marks[0] == '-')
         && std::all_of(marks.begin(), marks.end(), [&](char c) { return c == marks[0]; });
 }
