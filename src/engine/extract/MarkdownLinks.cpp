@@ -117,9 +117,10 @@ struct Containers {
 
 // Where a later line of a paragraph or heading has its text: past the block
 // quotes' ">" and the indentation, which cmark-gfm leaves out of the text.
-// A ">" indented four columns past where it may stand is text; inside a
-// list item, whose indentation comes first, any indentation is taken.
-qsizetype lineTextStart(const SourceText& source, int line, Containers containers)
+// A ">" indented four columns past where it may stand is text, and so is a
+// line so indented (indentedAsCode); inside a list item, whose indentation
+// comes first, any indentation is taken.
+qsizetype lineTextStart(const SourceText& source, int line, Containers containers, bool* indentedAsCode = nullptr)
 {
     qsizetype at = source.lineStart(line);
     const qsizetype end = source.lineEnd(line);
@@ -128,14 +129,18 @@ qsizetype lineTextStart(const SourceText& source, int line, Containers container
         for (columns = 0; at < end && isBlank(source.at(at)); ++at)
             columns += source.at(at) == '\t' ? 4 - columns % 4 : 1;
     };
+    const auto indentedFourPast = [&](bool afterQuote) {
+        // After a ">", the blank that goes with it.
+        return containers.listItems == 0 && columns >= (afterQuote ? 5 : 4);
+    };
     skipBlanks();
-    // After a ">", the blank that goes with it.
-    for (int quote = 0; quote < containers.quotes && at < end && source.at(at) == '>'
-                        && (containers.listItems > 0 || columns < (quote == 0 ? 4 : 5));
-         ++quote) {
+    int quote = 0;
+    for (; quote < containers.quotes && at < end && source.at(at) == '>' && !indentedFourPast(quote > 0); ++quote) {
         ++at;
         skipBlanks();
     }
+    if (indentedAsCode != nullptr)
+        *indentedAsCode = indentedFourPast(quote > 0);
     return at;
 }
 
@@ -730,8 +735,9 @@ private:
         // A setext heading's end is no help: cmark-gfm may put it on a later
         // block's line. Its text ends before the first line of "=" or "-".
         for (int line = firstLine + 1; setext && line <= lastLine; ++line) {
-            if (isUnderline(m_source.lineText(line).sliced(lineTextStart(m_source, line, containers)
-                                                           - m_source.lineStart(line)))) {
+            bool indentedAsCode = false;
+            const qsizetype text = lineTextStart(m_source, line, containers, &indentedAsCode);
+            if (!indentedAsCode && isUnderline(m_source.lineText(line).sliced(text - m_source.lineStart(line)))) {
                 lastLine = line - 1;
                 break;
             }
