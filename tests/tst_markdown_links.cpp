@@ -55,6 +55,7 @@ private slots:
         row("list item, deeper continuation", "- a\n     b [t](x)", {"2:12 link x"});
         row("autolink in a list item", "- see <http://x>", {"1:8 autolink http://x"});
         row("table, escaped pipe", "| a | b |\n|---|---|\n| \\| [t](x) | [u](y) |", {"3:10 link x", "3:19 link y"});
+        row("form feed before a cell", "| a | b |\n|---|---|\n| x |\f\f[t](x) |", {"3:12 link x"});
         row("table row indented unlike the first", "| a |\n|---|\n   | [t](x) |", {"3:10 link x"});
         row("backslash break, then a tab the quote takes part of", ">> a\\\n>\tb [q](q)", {"2:9 link q"});
         row("escaped pipe in a paragraph a table ends", "a \\\\| [t](x)\nb | c\n--|--", {"1:11 link x"});

@@ -701,7 +701,8 @@ private:
     // Where each cell of a table row has its text: cmark-gfm places a later
     // row's cells as if the row stood where the first does, and the first
     // row where the table starts, before the lines of a paragraph it ends.
-    // A "|" after a backslash is the cell's.
+    // A "|" after a backslash is the cell's; form feeds and vertical tabs
+    // around a cell's text are the table's.
     QList<qsizetype> cellStarts(cmark_node* row, Containers containers) const
     {
         cmark_node* table = cmark_node_parent(row);
@@ -714,7 +715,10 @@ private:
             ++at;
         QList<qsizetype> starts;
         while (at < end) {
-            starts.append(at + leadingBlanks(QByteArrayView(m_source.bytes()).sliced(at, end - at)));
+            qsizetype text = at;
+            while (text < end && isLinkSpace(m_source.at(text)))
+                ++text;
+            starts.append(text);
             while (at < end && !(m_source.at(at) == '|' && m_source.at(at - 1) != '\\'))
                 ++at;
             ++at;
