@@ -172,15 +172,14 @@ struct LinkStart {
 // the autolink extension's links.
 class InlineWalk {
 public:
-    // containers: those around the block, which start its later lines; lastLine: the block's last, which the walk never passes.
-    InlineWalk(const SourceText& source, Containers containers, int lastLine)
-        : m_source(source), m_containers(containers), m_lastLine(lastLine)
-    {
-    }
+    // containers: those around the block, which start its later lines.
+    InlineWalk(const SourceText& source, Containers containers) : m_source(source), m_containers(containers) {}
 
-    // Whether the block's inlines, from `start`, match the source.
-    bool walk(cmark_node* block, qsizetype start)
+    // Whether the block's inlines, from `start` and on no line past
+    // `lastLine`, match the source.
+    bool walk(cmark_node* block, qsizetype start, int lastLine)
     {
+        m_lastLine = lastLine;
         m_at = start;
         m_line = m_source.lineOf(start);
         // Text after link reference definitions keeps its line's indentation.
@@ -579,7 +578,7 @@ private:
 
     const SourceText& m_source;
     const Containers m_containers;
-    const int m_lastLine;
+    int m_lastLine = 0;
     qsizetype m_at = 0;
     int m_line = 0;
     qsizetype m_lineTextStart = -1;
@@ -734,31 +733,35 @@ private:
         cmark_node* table = tableAfter(block);
         const bool setext = cmark_node_get_type(block) == CMARK_NODE_HEADING && m_source.at(startOf(block)) != '#';
         const int endLine = cmark_node_get_end_line(table != nullptr ? table : block);
-        int lastLine = isNamed(block, "table_cell") ? firstLine
-                                                    : std::clamp(endLine - 1, firstLine, m_source.lineCount() - 1);
+        const int blockEnd = isNamed(block, "table_cell") ? firstLine
+                                                          : std::clamp(endLine - 1, firstLine, m_source.lineCount() - 1);
         // A setext heading's end is no help: cmark-gfm may put it on a later
-        // block's line. Its text ends before the first line of "=" or "-".
-        for (int line = firstLine + 1; setext && line <= lastLine; ++line) {
-            bool indentedAsCode = false;
-            const qsizetype text = lineTextStart(m_source, line, containers, &indentedAsCode);
-            if (!indentedAsCode && isUnderline(m_source.lineText(line).sliced(text - m_source.lineStart(line)))) {
-                lastLine = line - 1;
-                break;
+        // block's line. Its text ends before the first line of "=" or "-"
+        // after the line it starts on.
+        const auto lastLineFrom = [&](int textLine) {
+            for (int line = textLine + 1; setext && line <= blockEnd; ++line) {
+                bool indentedAsCode = false;
+                const qsizetype text = lineTextStart(m_source, line, containers, &indentedAsCode);
+                if (!indentedAsCode && isUnderline(m_source.lineText(line).sliced(text - m_source.lineStart(line))))
+                    return line - 1;
             }
-        }
-        InlineWalk walk(m_source, containers, lastLine);
-        bool walked = walk.walk(block, start);
+            return blockEnd;
+        };
+        InlineWalk walk(m_source, containers);
+        bool walked = walk.walk(block, start, lastLineFrom(firstLine));
         // The place of a paragraph or a setext heading starts at the link
         // reference definitions it began with, which its text no longer
         // holds: the text starts on a later line, the first from which the
         // whole of it matches.
         const bool paragraph = cmark_node_get_type(block) == CMARK_NODE_PARAGRAPH;
         if (paragraph || setext) {
-            const auto ended = [&] { return walk.onlyBlanksLeftOn(table == nullptr ? lastLine : -1); };
-            walked = walked && ended();
+            const auto ended = [&](int textLine) {
+                return walk.onlyBlanksLeftOn(table == nullptr ? lastLineFrom(textLine) : -1);
+            };
+            walked = walked && ended(firstLine);
             const bool mayStartWithDefinitions = m_source.at(start) == '[';
-            for (int line = firstLine + 1; !walked && mayStartWithDefinitions && line <= lastLine; ++line)
-                walked = walk.walk(block, lineTextStart(m_source, line, containers)) && ended();
+            for (int line = firstLine + 1; !walked && mayStartWithDefinitions && line <= blockEnd; ++line)
+                walked = walk.walk(block, lineTextStart(m_source, line, containers), lastLineFrom(line)) && ended(line);
         }
         if (!walked) {
             walk.links.clear();
