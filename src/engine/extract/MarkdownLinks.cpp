@@ -8,6 +8,7 @@
 #include <cmark-gfm/houdini.h>
 
 #include <QHash>
+#include <QRegularExpression>
 #include <QStringDecoder>
 
 #include <algorithm>
@@ -650,9 +651,9 @@ public:
                 readInlines(node, m_cellStarts.isEmpty() ? textStart(node) : m_cellStarts.takeFirst(), containers);
                 cmark_iter_reset(iter.get(), node, CMARK_EVENT_EXIT);
             } else if (type == CMARK_NODE_PARAGRAPH || type == CMARK_NODE_HEADING) {
-                const int ended = readInlines(node, textStart(node), containers);
-                if (cmark_node* table = tableAfter(node); table != nullptr && ended >= 0)
-                    m_headerLines.insert(table, ended + 1);
+                if (cmark_node* table = tableAfter(node); table != nullptr)
+                    m_headerLines.insert(table, headerLine(table, containers));
+                readInlines(node, textStart(node), containers);
                 if (type == CMARK_NODE_HEADING) {
                     const QString anchor = m_headings.anchorFor(shownText(node));
                     if (!anchor.isEmpty())
@@ -732,9 +733,9 @@ private:
         const int firstLine = m_source.lineOf(start);
         cmark_node* table = tableAfter(block);
         const bool setext = cmark_node_get_type(block) == CMARK_NODE_HEADING && m_source.at(startOf(block)) != '#';
-        const int endLine = cmark_node_get_end_line(table != nullptr ? table : block);
+        const int endLine = table != nullptr ? m_headerLines.value(table) - 1 : cmark_node_get_end_line(block) - 1;
         const int blockEnd = isNamed(block, "table_cell") ? firstLine
-                                                          : std::clamp(endLine - 1, firstLine, m_source.lineCount() - 1);
+                                                          : std::clamp(endLine, firstLine, m_source.lineCount() - 1);
         // A setext heading's end is no help: cmark-gfm may put it on a later
         // block's line. Its text ends before the first line of "=" or "-"
         // after the line it starts on.
@@ -755,9 +756,7 @@ private:
         // whole of it matches.
         const bool paragraph = cmark_node_get_type(block) == CMARK_NODE_PARAGRAPH;
         if (paragraph || setext) {
-            const auto ended = [&](int textLine) {
-                return walk.onlyBlanksLeftOn(table == nullptr ? lastLineFrom(textLine) : -1);
-            };
+            const auto ended = [&](int textLine) { return walk.onlyBlanksLeftOn(lastLineFrom(textLine)); };
             walked = walked && ended(firstLine);
             const bool mayStartWithDefinitions = m_source.at(start) == '[';
             for (int line = firstLine + 1; !walked && mayStartWithDefinitions && line <= blockEnd; ++line)
@@ -769,6 +768,23 @@ private:
         }
         report(block, walk);
         return walked ? walk.line() : -1;
+    }
+
+    // The line of a table's header: the one before the first row of "-"s
+    // between "|"s after the table's start, which cmark-gfm gives as the
+    // start of the paragraph whose last line the header was.
+    int headerLine(cmark_node* table, Containers containers) const
+    {
+        static const QRegularExpression delimiterRow(
+            QStringLiteral("^\\|?[ \\t]*:?-+:?[ \\t]*(\\|[ \\t]*:?-+:?[ \\t]*)*\\|?[ \\t]*$"));
+        const int first = m_source.lineOf(startOf(table));
+        for (int line = first + 1; line < m_source.lineCount(); ++line) {
+            const qsizetype text = lineTextStart(m_source, line, containers);
+            const QByteArrayView row = m_source.lineText(line).sliced(text - m_source.lineStart(line));
+            if (delimiterRow.match(QString::fromLatin1(row)).hasMatch())
+                return line - 1;
+        }
+        return first;
     }
 
     // The table that took a paragraph's last line for its header: what the
