@@ -62,6 +62,8 @@ private slots:
         row("escaped pipe in a bare address a table ends", "x http://a.b/\\|c [t](y)\nd | e\n--|--",
             {"1:3 autolink http://a.b/|c", "1:22 link y"});
         row("table taking a paragraph's last line", "z\n\na [t](x)\nb | [u](y)\n-|-", {"3:7 link x", "4:9 link y"});
+        row("dashes in the paragraph a table ends", "a [t](x)\n|-|-|-|\nb | [u](y)\n--|--\nd | e",
+            {"1:7 link x", "3:9 link y"});
         row("table in a block quote", "> | [a](x) |\n> |---|\n> | <http://y> |", {"1:9 link x", "3:6 autolink http://y"});
         row("address and title on later lines", "[a\nb](\n  http://x \"t\nu\") [c](y)", {"3:3 link http://x", "4:9 link y"});
         row("paragraph begun by definitions", "[r]: /1\n  \"title\"\n  [r] x", {"3:3 link /1"});

@@ -8,7 +8,6 @@
 #include <cmark-gfm/houdini.h>
 
 #include <QHash>
-#include <QRegularExpression>
 #include <QStringDecoder>
 
 #include <algorithm>
@@ -652,7 +651,7 @@ public:
                 cmark_iter_reset(iter.get(), node, CMARK_EVENT_EXIT);
             } else if (type == CMARK_NODE_PARAGRAPH || type == CMARK_NODE_HEADING) {
                 if (cmark_node* table = tableAfter(node); table != nullptr)
-                    m_headerLines.insert(table, headerLine(table, containers));
+                    m_headerLines.insert(table, headerLine(table));
                 readInlines(node, textStart(node), containers);
                 if (type == CMARK_NODE_HEADING) {
                     const QString anchor = m_headings.anchorFor(shownText(node));
@@ -770,21 +769,15 @@ private:
         return walked ? walk.line() : -1;
     }
 
-    // The line of a table's header: the one before the first row of "-"s
-    // between "|"s after the table's start, which cmark-gfm gives as the
-    // start of the paragraph whose last line the header was.
-    int headerLine(cmark_node* table, Containers containers) const
+    // The line of a table's header, which cmark-gfm gives as the start of
+    // the paragraph whose last line it was: two before the first row after
+    // it, or the one before the table's last, the row of "-"s under it.
+    int headerLine(cmark_node* table) const
     {
-        static const QRegularExpression delimiterRow(
-            QStringLiteral("^\\|?[ \\t]*:?-+:?[ \\t]*(\\|[ \\t]*:?-+:?[ \\t]*)*\\|?[ \\t]*$"));
-        const int first = m_source.lineOf(startOf(table));
-        for (int line = first + 1; line < m_source.lineCount(); ++line) {
-            const qsizetype text = lineTextStart(m_source, line, containers);
-            const QByteArrayView row = m_source.lineText(line).sliced(text - m_source.lineStart(line));
-            if (delimiterRow.match(QString::fromLatin1(row)).hasMatch())
-                return line - 1;
-        }
-        return first;
+        cmark_node* header = cmark_node_first_child(table);
+        cmark_node* row = header != nullptr ? cmark_node_next(header) : nullptr;
+        const int line = row != nullptr ? cmark_node_get_start_line(row) - 2 : cmark_node_get_end_line(table) - 1;
+        return std::clamp(line - 1, 0, m_source.lineCount() - 1);
     }
 
     // The table that took a paragraph's last line for its header: what the
