@@ -119,8 +119,10 @@ struct Containers {
 // quotes' ">" and the indentation, which cmark-gfm leaves out of the text.
 // A ">" indented four columns past where it may stand is text, and so is a
 // line so indented (indentedAsCode); inside a list item, whose indentation
-// comes first, any indentation is taken.
-qsizetype lineTextStart(const SourceText& source, int line, Containers containers, bool* indentedAsCode = nullptr)
+// comes first, any indentation is taken. A line short of its block quotes'
+// ">" is lazy.
+qsizetype lineTextStart(const SourceText& source, int line, Containers containers, bool* indentedAsCode = nullptr,
+                        bool* lazy = nullptr)
 {
     qsizetype at = source.lineStart(line);
     const qsizetype end = source.lineEnd(line);
@@ -141,6 +143,8 @@ qsizetype lineTextStart(const SourceText& source, int line, Containers container
     }
     if (indentedAsCode != nullptr)
         *indentedAsCode = indentedFourPast(quote > 0);
+    if (lazy != nullptr)
+        *lazy = quote < containers.quotes;
     return at;
 }
 
@@ -737,12 +741,13 @@ private:
                                                           : std::clamp(endLine, firstLine, m_source.lineCount() - 1);
         // A setext heading's end is no help: cmark-gfm may put it on a later
         // block's line. Its text ends before the first line of "=" or "-"
-        // after the line it starts on.
+        // after the line it starts on, not a lazy one.
         const auto lastLineFrom = [&](int textLine) {
             for (int line = textLine + 1; setext && line <= blockEnd; ++line) {
                 bool indentedAsCode = false;
-                const qsizetype text = lineTextStart(m_source, line, containers, &indentedAsCode);
-                if (!indentedAsCode && isUnderline(m_source.lineText(line).sliced(text - m_source.lineStart(line))))
+                bool lazy = false;
+                const qsizetype text = lineTextStart(m_source, line, containers, &indentedAsCode, &lazy);
+                if (!indentedAsCode && !lazy && isUnderline(m_source.lineText(line).sliced(text - m_source.lineStart(line))))
                     return line - 1;
             }
             return blockEnd;
