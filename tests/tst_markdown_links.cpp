@@ -79,7 +79,8 @@ private slots:
         row("ATX heading", "## [t](x) ##", {"1:8 link x"});
         row("CRLF and CR line endings", "a\r\n[t](x)\r[u](y)", {"2:5 link x", "3:5 link y"});
         row("byte-order mark, invalid UTF-8", "\xef\xbb\xbf\xff [t](x)", {"1:7 link x"});
-        row("a second byte-order mark is a character", "\xef\xbb\xbf\xef\xbb\xbf[t](\xef\xbb\xbfx)", {"1:6 link \ufeffx"});
+        row("byte-order marks before the text, one in it", "\xef\xbb\xbf\xef\xbb\xbf[t](\xef\xbb\xbfx)",
+            {"1:5 link \ufeffx"});
         row("empty addresses", "[a]() [b](<>)", {"1:5 link ", "1:12 link "});
         row("HTML block", "<div>\n  <a href=\"x\">\n</div>", {"2:12 a href x"});
         row("inline HTML", "a <img\n  src=\"i\"> b", {"2:8 img src i"});

@@ -913,12 +913,12 @@ private:
     HeadingAnchors::Document m_headings;
 };
 
-// The bytes as cmark-gfm is to read them: valid UTF-8 without a byte-order
-// mark, a NUL replaced as cmark-gfm would, so that the text walked is the
-// text it parsed.
+// The bytes as cmark-gfm is to read them: valid UTF-8 without the byte-order
+// marks it starts with (cmark-gfm would drop one more itself), a NUL
+// replaced as cmark-gfm would, so that the text walked is the text it parsed.
 QByteArray readableText(QByteArrayView bytes)
 {
-    if (bytes.startsWith("\xef\xbb\xbf"))
+    while (bytes.startsWith("\xef\xbb\xbf"))
         bytes = bytes.sliced(3);
     QString text = decoded(bytes);
     text.replace(QChar(u'\0'), QChar(QChar::ReplacementCharacter));
