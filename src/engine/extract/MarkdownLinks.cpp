@@ -172,8 +172,9 @@ struct LinkStart {
 // Follows one block's inlines through the source they were parsed from, to
 // find where each link's address and each piece of HTML starts. cmark-gfm
 // 0.29's own inline places are off on a line indented unlike the block's
-// first, for <autolinks>, after an escaped "|" in a table, and missing for
-// the autolink extension's links.
+// first, after link reference definitions, for <autolinks>, in table rows
+// and after an escaped "|" in them, and missing for the autolink extension's
+// links.
 class InlineWalk {
 public:
     // containers: those around the block, which start its later lines.
@@ -202,11 +203,11 @@ public:
         return true;
     }
 
-    // Whether nothing but blanks is left on this line, or on any for -1.
+    // Whether the walk is on this line with nothing but blanks left on it.
     bool onlyBlanksLeftOn(int line)
     {
         skipBlanks();
-        return (line == -1 || m_line == line) && atLineEnd();
+        return m_line == line && atLineEnd();
     }
 
     int line() const { return m_line; }
