@@ -763,9 +763,13 @@ private:
         if (paragraph || setext) {
             const auto ended = [&](int textLine) { return walk.onlyBlanksLeftOn(lastLineFrom(textLine)); };
             walked = walked && ended(firstLine);
-            const bool mayStartWithDefinitions = m_source.at(start) == '[';
-            for (int line = firstLine + 1; !walked && mayStartWithDefinitions && line <= blockEnd; ++line)
+            // A walk that got past its first line started where the text
+            // does, and no later start would do better.
+            bool mayStartLater = m_source.at(start) == '[' && walk.line() == firstLine;
+            for (int line = firstLine + 1; !walked && mayStartLater && line <= blockEnd; ++line) {
                 walked = walk.walk(block, lineTextStart(m_source, line, containers), lastLineFrom(line)) && ended(line);
+                mayStartLater = walk.line() == line;
+            }
         }
         if (!walked) {
             walk.links.clear();
