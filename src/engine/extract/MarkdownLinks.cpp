@@ -763,13 +763,13 @@ private:
         if (paragraph || setext) {
             const auto ended = [&](int textLine) { return walk.onlyBlanksLeftOn(lastLineFrom(textLine)); };
             walked = walked && ended(firstLine);
-            // A walk that got past its first line started where the text
-            // does, and no later start would do better.
-            bool mayStartLater = m_source.at(start) == '[' && walk.line() == firstLine;
-            for (int line = firstLine + 1; !walked && mayStartLater && line <= blockEnd; ++line) {
+            // Some lines of definitions at most, so that a long paragraph
+            // is not walked once a line.
+            constexpr int mostDefinitionLines = 1000;
+            const int lastStart = std::min(blockEnd, firstLine + mostDefinitionLines);
+            const bool mayStartLater = m_source.at(start) == '[';
+            for (int line = firstLine + 1; !walked && mayStartLater && line <= lastStart; ++line)
                 walked = walk.walk(block, lineTextStart(m_source, line, containers), lastLineFrom(line)) && ended(line);
-                mayStartLater = walk.line() == line;
-            }
         }
         if (!walked) {
             walk.links.clear();
