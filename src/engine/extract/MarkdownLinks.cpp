@@ -126,10 +126,15 @@ qsizetype lineTextStart(const SourceText& source, int line, Containers container
 {
     qsizetype at = source.lineStart(line);
     const qsizetype end = source.lineEnd(line);
+    // The columns of the last run of blanks, a tab reaching the next of the
+    // line's tab stops, four apart.
     int columns = 0;
+    int column = 0;
     const auto skipBlanks = [&] {
-        for (columns = 0; at < end && isBlank(source.at(at)); ++at)
-            columns += source.at(at) == '\t' ? 4 - columns % 4 : 1;
+        const int first = column;
+        for (; at < end && isBlank(source.at(at)); ++at)
+            column += source.at(at) == '\t' ? 4 - column % 4 : 1;
+        columns = column - first;
     };
     const auto indentedFourPast = [&](bool afterQuote) {
         // After a ">", the blank that goes with it.
@@ -139,6 +144,7 @@ qsizetype lineTextStart(const SourceText& source, int line, Containers container
     int quote = 0;
     for (; quote < containers.quotes && at < end && source.at(at) == '>' && !indentedFourPast(quote > 0); ++quote) {
         ++at;
+        ++column;
         skipBlanks();
     }
     if (indentedAsCode != nullptr)
