@@ -29,7 +29,9 @@ private slots:
             QTest::newRow(name) << QByteArray(markdown) << links;
         };
         row("inline", "a [t](http://x) b", {"1:7 link http://x"});
-        row("angle brackets, spaces, title", "[t](  <u r l> \"title\")", {"1:8 link u r l"});
+        row("angle brackets, spaces, title", "[t](  < u r l > \"title\")", {"1:9 link u r l"});
+        row("escaped line ending in angle brackets", "[a](<x\\\ny>) [b](z)", {"1:6 link x\\\ny", "2:9 link z"});
+        row("form feed before the address", "[t](\f\vx)", {"1:7 link x"});
         row("image with a title", "![alt](im.png 'x')", {"1:8 image im.png"});
         row("escapes and references decoded, %XX kept", "[t](a\\_b&amp;c%20d&#x41;)", {"1:5 link a_b&c%20dA"});
         row("parentheses in the address", "[t](a(b)c)", {"1:5 link a(b)c"});
@@ -48,15 +50,29 @@ private slots:
         row("after a hard break", "a\\\n  [t](x) b  \n[u](y)", {"2:7 link x", "3:5 link y"});
         row("block quote and its lazy line", "> a\n> b [t](x)\nlazy [u](y)", {"2:9 link x", "3:10 link y"});
         row("nested block quotes", ">> a\n> > [t](x)", {"2:9 link x"});
+        row("indented \">\" closing inline HTML in a block quote", "> a <i\n    >\t> [t](x)", {"2:13 link x"});
+        row("indented \">\" on a lazy line", "> a\n    > b [t](x) <i\n    > [u](y)", {"2:13 link x", "3:11 link y"});
         row("list item, deeper continuation", "- a\n     b [t](x)", {"2:12 link x"});
         row("autolink in a list item", "- see <http://x>", {"1:8 autolink http://x"});
         row("table, escaped pipe", "| a | b |\n|---|---|\n| \\| [t](x) | [u](y) |", {"3:10 link x", "3:19 link y"});
+        row("form feed before a cell", "| a | b |\n|---|---|\n| x |\f\f[t](x) |", {"3:12 link x"});
         row("table row indented unlike the first", "| a |\n|---|\n   | [t](x) |", {"3:10 link x"});
         row("backslash break, then a tab the quote takes part of", ">> a\\\n>\tb [q](q)", {"2:9 link q"});
+        row("a tab to a tab stop before a quote's \">\"", ">> a\n>\t >b [q](q)", {"2:11 link q"});
+        row("escaped pipe in a paragraph a table ends", "a \\\\| [t](x)\nb | c\n--|--", {"1:11 link x"});
+        row("escaped pipe in a bare address a table ends", "x http://a.b/\\|c [t](y)\nd | e\n--|--",
+            {"1:3 autolink http://a.b/|c", "1:22 link y"});
+        row("table taking a paragraph's last line", "z\n\na [t](x)\nb | [u](y)\n-|-", {"3:7 link x", "4:9 link y"});
+        row("dashes in the paragraph a table ends", "a [t](x)\n|-|-|-|\nb | [u](y)\n--|--\nd | e",
+            {"1:7 link x", "3:9 link y"});
         row("table in a block quote", "> | [a](x) |\n> |---|\n> | <http://y> |", {"1:9 link x", "3:6 autolink http://y"});
         row("address and title on later lines", "[a\nb](\n  http://x \"t\nu\") [c](y)", {"3:3 link http://x", "4:9 link y"});
-        row("paragraph begun by definitions", "[r]: /1\n  \"title\"\n[r] x", {"3:1 link /1"});
+        row("paragraph begun by definitions", "[r]: /1\n  \"title\"\n  [r] x", {"3:3 link /1"});
         row("heading begun by a definition", "[r]: /1\n[r] x\n===", {"2:1 link /1"});
+        row("no underline after a definition", "[r]: /1\n=\n[r] x\n---", {"3:1 link /1"});
+        row("no underline on a lazy line", "> a\n=\n> [t](x)\n> =", {"3:7 link x"});
+        row("no underline with a vertical tab, nor indented a tab", "a\n=\v\n\t=\n[t](x)\n-", {"4:5 link x"});
+        row("setext heading's text ends at its underline", "[r](x \"a\n===\nb\")\n\n[r]: /1", {"1:1 link /1"});
         row("link around an image", "[![b](i.png)](h)", {"1:15 link h", "1:7 image i.png"});
         row("no link in alternative text", "![a [b](c)](d)", {"1:13 image d"});
         row("emphasis and strikethrough", "~~[a](b)~~ **[c](d)** _[e](f)_", {"1:7 link b", "1:18 link d", "1:28 link f"});
@@ -64,6 +80,8 @@ private slots:
         row("ATX heading", "## [t](x) ##", {"1:8 link x"});
         row("CRLF and CR line endings", "a\r\n[t](x)\r[u](y)", {"2:5 link x", "3:5 link y"});
         row("byte-order mark, invalid UTF-8", "\xef\xbb\xbf\xff [t](x)", {"1:7 link x"});
+        row("byte-order marks before the text, one in it", "\xef\xbb\xbf\xef\xbb\xbf[t](\xef\xbb\xbfx)",
+            {"1:5 link \ufeffx"});
         row("empty addresses", "[a]() [b](<>)", {"1:5 link ", "1:12 link "});
         row("HTML block", "<div>\n  <a href=\"x\">\n</div>", {"2:12 a href x"});
         row("inline HTML", "a <img\n  src=\"i\"> b", {"2:8 img src i"});

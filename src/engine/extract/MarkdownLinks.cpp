@@ -8,6 +8,7 @@
 #include <cmark-gfm/houdini.h>
 
 #include <QHash>
+#include <QStringDecoder>
 
 #include <algorithm>
 #include <memory>
@@ -21,6 +22,18 @@ bool isAsciiPunctuation(char c)
 }
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+// What may stand between a link's brackets, address and title: a form feed
+// and a vertical tab too, though neither ends an address.
+bool isLinkSpace(char c) { return isBlank(c) || c == '\f' || c == '\v'; }
+
+// UTF-8 as characters, invalid sequences replaced, a U+FEFF at the start
+// kept, where QString::fromUtf8 drops it.
+QString decoded(QByteArrayView utf8)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom | QStringDecoder::Flag::Stateless);
+    return decoder.decode(utf8);
+}
 
 qsizetype leadingBlanks(QByteArrayView text)
 {
@@ -95,22 +108,60 @@ private:
     mutable qsizetype m_countedTo = 0;
 };
 
+// The containers around a block: block quotes, whose ">" start its later
+// lines, and list items.
+struct Containers {
+    int quotes = 0;
+    int listItems = 0;
+};
+
 // Where a later line of a paragraph or heading has its text: past the block
 // quotes' ">" and the indentation, which cmark-gfm leaves out of the text.
-qsizetype lineTextStart(const SourceText& source, int line, int quoteDepth)
+// A ">" indented four columns past where it may stand is text, and so is a
+// line so indented (indentedAsCode); inside a list item, whose indentation
+// comes first, any indentation is taken. A line short of its block quotes'
+// ">" is lazy.
+qsizetype lineTextStart(const SourceText& source, int line, Containers containers, bool* indentedAsCode = nullptr,
+                        bool* lazy = nullptr)
 {
     qsizetype at = source.lineStart(line);
     const qsizetype end = source.lineEnd(line);
+    // The columns of the last run of blanks, a tab reaching the next of the
+    // line's tab stops, four apart.
+    int columns = 0;
+    int column = 0;
     const auto skipBlanks = [&] {
-        while (at < end && isBlank(source.at(at)))
-            ++at;
+        const int first = column;
+        for (; at < end && isBlank(source.at(at)); ++at)
+            column += source.at(at) == '\t' ? 4 - column % 4 : 1;
+        columns = column - first;
+    };
+    const auto indentedFourPast = [&](bool afterQuote) {
+        // After a ">", the blank that goes with it.
+        return containers.listItems == 0 && columns >= (afterQuote ? 5 : 4);
     };
     skipBlanks();
-    for (int quote = 0; quote < quoteDepth && at < end && source.at(at) == '>'; ++quote) {
+    int quote = 0;
+    for (; quote < containers.quotes && at < end && source.at(at) == '>' && !indentedFourPast(quote > 0); ++quote) {
         ++at;
+        ++column;
         skipBlanks();
     }
+    if (indentedAsCode != nullptr)
+        *indentedAsCode = indentedFourPast(quote > 0);
+    if (lazy != nullptr)
+        *lazy = quote < containers.quotes;
     return at;
+}
+
+// A setext heading's underline: "="s or "-"s, blanks after them.
+bool isUnderline(QByteArrayView text)
+{
+    QByteArrayView marks = text;
+    while (!marks.isEmpty() && isBlank(marks.back()))
+        marks.chop(1);
+    return !marks.isEmpty() && (marks[0] == '=' || marks[0] == '-')
+        && std::all_of(marks.begin(), marks.end(), [&](char c) { return c == marks[0]; });
 }
 
 // How the source writes a link: its address's place depends on it.
@@ -127,23 +178,23 @@ struct LinkStart {
 // Follows one block's inlines through the source they were parsed from, to
 // find where each link's address and each piece of HTML starts. cmark-gfm
 // 0.29's own inline places are off on a line indented unlike the block's
-// first, for <autolinks>, after an escaped "|" in a table, and missing for
-// the autolink extension's links.
+// first, after link reference definitions, for <autolinks>, in table rows
+// and after an escaped "|" in them, and missing for the autolink extension's
+// links.
 class InlineWalk {
 public:
-    // quoteDepth: block quotes around the block, whose ">" start its later
-    // lines; lastLine: the block's last, which the walk never passes.
-    InlineWalk(const SourceText& source, int quoteDepth, int lastLine)
-        : m_source(source), m_quoteDepth(quoteDepth), m_lastLine(lastLine)
-    {
-    }
+    // containers: those around the block, which start its later lines.
+    InlineWalk(const SourceText& source, Containers containers) : m_source(source), m_containers(containers) {}
 
-    // Whether the block's inlines, from `start`, match the source.
-    bool walk(cmark_node* block, qsizetype start)
+    // Whether the block's inlines, from `start` and on no line past
+    // `lastLine`, match the source.
+    bool walk(cmark_node* block, qsizetype start, int lastLine)
     {
+        m_lastLine = lastLine;
         m_at = start;
         m_line = m_source.lineOf(start);
-        m_lineTextStart = -1;
+        // Text after link reference definitions keeps its line's indentation.
+        m_lineTextStart = start;
         links.clear();
         htmlLineStarts.clear();
         m_open.clear();
@@ -158,12 +209,14 @@ public:
         return true;
     }
 
-    // Whether nothing but blanks is left on this line, or on any for -1.
+    // Whether the walk is on this line with nothing but blanks left on it.
     bool onlyBlanksLeftOn(int line)
     {
         skipBlanks();
-        return (line == -1 || m_line == line) && atLineEnd();
+        return m_line == line && atLineEnd();
     }
+
+    int line() const { return m_line; }
 
     QHash<cmark_node*, LinkStart> links;
     // Of each piece of inline HTML: where its first line and each later one start.
@@ -188,15 +241,31 @@ private:
     {
         if (!atLineEnd() || m_line >= m_lastLine)
             return false;
-        m_at = m_lineTextStart = lineTextStart(m_source, ++m_line, m_quoteDepth);
+        m_at = m_lineTextStart = lineTextStart(m_source, ++m_line, m_containers);
         return true;
     }
+    // Past any line endings to the next character; false at the block's end.
+    bool overLineEnds()
+    {
+        while (atLineEnd()) {
+            if (!nextLine())
+                return false;
+        }
+        return true;
+    }
+    // Where the line's text starts if its ">" is text: one indented four
+    // columns past where the line's containers want one is not a block
+    // quote's.
+    qsizetype indentedText() const { return m_source.lineStart(m_line) + leadingBlanks(m_source.lineText(m_line)); }
     // cmark's "spacechars": blanks and line endings.
     void skipSpace()
     {
-        skipBlanks();
-        while (atLineEnd() && nextLine())
-            skipBlanks();
+        for (;;) {
+            while (isLinkSpace(here()))
+                ++m_at;
+            if (!atLineEnd() || !nextLine())
+                return;
+        }
     }
     bool take(char c)
     {
@@ -226,6 +295,18 @@ private:
                 ++i;
                 continue;
             }
+            // The table extension, trying a paragraph's line as a header
+            // row, leaves each "\|" in it a "|" before the text is read:
+            // "\|" reads as "|" as written too, and the escape "\\|" as "|".
+            if (literal[i] == '|') {
+                const QByteArrayView rest = m_source.lineText(m_line).sliced(m_at - m_source.lineStart(m_line));
+                const qsizetype pipe = rest.startsWith("\\|") ? 2 : decoded && rest.startsWith("\\\\|") ? 3 : 0;
+                if (pipe > 0) {
+                    m_at += pipe;
+                    ++i;
+                    continue;
+                }
+            }
             if (decoded && c == '&') {
                 const qsizetype reference = decodedReference(literal.sliced(i));
                 if (reference > 0) {
@@ -237,9 +318,10 @@ private:
                 ++m_at;
                 ++i;
             } else if (m_at == m_lineTextStart && isBlank(literal[i])) {
-                // After a backslash's line break the text keeps the line's
-                // indentation, or what a tab the containers took part of
-                // leaves of it, which the walk has stepped over.
+                // After a backslash's line break or link reference
+                // definitions the text keeps the line's indentation, or
+                // what a tab the containers took part of leaves of it, which
+                // the walk has stepped over.
                 ++i;
             } else {
                 return false;
@@ -265,11 +347,15 @@ private:
     }
     bool matchTextEitherWay(QByteArrayView literal)
     {
-        const qsizetype at = m_at;
-        if (matchText(literal, true))
-            return true;
-        m_at = at;
-        return matchText(literal, false);
+        const bool maybeText = m_at == m_lineTextStart && indentedText() < m_at;
+        for (const qsizetype at : {m_at, maybeText ? indentedText() : m_at}) {
+            for (const bool decoded : {true, false}) {
+                m_at = m_lineTextStart = at;
+                if (matchText(literal, decoded))
+                    return true;
+            }
+        }
+        return false;
     }
 
     bool matchCode()
@@ -280,7 +366,7 @@ private:
         if (ticks == 0)
             return false;
         for (;;) {
-            if (atLineEnd() && !nextLine())
+            if (!overLineEnds())
                 return false;
             int run = 0;
             while (take('`'))
@@ -306,6 +392,8 @@ private:
                     ++i;
                 if (!nextLine())
                     return false;
+                if (i < literal.size() && here() != literal[i] && m_source.at(indentedText()) == literal[i])
+                    m_at = indentedText();
                 starts.append(m_at);
             } else if (!take(literal[i++])) {
                 return false;
@@ -352,18 +440,25 @@ private:
     qsizetype inlineAddress()
     {
         if (take('<')) {
+            // cmark-gfm drops the blanks around the address.
+            skipBlanks();
             const qsizetype start = m_at;
             for (char c; (c = here()) != '>';) {
                 if (c == '\0' || c == '<')
                     return -1;
-                m_at += c == '\\' && m_at + 1 < m_source.lineEnd(m_line) ? 2 : 1;
+                ++m_at;
+                // A backslash takes the next character, a line ending too.
+                if (c == '\\' && !atLineEnd())
+                    ++m_at;
+                else if (c == '\\' && !nextLine())
+                    return -1;
             }
             ++m_at;
             return start;
         }
         const qsizetype start = m_at;
         int parentheses = 0;
-        for (char c; (c = here()) != '\0' && c != ' ' && c != '\t';) {
+        for (char c; (c = here()) != '\0' && !isBlank(c);) {
             if (c == '\\' && isAsciiPunctuation(m_source.at(m_at + 1)) && m_at + 1 < m_source.lineEnd(m_line)) {
                 m_at += 2;
                 continue;
@@ -384,7 +479,7 @@ private:
             return false;
         ++m_at;
         for (;;) {
-            if (atLineEnd() && !nextLine())
+            if (!overLineEnds())
                 return false;
             const char c = here();
             if (c == closing) {
@@ -402,7 +497,7 @@ private:
         if (!take('['))
             return false;
         for (int length = 0; length <= 1000; ++length) {
-            if (atLineEnd() && !nextLine())
+            if (!overLineEnds())
                 return false;
             const char c = here();
             if (c == ']') {
@@ -493,8 +588,8 @@ private:
     }
 
     const SourceText& m_source;
-    const int m_quoteDepth;
-    const int m_lastLine;
+    const Containers m_containers;
+    int m_lastLine = 0;
     qsizetype m_at = 0;
     int m_line = 0;
     qsizetype m_lineTextStart = -1;
@@ -537,7 +632,7 @@ QString shownText(cmark_node* heading)
         else if ((type == CMARK_NODE_TEXT || type == CMARK_NODE_CODE) && inImages == 0)
             text += cmark_node_get_literal(node);
     }
-    return QString::fromUtf8(text);
+    return decoded(text);
 }
 
 class MarkdownReader {
@@ -548,23 +643,27 @@ public:
     {
         const auto document = parsed(m_source.bytes());
         const std::unique_ptr<cmark_iter, CmarkFree> iter(cmark_iter_new(document.get()));
-        int quoteDepth = 0;
+        Containers containers;
         for (cmark_event_type event; (event = cmark_iter_next(iter.get())) != CMARK_EVENT_DONE;) {
             cmark_node* node = cmark_iter_get_node(iter.get());
             const cmark_node_type type = cmark_node_get_type(node);
             if (type == CMARK_NODE_BLOCK_QUOTE)
-                quoteDepth += event == CMARK_EVENT_ENTER ? 1 : -1;
+                containers.quotes += event == CMARK_EVENT_ENTER ? 1 : -1;
+            if (type == CMARK_NODE_ITEM)
+                containers.listItems += event == CMARK_EVENT_ENTER ? 1 : -1;
             if (event != CMARK_EVENT_ENTER)
                 continue;
             if (type == CMARK_NODE_HTML_BLOCK) {
                 readHtmlBlock(node);
             } else if (isNamed(node, "table_row") || isNamed(node, "table_header")) {
-                m_cellStarts = cellStarts(node, quoteDepth);
+                m_cellStarts = cellStarts(node, containers);
             } else if (isNamed(node, "table_cell")) {
-                readInlines(node, m_cellStarts.isEmpty() ? textStart(node) : m_cellStarts.takeFirst(), quoteDepth);
+                readInlines(node, m_cellStarts.isEmpty() ? textStart(node) : m_cellStarts.takeFirst(), containers);
                 cmark_iter_reset(iter.get(), node, CMARK_EVENT_EXIT);
             } else if (type == CMARK_NODE_PARAGRAPH || type == CMARK_NODE_HEADING) {
-                readInlines(node, textStart(node), quoteDepth);
+                if (cmark_node* table = tableAfter(node); table != nullptr)
+                    m_headerLines.insert(table, headerLine(table));
+                readInlines(node, textStart(node), containers);
                 if (type == CMARK_NODE_HEADING) {
                     const QString anchor = m_headings.anchorFor(shownText(node));
                     if (!anchor.isEmpty())
@@ -590,7 +689,8 @@ private:
     // Where the block's text starts: an ATX heading's after its "#"s.
     qsizetype textStart(cmark_node* block) const
     {
-        qsizetype at = startOf(block);
+        cmark_node* table = tableAfter(block);
+        qsizetype at = startOf(table != nullptr ? table : block);
         const qsizetype end = m_source.lineEnd(m_source.lineOf(at));
         const auto skip = [&](char c) {
             while (at < end && m_source.at(at) == c)
@@ -609,20 +709,26 @@ private:
     }
 
     // Where each cell of a table row has its text: cmark-gfm places a later
-    // row's cells as if the row stood where the first does. A "|" after a
-    // backslash is the cell's.
-    QList<qsizetype> cellStarts(cmark_node* row, int quoteDepth) const
+    // row's cells as if the row stood where the first does, and the first
+    // row where the table starts, before the lines of a paragraph it ends.
+    // A "|" after a backslash is the cell's; form feeds and vertical tabs
+    // around a cell's text are the table's.
+    QList<qsizetype> cellStarts(cmark_node* row, Containers containers) const
     {
         cmark_node* table = cmark_node_parent(row);
-        qsizetype at = cmark_node_previous(row) == nullptr && table != nullptr
-                         ? startOf(table)
-                         : lineTextStart(m_source, m_source.lineOf(startOf(row)), quoteDepth);
+        const bool header = cmark_node_previous(row) == nullptr && table != nullptr;
+        qsizetype at = !header ? lineTextStart(m_source, m_source.lineOf(startOf(row)), containers)
+                     : m_headerLines.contains(table) ? lineTextStart(m_source, m_headerLines.value(table), containers)
+                                                     : startOf(table);
         const qsizetype end = m_source.lineEnd(m_source.lineOf(at));
         if (at < end && m_source.at(at) == '|')
             ++at;
         QList<qsizetype> starts;
         while (at < end) {
-            starts.append(at + leadingBlanks(QByteArrayView(m_source.bytes()).sliced(at, end - at)));
+            qsizetype text = at;
+            while (text < end && isLinkSpace(m_source.at(text)))
+                ++text;
+            starts.append(text);
             while (at < end && !(m_source.at(at) == '|' && m_source.at(at - 1) != '\\'))
                 ++at;
             ++at;
@@ -630,33 +736,75 @@ private:
         return starts;
     }
 
-    void readInlines(cmark_node* block, qsizetype start, int quoteDepth)
+    // The line the walk through the block's inlines ended on; -1 when it
+    // could not follow them, and the places are cmark-gfm's.
+    int readInlines(cmark_node* block, qsizetype start, Containers containers)
     {
         const int firstLine = m_source.lineOf(start);
-        const int lastLine = isNamed(block, "table_cell")
-                               ? firstLine
-                               : std::clamp(cmark_node_get_end_line(block) - 1, firstLine, m_source.lineCount() - 1);
-        InlineWalk walk(m_source, quoteDepth, lastLine);
-        bool walked = walk.walk(block, start);
+        cmark_node* table = tableAfter(block);
+        const bool setext = cmark_node_get_type(block) == CMARK_NODE_HEADING && m_source.at(startOf(block)) != '#';
+        const int endLine = table != nullptr ? m_headerLines.value(table) - 1 : cmark_node_get_end_line(block) - 1;
+        const int blockEnd = isNamed(block, "table_cell") ? firstLine
+                                                          : std::clamp(endLine, firstLine, m_source.lineCount() - 1);
+        // A setext heading's end is no help: cmark-gfm may put it on a later
+        // block's line. Its text ends before the first line of "=" or "-"
+        // after the line it starts on, not a lazy one.
+        const auto lastLineFrom = [&](int textLine) {
+            for (int line = textLine + 1; setext && line <= blockEnd; ++line) {
+                bool indentedAsCode = false;
+                bool lazy = false;
+                const qsizetype text = lineTextStart(m_source, line, containers, &indentedAsCode, &lazy);
+                if (!indentedAsCode && !lazy && isUnderline(m_source.lineText(line).sliced(text - m_source.lineStart(line))))
+                    return line - 1;
+            }
+            return blockEnd;
+        };
+        InlineWalk walk(m_source, containers);
+        bool walked = walk.walk(block, start, lastLineFrom(firstLine));
         // The place of a paragraph or a setext heading starts at the link
         // reference definitions it began with, which its text no longer
         // holds: the text starts on a later line, the first from which the
         // whole of it matches.
         const bool paragraph = cmark_node_get_type(block) == CMARK_NODE_PARAGRAPH;
-        if (paragraph || (cmark_node_get_type(block) == CMARK_NODE_HEADING && m_source.at(startOf(block)) != '#')) {
-            // A setext heading's end is no help: cmark-gfm may put it on a
-            // later block's line.
-            const auto ended = [&] { return walk.onlyBlanksLeftOn(paragraph ? lastLine : -1); };
-            walked = walked && ended();
-            const bool mayStartWithDefinitions = m_source.at(start) == '[';
-            for (int line = firstLine + 1; !walked && mayStartWithDefinitions && line <= lastLine; ++line)
-                walked = walk.walk(block, lineTextStart(m_source, line, quoteDepth)) && ended();
+        if (paragraph || setext) {
+            const auto ended = [&](int textLine) { return walk.onlyBlanksLeftOn(lastLineFrom(textLine)); };
+            walked = walked && ended(firstLine);
+            // Some lines of definitions at most, so that a long paragraph
+            // is not walked once a line.
+            constexpr int mostDefinitionLines = 1000;
+            const int lastStart = std::min(blockEnd, firstLine + mostDefinitionLines);
+            const bool mayStartLater = m_source.at(start) == '[';
+            for (int line = firstLine + 1; !walked && mayStartLater && line <= lastStart; ++line)
+                walked = walk.walk(block, lineTextStart(m_source, line, containers), lastLineFrom(line)) && ended(line);
         }
         if (!walked) {
             walk.links.clear();
             walk.htmlLineStarts.clear();
         }
         report(block, walk);
+        return walked ? walk.line() : -1;
+    }
+
+    // The line of a table's header, which cmark-gfm gives as the start of
+    // the paragraph whose last line it was: two before the first row after
+    // it, or the one before the table's last, the row of "-"s under it.
+    int headerLine(cmark_node* table) const
+    {
+        cmark_node* header = cmark_node_first_child(table);
+        cmark_node* row = header != nullptr ? cmark_node_next(header) : nullptr;
+        const int line = row != nullptr ? cmark_node_get_start_line(row) - 2 : cmark_node_get_end_line(table) - 1;
+        return std::clamp(line - 1, 0, m_source.lineCount() - 1);
+    }
+
+    // The table that took a paragraph's last line for its header: what the
+    // table extension leaves of the paragraph has no place of its own, and
+    // starts where the table does.
+    static cmark_node* tableAfter(cmark_node* paragraph)
+    {
+        cmark_node* next = cmark_node_next(paragraph);
+        const bool placeless = cmark_node_get_type(paragraph) == CMARK_NODE_PARAGRAPH
+                            && cmark_node_get_start_line(paragraph) == 0;
+        return placeless && next != nullptr && isNamed(next, "table") ? next : nullptr;
     }
 
     void report(cmark_node* block, const InlineWalk& walk)
@@ -676,7 +824,7 @@ private:
             }
             if (type != CMARK_NODE_LINK && type != CMARK_NODE_IMAGE)
                 continue;
-            const QString address = QString::fromUtf8(cmark_node_get_url(node));
+            const QString address = decoded(cmark_node_get_url(node));
             const bool inImage = inImages > 0;
             if (type == CMARK_NODE_IMAGE)
                 ++inImages;
@@ -768,20 +916,22 @@ private:
     SourceText m_source;
     // Of the table row being read, its cells not read yet.
     QList<qsizetype> m_cellStarts;
+    // The line of the header of each table that ended a paragraph.
+    QHash<cmark_node*, int> m_headerLines;
     // Each with the offset where it opens, to be put in that order.
     std::vector<std::pair<qsizetype, FoundLink>> m_links;
     DocumentLinks m_found;
     HeadingAnchors::Document m_headings;
 };
 
-// The bytes as cmark-gfm is to read them: valid UTF-8 without a byte-order
-// mark, a NUL replaced as cmark-gfm would, so that the text walked is the
-// text it parsed.
+// The bytes as cmark-gfm is to read them: valid UTF-8 without the byte-order
+// marks it starts with (cmark-gfm would drop one more itself), a NUL
+// replaced as cmark-gfm would, so that the text walked is the text it parsed.
 QByteArray readableText(QByteArrayView bytes)
 {
-    if (bytes.startsWith("\xef\xbb\xbf"))
+    while (bytes.startsWith("\xef\xbb\xbf"))
         bytes = bytes.sliced(3);
-    QString text = QString::fromUtf8(bytes);
+    QString text = decoded(bytes);
     text.replace(QChar(u'\0'), QChar(QChar::ReplacementCharacter));
     return text.toUtf8();
 }
