@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+
+// An HTML file's bytes as text, the way a browser takes a file that comes
+// without a Content-Type: the encoding of a byte order mark, else the one a
+// <meta charset> or <meta http-equiv=content-type> names in the first 1024
+// bytes, else UTF-8.
+namespace HtmlEncoding {
+// The text in valid UTF-8, without the byte order mark: what cannot be
+// decoded becomes U+FFFD.
+QByteArray toUtf8(QByteArrayView bytes);
+}

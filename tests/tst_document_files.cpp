@@ -1,0 +1,169 @@
+// Which files hold documents, reading one within the bound, and the walk that
+// finds them in a folder.
+
+#include "AsNobody.h"
+#include "TestFiles.h"
+
+#include "engine/extract/DocumentFiles.h"
+#include "engine/extract/DocumentKind.h"
+
+#include <QScopeGuard>
+
+namespace {
+QString described(const std::variant<QByteArray, QString>& result)
+{
+    const QByteArray* bytes = std::get_if<QByteArray>(&result);
+    return bytes ? QStringLiteral("%1 bytes").arg(bytes->size()) : std::get<QString>(result);
+}
+
+// The files, then the warnings, as paths below the top folder.
+QStringList walked(const QString& top, const QStringList& excluded)
+{
+    const auto result = DocumentFiles::walk(top, excluded);
+    if (const QString* failure = std::get_if<QString>(&result))
+        return {*failure};
+    const auto& found = std::get<DocumentFiles::WalkedFiles>(result);
+    return (found.files + found.warnings).replaceInStrings(top + '/', QString());
+}
+}  // namespace
+
+class DocumentFilesTest : public QObject {
+    Q_OBJECT
+private slots:
+    void kinds_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<DocumentKind>("kind");
+        QTest::addColumn<bool>("taken");
+        QTest::newRow("html") << "site/index.html" << DocumentKind::Html << true;
+        QTest::newRow("HTM") << "A.HTM" << DocumentKind::Html << true;
+        QTest::newRow("xhtml") << "a.xhtml" << DocumentKind::Html << true;
+        QTest::newRow("md") << "README.md" << DocumentKind::Markdown << true;
+        QTest::newRow("Markdown") << "notes.Markdown" << DocumentKind::Markdown << true;
+        QTest::newRow("sitemap") << "sitemap.xml" << DocumentKind::Sitemap << true;
+        QTest::newRow("sitemap, gzip") << "Sitemap-news.XML.gz" << DocumentKind::Sitemap << true;
+        QTest::newRow("other XML") << "feed.xml" << DocumentKind::Sitemap << false;
+        QTest::newRow("other XML in a sitemaps folder") << "sitemaps/feed.xml" << DocumentKind::Sitemap << false;
+        QTest::newRow("other gzip") << "pages.html.gz" << DocumentKind::List << false;
+        QTest::newRow("text") << "links.txt" << DocumentKind::List << false;
+        QTest::newRow("no ending") << "html" << DocumentKind::List << false;
+    }
+    void kinds()
+    {
+        QFETCH(QString, name);
+        QFETCH(DocumentKind, kind);
+        QFETCH(bool, taken);
+        QCOMPARE(DocumentKinds::ofFileName(name), kind);
+        QCOMPARE(DocumentKinds::takenFromFolder(name), taken);
+    }
+
+    void inputFormats()
+    {
+        const QStringList names = DocumentKinds::inputFormatNames();
+        QCOMPARE(names, QStringList({"list", "html", "markdown", "sitemap"}));
+        const std::array kinds{DocumentKind::List, DocumentKind::Html, DocumentKind::Markdown, DocumentKind::Sitemap};
+        for (size_t kind = 0; kind < kinds.size(); ++kind)
+            QCOMPARE(DocumentKinds::ofInputFormat(names.at(kind)), kinds[kind]);
+        QCOMPARE(DocumentKinds::ofInputFormat(u"xml"), std::nullopt);
+    }
+
+    void readBounded_data()
+    {
+        QTest::addColumn<qint64>("size");  // -1: a folder, -2: nothing, -3: a pipe
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("empty") << qint64(0) << "0 bytes";
+        QTest::newRow("at the bound") << DocumentFiles::MostDocumentBytes << "67108864 bytes";
+        QTest::newRow("past the bound") << DocumentFiles::MostDocumentBytes + 1
+                                        << "cannot read PATH: larger than 64 MiB, the most a document may be";
+        QTest::newRow("a folder") << qint64(-1) << "cannot read PATH: Is a directory";
+        QTest::newRow("missing") << qint64(-2) << "cannot read PATH: No such file or directory";
+        QTest::newRow("a pipe, not waited for") << qint64(-3) << "cannot read PATH: Not a regular file";
+    }
+    void readBounded()
+    {
+        QFETCH(qint64, size);
+        QFETCH(QString, expected);
+        TestFolder folder;
+        QString path = folder.filePath("doc");
+        if (size >= 0) {
+            QFile file(path);  // sparse: resizing writes nothing
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(size));
+        } else if (size == -1) {
+            path = folder.path();
+        } else if (size == -3) {
+            path = makeFifo(folder, "doc");
+        }
+        QCOMPARE(described(DocumentFiles::readBounded(path)), expected.replace("PATH", path));
+    }
+
+    void walk_data()
+    {
+        QTest::addColumn<QStringList>("excluded");  // TOP stands for the folder walked
+        QTest::addColumn<QStringList>("expected");
+        const QStringList all{
+            "a/deep/x.markdown", "a/page.htm",  "b.md",           "index.html",
+            "outside/e.html",    "sitemap.xml", "skip/page.html", "skipped dead.html: No such file or directory"};
+        QTest::newRow("nothing excluded") << QStringList() << all;
+        QStringList withoutSkip = all;
+        withoutSkip.removeAll("skip/page.html");
+        QTest::newRow("excluded, absolute") << QStringList{"TOP/skip"} << withoutSkip;
+        QTest::newRow("excluded, dotted, a trailing /") << QStringList{"TOP/./a/../skip/"} << withoutSkip;
+        QTest::newRow("excluded, relative") << QStringList{"RELATIVE/skip", "TOP/none"} << withoutSkip;
+        QStringList withoutTargets = all;
+        withoutTargets.removeAll("index.html");
+        withoutTargets.removeAll("outside/e.html");
+        QTest::newRow("excluded file, and a link's target")
+            << QStringList{"TOP/index.html", "TOP/../outer"} << withoutTargets;
+        QTest::newRow("the top itself") << QStringList{"TOP"} << QStringList();
+    }
+    void walk()
+    {
+        QFETCH(QStringList, excluded);
+        QFETCH(QStringList, expected);
+        TestFolder folder;
+        const QString top = folder.filePath("top");
+        for (const char* name :
+             {"top/index.html", "top/b.md", "top/notes.txt", "top/feed.xml", "top/sitemap.xml", "top/.hidden/page.html",
+              "top/.secret.html", "top/a/page.htm", "top/a/deep/x.markdown", "top/skip/page.html", "outer/e.html"})
+            folder.file(name, "x");
+        QVERIFY(QFile::link("..", top + "/a/loop"));  // back to the top
+        QVERIFY(QFile::link("a", top + "/Z"));        // named before "a", yet "a" is walked under its own name
+        QVERIFY(QFile::link(folder.filePath("outer"), top + "/outside"));  // a folder outside
+        QVERIFY(QFile::link("nowhere", top + "/dead.html"));
+        const QString relative = "./" + QDir::current().relativeFilePath(top);
+        QCOMPARE(walked(top, excluded.replaceInStrings("TOP", top).replaceInStrings("RELATIVE", relative)), expected);
+    }
+
+    void walkFailures()
+    {
+        TestFolder folder;
+        const QString file = folder.file("top/page.html", "x");
+        folder.file("top/locked/page.html", "x");
+        QCOMPARE(walked(folder.filePath("none"), {}),
+                 QStringList{"cannot read the folder " + folder.filePath("none") + ": No such file or directory"});
+        QCOMPARE(walked(file, {}), QStringList{"cannot read the folder " + file + ": Not a directory"});
+        // Permission bits do not stop root: the walk runs as nobody.
+        if (runsAsRoot())
+            QVERIFY(giveToNobody(folder.path()));
+        QVERIFY(QFile::setPermissions(folder.filePath("top/locked"), {}));
+        const auto unlocking = qScopeGuard([&] {
+            QFile::setPermissions(folder.filePath("top/locked"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        });
+        QCOMPARE(runAsNobody([&] {
+                     const QStringList expected{"page.html", "skipped the folder locked: Permission denied"};
+                     const QStringList found = walked(folder.filePath("top"), {});
+                     if (found != expected)
+                         return "walked: " + found.join(", ");
+                     const QString locked = folder.filePath("top/locked");
+                     const QString atTop = walked(locked, {}).join("");
+                     if (atTop != "cannot read the folder " + locked + ": Permission denied")
+                         return atTop;
+                     const QString unreadable = described(DocumentFiles::readBounded(locked + "/page.html"));
+                     return unreadable == "cannot read " + locked + "/page.html: Permission denied" ? QString() : unreadable;
+                 }),
+                 QString());
+    }
+};
+
+QTEST_GUILESS_MAIN(DocumentFilesTest)
+#include "tst_document_files.moc"
