@@ -129,9 +129,15 @@ private:
         const QByteArray html = "<a x=\"" + text + "\">";
         ParseMemory memory;
         const GumboOutput* output = memory.parse(html);
-        const GumboVector& body = static_cast<const GumboNode*>(output->root->v.element.children.data[1])->v.element.children;
-        const auto* attribute =
-            static_cast<const GumboAttribute*>(static_cast<const GumboNode*>(body.data[0])->v.element.attributes.data[0]);
+        const GumboAttribute* attribute = nullptr;
+        const GumboVector& inHtml = output->root->v.element.children;  // <head>, <body>
+        if (inHtml.length == 2) {
+            const GumboVector& inBody = static_cast<const GumboNode*>(inHtml.data[1])->v.element.children;
+            if (inBody.length == 1)
+                attribute = gumbo_get_attribute(&static_cast<const GumboNode*>(inBody.data[0])->v.element.attributes, "x");
+        }
+        if (!attribute)
+            return int(text.size());
         int length = 0;
         for (const char* c = attribute->value; *c; ++c)
             length += (*c & 0xC0) != 0x80;
@@ -142,8 +148,8 @@ private:
 // Walks an attribute's value as written beside the value gumbo decoded, to
 // tell where a character of the decoded value stands in the source. Gumbo
 // changes a value only thus: a character reference becomes what it stands
-// for, CR LF and CR become LF, and a NUL or a forbidden character becomes
-// U+FFFD; every other character stays one character.
+// for, CR LF and CR become LF, and a NUL, a control character or a
+// noncharacter becomes U+FFFD; every other character stays one character.
 class ValueWalker {
 public:
     ValueWalker(QByteArrayView written, TextPlace first, const QString& decoded, References& references)
@@ -159,6 +165,24 @@ public:
         return place;
     }
 
+    // The decoded value with the controls and noncharacters gumbo made
+    // U+FFFD as they were written, for HTML keeps them (and a browser asks
+    // for "%01", not "%EF%BF%BD"); a NUL stays U+FFFD, as in HTML. Of a
+    // walker not yet asked.
+    QString withCharactersKept()
+    {
+        QString kept;
+        while (writtenAt < written.size()) {
+            const qsizetype from = decodedAt;
+            const qsizetype character = writtenAt;
+            if (step() && decoded.sliced(from, decodedAt - from) == QChar::ReplacementCharacter && written[character] != '\0')
+                kept += QString::fromUtf8(written.sliced(character, writtenAt - character));
+            else
+                kept += decoded.sliced(from, decodedAt - from);
+        }
+        return kept + decoded.sliced(decodedAt);
+    }
+
 private:
     QByteArrayView written;
     qsizetype writtenAt = 0;
@@ -167,7 +191,9 @@ private:
     qsizetype decodedAt = 0;
     References& references;
 
-    void step()
+    // One character as written, or one reference: true for a character
+    // that stands for itself.
+    bool step()
     {
         const char c = written[writtenAt];
         if (c == '&') {
@@ -175,10 +201,11 @@ private:
                 writtenAt += reference->written;
                 place.column += int(reference->written);
                 skipDecoded(reference->characters);
-                return;
+                return false;
             }
         }
-        if (c == '\r' || c == '\n') {
+        const bool lineEnd = c == '\r' || c == '\n';
+        if (lineEnd) {
             writtenAt += c == '\r' && writtenAt + 1 < written.size() && written[writtenAt + 1] == '\n' ? 2 : 1;
             place = {place.line + 1, 1};
         } else {
@@ -188,6 +215,7 @@ private:
             ++place.column;
         }
         skipDecoded(1);
+        return !lineEnd;
     }
 
     void skipDecoded(int characters)
@@ -325,7 +353,52 @@ const GumboAttribute* attributeNamed(const GumboElement& element, const char* na
     return gumbo_get_attribute(&element.attributes, name);
 }
 
-QString valueOf(const GumboAttribute* attribute) { return QString::fromUtf8(attribute->value); }
+QString decodedValueOf(const GumboAttribute* attribute) { return QString::fromUtf8(attribute->value); }
+
+// An attribute's value as the source holds it, without its quotes, and
+// where it starts. Gumbo's value_start and the start of its original_value
+// are of no use: the one is of the opening quote, and the other leaves out
+// a character reference that starts a value without quotes (x=&amp;y holds
+// "y"), so the value is found after the name, its white space and '='. A
+// value-less attribute (whose original_value gumbo gives as its name)
+// stands at its name.
+struct WrittenValue {
+    QByteArrayView text;
+    TextPlace first;
+};
+
+WrittenValue writtenValueOf(const GumboAttribute& attribute)
+{
+    const GumboStringPiece& name = attribute.original_name;
+    WrittenValue value{{}, {int(attribute.name_start.line), int(attribute.name_start.column)}};
+    if (attribute.original_value.data == name.data)
+        return value;
+    const char* at = name.data + name.length;
+    const char* end = attribute.original_value.data + attribute.original_value.length;
+    for (const char* c = name.data; c < at; ++c)
+        value.first.column += (*c & 0xC0) != 0x80;
+    const auto skipSpace = [&] {
+        for (; at < end && isSpace(QLatin1Char(*at)); ++at) {
+            if (*at == '\r' && at + 1 < end && at[1] == '\n')
+                ++at;
+            value.first = *at == '\n' || *at == '\r' ? TextPlace{value.first.line + 1, 1}
+                                                     : TextPlace{value.first.line, value.first.column + 1};
+        }
+    };
+    skipSpace();
+    if (at < end && *at == '=') {
+        ++at;
+        ++value.first.column;
+    }
+    skipSpace();
+    value.text = QByteArrayView(at, end - at);
+    if (!value.text.isEmpty() && (value.text[0] == '"' || value.text[0] == '\'')) {
+        const bool closed = value.text.size() >= 2 && value.text.back() == value.text[0];
+        value.text = value.text.sliced(1, value.text.size() - (closed ? 2 : 1));
+        ++value.first.column;
+    }
+    return value;
+}
 
 // The words of a rel, in lower case.
 QStringList relOf(const GumboElement& element)
@@ -334,7 +407,7 @@ QStringList relOf(const GumboElement& element)
     if (!rel)
         return {};
     QStringList words;
-    const QString value = valueOf(rel).toLower();
+    const QString value = decodedValueOf(rel).toLower();
     for (qsizetype at = 0; at < value.size();) {
         const qsizetype word = at;
         while (at < value.size() && !isSpace(value[at]))
@@ -355,19 +428,26 @@ public:
         ParseMemory memory;
         const GumboOutput* output = memory.parse(utf8);
         // In document order, and without recursing: nesting has no limit.
-        std::vector<const GumboNode*> pending{output->document};
+        // A template's content is no part of the document until a script
+        // stamps it in: its links count, but not as the document's base.
+        struct Pending {
+            const GumboNode* node;
+            bool inTemplate;
+        };
+        std::vector<Pending> pending{{output->document, false}};
         while (!pending.empty()) {
-            const GumboNode* node = pending.back();
+            const auto [node, inTemplate] = pending.back();
             pending.pop_back();
             const GumboVector* children = nullptr;
             if (node->type == GUMBO_NODE_DOCUMENT) {
                 children = &node->v.document.children;
             } else if (node->type == GUMBO_NODE_ELEMENT || node->type == GUMBO_NODE_TEMPLATE) {
-                take(node->v.element);
+                take(node->v.element, inTemplate);
                 children = &node->v.element.children;
             }
             for (unsigned int i = children ? children->length : 0; i-- > 0;)
-                pending.push_back(static_cast<const GumboNode*>(children->data[i]));
+                pending.push_back({static_cast<const GumboNode*>(children->data[i]),
+                                   inTemplate || node->type == GUMBO_NODE_TEMPLATE});
         }
         return std::move(found);
     }
@@ -378,7 +458,7 @@ private:
     bool baseTaken = false;
     References references;
 
-    void take(const GumboElement& element)
+    void take(const GumboElement& element, bool inTemplate)
     {
         const bool html = element.tag_namespace == GUMBO_NAMESPACE_HTML;
         const bool nofollow = html
@@ -389,7 +469,7 @@ private:
             if ((std::strcmp(attribute->name, "id") == 0
                  || (html && element.tag == GUMBO_TAG_A && std::strcmp(attribute->name, "name") == 0))
                 && *attribute->value)
-                found.anchors.append(valueOf(attribute));
+                found.anchors.append(valueOf(*attribute));
             if (!html)
                 continue;
             for (const LinkAttribute& link : LinkAttributes) {
@@ -400,9 +480,9 @@ private:
         }
         if (!html)
             return;
-        if (element.tag == GUMBO_TAG_BASE && !baseTaken) {
+        if (element.tag == GUMBO_TAG_BASE && !baseTaken && !inTemplate) {
             if (const GumboAttribute* href = attributeNamed(element, "href")) {
-                const QString value = valueOf(href);
+                const QString value = valueOf(*href);
                 const Span address = trimmed(value, {0, value.size()});
                 found.base = value.sliced(address.start, address.end - address.start);
                 baseTaken = true;
@@ -411,12 +491,22 @@ private:
         if (element.tag == GUMBO_TAG_META) {
             const GumboAttribute* equiv = attributeNamed(element, "http-equiv");
             const GumboAttribute* content = attributeNamed(element, "content");
-            if (equiv && content && valueOf(equiv).compare(u"refresh", Qt::CaseInsensitive) == 0) {
-                const QString value = valueOf(content);
+            if (equiv && content && decodedValueOf(equiv).compare(u"refresh", Qt::CaseInsensitive) == 0) {
+                const QString value = valueOf(*content);
                 if (const auto address = refreshAddress(value))
                     addLinks(*content, value, {trimmed(value, *address)}, QStringLiteral("meta refresh"), false);
             }
         }
+    }
+
+    // The value as a browser reads it, the characters gumbo replaced kept.
+    QString valueOf(const GumboAttribute& attribute)
+    {
+        const QString decoded = decodedValueOf(&attribute);
+        if (!decoded.contains(QChar::ReplacementCharacter))
+            return decoded;
+        const WrittenValue written = writtenValueOf(attribute);
+        return ValueWalker(written.text, written.first, decoded, references).withCharactersKept();
     }
 
     // rel=preconnect and rel=dns-prefetch name a server to reach early, not
@@ -429,7 +519,7 @@ private:
 
     void takeLinks(const GumboElement& element, const GumboAttribute& attribute, Holds holds, bool nofollow)
     {
-        const QString value = valueOf(&attribute);
+        const QString value = valueOf(attribute);
         std::vector<Span> addresses;
         if (holds == Holds::Srcset)
             addresses = srcsetAddresses(value);
@@ -443,18 +533,8 @@ private:
     void addLinks(const GumboAttribute& attribute, const QString& value, const std::vector<Span>& addresses,
                   const QString& element, bool nofollow)
     {
-        // Gumbo's value_start is of the opening quote; a value-less attribute
-        // has none, and its links stand at its name.
-        QByteArrayView written(attribute.original_value.data, qsizetype(attribute.original_value.length));
-        TextPlace first{int(attribute.value_start.line), int(attribute.value_start.column)};
-        if (attribute.value_start.line == 0) {
-            written = {};
-            first = {int(attribute.name_start.line), int(attribute.name_start.column)};
-        } else if (!written.isEmpty() && (written[0] == '"' || written[0] == '\'')) {
-            written = written.sliced(1);
-            ++first.column;
-        }
-        ValueWalker walker(written, first, value, references);
+        const WrittenValue written = writtenValueOf(attribute);
+        ValueWalker walker(written.text, written.first, value, references);
         for (const Span& address : addresses) {
             found.links.push_back({value.sliced(address.start, address.end - address.start),
                                    shifted(walker.placeOf(address.start)), element, nofollow});
