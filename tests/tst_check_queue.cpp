@@ -47,6 +47,8 @@ private slots:
 
     // An address that got no answer is asked again, after a wait, on a new
     // connection, as often as asked for; one that got a status line never is.
+    // (Which faults are asked again, and how often, is the rule's table in
+    // tst_answer_rules.)
     void askedAgainAfterNoAnswer_data()
     {
         QTest::addColumn<QByteArray>("path");
@@ -54,11 +56,9 @@ private slots:
         QTest::addColumn<int>("attempts");
         QTest::addColumn<QString>("said");
         QTest::newRow("reset, once more") << QByteArray("/reset") << 1 << 2 << "connection reset";
-        QTest::newRow("reset, no retries") << QByteArray("/reset") << 0 << 1 << "connection reset";
         QTest::newRow("an empty reply") << QByteArray("/empty") << 1 << 2 << "empty reply";
         QTest::newRow("a server error is an answer")
             << QByteArray("/error") << 3 << 1 << "HTTP/1.1 500 Internal Server Error";
-        QTest::newRow("not HTTP is an answer") << QByteArray("/other") << 3 << 1 << "not an HTTP response";
     }
     void askedAgainAfterNoAnswer()
     {
@@ -70,7 +70,6 @@ private slots:
         server.route("/reset", LoopbackServer::raw({}, LoopbackServer::Reply::After::Reset));
         server.route("/empty", LoopbackServer::raw({}, LoopbackServer::Reply::After::Close));
         server.route("/error", LoopbackServer::answer("HTTP/1.1 500 Internal Server Error"));
-        server.route("/other", LoopbackServer::raw("SSH-2.0-OpenSSH_9.2\r\n", LoopbackServer::Reply::After::Close));
         server.setFallback(LoopbackServer::answer("HTTP/1.1 200 OK"));
         QueueRun run;
         run.settings.retries = retries;
@@ -204,18 +203,16 @@ private slots:
     // Answers half a second late and a pause of half a second. A pause shows
     // as a gap between the arrivals, on the server's clock, of at least the
     // answer and the pause; no pause, as both requests under way at once.
+    // One job pausing after every request is tst_cli_commands'.
     void pauseBetweenTwoRequests_data()
     {
-        QTest::addColumn<int>("jobs");
         QTest::addColumn<QString>("secondHost");  // the first is a.localhost
         QTest::addColumn<bool>("pausedBetween");
-        QTest::newRow("same host in capitals") << 4 << "A.LOCALHOST" << true;
-        QTest::newRow("other hosts") << 4 << "b.localhost" << false;
-        QTest::newRow("one at a time: after every request") << 1 << "b.localhost" << true;
+        QTest::newRow("same host in capitals") << "A.LOCALHOST" << true;
+        QTest::newRow("other hosts") << "b.localhost" << false;
     }
     void pauseBetweenTwoRequests()
     {
-        QFETCH(int, jobs);
         QFETCH(QString, secondHost);
         QFETCH(bool, pausedBetween);
         LoopbackServer server;
@@ -223,9 +220,7 @@ private slots:
         late.delayMilliseconds = 500;
         server.setFallback(late);
         QueueRun run;
-        run.settings.jobs = jobs;
         run.settings.pause = 500ms;
-        run.settings.pauseBetweenAny = jobs == 1;
         run.run({on(server, QStringLiteral("a.localhost"), "/1"), on(server, secondHost, "/2")});
         const QList<qint64> arrivals = server.arrivalTimes();
         QCOMPARE(arrivals.size(), 2);

@@ -37,15 +37,13 @@ QProcessEnvironment podEnvironment(const QString& list)
 class CheckShardsTest : public QObject {
     Q_OBJECT
 private slots:
-    // A list shared out in four shards through GNU parallel and merged from
-    // their journals: the report and result files of one run over the whole
-    // list, no host asked by two shards (a shard left out is
-    // tst_cli_commands').
     // Four shards run by an engine not ours, each keeping journal-K.txt
     // beside the list, then merged: GNU parallel on this machine, GNU
     // parallel over ssh (the list sent out, the journals brought back), and
     // the Kubernetes job's own scripts with the completion index each pod
-    // would get.
+    // would get. The merge gives the report and result files of one run over
+    // the whole list, and no host is asked by two shards (a shard left out
+    // is tst_cli_commands').
     void shardsRunElsewhereMergeAsOneRun_data()
     {
         QTest::addColumn<QString>("runner");

@@ -30,8 +30,6 @@ private slots:
         QTest::newRow("empty list") << QStringList() << "1" << NoUrls;
         QTest::newRow("empty list, no number") << QStringList() << "soon" << NoUrls;
         QTest::newRow("empty pause") << QStringList{"http://a/"} << "" << PauseNotNumber;
-        QTest::newRow("a word") << QStringList{"http://a/"} << "one" << PauseNotNumber;
-        QTest::newRow("inf") << QStringList{"http://a/"} << "inf" << PauseNotNumber;
     }
     void refusedRuns()
     {
@@ -156,9 +154,6 @@ private slots:
         window.form.PushButton4_Click();
         // The first address was read with no pause, the second waits the new one.
         QVERIFY2(clock.elapsed() >= 300, qPrintable(QString::number(clock.elapsed())));
-        QCOMPARE(window.test.settings.entries.value(MemorySettingsStore::keyOf(Form1::SettingsApplication,
-                                                                               Form1::SettingsSection, "Text1")),
-                 QStringLiteral(" .3 "));
     }
 
     void pauseThatStopsBeingANumberMeansNoPause()

@@ -17,8 +17,6 @@
 #include <QScopeGuard>
 #include <QTest>
 
-#include <sys/file.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 class CliCommandsTest : public QObject {
@@ -57,24 +55,6 @@ private slots:
         QCOMPARE(finished.exitCode, valid ? 0 : 1);
         // No progress line off a terminal: the summary alone.
         QCOMPARE(finished.err, "tessaly-check: 1 address: 1 " + answerClass + '\n');
-    }
-
-    // Control characters in an address reach no terminal and add no field.
-    void addressEscapedInTheTextReport_data()
-    {
-        QTest::addColumn<QByteArray>("path");
-        QTest::addColumn<QByteArray>("reported");
-        QTest::newRow("escape sequence") << QByteArray("a\x1b[2Jb") << QByteArray("a\\x1b[2Jb");
-        // The other rows of the rule are the report's own tests.
-    }
-    void addressEscapedInTheTextReport()
-    {
-        QFETCH(QByteArray, path);
-        QFETCH(QByteArray, reported);
-        const QByteArray base = QStringLiteral("http://127.0.0.1:%1/").arg(LoopbackServer::refusedPort()).toUtf8();
-        const Finished finished = runInProcess({}, base + path + '\n');
-        QVERIFY2(finished.out.endsWith('\t' + base + reported + "\tbad-address\t0\n"), finished.out.constData());
-        QCOMPARE(finished.out.count('\t'), 4);
     }
 
     // Addresses without a status line, in the JSON report with the rest.
@@ -134,16 +114,14 @@ private slots:
         QVERIFY(server.requests().isEmpty() || path != "long");
     }
 
-    // A header block the connection's close cuts short still gives its
-    // status line, as in the window; one past curl's limits is "header too
-    // long", not a reset or a lack of memory.
+    // A header block past curl's limits is "header too long", not a reset or
+    // a lack of memory. (One the connection's close cuts short is read as
+    // the window reads it, tst_transfer's.)
     void headerBlocksCutShort_data()
     {
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<QByteArray>("reported");
         QTest::addColumn<QByteArray>("answerClass");
-        QTest::newRow("status line, then the close")
-            << QByteArray("HTTP/1.1 200 OK\r\n") << QByteArray("valid\tHTTP/1.1 200 OK") << QByteArray("ok");
         QTest::newRow("10 MB of header lines") << "HTTP/1.1 200 OK\r\n" + QByteArray("X-A: aaaaaaaa\r\n").repeated(700000)
                                                << QByteArray("invalid\theader too long") << QByteArray("bad-response");
         QTest::newRow("an endless header line") << "HTTP/1.1 200 OK\r\nX-A: " + QByteArray(10 << 20, 'a')
@@ -180,67 +158,24 @@ private slots:
                                    + unreachable.toUtf8() + "\tunreachable\t1\n");
     }
 
-    // A redirect is followed to the answer it leads to, which is judged.
-    void jsonReportOfARedirect()
-    {
-        LoopbackServer server;
-        server.route("/old", LoopbackServer::answer("HTTP/1.1 301 Moved Permanently", "Location: /new\r\n"));
-        const Finished finished = runInProcess({"--format", "jsonl"}, linesOf({server.url("/old")}));
-        const QJsonObject object = QJsonDocument::fromJson(finished.out).object();
-        QCOMPARE(object.value("verdict").toString(), "invalid");
-        QCOMPARE(object.value("status_code").toInt(), 404);
-        QCOMPARE(object.value("hops").toInt(), 1);
-        QCOMPARE(object.value("final_address").toString(), server.url("/new"));
-        QVERIFY(object.value("location").isNull());
-        QVERIFY(object.value("time_ms").isDouble());
-        QCOMPARE(server.requestedPaths(), (QList<QByteArray>{"/old", "/new"}));
-    }
-
     // A result file that exists stays the file it was, as the window's save
-    // keeps it: another hard link sees the new list, a symbolic link stays a
-    // link to the file written, an extended attribute stays.
-    void resultFilesStayTheFilesTheyWere_data()
+    // keeps it (the rest of what it was is tst_save_over's, through the same
+    // file channel): another hard link sees the new list.
+    void resultFileStaysTheFileItWas()
     {
-        QTest::addColumn<QString>("kind");
-        QTest::newRow("hard-linked") << "hard link";
-        QTest::newRow("symbolic link") << "symbolic link";
-        QTest::newRow("extended attribute") << "attribute";
-    }
-    void resultFilesStayTheFilesTheyWere()
-    {
-        QFETCH(QString, kind);
         LoopbackServer server;
         server.route("/ok", LoopbackServer::answer("HTTP/1.1 200 OK"));
         TestFolder dir;
         // Longer than the new content, which must not keep its tail.
         const QString file = dir.file("results.txt", QByteArray(500, 'x'));
         const QString otherName = dir.filePath("other name.txt");
-        const QByteArray fileName = QFile::encodeName(file);
-        QString named = file;
-        if (kind == "hard link")
-            QCOMPARE(::link(fileName.constData(), QFile::encodeName(otherName).constData()), 0);
-        if (kind == "symbolic link") {
-            QVERIFY(QFile::link(QStringLiteral("results.txt"), otherName));
-            named = otherName;
-        }
-        if (kind == "attribute" && ::setxattr(fileName.constData(), "user.origin", "checked", 7, 0) != 0)
-            QSKIP("this file system keeps no user attributes");
-
-        const Finished finished = runInProcess({"--valid", named, "-"}, linesOf({server.url("/ok")}));
+        QCOMPARE(::link(QFile::encodeName(file).constData(), QFile::encodeName(otherName).constData()), 0);
+        const Finished finished = runInProcess({"--valid", file, "-"}, linesOf({server.url("/ok")}));
         QCOMPARE(finished.exitCode, 0);
-
         const QByteArray expected = server.url("/ok").toUtf8() + "\r\n";
         QCOMPARE(readBytes(file), expected);
-        QCOMPARE(filesIn(dir), QStringList({"other name.txt", "results.txt"}).mid(kind == "attribute" ? 1 : 0));
-        if (kind != "attribute")
-            QCOMPARE(readBytes(otherName), expected);
-        if (kind == "symbolic link")
-            QVERIFY(QFileInfo(otherName).isSymLink());
-        if (kind == "attribute") {
-            char value[16] = {};
-            QCOMPARE(::getxattr(fileName.constData(), "user.origin", value, sizeof value), 7);
-            QCOMPARE(QByteArray(value), QByteArray("checked"));
-        }
+        QCOMPARE(readBytes(otherName), expected);
+        QCOMPARE(filesIn(dir), QStringList({"other name.txt", "results.txt"}));
     }
 
     // A list file is read in chunks cut at line ends: the lines and the
@@ -350,13 +285,10 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QByteArray>("message");
         QTest::newRow("missing file") << QStringList{"@dir/none.txt"} << QByteArray("none.txt");
-        QTest::newRow("a folder") << QStringList{"@dir"} << QByteArray("is a folder");
         QTest::newRow("a device, read without end") << QStringList{"/dev/zero"} << QByteArray("is a device");
         QTest::newRow("one good file, one missing")
             << QStringList{"@dir/list.txt", "@dir/none.txt"} << QByteArray("none.txt");
-        QTest::newRow("no jobs") << QStringList{"--jobs", "0", "@dir/list.txt"} << QByteArray("--jobs");
-        QTest::newRow("negative pause") << QStringList{"--pause", "-1", "@dir/list.txt"} << QByteArray("--pause");
-        QTest::newRow("unknown format") << QStringList{"--format", "xml", "@dir/list.txt"} << QByteArray("--format");
+        // The option rules are tst_cli_inputs'; one of them refused here.
         QTest::newRow("unknown option") << QStringList{"--fast", "@dir/list.txt"} << QByteArray("fast");
         QTest::newRow("valid and invalid in one file")
             << QStringList{"--invalid", "@dir/./valid", "@dir/list.txt"} << QByteArray("same file");
@@ -365,23 +297,17 @@ private slots:
         QTest::newRow("a journal that is no journal")
             << QStringList{"--resume", "@dir/other.txt", "@dir/list.txt"} << QByteArray("journal");
         // Nothing the command writes may be a list it reads, the report, or
-        // another output: compared as files, not names. ">" names the file
-        // the report goes to.
+        // another output: compared as files, not names (which names are one
+        // file is tst_cli_inputs'). ">" names the file the report goes to.
         QTest::newRow("a result file that is the list")
             << QStringList{"--valid", "@dir/list.txt", "@dir/list.txt"} << QByteArray("overwrite");
-        QTest::newRow("a hard link of the list")
-            << QStringList{"--invalid", "@dir/list-link", "@dir/list.txt"} << QByteArray("overwrite");
         QTest::newRow("a journal that is the list")
             << QStringList{"--resume", "@dir/list.txt", "@dir/list.txt"} << QByteArray("overwrite");
-        QTest::newRow("valid and invalid hard-linked")
-            << QStringList{"--invalid", "@dir/valid-link", "@dir/list.txt"} << QByteArray("same file");
         QTest::newRow("a result file that is the report")
             << QStringList{"--invalid", "@dir/report", ">@dir/report", "@dir/list.txt"}
             << QByteArray("report's own output");
         QTest::newRow("a device as the journal")
             << QStringList{"--resume", "/dev/null", "@dir/list.txt"} << QByteArray("not a regular file");
-        QTest::newRow("a journal another run holds")
-            << QStringList{"--resume", "@dir/journal", "@dir/list.txt"} << QByteArray("another tessaly-check run");
     }
     void exitStatus()
     {
@@ -391,15 +317,9 @@ private slots:
         server.route("/ok", LoopbackServer::answer("HTTP/1.1 200 OK"));
         TestFolder dir;
         const QByteArray list = linesOf({server.url("/ok")});
-        const QString listPath = dir.file("list.txt", list);
+        dir.file("list.txt", list);
         const QString validPath = dir.file("valid", "earlier");
         dir.file("other.txt", list);
-        QCOMPARE(::link(QFile::encodeName(listPath).constData(), QFile::encodeName(dir.filePath("list-link")).constData()), 0);
-        QCOMPARE(::link(QFile::encodeName(validPath).constData(), QFile::encodeName(dir.filePath("valid-link")).constData()),
-                 0);
-        // Another open file's lock, in this process too.
-        QFile journal(dir.file("journal", "tessaly-check journal 1\n"));
-        QVERIFY(journal.open(QIODevice::ReadOnly) && ::flock(journal.handle(), LOCK_EX) == 0);
         arguments.replaceInStrings(QStringLiteral("@dir"), dir.path());
         QString report;
         for (const QString& argument : QStringList(arguments)) {

@@ -33,6 +33,8 @@ private slots:
             << QStringList{"--timeout", "0.0001"} << "--timeout takes a number of seconds from 0.001 to 86400, such as 30";
         QTest::newRow("a pause past a day")
             << QStringList{"--pause", "90000"} << "--pause takes a number of seconds from 0 to 86400, such as 1 or 0.5";
+        QTest::newRow("a negative pause")
+            << QStringList{"--pause", "-1"} << "--pause takes a number of seconds from 0 to 86400, such as 1 or 0.5";
         QTest::newRow("not a number") << QStringList{"--pause", "soon"}
                                       << "--pause takes a number of seconds from 0 to 86400, such as 1 or 0.5";
         QTest::newRow("an unknown format") << QStringList{"--format", "xml"} << "--format is text or jsonl";

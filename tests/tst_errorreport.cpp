@@ -42,20 +42,6 @@ private slots:
         QCOMPARE(ErrorReport::compose(Location, step, description).toUtf8(), expected.toUtf8());
     }
 
-    void showsAWarningTitledApplicationError()
-    {
-        TestPlatform desktop;
-        desktop.dialogs.setApplicationTitle(QStringLiteral("Tessaly"));
-        desktop.dialogs.expectMessage();
-        ShowErrorReport(desktop.dialogs, Location, 118, QStringLiteral("No headers"));
-        QCOMPARE(desktop.dialogs.shown.size(), 1);
-        const ShownBox& box = desktop.dialogs.shown.front();
-        QCOMPARE(box.title, QStringLiteral("Application Error"));
-        QCOMPARE(box.icon, Dialogs::Icon::Warning);
-        QCOMPARE(box.buttons, Dialogs::Buttons::Ok);
-        QVERIFY(box.text.startsWith(QStringLiteral("No headers\r\nin Orrinth2021/08/31.Form1.PushButton4_Click at line 118\r\r")));
-    }
-
     void ordinaryStepFailureGoesOnWithTheNextStep()
     {
         TestPlatform desktop;

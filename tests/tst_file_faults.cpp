@@ -68,15 +68,21 @@ private slots:
         QTest::newRow("a pipe, the one file") << "pipe" << false << 118;
         QTest::newRow("a pipe among several") << "pipe" << true << 132;
         QTest::newRow("a device") << "/dev/null" << false << 118;
+        QTest::newRow("a folder among several") << "folder" << true << 132;
     }
     // Reading a pipe would wait for a writer with the window frozen, and a
-    // device may never end: only a regular file is read.
+    // device may never end: only a regular file is read, and a folder, which
+    // nothing reads as a file, is refused alike.
     void notAFileIsNotRead()
     {
         QFETCH(QString, what);
         QFETCH(bool, several);
         QFETCH(int, step);
-        const QString path = what == u"pipe" ? makeFifo(m_dir, QStringLiteral("pipe-%1.txt").arg(several)) : what;
+        QString path = what;
+        if (what == u"pipe")
+            path = makeFifo(m_dir, QStringLiteral("pipe-%1.txt").arg(several));
+        else if (what == u"folder" && QDir().mkpath(m_dir.filePath(QStringLiteral("folder.txt"))))
+            path = m_dir.filePath(QStringLiteral("folder.txt"));
         QVERIFY(!path.isEmpty());
         TestWindow window;
         const QStringList paths = several

@@ -6,14 +6,9 @@
 #include "LoopbackServer.h"
 #include "WindowTesting.h"
 #include "StallMeter.h"
-#include "window/app/ErrorReport.h"
-#include "window/app/Form1.h"
-#include "engine/transfer/QtLoopTransfer.h"
-#include "TestPlatform.h"
 
 #include <QDateTime>
 #include <QFile>
-#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -22,13 +17,8 @@
 #include <sys/inotify.h>
 #include <unistd.h>
 
-using namespace std::chrono_literals;
 
 namespace {
-// A wait that held the event loop would stall it for the whole time-out;
-// half of that leaves room for a loaded machine.
-constexpr auto Timeout = 1000ms;
-constexpr qint64 StallLimitMilliseconds = Timeout.count() / 2;
 const QString CheckUrlLocation = QStringLiteral("in Orrinth2021/08/31.Valid.CheckURL ");
 const QString ControlCharacters = QStringLiteral("The address contains control characters");
 const QString NotWeb = QStringLiteral("Only http and https addresses can be requested");
@@ -246,13 +236,9 @@ private slots:
         host = fill(QString::fromUtf8(host)).toUtf8();
         const QString marker = m_folder.filePath(QStringLiteral("marker"));
 
-        TestPlatform test;
-        test.platform().makeTransferControl = [] {
-            return std::make_unique<QtLoopTransfer>(QtLoopTransfer::Options{Timeout, false, {}});
-        };
-        Form1 form(test.platform());
-        form.Form_Load();
-        form.Text1->setText(QStringLiteral("0"));
+        TestWindow window(QStringLiteral("0"), curlTransfer(HostileTimeout));
+        TestPlatform& test = window.test;
+        Form1& form = window.form;
         const QStringList urls{server.url("/before"), address, server.url("/after")};
         for (const QString& url : urls)
             form.ListView1->add(url);

@@ -6,26 +6,15 @@
 #include "engine/transfer/Policy.h"
 #include "WindowTesting.h"
 #include "StallMeter.h"
-#include "window/app/Form1.h"
-#include "engine/transfer/QtLoopTransfer.h"
-#include "TestPlatform.h"
 
 #include <QElapsedTimer>
-#include <QLineEdit>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
-#include <QTcpSocket>
 #include <QTest>
 
-using namespace std::chrono_literals;
 using Reply = LoopbackServer::Reply;
 
 namespace {
-constexpr auto Timeout = 1000ms;
-// A wait that held the event loop would stall it for the whole time-out; half
-// of that leaves room for a loaded machine, where the first https connection
-// (curl reading the system's certificate bundle) alone can take 250 ms.
-constexpr qint64 StallLimitMilliseconds = Timeout.count() / 2;
 // What a server may push into the socket buffers before the program stops
 // reading; far below the gigabyte it offers.
 constexpr qint64 SentLimit = 32LL * 1024 * 1024;
@@ -170,16 +159,14 @@ private slots:
         const QString fine = hostile->url("/fine");
         const bool fineValid = !tls;
 
-        TestPlatform test;
         ObservedTransfer* transfer = nullptr;
-        test.platform().makeTransferControl = [&] {
-            auto made = std::make_unique<ObservedTransfer>(QtLoopTransfer::Options{Timeout, false, {}});
+        TestWindow window(pause, [&] {
+            auto made = std::make_unique<ObservedTransfer>(QtLoopTransfer::Options{HostileTimeout, false, {}});
             transfer = made.get();
             return made;
-        };
-        Form1 form(test.platform());
-        form.Form_Load();
-        form.Text1->setText(pause);
+        });
+        TestPlatform& test = window.test;
+        Form1& form = window.form;
         const QStringList urls{normal.url("/before"), hostileAddress, fine, normal.url("/missing"), normal.url("/after")};
         for (const QString& url : urls)
             form.ListView1->add(url);
@@ -232,25 +219,9 @@ private slots:
 
         // One time-out at most, and the window live throughout.
         const qint64 pauses = qint64(pause.toDouble() * 1000) * urls.size();
-        QVERIFY2(elapsed < Timeout.count() + pauses + 1500, qPrintable(QString::number(elapsed)));
+        QVERIFY2(elapsed < HostileTimeout.count() + pauses + 1500, qPrintable(QString::number(elapsed)));
         qInfo("longest stall: %lld ms", stall);
         QVERIFY2(stall < StallLimitMilliseconds, qPrintable(QString::number(stall)));
-    }
-
-    // The stall figures above are the program's alone: the loopback server
-    // answers while the test's own thread is blocked and runs no events.
-    void loopbackServerAnswersOnItsOwnThread()
-    {
-        LoopbackServer server;
-        server.route("/a", LoopbackServer::answer("HTTP/1.1 200 OK"));
-        QTcpSocket client;
-        client.connectToHost(QHostAddress::LocalHost, server.port());
-        QVERIFY(client.waitForConnected(5000));
-        client.write("GET /a HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
-        QVERIFY(client.waitForBytesWritten(5000));
-        QVERIFY(client.waitForReadyRead(5000));
-        QVERIFY(client.readAll().startsWith("HTTP/1.1 200 OK\r\n"));
-        QCOMPARE(server.requestedPaths(), QList<QByteArray>{"/a"});
     }
 
 private:

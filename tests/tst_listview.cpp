@@ -47,26 +47,6 @@ private slots:
                  QStringLiteral("http://127.0.0.1/500"));
     }
 
-    void keepsAnyTextExactly_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::newRow("empty") << QString();
-        QTest::newRow("blanks") << QStringLiteral("   ");
-        QTest::newRow("non-ASCII") << QStringLiteral("http://bücher.example/ü?q=日本");
-        QTest::newRow("NUL inside") << QString(QStringLiteral("a") + QChar(u'\0') + QStringLiteral("b"));
-        QTest::newRow("long") << QString(100000, u'x');
-    }
-    void keepsAnyTextExactly()
-    {
-        QFETCH(QString, text);
-        ListView list;
-        list.add(u"before");
-        list.add(text);
-        list.add(u"after");
-        QCOMPARE(list.text(2), text);
-        QCOMPARE(list.text(3), QStringLiteral("after"));
-    }
-
     void removingTheSelectedItemSelectsTheNext()
     {
         ListView list;
@@ -81,15 +61,6 @@ private slots:
         list.remove(2);
         QCOMPARE(list.selectedItem()->position, 1);
         QCOMPARE(list.selectedItem()->text, QStringLiteral("a"));
-    }
-
-    void nothingSelectedGivesNoItem()
-    {
-        ListView list;
-        list.addColumn(QStringLiteral("URL(s)"));
-        QVERIFY(!list.selectedItem());
-        list.add(u"a");
-        QVERIFY(!list.selectedItem());
     }
 
     void keysReportTheirKeyCodeWithShiftState_data()

@@ -185,32 +185,6 @@ private slots:
         QCOMPARE(window.form.MousePointer(), Form1::PointerStandard);
     }
 
-    void unreadableFileIsReported_data()
-    {
-        QTest::addColumn<bool>("several");
-        QTest::addColumn<int>("step");
-        QTest::newRow("the one file") << false << 118;
-        QTest::newRow("one of several") << true << 132;
-    }
-    // A folder in a file's place: nothing root can read as a file.
-    void unreadableFileIsReported()
-    {
-        QFETCH(bool, several);
-        QFETCH(int, step);
-        TestWindow window;
-        const QString folder = m_dir.filePath(QStringLiteral("folder.txt"));
-        QVERIFY(QDir().mkpath(folder));
-        const QStringList paths = several ? QStringList{m_dir.file("a.txt", "a"), folder, m_dir.file("b.txt", "b")}
-                                          : QStringList{folder};
-        window.test.commonDialog.expectChoice(paths);
-        window.dialogs().expectMessage();
-        window.form.PushButton3_Click();
-        QCOMPARE(window.dialogs().shown.size(), 1);
-        QVERIFY(isReport(window.dialogs().shown.front(), "Form1.PushButton3_Click", step));
-        QCOMPARE(itemsOf(*window.form.ListView1), several ? QStringList({"a", "b"}) : QStringList());
-        QCOMPARE(window.form.MousePointer(), Form1::PointerStandard);
-    }
-
     // Each file asks for room for its own items; were the list's store grown
     // by just that, every file would copy the whole list again. Loaded one
     // after another, 300 files move it only now and then.

@@ -4,18 +4,13 @@
 #include "BatchRunning.h"
 #include "LoopbackServer.h"
 #include "PrivateResolver.h"
-#include "QueueRun.h"
 #include "RealServers.h"
 #include "WindowTesting.h"
 #include "window/checking/Valid.h"
-#include "cli/CheckQueue.h"
 #include "engine/transfer/LaneBatch.h"
 #include "engine/transfer/QtLoopTransfer.h"
 #include "engine/Failure.h"
 
-#include <QApplication>
-#include <QDeadlineTimer>
-#include <QElapsedTimer>
 #include <QTest>
 
 #include <map>
@@ -105,55 +100,6 @@ private slots:
             QCOMPARE(request.bodyBytes(), WebServer::LargePageBytes);
     }
 
-    // nginx's 429 with a Retry-After: the next request to it waits that long,
-    // the 429 keeps its verdict and is counted as a host slowing the run.
-    void retryAfterOfABusyServer()
-    {
-        WebServer& nginx = *m_servers.at(Server::Nginx);
-        REQUIRE_RUNNING(nginx);
-        QueueRun run;
-        QElapsedTimer clock;
-        QList<qint64> judgedAt;
-        run.onJudged = [&](qint64) { judgedAt << clock.elapsed(); };
-        clock.start();
-        run.run(addressesOn(nginx, {"/busy", "/page"}));
-        const QList<Outcome>& outcomes = run.outcomes;
-        const int slowedDown = run.slowedDown;
-        QCOMPARE(outcomes.size(), 2);
-        QCOMPARE(outcomes[0].statusCode, 429);
-        QVERIFY(outcomes[0].valid);
-        QCOMPARE(outcomes[0].answerClass, AnswerClass::Blocked);
-        QCOMPARE(outcomes[1].answerClass, AnswerClass::Ok);
-        QCOMPARE(slowedDown, 1);
-        // Longer than the rest a 429 gets without one (a second).
-        QCOMPARE_GE(judgedAt[1] - judgedAt[0], 2000 - 2);
-    }
-
-    // The command line's queue follows nginx's redirects as the window does,
-    // each hop a request of its own, and says where each address ended.
-    void redirectsOfARealServer()
-    {
-        WebServer& nginx = *m_servers.at(Server::Nginx);
-        REQUIRE_RUNNING(nginx);
-        QueueRun run;
-        run.run(addressesOn(nginx, {"/moved-to-missing", "/found-elsewhere", "/loop", "/moved"}));
-        const QList<Outcome>& outcomes = run.outcomes;
-        QCOMPARE(outcomes.size(), 4);
-        const auto summary = [](const Outcome& outcome) {
-            return QStringLiteral("%1 %2 %3 %4")
-                .arg(outcome.valid ? "valid" : "invalid", AnswerClasses::nameOf(outcome.answerClass))
-                .arg(outcome.hops)
-                .arg(outcome.attempts);
-        };
-        QCOMPARE(summary(outcomes[0]), "invalid not-found 1 2");
-        QCOMPARE(outcomes[0].finalAddress, nginx.url("/missing"));
-        QCOMPARE(summary(outcomes[1]), "valid ok 1 2");
-        QCOMPARE(outcomes[1].finalAddress, QString(nginx.url("/page")).replace("127.0.0.1", "elsewhere.localhost"));
-        QCOMPARE(summary(outcomes[2]), "invalid redirect 1 2");
-        QCOMPARE(outcomes[2].reason, "redirect loop");
-        QCOMPARE(summary(outcomes[3]), "valid moved 1 2");
-    }
-
     void verdictsOnRealServers_data()
     {
         QTest::addColumn<Server>("server");
@@ -169,7 +115,6 @@ private slots:
             };
             row("200 page") << "/page" << true;
             row("404 missing") << "/missing" << false;
-            row("403 forbidden") << "/forbidden" << true;
             row("301 redirect") << "/moved" << true;
             if (server == Server::Nginx || server == Server::NginxTls) {
                 row("301 to a 404") << "/moved-to-missing" << false;
@@ -177,9 +122,6 @@ private slots:
                 if (server == Server::Nginx)
                     row("302 to another host name") << "/found-elsewhere" << true;
                 row("a redirect loop") << "/loop" << false;
-                row("500 from the server") << "/error" << true;
-                row("503 from the server") << "/unavailable" << true;
-                row("502 from the server") << "/bad-gateway" << true;
             }
         }
         // The client cannot build the chain to the trusted root.
@@ -312,15 +254,6 @@ private slots:
     }
 
 private:
-    // The command line's queue over these paths of the server.
-    static QByteArrayList addressesOn(WebServer& server, const QStringList& paths)
-    {
-        QByteArrayList addresses;
-        for (const QString& path : paths)
-            addresses << server.url(path).toUtf8();
-        return addresses;
-    }
-
     // The verdict through the window's probe, the header block it read and
     // the boxes it showed.
     Judgement judge(const QString& address)

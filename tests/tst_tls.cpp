@@ -1,16 +1,12 @@
 // The curl transfer over TLS against a real nginx with certificates from a
 // root made here: certificates are verified as strictly as curl does on its
 // own, while the trust store is read once, sessions resume across requests,
-// idle connections to many hosts are kept, and a page of real size does not
-// cost its connection.
-#include "BatchRunning.h"
+// the batch's lanes keep a connection to each host, and a page of real size
+// does not cost its connection.
 #include "LoopbackServer.h"
 #include "engine/transfer/Policy.h"
 #include "RealServers.h"
-#include "engine/transfer/LaneBatch.h"
-#include "engine/transfer/CurlRequest.h"
-#include "engine/transfer/QtLoopTransfer.h"
-#include "engine/Failure.h"
+#include "TransferTesting.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -21,19 +17,11 @@
 #include <vector>
 
 using namespace std::chrono_literals;
+using TransferTesting::hasResponse;
 
 namespace {
 constexpr auto Timeout = 5000ms;
 constexpr int ManyHosts = 10;
-
-bool hasResponse(QtLoopTransfer& transfer)
-{
-    try {
-        return transfer.responseHeaders().startsWith(u"HTTP/1.1 200 OK\r\n");
-    } catch (const Failure&) {
-        return false;
-    }
-}
 
 // The sites nginx serves, one per certificate; the good one's site first and
 // then ManyHosts - 1 more of it.
@@ -137,23 +125,6 @@ private slots:
         const QList<Nginx::Request> requests = m_nginx->requests().mid(before);
         QVERIFY2(requests[0].connection != requests[1].connection, "two connections");
         QVERIFY(requests[1].sessionResumed);
-    }
-
-    // Hosts that take turns each keep their connection.
-    void idleConnectionsToManyHostsAreKept()
-    {
-        QList<quint16> ports{m_nginx->sitePort(Good)};
-        for (int site = MoreGood; site < MoreGood + ManyHosts - 1; ++site)
-            ports << m_nginx->sitePort(site);
-        QCOMPARE(ports.size(), ManyHosts);
-        QtLoopTransfer transfer({Timeout, false, m_authorities});
-        for (int round = 0; round < 3; ++round) {
-            for (quint16 port : ports) {
-                transfer.request(address(port));
-                QVERIFY(hasResponse(transfer));
-            }
-        }
-        QCOMPARE(transfer.connectionsOpened(), qint64(ManyHosts));
     }
 
     // Hosts spread over the batch's lanes, each lane a thread of its own:

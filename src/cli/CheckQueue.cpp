@@ -76,7 +76,7 @@ std::vector<CheckQueue::Slot*> CheckQueue::takeFromBatch(const std::function<boo
     return picked;
 }
 
-bool CheckQueue::add(QByteArrayView address)
+bool CheckQueue::add(QByteArrayView address, std::optional<Outcome> decided)
 {
     // Another shard's lines take no room of the window's, within a bound.
     while (m_ownInLookAhead >= m_settings.lookAhead || std::ssize(m_lookAhead) >= OtherLinesBound * m_settings.lookAhead) {
@@ -96,6 +96,8 @@ bool CheckQueue::add(QByteArrayView address)
     if (std::optional<Outcome> earlier = m_callbacks.recorded(position, address)) {
         judged(position, *earlier, false);
         remember(AskedAddresses::keyOf(address), *earlier);
+    } else if (decided) {
+        judged(position, *decided, true);
     } else if (address.isEmpty()) {
         judged(position, Outcome::unrequested(QStringLiteral("empty address")), true);
     } else if (address.size() > Policy::LongestAddress) {

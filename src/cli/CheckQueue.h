@@ -99,8 +99,9 @@ public:
     void setIdleConnections(long connections);
 
     // Takes the next address of the list, once there is room in the look-ahead.
-    // False once the run is stopping.
-    bool add(QByteArrayView address);
+    // An address `decided` already (a file on disk, a kind never asked) is
+    // asked nothing and handed on in its place. False once the run is stopping.
+    bool add(QByteArrayView address, std::optional<Outcome> decided = std::nullopt);
     // Starts no more requests: finish() ends those under way, as for a signal.
     void stop() { m_stopped = true; }
     // Lets the requests under way go on until the descriptor can be read

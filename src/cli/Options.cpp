@@ -5,6 +5,8 @@
 #include "engine/transfer/RedirectChain.h"
 
 #include <QCommandLineParser>
+#include <QFileInfo>
+#include <QUrl>
 
 #include <optional>
 
@@ -36,7 +38,8 @@ std::variant<Options, Options::Help, Options::Usage> Options::parse(const QStrin
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Checks which web addresses in list files exist, one address per line, and judges each as the Tessaly "
-        "window does.\nExit status: 0 all valid, 1 some invalid, 2 bad usage, unreadable input, unwritable result "
+        "window does; reads the links of HTML, Markdown and sitemap files too, and of the folders that hold them, "
+        "checking links to local files on disk.\nExit status: 0 all valid, 1 some invalid, 2 bad usage, unreadable input, unwritable result "
         "file, report or journal, a list changed during the run, or no request possible on this machine; 129, 130 "
         "or 143 ended by SIGHUP, SIGINT (Ctrl-C) or SIGTERM; 141 report's reader gone."));
     parser.addHelpOption();
@@ -94,9 +97,33 @@ std::variant<Options, Options::Help, Options::Usage> Options::parse(const QStrin
     const QCommandLineOption resume(QStringLiteral("resume"),
                                     QStringLiteral("Keep a journal in FILE and skip the addresses it holds."),
                                     QStringLiteral("FILE"));
-    parser.addOptions({jobs, pause, timeout, retries, redirects, maxWait, valid, invalid, format, resume, shard, merge});
-    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("List files; - or none: standard input."),
-                                 QStringLiteral("[FILE...]"));
+    const QStringList kinds = DocumentKinds::inputFormatNames();
+    const QCommandLineOption inputFormat(
+        QStringLiteral("input-format"),
+        QStringLiteral("Read every file named, and standard input, as %1 (default: by the file's name: .html, .htm, "
+                       ".xhtml, .md, .markdown, .xml, .xml.gz; anything else, and standard input, a list).")
+            .arg(kinds.join(QStringLiteral(", "))),
+        QStringLiteral("KIND"));
+    const QCommandLineOption rootDir(QStringLiteral("root-dir"),
+                                     QStringLiteral("Look for a document's links that start with / under DIR "
+                                                    "(default: the folder given, else the current one)."),
+                                     QStringLiteral("DIR"));
+    const QCommandLineOption base(QStringLiteral("base"),
+                                  QStringLiteral("The documents are published at URL: ask their relative links as "
+                                                 "that site's addresses instead of looking for them on disk."),
+                                  QStringLiteral("URL"));
+    const QCommandLineOption excludePath(QStringLiteral("exclude-path"),
+                                         QStringLiteral("Leave the file or folder PATH out of the folders read; "
+                                                        "once for each."),
+                                         QStringLiteral("PATH"));
+    const QCommandLineOption dump(QStringLiteral("dump"),
+                                  QStringLiteral("Print the links found and where each stands, and ask nothing."));
+    parser.addOptions({jobs, pause, timeout, retries, redirects, maxWait, valid, invalid, format, resume, shard, merge,
+                       inputFormat, rootDir, base, excludePath, dump});
+    parser.addPositionalArgument(
+        QStringLiteral("FILE"),
+        QStringLiteral("List files, HTML, Markdown or sitemap files, or folders of them; - or none: standard input."),
+        QStringLiteral("[FILE...]"));
 
     if (!parser.parse(arguments))
         return Usage{parser.errorText()};
@@ -153,6 +180,40 @@ std::variant<Options, Options::Help, Options::Usage> Options::parse(const QStrin
         for (const QCommandLineOption* asking : {&shard, &resume, &jobs, &pause, &timeout, &retries, &redirects, &maxWait}) {
             if (parser.isSet(*asking))
                 return Usage{QStringLiteral("--merge asks nothing: it takes no --%1").arg(asking->names().constLast())};
+        }
+    }
+    if (parser.isSet(inputFormat)) {
+        options.inputFormat = DocumentKinds::ofInputFormat(parser.value(inputFormat));
+        if (!options.inputFormat)
+            return Usage{QStringLiteral("--input-format is ") + kinds.join(QStringLiteral(" or "))};
+    }
+    for (const QCommandLineOption* path : {&rootDir, &excludePath}) {
+        if (parser.values(*path).contains(QString()))
+            return Usage{QStringLiteral("--%1 needs a path").arg(path->names().constFirst())};
+    }
+    options.rootDir = parser.value(rootDir);
+    if (!options.rootDir.isEmpty() && !QFileInfo(options.rootDir).isDir())
+        return Usage{QStringLiteral("--root-dir names no folder: ") + options.rootDir};
+    options.excludedPaths = parser.values(excludePath);
+    if (parser.isSet(base)) {
+        const QUrl url(parser.value(base), QUrl::StrictMode);
+        if (!url.isValid() || (url.scheme() != u"http" && url.scheme() != u"https") || url.host().isEmpty())
+            return Usage{QStringLiteral("--base takes an http or https address, such as https://example.org/docs/")};
+        options.base = url.toEncoded();
+    }
+    options.dump = parser.isSet(dump);
+    if (options.dump) {
+        for (const QCommandLineOption* asking :
+             {&shard, &resume, &jobs, &pause, &timeout, &retries, &redirects, &maxWait, &valid, &invalid, &merge}) {
+            if (parser.isSet(*asking))
+                return Usage{QStringLiteral("--dump asks nothing: it takes no --%1").arg(asking->names().constLast())};
+        }
+    }
+    if (!options.mergeJournals.isEmpty()) {
+        for (const QCommandLineOption* reading : {&inputFormat, &rootDir, &base, &excludePath}) {
+            if (parser.isSet(*reading))
+                return Usage{
+                    QStringLiteral("--merge reads list files only: it takes no --%1").arg(reading->names().constLast())};
         }
     }
     options.lists = parser.positionalArguments();

@@ -2,6 +2,7 @@
 
 #include "cli/Defaults.h"
 #include "cli/Shard.h"
+#include "engine/extract/DocumentKind.h"
 
 #include <QString>
 #include <QStringList>
@@ -32,7 +33,14 @@ struct Options {
     std::optional<Shard> shard;                                 // none: every address
     QStringList mergeJournals;                                  // the shards' journals to merge, instead of asking
     const Report::Format* format = nullptr;
-    QStringList lists;  // at least one; "-" is standard input
+    // Lists, documents and folders of documents: at least one; "-" is
+    // standard input.
+    QStringList lists;
+    std::optional<DocumentKind> inputFormat;  // every file read as this kind; none: by its name
+    QString rootDir;                          // where a document's "/x" starts; empty: the folder given
+    QByteArray base;                          // the address the documents are published at; empty: on disk
+    QStringList excludedPaths;                // left out of the folders walked
+    bool dump = false;                        // the links found, with their places, and no request
 
     // The options of these arguments (the program's name first); the help
     // text, or the version, when it was asked for; or why they are not usable.

@@ -10,7 +10,9 @@
 
 #include <sys/stat.h>
 
-std::optional<QString> Outputs::overwriting(const Options& options, const std::deque<ListInput>& inputs, std::FILE* reportStream)
+std::optional<QString> Outputs::overwriting(const Options& options, const QStringList& listNames,
+                                            const std::deque<ListInput>& inputs, const QStringList& documents,
+                                            std::FILE* reportStream)
 {
     struct stat report {};
     const bool reportIsAFile = ::fstat(::fileno(reportStream), &report) == 0;
@@ -20,10 +22,14 @@ std::optional<QString> Outputs::overwriting(const Options& options, const std::d
     for (const auto& [option, path] : outputs) {
         for (size_t i = 0; i < inputs.size(); ++i) {
             if (SameFile::is(*path, inputs[i].status())) {
-                const QString& name = options.lists[static_cast<qsizetype>(i)];
+                const QString& name = listNames[static_cast<qsizetype>(i)];
                 return QStringLiteral("%1 names the list %2, which it would overwrite")
                     .arg(option, name == QStringLiteral("-") ? QStringLiteral("on standard input") : name);
             }
+        }
+        for (const QString& document : documents) {
+            if (SameFile::names(*path, document))
+                return QStringLiteral("%1 names the document %2, which it would overwrite").arg(option, document);
         }
         if (reportIsAFile && SameFile::is(*path, report))
             return option + QStringLiteral(" names the report's own output");
@@ -73,13 +79,19 @@ void Outputs::noteReportError()
 CheckQueue::Callbacks Outputs::callbacks(std::function<bool()> stopping)
 {
     CheckQueue::Callbacks callbacks;
-    callbacks.inOrder = [this](qint64, QByteArrayView address, const Outcome& outcome) {
-        const QByteArray line = m_options.format->line(address, outcome);
+    callbacks.inOrder = [this](qint64 position, QByteArrayView address, const Outcome& outcome) {
+        // Outcomes come in list order; those before this one that never
+        // come (another shard's, a run cut short) are forgotten with it.
+        const auto next = m_sources.upper_bound(position);
+        const auto source = next != m_sources.begin() && std::prev(next)->first == position ? std::prev(next) : next;
+        const QByteArray line = m_options.format->line(address, outcome, source != next ? &source->second : nullptr);
+        m_sources.erase(m_sources.begin(), next);
         m_progress.makeRoom();
         errno = 0;
         std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), m_streams.out);
         noteReportError();
-        (outcome.valid ? m_valid : m_invalid).addLine(address);
+        if (outcome.answerClass != AnswerClass::Skipped)
+            (outcome.valid ? m_valid : m_invalid).addLine(address);
     };
     // A journal that cannot be written: said once; the run goes on, and
     // still ends with status 2, as a later run cannot skip what this one
@@ -105,6 +117,13 @@ CheckQueue::Callbacks Outputs::callbacks(std::function<bool()> stopping)
         }
     };
     return callbacks;
+}
+
+void Outputs::nextFrom(std::optional<LinkSource> source)
+{
+    if (source)
+        m_sources.emplace(m_added, std::move(*source));
+    ++m_added;
 }
 
 void Outputs::say(const QString& message)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cli/CheckQueue.h"
+#include "cli/Documents.h"
 #include "cli/Journal.h"
 #include "cli/ProgressLine.h"
 #include "cli/ResultFile.h"
@@ -9,6 +10,7 @@
 #include <QString>
 
 #include <deque>
+#include <map>
 #include <optional>
 
 class ListInput;
@@ -19,9 +21,12 @@ struct Options;
 // messages on the error stream.
 class Outputs {
 public:
-    // A result file or journal that would overwrite a list being read, the
-    // report (when `report` is a file), or one another: why, or nothing.
-    static std::optional<QString> overwriting(const Options& options, const std::deque<ListInput>& inputs, std::FILE* report);
+    // A result file or journal that would overwrite a list or document being
+    // read, the report (when `report` is a file), or one another: why, or
+    // nothing. The lists are those named `listNames`, in that order.
+    static std::optional<QString> overwriting(const Options& options, const QStringList& listNames,
+                                              const std::deque<ListInput>& lists, const QStringList& documents,
+                                              std::FILE* report);
 
     // The files open() may open: each result file's old and new file, the
     // journal twice (to append, to read back).
@@ -37,6 +42,9 @@ public:
     // While the command waits for more of a stream, what was judged so far
     // reaches the report's reader (`tail -f log | tessaly-check`).
     void setWaitingForInput(bool waiting) { m_waitingForInput = waiting; }
+    // Where the next address the queue is handed stands: in a document, or
+    // (none) on a list's line. Called once before each address added.
+    void nextFrom(std::optional<LinkSource> source);
     // A message on the error stream, on a line of its own.
     void say(const QString& message);
 
@@ -60,6 +68,8 @@ private:
     ResultFile m_valid;
     ResultFile m_invalid;
     std::optional<Journal> m_journal;
+    qint64 m_added = 0;                      // addresses handed to the queue
+    std::map<qint64, LinkSource> m_sources;  // of those not yet reported, by their position
     bool m_journalFailed = false;
     int m_reportError = 0;
     bool m_waitingForInput = false;

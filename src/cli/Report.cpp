@@ -1,5 +1,7 @@
 #include "cli/Report.h"
 
+#include "cli/Documents.h"
+
 #include "engine/Characters.h"
 
 #include <QJsonDocument>
@@ -48,9 +50,18 @@ QByteArray escapedAddress(QByteArrayView address)
 QJsonValue textOrNull(const QString& text) { return text.isEmpty() ? QJsonValue() : QJsonValue(text); }
 }  // namespace
 
-QByteArray Report::textLine(QByteArrayView address, const Outcome& outcome)
+QByteArray Report::escapedField(QByteArrayView text) { return escapedAddress(text); }
+
+QByteArray Report::verdictOf(const Outcome& outcome)
 {
-    QByteArray line = outcome.valid ? "valid\t" : "invalid\t";
+    if (outcome.answerClass == AnswerClass::Skipped)
+        return "skipped";
+    return outcome.valid ? "valid" : "invalid";
+}
+
+QByteArray Report::textLine(QByteArrayView address, const Outcome& outcome, const LinkSource* source)
+{
+    QByteArray line = verdictOf(outcome) + '\t';
     line += printable(outcome.statusLine.isEmpty() ? outcome.reason : outcome.statusLine);
     line += '\t';
     line += escapedAddress(address);
@@ -68,6 +79,10 @@ QByteArray Report::textLine(QByteArrayView address, const Outcome& outcome)
         line += '\t';
         line += escapedAddress(outcome.finalAddress.toUtf8());
     }
+    if (source) {
+        line += '\t';
+        line += escapedAddress(source->where().toUtf8());
+    }
     line += '\n';
     return line;
 }
@@ -76,7 +91,7 @@ QJsonObject Report::toJson(QByteArrayView address, const Outcome& outcome)
 {
     return QJsonObject{
         {"address", QString::fromUtf8(address)},
-        {"verdict", outcome.valid ? "valid" : "invalid"},
+        {"verdict", QString::fromLatin1(verdictOf(outcome))},
         {"status_code", outcome.statusCode >= 0 ? QJsonValue(outcome.statusCode) : QJsonValue()},
         {"status_line", textOrNull(outcome.statusLine)},
         {"reason", textOrNull(outcome.reason)},
@@ -89,18 +104,26 @@ QJsonObject Report::toJson(QByteArrayView address, const Outcome& outcome)
     };
 }
 
-QByteArray Report::jsonLine(QByteArrayView address, const Outcome& outcome)
+QByteArray Report::jsonLine(QByteArrayView address, const Outcome& outcome, const LinkSource* source)
 {
-    return QJsonDocument(toJson(address, outcome)).toJson(QJsonDocument::Compact) + '\n';
+    QJsonObject object = toJson(address, outcome);
+    if (source) {
+        object.insert("written", source->written);
+        object.insert("source", QJsonObject{{"file", source->file},
+                                            {"line", source->place.line},
+                                            {"column", source->place.column},
+                                            {"element", source->element}});
+    }
+    return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
 }
 
 std::optional<std::pair<QByteArray, Outcome>> Report::fromJson(const QJsonObject& object)
 {
     const QString verdict = object.value("verdict").toString();
-    if (!object.value("address").isString() || (verdict != "valid" && verdict != "invalid"))
+    if (!object.value("address").isString() || (verdict != "valid" && verdict != "invalid" && verdict != "skipped"))
         return std::nullopt;
     Outcome outcome;
-    outcome.valid = verdict == "valid";
+    outcome.valid = verdict != "invalid";
     outcome.statusCode = object.value("status_code").toInt(-1);
     outcome.statusLine = object.value("status_line").toString();
     outcome.reason = object.value("reason").toString();

@@ -56,7 +56,6 @@ public:
             m_process.closeWriteChannel();
         m_clock.start();
     }
-    void endInput() { m_process.closeWriteChannel(); }
     QByteArray outputSoFar() { return m_output += m_process.readAllStandardOutput(); }
     // Waits, the test's events running, until the condition holds.
     bool runUntil(const std::function<bool()>& condition, int limit = 60000)
@@ -75,12 +74,6 @@ public:
     {
         start(arguments, input);
         return finish();
-    }
-    void setEnvironment(const QString& name, const QString& value)
-    {
-        QProcessEnvironment environment = m_process.processEnvironment();
-        environment.insert(name, value);
-        m_process.setProcessEnvironment(environment);
     }
     // Runs the command with a limit on the size of the files it writes.
     void limitFileSize(rlim_t bytes)

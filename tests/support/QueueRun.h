@@ -43,9 +43,8 @@ struct QueueRun {
     // Each address comes only once the one before it is judged, as from a
     // pipe fed slowly: the queue sees nothing ahead.
     bool slowly = false;
-    std::chrono::milliseconds gapAfterJudged{0};  // before the next address comes
-    std::function<bool()> stopWhen;               // asked between rounds
-    bool finishes = true;                         // what finish() is to give: false once stopped
+    std::function<bool()> stopWhen;  // asked between rounds
+    bool finishes = true;            // what finish() is to give: false once stopped
     std::atomic<int> judgedCount = 0;
 
     void run(const QByteArrayList& addresses)
@@ -91,7 +90,6 @@ struct QueueRun {
         std::thread writer([&] {
             for (int wait = 0; judgedCount < count && wait < 3000; ++wait)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            std::this_thread::sleep_for(gapAfterJudged);
             [[maybe_unused]] const auto written = ::write(pipe[1], "x", 1);
         });
         QVERIFY(queue.awaitInput(pipe[0]));

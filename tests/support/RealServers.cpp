@@ -208,7 +208,6 @@ void Nginx::startSites(const std::function<QStringList(quint16 port)>& listenLin
             servers += QStringLiteral(R"(  server {
     %1
     root %2;
-    location = /forbidden { return 403; }
     location = /moved { return 301 /page; }
     location = /moved-to-missing { return 301 /missing; }
     location = /found-elsewhere { return 302 $scheme://elsewhere.localhost:$server_port/page; }
@@ -217,7 +216,6 @@ void Nginx::startSites(const std::function<QStringList(quint16 port)>& listenLin
     location = /error { return 500; }
     location = /unavailable { return 503; }
     location = /bad-gateway { proxy_pass http://127.0.0.1:%3; }
-    location = /busy { add_header Retry-After 2 always; return 429; }
     location = /compressed { alias %2/large; gzip on; gzip_types *; }
   }
 )")
@@ -261,18 +259,16 @@ Lighttpd::Lighttpd(const CertificateChain* tls, bool sendIntermediate)
                                    ? QStringLiteral("ssl.engine = \"enable\"\nssl.pemfile = \"%1\"\nssl.privkey = \"%2\"\n")
                                          .arg(certificateFile(), this->tls()->keyFile)
                                    : QString();
-        const QString configuration = QStringLiteral(R"(server.modules = ("mod_access", "mod_redirect"%1)
+        const QString configuration = QStringLiteral(R"(server.modules = ("mod_redirect"%1)
 server.bind = "127.0.0.1"
 server.port = %2
 server.document-root = "%3"
 server.errorlog = "%4/error.log"
 url.redirect = ("^/moved$" => "/page")
-$HTTP["url"] == "/forbidden" { url.access-deny = ("") }
 %5)")
                                           .arg(this->tls() ? QStringLiteral(", \"mod_openssl\"") : QString())
                                           .arg(port)
                                           .arg(documentRoot(), folder(), tlsLines);
-        writeFile(QStringLiteral("www/forbidden"), "not for you\n");
         return QStringList{"-D", "-f", writeFile(QStringLiteral("lighttpd.conf"), configuration.toUtf8())};
     });
 }

@@ -74,7 +74,7 @@ private:
 
 // The paths the web servers answer, the same on both:
 //   /page 200, /large 200 with a page of real size (240 KB), /missing 404,
-//   /forbidden 403, /moved 301 to /page;
+//   /moved 301 to /page;
 // nginx alone also /error 500, /unavailable 503 and /bad-gateway 502 (it
 // passes the request on to a port where nothing listens).
 class WebServer : public RealServer {

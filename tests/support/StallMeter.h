@@ -21,7 +21,6 @@ public:
     void start()
     {
         m_longest = 0;
-        m_ticks = 0;
         m_sinceTick.start();
         m_ticker.start(TickMilliseconds);
     }
@@ -35,17 +34,11 @@ public:
     }
 
     qint64 longestMilliseconds() const { return m_longest; }
-    int ticks() const { return m_ticks; }
 
 private:
-    void tick()
-    {
-        m_longest = std::max(m_longest, m_sinceTick.restart());
-        ++m_ticks;
-    }
+    void tick() { m_longest = std::max(m_longest, m_sinceTick.restart()); }
 
     QTimer m_ticker;
     QElapsedTimer m_sinceTick;
     qint64 m_longest = 0;
-    int m_ticks = 0;
 };

@@ -75,8 +75,6 @@ QString MemorySettingsStore::read(const QString& application, const QString& sec
 
 void MemorySettingsStore::write(const QString& application, const QString& section, const QString& key, const QString& value)
 {
-    if (failWrites)
-        throw Failure(QStringLiteral("The settings store cannot be written"));
     entries.insert(keyOf(application, section, key), value);
     writes.append(value);
 }

@@ -108,7 +108,6 @@ public:
     QMap<QString, QString> entries;  // "application/section/key"
     QStringList writes;              // every value written, in order
     bool failReads = false;
-    bool failWrites = false;
 
     static QString keyOf(const QString& application, const QString& section, const QString& key)
     {

@@ -2,6 +2,7 @@
 
 #include "cli/CheckQueue.h"
 #include "cli/Defaults.h"
+#include "cli/Documents.h"
 #include "cli/FileBudget.h"
 #include "cli/ExitStatus.h"
 #include "cli/Interrupt.h"
@@ -12,8 +13,17 @@
 
 int CheckCommand::execute(const Options& options, const Streams& streams)
 {
+    QStringList walkWarnings;
+    auto named = Documents::inputsOf(options.lists, documentSettings(options), walkWarnings);
+    if (const QString* problem = std::get_if<QString>(&named))
+        return failed(streams, *problem);
+    const std::vector<Documents::Input>& given = std::get<std::vector<Documents::Input>>(named);
+    QStringList listNames;
+    QStringList documentNames;
+    for (const Documents::Input& input : given)
+        (input.kind == DocumentKind::List ? listNames : documentNames) << input.name;
     std::deque<ListInput> inputs;
-    if (const auto status = openLists(options, streams, inputs))
+    if (const auto status = openLists(options, listNames, documentNames, streams, inputs))
         return *status;
     // Each request holds files of its own: as many at once as the limit on
     // open files lets the command have beside its own and the outputs'.
@@ -22,10 +32,13 @@ int CheckCommand::execute(const Options& options, const Streams& streams)
     if (!budget)
         return failed(streams,
                       QStringLiteral("only %1 more files can be open, too few for a request (ulimit -n)").arg(freeFiles));
-    // A shard's share of the list is not known until its end.
-    Outputs outputs(options, options.shard ? -1 : ListInput::totalOf(inputs), streams);
+    // A shard's share of the list is not known until its end, nor the
+    // number of links until each document is read.
+    Outputs outputs(options, options.shard || !documentNames.isEmpty() ? -1 : ListInput::totalOf(inputs), streams);
     if (const auto unwritable = outputs.open())
         return failed(streams, *unwritable);
+    for (const QString& warning : walkWarnings)
+        outputs.say(warning);
 
     if (budget->jobs < options.jobs)
         outputs.say(QStringLiteral("runs %1 at once, not %2: only %3 more files can be open (ulimit -n)")
@@ -48,15 +61,33 @@ int CheckCommand::execute(const Options& options, const Streams& streams)
 
     // A list changed or gone since it was first read, or one that is none.
     std::optional<QString> unreadable;
+    // A document that could not be read when its turn came: the others are
+    // still checked, and the run fails at its end.
+    bool documentUnread = false;
     const auto awaitInput = [&](int descriptor) {
         outputs.setWaitingForInput(true);
         const bool going = queue.awaitInput(descriptor);
         outputs.setWaitingForInput(false);
         return going;
     };
-    for (ListInput& input : inputs) {
+    Documents documents(documentSettings(options));
+    auto list = inputs.begin();
+    for (const Documents::Input& input : given) {
         bool taking = true;
-        unreadable = input.forEachItem([&](QByteArrayView address) { return taking = queue.add(address); }, awaitInput);
+        if (input.kind == DocumentKind::List) {
+            unreadable = (list++)->forEachItem(
+                [&](QByteArrayView address) {
+                outputs.nextFrom(std::nullopt);
+                return taking = queue.add(address);
+                },
+                awaitInput);
+        } else if (const auto problem = documents.forEachLink(input, [&](const Documents::Item& item) {
+                       outputs.nextFrom(item.source);
+                       return taking = queue.add(item.address, item.decided);
+                   })) {
+            outputs.say(*problem);
+            documentUnread = true;
+        }
         if (unreadable || !taking)
             break;
     }
@@ -65,6 +96,8 @@ int CheckCommand::execute(const Options& options, const Streams& streams)
         queue.stop();
     queue.finish();
     outputs.endReport();
+    if (const QString read = documents.summary(); !read.isEmpty())
+        outputs.say(read);
     if (unreadable)
         outputs.say(*unreadable);
     if (queue.machineFault())
@@ -72,7 +105,8 @@ int CheckCommand::execute(const Options& options, const Streams& streams)
                         .arg(*queue.machineFault()));
     const bool resultsWritten = outputs.commitResults();
 
-    if (!resultsWritten || ((outputs.journalFailed() || unreadable || queue.machineFault()) && !outputs.reportError()))
+    if (!resultsWritten
+        || ((outputs.journalFailed() || unreadable || documentUnread || queue.machineFault()) && !outputs.reportError()))
         return Failed;
     return statusAtEnd(outputs, streams);
 }

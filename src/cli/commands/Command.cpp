@@ -6,6 +6,7 @@
 #include "cli/Options.h"
 #include "cli/Outputs.h"
 #include "cli/commands/CheckCommand.h"
+#include "cli/commands/DumpCommand.h"
 #include "cli/commands/MergeCommand.h"
 
 #include <cerrno>
@@ -23,6 +24,8 @@ int Command::run(const QStringList& arguments, const Streams& streams)
     const Options& options = std::get<Options>(parsed);
     if (!options.mergeJournals.isEmpty())
         return MergeCommand().execute(options, streams);
+    if (options.dump)
+        return DumpCommand().execute(options, streams);
     return CheckCommand().execute(options, streams);
 }
 
@@ -33,15 +36,21 @@ int Command::failed(const Streams& streams, const QString& message, bool usage)
     return Failed;
 }
 
-std::optional<int> Command::openLists(const Options& options, const Streams& streams, std::deque<ListInput>& inputs)
+std::optional<int> Command::openLists(const Options& options, const QStringList& listNames, const QStringList& documents,
+                                      const Streams& streams, std::deque<ListInput>& inputs)
 {
-    if (const auto unreadable = ListInput::openAll(options.lists, inputs, [](int) { return !Interrupt::caught(); }))
+    if (const auto unreadable = ListInput::openAll(listNames, inputs, [](int) { return !Interrupt::caught(); }))
         return failed(streams, *unreadable);
     if (Interrupt::caught())
         return statusOfSignal(Interrupt::caught());
-    if (const auto overwrite = Outputs::overwriting(options, inputs, streams.out))
+    if (const auto overwrite = Outputs::overwriting(options, listNames, inputs, documents, streams.out))
         return failed(streams, *overwrite, true);
     return std::nullopt;
+}
+
+Documents::Settings Command::documentSettings(const Options& options)
+{
+    return {options.inputFormat, options.rootDir, options.base, options.excludedPaths};
 }
 
 int Command::statusAtEnd(const Outputs& outputs, const Streams& streams)

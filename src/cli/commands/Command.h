@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cli/Documents.h"
 #include "cli/Streams.h"
 
 #include <QString>
@@ -27,9 +28,12 @@ public:
     static int failed(const Streams& streams, const QString& message, bool usage = false);
 
 protected:
-    // Opens the lists and checks the outputs against them: nothing, or the
-    // status the run ends with.
-    static std::optional<int> openLists(const Options& options, const Streams& streams, std::deque<ListInput>& inputs);
+    // Opens the lists of these names and checks the outputs against them and
+    // the documents: nothing, or the status the run ends with.
+    static std::optional<int> openLists(const Options& options, const QStringList& listNames, const QStringList& documents,
+                                        const Streams& streams, std::deque<ListInput>& inputs);
+    // How the documents named are read, from the options.
+    static Documents::Settings documentSettings(const Options& options);
     // How a run that got to its end ends: its reader gone, a signal, a
     // report that could not be written, or the verdicts.
     static int statusAtEnd(const Outputs& outputs, const Streams& streams);

@@ -7,6 +7,9 @@
 #include "cli/Merge.h"
 #include "cli/Options.h"
 #include "cli/Outputs.h"
+#include "engine/extract/DocumentKind.h"
+
+#include <QFileInfo>
 
 #include <cerrno>
 #include <memory>
@@ -16,8 +19,13 @@
 
 int MergeCommand::execute(const Options& options, const Streams& streams)
 {
+    // The journals are of lists: the links of documents are not merged.
+    for (const QString& name : options.lists) {
+        if (name != u"-" && (QFileInfo(name).isDir() || DocumentKinds::ofFileName(name) != DocumentKind::List))
+            return failed(streams, QStringLiteral("--merge reads list files only, not %1").arg(name), true);
+    }
     std::deque<ListInput> inputs;
-    if (const auto status = openLists(options, streams, inputs))
+    if (const auto status = openLists(options, options.lists, {}, streams, inputs))
         return *status;
     std::vector<std::unique_ptr<Journal>> journals;
     for (const QString& path : options.mergeJournals) {

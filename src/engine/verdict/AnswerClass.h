@@ -20,6 +20,8 @@ enum class AnswerClass {
     Unreachable,  // no answer: no such host, refused, time-out, TLS, a proxy's own answer
     BadResponse,  // an answer that is no HTTP response with a status code
     BadAddress,   // no request: the address cannot be asked
+    NoFragment,   // the file a local link names is there, the #fragment in it is not
+    Skipped,      // not asked, by its kind: mailto:, tel:, javascript:, data:
 };
 
 namespace AnswerClasses {
@@ -31,12 +33,13 @@ AnswerClass ofStatus(int statusCode, bool challenged);
 bool isChallenge(QByteArrayView headers);
 
 // Its name in the report: "ok", "moved", "redirect", "blocked", "not-found",
-// "client-error", "server-error", "unreachable", "bad-response", "bad-address".
+// "client-error", "server-error", "unreachable", "bad-response", "bad-address",
+// "no-fragment", "skipped".
 QStringView nameOf(AnswerClass answerClass);
 std::optional<AnswerClass> named(QStringView name);
 // Every class, in the order summaries give them.
 inline constexpr AnswerClass All[] = {AnswerClass::Ok,          AnswerClass::Moved,       AnswerClass::Redirect,
                                       AnswerClass::Blocked,     AnswerClass::NotFound,    AnswerClass::ClientError,
                                       AnswerClass::ServerError, AnswerClass::Unreachable, AnswerClass::BadResponse,
-                                      AnswerClass::BadAddress};
+                                      AnswerClass::BadAddress,  AnswerClass::NoFragment,  AnswerClass::Skipped};
 }

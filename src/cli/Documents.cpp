@@ -1,0 +1,182 @@
+#include "cli/Documents.h"
+
+#include "engine/extract/DocumentFiles.h"
+#include "engine/extract/HtmlLinks.h"
+#include "engine/extract/MarkdownLinks.h"
+#include "engine/extract/SitemapLinks.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QUrl>
+
+#include <unistd.h>
+
+namespace {
+// Standard input read whole, within the bound on a document.
+std::variant<QByteArray, QString> readStandardInput()
+{
+    QFile input;
+    if (!input.open(STDIN_FILENO, QIODevice::ReadOnly))
+        return QStringLiteral("standard input: ") + input.errorString();
+    QByteArray bytes = input.read(DocumentFiles::MostDocumentBytes + 1);
+    if (bytes.size() > DocumentFiles::MostDocumentBytes)
+        return QStringLiteral("standard input: more than %1, too large for a document").arg(DocumentFiles::mostDocumentSize());
+    return bytes;
+}
+
+Outcome onDisk(const LocalTargets::Check& check)
+{
+    Outcome outcome;
+    outcome.valid = check.answerClass == AnswerClass::Ok;
+    outcome.answerClass = check.answerClass;
+    outcome.reason = check.reason;
+    return outcome;
+}
+
+Outcome neverAsked(const QString& scheme)
+{
+    Outcome outcome;
+    outcome.valid = true;
+    outcome.answerClass = AnswerClass::Skipped;
+    outcome.reason = scheme + QStringLiteral(": not asked");
+    return outcome;
+}
+}  // namespace
+
+std::variant<std::vector<Documents::Input>, QString> Documents::inputsOf(const QStringList& names,
+                                                                         const Settings& settings, QStringList& warnings)
+{
+    std::vector<Input> inputs;
+    const QString here = settings.rootDir.isEmpty() ? QStringLiteral(".") : settings.rootDir;
+    for (const QString& name : names) {
+        if (name != u"-" && QFileInfo(name).isDir()) {
+            auto walked = DocumentFiles::walk(name, settings.excluded);
+            if (const QString* problem = std::get_if<QString>(&walked))
+                return *problem;
+            const auto& found = std::get<DocumentFiles::WalkedFiles>(walked);
+            warnings += found.warnings;
+            if (found.files.isEmpty())
+                warnings << name + QStringLiteral(": no HTML, Markdown or sitemap file in the folder");
+            const QString root = settings.rootDir.isEmpty() ? name : settings.rootDir;
+            for (const QString& file : found.files)
+                inputs.push_back({file, DocumentKinds::ofFileName(file), root});
+            continue;
+        }
+        const DocumentKind kind = settings.kind.value_or(name == u"-" ? DocumentKind::List : DocumentKinds::ofFileName(name));
+        // A document is read when its turn comes; one that cannot be read at
+        // all stops the run before anything is asked, as a list does.
+        if (kind != DocumentKind::List && name != u"-") {
+            const QFileInfo file(name);
+            if (!file.exists())
+                return name + QStringLiteral(": no such file");
+            if (!file.isReadable())
+                return name + QStringLiteral(": cannot be read");
+            if (file.size() > DocumentFiles::MostDocumentBytes)
+                return name
+                     + QStringLiteral(": more than %1, too large for a document").arg(DocumentFiles::mostDocumentSize());
+        }
+        inputs.push_back({name, kind, here});
+    }
+    return inputs;
+}
+
+std::variant<DocumentLinks, QString> Documents::read(const Input& document)
+{
+    const auto bytes = document.name == u"-" ? readStandardInput() : DocumentFiles::readBounded(document.name);
+    if (const QString* problem = std::get_if<QString>(&bytes))
+        return *problem;
+    const QByteArray& text = std::get<QByteArray>(bytes);
+    switch (document.kind) {
+    case DocumentKind::Html:
+        return HtmlLinks::read(text);
+    case DocumentKind::Markdown:
+        return MarkdownLinks::read(text);
+    case DocumentKind::Sitemap: {
+        auto links = SitemapLinks::read(text);
+        if (const QString* problem = std::get_if<QString>(&links))
+            return document.name + QStringLiteral(": ") + *problem;
+        return std::get<DocumentLinks>(std::move(links));
+    }
+    case DocumentKind::List:
+        break;
+    }
+    return document.name + QStringLiteral(": not a document");
+}
+
+LinkTarget::Document Documents::placeOf(const Input& document, const QString& base) const
+{
+    LinkTarget::Document place;
+    place.path = document.name == u"-" ? QStringLiteral("./-") : document.name;
+    place.rootDir = document.rootDir;
+    place.base = base;
+    if (!m_settings.base.isEmpty()) {
+        // The document's own address: the tree's, and its path below the root.
+        QByteArray tree = m_settings.base;
+        if (!tree.endsWith('/'))
+            tree += '/';
+        const QString below = QDir(document.rootDir).relativeFilePath(place.path);
+        place.address = tree + QUrl::toPercentEncoding(below, "/");
+    }
+    return place;
+}
+
+std::optional<QString> Documents::forEachLink(const Input& document, const std::function<bool(const Item&)>& item)
+{
+    auto read = Documents::read(document);
+    if (const QString* problem = std::get_if<QString>(&read))
+        return *problem;
+    const DocumentLinks& links = std::get<DocumentLinks>(read);
+    ++m_filesByKind[static_cast<size_t>(document.kind)];
+    if (document.name != u"-" && m_settings.checkOnDisk)
+        m_local.remember(document.name, links.anchors);
+    const LinkTarget::Document place = placeOf(document, links.base);
+    for (const FoundLink& link : links.links) {
+        const LinkTarget target = LinkTarget::of(link.address, place);
+        Item next{{}, std::nullopt, {document.name, link.place, link.address, link.element}};
+        switch (target.kind) {
+        case LinkTarget::Kind::Remote:
+            next.address = target.address;
+            break;
+        case LinkTarget::Kind::Local:
+            next.address = target.path.toUtf8();
+            if (!target.fragment.isEmpty())
+                next.address += '#' + QUrl::toPercentEncoding(target.fragment);
+            if (m_settings.checkOnDisk)
+                next.decided = onDisk(m_local.check(target.path, target.fragment));
+            break;
+        case LinkTarget::Kind::Skipped:
+            next.address = link.address.toUtf8();
+            next.decided = neverAsked(target.scheme);
+            break;
+        }
+        ++m_linksByTarget[static_cast<size_t>(target.kind)];
+        if (!item(next))
+            break;
+    }
+    return std::nullopt;
+}
+
+QString Documents::summary() const
+{
+    qint64 files = 0;
+    QStringList kinds;
+    for (const DocumentKind kind : {DocumentKind::Html, DocumentKind::Markdown, DocumentKind::Sitemap}) {
+        if (const qint64 read = m_filesByKind[static_cast<size_t>(kind)]) {
+            files += read;
+            kinds << QStringLiteral("%1 %2").arg(read).arg(DocumentKinds::inputFormatNames().at(static_cast<qsizetype>(kind)));
+        }
+    }
+    if (files == 0)
+        return {};
+    const auto& [remote, local, skipped] = m_linksByTarget;
+    return QStringLiteral("%1 %2 read (%3), %4 %5: %6 to ask, %7 on disk, %8 skipped")
+        .arg(files)
+        .arg(files == 1 ? u"file" : u"files")
+        .arg(kinds.join(u", "))
+        .arg(remote + local + skipped)
+        .arg(remote + local + skipped == 1 ? u"link" : u"links")
+        .arg(remote)
+        .arg(local)
+        .arg(skipped);
+}

@@ -1,0 +1,81 @@
+#pragma once
+
+#include "cli/Outcome.h"
+#include "engine/extract/DocumentKind.h"
+#include "engine/extract/DocumentLinks.h"
+#include "engine/extract/LinkTarget.h"
+#include "engine/extract/LocalTargets.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <functional>
+#include <optional>
+#include <variant>
+#include <vector>
+
+// Where a link of a document stands, for the report.
+struct LinkSource {
+    QString file;  // as the run names it: the name given, or the folder given and the path below it
+    TextPlace place;
+    QString written;  // the address as the document writes it
+    QString element;
+    // "docs/a.md:12:7", as editors and compilers point at a place; the file
+    // alone for a list's line, which has no place of its own.
+    QString where() const
+    {
+        return place.line > 0 ? QStringLiteral("%1:%2:%3").arg(file).arg(place.line).arg(place.column) : file;
+    }
+};
+
+// The documents a run reads beside its lists (HTML, Markdown, sitemaps):
+// which of the names given are documents, the folders walked for them, and
+// each document's links as the items the queue is handed, where each one
+// leads decided by the document's place.
+class Documents {
+public:
+    struct Settings {
+        std::optional<DocumentKind> kind;  // every file named, and standard input, read as this kind (not those found in a folder)
+        QString rootDir;                   // where "/x" starts; empty: the folder given, else the current one
+        QByteArray base;                   // the address the tree is published at; empty: checked on disk
+        QStringList excluded;              // files and folders a walk leaves out
+        bool checkOnDisk = true;  // false: local links are placed, not looked for
+    };
+    // One input of the run, in the order given.
+    struct Input {
+        QString name;  // "-": standard input
+        DocumentKind kind = DocumentKind::List;
+        QString rootDir;  // a document's, where its root-relative links start
+    };
+    // The names given, folders walked in place, each with its kind; or why
+    // one of them cannot be read. What a walk passed over goes to `warnings`.
+    static std::variant<std::vector<Input>, QString> inputsOf(const QStringList& names, const Settings& settings,
+                                                              QStringList& warnings);
+
+    // What the run does with one link.
+    struct Item {
+        QByteArray address;              // what the report names: the address to ask, or the file
+        std::optional<Outcome> decided;  // judged without a request: a local file, a kind never asked
+        LinkSource source;
+    };
+
+    explicit Documents(Settings settings) : m_settings(std::move(settings)) {}
+    // Reads one document and hands on each link, in document order, while
+    // `item` returns true. Nothing, or why the document could not be read.
+    std::optional<QString> forEachLink(const Input& document, const std::function<bool(const Item&)>& item);
+    // What a document holds: its links and anchors, or why it cannot be read.
+    static std::variant<DocumentLinks, QString> read(const Input& document);
+    // "2 files read (1 html, 1 markdown), 30 links: 20 to ask, 8 on disk, 2 skipped";
+    // empty when no document was read.
+    QString summary() const;
+
+private:
+    LinkTarget::Document placeOf(const Input& document, const QString& base) const;
+
+    Settings m_settings;
+    LocalTargets m_local;
+    std::array<qint64, 4> m_filesByKind{};
+    std::array<qint64, 3> m_linksByTarget{};
+};

@@ -1,0 +1,89 @@
+#include "cli/commands/DumpCommand.h"
+
+#include "cli/ExitStatus.h"
+#include "cli/Interrupt.h"
+#include "cli/ListInput.h"
+#include "cli/Options.h"
+#include "cli/Report.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+// "docs/a.md:12:7  a href  ../b.md  docs/b.md", tabs apart; JSON: file,
+// line, column, element, the address as written and where it leads.
+QByteArray dumpLine(const LinkSource& source, QByteArrayView leadsTo, bool json)
+{
+    if (json) {
+        const QJsonObject object{{"file", source.file},           {"line", source.place.line},
+                                 {"column", source.place.column}, {"element", source.element},
+                                 {"address", source.written},     {"resolved", QString::fromUtf8(leadsTo)}};
+        return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+    }
+    // Escaped as the text report is, so that no address adds a field or a line.
+    return Report::escapedField(source.where().toUtf8()) + '\t' + source.element.toUtf8() + '\t'
+         + Report::escapedField(source.written.toUtf8()) + '\t' + Report::escapedField(leadsTo) + '\n';
+}
+}  // namespace
+
+int DumpCommand::execute(const Options& options, const Streams& streams)
+{
+    QStringList warnings;
+    Documents::Settings settings = documentSettings(options);
+    settings.checkOnDisk = false;
+    auto named = Documents::inputsOf(options.lists, settings, warnings);
+    if (const QString* problem = std::get_if<QString>(&named))
+        return failed(streams, *problem);
+    for (const QString& warning : warnings)
+        std::fprintf(streams.err, "tessaly-check: %s\n", qPrintable(warning));
+    const bool json = options.format->name == u"jsonl";
+    bool unread = false;
+    Documents documents(settings);
+    for (const Documents::Input& input : std::get<std::vector<Documents::Input>>(named)) {
+        std::optional<QString> problem;
+        if (input.kind == DocumentKind::List) {
+            ListInput list;
+            problem = list.open(input.name, [](int) { return !Interrupt::caught(); });
+            if (!problem) {
+                problem = list.forEachItem(
+                    [&](QByteArrayView address) {
+                    const LinkSource source{input.name == u"-" ? QStringLiteral("-") : input.name,
+                                            {0, 0},
+                                            QString::fromUtf8(address),
+                                            QStringLiteral("list")};
+                    const QByteArray line = dumpLine(source, address, json);
+                    return std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), streams.out)
+                            == static_cast<size_t>(line.size())
+                        && !Interrupt::caught();
+                    },
+                    [](int) { return !Interrupt::caught(); });
+            }
+        } else {
+            problem = documents.forEachLink(input, [&](const Documents::Item& item) {
+                const QByteArray line = dumpLine(item.source, item.address, json);
+                return std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), streams.out)
+                        == static_cast<size_t>(line.size())
+                    && !Interrupt::caught();
+            });
+        }
+        if (problem) {
+            std::fprintf(streams.err, "tessaly-check: %s\n", qPrintable(*problem));
+            unread = true;
+        }
+        if (std::ferror(streams.out) || Interrupt::caught())
+            break;
+    }
+    std::fflush(streams.out);
+    if (std::ferror(streams.out))
+        return errno == EPIPE
+                 ? ReaderGone
+                 : failed(streams, QStringLiteral("standard output: ") + QString::fromLocal8Bit(std::strerror(errno)));
+    if (Interrupt::caught())
+        return statusOfSignal(Interrupt::caught());
+    if (const QString read = documents.summary(); !read.isEmpty())
+        std::fprintf(streams.err, "tessaly-check: %s\n", qPrintable(read));
+    return unread ? Failed : AllValid;
+}

@@ -1,0 +1,119 @@
+#include "engine/extract/LinkTarget.h"
+
+#include "engine/address/UsableAddress.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QUrl>
+
+namespace {
+// What a browser would not fetch, and a checker has no business asking.
+constexpr QStringView NeverAsked[] = {u"mailto", u"tel", u"javascript", u"data"};
+
+// The scheme an address starts with (RFC 3986: a letter, then letters,
+// digits, "+", "-" or "."), lower case; empty when it is relative.
+QString schemeOf(const QString& address)
+{
+    const qsizetype colon = address.indexOf(u':');
+    if (colon <= 0 || !address[0].isLetter() || address[0].unicode() > 0x7f)
+        return {};
+    for (qsizetype i = 1; i < colon; ++i) {
+        const char16_t c = address[i].unicode();
+        if (!((c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'+' || c == u'-'
+              || c == u'.'))
+            return {};
+    }
+    return address.left(colon).toLower();
+}
+
+bool isWeb(const QString& scheme) { return scheme == u"http" || scheme == u"https"; }
+
+// `reference` resolved against an absolute address, as a browser resolves a link.
+QByteArray resolved(const QByteArray& base, const QString& reference)
+{
+    // curl resolves a fragment alone against the base's folder, not the base.
+    if (reference.isEmpty() || reference.startsWith(u'#')) {
+        const qsizetype hash = base.indexOf('#');
+        return (hash < 0 ? base : base.left(hash)) + reference.toUtf8();
+    }
+    const ParsedAddress address(ParsedAddress(base), reference.toUtf8());
+    return address.result() == CURLUE_OK ? address.part(CURLUPART_URL) : reference.toUtf8();
+}
+
+LinkTarget remote(QByteArray address)
+{
+    LinkTarget target;
+    target.address = std::move(address);
+    return target;
+}
+
+// A relative reference on disk: its path against the folder it is read
+// from (or the root for "/x"), its fragment apart.
+LinkTarget local(const QString& reference, const QString& folder, const QString& rootDir, const QString& self)
+{
+    LinkTarget target;
+    target.kind = LinkTarget::Kind::Local;
+    QString path = reference;
+    if (const qsizetype hash = path.indexOf(u'#'); hash >= 0) {
+        target.fragment = QUrl::fromPercentEncoding(path.mid(hash + 1).toUtf8());
+        path.truncate(hash);
+    }
+    if (const qsizetype query = path.indexOf(u'?'); query >= 0)
+        path.truncate(query);
+    path = QUrl::fromPercentEncoding(path.toUtf8());
+    if (path.isEmpty())
+        target.path = self;
+    else if (path.startsWith(u'/'))
+        target.path = QDir::cleanPath(rootDir + path);
+    else
+        target.path = QDir::cleanPath(folder + u'/' + path);
+    return target;
+}
+}  // namespace
+
+LinkTarget LinkTarget::of(const QString& written, const Document& document)
+{
+    const QString scheme = schemeOf(written);
+    for (const QStringView never : NeverAsked) {
+        if (scheme == never) {
+            LinkTarget target;
+            target.kind = Kind::Skipped;
+            target.scheme = scheme;
+            return target;
+        }
+    }
+    if (scheme == u"file") {
+        const QUrl url(written);
+        LinkTarget target;
+        target.kind = Kind::Local;
+        target.path = QDir::cleanPath(url.toLocalFile());
+        target.fragment = url.fragment(QUrl::FullyDecoded);
+        return target;
+    }
+    if (!scheme.isEmpty())
+        return remote(written.toUtf8());
+
+    // The document's own address, when it has one: --base, then a <base>
+    // that is an address, or one relative to it.
+    QByteArray address = document.address;
+    const QString baseScheme = schemeOf(document.base);
+    if (isWeb(baseScheme))
+        address = document.base.toUtf8();
+    else if (!address.isEmpty() && !document.base.isEmpty())
+        address = resolved(address, document.base);
+    if (!address.isEmpty())
+        return remote(resolved(address, written));
+    // A link to another host with no scheme of its own, in a file with no
+    // address: the web's own scheme.
+    if (written.startsWith(u"//"))
+        return remote("https:" + written.toUtf8());
+
+    const QString self = document.path;
+    QString folder = QFileInfo(self).path();
+    if (!document.base.isEmpty() && baseScheme.isEmpty()) {
+        // A <base> that is a path moves where the links start from.
+        const LinkTarget base = local(document.base, folder, document.rootDir, self);
+        folder = document.base.endsWith(u'/') ? base.path : QFileInfo(base.path).path();
+    }
+    return local(written, folder, document.rootDir, self);
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Where a link found in a document leads, by the document's place: an
+// address to ask, a file or folder on disk, or a kind of address that is
+// never asked. Pure: nothing is read from disk or the network.
+struct LinkTarget {
+    enum class Kind {
+        Remote,   // ask `address`
+        Local,    // look for `path` on disk, and `fragment` in it
+        Skipped,  // mailto:, tel:, javascript:, data:: `scheme` says which
+    };
+    Kind kind = Kind::Remote;
+    QByteArray address;  // Remote: as curl is given it, resolved (a bad one is the queue's to judge)
+    QString path;        // Local: the file or folder, cleaned, without query or fragment
+    QString fragment;    // Local: after '#', percent-decoded; empty when none
+    QString scheme;      // Skipped: lower case, without the colon
+
+    // How a document's relative links resolve.
+    struct Document {
+        QString path;        // the document's own file, as the run names it
+        QString rootDir;     // where "/x" starts on disk
+        QByteArray address;  // its published address (--base), empty for a tree checked on disk
+        QString base;        // its <base href> as written, empty when none
+    };
+    static LinkTarget of(const QString& written, const Document& document);
+};

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "engine/verdict/AnswerClass.h"
+
+#include <QHash>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+// Whether the files that local links name are there, and the fragments in
+// them: a folder counts when it holds an index file, a fragment of an HTML
+// or Markdown file when the file defines that anchor. Each target is read
+// once for its anchors, however many links name it.
+class LocalTargets {
+public:
+    // A folder's page, in the order a server or a forge shows one.
+    static constexpr QStringView IndexFiles[] = {u"index.html", u"index.htm", u"README.md", u"index.md"};
+
+    struct Check {
+        AnswerClass answerClass = AnswerClass::Ok;  // Ok, NotFound or NoFragment
+        QString reason;
+    };
+    Check check(const QString& path, const QString& fragment);
+    // The anchors of a document the run has read already.
+    void remember(const QString& path, const QStringList& anchors);
+
+private:
+    // The anchors a file defines, or null when it is no document that
+    // defines any (or cannot be read): its fragments are then not checked.
+    const QSet<QString>* anchorsOf(const QString& file);
+
+    QHash<QString, QSet<QString>> m_anchors;  // by the file's canonical path
+    QSet<QString> m_unreadable;
+};

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "engine/extract/DocumentLinks.h"
+
+#include <QByteArrayView>
+
+// The links of a Markdown document as GitHub reads it (CommonMark with the
+// GFM tables, strikethrough and bare-address autolinks).
+namespace MarkdownLinks {
+// A Markdown document as its bytes (UTF-8; a byte-order mark dropped; invalid
+// sequences replaced): its links, images and autolinks in document order,
+// with the HTML inside it read for links too; anchors from its headings and
+// any HTML id/name.
+//
+// Elements: "link" for [text](address) and reference links, "image" for
+// ![alt](address), "autolink" for <address> and bare addresses. The address
+// is as written with escapes and character references decoded; a bare
+// "www." address is given the "http://" GitHub's link has, a bare e-mail
+// address "mailto:"; an empty one, as in [text](), is a link to the document
+// itself. A reference link stands where it is used; a definition no link
+// uses is not reported, as it shows nothing. Nothing in code is a link, nor
+// is a link in an image's alternative text.
+DocumentLinks read(QByteArrayView bytes);
+}

@@ -1,0 +1,175 @@
+// tessaly-check over a small docs tree, in this process against the loopback
+// server (and once as the user runs it): which links are asked, which looked
+// for on disk, which left, and where the report says each stands.
+
+#include "CheckRuns.h"
+#include "LoopbackServer.h"
+#include "TestFiles.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTest>
+
+namespace {
+// "line:column" of the first `needle` in a file's text, columns in characters.
+QString placeOf(const QString& text, const QString& needle)
+{
+    const qsizetype at = text.indexOf(needle);
+    const qsizetype lineStart = text.lastIndexOf(u'\n', at) + 1;
+    return QStringLiteral("%1:%2").arg(text.left(at).count(u'\n') + 1).arg(text.mid(lineStart, at - lineStart).toUcs4().size() + 1);
+}
+}  // namespace
+
+class CliDocumentsTest : public QObject {
+    Q_OBJECT
+    LoopbackServer m_server;
+    TestFolder m_dir;
+    QString m_docs;
+    QString m_index;  // the Markdown page's text
+    QString m_page;   // the HTML page's text
+
+private slots:
+    void initTestCase()
+    {
+        for (const char* proxy : ProxyVariables)
+            qunsetenv(proxy);
+        m_server.route("/ok", LoopbackServer::answer("HTTP/1.1 200 OK"));
+        m_server.route("/site/page.html", LoopbackServer::answer("HTTP/1.1 200 OK"));
+        const QString ok = m_server.url("/ok");
+        m_index = QStringLiteral("# Guide\n\nSee [the page](page.html) and [gone](missing.md).\n"
+                                 "Remote [ok](%1) and [dead](%2).\n"
+                                 "\tAgain, café [ok](%1#frag) · [mail](mailto:a@example.org)\n\n"
+                                 "[there](page.html#there) [nowhere](page.html#nowhere) [self](#guide) [folder](sub/)\n")
+                      .arg(ok, m_server.url("/dead"));
+        m_page = QStringLiteral("<html><body><h1 id=\"there\">x</h1>\n  <a href=\"index.md#guide\">back</a>"
+                                "<img src=\"%1\"></body></html>\n")
+                     .arg(ok);
+        m_docs = m_dir.filePath(QStringLiteral("docs"));
+        m_dir.file(QStringLiteral("docs/index.md"), m_index.toUtf8());
+        m_dir.file(QStringLiteral("docs/page.html"), m_page.toUtf8());
+        m_dir.file(QStringLiteral("docs/sub/README.md"), QStringLiteral("[up](../index.md)\n").toUtf8());
+        m_dir.file(QStringLiteral("plain/notes.txt"), "not read from a folder\n");
+        m_dir.file(QStringLiteral("docs/.hidden/x.md"), QStringLiteral("[x](%1)\n").arg(m_server.url("/hidden")).toUtf8());
+    }
+
+    // Every link of the tree once in its place: the verdict, where it led and
+    // where it stands; each address asked once however many places hold it.
+    void reportOfATree()
+    {
+        const int before = m_server.requests().size();
+        const Finished finished = runInProcess({m_docs});
+        QCOMPARE(finished.exitCode, 1);
+        const QString index = m_docs + QStringLiteral("/index.md:");
+        const QString page = m_docs + QStringLiteral("/page.html:");
+        const QString ok = m_server.url("/ok");
+        const QStringList expected = {
+            "valid\tfile\t" + m_docs + "/page.html\tok\t0\t" + index + placeOf(m_index, "page.html"),
+            "invalid\tno such file or folder\t" + m_docs + "/missing.md\tnot-found\t0\t" + index
+                + placeOf(m_index, "missing.md"),
+            "valid\tHTTP/1.1 200 OK\t" + ok + "\tok\t1\t" + index + placeOf(m_index, ok),
+            "invalid\tHTTP/1.1 404 Not Found\t" + m_server.url("/dead") + "\tnot-found\t1\t" + index
+                + placeOf(m_index, "http://127.0.0.1:" + QString::number(m_server.port()) + "/dead"),
+            "valid\tHTTP/1.1 200 OK\t" + ok + "#frag\tok\t1\t" + index + placeOf(m_index, ok + "#frag"),
+            "skipped\tmailto: not asked\tmailto:a@example.org\tskipped\t0\t" + index + placeOf(m_index, "mailto:"),
+            "valid\tfile\t" + m_docs + "/page.html#there\tok\t0\t" + index + placeOf(m_index, "page.html#there"),
+            "invalid\tno #nowhere in the file\t" + m_docs + "/page.html#nowhere\tno-fragment\t0\t" + index
+                + placeOf(m_index, "page.html#nowhere"),
+            "valid\tfile\t" + m_docs + "/index.md#guide\tok\t0\t" + index + placeOf(m_index, "#guide"),
+            "valid\tfile\t" + m_docs + "/sub\tok\t0\t" + index + placeOf(m_index, "sub/"),
+            "valid\tfile\t" + m_docs + "/index.md#guide\tok\t0\t" + page + placeOf(m_page, "index.md#guide"),
+            "valid\tHTTP/1.1 200 OK\t" + ok + "\tok\t1\t" + page + placeOf(m_page, ok),
+            "valid\tfile\t" + m_docs + "/index.md\tok\t0\t" + m_docs + "/sub/README.md:1:6",
+        };
+        QCOMPARE(QString::fromUtf8(finished.out).split(u'\n', Qt::SkipEmptyParts), expected);
+        QCOMPARE(m_server.requestedPaths().mid(before), (QList<QByteArray>{"/ok", "/dead"}));
+        QVERIFY2(finished.err.contains("3 files read (1 html, 2 markdown), 13 links: 4 to ask, 8 on disk, 1 skipped"),
+                 finished.err.constData());
+    }
+
+    // The same places in JSON lines, with the address as written beside it.
+    void jsonSource()
+    {
+        const Finished finished = runInProcess({"--format", "jsonl", m_docs + "/sub"});
+        const QJsonObject line = QJsonDocument::fromJson(finished.out).object();
+        QCOMPARE(line.value("written").toString(), QStringLiteral("../index.md"));
+        QCOMPARE(line.value("source").toObject(),
+                 (QJsonObject{{"file", m_docs + "/sub/README.md"}, {"line", 1}, {"column", 6}, {"element", "link"}}));
+    }
+
+    // Options that change what is read or where links lead: each row's
+    // arguments (DOCS for the tree), the paths the server was asked, and a
+    // piece of the report or the messages.
+    void whatIsReadAndAsked_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QList<QByteArray>>("asked");
+        QTest::addColumn<QByteArray>("reported");
+        QTest::newRow("--dump asks nothing")
+            << QStringList{"--dump", "DOCS/index.md"} << QList<QByteArray>{} << QByteArray("\tlink\tmissing.md\t");
+        QTest::newRow("--base asks relative links on the site")
+            << QStringList{"--base", m_server.url("/site/"), "DOCS/page.html", "--root-dir", "DOCS"}
+            << QList<QByteArray>{"/site/index.md", "/ok"} << QByteArray("/site/index.md#guide\tnot-found");
+        QTest::newRow("--exclude-path leaves a folder out")
+            << QStringList{"--exclude-path", "DOCS/sub/", "--exclude-path", "DOCS/index.md", "DOCS"}
+            << QList<QByteArray>{"/ok"} << QByteArray("page.html:");
+        QTest::newRow("a folder without documents says so") << QStringList{"DOCS/../plain"} << QList<QByteArray>{}
+                                                            << QByteArray("plain: no HTML, Markdown or sitemap file");
+        QTest::newRow("--input-format reads an odd name")
+            << QStringList{"--input-format", "markdown", "DOCS/sub/notes.txt"} << QList<QByteArray>{"/ok"}
+            << QByteArray("notes.txt:1:6");
+    }
+    void whatIsReadAndAsked()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QList<QByteArray>, asked);
+        QFETCH(QByteArray, reported);
+        m_dir.file(QStringLiteral("docs/sub/notes.txt"), QStringLiteral("[ok](%1)\n").arg(m_server.url("/ok")).toUtf8());
+        arguments.replaceInStrings(QStringLiteral("DOCS"), m_docs);
+        const int before = m_server.requests().size();
+        const Finished finished = runInProcess(arguments);
+        QVERIFY2((finished.out + finished.err).contains(reported), finished.out.constData());
+        QCOMPARE(m_server.requestedPaths().mid(before), asked);
+        QFile::remove(m_dir.filePath(QStringLiteral("docs/sub/notes.txt")));
+    }
+
+    // Documents that cannot be read, and options that cannot be used, stop
+    // the run before anything is asked, with status 2 and a message.
+    void refusals_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("message");
+        QTest::newRow("missing") << QStringList{"DOCS/nothing.md"} << QByteArray("nothing.md: no such file");
+        QTest::newRow("unknown kind") << QStringList{"--input-format", "pdf", "DOCS"} << QByteArray("--input-format is");
+        QTest::newRow("base not an address") << QStringList{"--base", "docs/", "DOCS"} << QByteArray("--base takes");
+        QTest::newRow("root not a folder") << QStringList{"--root-dir", "DOCS/index.md", "DOCS"} << QByteArray("--root-dir");
+        QTest::newRow("dump with a result file")
+            << QStringList{"--dump", "--valid", "v", "DOCS"} << QByteArray("--dump asks nothing");
+        QTest::newRow("merge of documents") << QStringList{"--merge", "j", "DOCS/index.md"} << QByteArray("list files only");
+        QTest::newRow("result file over a document")
+            << QStringList{"--valid", "DOCS/page.html", "DOCS"} << QByteArray("names the document");
+    }
+    void refusals()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, message);
+        arguments.replaceInStrings(QStringLiteral("DOCS"), m_docs);
+        const int before = m_server.requests().size();
+        const Finished finished = runInProcess(arguments);
+        QCOMPARE(finished.exitCode, 2);
+        QVERIFY2(finished.err.contains(message), finished.err.constData());
+        QCOMPARE(m_server.requests().size(), before);
+        QCOMPARE(readBytes(m_docs + QStringLiteral("/page.html")), m_page.toUtf8());
+    }
+
+    // As the user runs it: a folder's dead link fails the run, its place shown.
+    void processOverATree()
+    {
+        CheckProcess check;
+        const Finished finished = check.run({m_docs});
+        QCOMPARE(finished.exitCode, 1);
+        QVERIFY(finished.out.contains("\tnot-found\t0\t" + (m_docs + "/index.md:" + placeOf(m_index, "missing.md")).toUtf8()));
+    }
+};
+
+QTEST_MAIN(CliDocumentsTest)
+#include "tst_cli_documents.moc"

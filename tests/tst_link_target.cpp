@@ -1,0 +1,81 @@
+// Where a link found in a document leads, by the document's place: the rule
+// that decides what is asked, what is looked for on disk and what is left.
+#include "engine/extract/LinkTarget.h"
+
+#include <QTest>
+
+using Kind = LinkTarget::Kind;
+
+class LinkTargetTest : public QObject {
+    Q_OBJECT
+private slots:
+    // Each row: the link as written, the document's <base> and published
+    // address (--base), and where it leads: "ask ADDRESS", "disk PATH#FRAGMENT"
+    // or "skip SCHEME". The document is docs/guide/a.html, the root docs.
+    void leadsTo_data()
+    {
+        QTest::addColumn<QString>("written");
+        QTest::addColumn<QString>("base");
+        QTest::addColumn<QByteArray>("published");
+        QTest::addColumn<QString>("leadsTo");
+        const auto row =
+            [](const char* name, const char* written, const char* base, const char* published, const char* leadsTo) {
+            QTest::newRow(name) << QString::fromUtf8(written) << QString::fromUtf8(base) << QByteArray(published)
+                                << QString::fromUtf8(leadsTo);
+        };
+        row("web address", "https://example.org/x", "", "", "ask https://example.org/x");
+        row("scheme in capitals", "HTTP://example.org/", "", "", "ask HTTP://example.org/");
+        row("another host, no scheme", "//example.org/x", "", "", "ask https://example.org/x");
+        row("mailto", "mailto:a@example.org", "", "", "skip mailto");
+        row("tel in capitals", "TEL:+123", "", "", "skip tel");
+        row("javascript", "javascript:void(0)", "", "", "skip javascript");
+        row("data", "data:image/png;base64,AAAA", "", "", "skip data");
+        row("a colon later in a path", "b:c/d.html", "", "", "ask b:c/d.html");
+        row("relative file", "b.html", "", "", "disk docs/guide/b.html#");
+        row("up a folder", "../index.md", "", "", "disk docs/index.md#");
+        row("root-relative", "/img/x.png", "", "", "disk docs/img/x.png#");
+        row("query and fragment", "b.html?x=1#part", "", "", "disk docs/guide/b.html#part");
+        row("fragment alone", "#part", "", "", "disk docs/guide/a.html#part");
+        row("empty: the page itself", "", "", "", "disk docs/guide/a.html#");
+        row("percent-encoded path and fragment", "my%20page.md#caf%C3%A9", "", "", "disk docs/guide/my page.md#café");
+        row("file address", "file:///tmp/x.html#top", "", "", "disk /tmp/x.html#top");
+        row("<base> a path", "b.html", "../other/", "", "disk docs/other/b.html#");
+        row("<base> an address", "b.html", "https://example.org/site/", "", "ask https://example.org/site/b.html");
+        row("published: relative", "b.html", "", "https://example.org/guide/a.html", "ask https://example.org/guide/b.html");
+        row("published: root-relative", "/img/x.png", "", "https://example.org/guide/a.html",
+            "ask https://example.org/img/x.png");
+        row("published: fragment alone", "#part", "", "https://example.org/guide/a.html",
+            "ask https://example.org/guide/a.html#part");
+        row("published: a query alone", "?page=2", "", "https://example.org/guide/a.html",
+            "ask https://example.org/guide/a.html?page=2");
+        row("published: empty, the page itself", "", "", "https://example.org/guide/a.html",
+            "ask https://example.org/guide/a.html");
+        row("published, and a <base> path", "b.html", "/v2/", "https://example.org/guide/a.html",
+            "ask https://example.org/v2/b.html");
+        row("published: a space in the path", "my page.html", "", "https://example.org/guide/a.html",
+            "ask https://example.org/guide/my%20page.html");
+    }
+    void leadsTo()
+    {
+        QFETCH(QString, written);
+        QFETCH(QString, base);
+        QFETCH(QByteArray, published);
+        QFETCH(QString, leadsTo);
+        const LinkTarget target = LinkTarget::of(written, {QStringLiteral("docs/guide/a.html"), QStringLiteral("docs"),
+                                                           published, base});
+        switch (target.kind) {
+        case Kind::Remote:
+            QCOMPARE(QStringLiteral("ask ") + QString::fromUtf8(target.address), leadsTo);
+            break;
+        case Kind::Local:
+            QCOMPARE(QStringLiteral("disk ") + target.path + u'#' + target.fragment, leadsTo);
+            break;
+        case Kind::Skipped:
+            QCOMPARE(QStringLiteral("skip ") + target.scheme, leadsTo);
+            break;
+        }
+    }
+};
+
+QTEST_APPLESS_MAIN(LinkTargetTest)
+#include "tst_link_target.moc"

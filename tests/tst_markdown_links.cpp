@@ -1,0 +1,132 @@
+// Links as a Markdown document holds them, where each stands, and the
+// anchors its headings and HTML give.
+#include "engine/extract/HeadingAnchors.h"
+#include "engine/extract/MarkdownLinks.h"
+
+#include <QTest>
+
+namespace {
+// Each link as "line:column element address".
+QStringList described(const DocumentLinks& found)
+{
+    QStringList links;
+    for (const FoundLink& link : found.links)
+        links.append(QStringLiteral("%1:%2 %3 %4").arg(link.place.line).arg(link.place.column).arg(link.element, link.address));
+    return links;
+}
+}
+
+class MarkdownLinksTest : public QObject {
+    Q_OBJECT
+private slots:
+    // The place is of the address's first character, a reference link's of
+    // the "[" where it is used; columns in characters, a tab counting one.
+    void linksAndWhereTheyStand_data()
+    {
+        QTest::addColumn<QByteArray>("markdown");
+        QTest::addColumn<QStringList>("links");
+        const auto row = [](const char* name, const char* markdown, QStringList links) {
+            QTest::newRow(name) << QByteArray(markdown) << links;
+        };
+        row("inline", "a [t](http://x) b", {"1:7 link http://x"});
+        row("angle brackets, spaces, title", "[t](  <u r l> \"title\")", {"1:8 link u r l"});
+        row("image with a title", "![alt](im.png 'x')", {"1:8 image im.png"});
+        row("escapes and references decoded, %XX kept", "[t](a\\_b&amp;c%20d&#x41;)", {"1:5 link a_b&c%20dA"});
+        row("parentheses in the address", "[t](a(b)c)", {"1:5 link a(b)c"});
+        row("autolinks in brackets", "<http://x.y/z> <me@x.org>",
+            {"1:2 autolink http://x.y/z", "1:17 autolink mailto:me@x.org"});
+        row("bare autolinks", "see www.ex.com/p and http://b.org, a@b.org",
+            {"1:5 autolink http://www.ex.com/p", "1:22 autolink http://b.org", "1:36 autolink mailto:a@b.org"});
+        row("full, collapsed and shortcut references, defined after use, any case",
+            "[full][R] [coll][] [short]\n\n[r]: /1\n[coll]: /2\n[SHORT]: /3",
+            {"1:1 link /1", "1:11 link /2", "1:20 link /3"});
+        row("a reference image", "![i][r]\n\n[r]: /i.png", {"1:1 image /i.png"});
+        row("undefined reference, unused definition", "[none] x\n\n[u]: http://unused", {});
+        row("code spans and blocks", "`[a](b)` and `` <http://c> ``\n\n```\n[c](d)\n```\n\n    [e](f)\n", {});
+        row("tab and wide characters before", "é\t日本 [t](x)", {"1:10 link x"});
+        row("after a soft break", "a\nb [t](x)", {"2:7 link x"});
+        row("after a hard break", "a\\\n  [t](x) b  \n[u](y)", {"2:7 link x", "3:5 link y"});
+        row("block quote and its lazy line", "> a\n> b [t](x)\nlazy [u](y)", {"2:9 link x", "3:10 link y"});
+        row("nested block quotes", ">> a\n> > [t](x)", {"2:9 link x"});
+        row("list item, deeper continuation", "- a\n     b [t](x)", {"2:12 link x"});
+        row("autolink in a list item", "- see <http://x>", {"1:8 autolink http://x"});
+        row("table, escaped pipe", "| a | b |\n|---|---|\n| \\| [t](x) | [u](y) |", {"3:10 link x", "3:19 link y"});
+        row("table row indented unlike the first", "| a |\n|---|\n   | [t](x) |", {"3:10 link x"});
+        row("backslash break, then a tab the quote takes part of", ">> a\\\n>\tb [q](q)", {"2:9 link q"});
+        row("table in a block quote", "> | [a](x) |\n> |---|\n> | <http://y> |", {"1:9 link x", "3:6 autolink http://y"});
+        row("address and title on later lines", "[a\nb](\n  http://x \"t\nu\") [c](y)", {"3:3 link http://x", "4:9 link y"});
+        row("paragraph begun by definitions", "[r]: /1\n  \"title\"\n[r] x", {"3:1 link /1"});
+        row("heading begun by a definition", "[r]: /1\n[r] x\n===", {"2:1 link /1"});
+        row("link around an image", "[![b](i.png)](h)", {"1:15 link h", "1:7 image i.png"});
+        row("no link in alternative text", "![a [b](c)](d)", {"1:13 image d"});
+        row("emphasis and strikethrough", "~~[a](b)~~ **[c](d)** _[e](f)_", {"1:7 link b", "1:18 link d", "1:28 link f"});
+        row("after references in text", "&copy; \\[ [t](x)", {"1:15 link x"});
+        row("ATX heading", "## [t](x) ##", {"1:8 link x"});
+        row("CRLF and CR line endings", "a\r\n[t](x)\r[u](y)", {"2:5 link x", "3:5 link y"});
+        row("byte-order mark, invalid UTF-8", "\xef\xbb\xbf\xff [t](x)", {"1:7 link x"});
+        row("empty addresses", "[a]() [b](<>)", {"1:5 link ", "1:12 link "});
+        row("HTML block", "<div>\n  <a href=\"x\">\n</div>", {"2:12 a href x"});
+        row("inline HTML", "a <img\n  src=\"i\"> b", {"2:8 img src i"});
+        row("HTML block in a block quote", "> <p>\n>   <a href=\"x\">", {"2:14 a href x"});
+    }
+    void linksAndWhereTheyStand()
+    {
+        QFETCH(QByteArray, markdown);
+        QFETCH(QStringList, links);
+        QCOMPARE(described(MarkdownLinks::read(markdown)), links);
+    }
+
+    void anchors_data()
+    {
+        QTest::addColumn<QByteArray>("markdown");
+        QTest::addColumn<QStringList>("anchors");
+        const auto row = [](const char* name, const char* markdown, QStringList anchors) {
+            QTest::newRow(name) << QByteArray(markdown) << anchors;
+        };
+        row("ATX and setext repeated", "# Hello, World!\n## Hello, World!\nHello World\n---\n",
+            {"hello-world", "hello-world-1", "hello-world-2"});
+        row("markup left out", "# The `--dump` *option*", {"the---dump-option"});
+        row("a link's text, no image's", "# [Docs](x) and ![img](y) pic", {"docs-and--pic"});
+        row("in a block quote", "> ## Inside", {"inside"});
+        row("HTML ids and names", "<h2 id=\"x\">X</h2>\n\na <a name=\"y\"></a>", {"x", "y"});
+    }
+    void anchors()
+    {
+        QFETCH(QByteArray, markdown);
+        QFETCH(QStringList, anchors);
+        QCOMPARE(MarkdownLinks::read(markdown).anchors, anchors);
+    }
+
+    // One document's headings in turn, and the anchor each is given.
+    void headingAnchors_data()
+    {
+        QTest::addColumn<QStringList>("headings");
+        QTest::addColumn<QStringList>("anchors");
+        const auto row = [](const char* name, QStringList headings, QStringList anchors) {
+            QTest::newRow(name) << headings << anchors;
+        };
+        row("punctuation", {"Hello, World! (v2.0)?"}, {"hello-world-v20"});
+        row("hyphens and underscores kept", {"snake_case - and -- x"}, {"snake_case---and----x"});
+        row("emoji", {"🎉 Party time"}, {"-party-time"});
+        row("accents", {"Café MÜLLER"}, {"café-müller"});
+        row("combining accent", {"Cafe\u0301"}, {"cafe\u0301"});
+        row("CJK", {"日本語の見出し"}, {"日本語の見出し"});
+        row("tab and no-break space dropped", {"a\tb\u00a0c"}, {"abc"});
+        row("repeats", {"a", "a", "a"}, {"a", "a-1", "a-2"});
+        row("a heading like an earlier repeat", {"a", "a", "a-1", "a"}, {"a", "a-1", "a-1-1", "a-2"});
+        row("an earlier heading like a repeat", {"a-1", "a", "a"}, {"a-1", "a", "a-2"});
+    }
+    void headingAnchors()
+    {
+        QFETCH(QStringList, headings);
+        QFETCH(QStringList, anchors);
+        HeadingAnchors::Document document;
+        QStringList given;
+        for (const QString& heading : headings)
+            given.append(document.anchorFor(heading));
+        QCOMPARE(given, anchors);
+    }
+};
+
+QTEST_GUILESS_MAIN(MarkdownLinksTest)
+#include "tst_markdown_links.moc"
