@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2034,SC2154 # sets the caller's figures, reads its $work
 # Sourced by the benchmarks that serve from a loopback nginx: a free port,
 # nginx started on the configuration the caller wrote, its one worker's CPU,
 # a command timed by GNU time, and a tool's timed run with the run's lines of
