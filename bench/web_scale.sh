@@ -52,22 +52,15 @@ ulimit -n "$(ulimit -Hn)"
 
 work=$(mktemp -d)
 chmod 755 "$work"
-nginx_pid=
+# shellcheck source=bench/loopback_nginx.sh
+. "$here/bench/loopback_nginx.sh"
 stop() {
-  if [ -n "$nginx_pid" ]; then kill -QUIT "$nginx_pid" 2>/dev/null || true; fi
+  stop_nginx
   rm -rf "$work"
 }
 trap stop EXIT
 
-# libcurl gives *.localhost both ::1 and 127.0.0.1, ::1 first: nginx listens on
-# both when the machine has ::1, so that no connection starts with a refusal.
-ipv6=
-grep -q '^00000000000000000000000000000001 ' /proc/net/if_inet6 2>/dev/null && ipv6=yes
-port=18443
-while (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null \
-  || { [ -n "$ipv6" ] && (exec 3<>"/dev/tcp/::1/$port") 2>/dev/null; }; do
-  port=$((port + 1))
-done
+port=$(free_port 18443)
 
 # The test root and a server certificate for *.bench.localhost, both P-256:
 # what many large sites serve, and cheap enough to sign that 20,000 handshakes
@@ -156,21 +149,7 @@ http {
   }
 }
 CONF
-if ! /usr/sbin/nginx -c "$work/nginx.conf" -p "$work" -g 'daemon on;' 2>>"$work/error.log"; then
-  echo "$0: nginx did not start:" >&2; cat "$work/error.log" >&2; exit 1
-fi
-for _ in $(seq 100); do [ -s "$work/nginx.pid" ] && break; sleep 0.05; done
-[ -s "$work/nginx.pid" ] || { echo "$0: nginx wrote no pid:" >&2; cat "$work/error.log" >&2; exit 1; }
-nginx_pid=$(cat "$work/nginx.pid")
-worker=
-for _ in $(seq 100); do  # the pid file comes before the worker
-  worker=$(cat "/proc/$nginx_pid/task/$nginx_pid/children"); worker=${worker%% *}
-  [ -n "$worker" ] && break
-  sleep 0.05
-done
-[ -n "$worker" ] || { echo "$0: nginx started no worker:" >&2; cat "$work/error.log" >&2; exit 1; }
-ticks=$(getconf CLK_TCK)
-worker_ticks() { awk '{print $14 + $15}' "/proc/$worker/stat"; }
+start_nginx
 
 # The certificate verifies through the bound bundle, for curl and the check
 # run alike, and not without it (so that the bundle is what the figures pay for).
@@ -190,41 +169,6 @@ echo "  without the binding curl exits $outside and tessaly-check says $(sed -n 
 
 warnings=0
 warn() { echo "!!! WARNING: $*"; warnings=$((warnings + 1)); }
-
-log_lines() { wc -l < "$work/access.log"; }
-# A client's last requests can be logged a moment after it exits (a dropped
-# body is noticed on nginx's next write): wait for the count the run made, or
-# for half a second without a new line.
-settle() {
-  local from=$1 want=$2 last=-1 same=0 got
-  while :; do
-    got=$(($(log_lines) - from))
-    ((got >= want)) && return 0
-    if ((got == last)); then
-      same=$((same + 1)); ((same >= 10)) && return 0
-    else
-      same=0; last=$got
-    fi
-    sleep 0.05
-  done
-}
-
-# Runs a tool over a list in the namespace: its own wall time, peak RSS, CPU
-# and exit status (from GNU time, around the tool itself), nginx's worker's CPU
-# over the run, and the run's lines of nginx's log.
-run() {
-  local out=$1 want=$2; shift 2
-  local from before
-  from=$(log_lines)
-  before=$(worker_ticks)
-  rm -f "$work/time"
-  in_namespace /usr/bin/time -f '%e %M %U %S %x' -o "$work/time" "$@" > "$out" 2> "$work/stderr" || true
-  [ -s "$work/time" ] || { echo "$0: $1 did not run:" >&2; cat "$work/stderr" >&2; exit 1; }
-  read -r wall peak user sys status < <(tail -n 1 "$work/time")
-  settle "$from" "$want"
-  nginx_cpu=$(awk -v t="$(($(worker_ticks) - before))" -v hz="$ticks" 'BEGIN { printf "%.2f", t / hz }')
-  tail -n +$((from + 1)) "$work/access.log" > "$work/run.log"
-}
 
 # From the run's log lines, for the requests whose user agent is curl's (or is
 # not): requests, distinct connections, distinct hosts, bytes sent, request
