@@ -14,22 +14,33 @@ class CheckQueueTest : public QObject {
     Q_OBJECT
 private slots:
     // More hosts than connections used to be kept, each asked several times
-    // in turn: one connection each all the same.
+    // in turn, or each host's next address beyond the look-ahead (as a
+    // document's links to a host come): one connection each all the same.
+    void oneConnectionForEachHostAskedAgain_data()
+    {
+        QTest::addColumn<int>("hosts");
+        QTest::addColumn<int>("lookAhead");  // 0: the default
+        QTest::newRow("80 hosts") << 80 << 0;
+        QTest::newRow("3 hosts, each again beyond a look-ahead of two") << 3 << 2;
+    }
     void oneConnectionForEachHostAskedAgain()
     {
+        QFETCH(int, hosts);
+        QFETCH(int, lookAhead);
         LoopbackServer server;
         server.setFallback(LoopbackServer::answer("HTTP/1.1 200 OK"));
-        constexpr int Hosts = 80;
         QByteArrayList addresses;
         for (int round = 0; round < 3; ++round) {
-            for (int host = 0; host < Hosts; ++host)
+            for (int host = 0; host < hosts; ++host)
                 addresses << on(server, QStringLiteral("h%1.localhost").arg(host), QStringLiteral("/%1").arg(round));
         }
         QueueRun run;
         run.settings.jobs = 8;
+        if (lookAhead > 0)
+            run.settings.lookAhead = lookAhead;
         run.run(addresses);
         QCOMPARE(run.inOrder.size(), addresses.size());
-        QCOMPARE(server.connectionsAccepted(), Hosts);
+        QCOMPARE(server.connectionsAccepted(), hosts);
     }
 
     // A list that comes slowly (a pipe) shows nothing of what is ahead: a

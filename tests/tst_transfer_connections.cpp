@@ -69,6 +69,36 @@ private slots:
         }
     }
 
+    // While more may come, the origins asked lately keep their connections
+    // too, up to the bound; once the input has ended only those ahead do.
+    void connectionsWorthKeeping_data()
+    {
+        QTest::addColumn<QStringList>("ahead");
+        QTest::addColumn<QStringList>("asked");
+        QTest::addColumn<bool>("moreMayCome");
+        QTest::addColumn<long>("worth");
+        const QStringList three{"http://a/", "http://b/", "http://c/"};
+        QTest::newRow("input ended, nothing ahead") << three << three << false << 1L;
+        QTest::newRow("more may come, two asked") << three.mid(0, 2) << three.mid(0, 2) << true << 2L;
+        QTest::newRow("more may come, three asked, the bound two") << three << three << true << 2L;
+        QTest::newRow("input ended, one ahead") << three << three.mid(0, 2) << false << 1L;
+        QTest::newRow("more may come, one asked, three ahead")
+            << three + QStringList{"http://d/"} << three.mid(0, 1) << true << 3L;
+    }
+    void connectionsWorthKeeping()
+    {
+        QFETCH(QStringList, ahead);
+        QFETCH(QStringList, asked);
+        QFETCH(bool, moreMayCome);
+        QFETCH(long, worth);
+        OriginsAhead origins;
+        for (const QString& address : ahead)
+            origins.add(address.toUtf8());
+        for (const QString& address : asked)
+            origins.removeAndTellIfLast(address.toUtf8());
+        QCOMPARE(origins.connectionsWorthKeeping(100, moreMayCome, 2), worth);
+    }
+
     void smallBodiesKeepOneConnection()
     {
         LoopbackServer server;

@@ -48,11 +48,13 @@ void CheckQueue::setIdleConnections(long connections)
     keepIdleConnections();
 }
 
-// An idle connection for every origin still to be asked, and none more: curl
-// counts the connections in use too, and closes the oldest idle one beyond.
+// An idle connection for every origin still to be asked and, until the input
+// ends, for those asked lately: curl counts the connections in use too, and
+// closes the oldest idle one beyond.
 void CheckQueue::keepIdleConnections()
 {
-    m_batch.setIdleConnections(m_ahead.connectionsWorthKeeping(m_mostIdleConnections) + m_settings.jobs,
+    m_batch.setIdleConnections(
+        m_ahead.connectionsWorthKeeping(m_mostIdleConnections, !m_listEnded, Policy::IdleConnections) + m_settings.jobs,
                                m_mostIdleConnections + m_settings.jobs);
 }
 
@@ -131,6 +133,7 @@ bool CheckQueue::awaitInput(int descriptor)
 bool CheckQueue::finish()
 {
     m_listEnded = true;
+    keepIdleConnections();
     while (!m_lookAhead.empty() && round()) {
     }
     if (m_lookAhead.empty())
@@ -213,9 +216,9 @@ void CheckQueue::start(qint64 position, const QString& turn)
     slot.turn = turn;
     const Entry& entry = entryAt(position);
     // The origin's last address closes its connection once done; while more
-    // of the list may come, nothing is known to be last.
-    const bool lastOfItsOrigin = m_ahead.removeAndTellIfLast(entry.asked())
-                              && (m_listEnded || m_ownInLookAhead >= m_settings.lookAhead);
+    // input may come, nothing is known to be last: a document's links to a
+    // host come spread over the run, far beyond the look-ahead.
+    const bool lastOfItsOrigin = m_ahead.removeAndTellIfLast(entry.asked()) && m_listEnded;
     try {
         if (!slot.request)
             slot.request = std::make_unique<CurlRequest>(m_settings.request);

@@ -2,7 +2,9 @@
 
 bool OriginsAhead::removeAndTellIfLast(QByteArrayView address)
 {
-    const auto found = m_addresses.find(HostKey::originOf(address));
+    const QByteArray origin = HostKey::originOf(address);
+    m_asked.insert(origin);
+    const auto found = m_addresses.find(origin);
     if (found == m_addresses.end())
         return false;
     if (--*found > 0)

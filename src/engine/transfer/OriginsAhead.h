@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QHash>
+#include <QSet>
 
 #include <algorithm>
 
@@ -13,6 +14,11 @@
 // line its look-ahead): a connection is worth keeping while its origin has an
 // address ahead, and worth closing after its last one, so that the idle
 // connections kept are as many as the origins still to be asked, no more.
+//
+// While more addresses may still come (a list being read, documents whose
+// links to a host come spread over the whole run), an origin with nothing
+// ahead may soon have: the connections of the origins asked most lately are
+// kept too, up to a bound, curl closing the oldest idle one beyond.
 //
 // An origin is what one kept connection serves: scheme, host and port as
 // HostKey reads them.
@@ -25,10 +31,16 @@ public:
     bool removeAndTellIfLast(QByteArrayView address);
     // Origins with an address still to come.
     qsizetype origins() const { return m_addresses.size(); }
-    // Idle connections worth keeping: one for each of them, at least one, at
-    // most `most`.
-    long connectionsWorthKeeping(long most) const { return std::clamp<long>(origins(), 1, most); }
+    // Idle connections worth keeping: one for each of them and, while more
+    // may come, for each origin asked so far up to `recent`; at least one,
+    // at most `most`.
+    long connectionsWorthKeeping(long most, bool moreMayCome = false, long recent = 0) const
+    {
+        const long asked = moreMayCome ? std::min<long>(m_asked.size(), recent) : 0;
+        return std::clamp<long>(std::max<long>(origins(), asked), 1, most);
+    }
 
 private:
     QHash<QByteArray, qint64> m_addresses;
+    QSet<QByteArray> m_asked;  // origins asked at least once
 };
