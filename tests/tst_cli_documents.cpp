@@ -97,7 +97,7 @@ private slots:
     }
 
     // Options that change what is read or where links lead: each row's
-    // arguments (DOCS for the tree), the paths the server was asked, and a
+    // arguments (DOCS for the tree, or docs relative to its folder), the paths the server was asked, and a
     // piece of the report or the messages.
     void whatIsReadAndAsked_data()
     {
@@ -108,6 +108,9 @@ private slots:
             << QStringList{"--dump", "DOCS/index.md"} << QList<QByteArray>{} << QByteArray("\tlink\tmissing.md\t");
         QTest::newRow("--base asks relative links on the site")
             << QStringList{"--base", m_server.url("/site/"), "DOCS/page.html", "--root-dir", "DOCS"}
+            << QList<QByteArray>{"/site/index.md", "/ok"} << QByteArray("/site/index.md#guide\tnot-found");
+        QTest::newRow("--base with a relative folder")
+            << QStringList{"--base", m_server.url("/site/"), "--root-dir", "docs", "docs/page.html"}
             << QList<QByteArray>{"/site/index.md", "/ok"} << QByteArray("/site/index.md#guide\tnot-found");
         QTest::newRow("--exclude-path leaves a folder out")
             << QStringList{"--exclude-path", "DOCS/sub/", "--exclude-path", "DOCS/index.md", "DOCS"}
@@ -126,7 +129,11 @@ private slots:
         m_dir.file(QStringLiteral("docs/sub/notes.txt"), QStringLiteral("[ok](%1)\n").arg(m_server.url("/ok")).toUtf8());
         arguments.replaceInStrings(QStringLiteral("DOCS"), m_docs);
         const int before = m_server.requests().size();
+        // Relative names ("docs/...") are the test folder's.
+        const QString here = QDir::currentPath();
+        QDir::setCurrent(m_dir.path());
         const Finished finished = runInProcess(arguments);
+        QDir::setCurrent(here);
         QVERIFY2((finished.out + finished.err).contains(reported), finished.out.constData());
         QCOMPARE(m_server.requestedPaths().mid(before), asked);
         QFile::remove(m_dir.filePath(QStringLiteral("docs/sub/notes.txt")));

@@ -115,7 +115,10 @@ LinkTarget::Document Documents::placeOf(const Input& document, const QString& ba
         QByteArray tree = m_settings.base;
         if (!tree.endsWith('/'))
             tree += '/';
-        const QString below = QDir(document.rootDir).relativeFilePath(place.path);
+        // Both made absolute: QDir leaves a relative path as it is, and
+        // "docs/a.md" under the root "docs" would keep its folder's name.
+        const QString below = QDir(QFileInfo(document.rootDir).absoluteFilePath())
+                                  .relativeFilePath(QFileInfo(place.path).absoluteFilePath());
         place.address = tree + QUrl::toPercentEncoding(below, "/");
     }
     return place;
