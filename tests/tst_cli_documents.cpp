@@ -176,6 +176,21 @@ private slots:
         QCOMPARE(finished.exitCode, 1);
         QVERIFY(finished.out.contains("\tnot-found\t0\t" + (m_docs + "/index.md:" + placeOf(m_index, "missing.md")).toUtf8()));
     }
+
+    // A page on standard input: its own fragments are its anchors, since
+    // there is no file to look in.
+    void processOverStandardInput()
+    {
+        CheckProcess check;
+        const Finished finished = check.run({"--input-format", "markdown", "-"},
+                                            "# Guide\n\n[self](#guide) [case](#GUIDE) [nowhere](#nowhere)\n");
+        QCOMPARE(finished.exitCode, 1);
+        const QList<QByteArray> lines = finished.out.split('\n');
+        QCOMPARE(lines.size(), 4);
+        QVERIFY2(lines[0].startsWith("valid\t") && lines[0].endsWith("\t-:3:8"), lines[0].constData());
+        QVERIFY2(lines[1].startsWith("valid\t"), lines[1].constData());
+        QVERIFY2(lines[2].startsWith("invalid\tno #nowhere in standard input\t"), lines[2].constData());
+    }
 };
 
 QTEST_MAIN(CliDocumentsTest)

@@ -34,6 +34,14 @@ Outcome onDisk(const LocalTargets::Check& check)
     return outcome;
 }
 
+// A fragment of standard input's own, as LocalTargets judges one of a file.
+LocalTargets::Check ownFragment(const QSet<QString>& anchors, const QString& fragment, bool markdown)
+{
+    if (fragment.isEmpty() || anchors.contains(fragment) || (markdown && anchors.contains(fragment.toLower())))
+        return {AnswerClass::Ok, QStringLiteral("standard input")};
+    return {AnswerClass::NoFragment, QStringLiteral("no #%1 in standard input").arg(fragment)};
+}
+
 Outcome neverAsked(const QString& scheme)
 {
     Outcome outcome;
@@ -131,7 +139,11 @@ std::optional<QString> Documents::forEachLink(const Input& document, const std::
         return *problem;
     const DocumentLinks& links = std::get<DocumentLinks>(read);
     ++m_filesByKind[static_cast<size_t>(document.kind)];
-    if (document.name != u"-" && m_settings.checkOnDisk)
+    // Standard input is no file to look in again: its own fragments are
+    // checked against the anchors read now.
+    const bool standardInput = document.name == u"-";
+    const QSet<QString> ownAnchors = standardInput ? QSet<QString>(links.anchors.begin(), links.anchors.end()) : QSet<QString>();
+    if (!standardInput && m_settings.checkOnDisk)
         m_local.remember(document.name, links.anchors);
     const LinkTarget::Document place = placeOf(document, links.base);
     for (const FoundLink& link : links.links) {
@@ -145,7 +157,9 @@ std::optional<QString> Documents::forEachLink(const Input& document, const std::
             next.address = target.path.toUtf8();
             if (!target.fragment.isEmpty())
                 next.address += '#' + QUrl::toPercentEncoding(target.fragment);
-            if (m_settings.checkOnDisk)
+            if (standardInput && target.path == place.path)
+                next.decided = onDisk(ownFragment(ownAnchors, target.fragment, document.kind == DocumentKind::Markdown));
+            else if (m_settings.checkOnDisk)
                 next.decided = onDisk(m_local.check(target.path, target.fragment));
             break;
         case LinkTarget::Kind::Skipped:
