@@ -152,6 +152,8 @@ private slots:
         QTest::newRow("dump with a result file")
             << QStringList{"--dump", "--valid", "v", "DOCS"} << QByteArray("--dump asks nothing");
         QTest::newRow("merge of documents") << QStringList{"--merge", "j", "DOCS/index.md"} << QByteArray("list files only");
+        QTest::newRow("shard of documents")
+            << QStringList{"--shard", "1/2", "--resume", "DOCS/../j", "DOCS"} << QByteArray("--shard reads list files only, not");
         QTest::newRow("result file over a document")
             << QStringList{"--valid", "DOCS/page.html", "DOCS"} << QByteArray("names the document");
     }
