@@ -49,6 +49,8 @@ private slots:
         m_dir.file(QStringLiteral("docs/page.html"), m_page.toUtf8());
         m_dir.file(QStringLiteral("docs/sub/README.md"), QStringLiteral("[up](../index.md)\n").toUtf8());
         m_dir.file(QStringLiteral("plain/notes.txt"), "not read from a folder\n");
+        m_dir.file(QStringLiteral("follow/page.html"),
+                   QStringLiteral("<a rel=\"nofollow\" href=\"%1\">x</a>\n<a href=\"%1\">y</a>\n").arg(ok).toUtf8());
         m_dir.file(QStringLiteral("docs/.hidden/x.md"), QStringLiteral("[x](%1)\n").arg(m_server.url("/hidden")).toUtf8());
     }
 
@@ -94,6 +96,45 @@ private slots:
         QCOMPARE(line.value("written").toString(), QStringLiteral("../index.md"));
         QCOMPARE(line.value("source").toObject(),
                  (QJsonObject{{"file", m_docs + "/sub/README.md"}, {"line", 1}, {"column", 6}, {"element", "link"}}));
+    }
+
+    // rel=nofollow is shown where a reader of links looks for it: in --dump
+    // and in the JSON report's source; the text report's fields stay as they
+    // are. `key`: the JSON object that holds "nofollow" ("." the line's
+    // own), empty for text, where it is the dump's last field; `shown`: for
+    // each link, 1 when it shows.
+    void nofollowShown_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("--dump") << QStringList{"--dump"} << QString() << "10";
+        QTest::newRow("--dump --format jsonl") << QStringList{"--dump", "--format", "jsonl"} << "." << "10";
+        QTest::newRow("jsonl report") << QStringList{"--format", "jsonl"} << "source" << "10";
+        QTest::newRow("text report") << QStringList{} << QString() << "00";
+    }
+    void nofollowShown()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, key);
+        QFETCH(QString, shown);
+        const Finished finished = runInProcess(arguments << m_dir.filePath(QStringLiteral("follow/page.html")));
+        const QList<QByteArray> lines = finished.out.trimmed().split('\n');
+        QCOMPARE(lines.size(), shown.size());
+        for (qsizetype i = 0; i < lines.size(); ++i) {
+            const bool expected = shown[i] == u'1';
+            if (key.isEmpty()) {
+                QVERIFY2(lines[i].endsWith("\tnofollow") == expected, lines[i].constData());
+                continue;
+            }
+            QJsonObject object = QJsonDocument::fromJson(lines[i]).object();
+            if (key != u".")
+                object = object.value(key).toObject();
+            else  // the dump's own fields beside it
+                QCOMPARE(object.value("resolved").toString(), m_server.url("/ok"));
+            QVERIFY2(object.contains("nofollow") == expected && object.value("nofollow").toBool() == expected,
+                     lines[i].constData());
+        }
     }
 
     // Options that change what is read or where links lead: each row's

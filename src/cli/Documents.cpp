@@ -148,7 +148,7 @@ std::optional<QString> Documents::forEachLink(const Input& document, const std::
     const LinkTarget::Document place = placeOf(document, links.base);
     for (const FoundLink& link : links.links) {
         const LinkTarget target = LinkTarget::of(link.address, place);
-        Item next{{}, std::nullopt, {document.name, link.place, link.address, link.element}};
+        Item next{{}, std::nullopt, {document.name, link.place, link.address, link.element, link.nofollow}};
         switch (target.kind) {
         case LinkTarget::Kind::Remote:
             next.address = target.address;

@@ -13,19 +13,23 @@
 #include <cstring>
 
 namespace {
-// "docs/a.md:12:7  a href  ../b.md  docs/b.md", tabs apart; JSON: file,
-// line, column, element, the address as written and where it leads.
+// "docs/a.md:12:7  a href  ../b.md  docs/b.md", tabs apart, and "nofollow"
+// after them for a rel=nofollow link; JSON: file, line, column, element, the
+// address as written, where it leads, and "nofollow": true for such a link.
 QByteArray dumpLine(const LinkSource& source, QByteArrayView leadsTo, bool json)
 {
     if (json) {
-        const QJsonObject object{{"file", source.file},           {"line", source.place.line},
-                                 {"column", source.place.column}, {"element", source.element},
-                                 {"address", source.written},     {"resolved", QString::fromUtf8(leadsTo)}};
+        QJsonObject object{{"file", source.file},           {"line", source.place.line},
+                           {"column", source.place.column}, {"element", source.element},
+                           {"address", source.written},     {"resolved", QString::fromUtf8(leadsTo)}};
+        if (source.nofollow)
+            object.insert("nofollow", true);
         return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
     }
     // Escaped as the text report is, so that no address adds a field or a line.
     return Report::escapedField(source.where().toUtf8()) + '\t' + source.element.toUtf8() + '\t'
-         + Report::escapedField(source.written.toUtf8()) + '\t' + Report::escapedField(leadsTo) + '\n';
+         + Report::escapedField(source.written.toUtf8()) + '\t' + Report::escapedField(leadsTo)
+         + (source.nofollow ? "\tnofollow\n" : "\n");
 }
 }  // namespace
 
