@@ -5,6 +5,7 @@
 #include "CheckRuns.h"
 #include "LoopbackServer.h"
 #include "TestFiles.h"
+#include "engine/extract/DocumentFiles.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -180,13 +181,44 @@ private slots:
         QFile::remove(m_dir.filePath(QStringLiteral("docs/sub/notes.txt")));
     }
 
-    // Documents that cannot be read, and options that cannot be used, stop
-    // the run before anything is asked, with status 2 and a message.
+    // A document that cannot be read, named or found in a folder, is a
+    // message naming it; the others are still read and checked, and the run
+    // ends with status 2.
+    void unreadDocuments_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("message");
+        QTest::newRow("missing, named")
+            << QStringList{"DOCS/nothing.md", "DOCS/sub"} << QByteArray("cannot read DOCS/nothing.md: No such file");
+        QTest::newRow("too large, named") << QStringList{"BIG/big.md", "DOCS/sub"}
+                                          << QByteArray("cannot read BIG/big.md: larger than 64 MiB");
+        QTest::newRow("too large, in a folder")
+            << QStringList{"BIG", "DOCS/sub"} << QByteArray("cannot read BIG/big.md: larger than 64 MiB");
+        QTest::newRow("missing, --dump")
+            << QStringList{"--dump", "DOCS/nothing.md", "DOCS/sub"} << QByteArray("cannot read DOCS/nothing.md");
+    }
+    void unreadDocuments()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, message);
+        const QString big = m_dir.filePath(QStringLiteral("big"));
+        QFile oversized(m_dir.file(QStringLiteral("big/big.md"), {}));
+        QVERIFY(oversized.resize(DocumentFiles::MostDocumentBytes + 1));
+        arguments.replaceInStrings(QStringLiteral("DOCS"), m_docs).replaceInStrings(QStringLiteral("BIG"), big);
+        message.replace("DOCS", m_docs.toUtf8()).replace("BIG", big.toUtf8());
+        const Finished finished = runInProcess(arguments);
+        QFile::remove(oversized.fileName());
+        QCOMPARE(finished.exitCode, 2);
+        QVERIFY2(finished.err.contains(message), finished.err.constData());
+        QVERIFY2(finished.out.contains((m_docs + QStringLiteral("/sub/README.md:1:6")).toUtf8()), finished.out.constData());
+    }
+
+    // Options that cannot be used, and documents that would be overwritten,
+    // stop the run before anything is asked, with status 2 and a message.
     void refusals_data()
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QByteArray>("message");
-        QTest::newRow("missing") << QStringList{"DOCS/nothing.md"} << QByteArray("nothing.md: no such file");
         QTest::newRow("unknown kind") << QStringList{"--input-format", "pdf", "DOCS"} << QByteArray("--input-format is");
         QTest::newRow("base not an address") << QStringList{"--base", "docs/", "DOCS"} << QByteArray("--base takes");
         QTest::newRow("root not a folder") << QStringList{"--root-dir", "DOCS/index.md", "DOCS"} << QByteArray("--root-dir");

@@ -71,19 +71,10 @@ std::variant<std::vector<Documents::Input>, QString> Documents::inputsOf(const Q
                 inputs.push_back({file, DocumentKinds::ofFileName(file), root});
             continue;
         }
+        // A document is read when its turn comes, and one that cannot be is
+        // a message there, the others still checked, whether it was named or
+        // found in a folder.
         const DocumentKind kind = settings.kind.value_or(name == u"-" ? DocumentKind::List : DocumentKinds::ofFileName(name));
-        // A document is read when its turn comes; one that cannot be read at
-        // all stops the run before anything is asked, as a list does.
-        if (kind != DocumentKind::List && name != u"-") {
-            const QFileInfo file(name);
-            if (!file.exists())
-                return name + QStringLiteral(": no such file");
-            if (!file.isReadable())
-                return name + QStringLiteral(": cannot be read");
-            if (file.size() > DocumentFiles::MostDocumentBytes)
-                return name
-                     + QStringLiteral(": more than %1, too large for a document").arg(DocumentFiles::mostDocumentSize());
-        }
         inputs.push_back({name, kind, here});
     }
     return inputs;
