@@ -157,6 +157,9 @@ private slots:
         QTest::newRow("--exclude-path leaves a folder out")
             << QStringList{"--exclude-path", "DOCS/sub/", "--exclude-path", "DOCS/index.md", "DOCS"}
             << QList<QByteArray>{"/ok"} << QByteArray("page.html:");
+        QTest::newRow("a mistyped --exclude-path says so")
+            << QStringList{"--exclude-path", "DOCS/sbu", "DOCS/sub"} << QList<QByteArray>{}
+            << QByteArray("--exclude-path names nothing there: " + m_docs.toUtf8() + "/sbu");
         QTest::newRow("a folder without documents says so") << QStringList{"DOCS/../plain"} << QList<QByteArray>{}
                                                             << QByteArray("plain: no HTML, Markdown or sitemap file");
         QTest::newRow("--input-format reads an odd name")

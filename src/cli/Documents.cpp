@@ -55,6 +55,11 @@ Outcome neverAsked(const QString& scheme)
 std::variant<std::vector<Documents::Input>, QString> Documents::inputsOf(const QStringList& names,
                                                                          const Settings& settings, QStringList& warnings)
 {
+    // A mistyped path would leave out nothing, silently.
+    for (const QString& path : settings.excluded) {
+        if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
+            warnings << QStringLiteral("--exclude-path names nothing there: ") + path;
+    }
     std::vector<Input> inputs;
     const QString here = settings.rootDir.isEmpty() ? QStringLiteral(".") : settings.rootDir;
     for (const QString& name : names) {
