@@ -44,6 +44,13 @@ int DumpCommand::execute(const Options& options, const Streams& streams)
     for (const QString& warning : warnings)
         std::fprintf(streams.err, "tessaly-check: %s\n", qPrintable(warning));
     const bool json = options.format->name == u"jsonl";
+    // One line out; false once it cannot be written or the run is stopped.
+    const auto dumped = [&](const LinkSource& source, QByteArrayView leadsTo) {
+        const QByteArray line = dumpLine(source, leadsTo, json);
+        return std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), streams.out)
+                == static_cast<size_t>(line.size())
+            && !Interrupt::caught();
+    };
     bool unread = false;
     Documents documents(settings);
     for (const Documents::Input& input : std::get<std::vector<Documents::Input>>(named)) {
@@ -54,24 +61,13 @@ int DumpCommand::execute(const Options& options, const Streams& streams)
             if (!problem) {
                 problem = list.forEachItem(
                     [&](QByteArrayView address) {
-                    const LinkSource source{input.name == u"-" ? QStringLiteral("-") : input.name,
-                                            {0, 0},
-                                            QString::fromUtf8(address),
-                                            QStringLiteral("list")};
-                    const QByteArray line = dumpLine(source, address, json);
-                    return std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), streams.out)
-                            == static_cast<size_t>(line.size())
-                        && !Interrupt::caught();
+                    return dumped({input.name, {0, 0}, QString::fromUtf8(address), QStringLiteral("list")}, address);
                     },
                     [](int) { return !Interrupt::caught(); });
             }
         } else {
-            problem = documents.forEachLink(input, [&](const Documents::Item& item) {
-                const QByteArray line = dumpLine(item.source, item.address, json);
-                return std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), streams.out)
-                        == static_cast<size_t>(line.size())
-                    && !Interrupt::caught();
-            });
+            problem = documents.forEachLink(input,
+                                            [&](const Documents::Item& item) { return dumped(item.source, item.address); });
         }
         if (problem) {
             std::fprintf(streams.err, "tessaly-check: %s\n", qPrintable(*problem));
