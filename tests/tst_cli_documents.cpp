@@ -3,6 +3,7 @@
 // for on disk, which left, and where the report says each stands.
 
 #include "CheckRuns.h"
+#include "Gzipped.h"
 #include "LoopbackServer.h"
 #include "TestFiles.h"
 #include "engine/extract/DocumentFiles.h"
@@ -52,6 +53,16 @@ private slots:
         m_dir.file(QStringLiteral("plain/notes.txt"), "not read from a folder\n");
         m_dir.file(QStringLiteral("follow/page.html"),
                    QStringLiteral("<a rel=\"nofollow\" href=\"%1\">x</a>\n<a href=\"%1\">y</a>\n").arg(ok).toUtf8());
+        m_server.route("/listed", LoopbackServer::answer("HTTP/1.1 200 OK"));
+        m_dir.file(QStringLiteral("lists/urls.txt"), m_server.url("/listed").toUtf8() + '\n');
+        const auto sitemap = [](const QString& address) {
+            return QStringLiteral("<urlset xmlns=\"http://www.sitemaps.org/schemas/sitemap/0.9\">\n"
+                                  "<url><loc>%1</loc></url></urlset>\n")
+                .arg(address)
+                .toUtf8();
+        };
+        m_dir.file(QStringLiteral("maps/sitemap.xml"), sitemap(ok));
+        m_dir.file(QStringLiteral("maps/sitemap-b.xml.gz"), gzipped(sitemap(m_server.url("/site/page.html"))));
         m_dir.file(QStringLiteral("docs/.hidden/x.md"), QStringLiteral("[x](%1)\n").arg(m_server.url("/hidden")).toUtf8());
     }
 
@@ -160,6 +171,15 @@ private slots:
         QTest::newRow("a mistyped --exclude-path says so")
             << QStringList{"--exclude-path", "DOCS/sbu", "DOCS/sub"} << QList<QByteArray>{}
             << QByteArray("--exclude-path names nothing there: " + m_docs.toUtf8() + "/sbu");
+        QTest::newRow("a compressed sitemap")
+            << QStringList{"DOCS/../maps/sitemap-b.xml.gz"} << QList<QByteArray>{"/site/page.html"}
+            << QByteArray("sitemap-b.xml.gz:2:11\n");
+        QTest::newRow("a folder of sitemaps")
+            << QStringList{"DOCS/../maps"} << QList<QByteArray>{"/site/page.html", "/ok"}
+            << QByteArray("2 files read (2 sitemap), 2 links: 2 to ask");
+        QTest::newRow("a list and a document in one run")
+            << QStringList{"DOCS/../lists/urls.txt", "DOCS/page.html"} << QList<QByteArray>{"/listed", "/ok"}
+            << QByteArray("/listed\tok\t1\nvalid\tfile\t");
         QTest::newRow("a folder without documents says so") << QStringList{"DOCS/../plain"} << QList<QByteArray>{}
                                                             << QByteArray("plain: no HTML, Markdown or sitemap file");
         QTest::newRow("--input-format reads an odd name")
@@ -253,6 +273,50 @@ private slots:
         const Finished finished = check.run({m_docs});
         QCOMPARE(finished.exitCode, 1);
         QVERIFY(finished.out.contains("\tnot-found\t0\t" + (m_docs + "/index.md:" + placeOf(m_index, "missing.md")).toUtf8()));
+    }
+
+    // A journal of documents: the second run asks nothing and reports the
+    // same, links never asked (mailto:) and those on disk taken from it too.
+    void resumed()
+    {
+        const QString journal = m_dir.filePath(QStringLiteral("journal"));
+        const QStringList arguments{"--resume", journal, m_docs + QStringLiteral("/index.md")};
+        const Finished first = runInProcess(arguments);
+        QCOMPARE(first.exitCode, 1);
+        QVERIFY2(readBytes(journal).contains("\"address\":\"mailto:a@example.org\""), readBytes(journal).constData());
+        const int before = m_server.requests().size();
+        const Finished second = runInProcess(arguments);
+        QCOMPARE(second.exitCode, 1);
+        QCOMPARE(m_server.requests().size(), before);
+        QCOMPARE(second.out, first.out);
+        QVERIFY(second.out.contains("skipped\tmailto: not asked\tmailto:a@example.org\t"));
+        QFile::remove(journal);
+    }
+
+    // A document gone between the folder's walk and its turn is a message
+    // naming it; the documents around it are still read.
+    void goneAfterTheWalk()
+    {
+        TestFolder dir;
+        dir.file(QStringLiteral("a.md"), "[b](b.md)\n");
+        dir.file(QStringLiteral("b.md"), "[a](a.md)\n");
+        dir.file(QStringLiteral("c.md"), "[a](a.md)\n");
+        QStringList warnings;
+        const auto walked = Documents::inputsOf({dir.path()}, {}, warnings);
+        QVERIFY(std::holds_alternative<std::vector<Documents::Input>>(walked));
+        QVERIFY(QFile::remove(dir.filePath(QStringLiteral("b.md"))));
+        Documents documents({});
+        QStringList read;
+        for (const Documents::Input& input : std::get<std::vector<Documents::Input>>(walked)) {
+            const auto problem = documents.forEachLink(input, [&](const Documents::Item& item) {
+                read << QFileInfo(item.source.file).fileName() + u' ' + AnswerClasses::nameOf(item.decided->answerClass).toString();
+                return true;
+            });
+            if (problem)
+                read << *problem;
+        }
+        QCOMPARE(read, (QStringList{"a.md not-found", "cannot read " + dir.filePath("b.md") + ": No such file or directory",
+                                    "c.md ok"}));
     }
 
     // A page on standard input: its own fragments are its anchors, since
