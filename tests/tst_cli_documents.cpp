@@ -12,6 +12,9 @@
 #include <QJsonObject>
 #include <QTest>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
 // "line:column" of the first `needle` in a file's text, columns in characters.
 QString placeOf(const QString& text, const QString& needle)
@@ -19,6 +22,19 @@ QString placeOf(const QString& text, const QString& needle)
     const qsizetype at = text.indexOf(needle);
     const qsizetype lineStart = text.lastIndexOf(u'\n', at) + 1;
     return QStringLiteral("%1:%2").arg(text.left(at).count(u'\n') + 1).arg(text.mid(lineStart, at - lineStart).toUcs4().size() + 1);
+}
+// A run in this process that reads these bytes as its standard input.
+Finished runOnStandardInput(const QStringList& arguments, const QByteArray& input)
+{
+    TestFolder dir;
+    const int file = ::open(QFile::encodeName(dir.file(QStringLiteral("input"), input)).constData(), O_RDONLY);
+    const int saved = ::dup(STDIN_FILENO);
+    ::dup2(file, STDIN_FILENO);
+    ::close(file);
+    const Finished finished = runInProcess(arguments);
+    ::dup2(saved, STDIN_FILENO);
+    ::close(saved);
+    return finished;
 }
 }  // namespace
 
@@ -320,18 +336,26 @@ private slots:
     }
 
     // A page on standard input: its own fragments are its anchors, since
-    // there is no file to look in.
-    void processOverStandardInput()
+    // there is no file to look in, nor a page of its own on the site.
+    void standardInput_data()
     {
-        CheckProcess check;
-        const Finished finished = check.run({"--input-format", "markdown", "-"},
-                                            "# Guide\n\n[self](#guide) [case](#GUIDE) [nowhere](#nowhere)\n");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("on disk") << QStringList{};
+        QTest::newRow("--base") << QStringList{"--base", m_server.url("/site/")};
+    }
+    void standardInput()
+    {
+        QFETCH(QStringList, arguments);
+        const int before = m_server.requests().size();
+        const Finished finished = runOnStandardInput(arguments << "--input-format" << "markdown" << "-",
+                                                     "# Guide\n\n[self](#guide) [case](#GUIDE) [nowhere](#nowhere)\n");
         QCOMPARE(finished.exitCode, 1);
-        const QList<QByteArray> lines = finished.out.split('\n');
-        QCOMPARE(lines.size(), 4);
+        const QList<QByteArray> lines = finished.out.trimmed().split('\n');
+        QCOMPARE(lines.size(), 3);
         QVERIFY2(lines[0].startsWith("valid\t") && lines[0].endsWith("\t-:3:8"), lines[0].constData());
         QVERIFY2(lines[1].startsWith("valid\t"), lines[1].constData());
         QVERIFY2(lines[2].startsWith("invalid\tno #nowhere in standard input\t"), lines[2].constData());
+        QCOMPARE(m_server.requests().size(), before);
     }
 };
 

@@ -121,8 +121,11 @@ LinkTarget::Document Documents::placeOf(const Input& document, const QString& ba
             tree += '/';
         // Both made absolute: QDir leaves a relative path as it is, and
         // "docs/a.md" under the root "docs" would keep its folder's name.
-        const QString below = QDir(QFileInfo(document.rootDir).absoluteFilePath())
-                                  .relativeFilePath(QFileInfo(place.path).absoluteFilePath());
+        // Standard input has no name of its own there: the tree's address.
+        const QString below = document.name == u"-"
+                                ? QString()
+                                : QDir(QFileInfo(document.rootDir).absoluteFilePath())
+                                      .relativeFilePath(QFileInfo(place.path).absoluteFilePath());
         place.address = tree + QUrl::toPercentEncoding(below, "/");
     }
     return place;
@@ -135,10 +138,11 @@ std::optional<QString> Documents::forEachLink(const Input& document, const std::
         return *problem;
     const DocumentLinks& links = std::get<DocumentLinks>(read);
     ++m_filesByKind[static_cast<size_t>(document.kind)];
-    // Standard input is no file to look in again: its own fragments are
-    // checked against the anchors read now.
+    // Standard input is no file to look in again, nor a page of the site
+    // (--base): its own fragments are checked against the anchors read now.
     const bool standardInput = document.name == u"-";
     const QSet<QString> ownAnchors = standardInput ? QSet<QString>(links.anchors.begin(), links.anchors.end()) : QSet<QString>();
+    const bool markdown = document.kind == DocumentKind::Markdown;
     if (!standardInput && m_settings.checkOnDisk)
         m_local.remember(document.name, links.anchors);
     const LinkTarget::Document place = placeOf(document, links.base);
@@ -148,13 +152,16 @@ std::optional<QString> Documents::forEachLink(const Input& document, const std::
         switch (target.kind) {
         case LinkTarget::Kind::Remote:
             next.address = target.address;
+            // "#x" under --base; a <base> sends it to another page.
+            if (standardInput && link.address.startsWith(u'#') && links.base.isEmpty())
+                next.decided = onDisk(ownFragment(ownAnchors, QUrl::fromPercentEncoding(link.address.mid(1).toUtf8()), markdown));
             break;
         case LinkTarget::Kind::Local:
             next.address = target.path.toUtf8();
             if (!target.fragment.isEmpty())
                 next.address += '#' + QUrl::toPercentEncoding(target.fragment);
             if (standardInput && target.path == place.path)
-                next.decided = onDisk(ownFragment(ownAnchors, target.fragment, document.kind == DocumentKind::Markdown));
+                next.decided = onDisk(ownFragment(ownAnchors, target.fragment, markdown));
             else if (m_settings.checkOnDisk)
                 next.decided = onDisk(m_local.check(target.path, target.fragment));
             break;
