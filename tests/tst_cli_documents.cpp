@@ -137,8 +137,10 @@ private slots:
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("shown");
         QTest::newRow("--dump") << QStringList{"--dump"} << QString() << "10";
-        QTest::newRow("--dump --format jsonl") << QStringList{"--dump", "--format", "jsonl"} << "." << "10";
-        QTest::newRow("jsonl report") << QStringList{"--format", "jsonl"} << "source" << "10";
+        QTest::newRow("--dump --format jsonl") << QStringList{"--dump", "--format", "jsonl"} << "."
+                                               << "10";
+        QTest::newRow("jsonl report") << QStringList{"--format", "jsonl"} << "source"
+                                      << "10";
         QTest::newRow("text report") << QStringList{} << QString() << "00";
     }
     void nofollowShown()
@@ -190,9 +192,8 @@ private slots:
         QTest::newRow("a compressed sitemap")
             << QStringList{"DOCS/../maps/sitemap-b.xml.gz"} << QList<QByteArray>{"/site/page.html"}
             << QByteArray("sitemap-b.xml.gz:2:11\n");
-        QTest::newRow("a folder of sitemaps")
-            << QStringList{"DOCS/../maps"} << QList<QByteArray>{"/site/page.html", "/ok"}
-            << QByteArray("2 files read (2 sitemap), 2 links: 2 to ask");
+        QTest::newRow("a folder of sitemaps") << QStringList{"DOCS/../maps"} << QList<QByteArray>{"/site/page.html", "/ok"}
+                                              << QByteArray("2 files read (2 sitemap), 2 links: 2 to ask");
         QTest::newRow("a list and a document in one run")
             << QStringList{"DOCS/../lists/urls.txt", "DOCS/page.html"} << QList<QByteArray>{"/listed", "/ok"}
             << QByteArray("/listed\tok\t1\nvalid\tfile\t");
@@ -227,14 +228,14 @@ private slots:
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QByteArray>("message");
-        QTest::newRow("missing, named")
-            << QStringList{"DOCS/nothing.md", "DOCS/sub"} << QByteArray("cannot read DOCS/nothing.md: No such file");
-        QTest::newRow("too large, named") << QStringList{"BIG/big.md", "DOCS/sub"}
-                                          << QByteArray("cannot read BIG/big.md: larger than 64 MiB");
+        QTest::newRow("missing, named") << QStringList{"DOCS/nothing.md", "DOCS/sub"}
+                                        << QByteArray("cannot read DOCS/nothing.md: No such file");
+        QTest::newRow("too large, named")
+            << QStringList{"BIG/big.md", "DOCS/sub"} << QByteArray("cannot read BIG/big.md: larger than 64 MiB");
         QTest::newRow("too large, in a folder")
             << QStringList{"BIG", "DOCS/sub"} << QByteArray("cannot read BIG/big.md: larger than 64 MiB");
-        QTest::newRow("missing, --dump")
-            << QStringList{"--dump", "DOCS/nothing.md", "DOCS/sub"} << QByteArray("cannot read DOCS/nothing.md");
+        QTest::newRow("missing, --dump") << QStringList{"--dump", "DOCS/nothing.md", "DOCS/sub"}
+                                         << QByteArray("cannot read DOCS/nothing.md");
     }
     void unreadDocuments()
     {
@@ -264,8 +265,8 @@ private slots:
         QTest::newRow("dump with a result file")
             << QStringList{"--dump", "--valid", "v", "DOCS"} << QByteArray("--dump asks nothing");
         QTest::newRow("merge of documents") << QStringList{"--merge", "j", "DOCS/index.md"} << QByteArray("list files only");
-        QTest::newRow("shard of documents")
-            << QStringList{"--shard", "1/2", "--resume", "DOCS/../j", "DOCS"} << QByteArray("--shard reads list files only, not");
+        QTest::newRow("shard of documents") << QStringList{"--shard", "1/2", "--resume", "DOCS/../j", "DOCS"}
+                                            << QByteArray("--shard reads list files only, not");
         QTest::newRow("result file over a document")
             << QStringList{"--valid", "DOCS/page.html", "DOCS"} << QByteArray("names the document");
     }
@@ -325,14 +326,15 @@ private slots:
         QStringList read;
         for (const Documents::Input& input : std::get<std::vector<Documents::Input>>(walked)) {
             const auto problem = documents.forEachLink(input, [&](const Documents::Item& item) {
-                read << QFileInfo(item.source.file).fileName() + u' ' + AnswerClasses::nameOf(item.decided->answerClass).toString();
+                read << QFileInfo(item.source.file).fileName() + u' '
+                            + AnswerClasses::nameOf(item.decided->answerClass).toString();
                 return true;
             });
             if (problem)
                 read << *problem;
         }
-        QCOMPARE(read, (QStringList{"a.md not-found", "cannot read " + dir.filePath("b.md") + ": No such file or directory",
-                                    "c.md ok"}));
+        QCOMPARE(read, (QStringList{"a.md not-found",
+                                    "cannot read " + dir.filePath("b.md") + ": No such file or directory", "c.md ok"}));
     }
 
     // A page on standard input: its own fragments are its anchors, since
@@ -347,7 +349,9 @@ private slots:
     {
         QFETCH(QStringList, arguments);
         const int before = m_server.requests().size();
-        const Finished finished = runOnStandardInput(arguments << "--input-format" << "markdown" << "-",
+        const Finished finished = runOnStandardInput(arguments << "--input-format"
+                                                               << "markdown"
+                                                               << "-",
                                                      "# Guide\n\n[self](#guide) [case](#GUIDE) [nowhere](#nowhere)\n");
         QCOMPARE(finished.exitCode, 1);
         const QList<QByteArray> lines = finished.out.trimmed().split('\n');

@@ -122,10 +122,9 @@ LinkTarget::Document Documents::placeOf(const Input& document, const QString& ba
         // Both made absolute: QDir leaves a relative path as it is, and
         // "docs/a.md" under the root "docs" would keep its folder's name.
         // Standard input has no name of its own there: the tree's address.
-        const QString below = document.name == u"-"
-                                ? QString()
-                                : QDir(QFileInfo(document.rootDir).absoluteFilePath())
-                                      .relativeFilePath(QFileInfo(place.path).absoluteFilePath());
+        const QString below = document.name == u"-" ? QString()
+                                                    : QDir(QFileInfo(document.rootDir).absoluteFilePath())
+                                                          .relativeFilePath(QFileInfo(place.path).absoluteFilePath());
         place.address = tree + QUrl::toPercentEncoding(below, "/");
     }
     return place;
@@ -141,7 +140,8 @@ std::optional<QString> Documents::forEachLink(const Input& document, const std::
     // Standard input is no file to look in again, nor a page of the site
     // (--base): its own fragments are checked against the anchors read now.
     const bool standardInput = document.name == u"-";
-    const QSet<QString> ownAnchors = standardInput ? QSet<QString>(links.anchors.begin(), links.anchors.end()) : QSet<QString>();
+    const QSet<QString> ownAnchors = standardInput ? QSet<QString>(links.anchors.begin(), links.anchors.end())
+                                                   : QSet<QString>();
     const bool markdown = document.kind == DocumentKind::Markdown;
     if (!standardInput && m_settings.checkOnDisk)
         m_local.remember(document.name, links.anchors);
@@ -154,7 +154,8 @@ std::optional<QString> Documents::forEachLink(const Input& document, const std::
             next.address = target.address;
             // "#x" under --base; a <base> sends it to another page.
             if (standardInput && link.address.startsWith(u'#') && links.base.isEmpty())
-                next.decided = onDisk(ownFragment(ownAnchors, QUrl::fromPercentEncoding(link.address.mid(1).toUtf8()), markdown));
+                next.decided = onDisk(ownFragment(ownAnchors, QUrl::fromPercentEncoding(link.address.mid(1).toUtf8()),
+                                                  markdown));
             break;
         case LinkTarget::Kind::Local:
             next.address = target.path.toUtf8();

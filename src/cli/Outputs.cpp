@@ -83,8 +83,8 @@ CheckQueue::Callbacks Outputs::callbacks(std::function<bool()> stopping)
         // Outcomes come in list order; those before this one that never
         // come (another shard's, a run cut short) are forgotten with it.
         const auto source = m_sources.find(position);
-        const QByteArray line =
-            m_options.format->line(address, outcome, source != m_sources.end() ? &source->second : nullptr);
+        const QByteArray line = m_options.format->line(address, outcome,
+                                                       source != m_sources.end() ? &source->second : nullptr);
         m_sources.erase(m_sources.begin(), m_sources.upper_bound(position));
         m_progress.makeRoom();
         errno = 0;

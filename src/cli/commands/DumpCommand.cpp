@@ -66,8 +66,9 @@ int DumpCommand::execute(const Options& options, const Streams& streams)
                     [](int) { return !Interrupt::caught(); });
             }
         } else {
-            problem = documents.forEachLink(input,
-                                            [&](const Documents::Item& item) { return dumped(item.source, item.address); });
+            problem = documents.forEachLink(input, [&](const Documents::Item& item) {
+                return dumped(item.source, item.address);
+            });
         }
         if (problem) {
             std::fprintf(streams.err, "tessaly-check: %s\n", qPrintable(*problem));
