@@ -3,12 +3,17 @@
 // for on disk, which left, and where the report says each stands.
 
 #include "CheckRuns.h"
+#include "Gzipped.h"
 #include "LoopbackServer.h"
 #include "TestFiles.h"
+#include "engine/extract/DocumentFiles.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTest>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 // "line:column" of the first `needle` in a file's text, columns in characters.
@@ -17,6 +22,19 @@ QString placeOf(const QString& text, const QString& needle)
     const qsizetype at = text.indexOf(needle);
     const qsizetype lineStart = text.lastIndexOf(u'\n', at) + 1;
     return QStringLiteral("%1:%2").arg(text.left(at).count(u'\n') + 1).arg(text.mid(lineStart, at - lineStart).toUcs4().size() + 1);
+}
+// A run in this process that reads these bytes as its standard input.
+Finished runOnStandardInput(const QStringList& arguments, const QByteArray& input)
+{
+    TestFolder dir;
+    const int file = ::open(QFile::encodeName(dir.file(QStringLiteral("input"), input)).constData(), O_RDONLY);
+    const int saved = ::dup(STDIN_FILENO);
+    ::dup2(file, STDIN_FILENO);
+    ::close(file);
+    const Finished finished = runInProcess(arguments);
+    ::dup2(saved, STDIN_FILENO);
+    ::close(saved);
+    return finished;
 }
 }  // namespace
 
@@ -49,6 +67,18 @@ private slots:
         m_dir.file(QStringLiteral("docs/page.html"), m_page.toUtf8());
         m_dir.file(QStringLiteral("docs/sub/README.md"), QStringLiteral("[up](../index.md)\n").toUtf8());
         m_dir.file(QStringLiteral("plain/notes.txt"), "not read from a folder\n");
+        m_dir.file(QStringLiteral("follow/page.html"),
+                   QStringLiteral("<a rel=\"nofollow\" href=\"%1\">x</a>\n<a href=\"%1\">y</a>\n").arg(ok).toUtf8());
+        m_server.route("/listed", LoopbackServer::answer("HTTP/1.1 200 OK"));
+        m_dir.file(QStringLiteral("lists/urls.txt"), m_server.url("/listed").toUtf8() + '\n');
+        const auto sitemap = [](const QString& address) {
+            return QStringLiteral("<urlset xmlns=\"http://www.sitemaps.org/schemas/sitemap/0.9\">\n"
+                                  "<url><loc>%1</loc></url></urlset>\n")
+                .arg(address)
+                .toUtf8();
+        };
+        m_dir.file(QStringLiteral("maps/sitemap.xml"), sitemap(ok));
+        m_dir.file(QStringLiteral("maps/sitemap-b.xml.gz"), gzipped(sitemap(m_server.url("/site/page.html"))));
         m_dir.file(QStringLiteral("docs/.hidden/x.md"), QStringLiteral("[x](%1)\n").arg(m_server.url("/hidden")).toUtf8());
     }
 
@@ -96,8 +126,49 @@ private slots:
                  (QJsonObject{{"file", m_docs + "/sub/README.md"}, {"line", 1}, {"column", 6}, {"element", "link"}}));
     }
 
+    // rel=nofollow is shown where a reader of links looks for it: in --dump
+    // and in the JSON report's source; the text report's fields stay as they
+    // are. `key`: the JSON object that holds "nofollow" ("." the line's
+    // own), empty for text, where it is the dump's last field; `shown`: for
+    // each link, 1 when it shows.
+    void nofollowShown_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("--dump") << QStringList{"--dump"} << QString() << "10";
+        QTest::newRow("--dump --format jsonl") << QStringList{"--dump", "--format", "jsonl"} << "."
+                                               << "10";
+        QTest::newRow("jsonl report") << QStringList{"--format", "jsonl"} << "source"
+                                      << "10";
+        QTest::newRow("text report") << QStringList{} << QString() << "00";
+    }
+    void nofollowShown()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, key);
+        QFETCH(QString, shown);
+        const Finished finished = runInProcess(arguments << m_dir.filePath(QStringLiteral("follow/page.html")));
+        const QList<QByteArray> lines = finished.out.trimmed().split('\n');
+        QCOMPARE(lines.size(), shown.size());
+        for (qsizetype i = 0; i < lines.size(); ++i) {
+            const bool expected = shown[i] == u'1';
+            if (key.isEmpty()) {
+                QVERIFY2(lines[i].endsWith("\tnofollow") == expected, lines[i].constData());
+                continue;
+            }
+            QJsonObject object = QJsonDocument::fromJson(lines[i]).object();
+            if (key != u".")
+                object = object.value(key).toObject();
+            else  // the dump's own fields beside it
+                QCOMPARE(object.value("resolved").toString(), m_server.url("/ok"));
+            QVERIFY2(object.contains("nofollow") == expected && object.value("nofollow").toBool() == expected,
+                     lines[i].constData());
+        }
+    }
+
     // Options that change what is read or where links lead: each row's
-    // arguments (DOCS for the tree), the paths the server was asked, and a
+    // arguments (DOCS for the tree, or docs relative to its folder), the paths the server was asked, and a
     // piece of the report or the messages.
     void whatIsReadAndAsked_data()
     {
@@ -109,9 +180,23 @@ private slots:
         QTest::newRow("--base asks relative links on the site")
             << QStringList{"--base", m_server.url("/site/"), "DOCS/page.html", "--root-dir", "DOCS"}
             << QList<QByteArray>{"/site/index.md", "/ok"} << QByteArray("/site/index.md#guide\tnot-found");
+        QTest::newRow("--base with a relative folder")
+            << QStringList{"--base", m_server.url("/site/"), "--root-dir", "docs", "docs/page.html"}
+            << QList<QByteArray>{"/site/index.md", "/ok"} << QByteArray("/site/index.md#guide\tnot-found");
         QTest::newRow("--exclude-path leaves a folder out")
             << QStringList{"--exclude-path", "DOCS/sub/", "--exclude-path", "DOCS/index.md", "DOCS"}
             << QList<QByteArray>{"/ok"} << QByteArray("page.html:");
+        QTest::newRow("a mistyped --exclude-path says so")
+            << QStringList{"--exclude-path", "DOCS/sbu", "DOCS/sub"} << QList<QByteArray>{}
+            << QByteArray("--exclude-path names nothing there: " + m_docs.toUtf8() + "/sbu");
+        QTest::newRow("a compressed sitemap")
+            << QStringList{"DOCS/../maps/sitemap-b.xml.gz"} << QList<QByteArray>{"/site/page.html"}
+            << QByteArray("sitemap-b.xml.gz:2:11\n");
+        QTest::newRow("a folder of sitemaps") << QStringList{"DOCS/../maps"} << QList<QByteArray>{"/site/page.html", "/ok"}
+                                              << QByteArray("2 files read (2 sitemap), 2 links: 2 to ask");
+        QTest::newRow("a list and a document in one run")
+            << QStringList{"DOCS/../lists/urls.txt", "DOCS/page.html"} << QList<QByteArray>{"/listed", "/ok"}
+            << QByteArray("/listed\tok\t1\nvalid\tfile\t");
         QTest::newRow("a folder without documents says so") << QStringList{"DOCS/../plain"} << QList<QByteArray>{}
                                                             << QByteArray("plain: no HTML, Markdown or sitemap file");
         QTest::newRow("--input-format reads an odd name")
@@ -126,25 +211,62 @@ private slots:
         m_dir.file(QStringLiteral("docs/sub/notes.txt"), QStringLiteral("[ok](%1)\n").arg(m_server.url("/ok")).toUtf8());
         arguments.replaceInStrings(QStringLiteral("DOCS"), m_docs);
         const int before = m_server.requests().size();
+        // Relative names ("docs/...") are the test folder's.
+        const QString here = QDir::currentPath();
+        QDir::setCurrent(m_dir.path());
         const Finished finished = runInProcess(arguments);
+        QDir::setCurrent(here);
         QVERIFY2((finished.out + finished.err).contains(reported), finished.out.constData());
         QCOMPARE(m_server.requestedPaths().mid(before), asked);
         QFile::remove(m_dir.filePath(QStringLiteral("docs/sub/notes.txt")));
     }
 
-    // Documents that cannot be read, and options that cannot be used, stop
-    // the run before anything is asked, with status 2 and a message.
+    // A document that cannot be read, named or found in a folder, is a
+    // message naming it; the others are still read and checked, and the run
+    // ends with status 2.
+    void unreadDocuments_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("message");
+        QTest::newRow("missing, named") << QStringList{"DOCS/nothing.md", "DOCS/sub"}
+                                        << QByteArray("cannot read DOCS/nothing.md: No such file");
+        QTest::newRow("too large, named")
+            << QStringList{"BIG/big.md", "DOCS/sub"} << QByteArray("cannot read BIG/big.md: larger than 64 MiB");
+        QTest::newRow("too large, in a folder")
+            << QStringList{"BIG", "DOCS/sub"} << QByteArray("cannot read BIG/big.md: larger than 64 MiB");
+        QTest::newRow("missing, --dump") << QStringList{"--dump", "DOCS/nothing.md", "DOCS/sub"}
+                                         << QByteArray("cannot read DOCS/nothing.md");
+    }
+    void unreadDocuments()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, message);
+        const QString big = m_dir.filePath(QStringLiteral("big"));
+        QFile oversized(m_dir.file(QStringLiteral("big/big.md"), {}));
+        QVERIFY(oversized.resize(DocumentFiles::MostDocumentBytes + 1));
+        arguments.replaceInStrings(QStringLiteral("DOCS"), m_docs).replaceInStrings(QStringLiteral("BIG"), big);
+        message.replace("DOCS", m_docs.toUtf8()).replace("BIG", big.toUtf8());
+        const Finished finished = runInProcess(arguments);
+        QFile::remove(oversized.fileName());
+        QCOMPARE(finished.exitCode, 2);
+        QVERIFY2(finished.err.contains(message), finished.err.constData());
+        QVERIFY2(finished.out.contains((m_docs + QStringLiteral("/sub/README.md:1:6")).toUtf8()), finished.out.constData());
+    }
+
+    // Options that cannot be used, and documents that would be overwritten,
+    // stop the run before anything is asked, with status 2 and a message.
     void refusals_data()
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QByteArray>("message");
-        QTest::newRow("missing") << QStringList{"DOCS/nothing.md"} << QByteArray("nothing.md: no such file");
         QTest::newRow("unknown kind") << QStringList{"--input-format", "pdf", "DOCS"} << QByteArray("--input-format is");
         QTest::newRow("base not an address") << QStringList{"--base", "docs/", "DOCS"} << QByteArray("--base takes");
         QTest::newRow("root not a folder") << QStringList{"--root-dir", "DOCS/index.md", "DOCS"} << QByteArray("--root-dir");
         QTest::newRow("dump with a result file")
             << QStringList{"--dump", "--valid", "v", "DOCS"} << QByteArray("--dump asks nothing");
         QTest::newRow("merge of documents") << QStringList{"--merge", "j", "DOCS/index.md"} << QByteArray("list files only");
+        QTest::newRow("shard of documents") << QStringList{"--shard", "1/2", "--resume", "DOCS/../j", "DOCS"}
+                                            << QByteArray("--shard reads list files only, not");
         QTest::newRow("result file over a document")
             << QStringList{"--valid", "DOCS/page.html", "DOCS"} << QByteArray("names the document");
     }
@@ -168,6 +290,76 @@ private slots:
         const Finished finished = check.run({m_docs});
         QCOMPARE(finished.exitCode, 1);
         QVERIFY(finished.out.contains("\tnot-found\t0\t" + (m_docs + "/index.md:" + placeOf(m_index, "missing.md")).toUtf8()));
+    }
+
+    // A journal of documents: the second run asks nothing and reports the
+    // same, links never asked (mailto:) and those on disk taken from it too.
+    void resumed()
+    {
+        const QString journal = m_dir.filePath(QStringLiteral("journal"));
+        const QStringList arguments{"--resume", journal, m_docs + QStringLiteral("/index.md")};
+        const Finished first = runInProcess(arguments);
+        QCOMPARE(first.exitCode, 1);
+        QVERIFY2(readBytes(journal).contains("\"address\":\"mailto:a@example.org\""), readBytes(journal).constData());
+        const int before = m_server.requests().size();
+        const Finished second = runInProcess(arguments);
+        QCOMPARE(second.exitCode, 1);
+        QCOMPARE(m_server.requests().size(), before);
+        QCOMPARE(second.out, first.out);
+        QVERIFY(second.out.contains("skipped\tmailto: not asked\tmailto:a@example.org\t"));
+        QFile::remove(journal);
+    }
+
+    // A document gone between the folder's walk and its turn is a message
+    // naming it; the documents around it are still read.
+    void goneAfterTheWalk()
+    {
+        TestFolder dir;
+        dir.file(QStringLiteral("a.md"), "[b](b.md)\n");
+        dir.file(QStringLiteral("b.md"), "[a](a.md)\n");
+        dir.file(QStringLiteral("c.md"), "[a](a.md)\n");
+        QStringList warnings;
+        const auto walked = Documents::inputsOf({dir.path()}, {}, warnings);
+        QVERIFY(std::holds_alternative<std::vector<Documents::Input>>(walked));
+        QVERIFY(QFile::remove(dir.filePath(QStringLiteral("b.md"))));
+        Documents documents({});
+        QStringList read;
+        for (const Documents::Input& input : std::get<std::vector<Documents::Input>>(walked)) {
+            const auto problem = documents.forEachLink(input, [&](const Documents::Item& item) {
+                read << QFileInfo(item.source.file).fileName() + u' '
+                            + AnswerClasses::nameOf(item.decided->answerClass).toString();
+                return true;
+            });
+            if (problem)
+                read << *problem;
+        }
+        QCOMPARE(read, (QStringList{"a.md not-found",
+                                    "cannot read " + dir.filePath("b.md") + ": No such file or directory", "c.md ok"}));
+    }
+
+    // A page on standard input: its own fragments are its anchors, since
+    // there is no file to look in, nor a page of its own on the site.
+    void standardInput_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("on disk") << QStringList{};
+        QTest::newRow("--base") << QStringList{"--base", m_server.url("/site/")};
+    }
+    void standardInput()
+    {
+        QFETCH(QStringList, arguments);
+        const int before = m_server.requests().size();
+        const Finished finished = runOnStandardInput(arguments << "--input-format"
+                                                               << "markdown"
+                                                               << "-",
+                                                     "# Guide\n\n[self](#guide) [case](#GUIDE) [nowhere](#nowhere)\n");
+        QCOMPARE(finished.exitCode, 1);
+        const QList<QByteArray> lines = finished.out.trimmed().split('\n');
+        QCOMPARE(lines.size(), 3);
+        QVERIFY2(lines[0].startsWith("valid\t") && lines[0].endsWith("\t-:3:8"), lines[0].constData());
+        QVERIFY2(lines[1].startsWith("valid\t"), lines[1].constData());
+        QVERIFY2(lines[2].startsWith("invalid\tno #nowhere in standard input\t"), lines[2].constData());
+        QCOMPARE(m_server.requests().size(), before);
     }
 };
 

@@ -73,7 +73,9 @@ private slots:
         QCOMPARE(options.lists, (QStringList{"a", "b"}));
         QCOMPARE(std::get<Options>(Options::parse({"tessaly-check"})).lists, QStringList{"-"});
         QCOMPARE(std::get<Options>(Options::parse({"tessaly-check", "-j", "3"})).jobs, 3);
-        QVERIFY(std::holds_alternative<Options::Help>(Options::parse({"tessaly-check", "--help-all", "list"})));
+        const auto help = Options::parse({"tessaly-check", "--help-all", "list"});
+        QVERIFY(std::holds_alternative<Options::Help>(help));
+        QVERIFY(std::get<Options::Help>(help).text.simplified().contains(u"as list, html, markdown or sitemap (default"));
         for (const char* version : {"--version", "-v"}) {
             const auto asked = Options::parse({"tessaly-check", version});
             QVERIFY(std::holds_alternative<Options::Help>(asked));

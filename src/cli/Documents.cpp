@@ -34,6 +34,14 @@ Outcome onDisk(const LocalTargets::Check& check)
     return outcome;
 }
 
+// A fragment of standard input's own, as LocalTargets judges one of a file.
+LocalTargets::Check ownFragment(const QSet<QString>& anchors, const QString& fragment, bool markdown)
+{
+    if (fragment.isEmpty() || anchors.contains(fragment) || (markdown && anchors.contains(fragment.toLower())))
+        return {AnswerClass::Ok, QStringLiteral("standard input")};
+    return {AnswerClass::NoFragment, QStringLiteral("no #%1 in standard input").arg(fragment)};
+}
+
 Outcome neverAsked(const QString& scheme)
 {
     Outcome outcome;
@@ -47,6 +55,11 @@ Outcome neverAsked(const QString& scheme)
 std::variant<std::vector<Documents::Input>, QString> Documents::inputsOf(const QStringList& names,
                                                                          const Settings& settings, QStringList& warnings)
 {
+    // A mistyped path would leave out nothing, silently.
+    for (const QString& path : settings.excluded) {
+        if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
+            warnings << QStringLiteral("--exclude-path names nothing there: ") + path;
+    }
     std::vector<Input> inputs;
     const QString here = settings.rootDir.isEmpty() ? QStringLiteral(".") : settings.rootDir;
     for (const QString& name : names) {
@@ -63,19 +76,10 @@ std::variant<std::vector<Documents::Input>, QString> Documents::inputsOf(const Q
                 inputs.push_back({file, DocumentKinds::ofFileName(file), root});
             continue;
         }
+        // A document is read when its turn comes, and one that cannot be is
+        // a message there, the others still checked, whether it was named or
+        // found in a folder.
         const DocumentKind kind = settings.kind.value_or(name == u"-" ? DocumentKind::List : DocumentKinds::ofFileName(name));
-        // A document is read when its turn comes; one that cannot be read at
-        // all stops the run before anything is asked, as a list does.
-        if (kind != DocumentKind::List && name != u"-") {
-            const QFileInfo file(name);
-            if (!file.exists())
-                return name + QStringLiteral(": no such file");
-            if (!file.isReadable())
-                return name + QStringLiteral(": cannot be read");
-            if (file.size() > DocumentFiles::MostDocumentBytes)
-                return name
-                     + QStringLiteral(": more than %1, too large for a document").arg(DocumentFiles::mostDocumentSize());
-        }
         inputs.push_back({name, kind, here});
     }
     return inputs;
@@ -115,7 +119,12 @@ LinkTarget::Document Documents::placeOf(const Input& document, const QString& ba
         QByteArray tree = m_settings.base;
         if (!tree.endsWith('/'))
             tree += '/';
-        const QString below = QDir(document.rootDir).relativeFilePath(place.path);
+        // Both made absolute: QDir leaves a relative path as it is, and
+        // "docs/a.md" under the root "docs" would keep its folder's name.
+        // Standard input has no name of its own there: the tree's address.
+        const QString below = document.name == u"-" ? QString()
+                                                    : QDir(QFileInfo(document.rootDir).absoluteFilePath())
+                                                          .relativeFilePath(QFileInfo(place.path).absoluteFilePath());
         place.address = tree + QUrl::toPercentEncoding(below, "/");
     }
     return place;
@@ -128,21 +137,33 @@ std::optional<QString> Documents::forEachLink(const Input& document, const std::
         return *problem;
     const DocumentLinks& links = std::get<DocumentLinks>(read);
     ++m_filesByKind[static_cast<size_t>(document.kind)];
-    if (document.name != u"-" && m_settings.checkOnDisk)
+    // Standard input is no file to look in again, nor a page of the site
+    // (--base): its own fragments are checked against the anchors read now.
+    const bool standardInput = document.name == u"-";
+    const QSet<QString> ownAnchors = standardInput ? QSet<QString>(links.anchors.begin(), links.anchors.end())
+                                                   : QSet<QString>();
+    const bool markdown = document.kind == DocumentKind::Markdown;
+    if (!standardInput && m_settings.checkOnDisk)
         m_local.remember(document.name, links.anchors);
     const LinkTarget::Document place = placeOf(document, links.base);
     for (const FoundLink& link : links.links) {
         const LinkTarget target = LinkTarget::of(link.address, place);
-        Item next{{}, std::nullopt, {document.name, link.place, link.address, link.element}};
+        Item next{{}, std::nullopt, {document.name, link.place, link.address, link.element, link.nofollow}};
         switch (target.kind) {
         case LinkTarget::Kind::Remote:
             next.address = target.address;
+            // "#x" under --base; a <base> sends it to another page.
+            if (standardInput && link.address.startsWith(u'#') && links.base.isEmpty())
+                next.decided = onDisk(ownFragment(ownAnchors, QUrl::fromPercentEncoding(link.address.mid(1).toUtf8()),
+                                                  markdown));
             break;
         case LinkTarget::Kind::Local:
             next.address = target.path.toUtf8();
             if (!target.fragment.isEmpty())
                 next.address += '#' + QUrl::toPercentEncoding(target.fragment);
-            if (m_settings.checkOnDisk)
+            if (standardInput && target.path == place.path)
+                next.decided = onDisk(ownFragment(ownAnchors, target.fragment, markdown));
+            else if (m_settings.checkOnDisk)
                 next.decided = onDisk(m_local.check(target.path, target.fragment));
             break;
         case LinkTarget::Kind::Skipped:

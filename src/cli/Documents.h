@@ -22,6 +22,7 @@ struct LinkSource {
     TextPlace place;
     QString written;  // the address as the document writes it
     QString element;
+    bool nofollow = false;  // rel=nofollow: shown, still checked
     // "docs/a.md:12:7", as editors and compilers point at a place; the file
     // alone for a list's line, which has no place of its own.
     QString where() const

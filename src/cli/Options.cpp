@@ -102,7 +102,7 @@ std::variant<Options, Options::Help, Options::Usage> Options::parse(const QStrin
         QStringLiteral("input-format"),
         QStringLiteral("Read every file named, and standard input, as %1 (default: by the file's name: .html, .htm, "
                        ".xhtml, .md, .markdown, .xml, .xml.gz; anything else, and standard input, a list).")
-            .arg(kinds.join(QStringLiteral(", "))),
+            .arg(kinds.mid(0, kinds.size() - 1).join(QStringLiteral(", ")) + QStringLiteral(" or ") + kinds.constLast()),
         QStringLiteral("KIND"));
     const QCommandLineOption rootDir(QStringLiteral("root-dir"),
                                      QStringLiteral("Look for a document's links that start with / under DIR "

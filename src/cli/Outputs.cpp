@@ -82,10 +82,10 @@ CheckQueue::Callbacks Outputs::callbacks(std::function<bool()> stopping)
     callbacks.inOrder = [this](qint64 position, QByteArrayView address, const Outcome& outcome) {
         // Outcomes come in list order; those before this one that never
         // come (another shard's, a run cut short) are forgotten with it.
-        const auto next = m_sources.upper_bound(position);
-        const auto source = next != m_sources.begin() && std::prev(next)->first == position ? std::prev(next) : next;
-        const QByteArray line = m_options.format->line(address, outcome, source != next ? &source->second : nullptr);
-        m_sources.erase(m_sources.begin(), next);
+        const auto source = m_sources.find(position);
+        const QByteArray line = m_options.format->line(address, outcome,
+                                                       source != m_sources.end() ? &source->second : nullptr);
+        m_sources.erase(m_sources.begin(), m_sources.upper_bound(position));
         m_progress.makeRoom();
         errno = 0;
         std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), m_streams.out);

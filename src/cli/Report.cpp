@@ -109,10 +109,13 @@ QByteArray Report::jsonLine(QByteArrayView address, const Outcome& outcome, cons
     QJsonObject object = toJson(address, outcome);
     if (source) {
         object.insert("written", source->written);
-        object.insert("source", QJsonObject{{"file", source->file},
-                                            {"line", source->place.line},
-                                            {"column", source->place.column},
-                                            {"element", source->element}});
+        QJsonObject where{{"file", source->file},
+                          {"line", source->place.line},
+                          {"column", source->place.column},
+                          {"element", source->element}};
+        if (source->nofollow)
+            where.insert("nofollow", true);
+        object.insert("source", where);
     }
     return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
 }

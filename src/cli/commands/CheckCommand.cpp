@@ -22,6 +22,13 @@ int CheckCommand::execute(const Options& options, const Streams& streams)
     QStringList documentNames;
     for (const Documents::Input& input : given)
         (input.kind == DocumentKind::List ? listNames : documentNames) << input.name;
+    // --merge reads lists only, so the journals of sharded documents could
+    // never be joined: refused before any shard does work that is lost.
+    if (options.shard && !documentNames.isEmpty())
+        return failed(streams,
+                      QStringLiteral("--shard reads list files only, not %1: --merge could not join its journals")
+                          .arg(documentNames.constFirst()),
+                      true);
     std::deque<ListInput> inputs;
     if (const auto status = openLists(options, listNames, documentNames, streams, inputs))
         return *status;

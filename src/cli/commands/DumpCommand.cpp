@@ -13,19 +13,23 @@
 #include <cstring>
 
 namespace {
-// "docs/a.md:12:7  a href  ../b.md  docs/b.md", tabs apart; JSON: file,
-// line, column, element, the address as written and where it leads.
+// "docs/a.md:12:7  a href  ../b.md  docs/b.md", tabs apart, and "nofollow"
+// after them for a rel=nofollow link; JSON: file, line, column, element, the
+// address as written, where it leads, and "nofollow": true for such a link.
 QByteArray dumpLine(const LinkSource& source, QByteArrayView leadsTo, bool json)
 {
     if (json) {
-        const QJsonObject object{{"file", source.file},           {"line", source.place.line},
-                                 {"column", source.place.column}, {"element", source.element},
-                                 {"address", source.written},     {"resolved", QString::fromUtf8(leadsTo)}};
+        QJsonObject object{{"file", source.file},           {"line", source.place.line},
+                           {"column", source.place.column}, {"element", source.element},
+                           {"address", source.written},     {"resolved", QString::fromUtf8(leadsTo)}};
+        if (source.nofollow)
+            object.insert("nofollow", true);
         return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
     }
     // Escaped as the text report is, so that no address adds a field or a line.
     return Report::escapedField(source.where().toUtf8()) + '\t' + source.element.toUtf8() + '\t'
-         + Report::escapedField(source.written.toUtf8()) + '\t' + Report::escapedField(leadsTo) + '\n';
+         + Report::escapedField(source.written.toUtf8()) + '\t' + Report::escapedField(leadsTo)
+         + (source.nofollow ? "\tnofollow\n" : "\n");
 }
 }  // namespace
 
@@ -40,6 +44,13 @@ int DumpCommand::execute(const Options& options, const Streams& streams)
     for (const QString& warning : warnings)
         std::fprintf(streams.err, "tessaly-check: %s\n", qPrintable(warning));
     const bool json = options.format->name == u"jsonl";
+    // One line out; false once it cannot be written or the run is stopped.
+    const auto dumped = [&](const LinkSource& source, QByteArrayView leadsTo) {
+        const QByteArray line = dumpLine(source, leadsTo, json);
+        return std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), streams.out)
+                == static_cast<size_t>(line.size())
+            && !Interrupt::caught();
+    };
     bool unread = false;
     Documents documents(settings);
     for (const Documents::Input& input : std::get<std::vector<Documents::Input>>(named)) {
@@ -50,23 +61,13 @@ int DumpCommand::execute(const Options& options, const Streams& streams)
             if (!problem) {
                 problem = list.forEachItem(
                     [&](QByteArrayView address) {
-                    const LinkSource source{input.name == u"-" ? QStringLiteral("-") : input.name,
-                                            {0, 0},
-                                            QString::fromUtf8(address),
-                                            QStringLiteral("list")};
-                    const QByteArray line = dumpLine(source, address, json);
-                    return std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), streams.out)
-                            == static_cast<size_t>(line.size())
-                        && !Interrupt::caught();
+                    return dumped({input.name, {0, 0}, QString::fromUtf8(address), QStringLiteral("list")}, address);
                     },
                     [](int) { return !Interrupt::caught(); });
             }
         } else {
             problem = documents.forEachLink(input, [&](const Documents::Item& item) {
-                const QByteArray line = dumpLine(item.source, item.address, json);
-                return std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), streams.out)
-                        == static_cast<size_t>(line.size())
-                    && !Interrupt::caught();
+                return dumped(item.source, item.address);
             });
         }
         if (problem) {
