@@ -3,7 +3,13 @@
 #include "engine/extract/HeadingAnchors.h"
 #include "engine/extract/MarkdownLinks.h"
 
+#include <QFile>
 #include <QTest>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
 
 namespace {
 // Each link as "line:column element address".
@@ -13,6 +19,52 @@ QStringList described(const DocumentLinks& found)
     for (const FoundLink& link : found.links)
         links.append(QStringLiteral("%1:%2 %3 %4").arg(link.place.line).arg(link.place.column).arg(link.element, link.address));
     return links;
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+#define TESSALY_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TESSALY_ADDRESS_SANITIZER 1
+#endif
+#endif
+
+// While it lives, the process may take at most `bytes` more address space
+// than it has, so that a parse that would take gigabytes fails at once. The
+// address sanitizer's shadow memory is no room to count: under it, no limit.
+class AddressSpaceLimit {
+public:
+    explicit AddressSpaceLimit(rlim_t bytes)
+    {
+#ifndef TESSALY_ADDRESS_SANITIZER
+        QFile status(QStringLiteral("/proc/self/statm"));
+        if (!status.open(QIODevice::ReadOnly) || getrlimit(RLIMIT_AS, &m_before) != 0)
+            return;
+        const rlim_t pages = status.readAll().split(' ').value(0).toULongLong();
+        rlimit limited = m_before;
+        limited.rlim_cur = std::min(m_before.rlim_max, pages * rlim_t(getpagesize()) + bytes);
+        m_set = setrlimit(RLIMIT_AS, &limited) == 0;
+#else
+        Q_UNUSED(bytes);
+#endif
+    }
+    ~AddressSpaceLimit()
+    {
+        if (m_set)
+            setrlimit(RLIMIT_AS, &m_before);
+    }
+
+private:
+    rlimit m_before{};
+    bool m_set = false;
+};
+
+// A table of `columns` with a link in its header and `rows` more lines
+// under it, the last with a link too.
+QByteArray tableOf(int columns, int rows)
+{
+    QByteArray text = "|[a](x)|" + QByteArray("b|").repeated(columns - 1) + '\n' + QByteArray("|-").repeated(columns) + "|\n";
+    return text + QByteArray("c\n").repeated(rows) + "[t](y)\n";
 }
 }
 
@@ -92,6 +144,25 @@ private slots:
         QFETCH(QByteArray, markdown);
         QFETCH(QStringList, links);
         QCOMPARE(described(MarkdownLinks::read(markdown)), links);
+    }
+
+    // A table whose short rows cmark-gfm's table extension would fill out
+    // to gigabytes of cells is read for its links as text.
+    void wideTables_data()
+    {
+        QTest::addColumn<int>("columns");
+        QTest::addColumn<int>("rows");
+        QTest::newRow("5,000 columns") << 5000 << 7500;
+        QTest::newRow("1,000 columns, 5,000 rows") << 1000 << 5000;
+        QTest::newRow("200 columns, 10 rows, a table") << 200 << 10;
+    }
+    void wideTables()
+    {
+        QFETCH(int, columns);
+        QFETCH(int, rows);
+        const AddressSpaceLimit limit(rlim_t(1) << 30);
+        const QStringList links = {"1:6 link x", QStringLiteral("%1:5 link y").arg(rows + 3)};
+        QCOMPARE(described(MarkdownLinks::read(tableOf(columns, rows))), links);
     }
 
     void anchors_data()

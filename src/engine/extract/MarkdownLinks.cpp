@@ -602,15 +602,80 @@ struct CmarkFree {
     void operator()(cmark_iter* iter) const { cmark_iter_free(iter); }
 };
 
+// Whether cmark-gfm's table extension may read the text: it fills every
+// row of a table out to the header's number of cells, so that a short text
+// of a wide header and many short lines under it would cost gigabytes. A
+// line that could be a table's delimiter row counts its columns; the lines
+// up to the next blank one, in any block quotes, could be its rows (more
+// than the table may take, never fewer).
+bool tableCellsWithinBounds(QByteArrayView text)
+{
+    constexpr qsizetype mostColumns = 1000;
+    constexpr qsizetype mostCells = qsizetype(1) << 18;
+    const auto blank = [](QByteArrayView line) {
+        return std::all_of(line.begin(), line.end(), [](char c) { return isBlank(c) || c == '>'; });
+    };
+    // Columns of a delimiter row, past any containers' ">" and indentation: 0
+    // for a line that is none.
+    const auto delimiterColumns = [](QByteArrayView line) -> qsizetype {
+        while (!line.isEmpty() && (isBlank(line[0]) || line[0] == '>'))
+            line = line.sliced(1);
+        qsizetype columns = 0;
+        bool dashes = false;
+        for (const char c : line) {
+            if (c == '|') {
+                columns += dashes;
+                dashes = false;
+            } else if (c == '-') {
+                dashes = true;
+            } else if (c != ':' && !isBlank(c)) {
+                return 0;
+            }
+        }
+        return line.contains('|') ? columns + dashes : 0;
+    };
+    QList<QByteArrayView> lines;
+    for (qsizetype start = 0, i = 0; start <= text.size(); start = i + 1) {
+        i = start;
+        while (i < text.size() && text[i] != '\n' && text[i] != '\r')
+            ++i;
+        lines.append(text.sliced(start, i - start));
+        if (i + 1 < text.size() && text[i] == '\r' && text[i + 1] == '\n')
+            ++i;
+    }
+    qsizetype cells = 0;
+    for (qsizetype line = 0; line < lines.size(); ++line) {
+        const qsizetype columns = delimiterColumns(lines[line]);
+        if (columns == 0)
+            continue;
+        if (columns > mostColumns)
+            return false;
+        // The header, the delimiter row and every row until a blank line.
+        qsizetype rows = 2;
+        while (line + 1 < lines.size() && !blank(lines[line + 1])) {
+            ++line;
+            ++rows;
+        }
+        cells += columns * rows;
+        if (cells > mostCells)
+            return false;
+    }
+    return true;
+}
+
 std::unique_ptr<cmark_node, CmarkFree> parsed(const QByteArray& text)
 {
     static std::once_flag registered;
     std::call_once(registered, [] { cmark_gfm_core_extensions_ensure_registered(); });
     const std::unique_ptr<cmark_parser, CmarkFree> parser(cmark_parser_new(CMARK_OPT_SOURCEPOS));
     // The extensions that change where GitHub's links are: a table's cells
-    // and a struck-through span are blocks and spans of their own.
-    for (const char* name : {"autolink", "table", "strikethrough"})
-        cmark_parser_attach_syntax_extension(parser.get(), cmark_find_syntax_extension(name));
+    // and a struck-through span are blocks and spans of their own. Tables
+    // too costly to build are read as the paragraphs they would be without
+    // the extension, their links found all the same.
+    for (const char* name : {"autolink", "table", "strikethrough"}) {
+        if (qstrcmp(name, "table") != 0 || tableCellsWithinBounds(text))
+            cmark_parser_attach_syntax_extension(parser.get(), cmark_find_syntax_extension(name));
+    }
     cmark_parser_feed(parser.get(), text.constData(), size_t(text.size()));
     return std::unique_ptr<cmark_node, CmarkFree>(cmark_parser_finish(parser.get()));
 }
