@@ -123,6 +123,10 @@ private slots:
         row("heading begun by a definition", "[r]: /1\n[r] x\n===", {"2:1 link /1"});
         row("no underline after a definition", "[r]: /1\n=\n[r] x\n---", {"3:1 link /1"});
         row("no underline on a lazy line", "> a\n=\n> [t](x)\n> =", {"3:7 link x"});
+        row("no underline on a list item's lazy line", "- a\n=\n  [t](x)\n  ===", {"3:7 link x"});
+        row("no underline on a lazy line of a list item in a block quote", "> - a\n> =\n>   [t](x)\n>   ===",
+            {"3:9 link x"});
+        row("an underline indented to the list item's text", "- a\n  =\n[t](x)", {"3:5 link x"});
         row("no underline with a vertical tab, nor indented a tab", "a\n=\v\n\t=\n[t](x)\n-", {"4:5 link x"});
         row("setext heading's text ends at its underline", "[r](x \"a\n===\nb\")\n\n[r]: /1", {"1:1 link /1"});
         row("link around an image", "[![b](i.png)](h)", {"1:15 link h", "1:7 image i.png"});

@@ -6,6 +6,7 @@
 #include <cmark-gfm.h>
 #include <cmark-gfm-core-extensions.h>
 #include <cmark-gfm/houdini.h>
+#include <cmark-gfm/node.h>
 
 #include <QHash>
 #include <QStringDecoder>
@@ -113,7 +114,50 @@ private:
 struct Containers {
     int quotes = 0;
     int listItems = 0;
+    // Outermost first: for a block quote -1, for a list item the columns
+    // its later lines are indented by.
+    std::vector<int> nesting;
 };
+
+// The columns a list item's later lines are indented by: cmark-gfm keeps
+// them in the node, with no call to ask for them.
+int itemIndent(cmark_node* item) { return item->as.list.marker_offset + item->as.list.padding; }
+
+// Whether a line goes on inside each of the containers, as cmark-gfm reads
+// a line's start: a block quote's ">" at most three columns in, the blank
+// after it; a list item's indentation, a tab reaching the next tab stop.
+// A line that does not is lazy.
+bool continuesContainers(const SourceText& source, int line, const Containers& containers)
+{
+    // The line's start with its tabs as the blanks they stand for.
+    QByteArray start;
+    for (const char c : source.lineText(line)) {
+        if (c == '\t')
+            start += QByteArray(4 - start.size() % 4, ' ');
+        else if (c == ' ' || c == '>')
+            start += c;
+        else
+            break;
+    }
+    qsizetype at = 0;
+    for (const int indent : containers.nesting) {
+        qsizetype blanks = 0;
+        while (at + blanks < start.size() && start[at + blanks] == ' ')
+            ++blanks;
+        if (indent < 0) {
+            if (blanks > 3 || at + blanks >= start.size() || start[at + blanks] != '>')
+                return false;
+            at += blanks + 1;
+            if (at < start.size() && start[at] == ' ')
+                ++at;
+        } else {
+            if (blanks < indent)
+                return false;
+            at += indent;
+        }
+    }
+    return true;
+}
 
 // Where a later line of a paragraph or heading has its text: past the block
 // quotes' ">" and the indentation, which cmark-gfm leaves out of the text.
@@ -716,6 +760,12 @@ public:
                 containers.quotes += event == CMARK_EVENT_ENTER ? 1 : -1;
             if (type == CMARK_NODE_ITEM)
                 containers.listItems += event == CMARK_EVENT_ENTER ? 1 : -1;
+            if (type == CMARK_NODE_BLOCK_QUOTE || type == CMARK_NODE_ITEM) {
+                if (event == CMARK_EVENT_ENTER)
+                    containers.nesting.push_back(type == CMARK_NODE_ITEM ? itemIndent(node) : -1);
+                else
+                    containers.nesting.pop_back();
+            }
             if (event != CMARK_EVENT_ENTER)
                 continue;
             if (type == CMARK_NODE_HTML_BLOCK) {
@@ -819,6 +869,7 @@ private:
                 bool indentedAsCode = false;
                 bool lazy = false;
                 const qsizetype text = lineTextStart(m_source, line, containers, &indentedAsCode, &lazy);
+                lazy = lazy || !continuesContainers(m_source, line, containers);
                 if (!indentedAsCode && !lazy && isUnderline(m_source.lineText(line).sliced(text - m_source.lineStart(line))))
                     return line - 1;
             }
