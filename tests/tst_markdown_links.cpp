@@ -111,6 +111,10 @@ private slots:
         row("table row indented unlike the first", "| a |\n|---|\n   | [t](x) |", {"3:10 link x"});
         row("backslash break, then a tab the quote takes part of", ">> a\\\n>\tb [q](q)", {"2:9 link q"});
         row("a tab to a tab stop before a quote's \">\"", ">> a\n>\t >b [q](q)", {"2:11 link q"});
+        row("a tab to a quote's \">\" more than three columns in, outside list items",
+            ">> - - <i\n>[t](u)\n>\t   >[t](q)", {"2:6 link u", "3:11 link q"});
+        row("a tab to a quote's \">\", then a list item's lazy line", ">>>>1. [t](u)\n>\t   >*-[t](v)\n  [t](q)",
+            {"1:12 link u", "2:13 link v", "3:7 link q"});
         row("escaped pipe in a paragraph a table ends", "a \\\\| [t](x)\nb | c\n--|--", {"1:11 link x"});
         row("escaped pipe in a bare address a table ends", "x http://a.b/\\|c [t](y)\nd | e\n--|--",
             {"1:3 autolink http://a.b/|c", "1:22 link y"});

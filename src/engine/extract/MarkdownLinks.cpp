@@ -112,8 +112,6 @@ private:
 // The containers around a block: block quotes, whose ">" start its later
 // lines, and list items.
 struct Containers {
-    int quotes = 0;
-    int listItems = 0;
     // Outermost first: for a block quote -1, for a list item the columns
     // its later lines are indented by.
     std::vector<int> nesting;
@@ -123,79 +121,60 @@ struct Containers {
 // them in the node, with no call to ask for them.
 int itemIndent(cmark_node* item) { return item->as.list.marker_offset + item->as.list.padding; }
 
-// Whether a line goes on inside each of the containers, as cmark-gfm reads
-// a line's start: a block quote's ">" at most three columns in, the blank
-// after it; a list item's indentation, a tab reaching the next tab stop.
-// A line that does not is lazy.
-bool continuesContainers(const SourceText& source, int line, const Containers& containers)
+// Where a later line of a paragraph or heading has its text: past its
+// containers' starts, as cmark-gfm reads them, and the indentation, which
+// cmark-gfm leaves out of the text. A block quote's ">" stands at most three
+// columns in, the blank after it its own; a list item's indentation comes
+// first; a tab reaches the next of the line's tab stops, four apart, and
+// may go part to a container, part to the text. A line short of its
+// containers' starts is lazy, its ">" where a block quote's may not stand
+// text; one indented four columns past them (indentedAsCode) is text too.
+qsizetype lineTextStart(const SourceText& source, int line, const Containers& containers,
+                        bool* indentedAsCode = nullptr, bool* lazy = nullptr)
 {
-    // The line's start with its tabs as the blanks they stand for.
+    // The line's blanks and ">"s, a tab as the blanks it stands for, and
+    // the byte each column is of.
     QByteArray start;
-    for (const char c : source.lineText(line)) {
-        if (c == '\t')
-            start += QByteArray(4 - start.size() % 4, ' ');
-        else if (c == ' ' || c == '>')
-            start += c;
-        else
+    std::vector<qsizetype> byteOf;
+    qsizetype at = source.lineStart(line);
+    for (; at < source.lineEnd(line); ++at) {
+        const char c = source.at(at);
+        if (c != '\t' && c != ' ' && c != '>')
+            break;
+        const qsizetype columns = c == '\t' ? 4 - start.size() % 4 : 1;
+        start += c == '\t' ? QByteArray(columns, ' ') : QByteArray(1, c);
+        byteOf.insert(byteOf.end(), size_t(columns), at);
+    }
+    byteOf.push_back(at);
+    const auto blanksFrom = [&](qsizetype column) {
+        qsizetype blanks = 0;
+        while (column + blanks < start.size() && start[column + blanks] == ' ')
+            ++blanks;
+        return blanks;
+    };
+    qsizetype column = 0;
+    bool matched = true;
+    for (const int indent : containers.nesting) {
+        const qsizetype blanks = blanksFrom(column);
+        if (indent >= 0) {
+            matched = blanks >= indent;
+            column += matched ? indent : 0;
+        } else {
+            matched = blanks <= 3 && column + blanks < start.size() && start[column + blanks] == '>';
+            if (matched) {
+                column += blanks + 1;
+                column += column < start.size() && start[column] == ' ';
+            }
+        }
+        if (!matched)
             break;
     }
-    qsizetype at = 0;
-    for (const int indent : containers.nesting) {
-        qsizetype blanks = 0;
-        while (at + blanks < start.size() && start[at + blanks] == ' ')
-            ++blanks;
-        if (indent < 0) {
-            if (blanks > 3 || at + blanks >= start.size() || start[at + blanks] != '>')
-                return false;
-            at += blanks + 1;
-            if (at < start.size() && start[at] == ' ')
-                ++at;
-        } else {
-            if (blanks < indent)
-                return false;
-            at += indent;
-        }
-    }
-    return true;
-}
-
-// Where a later line of a paragraph or heading has its text: past the block
-// quotes' ">" and the indentation, which cmark-gfm leaves out of the text.
-// A ">" indented four columns past where it may stand is text, and so is a
-// line so indented (indentedAsCode); inside a list item, whose indentation
-// comes first, any indentation is taken. A line short of its block quotes'
-// ">" is lazy.
-qsizetype lineTextStart(const SourceText& source, int line, Containers containers, bool* indentedAsCode = nullptr,
-                        bool* lazy = nullptr)
-{
-    qsizetype at = source.lineStart(line);
-    const qsizetype end = source.lineEnd(line);
-    // The columns of the last run of blanks, a tab reaching the next of the
-    // line's tab stops, four apart.
-    int columns = 0;
-    int column = 0;
-    const auto skipBlanks = [&] {
-        const int first = column;
-        for (; at < end && isBlank(source.at(at)); ++at)
-            column += source.at(at) == '\t' ? 4 - column % 4 : 1;
-        columns = column - first;
-    };
-    const auto indentedFourPast = [&](bool afterQuote) {
-        // After a ">", the blank that goes with it.
-        return containers.listItems == 0 && columns >= (afterQuote ? 5 : 4);
-    };
-    skipBlanks();
-    int quote = 0;
-    for (; quote < containers.quotes && at < end && source.at(at) == '>' && !indentedFourPast(quote > 0); ++quote) {
-        ++at;
-        ++column;
-        skipBlanks();
-    }
+    const qsizetype blanks = blanksFrom(column);
     if (indentedAsCode != nullptr)
-        *indentedAsCode = indentedFourPast(quote > 0);
+        *indentedAsCode = matched && blanks >= 4;
     if (lazy != nullptr)
-        *lazy = quote < containers.quotes;
-    return at;
+        *lazy = !matched;
+    return byteOf[size_t(column + blanks)];
 }
 
 // A setext heading's underline: "="s or "-"s, blanks after them.
@@ -228,7 +207,7 @@ struct LinkStart {
 class InlineWalk {
 public:
     // containers: those around the block, which start its later lines.
-    InlineWalk(const SourceText& source, Containers containers) : m_source(source), m_containers(containers) {}
+    InlineWalk(const SourceText& source, const Containers& containers) : m_source(source), m_containers(containers) {}
 
     // Whether the block's inlines, from `start` and on no line past
     // `lastLine`, match the source.
@@ -756,10 +735,6 @@ public:
         for (cmark_event_type event; (event = cmark_iter_next(iter.get())) != CMARK_EVENT_DONE;) {
             cmark_node* node = cmark_iter_get_node(iter.get());
             const cmark_node_type type = cmark_node_get_type(node);
-            if (type == CMARK_NODE_BLOCK_QUOTE)
-                containers.quotes += event == CMARK_EVENT_ENTER ? 1 : -1;
-            if (type == CMARK_NODE_ITEM)
-                containers.listItems += event == CMARK_EVENT_ENTER ? 1 : -1;
             if (type == CMARK_NODE_BLOCK_QUOTE || type == CMARK_NODE_ITEM) {
                 if (event == CMARK_EVENT_ENTER)
                     containers.nesting.push_back(type == CMARK_NODE_ITEM ? itemIndent(node) : -1);
@@ -828,7 +803,7 @@ private:
     // row where the table starts, before the lines of a paragraph it ends.
     // A "|" after a backslash is the cell's; form feeds and vertical tabs
     // around a cell's text are the table's.
-    QList<qsizetype> cellStarts(cmark_node* row, Containers containers) const
+    QList<qsizetype> cellStarts(cmark_node* row, const Containers& containers) const
     {
         cmark_node* table = cmark_node_parent(row);
         const bool header = cmark_node_previous(row) == nullptr && table != nullptr;
@@ -853,7 +828,7 @@ private:
 
     // The line the walk through the block's inlines ended on; -1 when it
     // could not follow them, and the places are cmark-gfm's.
-    int readInlines(cmark_node* block, qsizetype start, Containers containers)
+    int readInlines(cmark_node* block, qsizetype start, const Containers& containers)
     {
         const int firstLine = m_source.lineOf(start);
         cmark_node* table = tableAfter(block);
@@ -869,7 +844,6 @@ private:
                 bool indentedAsCode = false;
                 bool lazy = false;
                 const qsizetype text = lineTextStart(m_source, line, containers, &indentedAsCode, &lazy);
-                lazy = lazy || !continuesContainers(m_source, line, containers);
                 if (!indentedAsCode && !lazy && isUnderline(m_source.lineText(line).sliced(text - m_source.lineStart(line))))
                     return line - 1;
             }
