@@ -145,6 +145,7 @@ private slots:
         row("empty addresses", "[a]() [b](<>)", {"1:5 link ", "1:12 link "});
         row("HTML block", "<div>\n  <a href=\"x\">\n</div>", {"2:12 a href x"});
         row("inline HTML", "a <img\n  src=\"i\"> b", {"2:8 img src i"});
+        row("inline HTML, a name after a repeated one", "<img\ns s\nrc=x> <a h h\nhref=y>", {"4:6 a href y"});
         row("HTML block in a block quote", "> <p>\n>   <a href=\"x\">", {"2:14 a href x"});
     }
     void linksAndWhereTheyStand()

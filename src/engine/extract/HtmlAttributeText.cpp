@@ -104,6 +104,24 @@ std::optional<CharacterReferences::Reference> CharacterReferences::startingAt(QB
     return Reference{end - start, *known};
 }
 
+namespace {
+// Where the name as a browser reads it starts in the one gumbo gives.
+qsizetype lastNameIn(QByteArrayView written)
+{
+    qsizetype start = written.size();
+    while (start > 0 && !isHtmlSpace(QLatin1Char(written[start - 1])) && written[start - 1] != '/')
+        --start;
+    return start;
+}
+}  // namespace
+
+QByteArray nameOf(const GumboAttribute& attribute)
+{
+    const QByteArrayView written(attribute.original_name.data, qsizetype(attribute.original_name.length));
+    const qsizetype start = lastNameIn(written);
+    return start == 0 ? QByteArray(attribute.name) : written.sliced(start).toByteArray().toLower();
+}
+
 // Gumbo's value_start and the start of its original_value are of no use:
 // the one is of the opening quote, and the other leaves out a character
 // reference that starts a value without quotes (x=&amp;y holds "y"), so the
@@ -118,8 +136,14 @@ WrittenValue writtenValueOf(const GumboAttribute& attribute)
         return value;
     const char* at = name.data + name.length;
     const char* end = attribute.original_value.data + attribute.original_value.length;
-    for (const char* c = name.data; c < at; ++c)
-        value.first.column += (*c & 0xC0) != 0x80;
+    // Over the name, and any gumbo took for part of it on earlier lines.
+    for (const char* c = name.data; c < at; ++c) {
+        if (*c == '\r' && c + 1 < at && c[1] == '\n')
+            continue;
+        value.first = *c == '\n' || *c == '\r'   ? TextPlace{value.first.line + 1, 1}
+                    : (*c & 0xC0) != 0x80 ? TextPlace{value.first.line, value.first.column + 1}
+                                          : value.first;
+    }
     const auto skipSpace = [&] {
         for (; at < end && isHtmlSpace(QLatin1Char(*at)); ++at) {
             if (*at == '\r' && at + 1 < end && at[1] == '\n')

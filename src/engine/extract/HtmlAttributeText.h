@@ -2,6 +2,7 @@
 
 #include "engine/extract/DocumentLinks.h"
 
+#include <QByteArray>
 #include <QByteArrayView>
 #include <QHash>
 #include <QString>
@@ -60,6 +61,12 @@ public:
 private:
     QHash<QByteArray, int> charactersOf;
 };
+
+// The attribute's name as a browser reads it. After a repeated attribute
+// without a value gumbo keeps the repeat's name in front of the next one's
+// ("<img s s rc=x>" has "src"): the name is the last of what gumbo read as
+// it, in lower case.
+QByteArray nameOf(const GumboAttribute& attribute);
 
 // An attribute's value as the source holds it, without its quotes, and
 // where its first character stands.

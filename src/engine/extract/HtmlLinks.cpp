@@ -7,7 +7,6 @@
 
 #include <QString>
 
-#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -134,7 +133,12 @@ constexpr LinkAttribute LinkAttributes[] = {
 
 const GumboAttribute* attributeNamed(const GumboElement& element, const char* name)
 {
-    return gumbo_get_attribute(&element.attributes, name);
+    for (unsigned int i = 0; i < element.attributes.length; ++i) {
+        const auto* attribute = static_cast<const GumboAttribute*>(element.attributes.data[i]);
+        if (nameOf(*attribute) == name)
+            return attribute;
+    }
+    return nullptr;
 }
 
 QString decodedValueOf(const GumboAttribute* attribute) { return QString::fromUtf8(attribute->value); }
@@ -386,14 +390,13 @@ private:
                            && relOf(element).contains(u"nofollow");
         for (unsigned int i = 0; i < element.attributes.length; ++i) {
             const auto* attribute = static_cast<const GumboAttribute*>(element.attributes.data[i]);
-            if ((std::strcmp(attribute->name, "id") == 0
-                 || (html && element.tag == GUMBO_TAG_A && std::strcmp(attribute->name, "name") == 0))
-                && *attribute->value)
+            const QByteArray name = nameOf(*attribute);
+            if ((name == "id" || (html && element.tag == GUMBO_TAG_A && name == "name")) && *attribute->value)
                 found.anchors.append(valueOf(*attribute));
             if (!html)
                 continue;
             for (const LinkAttribute& link : LinkAttributes) {
-                if (link.tag == element.tag && std::strcmp(link.attribute, attribute->name) == 0
+                if (link.tag == element.tag && name == link.attribute
                     && !(link.tag == GUMBO_TAG_LINK && isServerHint(element)))
                     takeLinks(element, *attribute, link.holds, nofollow);
             }
@@ -445,7 +448,7 @@ private:
         else
             addresses.push_back(trimmed(value, {0, value.size()}));
         const QString name = QString::fromUtf8(gumbo_normalized_tagname(element.tag)) + u' '
-                           + QString::fromUtf8(attribute.name);
+                           + QString::fromUtf8(nameOf(attribute));
         addLinks(attribute, value, addresses, name, nofollow);
     }
 
