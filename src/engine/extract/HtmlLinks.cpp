@@ -7,6 +7,7 @@
 
 #include <QString>
 
+#include <algorithm>
 #include <optional>
 #include <vector>
 
@@ -204,55 +205,18 @@ bool isTablePart(GumboTag tag)
 // The start tags that leave SVG and MathML for HTML.
 bool leavesForeignContent(const HtmlToken& tag)
 {
-    switch (tag.tag) {
-    case GUMBO_TAG_B:
-    case GUMBO_TAG_BIG:
-    case GUMBO_TAG_BLOCKQUOTE:
-    case GUMBO_TAG_BODY:
-    case GUMBO_TAG_BR:
-    case GUMBO_TAG_CENTER:
-    case GUMBO_TAG_CODE:
-    case GUMBO_TAG_DD:
-    case GUMBO_TAG_DIV:
-    case GUMBO_TAG_DL:
-    case GUMBO_TAG_DT:
-    case GUMBO_TAG_EM:
-    case GUMBO_TAG_EMBED:
-    case GUMBO_TAG_H1:
-    case GUMBO_TAG_H2:
-    case GUMBO_TAG_H3:
-    case GUMBO_TAG_H4:
-    case GUMBO_TAG_H5:
-    case GUMBO_TAG_H6:
-    case GUMBO_TAG_HEAD:
-    case GUMBO_TAG_HR:
-    case GUMBO_TAG_I:
-    case GUMBO_TAG_IMG:
-    case GUMBO_TAG_LI:
-    case GUMBO_TAG_LISTING:
-    case GUMBO_TAG_MENU:
-    case GUMBO_TAG_META:
-    case GUMBO_TAG_NOBR:
-    case GUMBO_TAG_OL:
-    case GUMBO_TAG_P:
-    case GUMBO_TAG_PRE:
-    case GUMBO_TAG_RUBY:
-    case GUMBO_TAG_S:
-    case GUMBO_TAG_SMALL:
-    case GUMBO_TAG_SPAN:
-    case GUMBO_TAG_STRONG:
-    case GUMBO_TAG_STRIKE:
-    case GUMBO_TAG_SUB:
-    case GUMBO_TAG_SUP:
-    case GUMBO_TAG_TABLE:
-    case GUMBO_TAG_TT:
-    case GUMBO_TAG_U:
-    case GUMBO_TAG_UL:
-    case GUMBO_TAG_VAR:
-        return true;
-    default:
-        return false;
-    }
+    static constexpr GumboTag leaving[] = {
+        GUMBO_TAG_B,      GUMBO_TAG_BIG,    GUMBO_TAG_BLOCKQUOTE, GUMBO_TAG_BODY,  GUMBO_TAG_BR,
+        GUMBO_TAG_CENTER, GUMBO_TAG_CODE,   GUMBO_TAG_DD,         GUMBO_TAG_DIV,   GUMBO_TAG_DL,
+        GUMBO_TAG_DT,     GUMBO_TAG_EM,     GUMBO_TAG_EMBED,      GUMBO_TAG_H1,    GUMBO_TAG_H2,
+        GUMBO_TAG_H3,     GUMBO_TAG_H4,     GUMBO_TAG_H5,         GUMBO_TAG_H6,    GUMBO_TAG_HEAD,
+        GUMBO_TAG_HR,     GUMBO_TAG_I,      GUMBO_TAG_IMG,        GUMBO_TAG_LI,    GUMBO_TAG_LISTING,
+        GUMBO_TAG_MENU,   GUMBO_TAG_META,   GUMBO_TAG_NOBR,       GUMBO_TAG_OL,    GUMBO_TAG_P,
+        GUMBO_TAG_PRE,    GUMBO_TAG_RUBY,   GUMBO_TAG_S,          GUMBO_TAG_SMALL, GUMBO_TAG_SPAN,
+        GUMBO_TAG_STRONG, GUMBO_TAG_STRIKE, GUMBO_TAG_SUB,        GUMBO_TAG_SUP,   GUMBO_TAG_TABLE,
+        GUMBO_TAG_TT,     GUMBO_TAG_U,      GUMBO_TAG_UL,         GUMBO_TAG_VAR,
+    };
+    return std::find(std::begin(leaving), std::end(leaving), tag.tag) != std::end(leaving);
 }
 
 class Reader {
