@@ -6,6 +6,7 @@
 
 #include "engine/extract/DocumentFiles.h"
 #include "engine/extract/DocumentKind.h"
+#include "engine/extract/LocalTargets.h"
 
 #include <QScopeGuard>
 
@@ -132,6 +133,37 @@ private slots:
         QVERIFY(QFile::link("nowhere", top + "/dead.html"));
         const QString relative = "./" + QDir::current().relativeFilePath(top);
         QCOMPARE(walked(top, excluded.replaceInStrings("TOP", top).replaceInStrings("RELATIVE", relative)), expected);
+    }
+
+    // A fragment in a file a local link names: an anchor the page defines,
+    // and the top of any page, which a browser scrolls to for "#top" and "#".
+    void localFragments_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("fragment");
+        QTest::addColumn<QString>("answerClass");
+        QTest::newRow("HTML, an id it has") << "page.html" << "there" << "ok";
+        QTest::newRow("HTML, one it lacks") << "page.html" << "nowhere" << "no-fragment";
+        QTest::newRow("HTML, #top") << "page.html" << "top" << "ok";
+        QTest::newRow("HTML, #TOP") << "page.html" << "TOP" << "ok";
+        QTest::newRow("HTML, an empty fragment") << "page.html" << "" << "ok";
+        QTest::newRow("Markdown, #Top") << "index.md" << "Top" << "ok";
+        QTest::newRow("Markdown, a heading in another case") << "index.md" << "GUIDE" << "ok";
+        QTest::newRow("Markdown, one it lacks") << "index.md" << "topmost" << "no-fragment";
+        QTest::newRow("a folder's index, #top") << "sub" << "top" << "ok";
+        QTest::newRow("no such file, #top") << "gone.html" << "top" << "not-found";
+    }
+    void localFragments()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, fragment);
+        QFETCH(QString, answerClass);
+        TestFolder folder;
+        folder.file("page.html", "<h1 id=\"there\">x</h1>");
+        folder.file("index.md", "# Guide\n");
+        folder.file("sub/index.html", "<p>x</p>");
+        LocalTargets targets;
+        QCOMPARE(AnswerClasses::nameOf(targets.check(folder.filePath(file), fragment).answerClass).toString(), answerClass);
     }
 
     void walkFailures()

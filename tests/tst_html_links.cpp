@@ -107,6 +107,8 @@ private slots:
         row("SVG's a is not HTML's", "<svg><a href=s /></svg>", "");
         row("tab and wide characters", "\té日本😀<a href=x>", "a href 1:14 x");
         row("later line", "<p>\r\n<p>\n\n\r  <a href=x>", "a href 5:11 x");
+        row("a name after a repeated one without a value", "<img s s\nrc=x><a x X\r\n\thref=y><a h h/ref=z>",
+            "a href 3:7 y");
     }
     void linksInOrder()
     {

@@ -41,6 +41,20 @@ private slots:
         row("file address", "file:///tmp/x.html#top", "", "", "disk /tmp/x.html#top");
         row("<base> a path", "b.html", "../other/", "", "disk docs/other/b.html#");
         row("<base> an address", "b.html", "https://example.org/site/", "", "ask https://example.org/site/b.html");
+        row("<base> another host, no scheme", "b.html#x", "//cdn.example.org/p/", "",
+            "ask https://cdn.example.org/p/b.html#x");
+        row("<base> another host, no scheme, published", "b.html", "//cdn.example.org/p/",
+            "http://example.org/guide/a.html", "ask http://cdn.example.org/p/b.html");
+        row("<base> another host, no scheme, a fragment alone", "#x", "//cdn.example.org/p/q.html", "",
+            "ask https://cdn.example.org/p/q.html#x");
+        row("<base> a path, empty: the base itself", "", "/sub/", "", "disk docs/sub#");
+        row("<base> a path, a fragment alone: in the base", "#part", "/sub/", "", "disk docs/sub#part");
+        row("<base> a file, a fragment alone: in that file", "#part", "../x.html", "", "disk docs/x.html#part");
+        row("<base> a file, a query alone", "?q=1", "../x.html", "", "disk docs/x.html#");
+        row("published, a <base> path, a fragment alone", "#part", "/v2/", "https://example.org/guide/a.html",
+            "ask https://example.org/v2/#part");
+        row("published, a <base> path, empty", "", "/v2/", "https://example.org/guide/a.html",
+            "ask https://example.org/v2/");
         row("published: relative", "b.html", "", "https://example.org/guide/a.html", "ask https://example.org/guide/b.html");
         row("published: root-relative", "/img/x.png", "", "https://example.org/guide/a.html",
             "ask https://example.org/img/x.png");

@@ -3,7 +3,13 @@
 #include "engine/extract/HeadingAnchors.h"
 #include "engine/extract/MarkdownLinks.h"
 
+#include <QFile>
 #include <QTest>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
 
 namespace {
 // Each link as "line:column element address".
@@ -13,6 +19,52 @@ QStringList described(const DocumentLinks& found)
     for (const FoundLink& link : found.links)
         links.append(QStringLiteral("%1:%2 %3 %4").arg(link.place.line).arg(link.place.column).arg(link.element, link.address));
     return links;
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+#define TESSALY_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TESSALY_ADDRESS_SANITIZER 1
+#endif
+#endif
+
+// While it lives, the process may take at most `bytes` more address space
+// than it has, so that a parse that would take gigabytes fails at once. The
+// address sanitizer's shadow memory is no room to count: under it, no limit.
+class AddressSpaceLimit {
+public:
+    explicit AddressSpaceLimit(rlim_t bytes)
+    {
+#ifndef TESSALY_ADDRESS_SANITIZER
+        QFile status(QStringLiteral("/proc/self/statm"));
+        if (!status.open(QIODevice::ReadOnly) || getrlimit(RLIMIT_AS, &m_before) != 0)
+            return;
+        const rlim_t pages = status.readAll().split(' ').value(0).toULongLong();
+        rlimit limited = m_before;
+        limited.rlim_cur = std::min(m_before.rlim_max, pages * rlim_t(getpagesize()) + bytes);
+        m_set = setrlimit(RLIMIT_AS, &limited) == 0;
+#else
+        Q_UNUSED(bytes);
+#endif
+    }
+    ~AddressSpaceLimit()
+    {
+        if (m_set)
+            setrlimit(RLIMIT_AS, &m_before);
+    }
+
+private:
+    rlimit m_before{};
+    bool m_set = false;
+};
+
+// A table of `columns` with a link in its header and `rows` more lines
+// under it, the last with a link too.
+QByteArray tableOf(int columns, int rows)
+{
+    QByteArray text = "|[a](x)|" + QByteArray("b|").repeated(columns - 1) + '\n' + QByteArray("|-").repeated(columns) + "|\n";
+    return text + QByteArray("c\n").repeated(rows) + "[t](y)\n";
 }
 }
 
@@ -59,6 +111,10 @@ private slots:
         row("table row indented unlike the first", "| a |\n|---|\n   | [t](x) |", {"3:10 link x"});
         row("backslash break, then a tab the quote takes part of", ">> a\\\n>\tb [q](q)", {"2:9 link q"});
         row("a tab to a tab stop before a quote's \">\"", ">> a\n>\t >b [q](q)", {"2:11 link q"});
+        row("a tab to a quote's \">\" more than three columns in, outside list items",
+            ">> - - <i\n>[t](u)\n>\t   >[t](q)", {"2:6 link u", "3:11 link q"});
+        row("a tab to a quote's \">\", then a list item's lazy line", ">>>>1. [t](u)\n>\t   >*-[t](v)\n  [t](q)",
+            {"1:12 link u", "2:13 link v", "3:7 link q"});
         row("escaped pipe in a paragraph a table ends", "a \\\\| [t](x)\nb | c\n--|--", {"1:11 link x"});
         row("escaped pipe in a bare address a table ends", "x http://a.b/\\|c [t](y)\nd | e\n--|--",
             {"1:3 autolink http://a.b/|c", "1:22 link y"});
@@ -71,6 +127,10 @@ private slots:
         row("heading begun by a definition", "[r]: /1\n[r] x\n===", {"2:1 link /1"});
         row("no underline after a definition", "[r]: /1\n=\n[r] x\n---", {"3:1 link /1"});
         row("no underline on a lazy line", "> a\n=\n> [t](x)\n> =", {"3:7 link x"});
+        row("no underline on a list item's lazy line", "- a\n=\n  [t](x)\n  ===", {"3:7 link x"});
+        row("no underline on a lazy line of a list item in a block quote", "> - a\n> =\n>   [t](x)\n>   ===",
+            {"3:9 link x"});
+        row("an underline indented to the list item's text", "- a\n  =\n[t](x)", {"3:5 link x"});
         row("no underline with a vertical tab, nor indented a tab", "a\n=\v\n\t=\n[t](x)\n-", {"4:5 link x"});
         row("setext heading's text ends at its underline", "[r](x \"a\n===\nb\")\n\n[r]: /1", {"1:1 link /1"});
         row("link around an image", "[![b](i.png)](h)", {"1:15 link h", "1:7 image i.png"});
@@ -85,6 +145,7 @@ private slots:
         row("empty addresses", "[a]() [b](<>)", {"1:5 link ", "1:12 link "});
         row("HTML block", "<div>\n  <a href=\"x\">\n</div>", {"2:12 a href x"});
         row("inline HTML", "a <img\n  src=\"i\"> b", {"2:8 img src i"});
+        row("inline HTML, a name after a repeated one", "<img\ns s\nrc=x> <a h h\nhref=y>", {"4:6 a href y"});
         row("HTML block in a block quote", "> <p>\n>   <a href=\"x\">", {"2:14 a href x"});
     }
     void linksAndWhereTheyStand()
@@ -92,6 +153,25 @@ private slots:
         QFETCH(QByteArray, markdown);
         QFETCH(QStringList, links);
         QCOMPARE(described(MarkdownLinks::read(markdown)), links);
+    }
+
+    // A table whose short rows cmark-gfm's table extension would fill out
+    // to gigabytes of cells is read for its links as text.
+    void wideTables_data()
+    {
+        QTest::addColumn<int>("columns");
+        QTest::addColumn<int>("rows");
+        QTest::newRow("5,000 columns") << 5000 << 7500;
+        QTest::newRow("1,000 columns, 5,000 rows") << 1000 << 5000;
+        QTest::newRow("200 columns, 10 rows, a table") << 200 << 10;
+    }
+    void wideTables()
+    {
+        QFETCH(int, columns);
+        QFETCH(int, rows);
+        const AddressSpaceLimit limit(rlim_t(1) << 30);
+        const QStringList links = {"1:6 link x", QStringLiteral("%1:5 link y").arg(rows + 3)};
+        QCOMPARE(described(MarkdownLinks::read(tableOf(columns, rows))), links);
     }
 
     void anchors_data()

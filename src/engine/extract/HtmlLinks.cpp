@@ -1,235 +1,17 @@
 #include "engine/extract/HtmlLinks.h"
 
+#include "engine/extract/HtmlAttributeText.h"
 #include "engine/extract/HtmlEncoding.h"
 #include "engine/extract/HtmlNesting.h"
 #include "engine/extract/HtmlTokens.h"
 
-#include <QHash>
 #include <QString>
 
-#include <gumbo.h>
-
-#include <cstdlib>
-#include <cstring>
+#include <algorithm>
 #include <optional>
+#include <vector>
 
 namespace {
-// Every block gumbo takes, on a list freed in one sweep when the parse is
-// done: gumbo_destroy_output recurses once per level of nesting and
-// overflows the stack on some 300,000 nested elements.
-class ParseMemory {
-public:
-    ParseMemory() = default;
-    ParseMemory(const ParseMemory&) = delete;
-    ParseMemory& operator=(const ParseMemory&) = delete;
-    ~ParseMemory()
-    {
-        while (head.next != &head) {
-            Block* block = head.next;
-            head.next = block->next;
-            std::free(block);
-        }
-    }
-
-    GumboOutput* parse(QByteArrayView utf8)
-    {
-        GumboOptions options = kGumboDefaultOptions;
-        options.allocator = &allocate;
-        options.deallocator = &deallocate;
-        options.userdata = this;
-        options.tab_stop = 1;    // a tab is one character, as an editor's column counts it
-        options.max_errors = 0;  // nobody reads them
-        return gumbo_parse_with_options(&options, utf8.data(), size_t(utf8.size()));
-    }
-
-private:
-    struct alignas(std::max_align_t) Block {
-        Block* previous;
-        Block* next;
-    };
-    Block head{&head, &head};
-
-    static void* allocate(void* userdata, size_t size)
-    {
-        auto* memory = static_cast<ParseMemory*>(userdata);
-        auto* block = static_cast<Block*>(std::malloc(sizeof(Block) + size));
-        if (!block)
-            std::abort();  // as operator new would, and gumbo checks nothing
-        block->previous = &memory->head;
-        block->next = memory->head.next;
-        memory->head.next->previous = block;
-        memory->head.next = block;
-        return block + 1;
-    }
-    static void deallocate(void*, void* pointer)
-    {
-        if (!pointer)
-            return;
-        Block* block = static_cast<Block*>(pointer) - 1;
-        block->previous->next = block->next;
-        block->next->previous = block->previous;
-        std::free(block);
-    }
-};
-
-bool isSpace(QChar c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\f' || c == u'\r'; }
-bool isAsciiAlphanumeric(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }
-bool isDigit(char c, bool hexadecimal)
-{
-    return (c >= '0' && c <= '9') || (hexadecimal && ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')));
-}
-
-// A character reference as written in an attribute value and how many
-// characters it gives there.
-struct Reference {
-    qsizetype written = 0;
-    int characters = 0;
-};
-
-// Character references in attribute values, as gumbo reads them. Whether a
-// name is one of HTML's 2,231 and how many characters it stands for is
-// gumbo's table to know, so each name met is asked of gumbo once.
-class References {
-public:
-    // The reference that starts at `at` (an '&'), if it is one.
-    std::optional<Reference> at(QByteArrayView written, qsizetype at)
-    {
-        qsizetype end = at + 1;
-        if (end < written.size() && written[end] == '#') {
-            const bool hexadecimal = end + 1 < written.size() && (written[end + 1] == 'x' || written[end + 1] == 'X');
-            end += hexadecimal ? 2 : 1;
-            const qsizetype digits = end;
-            while (end < written.size() && isDigit(written[end], hexadecimal))
-                ++end;
-            if (end == digits)
-                return std::nullopt;
-            if (end < written.size() && written[end] == ';')
-                ++end;
-            return Reference{end - at, 1};  // a code point, U+FFFD for one out of range
-        }
-        while (end < written.size() && isAsciiAlphanumeric(written[end]))
-            ++end;
-        if (end == at + 1)
-            return std::nullopt;
-        if (end < written.size() && written[end] == ';')
-            ++end;
-        // An '=' after a name without ';' keeps it as written (href="?a=1&copy=2").
-        const bool equalsAfter = written[end - 1] != ';' && end < written.size() && written[end] == '=';
-        const QByteArray name = written.sliced(at, end - at).toByteArray() + (equalsAfter ? "=" : "");
-        auto known = charactersOf.constFind(name);
-        if (known == charactersOf.cend())
-            known = charactersOf.insert(name, decodedLength(name) - (equalsAfter ? 1 : 0));
-        return Reference{end - at, *known};
-    }
-
-private:
-    QHash<QByteArray, int> charactersOf;
-
-    // The code points gumbo gives for the text as an attribute's value.
-    static int decodedLength(const QByteArray& text)
-    {
-        const QByteArray html = "<a x=\"" + text + "\">";
-        ParseMemory memory;
-        const GumboOutput* output = memory.parse(html);
-        const GumboAttribute* attribute = nullptr;
-        const GumboVector& inHtml = output->root->v.element.children;  // <head>, <body>
-        if (inHtml.length == 2) {
-            const GumboVector& inBody = static_cast<const GumboNode*>(inHtml.data[1])->v.element.children;
-            if (inBody.length == 1)
-                attribute = gumbo_get_attribute(&static_cast<const GumboNode*>(inBody.data[0])->v.element.attributes, "x");
-        }
-        if (!attribute)
-            return int(text.size());
-        int length = 0;
-        for (const char* c = attribute->value; *c; ++c)
-            length += (*c & 0xC0) != 0x80;
-        return length;
-    }
-};
-
-// Walks an attribute's value as written beside the value gumbo decoded, to
-// tell where a character of the decoded value stands in the source. Gumbo
-// changes a value only thus: a character reference becomes what it stands
-// for, CR LF and CR become LF, and a NUL, a control character or a
-// noncharacter becomes U+FFFD; every other character stays one character.
-class ValueWalker {
-public:
-    ValueWalker(QByteArrayView written, TextPlace first, const QString& decoded, References& references)
-        : written(written), place(first), decoded(decoded), references(references)
-    {
-    }
-
-    // Of the decoded value's character at `index`: ask in increasing order.
-    TextPlace placeOf(qsizetype index)
-    {
-        while (decodedAt < index && writtenAt < written.size())
-            step();
-        return place;
-    }
-
-    // The decoded value with the controls and noncharacters gumbo made
-    // U+FFFD as they were written, for HTML keeps them (and a browser asks
-    // for "%01", not "%EF%BF%BD"); a NUL stays U+FFFD, as in HTML. Of a
-    // walker not yet asked.
-    QString withCharactersKept()
-    {
-        QString kept;
-        while (writtenAt < written.size()) {
-            const qsizetype from = decodedAt;
-            const qsizetype character = writtenAt;
-            if (step() && decoded.sliced(from, decodedAt - from) == QChar::ReplacementCharacter && written[character] != '\0')
-                kept += QString::fromUtf8(written.sliced(character, writtenAt - character));
-            else
-                kept += decoded.sliced(from, decodedAt - from);
-        }
-        return kept + decoded.sliced(decodedAt);
-    }
-
-private:
-    QByteArrayView written;
-    qsizetype writtenAt = 0;
-    TextPlace place;
-    const QString& decoded;
-    qsizetype decodedAt = 0;
-    References& references;
-
-    // One character as written, or one reference: true for a character
-    // that stands for itself.
-    bool step()
-    {
-        const char c = written[writtenAt];
-        if (c == '&') {
-            if (const auto reference = references.at(written, writtenAt)) {
-                writtenAt += reference->written;
-                place.column += int(reference->written);
-                skipDecoded(reference->characters);
-                return false;
-            }
-        }
-        const bool lineEnd = c == '\r' || c == '\n';
-        if (lineEnd) {
-            writtenAt += c == '\r' && writtenAt + 1 < written.size() && written[writtenAt + 1] == '\n' ? 2 : 1;
-            place = {place.line + 1, 1};
-        } else {
-            do
-                ++writtenAt;
-            while (writtenAt < written.size() && (written[writtenAt] & 0xC0) == 0x80);
-            ++place.column;
-        }
-        skipDecoded(1);
-        return !lineEnd;
-    }
-
-    void skipDecoded(int characters)
-    {
-        for (; characters > 0 && decodedAt < decoded.size(); --characters)
-            decodedAt += decoded[decodedAt].isHighSurrogate() && decodedAt + 1 < decoded.size()
-                              && decoded[decodedAt + 1].isLowSurrogate()
-                           ? 2
-                           : 1;
-    }
-};
-
 // A stretch of an attribute's decoded value that is an address.
 struct Span {
     qsizetype start = 0;
@@ -239,9 +21,9 @@ struct Span {
 // The stretch without the ASCII white space around it.
 Span trimmed(const QString& text, Span span)
 {
-    while (span.start < span.end && isSpace(text[span.start]))
+    while (span.start < span.end && isHtmlSpace(text[span.start]))
         ++span.start;
-    while (span.end > span.start && isSpace(text[span.end - 1]))
+    while (span.end > span.start && isHtmlSpace(text[span.end - 1]))
         --span.end;
     return span;
 }
@@ -255,12 +37,12 @@ std::vector<Span> srcsetAddresses(const QString& srcset)
     const qsizetype end = srcset.size();
     qsizetype at = 0;
     for (;;) {
-        while (at < end && (isSpace(srcset[at]) || srcset[at] == u','))
+        while (at < end && (isHtmlSpace(srcset[at]) || srcset[at] == u','))
             ++at;
         if (at >= end)
             return addresses;
         Span address{at, at};
-        while (at < end && !isSpace(srcset[at]))
+        while (at < end && !isHtmlSpace(srcset[at]))
             ++at;
         address.end = at;
         if (srcset[at - 1] == u',') {
@@ -286,7 +68,7 @@ std::optional<Span> refreshAddress(const QString& content)
     const qsizetype end = content.size();
     qsizetype at = 0;
     const auto skipSpace = [&] {
-        while (at < end && isSpace(content[at]))
+        while (at < end && isHtmlSpace(content[at]))
             ++at;
     };
     const auto sees = [&](char16_t c) { return at < end && content[at].toLower() == c; };
@@ -300,7 +82,7 @@ std::optional<Span> refreshAddress(const QString& content)
     while (atDigit() || sees(u'.'))
         ++at;
     if (at < end) {
-        if (!sees(u';') && !sees(u',') && !isSpace(content[at]))
+        if (!sees(u';') && !sees(u',') && !isHtmlSpace(content[at]))
             return std::nullopt;
         skipSpace();
         if (sees(u';') || sees(u','))
@@ -352,55 +134,15 @@ constexpr LinkAttribute LinkAttributes[] = {
 
 const GumboAttribute* attributeNamed(const GumboElement& element, const char* name)
 {
-    return gumbo_get_attribute(&element.attributes, name);
+    for (unsigned int i = 0; i < element.attributes.length; ++i) {
+        const auto* attribute = static_cast<const GumboAttribute*>(element.attributes.data[i]);
+        if (nameOf(*attribute) == name)
+            return attribute;
+    }
+    return nullptr;
 }
 
 QString decodedValueOf(const GumboAttribute* attribute) { return QString::fromUtf8(attribute->value); }
-
-// An attribute's value as the source holds it, without its quotes, and
-// where it starts. Gumbo's value_start and the start of its original_value
-// are of no use: the one is of the opening quote, and the other leaves out
-// a character reference that starts a value without quotes (x=&amp;y holds
-// "y"), so the value is found after the name, its white space and '='. A
-// value-less attribute (whose original_value gumbo gives as its name)
-// stands at its name.
-struct WrittenValue {
-    QByteArrayView text;
-    TextPlace first;
-};
-
-WrittenValue writtenValueOf(const GumboAttribute& attribute)
-{
-    const GumboStringPiece& name = attribute.original_name;
-    WrittenValue value{{}, {int(attribute.name_start.line), int(attribute.name_start.column)}};
-    if (attribute.original_value.data == name.data)
-        return value;
-    const char* at = name.data + name.length;
-    const char* end = attribute.original_value.data + attribute.original_value.length;
-    for (const char* c = name.data; c < at; ++c)
-        value.first.column += (*c & 0xC0) != 0x80;
-    const auto skipSpace = [&] {
-        for (; at < end && isSpace(QLatin1Char(*at)); ++at) {
-            if (*at == '\r' && at + 1 < end && at[1] == '\n')
-                ++at;
-            value.first = *at == '\n' || *at == '\r' ? TextPlace{value.first.line + 1, 1}
-                                                     : TextPlace{value.first.line, value.first.column + 1};
-        }
-    };
-    skipSpace();
-    if (at < end && *at == '=') {
-        ++at;
-        ++value.first.column;
-    }
-    skipSpace();
-    value.text = QByteArrayView(at, end - at);
-    if (!value.text.isEmpty() && (value.text[0] == '"' || value.text[0] == '\'')) {
-        const bool closed = value.text.size() >= 2 && value.text.back() == value.text[0];
-        value.text = value.text.sliced(1, value.text.size() - (closed ? 2 : 1));
-        ++value.first.column;
-    }
-    return value;
-}
 
 // The words of a rel, in lower case.
 QStringList relOf(const GumboElement& element)
@@ -412,7 +154,7 @@ QStringList relOf(const GumboElement& element)
     const QString value = decodedValueOf(rel).toLower();
     for (qsizetype at = 0; at < value.size();) {
         const qsizetype word = at;
-        while (at < value.size() && !isSpace(value[at]))
+        while (at < value.size() && !isHtmlSpace(value[at]))
             ++at;
         if (at > word)
             words.append(value.sliced(word, at - word));
@@ -463,55 +205,18 @@ bool isTablePart(GumboTag tag)
 // The start tags that leave SVG and MathML for HTML.
 bool leavesForeignContent(const HtmlToken& tag)
 {
-    switch (tag.tag) {
-    case GUMBO_TAG_B:
-    case GUMBO_TAG_BIG:
-    case GUMBO_TAG_BLOCKQUOTE:
-    case GUMBO_TAG_BODY:
-    case GUMBO_TAG_BR:
-    case GUMBO_TAG_CENTER:
-    case GUMBO_TAG_CODE:
-    case GUMBO_TAG_DD:
-    case GUMBO_TAG_DIV:
-    case GUMBO_TAG_DL:
-    case GUMBO_TAG_DT:
-    case GUMBO_TAG_EM:
-    case GUMBO_TAG_EMBED:
-    case GUMBO_TAG_H1:
-    case GUMBO_TAG_H2:
-    case GUMBO_TAG_H3:
-    case GUMBO_TAG_H4:
-    case GUMBO_TAG_H5:
-    case GUMBO_TAG_H6:
-    case GUMBO_TAG_HEAD:
-    case GUMBO_TAG_HR:
-    case GUMBO_TAG_I:
-    case GUMBO_TAG_IMG:
-    case GUMBO_TAG_LI:
-    case GUMBO_TAG_LISTING:
-    case GUMBO_TAG_MENU:
-    case GUMBO_TAG_META:
-    case GUMBO_TAG_NOBR:
-    case GUMBO_TAG_OL:
-    case GUMBO_TAG_P:
-    case GUMBO_TAG_PRE:
-    case GUMBO_TAG_RUBY:
-    case GUMBO_TAG_S:
-    case GUMBO_TAG_SMALL:
-    case GUMBO_TAG_SPAN:
-    case GUMBO_TAG_STRONG:
-    case GUMBO_TAG_STRIKE:
-    case GUMBO_TAG_SUB:
-    case GUMBO_TAG_SUP:
-    case GUMBO_TAG_TABLE:
-    case GUMBO_TAG_TT:
-    case GUMBO_TAG_U:
-    case GUMBO_TAG_UL:
-    case GUMBO_TAG_VAR:
-        return true;
-    default:
-        return false;
-    }
+    static constexpr GumboTag leaving[] = {
+        GUMBO_TAG_B,      GUMBO_TAG_BIG,    GUMBO_TAG_BLOCKQUOTE, GUMBO_TAG_BODY,  GUMBO_TAG_BR,
+        GUMBO_TAG_CENTER, GUMBO_TAG_CODE,   GUMBO_TAG_DD,         GUMBO_TAG_DIV,   GUMBO_TAG_DL,
+        GUMBO_TAG_DT,     GUMBO_TAG_EM,     GUMBO_TAG_EMBED,      GUMBO_TAG_H1,    GUMBO_TAG_H2,
+        GUMBO_TAG_H3,     GUMBO_TAG_H4,     GUMBO_TAG_H5,         GUMBO_TAG_H6,    GUMBO_TAG_HEAD,
+        GUMBO_TAG_HR,     GUMBO_TAG_I,      GUMBO_TAG_IMG,        GUMBO_TAG_LI,    GUMBO_TAG_LISTING,
+        GUMBO_TAG_MENU,   GUMBO_TAG_META,   GUMBO_TAG_NOBR,       GUMBO_TAG_OL,    GUMBO_TAG_P,
+        GUMBO_TAG_PRE,    GUMBO_TAG_RUBY,   GUMBO_TAG_S,          GUMBO_TAG_SMALL, GUMBO_TAG_SPAN,
+        GUMBO_TAG_STRONG, GUMBO_TAG_STRIKE, GUMBO_TAG_SUB,        GUMBO_TAG_SUP,   GUMBO_TAG_TABLE,
+        GUMBO_TAG_TT,     GUMBO_TAG_U,      GUMBO_TAG_UL,         GUMBO_TAG_VAR,
+    };
+    return std::find(std::begin(leaving), std::end(leaving), tag.tag) != std::end(leaving);
 }
 
 class Reader {
@@ -522,8 +227,8 @@ public:
     {
         if (!HtmlNesting::of(utf8).affordable)
             return readTagByTag(utf8);
-        ParseMemory memory;
-        walk(memory.parse(utf8), false);
+        const GumboParse parse(utf8);
+        walk(parse.output(), false);
         return std::move(found);
     }
 
@@ -531,7 +236,7 @@ private:
     TextPlace start;
     DocumentLinks found;
     bool baseTaken = false;
-    References references;
+    CharacterReferences references;
     // Of a tag read on its own: inside SVG or MathML, where links are no
     // links of HTML's.
     bool foreign = false;
@@ -603,15 +308,16 @@ private:
     // for gumbo drops it anywhere else.
     void readTag(QByteArrayView tag, GumboTag name, bool inTemplate)
     {
-        ParseMemory memory;
         if (!isTablePart(name)) {
-            walk(memory.parse(tag), inTemplate);
+            const GumboParse parse(tag);
+            walk(parse.output(), inTemplate);
             return;
         }
         static constexpr QByteArrayView table = "<table>";
         const QByteArray inTable = table.toByteArray() + tag.toByteArray();
         start.column -= int(table.size());
-        walk(memory.parse(inTable), inTemplate);
+        const GumboParse parse(inTable);
+        walk(parse.output(), inTemplate);
     }
 
     void walk(const GumboOutput* output, bool inTemplateAlready)
@@ -648,14 +354,13 @@ private:
                            && relOf(element).contains(u"nofollow");
         for (unsigned int i = 0; i < element.attributes.length; ++i) {
             const auto* attribute = static_cast<const GumboAttribute*>(element.attributes.data[i]);
-            if ((std::strcmp(attribute->name, "id") == 0
-                 || (html && element.tag == GUMBO_TAG_A && std::strcmp(attribute->name, "name") == 0))
-                && *attribute->value)
+            const QByteArray name = nameOf(*attribute);
+            if ((name == "id" || (html && element.tag == GUMBO_TAG_A && name == "name")) && *attribute->value)
                 found.anchors.append(valueOf(*attribute));
             if (!html)
                 continue;
             for (const LinkAttribute& link : LinkAttributes) {
-                if (link.tag == element.tag && std::strcmp(link.attribute, attribute->name) == 0
+                if (link.tag == element.tag && name == link.attribute
                     && !(link.tag == GUMBO_TAG_LINK && isServerHint(element)))
                     takeLinks(element, *attribute, link.holds, nofollow);
             }
@@ -687,8 +392,7 @@ private:
         const QString decoded = decodedValueOf(&attribute);
         if (!decoded.contains(QChar::ReplacementCharacter))
             return decoded;
-        const WrittenValue written = writtenValueOf(attribute);
-        return ValueWalker(written.text, written.first, decoded, references).withCharactersKept();
+        return ValueWalker(writtenValueOf(attribute), decoded, references).withCharactersKept();
     }
 
     // rel=preconnect and rel=dns-prefetch name a server to reach early, not
@@ -708,15 +412,14 @@ private:
         else
             addresses.push_back(trimmed(value, {0, value.size()}));
         const QString name = QString::fromUtf8(gumbo_normalized_tagname(element.tag)) + u' '
-                           + QString::fromUtf8(attribute.name);
+                           + QString::fromUtf8(nameOf(attribute));
         addLinks(attribute, value, addresses, name, nofollow);
     }
 
     void addLinks(const GumboAttribute& attribute, const QString& value, const std::vector<Span>& addresses,
                   const QString& element, bool nofollow)
     {
-        const WrittenValue written = writtenValueOf(attribute);
-        ValueWalker walker(written.text, written.first, value, references);
+        ValueWalker walker(writtenValueOf(attribute), value, references);
         for (const Span& address : addresses) {
             found.links.push_back({value.sliced(address.start, address.end - address.start),
                                    shifted(walker.placeOf(address.start)), element, nofollow});

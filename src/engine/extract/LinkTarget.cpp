@@ -97,23 +97,28 @@ LinkTarget LinkTarget::of(const QString& written, const Document& document)
     // that is an address, or one relative to it.
     QByteArray address = document.address;
     const QString baseScheme = schemeOf(document.base);
+    // A link or a <base> to another host with no scheme of its own, in a
+    // file with no address: the web's own scheme.
+    const auto otherHost = [](const QString& reference) { return reference.startsWith(u"//"); };
     if (isWeb(baseScheme))
         address = document.base.toUtf8();
     else if (!address.isEmpty() && !document.base.isEmpty())
         address = resolved(address, document.base);
+    else if (otherHost(document.base))
+        address = "https:" + document.base.toUtf8();
     if (!address.isEmpty())
         return remote(resolved(address, written));
-    // A link to another host with no scheme of its own, in a file with no
-    // address: the web's own scheme.
-    if (written.startsWith(u"//"))
+    if (otherHost(written))
         return remote("https:" + written.toUtf8());
 
-    const QString self = document.path;
+    QString self = document.path;
     QString folder = QFileInfo(self).path();
     if (!document.base.isEmpty() && baseScheme.isEmpty()) {
-        // A <base> that is a path moves where the links start from.
+        // A <base> that is a path moves where the links start from, and is
+        // the page an empty link, a query or a fragment alone stands for.
         const LinkTarget base = local(document.base, folder, document.rootDir, self);
         folder = document.base.endsWith(u'/') ? base.path : QFileInfo(base.path).path();
+        self = base.path;
     }
     return local(written, folder, document.rootDir, self);
 }

@@ -20,7 +20,9 @@ LocalTargets::Check LocalTargets::check(const QString& path, const QString& frag
             return {AnswerClass::NotFound, QStringLiteral("folder without index.html or README.md")};
         target.setFile(folder + u'/' + index->toString());
     }
-    if (fragment.isEmpty())
+    // "#" and "#top", in any case, are the top of the page to a browser,
+    // whatever anchors the page defines.
+    if (fragment.isEmpty() || fragment.compare(u"top", Qt::CaseInsensitive) == 0)
         return {AnswerClass::Ok, QStringLiteral("file")};
     const QSet<QString>* anchors = anchorsOf(target.filePath());
     // GitHub finds a heading whatever the case of the fragment.

@@ -2,599 +2,19 @@
 
 #include "engine/extract/HeadingAnchors.h"
 #include "engine/extract/HtmlLinks.h"
+#include "engine/extract/MarkdownPlaces.h"
 
 #include <cmark-gfm.h>
 #include <cmark-gfm-core-extensions.h>
-#include <cmark-gfm/houdini.h>
 
 #include <QHash>
-#include <QStringDecoder>
 
 #include <algorithm>
 #include <memory>
 #include <mutex>
 
 namespace {
-
-bool isAsciiPunctuation(char c)
-{
-    return (c >= '!' && c <= '/') || (c >= ':' && c <= '@') || (c >= '[' && c <= '`') || (c >= '{' && c <= '~');
-}
-
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
-// What may stand between a link's brackets, address and title: a form feed
-// and a vertical tab too, though neither ends an address.
-bool isLinkSpace(char c) { return isBlank(c) || c == '\f' || c == '\v'; }
-
-// UTF-8 as characters, invalid sequences replaced, a U+FEFF at the start
-// kept, where QString::fromUtf8 drops it.
-QString decoded(QByteArrayView utf8)
-{
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom | QStringDecoder::Flag::Stateless);
-    return decoder.decode(utf8);
-}
-
-qsizetype leadingBlanks(QByteArrayView text)
-{
-    qsizetype blanks = 0;
-    while (blanks < text.size() && isBlank(text[blanks]))
-        ++blanks;
-    return blanks;
-}
-
-// The document's text by lines, as cmark-gfm counts them (a line ends at
-// "\n", "\r\n" or "\r").
-class SourceText {
-public:
-    explicit SourceText(QByteArray utf8) : m_bytes(std::move(utf8))
-    {
-        m_lineStarts.push_back(0);
-        for (qsizetype i = 0; i < m_bytes.size(); ++i) {
-            if (m_bytes[i] != '\n' && m_bytes[i] != '\r')
-                continue;
-            m_lineEnds.push_back(i);
-            if (m_bytes[i] == '\r' && i + 1 < m_bytes.size() && m_bytes[i + 1] == '\n')
-                ++i;
-            m_lineStarts.push_back(i + 1);
-        }
-        m_lineEnds.push_back(m_bytes.size());
-    }
-
-    const QByteArray& bytes() const { return m_bytes; }
-    // '\0' past the end, which the text never holds.
-    char at(qsizetype offset) const { return offset < m_bytes.size() ? m_bytes[offset] : '\0'; }
-    int lineCount() const { return int(m_lineStarts.size()); }
-    // Lines counted from 0; the end is where the line ending starts.
-    qsizetype lineStart(int line) const { return m_lineStarts[size_t(line)]; }
-    qsizetype lineEnd(int line) const { return m_lineEnds[size_t(line)]; }
-    QByteArrayView lineText(int line) const
-    {
-        return QByteArrayView(m_bytes).sliced(lineStart(line), lineEnd(line) - lineStart(line));
-    }
-    int lineOf(qsizetype offset) const
-    {
-        return int(std::upper_bound(m_lineStarts.begin(), m_lineStarts.end(), offset) - m_lineStarts.begin()) - 1;
-    }
-
-    // cmark-gfm's place, a 1-based line and byte column, kept inside the text.
-    qsizetype offsetOf(int line, int byteColumn) const
-    {
-        const int index = std::clamp(line - 1, 0, lineCount() - 1);
-        return std::min(lineStart(index) + std::max(byteColumn - 1, 0), lineEnd(index));
-    }
-
-    TextPlace placeOf(qsizetype offset) const
-    {
-        const int line = lineOf(offset);
-        // Places are mostly asked in order: counting on from the last one
-        // keeps a long line with many links linear.
-        if (line != m_counted.line || offset < m_countedTo) {
-            m_counted = {line, 1};
-            m_countedTo = lineStart(line);
-        }
-        for (; m_countedTo < offset; ++m_countedTo) {
-            if ((uchar(m_bytes[m_countedTo]) & 0xc0) != 0x80)
-                ++m_counted.column;
-        }
-        return {line + 1, m_counted.column};
-    }
-
-private:
-    QByteArray m_bytes;
-    std::vector<qsizetype> m_lineStarts;
-    std::vector<qsizetype> m_lineEnds;
-    mutable TextPlace m_counted{-1, 1};
-    mutable qsizetype m_countedTo = 0;
-};
-
-// The containers around a block: block quotes, whose ">" start its later
-// lines, and list items.
-struct Containers {
-    int quotes = 0;
-    int listItems = 0;
-};
-
-// Where a later line of a paragraph or heading has its text: past the block
-// quotes' ">" and the indentation, which cmark-gfm leaves out of the text.
-// A ">" indented four columns past where it may stand is text, and so is a
-// line so indented (indentedAsCode); inside a list item, whose indentation
-// comes first, any indentation is taken. A line short of its block quotes'
-// ">" is lazy.
-qsizetype lineTextStart(const SourceText& source, int line, Containers containers, bool* indentedAsCode = nullptr,
-                        bool* lazy = nullptr)
-{
-    qsizetype at = source.lineStart(line);
-    const qsizetype end = source.lineEnd(line);
-    // The columns of the last run of blanks, a tab reaching the next of the
-    // line's tab stops, four apart.
-    int columns = 0;
-    int column = 0;
-    const auto skipBlanks = [&] {
-        const int first = column;
-        for (; at < end && isBlank(source.at(at)); ++at)
-            column += source.at(at) == '\t' ? 4 - column % 4 : 1;
-        columns = column - first;
-    };
-    const auto indentedFourPast = [&](bool afterQuote) {
-        // After a ">", the blank that goes with it.
-        return containers.listItems == 0 && columns >= (afterQuote ? 5 : 4);
-    };
-    skipBlanks();
-    int quote = 0;
-    for (; quote < containers.quotes && at < end && source.at(at) == '>' && !indentedFourPast(quote > 0); ++quote) {
-        ++at;
-        ++column;
-        skipBlanks();
-    }
-    if (indentedAsCode != nullptr)
-        *indentedAsCode = indentedFourPast(quote > 0);
-    if (lazy != nullptr)
-        *lazy = quote < containers.quotes;
-    return at;
-}
-
-// A setext heading's underline: "="s or "-"s, blanks after them.
-bool isUnderline(QByteArrayView text)
-{
-    QByteArrayView marks = text;
-    while (!marks.isEmpty() && isBlank(marks.back()))
-        marks.chop(1);
-    return !marks.isEmpty() && (marks[0] == '=' || marks[0] == '-')
-        && std::all_of(marks.begin(), marks.end(), [&](char c) { return c == marks[0]; });
-}
-
-// How the source writes a link: its address's place depends on it.
-enum class LinkForm { Bracketed, Angle, Bare };
-
-// Where a link opens ("[", "![", "<" or its bare address) and where its
-// address starts.
-struct LinkStart {
-    qsizetype opening;
-    qsizetype address;
-    LinkForm form;
-};
-
-// Follows one block's inlines through the source they were parsed from, to
-// find where each link's address and each piece of HTML starts. cmark-gfm
-// 0.29's own inline places are off on a line indented unlike the block's
-// first, after link reference definitions, for <autolinks>, in table rows
-// and after an escaped "|" in them, and missing for the autolink extension's
-// links.
-class InlineWalk {
-public:
-    // containers: those around the block, which start its later lines.
-    InlineWalk(const SourceText& source, Containers containers) : m_source(source), m_containers(containers) {}
-
-    // Whether the block's inlines, from `start` and on no line past
-    // `lastLine`, match the source.
-    bool walk(cmark_node* block, qsizetype start, int lastLine)
-    {
-        m_lastLine = lastLine;
-        m_at = start;
-        m_line = m_source.lineOf(start);
-        // Text after link reference definitions keeps its line's indentation.
-        m_lineTextStart = start;
-        links.clear();
-        htmlLineStarts.clear();
-        m_open.clear();
-        const std::unique_ptr<cmark_iter, decltype(&cmark_iter_free)> iter(cmark_iter_new(block), &cmark_iter_free);
-        for (cmark_event_type event; (event = cmark_iter_next(iter.get())) != CMARK_EVENT_DONE;) {
-            cmark_node* node = cmark_iter_get_node(iter.get());
-            if (node == block)
-                continue;
-            if (!(event == CMARK_EVENT_ENTER ? enter(node) : leave(node)))
-                return false;
-        }
-        return true;
-    }
-
-    // Whether the walk is on this line with nothing but blanks left on it.
-    bool onlyBlanksLeftOn(int line)
-    {
-        skipBlanks();
-        return m_line == line && atLineEnd();
-    }
-
-    int line() const { return m_line; }
-
-    QHash<cmark_node*, LinkStart> links;
-    // Of each piece of inline HTML: where its first line and each later one start.
-    QHash<cmark_node*, QList<qsizetype>> htmlLineStarts;
-
-private:
-    struct Open {
-        qsizetype start;
-        LinkForm form;
-        int delimiters;
-    };
-
-    char here() const { return m_at < m_source.lineEnd(m_line) ? m_source.at(m_at) : '\0'; }
-    bool atLineEnd() const { return m_at == m_source.lineEnd(m_line); }
-    void skipBlanks()
-    {
-        while (isBlank(here()))
-            ++m_at;
-    }
-    // From a line's end to the next line's text.
-    bool nextLine()
-    {
-        if (!atLineEnd() || m_line >= m_lastLine)
-            return false;
-        m_at = m_lineTextStart = lineTextStart(m_source, ++m_line, m_containers);
-        return true;
-    }
-    // Past any line endings to the next character; false at the block's end.
-    bool overLineEnds()
-    {
-        while (atLineEnd()) {
-            if (!nextLine())
-                return false;
-        }
-        return true;
-    }
-    // Where the line's text starts if its ">" is text: one indented four
-    // columns past where the line's containers want one is not a block
-    // quote's.
-    qsizetype indentedText() const { return m_source.lineStart(m_line) + leadingBlanks(m_source.lineText(m_line)); }
-    // cmark's "spacechars": blanks and line endings.
-    void skipSpace()
-    {
-        for (;;) {
-            while (isLinkSpace(here()))
-                ++m_at;
-            if (!atLineEnd() || !nextLine())
-                return;
-        }
-    }
-    bool take(char c)
-    {
-        if (here() != c)
-            return false;
-        ++m_at;
-        return true;
-    }
-    bool takeRun(char c, int count)
-    {
-        for (int i = 0; i < count; ++i) {
-            if (!take(c))
-                return false;
-        }
-        return true;
-    }
-
-    // A text node's literal: decoded from the source's escapes and character
-    // references, or, for the autolink extension's addresses, as written.
-    bool matchText(QByteArrayView literal, bool decoded)
-    {
-        for (qsizetype i = 0; i < literal.size();) {
-            const char c = here();
-            if (decoded && c == '\\' && m_at + 1 < m_source.lineEnd(m_line) && isAsciiPunctuation(m_source.at(m_at + 1))
-                && literal[i] == m_source.at(m_at + 1)) {
-                m_at += 2;
-                ++i;
-                continue;
-            }
-            // The table extension, trying a paragraph's line as a header
-            // row, leaves each "\|" in it a "|" before the text is read:
-            // "\|" reads as "|" as written too, and the escape "\\|" as "|".
-            if (literal[i] == '|') {
-                const QByteArrayView rest = m_source.lineText(m_line).sliced(m_at - m_source.lineStart(m_line));
-                const qsizetype pipe = rest.startsWith("\\|") ? 2 : decoded && rest.startsWith("\\\\|") ? 3 : 0;
-                if (pipe > 0) {
-                    m_at += pipe;
-                    ++i;
-                    continue;
-                }
-            }
-            if (decoded && c == '&') {
-                const qsizetype reference = decodedReference(literal.sliced(i));
-                if (reference > 0) {
-                    i += reference;
-                    continue;
-                }
-            }
-            if (c == literal[i]) {
-                ++m_at;
-                ++i;
-            } else if (m_at == m_lineTextStart && isBlank(literal[i])) {
-                // After a backslash's line break or link reference
-                // definitions the text keeps the line's indentation, or
-                // what a tab the containers took part of leaves of it, which
-                // the walk has stepped over.
-                ++i;
-            } else {
-                return false;
-            }
-        }
-        return true;
-    }
-    // At a character reference that decodes to the start of `literal`: steps
-    // over it and returns the decoded length.
-    qsizetype decodedReference(QByteArrayView literal)
-    {
-        const auto* text = reinterpret_cast<const uint8_t*>(m_source.bytes().constData());
-        cmark_strbuf decoded;
-        cmark_strbuf_init(cmark_get_default_mem_allocator(), &decoded, 0);
-        const bufsize_t length = houdini_unescape_ent(&decoded, text + m_at + 1,
-                                                      bufsize_t(m_source.lineEnd(m_line) - m_at - 1));
-        const QByteArrayView value(reinterpret_cast<const char*>(decoded.ptr), decoded.size);
-        const qsizetype matched = length > 0 && literal.startsWith(value) ? value.size() : 0;
-        cmark_strbuf_free(&decoded);
-        if (matched > 0)
-            m_at += 1 + length;
-        return matched;
-    }
-    bool matchTextEitherWay(QByteArrayView literal)
-    {
-        const bool maybeText = m_at == m_lineTextStart && indentedText() < m_at;
-        for (const qsizetype at : {m_at, maybeText ? indentedText() : m_at}) {
-            for (const bool decoded : {true, false}) {
-                m_at = m_lineTextStart = at;
-                if (matchText(literal, decoded))
-                    return true;
-            }
-        }
-        return false;
-    }
-
-    bool matchCode()
-    {
-        int ticks = 0;
-        while (take('`'))
-            ++ticks;
-        if (ticks == 0)
-            return false;
-        for (;;) {
-            if (!overLineEnds())
-                return false;
-            int run = 0;
-            while (take('`'))
-                ++run;
-            if (run == ticks)
-                return true;
-            if (run == 0)
-                ++m_at;
-        }
-    }
-
-    // Raw HTML is its literal, line endings and all.
-    bool matchHtml(cmark_node* node, QByteArrayView literal)
-    {
-        QList<qsizetype>& starts = htmlLineStarts[node];
-        starts.append(m_at);
-        for (qsizetype i = 0; i < literal.size();) {
-            if (literal[i] == '\r' || literal[i] == '\n') {
-                i += literal.sliced(i).startsWith("\r\n") ? 2 : 1;
-                // The HTML keeps the line's indentation beyond its
-                // containers', where the next line is taken from.
-                while (i < literal.size() && isBlank(literal[i]))
-                    ++i;
-                if (!nextLine())
-                    return false;
-                if (i < literal.size() && here() != literal[i] && m_source.at(indentedText()) == literal[i])
-                    m_at = indentedText();
-                starts.append(m_at);
-            } else if (!take(literal[i++])) {
-                return false;
-            }
-        }
-        return true;
-    }
-
-    // After a link's text: "(address title)", the place of the address;
-    // else a "[label]" or nothing, the place of the link's opening bracket.
-    qsizetype linkTail(qsizetype opening)
-    {
-        const qsizetype afterText = m_at;
-        const int lineAfterText = m_line;
-        if (take('(')) {
-            skipSpace();
-            const qsizetype address = inlineAddress();
-            if (address >= 0) {
-                const qsizetype afterAddress = m_at;
-                const int lineAfterAddress = m_line;
-                skipSpace();
-                if (m_at != afterAddress || m_line != lineAfterAddress) {
-                    const qsizetype beforeTitle = m_at;
-                    const int lineBeforeTitle = m_line;
-                    if (!title()) {
-                        m_at = beforeTitle;
-                        m_line = lineBeforeTitle;
-                    }
-                    skipSpace();
-                }
-                if (take(')'))
-                    return address;
-            }
-        }
-        m_at = afterText;
-        m_line = lineAfterText;
-        if (!label()) {
-            m_at = afterText;
-            m_line = lineAfterText;
-        }
-        return opening;
-    }
-    // Steps over a link destination as cmark-gfm reads one; its start, or -1.
-    qsizetype inlineAddress()
-    {
-        if (take('<')) {
-            // cmark-gfm drops the blanks around the address.
-            skipBlanks();
-            const qsizetype start = m_at;
-            for (char c; (c = here()) != '>';) {
-                if (c == '\0' || c == '<')
-                    return -1;
-                ++m_at;
-                // A backslash takes the next character, a line ending too.
-                if (c == '\\' && !atLineEnd())
-                    ++m_at;
-                else if (c == '\\' && !nextLine())
-                    return -1;
-            }
-            ++m_at;
-            return start;
-        }
-        const qsizetype start = m_at;
-        int parentheses = 0;
-        for (char c; (c = here()) != '\0' && !isBlank(c);) {
-            if (c == '\\' && isAsciiPunctuation(m_source.at(m_at + 1)) && m_at + 1 < m_source.lineEnd(m_line)) {
-                m_at += 2;
-                continue;
-            }
-            if (c == '(' && ++parentheses > 32)
-                return -1;
-            if (c == ')' && parentheses-- == 0)
-                break;
-            ++m_at;
-        }
-        return start;
-    }
-    bool title()
-    {
-        const char opening = here();
-        const char closing = opening == '(' ? ')' : opening;
-        if (opening != '"' && opening != '\'' && opening != '(')
-            return false;
-        ++m_at;
-        for (;;) {
-            if (!overLineEnds())
-                return false;
-            const char c = here();
-            if (c == closing) {
-                ++m_at;
-                return true;
-            }
-            if (opening == '(' && c == '(')
-                return false;
-            m_at += c == '\\' && m_at + 1 < m_source.lineEnd(m_line) ? 2 : 1;
-        }
-    }
-    // "[label]": no brackets inside but escaped ones.
-    bool label()
-    {
-        if (!take('['))
-            return false;
-        for (int length = 0; length <= 1000; ++length) {
-            if (!overLineEnds())
-                return false;
-            const char c = here();
-            if (c == ']') {
-                ++m_at;
-                return true;
-            }
-            if (c == '[')
-                return false;
-            m_at += c == '\\' && isAsciiPunctuation(m_source.at(m_at + 1)) && m_at + 1 < m_source.lineEnd(m_line) ? 2 : 1;
-        }
-        return false;
-    }
-
-    bool enter(cmark_node* node)
-    {
-        switch (cmark_node_get_type(node)) {
-        case CMARK_NODE_TEXT:
-            return matchTextEitherWay(cmark_node_get_literal(node));
-        case CMARK_NODE_CODE:
-            return matchCode();
-        case CMARK_NODE_HTML_INLINE:
-            return matchHtml(node, cmark_node_get_literal(node));
-        case CMARK_NODE_SOFTBREAK:
-            skipBlanks();
-            return nextLine();
-        case CMARK_NODE_LINEBREAK:
-            skipBlanks();
-            take('\\');
-            return nextLine();
-        case CMARK_NODE_EMPH:
-        case CMARK_NODE_STRONG: {
-            const char delimiter = here();
-            const int count = cmark_node_get_type(node) == CMARK_NODE_EMPH ? 1 : 2;
-            m_open.append({m_at, LinkForm::Bracketed, count});
-            return (delimiter == '*' || delimiter == '_') && takeRun(delimiter, count);
-        }
-        case CMARK_NODE_IMAGE:
-            m_open.append({m_at, LinkForm::Bracketed, 0});
-            return take('!') && take('[');
-        case CMARK_NODE_LINK:
-            if (here() == '[') {
-                m_open.append({m_at++, LinkForm::Bracketed, 0});
-            } else if (here() == '<') {
-                m_open.append({++m_at, LinkForm::Angle, 0});
-            } else {
-                m_open.append({m_at, LinkForm::Bare, 0});
-            }
-            return true;
-        default:
-            break;
-        }
-        if (qstrcmp(cmark_node_get_type_string(node), "strikethrough") == 0) {
-            int tildes = 0;
-            while (take('~'))
-                ++tildes;
-            m_open.append({m_at, LinkForm::Bracketed, tildes});
-            return tildes > 0;
-        }
-        return false;
-    }
-
-    bool leave(cmark_node* node)
-    {
-        if (m_open.isEmpty())
-            return false;
-        const Open open = m_open.takeLast();
-        switch (cmark_node_get_type(node)) {
-        case CMARK_NODE_EMPH:
-        case CMARK_NODE_STRONG:
-            return takeRun(m_source.at(open.start), open.delimiters);
-        case CMARK_NODE_IMAGE:
-        case CMARK_NODE_LINK:
-            if (open.form == LinkForm::Angle) {
-                links.insert(node, {open.start - 1, open.start, open.form});
-                return take('>');
-            }
-            if (open.form == LinkForm::Bare) {
-                links.insert(node, {open.start, open.start, open.form});
-                return true;
-            }
-            if (!take(']'))
-                return false;
-            links.insert(node, {open.start, linkTail(open.start), open.form});
-            return true;
-        default:
-            return takeRun('~', open.delimiters);
-        }
-    }
-
-    const SourceText& m_source;
-    const Containers m_containers;
-    int m_lastLine = 0;
-    qsizetype m_at = 0;
-    int m_line = 0;
-    qsizetype m_lineTextStart = -1;
-    QList<Open> m_open;
-};
+using namespace MarkdownPlaces;
 
 struct CmarkFree {
     void operator()(cmark_node* node) const { cmark_node_free(node); }
@@ -602,15 +22,80 @@ struct CmarkFree {
     void operator()(cmark_iter* iter) const { cmark_iter_free(iter); }
 };
 
+// Whether cmark-gfm's table extension may read the text: it fills every
+// row of a table out to the header's number of cells, so that a short text
+// of a wide header and many short lines under it would cost gigabytes. A
+// line that could be a table's delimiter row counts its columns; the lines
+// up to the next blank one, in any block quotes, could be its rows (more
+// than the table may take, never fewer).
+bool tableCellsWithinBounds(QByteArrayView text)
+{
+    constexpr qsizetype mostColumns = 1000;
+    constexpr qsizetype mostCells = qsizetype(1) << 18;
+    const auto blank = [](QByteArrayView line) {
+        return std::all_of(line.begin(), line.end(), [](char c) { return isBlank(c) || c == '>'; });
+    };
+    // Columns of a delimiter row, past any containers' ">" and indentation: 0
+    // for a line that is none.
+    const auto delimiterColumns = [](QByteArrayView line) -> qsizetype {
+        while (!line.isEmpty() && (isBlank(line[0]) || line[0] == '>'))
+            line = line.sliced(1);
+        qsizetype columns = 0;
+        bool dashes = false;
+        for (const char c : line) {
+            if (c == '|') {
+                columns += dashes;
+                dashes = false;
+            } else if (c == '-') {
+                dashes = true;
+            } else if (c != ':' && !isBlank(c)) {
+                return 0;
+            }
+        }
+        return line.contains('|') ? columns + dashes : 0;
+    };
+    QList<QByteArrayView> lines;
+    for (qsizetype start = 0, i = 0; start <= text.size(); start = i + 1) {
+        i = start;
+        while (i < text.size() && text[i] != '\n' && text[i] != '\r')
+            ++i;
+        lines.append(text.sliced(start, i - start));
+        if (i + 1 < text.size() && text[i] == '\r' && text[i + 1] == '\n')
+            ++i;
+    }
+    qsizetype cells = 0;
+    for (qsizetype line = 0; line < lines.size(); ++line) {
+        const qsizetype columns = delimiterColumns(lines[line]);
+        if (columns == 0)
+            continue;
+        if (columns > mostColumns)
+            return false;
+        // The header, the delimiter row and every row until a blank line.
+        qsizetype rows = 2;
+        while (line + 1 < lines.size() && !blank(lines[line + 1])) {
+            ++line;
+            ++rows;
+        }
+        cells += columns * rows;
+        if (cells > mostCells)
+            return false;
+    }
+    return true;
+}
+
 std::unique_ptr<cmark_node, CmarkFree> parsed(const QByteArray& text)
 {
     static std::once_flag registered;
     std::call_once(registered, [] { cmark_gfm_core_extensions_ensure_registered(); });
     const std::unique_ptr<cmark_parser, CmarkFree> parser(cmark_parser_new(CMARK_OPT_SOURCEPOS));
     // The extensions that change where GitHub's links are: a table's cells
-    // and a struck-through span are blocks and spans of their own.
-    for (const char* name : {"autolink", "table", "strikethrough"})
-        cmark_parser_attach_syntax_extension(parser.get(), cmark_find_syntax_extension(name));
+    // and a struck-through span are blocks and spans of their own. Tables
+    // too costly to build are read as the paragraphs they would be without
+    // the extension, their links found all the same.
+    for (const char* name : {"autolink", "table", "strikethrough"}) {
+        if (qstrcmp(name, "table") != 0 || tableCellsWithinBounds(text))
+            cmark_parser_attach_syntax_extension(parser.get(), cmark_find_syntax_extension(name));
+    }
     cmark_parser_feed(parser.get(), text.constData(), size_t(text.size()));
     return std::unique_ptr<cmark_node, CmarkFree>(cmark_parser_finish(parser.get()));
 }
@@ -647,10 +132,12 @@ public:
         for (cmark_event_type event; (event = cmark_iter_next(iter.get())) != CMARK_EVENT_DONE;) {
             cmark_node* node = cmark_iter_get_node(iter.get());
             const cmark_node_type type = cmark_node_get_type(node);
-            if (type == CMARK_NODE_BLOCK_QUOTE)
-                containers.quotes += event == CMARK_EVENT_ENTER ? 1 : -1;
-            if (type == CMARK_NODE_ITEM)
-                containers.listItems += event == CMARK_EVENT_ENTER ? 1 : -1;
+            if (type == CMARK_NODE_BLOCK_QUOTE || type == CMARK_NODE_ITEM) {
+                if (event == CMARK_EVENT_ENTER)
+                    containers.nesting.push_back(type == CMARK_NODE_ITEM ? itemIndent(node) : -1);
+                else
+                    containers.nesting.pop_back();
+            }
             if (event != CMARK_EVENT_ENTER)
                 continue;
             if (type == CMARK_NODE_HTML_BLOCK) {
@@ -713,7 +200,7 @@ private:
     // row where the table starts, before the lines of a paragraph it ends.
     // A "|" after a backslash is the cell's; form feeds and vertical tabs
     // around a cell's text are the table's.
-    QList<qsizetype> cellStarts(cmark_node* row, Containers containers) const
+    QList<qsizetype> cellStarts(cmark_node* row, const Containers& containers) const
     {
         cmark_node* table = cmark_node_parent(row);
         const bool header = cmark_node_previous(row) == nullptr && table != nullptr;
@@ -738,7 +225,7 @@ private:
 
     // The line the walk through the block's inlines ended on; -1 when it
     // could not follow them, and the places are cmark-gfm's.
-    int readInlines(cmark_node* block, qsizetype start, Containers containers)
+    int readInlines(cmark_node* block, qsizetype start, const Containers& containers)
     {
         const int firstLine = m_source.lineOf(start);
         cmark_node* table = tableAfter(block);
