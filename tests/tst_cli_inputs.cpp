@@ -2,10 +2,10 @@
 // one file, and how a list read as a stream is decoded.
 #include "TestFiles.h"
 #include "cli/ListInput.h"
-#include "cli/Options.h"
 #include "cli/Report.h"
 #include "cli/SameFile.h"
 #include "cli/Shard.h"
+#include "cli/commands/CheckCommand.h"
 
 #include <QRegularExpression>
 #include <QTest>
@@ -15,6 +15,19 @@
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+namespace {
+// The options a check run was given, as it takes them.
+CheckOptions checkOptionsOf(const QStringList& arguments)
+{
+    auto parsed = Command::parse(QStringList{"tessaly-check"} + arguments);
+    const auto* command = std::get_if<std::unique_ptr<Command>>(&parsed);
+    const auto* check = command ? dynamic_cast<const CheckCommand*>(command->get()) : nullptr;
+    if (!check)
+        qFatal("not a check run");
+    return check->options();
+}
+}  // namespace
 
 class CliInputsTest : public QObject {
     Q_OBJECT
@@ -56,31 +69,29 @@ private slots:
     {
         QFETCH(QStringList, arguments);
         QFETCH(QString, problem);
-        const auto parsed = Options::parse(QStringList{"tessaly-check"} + arguments);
-        QVERIFY(std::holds_alternative<Options::Usage>(parsed));
-        QCOMPARE(std::get<Options::Usage>(parsed).problem, problem);
+        const auto parsed = Command::parse(QStringList{"tessaly-check"} + arguments);
+        QVERIFY(std::holds_alternative<Command::Usage>(parsed));
+        QCOMPARE(std::get<Command::Usage>(parsed).problem, problem);
     }
 
     void optionsTaken()
     {
-        const auto parsed = Options::parse({"tessaly-check", "--jobs", "1", "--pause", ".5", "--format", "jsonl", "a", "b"});
-        QVERIFY(std::holds_alternative<Options>(parsed));
-        const Options& options = std::get<Options>(parsed);
+        const CheckOptions options = checkOptionsOf({"--jobs", "1", "--pause", ".5", "--format", "jsonl", "a", "b"});
         QCOMPARE(options.jobs, 1);
         QCOMPARE(options.pause.count(), 500);
         QCOMPARE(options.timeout.count(), 30000);
         QCOMPARE(options.format, Report::formatNamed(u"jsonl"));
         QCOMPARE(options.lists, (QStringList{"a", "b"}));
-        QCOMPARE(std::get<Options>(Options::parse({"tessaly-check"})).lists, QStringList{"-"});
-        QCOMPARE(std::get<Options>(Options::parse({"tessaly-check", "-j", "3"})).jobs, 3);
-        const auto help = Options::parse({"tessaly-check", "--help-all", "list"});
-        QVERIFY(std::holds_alternative<Options::Help>(help));
-        QVERIFY(std::get<Options::Help>(help).text.simplified().contains(u"as list, html, markdown or sitemap (default"));
+        QCOMPARE(checkOptionsOf({}).lists, QStringList{"-"});
+        QCOMPARE(checkOptionsOf({"-j", "3"}).jobs, 3);
+        const auto help = Command::parse({"tessaly-check", "--help-all", "list"});
+        QVERIFY(std::holds_alternative<Command::Help>(help));
+        QVERIFY(std::get<Command::Help>(help).text.simplified().contains(u"as list, html, markdown or sitemap (default"));
         for (const char* version : {"--version", "-v"}) {
-            const auto asked = Options::parse({"tessaly-check", version});
-            QVERIFY(std::holds_alternative<Options::Help>(asked));
+            const auto asked = Command::parse({"tessaly-check", version});
+            QVERIFY(std::holds_alternative<Command::Help>(asked));
             QVERIFY(QRegularExpression(QStringLiteral("^tessaly-check [0-9]+\\.[0-9]+(\\.[0-9]+)?\n$"))
-                        .match(std::get<Options::Help>(asked).text)
+                        .match(std::get<Command::Help>(asked).text)
                         .hasMatch());
         }
     }
