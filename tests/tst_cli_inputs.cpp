@@ -6,6 +6,7 @@
 #include "cli/SameFile.h"
 #include "cli/Shard.h"
 #include "cli/commands/CheckCommand.h"
+#include "cli/commands/MergeCommand.h"
 
 #include <QRegularExpression>
 #include <QTest>
@@ -64,6 +65,14 @@ private slots:
             << QStringList{"--merge", "j", "--resume", "k"} << "--merge asks nothing: it takes no --resume";
         QTest::newRow("a merge with jobs")
             << QStringList{"--merge", "j", "-j", "4"} << "--merge asks nothing: it takes no --jobs";
+        QTest::newRow("a merge of documents' links") << QStringList{"--merge", "j", "--base=https://example.org/"}
+                                                     << "--merge reads list files only: it takes no --base";
+        QTest::newRow("a dump that also asks")
+            << QStringList{"--dump", "--shard", "1/2"} << "--dump asks nothing: it takes no --shard";
+        // Two jobs: the first one asked refuses the other.
+        QTest::newRow("a dump and a merge")
+            << QStringList{"--dump", "--merge", "j"} << "--dump asks nothing: it takes no --merge";
+        QTest::newRow("a merge and a dump") << QStringList{"--merge", "j", "--dump"} << "--merge takes no --dump";
     }
     void optionsRefused()
     {
@@ -93,6 +102,74 @@ private slots:
             QVERIFY(QRegularExpression(QStringLiteral("^tessaly-check [0-9]+\\.[0-9]+(\\.[0-9]+)?\n$"))
                         .match(std::get<Command::Help>(asked).text)
                         .hasMatch());
+        }
+        // --merge, wherever it stands, asks for the merge.
+        auto merge = Command::parse({"tessaly-check", "--format", "jsonl", "list", "--merge", "j"});
+        QVERIFY(std::holds_alternative<std::unique_ptr<Command>>(merge));
+        QVERIFY(dynamic_cast<MergeCommand*>(std::get<std::unique_ptr<Command>>(merge).get()));
+    }
+
+    // Each job refuses every option of another job by its name and the
+    // job's own, whatever group it comes from, and takes each of its own;
+    // the check run takes every option but those that ask for another job.
+    void otherJobsOptionsRefused_data()
+    {
+        QTest::addColumn<QString>("selector");
+        QTest::addColumn<QStringList>("asking");  // the arguments that ask for the job
+        QTest::newRow("check") << QString() << QStringList{};
+        QTest::newRow("merge") << "merge" << QStringList{"--merge", "j"};
+        QTest::newRow("dump") << "dump" << QStringList{"--dump"};
+    }
+    void otherJobsOptionsRefused()
+    {
+        QFETCH(QString, selector);
+        QFETCH(QStringList, asking);
+        QStringList selectors;
+        QStringList own;
+        for (const auto& job : Command::all()) {
+            selectors << job->selector();
+            if (job->selector() == selector)
+                own = job->longOptionNames();
+        }
+        QVERIFY(!own.isEmpty());
+        QStringList refused;
+        for (const auto& job : Command::all()) {
+            for (const QCommandLineOption& option : job->optionDefinitions()) {
+                const QString name = option.names().constLast();
+                // Another job's own option asks for that job instead.
+                if (name == selector || (selector.isEmpty() && selectors.contains(name)) || refused.contains(name))
+                    continue;
+                QStringList arguments = QStringList{"tessaly-check"} + asking << QStringLiteral("--") + name;
+                if (!option.valueName().isEmpty())
+                    arguments << QStringLiteral("x");
+                const auto parsed = Command::parse(arguments);
+                const auto* usage = std::get_if<Command::Usage>(&parsed);
+                const bool isRefused = usage && usage->problem.endsWith(QStringLiteral("takes no --") + name);
+                QVERIFY2(isRefused != own.contains(name), qPrintable(name));
+                if (isRefused) {
+                    refused << name;
+                    QVERIFY2(usage->problem.startsWith(QStringLiteral("--") + selector + u' '), qPrintable(usage->problem));
+                }
+            }
+        }
+        QCOMPARE(refused.isEmpty(), selector.isEmpty());
+    }
+
+    // --help lists each option of every job once, with the program's own.
+    void helpListsEveryOptionOnce()
+    {
+        const auto parsed = Command::parse({"tessaly-check", "--help"});
+        QVERIFY(std::holds_alternative<Command::Help>(parsed));
+        const QString help = std::get<Command::Help>(parsed).text;
+        QStringList names{"help", "version"};
+        for (const auto& job : Command::all())
+            names << job->longOptionNames();
+        for (const QString& name : names) {
+            const QRegularExpression listed(QStringLiteral("\\n  (-[a-z?], )*--%1[ \n]").arg(name));
+            int listings = 0;
+            for (QRegularExpressionMatchIterator match = listed.globalMatch(help); match.hasNext(); match.next())
+                ++listings;
+            QVERIFY2(listings == 1, qPrintable(QStringLiteral("--%1 listed %2 times").arg(name).arg(listings)));
         }
     }
 
