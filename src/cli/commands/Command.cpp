@@ -81,7 +81,8 @@ std::variant<std::unique_ptr<Command>, Command::Help, Command::Usage> Command::p
     if (!own.parse(arguments)) {
         if (own.unknownOptionNames().isEmpty())
             return Usage{own.errorText()};
-        // The whole parser knew it: it is another job's, or the program's.
+        // The whole parser knew it, and --help and --version were answered:
+        // it is another job's.
         const QString unknown = own.unknownOptionNames().constFirst();
         QString longName = unknown;
         for (const auto& job : all()) {
