@@ -2,10 +2,11 @@
 // one file, and how a list read as a stream is decoded.
 #include "TestFiles.h"
 #include "cli/ListInput.h"
-#include "cli/Options.h"
 #include "cli/Report.h"
 #include "cli/SameFile.h"
 #include "cli/Shard.h"
+#include "cli/commands/CheckCommand.h"
+#include "cli/commands/MergeCommand.h"
 
 #include <QRegularExpression>
 #include <QTest>
@@ -15,6 +16,19 @@
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+namespace {
+// The options a check run was given, as it takes them.
+CheckOptions checkOptionsOf(const QStringList& arguments)
+{
+    auto parsed = Command::parse(QStringList{"tessaly-check"} + arguments);
+    const auto* command = std::get_if<std::unique_ptr<Command>>(&parsed);
+    const auto* check = command ? dynamic_cast<const CheckCommand*>(command->get()) : nullptr;
+    if (!check)
+        qFatal("not a check run");
+    return check->options();
+}
+}  // namespace
 
 class CliInputsTest : public QObject {
     Q_OBJECT
@@ -51,37 +65,111 @@ private slots:
             << QStringList{"--merge", "j", "--resume", "k"} << "--merge asks nothing: it takes no --resume";
         QTest::newRow("a merge with jobs")
             << QStringList{"--merge", "j", "-j", "4"} << "--merge asks nothing: it takes no --jobs";
+        QTest::newRow("a merge of documents' links") << QStringList{"--merge", "j", "--base=https://example.org/"}
+                                                     << "--merge reads list files only: it takes no --base";
+        QTest::newRow("a dump that also asks")
+            << QStringList{"--dump", "--shard", "1/2"} << "--dump asks nothing: it takes no --shard";
+        // Two jobs: the first one asked refuses the other.
+        QTest::newRow("a dump and a merge")
+            << QStringList{"--dump", "--merge", "j"} << "--dump asks nothing: it takes no --merge";
+        QTest::newRow("a merge and a dump") << QStringList{"--merge", "j", "--dump"} << "--merge takes no --dump";
     }
     void optionsRefused()
     {
         QFETCH(QStringList, arguments);
         QFETCH(QString, problem);
-        const auto parsed = Options::parse(QStringList{"tessaly-check"} + arguments);
-        QVERIFY(std::holds_alternative<Options::Usage>(parsed));
-        QCOMPARE(std::get<Options::Usage>(parsed).problem, problem);
+        const auto parsed = Command::parse(QStringList{"tessaly-check"} + arguments);
+        QVERIFY(std::holds_alternative<Command::Usage>(parsed));
+        QCOMPARE(std::get<Command::Usage>(parsed).problem, problem);
     }
 
     void optionsTaken()
     {
-        const auto parsed = Options::parse({"tessaly-check", "--jobs", "1", "--pause", ".5", "--format", "jsonl", "a", "b"});
-        QVERIFY(std::holds_alternative<Options>(parsed));
-        const Options& options = std::get<Options>(parsed);
+        const CheckOptions options = checkOptionsOf({"--jobs", "1", "--pause", ".5", "--format", "jsonl", "a", "b"});
         QCOMPARE(options.jobs, 1);
         QCOMPARE(options.pause.count(), 500);
         QCOMPARE(options.timeout.count(), 30000);
         QCOMPARE(options.format, Report::formatNamed(u"jsonl"));
         QCOMPARE(options.lists, (QStringList{"a", "b"}));
-        QCOMPARE(std::get<Options>(Options::parse({"tessaly-check"})).lists, QStringList{"-"});
-        QCOMPARE(std::get<Options>(Options::parse({"tessaly-check", "-j", "3"})).jobs, 3);
-        const auto help = Options::parse({"tessaly-check", "--help-all", "list"});
-        QVERIFY(std::holds_alternative<Options::Help>(help));
-        QVERIFY(std::get<Options::Help>(help).text.simplified().contains(u"as list, html, markdown or sitemap (default"));
+        QCOMPARE(checkOptionsOf({}).lists, QStringList{"-"});
+        QCOMPARE(checkOptionsOf({"-j", "3"}).jobs, 3);
+        const auto help = Command::parse({"tessaly-check", "--help-all", "list"});
+        QVERIFY(std::holds_alternative<Command::Help>(help));
+        QVERIFY(std::get<Command::Help>(help).text.simplified().contains(u"as list, html, markdown or sitemap (default"));
         for (const char* version : {"--version", "-v"}) {
-            const auto asked = Options::parse({"tessaly-check", version});
-            QVERIFY(std::holds_alternative<Options::Help>(asked));
+            const auto asked = Command::parse({"tessaly-check", version});
+            QVERIFY(std::holds_alternative<Command::Help>(asked));
             QVERIFY(QRegularExpression(QStringLiteral("^tessaly-check [0-9]+\\.[0-9]+(\\.[0-9]+)?\n$"))
-                        .match(std::get<Options::Help>(asked).text)
+                        .match(std::get<Command::Help>(asked).text)
                         .hasMatch());
+        }
+        // --merge, wherever it stands, asks for the merge.
+        auto merge = Command::parse({"tessaly-check", "--format", "jsonl", "list", "--merge", "j"});
+        QVERIFY(std::holds_alternative<std::unique_ptr<Command>>(merge));
+        QVERIFY(dynamic_cast<MergeCommand*>(std::get<std::unique_ptr<Command>>(merge).get()));
+    }
+
+    // Each job refuses every option of another job by its name and the
+    // job's own, whatever group it comes from, and takes each of its own;
+    // the check run takes every option but those that ask for another job.
+    void otherJobsOptionsRefused_data()
+    {
+        QTest::addColumn<QString>("selector");
+        QTest::addColumn<QStringList>("asking");  // the arguments that ask for the job
+        QTest::newRow("check") << QString() << QStringList{};
+        QTest::newRow("merge") << "merge" << QStringList{"--merge", "j"};
+        QTest::newRow("dump") << "dump" << QStringList{"--dump"};
+    }
+    void otherJobsOptionsRefused()
+    {
+        QFETCH(QString, selector);
+        QFETCH(QStringList, asking);
+        QStringList selectors;
+        QStringList own;
+        for (const auto& job : Command::all()) {
+            selectors << job->selector();
+            if (job->selector() == selector)
+                own = job->longOptionNames();
+        }
+        QVERIFY(!own.isEmpty());
+        QStringList refused;
+        for (const auto& job : Command::all()) {
+            for (const QCommandLineOption& option : job->optionDefinitions()) {
+                const QString name = option.names().constLast();
+                // Another job's own option asks for that job instead.
+                if (name == selector || (selector.isEmpty() && selectors.contains(name)) || refused.contains(name))
+                    continue;
+                QStringList arguments = QStringList{"tessaly-check"} + asking << QStringLiteral("--") + name;
+                if (!option.valueName().isEmpty())
+                    arguments << QStringLiteral("x");
+                const auto parsed = Command::parse(arguments);
+                const auto* usage = std::get_if<Command::Usage>(&parsed);
+                const bool isRefused = usage && usage->problem.endsWith(QStringLiteral("takes no --") + name);
+                QVERIFY2(isRefused != own.contains(name), qPrintable(name));
+                if (isRefused) {
+                    refused << name;
+                    QVERIFY2(usage->problem.startsWith(QStringLiteral("--") + selector + u' '), qPrintable(usage->problem));
+                }
+            }
+        }
+        QCOMPARE(refused.isEmpty(), selector.isEmpty());
+    }
+
+    // --help lists each option of every job once, with the program's own.
+    void helpListsEveryOptionOnce()
+    {
+        const auto parsed = Command::parse({"tessaly-check", "--help"});
+        QVERIFY(std::holds_alternative<Command::Help>(parsed));
+        const QString help = std::get<Command::Help>(parsed).text;
+        QStringList names{"help", "version"};
+        for (const auto& job : Command::all())
+            names << job->longOptionNames();
+        for (const QString& name : names) {
+            const QRegularExpression listed(QStringLiteral("\\n  (-[a-z?], )*--%1[ \n]").arg(name));
+            int listings = 0;
+            for (QRegularExpressionMatchIterator match = listed.globalMatch(help); match.hasNext(); match.next())
+                ++listings;
+            QVERIFY2(listings == 1, qPrintable(QStringLiteral("--%1 listed %2 times").arg(name).arg(listings)));
         }
     }
 

@@ -1,7 +1,6 @@
 #include "cli/Outputs.h"
 
 #include "cli/ListInput.h"
-#include "cli/Options.h"
 #include "cli/Report.h"
 #include "cli/SameFile.h"
 
@@ -10,15 +9,15 @@
 
 #include <sys/stat.h>
 
-std::optional<QString> Outputs::overwriting(const Options& options, const QStringList& listNames,
+std::optional<QString> Outputs::overwriting(const Files& files, const QStringList& listNames,
                                             const std::deque<ListInput>& inputs, const QStringList& documents,
                                             std::FILE* reportStream)
 {
     struct stat report {};
     const bool reportIsAFile = ::fstat(::fileno(reportStream), &report) == 0;
-    const std::pair<QString, const QString*> outputs[] = {{QStringLiteral("--valid"), &options.validPath},
-                                                          {QStringLiteral("--invalid"), &options.invalidPath},
-                                                          {QStringLiteral("--resume"), &options.journalPath}};
+    const std::pair<QString, const QString*> outputs[] = {{QStringLiteral("--valid"), &files.validPath},
+                                                          {QStringLiteral("--invalid"), &files.invalidPath},
+                                                          {QStringLiteral("--resume"), &files.journalPath}};
     for (const auto& [option, path] : outputs) {
         for (size_t i = 0; i < inputs.size(); ++i) {
             if (SameFile::is(*path, inputs[i].status())) {
@@ -34,27 +33,26 @@ std::optional<QString> Outputs::overwriting(const Options& options, const QStrin
         if (reportIsAFile && SameFile::is(*path, report))
             return option + QStringLiteral(" names the report's own output");
     }
-    for (qsizetype i = 0; i < options.mergeJournals.size(); ++i) {
-        const QString& journal = options.mergeJournals[i];
-        if (SameFile::names(journal, options.validPath) || SameFile::names(journal, options.invalidPath))
+    for (qsizetype i = 0; i < files.mergeJournals.size(); ++i) {
+        const QString& journal = files.mergeJournals[i];
+        if (SameFile::names(journal, files.validPath) || SameFile::names(journal, files.invalidPath))
             return QStringLiteral("--valid or --invalid names a journal being merged");
         if (reportIsAFile && SameFile::is(journal, report))
             return QStringLiteral("--merge names the report's own output");
         for (qsizetype j = 0; j < i; ++j) {
-            if (SameFile::names(journal, options.mergeJournals[j]))
+            if (SameFile::names(journal, files.mergeJournals[j]))
                 return QStringLiteral("--merge names %1 twice").arg(journal);
         }
     }
-    if (SameFile::names(options.validPath, options.invalidPath))
+    if (SameFile::names(files.validPath, files.invalidPath))
         return QStringLiteral("--valid and --invalid name the same file");
-    if (SameFile::names(options.journalPath, options.validPath) || SameFile::names(options.journalPath, options.invalidPath))
+    if (SameFile::names(files.journalPath, files.validPath) || SameFile::names(files.journalPath, files.invalidPath))
         return QStringLiteral("--resume names a result file");
     return std::nullopt;
 }
 
-Outputs::Outputs(const Options& options, qint64 total, const Streams& streams)
-    : m_options(options), m_streams(streams), m_progress(total, streams), m_valid(options.validPath),
-      m_invalid(options.invalidPath)
+Outputs::Outputs(const Files& files, qint64 total, const Streams& streams)
+    : m_files(files), m_streams(streams), m_progress(total, streams), m_valid(files.validPath), m_invalid(files.invalidPath)
 {
 }
 
@@ -64,7 +62,7 @@ std::optional<QString> Outputs::open()
         if (!file->open())
             return file->errorString();
     }
-    if (!m_options.journalPath.isEmpty() && !m_journal.emplace().open(m_options.journalPath))
+    if (!m_files.journalPath.isEmpty() && !m_journal.emplace().open(m_files.journalPath))
         return m_journal->errorString();
     return std::nullopt;
 }
@@ -83,8 +81,7 @@ CheckQueue::Callbacks Outputs::callbacks(std::function<bool()> stopping)
         // Outcomes come in list order; those before this one that never
         // come (another shard's, a run cut short) are forgotten with it.
         const auto source = m_sources.find(position);
-        const QByteArray line = m_options.format->line(address, outcome,
-                                                       source != m_sources.end() ? &source->second : nullptr);
+        const QByteArray line = m_files.format->line(address, outcome, source != m_sources.end() ? &source->second : nullptr);
         m_sources.erase(m_sources.begin(), m_sources.upper_bound(position));
         m_progress.makeRoom();
         errno = 0;

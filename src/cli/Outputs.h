@@ -14,17 +14,28 @@
 #include <optional>
 
 class ListInput;
-struct Options;
+namespace Report {
+struct Format;
+}
 
 // Where a run's outcomes go: the report on the output stream in list order,
 // the valid and invalid result files, the journal, the progress line and the
 // messages on the error stream.
 class Outputs {
 public:
+    // The files a run writes, as its options name them; an empty name: none.
+    struct Files {
+        const Report::Format* format = nullptr;  // the report's
+        QString validPath;
+        QString invalidPath;
+        QString journalPath;
+        QStringList mergeJournals;  // read, never written: none of the others may be one
+    };
+
     // A result file or journal that would overwrite a list or document being
     // read, the report (when `report` is a file), or one another: why, or
     // nothing. The lists are those named `listNames`, in that order.
-    static std::optional<QString> overwriting(const Options& options, const QStringList& listNames,
+    static std::optional<QString> overwriting(const Files& files, const QStringList& listNames,
                                               const std::deque<ListInput>& lists, const QStringList& documents,
                                               std::FILE* report);
 
@@ -32,7 +43,7 @@ public:
     // journal twice (to append, to read back).
     static constexpr long MostFilesOpen = 6;
 
-    Outputs(const Options& options, qint64 total, const Streams& streams);
+    Outputs(const Files& files, qint64 total, const Streams& streams);
     // Opens the result files and the journal. Nothing, or why one cannot be.
     std::optional<QString> open();
 
@@ -62,7 +73,7 @@ public:
 private:
     void noteReportError();
 
-    const Options& m_options;
+    Files m_files;
     Streams m_streams;
     ProgressLine m_progress;
     ResultFile m_valid;

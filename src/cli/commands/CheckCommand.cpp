@@ -7,12 +7,13 @@
 #include "cli/ExitStatus.h"
 #include "cli/Interrupt.h"
 #include "cli/ListInput.h"
-#include "cli/Options.h"
 #include "cli/Outputs.h"
 #include "engine/OpenFiles.h"
 
-int CheckCommand::execute(const Options& options, const Streams& streams)
+int CheckCommand::execute(const Streams& streams)
 {
+    const CheckOptions& options = m_options;
+    const Outputs::Files files{options.format, options.validPath, options.invalidPath, options.journalPath, {}};
     QStringList walkWarnings;
     auto named = Documents::inputsOf(options.lists, documentSettings(options), walkWarnings);
     if (const QString* problem = std::get_if<QString>(&named))
@@ -30,7 +31,7 @@ int CheckCommand::execute(const Options& options, const Streams& streams)
                           .arg(documentNames.constFirst()),
                       true);
     std::deque<ListInput> inputs;
-    if (const auto status = openLists(options, listNames, documentNames, streams, inputs))
+    if (const auto status = openLists(files, listNames, documentNames, streams, inputs))
         return *status;
     // Each request holds files of its own: as many at once as the limit on
     // open files lets the command have beside its own and the outputs'.
@@ -41,7 +42,7 @@ int CheckCommand::execute(const Options& options, const Streams& streams)
                       QStringLiteral("only %1 more files can be open, too few for a request (ulimit -n)").arg(freeFiles));
     // A shard's share of the list is not known until its end, nor the
     // number of links until each document is read.
-    Outputs outputs(options, options.shard || !documentNames.isEmpty() ? -1 : ListInput::totalOf(inputs), streams);
+    Outputs outputs(files, options.shard || !documentNames.isEmpty() ? -1 : ListInput::totalOf(inputs), streams);
     if (const auto unwritable = outputs.open())
         return failed(streams, *unwritable);
     for (const QString& warning : walkWarnings)

@@ -1,11 +1,24 @@
 #pragma once
 
 #include "cli/commands/Command.h"
+#include "cli/options/InputOptions.h"
+#include "cli/options/OutputOptions.h"
+#include "cli/options/RequestOptions.h"
+
+using CheckOptions = OptionsOf<RequestOptions, ResultFileOptions, ReportOptions, ShardOptions, InputOptions>;
 
 // The check run: every address of the lists asked and judged, the report in
 // list order, the result files and the journal (--resume), one shard's share
 // of the list (--shard).
 class CheckCommand : public Command {
 public:
-    int execute(const Options& options, const Streams& streams) override;
+    QString selector() const override { return {}; }
+    QList<QCommandLineOption> optionDefinitions() const override { return CheckOptions::definitions(); }
+    std::optional<QString> take(const QCommandLineParser& parser) override { return m_options.take(parser); }
+    int execute(const Streams& streams) override;
+
+    const CheckOptions& options() const { return m_options; }
+
+private:
+    CheckOptions m_options;
 };

@@ -1,39 +1,75 @@
 #pragma once
 
 #include "cli/Documents.h"
+#include "cli/Outputs.h"
 #include "cli/Streams.h"
 
+#include <QCommandLineOption>
+#include <QCommandLineParser>
 #include <QString>
 #include <QStringList>
 
 #include <deque>
+#include <memory>
 #include <optional>
+#include <variant>
+#include <vector>
 
 class ListInput;
-class Outputs;
-struct Options;
+struct InputOptions;
 
-// One job of tessaly-check on options already checked: it writes to the
-// streams it is handed and returns the exit status (ExitStatus.h).
+// One job of tessaly-check. It owns its options: its parser knows those
+// alone, so that another job's option is refused by name; execute() runs it
+// on their checked values, writes to the streams it is handed and returns the
+// exit status (ExitStatus.h).
 class Command {
 public:
     virtual ~Command() = default;
-    virtual int execute(const Options& options, const Streams& streams) = 0;
 
-    // The command line's arguments (the program's name first): the help
-    // text, a usage problem, or the job they name, run.
+    // The option that asks for this job ("merge" for --merge); empty for the
+    // check run, asked when no other job is.
+    virtual QString selector() const = 0;
+    // The options this job takes, and their long names (a configuration
+    // file's keys).
+    virtual QList<QCommandLineOption> optionDefinitions() const = 0;
+    QStringList longOptionNames() const;
+    // Keeps the values of a parser that holds optionDefinitions() alone:
+    // nothing, or the usage problem.
+    virtual std::optional<QString> take(const QCommandLineParser& parser) = 0;
+    virtual int execute(const Streams& streams) = 0;
+
+    // Every job, the check run first: --help lists their options in this
+    // order, each once.
+    static std::vector<std::unique_ptr<Command>> all();
+
+    // The command line's arguments (the program's name first): the job they
+    // ask for with its options taken, the help text or the version when they
+    // ask for it, or why they are not usable.
+    struct Help {
+        QString text;
+    };
+    struct Usage {
+        QString problem;
+    };
+    static std::variant<std::unique_ptr<Command>, Help, Usage> parse(const QStringList& arguments);
+    // The arguments parsed and their job run.
     static int run(const QStringList& arguments, const Streams& streams);
     // "tessaly-check: " and the message on the error stream, after a usage
     // problem the pointer to --help: the status Failed.
     static int failed(const Streams& streams, const QString& message, bool usage = false);
 
 protected:
+    // Why this job takes no option of this long name, which is another job's:
+    // "asks nothing", as "--merge asks nothing: it takes no --shard". Empty:
+    // no more than that it takes none.
+    virtual QString refusal(const QString& longName) const;
+
     // Opens the lists of these names and checks the outputs against them and
     // the documents: nothing, or the status the run ends with.
-    static std::optional<int> openLists(const Options& options, const QStringList& listNames, const QStringList& documents,
-                                        const Streams& streams, std::deque<ListInput>& inputs);
+    static std::optional<int> openLists(const Outputs::Files& files, const QStringList& listNames,
+                                        const QStringList& documents, const Streams& streams, std::deque<ListInput>& inputs);
     // How the documents named are read, from the options.
-    static Documents::Settings documentSettings(const Options& options);
+    static Documents::Settings documentSettings(const InputOptions& options);
     // How a run that got to its end ends: its reader gone, a signal, a
     // report that could not be written, or the verdicts.
     static int statusAtEnd(const Outputs& outputs, const Streams& streams);

@@ -3,7 +3,6 @@
 #include "cli/ExitStatus.h"
 #include "cli/Interrupt.h"
 #include "cli/ListInput.h"
-#include "cli/Options.h"
 #include "cli/Report.h"
 
 #include <QJsonDocument>
@@ -33,8 +32,19 @@ QByteArray dumpLine(const LinkSource& source, QByteArrayView leadsTo, bool json)
 }
 }  // namespace
 
-int DumpCommand::execute(const Options& options, const Streams& streams)
+const OptionTable<DumpFlag>& DumpFlag::table()
 {
+    static const OptionTable<DumpFlag> rows{
+        {QCommandLineOption(QStringLiteral("dump"),
+                            QStringLiteral("Print the links found and where each stands, and ask nothing.")),
+         [](const Given&, DumpFlag&) { return std::optional<QString>(); }},
+    };
+    return rows;
+}
+
+int DumpCommand::execute(const Streams& streams)
+{
+    const DumpOptions& options = m_options;
     QStringList warnings;
     Documents::Settings settings = documentSettings(options);
     settings.checkOnDisk = false;

@@ -5,7 +5,8 @@
 #include "cli/Journal.h"
 #include "cli/ListInput.h"
 #include "cli/Merge.h"
-#include "cli/Options.h"
+#include "cli/options/InputOptions.h"
+#include "cli/options/RequestOptions.h"
 #include "cli/Outputs.h"
 #include "engine/extract/DocumentKind.h"
 
@@ -17,22 +18,34 @@
 
 #include <poll.h>
 
-int MergeCommand::execute(const Options& options, const Streams& streams)
+QString MergeCommand::refusal(const QString& longName) const
 {
+    if (OptionsOf<RequestOptions, ShardOptions>::holds(longName))
+        return QStringLiteral("asks nothing");
+    // The journals are of lists: the links of documents are not merged.
+    if (OptionsOf<InputOptions>::holds(longName))
+        return QStringLiteral("reads list files only");
+    return {};
+}
+
+int MergeCommand::execute(const Streams& streams)
+{
+    const MergeCommandOptions& options = m_options;
+    const Outputs::Files files{options.format, options.validPath, options.invalidPath, {}, options.mergeJournals};
     // The journals are of lists: the links of documents are not merged.
     for (const QString& name : options.lists) {
         if (name != u"-" && (QFileInfo(name).isDir() || DocumentKinds::ofFileName(name) != DocumentKind::List))
             return failed(streams, QStringLiteral("--merge reads list files only, not %1").arg(name), true);
     }
     std::deque<ListInput> inputs;
-    if (const auto status = openLists(options, options.lists, {}, streams, inputs))
+    if (const auto status = openLists(files, options.lists, {}, streams, inputs))
         return *status;
     std::vector<std::unique_ptr<Journal>> journals;
     for (const QString& path : options.mergeJournals) {
         if (!journals.emplace_back(std::make_unique<Journal>())->openForReading(path))
             return failed(streams, journals.back()->errorString());
     }
-    Outputs outputs(options, ListInput::totalOf(inputs), streams);
+    Outputs outputs(files, ListInput::totalOf(inputs), streams);
     if (const auto unwritable = outputs.open())
         return failed(streams, *unwritable);
     const auto awaitInput = [](int descriptor) {

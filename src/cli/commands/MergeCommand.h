@@ -1,11 +1,23 @@
 #pragma once
 
 #include "cli/commands/Command.h"
+#include "cli/options/OutputOptions.h"
+
+using MergeCommandOptions = OptionsOf<MergeOptions, ResultFileOptions, ReportOptions>;
 
 // The whole list's report and result files from the shards' journals
 // (--merge), without a request. The result files are written only when
 // every address was in a journal.
 class MergeCommand : public Command {
 public:
-    int execute(const Options& options, const Streams& streams) override;
+    QString selector() const override { return QStringLiteral("merge"); }
+    QList<QCommandLineOption> optionDefinitions() const override { return MergeCommandOptions::definitions(); }
+    std::optional<QString> take(const QCommandLineParser& parser) override { return m_options.take(parser); }
+    int execute(const Streams& streams) override;
+
+protected:
+    QString refusal(const QString& longName) const override;
+
+private:
+    MergeCommandOptions m_options;
 };
