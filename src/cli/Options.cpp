@@ -39,7 +39,7 @@ std::variant<Options, Options::Help, Options::Usage> Options::parse(const QStrin
     parser.setApplicationDescription(QStringLiteral(
         "Checks which web addresses in list files exist, one address per line, and judges each as the Tessaly "
         "window does; reads the links of HTML, Markdown and sitemap files too, and of the folders that hold them, "
-        "checking links to local files on disk.\nExit status: 0 all valid, 1 some invalid, 2 bad usage, unreadable input, unwritable result "
+        "checking links to local files on disk.\nExit status: 0 all valid, 1 some invalid, 2 bad usage, unreadable input or trust store, unwritable result "
         "file, report or journal, a list changed during the run, or no request possible on this machine; 129, 130 "
         "or 143 ended by SIGHUP, SIGINT (Ctrl-C) or SIGTERM; 141 report's reader gone."));
     parser.addHelpOption();
@@ -116,10 +116,15 @@ std::variant<Options, Options::Help, Options::Usage> Options::parse(const QStrin
                                          QStringLiteral("Leave the file or folder PATH out of the folders read; "
                                                         "once for each."),
                                          QStringLiteral("PATH"));
+    const QCommandLineOption cacert(QStringLiteral("cacert"),
+                                    QStringLiteral("Trust the certificate authorities in the PEM file FILE as well "
+                                                   "as the system's, or those SSL_CERT_FILE and SSL_CERT_DIR name; "
+                                                   "once for each."),
+                                    QStringLiteral("FILE"));
     const QCommandLineOption dump(QStringLiteral("dump"),
                                   QStringLiteral("Print the links found and where each stands, and ask nothing."));
     parser.addOptions({jobs, pause, timeout, retries, redirects, maxWait, valid, invalid, format, resume, shard, merge,
-                       inputFormat, rootDir, base, excludePath, dump});
+                       inputFormat, rootDir, base, excludePath, cacert, dump});
     parser.addPositionalArgument(
         QStringLiteral("FILE"),
         QStringLiteral("List files, HTML, Markdown or sitemap files, or folders of them; - or none: standard input."),
@@ -177,7 +182,8 @@ std::variant<Options, Options::Help, Options::Usage> Options::parse(const QStrin
     if (options.mergeJournals.contains(QString()))
         return Usage{QStringLiteral("--merge needs a file name")};
     if (!options.mergeJournals.isEmpty()) {
-        for (const QCommandLineOption* asking : {&shard, &resume, &jobs, &pause, &timeout, &retries, &redirects, &maxWait}) {
+        for (const QCommandLineOption* asking :
+             {&shard, &resume, &jobs, &pause, &timeout, &retries, &redirects, &maxWait, &cacert}) {
             if (parser.isSet(*asking))
                 return Usage{QStringLiteral("--merge asks nothing: it takes no --%1").arg(asking->names().constLast())};
         }
@@ -195,6 +201,9 @@ std::variant<Options, Options::Help, Options::Usage> Options::parse(const QStrin
     if (!options.rootDir.isEmpty() && !QFileInfo(options.rootDir).isDir())
         return Usage{QStringLiteral("--root-dir names no folder: ") + options.rootDir};
     options.excludedPaths = parser.values(excludePath);
+    options.addedAuthorities = parser.values(cacert);
+    if (options.addedAuthorities.contains(QString()))
+        return Usage{QStringLiteral("--cacert needs a file name")};
     if (parser.isSet(base)) {
         const QUrl url(parser.value(base), QUrl::StrictMode);
         if (!url.isValid() || (url.scheme() != u"http" && url.scheme() != u"https") || url.host().isEmpty())
@@ -204,7 +213,7 @@ std::variant<Options, Options::Help, Options::Usage> Options::parse(const QStrin
     options.dump = parser.isSet(dump);
     if (options.dump) {
         for (const QCommandLineOption* asking :
-             {&shard, &resume, &jobs, &pause, &timeout, &retries, &redirects, &maxWait, &valid, &invalid, &merge}) {
+             {&shard, &resume, &jobs, &pause, &timeout, &retries, &redirects, &maxWait, &cacert, &valid, &invalid, &merge}) {
             if (parser.isSet(*asking))
                 return Usage{QStringLiteral("--dump asks nothing: it takes no --%1").arg(asking->names().constLast())};
         }

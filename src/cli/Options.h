@@ -40,6 +40,7 @@ struct Options {
     QString rootDir;                          // where a document's "/x" starts; empty: the folder given
     QByteArray base;                          // the address the documents are published at; empty: on disk
     QStringList excludedPaths;                // left out of the folders walked
+    QStringList addedAuthorities;             // --cacert: trusted beside the store in force
     bool dump = false;                        // the links found, with their places, and no request
 
     // The options of these arguments (the program's name first); the help
