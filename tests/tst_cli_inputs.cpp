@@ -51,6 +51,11 @@ private slots:
             << QStringList{"--merge", "j", "--resume", "k"} << "--merge asks nothing: it takes no --resume";
         QTest::newRow("a merge with jobs")
             << QStringList{"--merge", "j", "-j", "4"} << "--merge asks nothing: it takes no --jobs";
+        QTest::newRow("a merge with authorities")
+            << QStringList{"--merge", "j", "--cacert", "ca.pem"} << "--merge asks nothing: it takes no --cacert";
+        QTest::newRow("a dump with authorities")
+            << QStringList{"--dump", "--cacert", "ca.pem", "a.html"} << "--dump asks nothing: it takes no --cacert";
+        QTest::newRow("authorities without a file") << QStringList{"--cacert", ""} << "--cacert needs a file name";
     }
     void optionsRefused()
     {
@@ -71,6 +76,8 @@ private slots:
         QCOMPARE(options.timeout.count(), 30000);
         QCOMPARE(options.format, Report::formatNamed(u"jsonl"));
         QCOMPARE(options.lists, (QStringList{"a", "b"}));
+        QCOMPARE(std::get<Options>(Options::parse({"tessaly-check", "--cacert", "a.pem", "--cacert", "b.pem"})).addedAuthorities,
+                 (QStringList{"a.pem", "b.pem"}));
         QCOMPARE(std::get<Options>(Options::parse({"tessaly-check"})).lists, QStringList{"-"});
         QCOMPARE(std::get<Options>(Options::parse({"tessaly-check", "-j", "3"})).jobs, 3);
         const auto help = Options::parse({"tessaly-check", "--help-all", "list"});
