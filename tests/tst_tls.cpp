@@ -143,8 +143,7 @@ private slots:
             << QStringList{"SSL_CERT_FILE=@/selfsigned.crt"} << QStringList{} << 1 << untrusted;
         QTest::newRow("--cacert adds to what SSL_CERT_FILE names")
             << QStringList{"SSL_CERT_FILE=@/selfsigned.crt"} << QStringList{"--cacert", "@root"} << 0 << trusted;
-        QTest::newRow("an empty SSL_CERT_FILE is unset") << QStringList{"SSL_CERT_FILE="} << QStringList{} << 1
-                                                         << untrusted;
+        QTest::newRow("an empty SSL_CERT_FILE is unset") << QStringList{"SSL_CERT_FILE="} << QStringList{} << 1 << untrusted;
         QTest::newRow("a missing SSL_CERT_FILE")
             << QStringList{"SSL_CERT_FILE=@/gone.pem"} << QStringList{} << 2
             << QByteArray("tessaly-check: SSL_CERT_FILE names @/gone.pem, which cannot be read: No such file or directory\n");

@@ -212,8 +212,8 @@ std::variant<Options, Options::Help, Options::Usage> Options::parse(const QStrin
     }
     options.dump = parser.isSet(dump);
     if (options.dump) {
-        for (const QCommandLineOption* asking :
-             {&shard, &resume, &jobs, &pause, &timeout, &retries, &redirects, &maxWait, &cacert, &valid, &invalid, &merge}) {
+        for (const QCommandLineOption* asking : {&shard, &resume, &jobs, &pause, &timeout, &retries, &redirects,
+                                                 &maxWait, &cacert, &valid, &invalid, &merge}) {
             if (parser.isSet(*asking))
                 return Usage{QStringLiteral("--dump asks nothing: it takes no --%1").arg(asking->names().constLast())};
         }
