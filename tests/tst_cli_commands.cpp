@@ -308,6 +308,9 @@ private slots:
             << QByteArray("report's own output");
         QTest::newRow("a device as the journal")
             << QStringList{"--resume", "/dev/null", "@dir/list.txt"} << QByteArray("not a regular file");
+        // Refused before the lists are read or a result file touched.
+        QTest::newRow("authorities that cannot be read") << QStringList{"--cacert", "@dir/none.pem", "@dir/list.txt"}
+                                                         << QByteArray("none.pem, which cannot be read");
     }
     void exitStatus()
     {

@@ -73,6 +73,7 @@ private slots:
         QTest::newRow("a dump and a merge")
             << QStringList{"--dump", "--merge", "j"} << "--dump asks nothing: it takes no --merge";
         QTest::newRow("a merge and a dump") << QStringList{"--merge", "j", "--dump"} << "--merge takes no --dump";
+        QTest::newRow("authorities without a file") << QStringList{"--cacert", ""} << "--cacert needs a file name";
     }
     void optionsRefused()
     {
@@ -91,6 +92,7 @@ private slots:
         QCOMPARE(options.timeout.count(), 30000);
         QCOMPARE(options.format, Report::formatNamed(u"jsonl"));
         QCOMPARE(options.lists, (QStringList{"a", "b"}));
+        QCOMPARE(checkOptionsOf({"--cacert", "a.pem", "--cacert", "b.pem"}).addedAuthorities, (QStringList{"a.pem", "b.pem"}));
         QCOMPARE(checkOptionsOf({}).lists, QStringList{"-"});
         QCOMPARE(checkOptionsOf({"-j", "3"}).jobs, 3);
         const auto help = Command::parse({"tessaly-check", "--help-all", "list"});

@@ -2,14 +2,19 @@
 // root made here: certificates are verified as strictly as curl does on its
 // own, while the trust store is read once, sessions resume across requests,
 // the batch's lanes keep a connection to each host, and a page of real size
-// does not cost its connection.
+// does not cost its connection; the trust store both programs take from
+// SSL_CERT_FILE and SSL_CERT_DIR, and tessaly-check's --cacert.
+#include "CheckRuns.h"
 #include "LoopbackServer.h"
+#include "Openssl.h"
 #include "engine/transfer/Policy.h"
 #include "RealServers.h"
 #include "TransferTesting.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -31,6 +36,21 @@ QString address(quint16 port, const char* path = "/page")
 {
     return QStringLiteral("https://localhost:%1%2").arg(port).arg(QLatin1String(path));
 }
+
+constexpr const char* TrustVariables[] = {"SSL_CERT_FILE", "SSL_CERT_DIR"};
+
+// name=value pairs put in this process's environment until the guard goes.
+auto settingEnvironment(const QStringList& settings)
+{
+    for (const QString& setting : settings) {
+        const qsizetype equals = setting.indexOf(u'=');
+        qputenv(setting.left(equals).toLatin1().constData(), setting.mid(equals + 1).toLocal8Bit());
+    }
+    return qScopeGuard([] {
+        for (const char* name : TrustVariables)
+            qunsetenv(name);
+    });
+}
 }  // namespace
 
 class TlsTest : public QObject {
@@ -38,11 +58,20 @@ class TlsTest : public QObject {
 private slots:
     void initTestCase()
     {
+        for (const char* name : TrustVariables)
+            qunsetenv(name);
+        for (const char* proxy : ProxyVariables)
+            qunsetenv(proxy);
         QVERIFY(m_folder.isValid());
         const QString folder = m_folder.path();
         const std::optional<Certificate> root = Certificate::make(folder, "root", Certificate::AuthorityExtensions);
         QVERIFY(root);
         m_authorities = root->certificateFile;
+        // The root alone in a folder hashed as OpenSSL looks it up.
+        const QString hashed = folder + QStringLiteral("/hashed");
+        QVERIFY(QDir().mkpath(hashed));
+        QVERIFY(QFile::copy(m_authorities, hashed + QStringLiteral("/root.pem")));
+        QVERIFY(runOpenssl({QStringLiteral("rehash"), hashed}));
         const QByteArray forLocalhost = "subjectAltName=DNS:localhost,IP:127.0.0.1\n";
         const std::optional<Certificate> certificates[] = {
             Certificate::make(folder, "good", forLocalhost, &*root),
@@ -86,6 +115,93 @@ private slots:
         for (int i = 0; i < 2; ++i) {
             transfer.request(address(port));
             QCOMPARE(hasResponse(transfer), answered);
+        }
+    }
+
+    // tessaly-check in this process, against the site whose certificate the
+    // root made here issued: the system's store does not trust it, the
+    // variables put a store of the test's in place of the system's, --cacert
+    // adds to whichever is in force, and a store named that cannot be read
+    // stops the run before anything is asked.
+    void trustFromTheEnvironmentAndOptions_data()
+    {
+        QTest::addColumn<QStringList>("environment");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("status");
+        // The report's line; the error stream's start for status 2.
+        QTest::addColumn<QByteArray>("said");
+        const QByteArray trusted = "valid\tHTTP/1.1 200 OK\t@url\t";
+        const QByteArray untrusted = "certificate not trusted";
+        QTest::newRow("the system's store") << QStringList{} << QStringList{} << 1 << untrusted;
+        QTest::newRow("SSL_CERT_FILE") << QStringList{"SSL_CERT_FILE=@root"} << QStringList{} << 0 << trusted;
+        QTest::newRow("a missing folder in SSL_CERT_DIR")
+            << QStringList{"SSL_CERT_DIR=@/gone:@/hashed"} << QStringList{} << 2
+            << QByteArray("tessaly-check: SSL_CERT_DIR names @/gone, which cannot be read");
+        QTest::newRow("SSL_CERT_DIR") << QStringList{"SSL_CERT_DIR=@/hashed"} << QStringList{} << 0 << trusted;
+        QTest::newRow("--cacert") << QStringList{} << QStringList{"--cacert", "@root"} << 0 << trusted;
+        QTest::newRow("SSL_CERT_FILE of another authority: in place of the system's")
+            << QStringList{"SSL_CERT_FILE=@/selfsigned.crt"} << QStringList{} << 1 << untrusted;
+        QTest::newRow("--cacert adds to what SSL_CERT_FILE names")
+            << QStringList{"SSL_CERT_FILE=@/selfsigned.crt"} << QStringList{"--cacert", "@root"} << 0 << trusted;
+        QTest::newRow("an empty SSL_CERT_FILE is unset") << QStringList{"SSL_CERT_FILE="} << QStringList{} << 1 << untrusted;
+        QTest::newRow("a missing SSL_CERT_FILE")
+            << QStringList{"SSL_CERT_FILE=@/gone.pem"} << QStringList{} << 2
+            << QByteArray("tessaly-check: SSL_CERT_FILE names @/gone.pem, which cannot be read: No such file or directory\n");
+        QTest::newRow("a --cacert of no certificate")
+            << QStringList{} << QStringList{"--cacert", "@/root.key"} << 2
+            << QByteArray("tessaly-check: --cacert names @/root.key, which holds no certificate that can be read\n");
+    }
+    void trustFromTheEnvironmentAndOptions()
+    {
+        QFETCH(QStringList, environment);
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QFETCH(QByteArray, said);
+        const QString url = address(m_nginx->sitePort(Good));
+        for (QStringList* each : {&environment, &arguments}) {
+            each->replaceInStrings(QStringLiteral("@root"), m_authorities);
+            each->replaceInStrings(QStringLiteral("@"), m_folder.path());
+        }
+        said.replace("@url", url.toUtf8()).replace("@", QFile::encodeName(m_folder.path()));
+        const auto restore = settingEnvironment(environment);
+        const qsizetype before = m_nginx->requests().size();
+        const Finished finished = runInProcess(arguments + QStringList{"--format", "text"}, linesOf({url}));
+        QCOMPARE(finished.exitCode, status);
+        if (status == 2) {
+            QVERIFY2(finished.err.startsWith(said), finished.err.constData());
+            QCOMPARE(finished.out, QByteArray());
+            QCOMPARE(m_nginx->requests().size(), before);
+        } else {
+            QVERIFY2(status == 0 ? finished.out.startsWith(said) : finished.out.contains(said), finished.out.constData());
+        }
+    }
+
+    // The window's transfer reads the same variables; a store they name that
+    // cannot be read fails every address, plain http too, with the reason
+    // naming it (the window shows it in its report box).
+    void theWindowsTransferTrustsTheVariables()
+    {
+        {
+            const auto restore = settingEnvironment({QStringLiteral("SSL_CERT_FILE=") + m_authorities});
+            QtLoopTransfer transfer;
+            transfer.request(address(m_nginx->sitePort(Good)));
+            QVERIFY(hasResponse(transfer));
+        }
+        LoopbackServer plain;
+        plain.route("/page", LoopbackServer::answer("HTTP/1.1 200 OK"));
+        for (const QString& url : {address(m_nginx->sitePort(Good)), plain.url("/page")}) {
+            const QString missing = m_folder.filePath(QStringLiteral("gone.pem"));
+            const auto restore = settingEnvironment({QStringLiteral("SSL_CERT_FILE=") + missing});
+            QtLoopTransfer transfer;
+            try {
+                transfer.request(url);
+                QFAIL("a request went out without its trust store");
+            } catch (const Failure& failure) {
+                QCOMPARE(failure.description(),
+                         "SSL_CERT_FILE names " + missing + ", which cannot be read: No such file or directory");
+            }
+            QVERIFY(!hasResponse(transfer));
+            QCOMPARE(plain.requests().size(), 0);
         }
     }
 

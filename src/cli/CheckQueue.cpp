@@ -31,7 +31,7 @@ qint64 millisecondsBetween(CheckQueue::Clock::time_point from, CheckQueue::Clock
 CheckQueue::CheckQueue(Settings settings, Callbacks callbacks, int wake)
     : m_settings(std::move(settings)), m_callbacks(std::move(callbacks)), m_wake(wake),
       // The batch starts reading the trust store at once, before the first request needs it.
-      m_batch(m_settings.request.certificateAuthorityFile, m_settings.lanes.value_or(LaneBatch::lanesFor(m_settings.jobs))),
+      m_batch(m_settings.request.trust, m_settings.lanes.value_or(LaneBatch::lanesFor(m_settings.jobs))),
       m_turns(m_settings.pause, m_settings.pauseBetweenAny, m_settings.longestWait),
       m_slots(static_cast<size_t>(m_settings.jobs)), m_jobLimit(m_settings.jobs)
 {

@@ -9,11 +9,20 @@
 #include "cli/ListInput.h"
 #include "cli/Outputs.h"
 #include "engine/OpenFiles.h"
+#include "engine/transfer/TrustStore.h"
+
+#include <QProcessEnvironment>
 
 int CheckCommand::execute(const Streams& streams)
 {
     const CheckOptions& options = m_options;
     const Outputs::Files files{options.format, options.validPath, options.invalidPath, options.journalPath, {}};
+    // A trust store named but not there would judge every https address
+    // invalid for want of it: the run stops before anything is read or asked.
+    const TrustSources trust = trustSourcesFrom(QProcessEnvironment::systemEnvironment(), options.addedAuthorities);
+    if (!trust.onlySystem())
+        if (const std::optional<QString> problem = TrustStore::problem(trust))
+            return failed(streams, *problem);
     QStringList walkWarnings;
     auto named = Documents::inputsOf(options.lists, documentSettings(options), walkWarnings);
     if (const QString* problem = std::get_if<QString>(&named))
@@ -59,6 +68,7 @@ int CheckCommand::execute(const Streams& streams)
     settings.pause = options.pause;
     settings.pauseBetweenAny = options.jobs == 1;
     settings.request.timeout = options.timeout;
+    settings.request.trust = trust;
     settings.lookAhead = Defaults::lookAheadFor(settings.jobs);
     settings.retries = options.retries;
     settings.redirects = options.redirects;

@@ -42,6 +42,12 @@ const OptionTable<RequestOptions>& RequestOptions::table()
                                 .arg(secondsText(Defaults::LongestWait)),
                             QStringLiteral("S"), secondsText(Defaults::LongestWait)),
          seconds(&R::maxWait, true, "such as 60")},
+        {QCommandLineOption(QStringLiteral("cacert"),
+                            QStringLiteral("Trust the certificate authorities in the PEM file FILE as well "
+                                           "as the system's, or those SSL_CERT_FILE and SSL_CERT_DIR name; "
+                                           "once for each."),
+                            QStringLiteral("FILE")),
+         paths(&R::addedAuthorities, "a file name")},
     };
     return rows;
 }

@@ -19,6 +19,7 @@ struct RequestOptions {
     int retries = Defaults::Retries;
     int redirects = Defaults::Redirects;                        // the most followed
     std::chrono::milliseconds maxWait = Defaults::LongestWait;  // the longest a host is left alone
+    QStringList addedAuthorities;                               // --cacert: trusted beside the store in force
 
     static const OptionTable<RequestOptions>& table();
 };

@@ -113,7 +113,7 @@ CurlRequest::CurlRequest(Options options) : m_options(std::move(options))
     if (!m_options.environmentProxy)
         set(m_easy, CURLOPT_PROXY, "");
     set(m_easy, CURLOPT_MAXAGE_CONN, static_cast<long>(Policy::IdleConnectionAge.count()));
-    TrustStore::apply(m_easy, m_options.certificateAuthorityFile);
+    TrustStore::apply(m_easy, m_options.trust);
     easy.release();
 }
 

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include "engine/transfer/Fault.h"
 #include "engine/transfer/Policy.h"
+#include "engine/transfer/TrustSources.h"
 #include <QString>
 
 #include <atomic>
@@ -27,8 +28,8 @@ class CurlRequest {
 public:
     struct Options {
         std::chrono::milliseconds timeout;
-        bool environmentProxy;             // http_proxy, https_proxy, no_proxy
-        QString certificateAuthorityFile;  // empty: the system's store
+        bool environmentProxy;  // http_proxy, https_proxy, no_proxy
+        TrustSources trust;     // where the authorities it trusts are read from
         // curl sends a request again by itself, on a new connection, when the
         // kept one it went out on closed before any answer. With this set it
         // does not: the request ends with no answer (a passing fault), so

@@ -283,7 +283,7 @@ struct LaneBatch::Lane {
     }
 };
 
-LaneBatch::LaneBatch(const QString& certificateAuthorityFile, int lanes)
+LaneBatch::LaneBatch(const TrustSources& trust, int lanes)
 {
     lanes = std::clamp(lanes, 1, MostLanes);
     for (int i = 0; i < lanes; ++i)
@@ -293,7 +293,7 @@ LaneBatch::LaneBatch(const QString& certificateAuthorityFile, int lanes)
         for (const auto& lane : m_lanes)
             lane->start(*m_returns);
     }
-    TrustStore::readAhead(certificateAuthorityFile);
+    TrustStore::readAhead(trust);
 }
 
 // The lanes stop, and their threads end, before the returns go.

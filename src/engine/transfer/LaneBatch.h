@@ -27,9 +27,9 @@
 // finished, through wait().
 class LaneBatch {
 public:
-    // Requests that trust these authorities (empty: the system's) will come:
+    // Requests that trust these authorities will come:
     // their trust store is read from now on, in the background.
-    explicit LaneBatch(const QString& certificateAuthorityFile, int lanes = 1);
+    explicit LaneBatch(const TrustSources& trust, int lanes = 1);
     ~LaneBatch();
     LaneBatch(const LaneBatch&) = delete;
     LaneBatch& operator=(const LaneBatch&) = delete;

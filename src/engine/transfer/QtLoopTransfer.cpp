@@ -10,6 +10,7 @@
 #include "engine/verdict/Verdict.h"
 
 #include <QEventLoop>
+#include <QProcessEnvironment>
 #include <QSocketNotifier>
 
 #include <curl/curl.h>
@@ -17,7 +18,11 @@
 #include <algorithm>
 #include <memory>
 
-QtLoopTransfer::QtLoopTransfer() : QtLoopTransfer(Options{Policy::Timeout, true, {}}) {}
+// The window trusts what the OpenSSL variables name, as tessaly-check does.
+QtLoopTransfer::QtLoopTransfer()
+    : QtLoopTransfer(Options{Policy::Timeout, true, trustSourcesFrom(QProcessEnvironment::systemEnvironment())})
+{
+}
 
 QtLoopTransfer::QtLoopTransfer(Options options)
     : m_request(std::move(options)),
@@ -115,13 +120,19 @@ void QtLoopTransfer::askPrepared(const QByteArray& address, bool lastOfItsOrigin
     // The trust store is read on a worker from start-up; the first request
     // that may speak TLS waits for it here, with the window live, rather than
     // inside curl's handshake.
-    const auto& authorities = m_request.options().certificateAuthorityFile;
-    if (mayUseTls(address) && !TrustStore::ready(authorities)) {
+    // A store the user named that cannot be read fails every address, plain
+    // http too, as it fails tessaly-check's whole run: the reason names it.
+    const TrustSources& authorities = m_request.options().trust;
+    const bool named = !authorities.onlySystem();
+    if ((named || mayUseTls(address)) && !TrustStore::ready(authorities)) {
         auto wakeFromWorker = std::make_shared<CrossThreadWake>();
         TrustStore::whenReady(authorities, [wakeFromWorker] { wakeFromWorker->wake(); });
         waitUntil([&] { return TrustStore::ready(authorities); }, QDeadlineTimer(m_request.options().timeout),
                   wakeFromWorker.get());
     }
+    if (named && TrustStore::ready(authorities))
+        if (const std::optional<QString> problem = TrustStore::problem(authorities))
+            throw Failure(*problem);
     if (const std::optional<QString> refusal = m_driver.add(m_request))
         throw Failure(*refusal);
     m_transferGoing = true;

@@ -6,12 +6,18 @@
 #include <QFile>
 
 #include <curl/curl.h>
+#include <openssl/err.h>
 #include <openssl/opensslv.h>
 #include <openssl/ssl.h>
 #include <openssl/x509_vfy.h>
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <array>
 #include <condition_variable>
@@ -26,11 +32,66 @@
 
 namespace {
 
-// The trust store curl would build for each connection: the CA file (or
-// curl's own default bundle) and its default certificate folder, with the
-// verification flags curl sets. Null when the CA file cannot be read, which
-// fails every TLS connection, as curl does.
-X509_STORE* readTrustStore(const QByteArray& file, const QByteArray& folder)
+// A file or folder to read, and what named it, for the message when it
+// cannot be.
+struct Named {
+    QByteArray path;
+    QString namedBy;
+    bool system = false;  // curl's own: a folder of it is searched if it is there, as OpenSSL does
+};
+
+struct ReadStore {
+    X509_STORE* store = nullptr;  // null: it could not be read
+    QString problem;              // why, when it could not
+};
+
+QString problemWith(const Named& source, const QString& what)
+{
+    const QString path = QFile::decodeName(source.path);
+    return source.namedBy.isEmpty() ? path + QStringLiteral(", ") + what
+                                    : source.namedBy + QStringLiteral(" names ") + path + QStringLiteral(", ") + what;
+}
+
+QString systemError(int error)
+{
+    return QStringLiteral("which cannot be read: ") + QString::fromLocal8Bit(std::strerror(error));
+}
+
+// What is wrong with a file to read whole, before OpenSSL reads it: its own
+// words for a missing or unreadable one are an error queue, not a reason.
+std::optional<QString> fileProblem(const Named& file)
+{
+    const int descriptor = ::open(file.path.constData(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0)
+        return problemWith(file, systemError(errno));
+    struct stat status {};
+    const bool folder = ::fstat(descriptor, &status) == 0 && S_ISDIR(status.st_mode);
+    ::close(descriptor);
+    if (folder)
+        return problemWith(file, QStringLiteral("which is a folder, not a file"));
+    return std::nullopt;
+}
+
+// A folder is looked up only when a chain needs it: what can be known of it
+// now is that it is there and can be searched.
+std::optional<QString> folderProblem(const Named& folder)
+{
+    struct stat status {};
+    if (::stat(folder.path.constData(), &status) != 0)
+        return problemWith(folder, systemError(errno));
+    if (!S_ISDIR(status.st_mode))
+        return problemWith(folder, QStringLiteral("which is not a folder"));
+    if (::access(folder.path.constData(), R_OK | X_OK) != 0)
+        return problemWith(folder, systemError(errno));
+    return std::nullopt;
+}
+
+// The trust store curl would build for each connection: the files read whole
+// (curl's own default bundle among them, for the system's), the folders
+// looked up by subject hash, and the verification flags curl sets. Null, with
+// the reason, when a file or folder cannot be read, which fails every TLS
+// connection, as curl does.
+ReadStore readTrustStore(const std::vector<Named>& files, const std::vector<Named>& folders, bool opensslDefaults)
 {
     // The window's thread comes first when both want the processor (on Linux
     // the niceness is the calling thread's own).
@@ -40,20 +101,33 @@ X509_STORE* readTrustStore(const QByteArray& file, const QByteArray& folder)
     // first connection's handshake.
     SSL_CTX_free(SSL_CTX_new(TLS_client_method()));
 
+    const auto failed = [](X509_STORE* store, QString problem) {
+        X509_STORE_free(store);
+        // The queue is this worker's; what failed is in the reason.
+        ERR_clear_error();
+        return ReadStore{nullptr, std::move(problem)};
+    };
     X509_STORE* store = X509_STORE_new();
     if (!store)
-        return nullptr;
-    if (!file.isEmpty() && X509_STORE_load_file(store, file.constData()) != 1) {
-        X509_STORE_free(store);
-        return nullptr;
+        return {nullptr, QStringLiteral("out of memory for the trust store")};
+    for (const Named& file : files) {
+        if (const std::optional<QString> problem = fileProblem(file))
+            return failed(store, *problem);
+        if (X509_STORE_load_file(store, file.path.constData()) != 1)
+            return failed(store, problemWith(file, QStringLiteral("which holds no certificate that can be read")));
     }
-    // The folder is looked up by subject hash on demand: nothing is read now.
-    if (!folder.isEmpty())
-        X509_STORE_load_path(store, folder.constData());
-    if (file.isEmpty() && folder.isEmpty())
+    for (const Named& folder : folders) {
+        if (!folder.system)
+            if (const std::optional<QString> problem = folderProblem(folder))
+                return failed(store, *problem);
+        // Nothing is read now.
+        X509_STORE_load_path(store, folder.path.constData());
+    }
+    if (opensslDefaults)
         X509_STORE_set_default_paths(store);
     X509_STORE_set_flags(store, X509_V_FLAG_TRUSTED_FIRST | X509_V_FLAG_PARTIAL_CHAIN);
-    return store;
+    ERR_clear_error();
+    return {store, {}};
 }
 
 // curl's built-in CA bundle and folder.
@@ -94,27 +168,41 @@ std::optional<FileStamp> stampOf(const QByteArray& file)
     return FileStamp{status.st_dev, status.st_ino, status.st_size, status.st_mtim, status.st_ctim};
 }
 
+// Each file's stamp, in order; none for one that is not there.
+using FileStamps = std::vector<std::optional<FileStamp>>;
+
 // Everything shared by the requests that trust one set of authorities.
 struct Authorities {
-    QByteArray file;
-    QByteArray folder;
+    std::vector<Named> files;
+    std::vector<Named> folders;
+    bool opensslDefaults = false;  // curl has no bundle or folder of its own
     CURLSH* share = nullptr;
     std::array<std::mutex, CURL_LOCK_DATA_LAST> locks;
 
     std::mutex storeGuard;  // guards what follows
     std::condition_variable firstRead;
-    bool haveStore = false;               // the first read is done
-    X509_STORE* store = nullptr;          // null: the file could not be read
-    std::optional<FileStamp> storeStamp;  // the file as it was when the store's read began
+    bool haveStore = false;       // the first read is done
+    X509_STORE* store = nullptr;  // null: it could not be read
+    QString problem;              // why, while it could not
+    FileStamps storeStamps;       // the files as they were when the store's read began
     bool reading = false;
     std::future<void> reader;
     std::vector<std::function<void()>> waitingForStore;
 
-    explicit Authorities(const QString& certificateAuthorityFile)
+    explicit Authorities(const TrustSources& sources)
     {
-        std::tie(file, folder) = defaultAuthorities();
-        if (!certificateAuthorityFile.isEmpty())
-            file = QFile::encodeName(certificateAuthorityFile);
+        if (sources.systemDefault) {
+            const auto [file, folder] = defaultAuthorities();
+            if (!file.isEmpty())
+                files.push_back({file, {}, true});
+            if (!folder.isEmpty())
+                folders.push_back({folder, {}, true});
+            opensslDefaults = file.isEmpty() && folder.isEmpty();
+        }
+        for (const TrustSources::Source& file : sources.files)
+            files.push_back({QFile::encodeName(file.path), file.namedBy});
+        for (const TrustSources::Source& folder : sources.folders)
+            folders.push_back({QFile::encodeName(folder.path), folder.namedBy});
         {
             const std::lock_guard locked(storeGuard);
             startReading();
@@ -146,23 +234,24 @@ struct Authorities {
     void startReading()
     {
         reading = true;
-        const std::optional<FileStamp> stamp = stampOf(file);
+        FileStamps stamps = stampsOfFiles();
         // A reader that has handed its store over has nothing left to do.
         if (reader.valid())
             reader.wait();
-        reader = std::async(std::launch::async, [this, stamp] {
-            X509_STORE* read = readTrustStore(file, folder);
+        reader = std::async(std::launch::async, [this, stamps = std::move(stamps)] {
+            ReadStore read = readTrustStore(files, folders, opensslDefaults);
             std::vector<std::function<void()>> waiting;
             {
                 const std::lock_guard locked(storeGuard);
                 // A file caught half rewritten, or left broken, reads as no
                 // store: the one in use stays (its stamp is still taken, so
                 // the same broken file is not read on every connection).
-                if (read || !haveStore) {
+                if (read.store || !haveStore) {
                     X509_STORE_free(store);
-                    store = read;
+                    store = read.store;
+                    problem = read.problem;
                 }
-                storeStamp = stamp;
+                storeStamps = stamps;
                 haveStore = true;
                 reading = false;
                 waiting.swap(waitingForStore);
@@ -173,15 +262,36 @@ struct Authorities {
         });
     }
 
-    // With storeGuard held: a file changed since it was read is read again;
-    // one that has gone keeps the store read before.
+    FileStamps stampsOfFiles() const
+    {
+        FileStamps stamps;
+        for (const Named& file : files)
+            stamps.push_back(stampOf(file.path));
+        return stamps;
+    }
+
+    // With storeGuard held: a file changed since it was read has the store
+    // read again; one that has gone keeps the store read before.
     void readAgainIfChanged()
     {
-        if (reading || file.isEmpty())
+        if (reading || files.empty())
             return;
-        const std::optional<FileStamp> stamp = stampOf(file);
-        if (stamp && stamp != storeStamp)
-            startReading();
+        const FileStamps stamps = stampsOfFiles();
+        for (size_t i = 0; i < stamps.size(); ++i) {
+            if (stamps[i] && stamps[i] != storeStamps.at(i)) {
+                startReading();
+                return;
+            }
+        }
+    }
+
+    std::optional<QString> problemOnceRead()
+    {
+        std::unique_lock locked(storeGuard);
+        firstRead.wait(locked, [this] { return haveStore; });
+        if (store)
+            return std::nullopt;
+        return problem;
     }
 
     bool storeReady()
@@ -239,18 +349,19 @@ struct Authorities {
 
 // Those for these authorities; made (and the store's read started) when
 // `make` is set, otherwise null until someone has.
-Authorities* authoritiesFor(const QString& certificateAuthorityFile, bool make = true)
+Authorities* authoritiesFor(const TrustSources& sources, bool make = true)
 {
     static std::mutex guard;
-    static std::map<QString, std::unique_ptr<Authorities>> byFile;
+    static std::map<QString, std::unique_ptr<Authorities>> bySources;
+    const QString key = sources.key();
     const std::lock_guard locked(guard);
     if (!make) {
-        const auto found = byFile.find(certificateAuthorityFile);
-        return found == byFile.end() ? nullptr : found->second.get();
+        const auto found = bySources.find(key);
+        return found == bySources.end() ? nullptr : found->second.get();
     }
-    auto& entry = byFile[certificateAuthorityFile];
+    auto& entry = bySources[key];
     if (!entry)
-        entry = std::make_unique<Authorities>(certificateAuthorityFile);
+        entry = std::make_unique<Authorities>(sources);
     return entry.get();
 }
 
@@ -274,17 +385,24 @@ void check(CURLcode result)
 
 }  // namespace
 
-void TrustStore::apply(void* handle, const QString& certificateAuthorityFile)
+void TrustStore::apply(void* handle, const TrustSources& sources)
 {
     CURL* easy = easyOf(handle);
-    Authorities& authorities = *authoritiesFor(certificateAuthorityFile);
+    Authorities& authorities = *authoritiesFor(sources);
     if (authorities.share)
         check(curl_easy_setopt(easy, CURLOPT_SHARE, authorities.share));
     // With another TLS library curl reads the authorities itself, for each
-    // connection.
+    // connection: one file and one folder, in place of the system's.
     if (!curlUsesOurOpenSsl() || curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &Authorities::onSslContext) != CURLE_OK) {
-        if (!certificateAuthorityFile.isEmpty())
-            check(curl_easy_setopt(easy, CURLOPT_CAINFO, QFile::encodeName(certificateAuthorityFile).constData()));
+        if (sources.onlySystem())
+            return;
+        if (sources.systemDefault || sources.files.size() > 1 || sources.folders.size() > 1)
+            throw Failure(QStringLiteral("this libcurl's TLS library takes one certificate file and one folder, "
+                                         "in place of the system's"));
+        for (const TrustSources::Source& file : sources.files)
+            check(curl_easy_setopt(easy, CURLOPT_CAINFO, QFile::encodeName(file.path).constData()));
+        for (const TrustSources::Source& folder : sources.folders)
+            check(curl_easy_setopt(easy, CURLOPT_CAPATH, QFile::encodeName(folder.path).constData()));
         return;
     }
     check(curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, &authorities));
@@ -302,15 +420,20 @@ void TrustStore::apply(void* handle, const QString& certificateAuthorityFile)
         check(result);
 }
 
-void TrustStore::readAhead(const QString& certificateAuthorityFile) { authoritiesFor(certificateAuthorityFile); }
+void TrustStore::readAhead(const TrustSources& sources) { authoritiesFor(sources); }
 
-bool TrustStore::ready(const QString& certificateAuthorityFile)
+bool TrustStore::ready(const TrustSources& sources)
 {
-    Authorities* authorities = authoritiesFor(certificateAuthorityFile, false);
+    Authorities* authorities = authoritiesFor(sources, false);
     return authorities && authorities->storeReady();
 }
 
-void TrustStore::whenReady(const QString& certificateAuthorityFile, std::function<void()> callback)
+void TrustStore::whenReady(const TrustSources& sources, std::function<void()> callback)
 {
-    authoritiesFor(certificateAuthorityFile)->whenStoreReady(std::move(callback));
+    authoritiesFor(sources)->whenStoreReady(std::move(callback));
+}
+
+std::optional<QString> TrustStore::problem(const TrustSources& sources)
+{
+    return authoritiesFor(sources)->problemOnceRead();
 }

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "engine/transfer/TrustSources.h"
+
 #include <QString>
 
 #include <chrono>
 #include <functional>
+#include <optional>
 
 // What every curl request of the program shares, per set of trusted
 // certificate authorities: the trust store, read on a worker thread and
@@ -18,17 +21,23 @@
 class TrustStore {
 public:
     // Points the easy handle at the shared trust store and share handle for
-    // these authorities (empty: the system's), starting to read the store if
-    // nobody has yet. Raises Failure when curl refuses an option.
-    static void apply(void* easy, const QString& certificateAuthorityFile);
+    // these authorities, starting to read the store if nobody has yet.
+    // Raises Failure when curl refuses an option.
+    static void apply(void* easy, const TrustSources& sources);
     // Starts reading the store for these authorities, if nobody has yet, so
     // that it is ready by the first connection.
-    static void readAhead(const QString& certificateAuthorityFile);
+    static void readAhead(const TrustSources& sources);
     // The store is read: a TLS connection that starts now does not wait.
     // False while nobody has started reading it.
-    static bool ready(const QString& certificateAuthorityFile);
+    static bool ready(const TrustSources& sources);
     // Calls back once the store is read: at once on this thread when it
     // already is, otherwise on the worker thread. Starts reading it if nobody
     // has yet.
-    static void whenReady(const QString& certificateAuthorityFile, std::function<void()> callback);
+    static void whenReady(const TrustSources& sources, std::function<void()> callback);
+    // Why the store could not be read, naming the file or folder and what
+    // named it ("SSL_CERT_FILE names /x.pem, which cannot be read: No such
+    // file or directory"); none once it has been. Waits for the first read,
+    // starting it if nobody has yet. A store that cannot be read fails every
+    // TLS connection: no request goes out trusting less, or nothing.
+    static std::optional<QString> problem(const TrustSources& sources);
 };
