@@ -168,6 +168,23 @@ private slots:
         QCOMPARE(TrustStore::problem(sources).value_or(QString()), problem);
         QVERIFY(TrustStore::ready(sources));
     }
+
+    // A run that needs no TLS can end while the store is still being read:
+    // the reader ends before OpenSSL frees its state at exit, or it works on
+    // freed tables (a sanitizer's report at exit, or a crash, ends the run
+    // with a failure). The folder, and the big store in it, stay until this
+    // test's object goes, in main, after the reading has begun.
+    void theProgramEndsWhileItsStoreIsRead()
+    {
+        const auto tls = LoopbackServer::selfSignedCertificate(m_endingRun.path());
+        QVERIFY(tls);
+        const QByteArray certificate = readBytes(tls->certificateFile);
+        const QString store = m_endingRun.file("many.pem", certificate.repeated(20000));
+        TrustStore::readAhead(trustSourcesFrom(environmentOf({"SSL_CERT_FILE=" + store}), {}));
+    }
+
+private:
+    TestFolder m_endingRun;
 };
 
 QTEST_GUILESS_MAIN(TrustSourcesTest)

@@ -351,6 +351,12 @@ struct Authorities {
 // `make` is set, otherwise null until someone has.
 Authorities* authoritiesFor(const TrustSources& sources, bool make = true)
 {
+    // OpenSSL frees its tables at exit, from a handler its first use
+    // registers. Made here, before the map below, that handler runs after the
+    // map's destructor has waited for every reader; made by a reader, it would
+    // run first and pull the tables from under a reader still at work.
+    static const bool openSslStarted = OPENSSL_init_ssl(0, nullptr) == 1;
+    Q_UNUSED(openSslStarted);
     static std::mutex guard;
     static std::map<QString, std::unique_ptr<Authorities>> bySources;
     const QString key = sources.key();
