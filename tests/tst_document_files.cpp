@@ -151,6 +151,12 @@ private slots:
         QTest::newRow("Markdown, a heading in another case") << "index.md" << "GUIDE" << "ok";
         QTest::newRow("Markdown, one it lacks") << "index.md" << "topmost" << "no-fragment";
         QTest::newRow("a folder's index, #top") << "sub" << "top" << "ok";
+        // A browser looks for a fragment as written, then percent-decoded.
+        QTest::newRow("HTML, an id with a % in it") << "page.html" << "x%41" << "ok";
+        QTest::newRow("HTML, an id spelt by escapes") << "page.html" << "caf%C3%A9" << "ok";
+        QTest::newRow("HTML, an escape for an id it lacks") << "page.html" << "%41" << "no-fragment";
+        QTest::newRow("HTML, #top escaped") << "page.html" << "%74op" << "ok";
+        QTest::newRow("Markdown, a heading by escapes in another case") << "index.md" << "%47uide" << "ok";
         QTest::newRow("no such file, #top") << "gone.html" << "top" << "not-found";
     }
     void localFragments()
@@ -159,7 +165,7 @@ private slots:
         QFETCH(QString, fragment);
         QFETCH(QString, answerClass);
         TestFolder folder;
-        folder.file("page.html", "<h1 id=\"there\">x</h1>");
+        folder.file("page.html", "<h1 id=\"there\">x</h1><p id=\"x%41\"></p><p id=\"café\"></p>");
         folder.file("index.md", "# Guide\n");
         folder.file("sub/index.html", "<p>x</p>");
         LocalTargets targets;

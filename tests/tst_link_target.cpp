@@ -37,7 +37,13 @@ private slots:
         row("query and fragment", "b.html?x=1#part", "", "", "disk docs/guide/b.html#part");
         row("fragment alone", "#part", "", "", "disk docs/guide/a.html#part");
         row("empty: the page itself", "", "", "", "disk docs/guide/a.html#");
-        row("percent-encoded path and fragment", "my%20page.md#caf%C3%A9", "", "", "disk docs/guide/my page.md#café");
+        // The fragment stays as written: a browser looks for it so first.
+        row("percent-encoded path and fragment", "my%20page.md#caf%C3%A9", "", "", "disk docs/guide/my page.md#caf%C3%A9");
+        row("a % that is no escape", "100%.html", "", "", "disk docs/guide/100%.html#");
+        row("a % before no hex digits", "a%zz.html#a%zz", "", "", "disk docs/guide/a%zz.html#a%zz");
+        row("an escaped %", "100%25.html", "", "", "disk docs/guide/100%.html#");
+        row("a fragment with an escape", "#x%41", "", "", "disk docs/guide/a.html#x%41");
+        row("file address, the fragment as written", "file:///tmp/x.html#caf%E9", "", "", "disk /tmp/x.html#caf%E9");
         row("file address", "file:///tmp/x.html#top", "", "", "disk /tmp/x.html#top");
         row("<base> a path", "b.html", "../other/", "", "disk docs/other/b.html#");
         row("<base> an address", "b.html", "https://example.org/site/", "", "ask https://example.org/site/b.html");
@@ -88,6 +94,31 @@ private slots:
             QCOMPARE(QStringLiteral("skip ") + target.scheme, leadsTo);
             break;
         }
+    }
+
+    // Only a "%" and two hex digits is an escape; the bytes are read as
+    // UTF-8, what is no UTF-8 a replacement character, as a browser reads a
+    // fragment.
+    void percentDecoded_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("decoded");
+        QTest::newRow("none") << "café" << "café";
+        QTest::newRow("an escape") << "x%41" << "xA";
+        QTest::newRow("lower-case hex") << "%c3%a9" << "é";
+        QTest::newRow("no hex digits after") << "a%zz" << "a%zz";
+        QTest::newRow("one hex digit after") << "a%4g" << "a%4g";
+        QTest::newRow("at the end") << "100%" << "100%";
+        QTest::newRow("one digit at the end") << "x%4" << "x%4";
+        QTest::newRow("a % escaped before an escape") << "%%41" << "%A";
+        QTest::newRow("bytes that are no UTF-8") << "caf%E9" << "caf\uFFFD";
+        QTest::newRow("an escaped %, not decoded twice") << "%2541" << "%41";
+    }
+    void percentDecoded()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, decoded);
+        QCOMPARE(LinkTarget::percentDecoded(text), decoded);
     }
 };
 

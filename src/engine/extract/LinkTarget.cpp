@@ -26,6 +26,18 @@ QString schemeOf(const QString& address)
     return address.left(colon).toLower();
 }
 
+// A hex digit's value, or -1.
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
 bool isWeb(const QString& scheme) { return scheme == u"http" || scheme == u"https"; }
 
 // `reference` resolved against an absolute address, as a browser resolves a link.
@@ -55,12 +67,14 @@ LinkTarget local(const QString& reference, const QString& folder, const QString&
     target.kind = LinkTarget::Kind::Local;
     QString path = reference;
     if (const qsizetype hash = path.indexOf(u'#'); hash >= 0) {
-        target.fragment = QUrl::fromPercentEncoding(path.mid(hash + 1).toUtf8());
+        target.fragment = path.mid(hash + 1);
         path.truncate(hash);
     }
     if (const qsizetype query = path.indexOf(u'?'); query >= 0)
         path.truncate(query);
-    path = QUrl::fromPercentEncoding(path.toUtf8());
+    // As a browser opens a file: URL, or a server a path: "100%.html" has
+    // no escape in it, and names that file.
+    path = LinkTarget::percentDecoded(path);
     if (path.isEmpty())
         target.path = self;
     else if (path.startsWith(u'/'))
@@ -70,6 +84,34 @@ LinkTarget local(const QString& reference, const QString& folder, const QString&
     return target;
 }
 }  // namespace
+
+QString LinkTarget::percentDecoded(QStringView text)
+{
+    if (!text.contains(u'%'))
+        return text.toString();
+    const QByteArray bytes = text.toUtf8();
+    QByteArray decoded;
+    decoded.reserve(bytes.size());
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const int high = i + 2 < bytes.size() && bytes[i] == '%' ? hexValue(bytes[i + 1]) : -1;
+        const int low = high >= 0 ? hexValue(bytes[i + 2]) : -1;
+        if (low >= 0) {
+            decoded += char(high * 16 + low);
+            i += 2;
+        } else {
+            decoded += bytes[i];
+        }
+    }
+    return QString::fromUtf8(decoded);
+}
+
+QStringList LinkTarget::fragmentForms(const QString& fragment)
+{
+    QString decoded = percentDecoded(fragment);
+    if (decoded == fragment)
+        return {fragment};
+    return {fragment, std::move(decoded)};
+}
 
 LinkTarget LinkTarget::of(const QString& written, const Document& document)
 {
@@ -87,7 +129,8 @@ LinkTarget LinkTarget::of(const QString& written, const Document& document)
         LinkTarget target;
         target.kind = Kind::Local;
         target.path = QDir::cleanPath(url.toLocalFile());
-        target.fragment = url.fragment(QUrl::FullyDecoded);
+        if (const qsizetype hash = written.indexOf(u'#'); hash >= 0)
+            target.fragment = written.mid(hash + 1);
         return target;
     }
     if (!scheme.isEmpty())

@@ -3,9 +3,18 @@
 #include "engine/extract/DocumentFiles.h"
 #include "engine/extract/DocumentKind.h"
 #include "engine/extract/HtmlLinks.h"
+#include "engine/extract/LinkTarget.h"
 #include "engine/extract/MarkdownLinks.h"
 
 #include <QFileInfo>
+
+bool LocalTargets::defines(const QSet<QString>& anchors, const QStringList& forms, bool markdown)
+{
+    // GitHub finds a heading whatever the case of the fragment.
+    return std::any_of(forms.begin(), forms.end(), [&](const QString& form) {
+        return anchors.contains(form) || (markdown && anchors.contains(form.toLower()));
+    });
+}
 
 LocalTargets::Check LocalTargets::check(const QString& path, const QString& fragment)
 {
@@ -20,14 +29,13 @@ LocalTargets::Check LocalTargets::check(const QString& path, const QString& frag
             return {AnswerClass::NotFound, QStringLiteral("folder without index.html or README.md")};
         target.setFile(folder + u'/' + index->toString());
     }
+    const QStringList forms = LinkTarget::fragmentForms(fragment);
     // "#" and "#top", in any case, are the top of the page to a browser,
     // whatever anchors the page defines.
-    if (fragment.isEmpty() || fragment.compare(u"top", Qt::CaseInsensitive) == 0)
+    if (fragment.isEmpty() || forms.constLast().compare(u"top", Qt::CaseInsensitive) == 0)
         return {AnswerClass::Ok, QStringLiteral("file")};
     const QSet<QString>* anchors = anchorsOf(target.filePath());
-    // GitHub finds a heading whatever the case of the fragment.
-    const bool markdown = DocumentKinds::ofFileName(target.fileName()) == DocumentKind::Markdown;
-    if (!anchors || anchors->contains(fragment) || (markdown && anchors->contains(fragment.toLower())))
+    if (!anchors || defines(*anchors, forms, DocumentKinds::ofFileName(target.fileName()) == DocumentKind::Markdown))
         return {AnswerClass::Ok, QStringLiteral("file")};
     return {AnswerClass::NoFragment, QStringLiteral("no #%1 in the file").arg(fragment)};
 }

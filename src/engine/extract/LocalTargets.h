@@ -21,6 +21,9 @@ public:
         QString reason;
     };
     Check check(const QString& path, const QString& fragment);
+    // Whether the anchors hold a fragment by one of its forms (as
+    // LinkTarget::fragmentForms gives them); a Markdown file's in any case.
+    static bool defines(const QSet<QString>& anchors, const QStringList& forms, bool markdown);
     // The anchors of a document the run has read already.
     void remember(const QString& path, const QStringList& anchors);
 
