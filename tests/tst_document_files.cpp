@@ -172,6 +172,25 @@ private slots:
         QCOMPARE(AnswerClasses::nameOf(targets.check(folder.filePath(file), fragment).answerClass).toString(), answerClass);
     }
 
+    // The disk is asked about a target once for the run, however the links
+    // spell its path: what a later link finds is what the first one found,
+    // even when the file has gone meanwhile.
+    void targetsLookedUpOnce()
+    {
+        TestFolder folder;
+        const QString page = folder.file("sub/page.html", "<p id=\"x\"></p>");
+        const QString index = folder.file("sub/index.html", "<p id=\"y\"></p>");
+        LocalTargets targets;
+        QCOMPARE(targets.check(page, "x").answerClass, AnswerClass::Ok);
+        QCOMPARE(targets.check(folder.filePath("sub"), "y").answerClass, AnswerClass::Ok);
+        QCOMPARE(targets.check(folder.filePath("gone.html"), {}).answerClass, AnswerClass::NotFound);
+        QVERIFY(QFile::remove(page) && QFile::remove(index));
+        folder.file("gone.html", "");
+        QCOMPARE(targets.check(folder.filePath("sub/../sub/page.html"), "x").answerClass, AnswerClass::Ok);
+        QCOMPARE(targets.check(folder.filePath("sub/"), "y").answerClass, AnswerClass::Ok);
+        QCOMPARE(targets.check(folder.filePath("./gone.html"), {}).answerClass, AnswerClass::NotFound);
+    }
+
     void walkFailures()
     {
         TestFolder folder;
