@@ -10,6 +10,10 @@
 
 #include <QScopeGuard>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 QString described(const std::variant<QByteArray, QString>& result)
 {
@@ -133,6 +137,28 @@ private slots:
         QVERIFY(QFile::link("nowhere", top + "/dead.html"));
         const QString relative = "./" + QDir::current().relativeFilePath(top);
         QCOMPARE(walked(top, excluded.replaceInStrings("TOP", top).replaceInStrings("RELATIVE", relative)), expected);
+    }
+
+    // A name that is no UTF-8 cannot go through the run's paths, which are
+    // text: the walk leaves it out and says so, its bytes shown, rather than
+    // reporting a file it cannot read. A file of no kind taken is not named.
+    void namesNotUtf8()
+    {
+        TestFolder folder;
+        const QByteArray top = QFile::encodeName(folder.filePath("top"));
+        folder.file("top/ok.md", "x");
+        folder.file("top/caf\u00e9.md", "x");
+        QVERIFY(::mkdir(top + "/d\xc3\xa9\xff", 0700) == 0);
+        for (const QByteArray& name : {QByteArray("b\xff.md"), QByteArray("x\xff.png"), QByteArray("o\xc0\xaf.md"),
+                                       QByteArray("d\xc3\xa9\xff/in.md")}) {
+            const int file = ::open(top + '/' + name, O_WRONLY | O_CREAT | O_EXCL, 0600);
+            QVERIFY(file >= 0);
+            ::close(file);
+        }
+        QCOMPARE(walked(folder.filePath("top"), {}),
+                 (QStringList{"caf\u00e9.md", "ok.md", "skipped b\\xFF.md: its name is not UTF-8",
+                              "skipped the folder d\u00e9\\xFF: its name is not UTF-8",
+                              "skipped o\\xC0\\xAF.md: its name is not UTF-8"}));
     }
 
     // A fragment in a file a local link names: an anchor the page defines,
