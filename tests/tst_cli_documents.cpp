@@ -338,8 +338,8 @@ private slots:
     }
 
     // A local link in an HTML page found on disk as a browser opens it: only
-    // "%XX" is an escape, a fragment is looked for as written, then decoded;
-    // the report names it as written.
+    // "%XX" is an escape, a fragment is looked for as written, then decoded,
+    // the report names it as written; "\" is "/", a newline is dropped.
     void localLinksAsABrowserOpensThem_data()
     {
         QTest::addColumn<QString>("href");
@@ -355,6 +355,8 @@ private slots:
         row("an id spelt by escapes", "sub/t.html#caf%C3%A9", "sub/t.html#caf%C3%A9 ok");
         row("an id written whole", "sub/t.html#café", "sub/t.html#caf%C3%A9 ok");
         row("escapes that are no UTF-8", "sub/t.html#caf%E9", "sub/t.html#caf%E9 no-fragment");
+        row("a backslash for a slash", "sub\\t.html#x%41", "sub/t.html#x%41 ok");
+        row("a newline inside", "sub/t.\nhtml", "sub/t.html ok");
     }
     void localLinksAsABrowserOpensThem()
     {

@@ -18,11 +18,15 @@ private slots:
         QTest::addColumn<QString>("base");
         QTest::addColumn<QByteArray>("published");
         QTest::addColumn<QString>("leadsTo");
-        const auto row =
-            [](const char* name, const char* written, const char* base, const char* published, const char* leadsTo) {
+        QTest::addColumn<bool>("html");
+        const auto row = [](const char* name, const char* written, const char* base, const char* published,
+                            const char* leadsTo, bool html = false) {
             QTest::newRow(name) << QString::fromUtf8(written) << QString::fromUtf8(base) << QByteArray(published)
-                                << QString::fromUtf8(leadsTo);
+                                << QString::fromUtf8(leadsTo) << html;
         };
+        // In an HTML page, as a browser's URL parser reads it.
+        const auto htmlRow = [&](const char* name, const char* written, const char* base, const char* published,
+                                 const char* leadsTo) { row(name, written, base, published, leadsTo, true); };
         row("web address", "https://example.org/x", "", "", "ask https://example.org/x");
         row("scheme in capitals", "HTTP://example.org/", "", "", "ask HTTP://example.org/");
         row("another host, no scheme", "//example.org/x", "", "", "ask https://example.org/x");
@@ -74,6 +78,20 @@ private slots:
             "ask https://example.org/v2/b.html");
         row("published: a space in the path", "my page.html", "", "https://example.org/guide/a.html",
             "ask https://example.org/guide/my%20page.html");
+        htmlRow("HTML: a backslash in a relative path", "sub\\page.html", "", "", "disk docs/guide/sub/page.html#");
+        row("Markdown keeps a backslash", "sub\\page.html", "", "", "disk docs/guide/sub\\page.html#");
+        htmlRow("HTML: a backslash in the query or fragment stays", "a\\b.html?q\\r#s\\t", "", "",
+                "disk docs/guide/a/b.html#s\\t");
+        htmlRow("HTML: backslashes in a web address", "https:\\\\example.org\\x", "", "", "ask https://example.org/x");
+        htmlRow("HTML: two backslashes, another host", "\\\\example.org\\x", "", "", "ask https://example.org/x");
+        htmlRow("HTML: a scheme of no web keeps its backslash", "b:c\\d", "", "", "ask b:c\\d");
+        htmlRow("HTML: a backslash in a <base>", "b.html", "..\\other\\", "", "disk docs/other/b.html#");
+        htmlRow("HTML: a backslash, published", "sub\\b.html", "", "https://example.org/guide/a.html",
+                "ask https://example.org/guide/sub/b.html");
+        htmlRow("HTML: a newline inside", "pa\nge.html#x\r\ny", "", "", "disk docs/guide/page.html#xy");
+        htmlRow("HTML: a tab inside a scheme", "java\tscript:x", "", "", "skip javascript");
+        htmlRow("HTML: controls and spaces around", "\x01 b.html \x1f", "", "", "disk docs/guide/b.html#");
+        htmlRow("HTML: a space inside stays", "my page.html", "", "", "disk docs/guide/my page.html#");
     }
     void leadsTo()
     {
@@ -81,8 +99,9 @@ private slots:
         QFETCH(QString, base);
         QFETCH(QByteArray, published);
         QFETCH(QString, leadsTo);
+        QFETCH(bool, html);
         const LinkTarget target = LinkTarget::of(written, {QStringLiteral("docs/guide/a.html"), QStringLiteral("docs"),
-                                                           published, base});
+                                                           published, base, html});
         switch (target.kind) {
         case Kind::Remote:
             QCOMPARE(QStringLiteral("ask ") + QString::fromUtf8(target.address), leadsTo);

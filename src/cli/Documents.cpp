@@ -114,6 +114,7 @@ LinkTarget::Document Documents::placeOf(const Input& document, const QString& ba
     place.path = document.name == u"-" ? QStringLiteral("./-") : document.name;
     place.rootDir = document.rootDir;
     place.base = base;
+    place.html = document.kind == DocumentKind::Html;
     if (!m_settings.base.isEmpty()) {
         // The document's own address: the tree's, and its path below the root.
         QByteArray tree = m_settings.base;

@@ -40,6 +40,38 @@ int hexValue(char c)
 
 bool isWeb(const QString& scheme) { return scheme == u"http" || scheme == u"https"; }
 
+// The schemes a browser's URL parser reads "\" as "/" in.
+bool isSpecial(const QString& scheme)
+{
+    return isWeb(scheme) || scheme == u"file" || scheme == u"ftp" || scheme == u"ws" || scheme == u"wss";
+}
+
+bool isControlOrSpace(QChar c) { return c.unicode() <= 0x20; }
+
+// An address in an HTML page as a browser's URL parser takes it: ASCII tab
+// and newline dropped wherever they are, C0 controls and spaces around it
+// trimmed, and "\" read as "/" before any query or fragment in an address
+// of the web or a file, or in one relative to such a page.
+QString asBrowserReads(QString address, bool relativeToSpecial)
+{
+    address.removeIf([](QChar c) { return c == u'\t' || c == u'\n' || c == u'\r'; });
+    qsizetype start = 0;
+    qsizetype end = address.size();
+    while (start < end && isControlOrSpace(address[start]))
+        ++start;
+    while (end > start && isControlOrSpace(address[end - 1]))
+        --end;
+    address = address.mid(start, end - start);
+    const QString scheme = schemeOf(address);
+    if (scheme.isEmpty() ? relativeToSpecial : isSpecial(scheme)) {
+        for (qsizetype i = 0; i < address.size() && address[i] != u'?' && address[i] != u'#'; ++i) {
+            if (address[i] == u'\\')
+                address[i] = u'/';
+        }
+    }
+    return address;
+}
+
 // `reference` resolved against an absolute address, as a browser resolves a link.
 QByteArray resolved(const QByteArray& base, const QString& reference)
 {
@@ -115,6 +147,15 @@ QStringList LinkTarget::fragmentForms(const QString& fragment)
 
 LinkTarget LinkTarget::of(const QString& written, const Document& document)
 {
+    if (document.html) {
+        // The page's own address is a file's or a site's; a <base> may
+        // name another scheme its links are then relative to.
+        Document page = document;
+        page.html = false;
+        page.base = asBrowserReads(document.base, true);
+        const QString baseScheme = schemeOf(page.base);
+        return of(asBrowserReads(written, baseScheme.isEmpty() || isSpecial(baseScheme)), page);
+    }
     const QString scheme = schemeOf(written);
     for (const QStringView never : NeverAsked) {
         if (scheme == never) {
