@@ -261,6 +261,12 @@ private slots:
         QTest::addColumn<QByteArray>("message");
         QTest::newRow("unknown kind") << QStringList{"--input-format", "pdf", "DOCS"} << QByteArray("--input-format is");
         QTest::newRow("base not an address") << QStringList{"--base", "docs/", "DOCS"} << QByteArray("--base takes");
+        QTest::newRow("base with a query") << QStringList{"--base", "https://example.org/docs?x=1", "DOCS"}
+                                           << QByteArray("--base takes the folder's address without a query");
+        QTest::newRow("base with a fragment") << QStringList{"--base", "https://example.org/docs/#y", "DOCS"}
+                                              << QByteArray("without a query or fragment");
+        QTest::newRow("base of another scheme") << QStringList{"--base", "ftp://example.org/docs/", "DOCS"}
+                                                << QByteArray("--base takes an http or https address");
         QTest::newRow("root not a folder") << QStringList{"--root-dir", "DOCS/index.md", "DOCS"} << QByteArray("--root-dir");
         QTest::newRow("dump with a result file")
             << QStringList{"--dump", "--valid", "v", "DOCS"} << QByteArray("--dump asks nothing");

@@ -199,6 +199,10 @@ std::variant<Options, Options::Help, Options::Usage> Options::parse(const QStrin
         const QUrl url(parser.value(base), QUrl::StrictMode);
         if (!url.isValid() || (url.scheme() != u"http" && url.scheme() != u"https") || url.host().isEmpty())
             return Usage{QStringLiteral("--base takes an http or https address, such as https://example.org/docs/")};
+        // The links would resolve against it as a page's address, dropping both.
+        if (url.hasQuery() || url.hasFragment())
+            return Usage{QStringLiteral("--base takes the folder's address without a query or fragment, such as "
+                                        "https://example.org/docs/")};
         options.base = url.toEncoded();
     }
     options.dump = parser.isSet(dump);
