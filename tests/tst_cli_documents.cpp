@@ -261,6 +261,12 @@ private slots:
         QTest::addColumn<QByteArray>("message");
         QTest::newRow("unknown kind") << QStringList{"--input-format", "pdf", "DOCS"} << QByteArray("--input-format is");
         QTest::newRow("base not an address") << QStringList{"--base", "docs/", "DOCS"} << QByteArray("--base takes");
+        QTest::newRow("base with a query") << QStringList{"--base", "https://example.org/docs?x=1", "DOCS"}
+                                           << QByteArray("--base takes the folder's address without a query");
+        QTest::newRow("base with a fragment") << QStringList{"--base", "https://example.org/docs/#y", "DOCS"}
+                                              << QByteArray("without a query or fragment");
+        QTest::newRow("base of another scheme") << QStringList{"--base", "ftp://example.org/docs/", "DOCS"}
+                                                << QByteArray("--base takes an http or https address");
         QTest::newRow("root not a folder") << QStringList{"--root-dir", "DOCS/index.md", "DOCS"} << QByteArray("--root-dir");
         QTest::newRow("dump with a result file")
             << QStringList{"--dump", "--valid", "v", "DOCS"} << QByteArray("--dump asks nothing");
@@ -335,6 +341,46 @@ private slots:
         }
         QCOMPARE(read, (QStringList{"a.md not-found",
                                     "cannot read " + dir.filePath("b.md") + ": No such file or directory", "c.md ok"}));
+    }
+
+    // A local link in an HTML page found on disk as a browser opens it: only
+    // "%XX" is an escape, a fragment is looked for as written, then decoded,
+    // the report names it as written; "\" is "/", a newline is dropped.
+    void localLinksAsABrowserOpensThem_data()
+    {
+        QTest::addColumn<QString>("href");
+        QTest::addColumn<QString>("reported");
+        const auto row = [](const char* name, const char* href, const char* reported) {
+            QTest::newRow(name) << QString::fromUtf8(href) << QString::fromUtf8(reported);
+        };
+        row("a % that is no escape", "100%.html", "100%.html ok");
+        row("a % before no hex digits", "a%zz.html", "a%zz.html ok");
+        row("an escaped %", "100%25.html", "100%.html ok");
+        row("an escape in an id", "sub/t.html#x%41", "sub/t.html#x%41 ok");
+        row("no escape in an id", "sub/t.html#a%zz", "sub/t.html#a%zz ok");
+        row("an id spelt by escapes", "sub/t.html#caf%C3%A9", "sub/t.html#caf%C3%A9 ok");
+        row("an id written whole", "sub/t.html#café", "sub/t.html#caf%C3%A9 ok");
+        row("escapes that are no UTF-8", "sub/t.html#caf%E9", "sub/t.html#caf%E9 no-fragment");
+        row("a backslash for a slash", "sub\\t.html#x%41", "sub/t.html#x%41 ok");
+        row("a newline inside", "sub/t.\nhtml", "sub/t.html ok");
+    }
+    void localLinksAsABrowserOpensThem()
+    {
+        QFETCH(QString, href);
+        QFETCH(QString, reported);
+        TestFolder dir;
+        dir.file(QStringLiteral("100%.html"), "<p>x</p>");
+        dir.file(QStringLiteral("a%zz.html"), "<p>x</p>");
+        dir.file(QStringLiteral("sub/t.html"), "<p id=\"x%41\"></p><p id=\"a%zz\"></p><p id=\"café\"></p>");
+        const QString page = dir.file(QStringLiteral("index.html"), "<a href=\"" + href.toUtf8() + "\">x</a>");
+        Documents documents({});
+        QStringList found;
+        QVERIFY(!documents.forEachLink({page, DocumentKind::Html, dir.path()}, [&](const Documents::Item& item) {
+            found << QString::fromUtf8(item.address).remove(dir.path() + u'/') + u' '
+                         + AnswerClasses::nameOf(item.decided->answerClass).toString();
+            return true;
+        }));
+        QCOMPARE(found, QStringList{reported});
     }
 
     // A page on standard input: its own fragments are its anchors, since

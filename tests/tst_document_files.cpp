@@ -10,6 +10,10 @@
 
 #include <QScopeGuard>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 QString described(const std::variant<QByteArray, QString>& result)
 {
@@ -135,6 +139,28 @@ private slots:
         QCOMPARE(walked(top, excluded.replaceInStrings("TOP", top).replaceInStrings("RELATIVE", relative)), expected);
     }
 
+    // A name that is no UTF-8 cannot go through the run's paths, which are
+    // text: the walk leaves it out and says so, its bytes shown, rather than
+    // reporting a file it cannot read. A file of no kind taken is not named.
+    void namesNotUtf8()
+    {
+        TestFolder folder;
+        const QByteArray top = QFile::encodeName(folder.filePath("top"));
+        folder.file("top/ok.md", "x");
+        folder.file("top/caf\u00e9.md", "x");
+        QVERIFY(::mkdir(top + "/d\xc3\xa9\xff", 0700) == 0);
+        for (const QByteArray& name : {QByteArray("b\xff.md"), QByteArray("x\xff.png"), QByteArray("o\xc0\xaf.md"),
+                                       QByteArray("d\xc3\xa9\xff/in.md")}) {
+            const int file = ::open(top + '/' + name, O_WRONLY | O_CREAT | O_EXCL, 0600);
+            QVERIFY(file >= 0);
+            ::close(file);
+        }
+        QCOMPARE(walked(folder.filePath("top"), {}),
+                 (QStringList{"caf\u00e9.md", "ok.md", "skipped b\\xFF.md: its name is not UTF-8",
+                              "skipped the folder d\u00e9\\xFF: its name is not UTF-8",
+                              "skipped o\\xC0\\xAF.md: its name is not UTF-8"}));
+    }
+
     // A fragment in a file a local link names: an anchor the page defines,
     // and the top of any page, which a browser scrolls to for "#top" and "#".
     void localFragments_data()
@@ -151,6 +177,12 @@ private slots:
         QTest::newRow("Markdown, a heading in another case") << "index.md" << "GUIDE" << "ok";
         QTest::newRow("Markdown, one it lacks") << "index.md" << "topmost" << "no-fragment";
         QTest::newRow("a folder's index, #top") << "sub" << "top" << "ok";
+        // A browser looks for a fragment as written, then percent-decoded.
+        QTest::newRow("HTML, an id with a % in it") << "page.html" << "x%41" << "ok";
+        QTest::newRow("HTML, an id spelt by escapes") << "page.html" << "caf%C3%A9" << "ok";
+        QTest::newRow("HTML, an escape for an id it lacks") << "page.html" << "%41" << "no-fragment";
+        QTest::newRow("HTML, #top escaped") << "page.html" << "%74op" << "ok";
+        QTest::newRow("Markdown, a heading by escapes in another case") << "index.md" << "%47uide" << "ok";
         QTest::newRow("no such file, #top") << "gone.html" << "top" << "not-found";
     }
     void localFragments()
@@ -159,11 +191,30 @@ private slots:
         QFETCH(QString, fragment);
         QFETCH(QString, answerClass);
         TestFolder folder;
-        folder.file("page.html", "<h1 id=\"there\">x</h1>");
+        folder.file("page.html", "<h1 id=\"there\">x</h1><p id=\"x%41\"></p><p id=\"café\"></p>");
         folder.file("index.md", "# Guide\n");
         folder.file("sub/index.html", "<p>x</p>");
         LocalTargets targets;
         QCOMPARE(AnswerClasses::nameOf(targets.check(folder.filePath(file), fragment).answerClass).toString(), answerClass);
+    }
+
+    // The disk is asked about a target once for the run, however the links
+    // spell its path: what a later link finds is what the first one found,
+    // even when the file has gone meanwhile.
+    void targetsLookedUpOnce()
+    {
+        TestFolder folder;
+        const QString page = folder.file("sub/page.html", "<p id=\"x\"></p>");
+        const QString index = folder.file("sub/index.html", "<p id=\"y\"></p>");
+        LocalTargets targets;
+        QCOMPARE(targets.check(page, "x").answerClass, AnswerClass::Ok);
+        QCOMPARE(targets.check(folder.filePath("sub"), "y").answerClass, AnswerClass::Ok);
+        QCOMPARE(targets.check(folder.filePath("gone.html"), {}).answerClass, AnswerClass::NotFound);
+        QVERIFY(QFile::remove(page) && QFile::remove(index));
+        folder.file("gone.html", "");
+        QCOMPARE(targets.check(folder.filePath("sub/../sub/page.html"), "x").answerClass, AnswerClass::Ok);
+        QCOMPARE(targets.check(folder.filePath("sub/"), "y").answerClass, AnswerClass::Ok);
+        QCOMPARE(targets.check(folder.filePath("./gone.html"), {}).answerClass, AnswerClass::NotFound);
     }
 
     void walkFailures()

@@ -18,11 +18,15 @@ private slots:
         QTest::addColumn<QString>("base");
         QTest::addColumn<QByteArray>("published");
         QTest::addColumn<QString>("leadsTo");
-        const auto row =
-            [](const char* name, const char* written, const char* base, const char* published, const char* leadsTo) {
+        QTest::addColumn<bool>("html");
+        const auto row = [](const char* name, const char* written, const char* base, const char* published,
+                            const char* leadsTo, bool html = false) {
             QTest::newRow(name) << QString::fromUtf8(written) << QString::fromUtf8(base) << QByteArray(published)
-                                << QString::fromUtf8(leadsTo);
+                                << QString::fromUtf8(leadsTo) << html;
         };
+        // In an HTML page, as a browser's URL parser reads it.
+        const auto htmlRow = [&](const char* name, const char* written, const char* base, const char* published,
+                                 const char* leadsTo) { row(name, written, base, published, leadsTo, true); };
         row("web address", "https://example.org/x", "", "", "ask https://example.org/x");
         row("scheme in capitals", "HTTP://example.org/", "", "", "ask HTTP://example.org/");
         row("another host, no scheme", "//example.org/x", "", "", "ask https://example.org/x");
@@ -37,7 +41,13 @@ private slots:
         row("query and fragment", "b.html?x=1#part", "", "", "disk docs/guide/b.html#part");
         row("fragment alone", "#part", "", "", "disk docs/guide/a.html#part");
         row("empty: the page itself", "", "", "", "disk docs/guide/a.html#");
-        row("percent-encoded path and fragment", "my%20page.md#caf%C3%A9", "", "", "disk docs/guide/my page.md#café");
+        // The fragment stays as written: a browser looks for it so first.
+        row("percent-encoded path and fragment", "my%20page.md#caf%C3%A9", "", "", "disk docs/guide/my page.md#caf%C3%A9");
+        row("a % that is no escape", "100%.html", "", "", "disk docs/guide/100%.html#");
+        row("a % before no hex digits", "a%zz.html#a%zz", "", "", "disk docs/guide/a%zz.html#a%zz");
+        row("an escaped %", "100%25.html", "", "", "disk docs/guide/100%.html#");
+        row("a fragment with an escape", "#x%41", "", "", "disk docs/guide/a.html#x%41");
+        row("file address, the fragment as written", "file:///tmp/x.html#caf%E9", "", "", "disk /tmp/x.html#caf%E9");
         row("file address", "file:///tmp/x.html#top", "", "", "disk /tmp/x.html#top");
         row("<base> a path", "b.html", "../other/", "", "disk docs/other/b.html#");
         row("<base> an address", "b.html", "https://example.org/site/", "", "ask https://example.org/site/b.html");
@@ -68,6 +78,20 @@ private slots:
             "ask https://example.org/v2/b.html");
         row("published: a space in the path", "my page.html", "", "https://example.org/guide/a.html",
             "ask https://example.org/guide/my%20page.html");
+        htmlRow("HTML: a backslash in a relative path", "sub\\page.html", "", "", "disk docs/guide/sub/page.html#");
+        row("Markdown keeps a backslash", "sub\\page.html", "", "", "disk docs/guide/sub\\page.html#");
+        htmlRow("HTML: a backslash in the query or fragment stays", "a\\b.html?q\\r#s\\t", "", "",
+                "disk docs/guide/a/b.html#s\\t");
+        htmlRow("HTML: backslashes in a web address", "https:\\\\example.org\\x", "", "", "ask https://example.org/x");
+        htmlRow("HTML: two backslashes, another host", "\\\\example.org\\x", "", "", "ask https://example.org/x");
+        htmlRow("HTML: a scheme of no web keeps its backslash", "b:c\\d", "", "", "ask b:c\\d");
+        htmlRow("HTML: a backslash in a <base>", "b.html", "..\\other\\", "", "disk docs/other/b.html#");
+        htmlRow("HTML: a backslash, published", "sub\\b.html", "", "https://example.org/guide/a.html",
+                "ask https://example.org/guide/sub/b.html");
+        htmlRow("HTML: a newline inside", "pa\nge.html#x\r\ny", "", "", "disk docs/guide/page.html#xy");
+        htmlRow("HTML: a tab inside a scheme", "java\tscript:x", "", "", "skip javascript");
+        htmlRow("HTML: controls and spaces around", "\x01 b.html \x1f", "", "", "disk docs/guide/b.html#");
+        htmlRow("HTML: a space inside stays", "my page.html", "", "", "disk docs/guide/my page.html#");
     }
     void leadsTo()
     {
@@ -75,8 +99,9 @@ private slots:
         QFETCH(QString, base);
         QFETCH(QByteArray, published);
         QFETCH(QString, leadsTo);
+        QFETCH(bool, html);
         const LinkTarget target = LinkTarget::of(written, {QStringLiteral("docs/guide/a.html"), QStringLiteral("docs"),
-                                                           published, base});
+                                                           published, base, html});
         switch (target.kind) {
         case Kind::Remote:
             QCOMPARE(QStringLiteral("ask ") + QString::fromUtf8(target.address), leadsTo);
@@ -88,6 +113,31 @@ private slots:
             QCOMPARE(QStringLiteral("skip ") + target.scheme, leadsTo);
             break;
         }
+    }
+
+    // Only a "%" and two hex digits is an escape; the bytes are read as
+    // UTF-8, what is no UTF-8 a replacement character, as a browser reads a
+    // fragment.
+    void percentDecoded_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("decoded");
+        QTest::newRow("none") << "café" << "café";
+        QTest::newRow("an escape") << "x%41" << "xA";
+        QTest::newRow("lower-case hex") << "%c3%a9" << "é";
+        QTest::newRow("no hex digits after") << "a%zz" << "a%zz";
+        QTest::newRow("one hex digit after") << "a%4g" << "a%4g";
+        QTest::newRow("at the end") << "100%" << "100%";
+        QTest::newRow("one digit at the end") << "x%4" << "x%4";
+        QTest::newRow("a % escaped before an escape") << "%%41" << "%A";
+        QTest::newRow("bytes that are no UTF-8") << "caf%E9" << "caf\uFFFD";
+        QTest::newRow("an escaped %, not decoded twice") << "%2541" << "%41";
+    }
+    void percentDecoded()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, decoded);
+        QCOMPARE(LinkTarget::percentDecoded(text), decoded);
     }
 };
 

@@ -37,7 +37,7 @@ Outcome onDisk(const LocalTargets::Check& check)
 // A fragment of standard input's own, as LocalTargets judges one of a file.
 LocalTargets::Check ownFragment(const QSet<QString>& anchors, const QString& fragment, bool markdown)
 {
-    if (fragment.isEmpty() || anchors.contains(fragment) || (markdown && anchors.contains(fragment.toLower())))
+    if (fragment.isEmpty() || LocalTargets::defines(anchors, LinkTarget::fragmentForms(fragment), markdown))
         return {AnswerClass::Ok, QStringLiteral("standard input")};
     return {AnswerClass::NoFragment, QStringLiteral("no #%1 in standard input").arg(fragment)};
 }
@@ -114,6 +114,7 @@ LinkTarget::Document Documents::placeOf(const Input& document, const QString& ba
     place.path = document.name == u"-" ? QStringLiteral("./-") : document.name;
     place.rootDir = document.rootDir;
     place.base = base;
+    place.html = document.kind == DocumentKind::Html;
     if (!m_settings.base.isEmpty()) {
         // The document's own address: the tree's, and its path below the root.
         QByteArray tree = m_settings.base;
@@ -154,13 +155,15 @@ std::optional<QString> Documents::forEachLink(const Input& document, const std::
             next.address = target.address;
             // "#x" under --base; a <base> sends it to another page.
             if (standardInput && link.address.startsWith(u'#') && links.base.isEmpty())
-                next.decided = onDisk(ownFragment(ownAnchors, QUrl::fromPercentEncoding(link.address.mid(1).toUtf8()),
-                                                  markdown));
+                next.decided = onDisk(ownFragment(ownAnchors, link.address.mid(1), markdown));
             break;
         case LinkTarget::Kind::Local:
             next.address = target.path.toUtf8();
+            // The fragment as written, its "%" kept (Qt would escape each):
+            // decoding it would lose what is no valid escape ("%zz", or
+            // bytes that are no UTF-8).
             if (!target.fragment.isEmpty())
-                next.address += '#' + QUrl::toPercentEncoding(target.fragment);
+                next.address += '#' + QUrl::toPercentEncoding(target.fragment).replace("%25", "%");
             if (standardInput && target.path == place.path)
                 next.decided = onDisk(ownFragment(ownAnchors, target.fragment, markdown));
             else if (m_settings.checkOnDisk)

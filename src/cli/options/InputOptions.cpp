@@ -46,6 +46,10 @@ const OptionTable<InputOptions>& InputOptions::table()
              const QUrl url(given.value(), QUrl::StrictMode);
              if (!url.isValid() || (url.scheme() != u"http" && url.scheme() != u"https") || url.host().isEmpty())
                  return QStringLiteral("--base takes an http or https address, such as https://example.org/docs/");
+             // The links would resolve against it as a page's address, dropping both.
+             if (url.hasQuery() || url.hasFragment())
+                 return QStringLiteral("--base takes the folder's address without a query or fragment, such as "
+                                       "https://example.org/docs/");
              into.base = url.toEncoded();
              return std::nullopt;
          }},

@@ -40,6 +40,42 @@ QByteArray joined(const QByteArray& folder, const char* name)
     return folder.endsWith('/') ? folder + name : folder + '/' + name;
 }
 
+// Whether a name found on disk survives the trip through QString that every
+// path of the run takes: one that is no UTF-8 would name another file.
+bool takesQString(const QByteArray& name) { return QFile::encodeName(QFile::decodeName(name)) == name; }
+
+// How many bytes a UTF-8 sequence starting with this byte takes; 0 for no lead byte.
+qsizetype sequenceLength(unsigned char lead)
+{
+    if (lead < 0x80)
+        return 1;
+    if (lead >= 0xc2 && lead <= 0xdf)
+        return 2;
+    if (lead >= 0xe0 && lead <= 0xef)
+        return 3;
+    return lead >= 0xf0 && lead <= 0xf4 ? 4 : 0;
+}
+
+// A path for a message, each byte that is no part of UTF-8 in it as "\xFF".
+QString shownPath(const QByteArray& path)
+{
+    QString shown;
+    for (qsizetype at = 0; at < path.size();) {
+        const auto lead = static_cast<unsigned char>(path[at]);
+        const qsizetype length = sequenceLength(lead);
+        const QByteArray sequence = path.mid(at, length);
+        // An overlong form or a surrogate comes back from QString otherwise.
+        if (length > 0 && sequence.size() == length && QString::fromUtf8(sequence).toUtf8() == sequence) {
+            shown += QString::fromUtf8(sequence);
+            at += length;
+        } else {
+            shown += QStringLiteral("\\x") + QString::number(lead, 16).toUpper();
+            ++at;
+        }
+    }
+    return shown;
+}
+
 // The names in a folder but the hidden ones, in byte order; or the error.
 std::variant<std::vector<QByteArray>, int> visibleNamesIn(const QByteArray& folder)
 {
@@ -161,6 +197,13 @@ std::variant<DocumentFiles::WalkedFiles, QString> DocumentFiles::walk(const QStr
             }
             if (excludedFiles.contains(identityOf(status)))
                 continue;
+            if (!takesQString(name)) {
+                if (S_ISDIR(status.st_mode))
+                    walked.warnings.append(QStringLiteral("skipped the folder %1: its name is not UTF-8").arg(shownPath(entryPath)));
+                else if (S_ISREG(status.st_mode) && DocumentKinds::takenFromFolder(QFile::decodeName(name)))
+                    walked.warnings.append(QStringLiteral("skipped %1: its name is not UTF-8").arg(shownPath(entryPath)));
+                continue;
+            }
             if (S_ISDIR(status.st_mode)) {
                 if (linked)
                     linkedFolders.push_back(entryPath);

@@ -26,7 +26,51 @@ QString schemeOf(const QString& address)
     return address.left(colon).toLower();
 }
 
+// A hex digit's value, or -1.
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
 bool isWeb(const QString& scheme) { return scheme == u"http" || scheme == u"https"; }
+
+// The schemes a browser's URL parser reads "\" as "/" in.
+bool isSpecial(const QString& scheme)
+{
+    return isWeb(scheme) || scheme == u"file" || scheme == u"ftp" || scheme == u"ws" || scheme == u"wss";
+}
+
+bool isControlOrSpace(QChar c) { return c.unicode() <= 0x20; }
+
+// An address in an HTML page as a browser's URL parser takes it: ASCII tab
+// and newline dropped wherever they are, C0 controls and spaces around it
+// trimmed, and "\" read as "/" before any query or fragment in an address
+// of the web or a file, or in one relative to such a page.
+QString asBrowserReads(QString address, bool relativeToSpecial)
+{
+    address.removeIf([](QChar c) { return c == u'\t' || c == u'\n' || c == u'\r'; });
+    qsizetype start = 0;
+    qsizetype end = address.size();
+    while (start < end && isControlOrSpace(address[start]))
+        ++start;
+    while (end > start && isControlOrSpace(address[end - 1]))
+        --end;
+    address = address.mid(start, end - start);
+    const QString scheme = schemeOf(address);
+    if (scheme.isEmpty() ? relativeToSpecial : isSpecial(scheme)) {
+        for (qsizetype i = 0; i < address.size() && address[i] != u'?' && address[i] != u'#'; ++i) {
+            if (address[i] == u'\\')
+                address[i] = u'/';
+        }
+    }
+    return address;
+}
 
 // `reference` resolved against an absolute address, as a browser resolves a link.
 QByteArray resolved(const QByteArray& base, const QString& reference)
@@ -55,12 +99,14 @@ LinkTarget local(const QString& reference, const QString& folder, const QString&
     target.kind = LinkTarget::Kind::Local;
     QString path = reference;
     if (const qsizetype hash = path.indexOf(u'#'); hash >= 0) {
-        target.fragment = QUrl::fromPercentEncoding(path.mid(hash + 1).toUtf8());
+        target.fragment = path.mid(hash + 1);
         path.truncate(hash);
     }
     if (const qsizetype query = path.indexOf(u'?'); query >= 0)
         path.truncate(query);
-    path = QUrl::fromPercentEncoding(path.toUtf8());
+    // As a browser opens a file: URL, or a server a path: "100%.html" has
+    // no escape in it, and names that file.
+    path = LinkTarget::percentDecoded(path);
     if (path.isEmpty())
         target.path = self;
     else if (path.startsWith(u'/'))
@@ -71,8 +117,45 @@ LinkTarget local(const QString& reference, const QString& folder, const QString&
 }
 }  // namespace
 
+QString LinkTarget::percentDecoded(QStringView text)
+{
+    if (!text.contains(u'%'))
+        return text.toString();
+    const QByteArray bytes = text.toUtf8();
+    QByteArray decoded;
+    decoded.reserve(bytes.size());
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const int high = i + 2 < bytes.size() && bytes[i] == '%' ? hexValue(bytes[i + 1]) : -1;
+        const int low = high >= 0 ? hexValue(bytes[i + 2]) : -1;
+        if (low >= 0) {
+            decoded += char(high * 16 + low);
+            i += 2;
+        } else {
+            decoded += bytes[i];
+        }
+    }
+    return QString::fromUtf8(decoded);
+}
+
+QStringList LinkTarget::fragmentForms(const QString& fragment)
+{
+    QString decoded = percentDecoded(fragment);
+    if (decoded == fragment)
+        return {fragment};
+    return {fragment, std::move(decoded)};
+}
+
 LinkTarget LinkTarget::of(const QString& written, const Document& document)
 {
+    if (document.html) {
+        // The page's own address is a file's or a site's; a <base> may
+        // name another scheme its links are then relative to.
+        Document page = document;
+        page.html = false;
+        page.base = asBrowserReads(document.base, true);
+        const QString baseScheme = schemeOf(page.base);
+        return of(asBrowserReads(written, baseScheme.isEmpty() || isSpecial(baseScheme)), page);
+    }
     const QString scheme = schemeOf(written);
     for (const QStringView never : NeverAsked) {
         if (scheme == never) {
@@ -87,7 +170,8 @@ LinkTarget LinkTarget::of(const QString& written, const Document& document)
         LinkTarget target;
         target.kind = Kind::Local;
         target.path = QDir::cleanPath(url.toLocalFile());
-        target.fragment = url.fragment(QUrl::FullyDecoded);
+        if (const qsizetype hash = written.indexOf(u'#'); hash >= 0)
+            target.fragment = written.mid(hash + 1);
         return target;
     }
     if (!scheme.isEmpty())

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 // Where a link found in a document leads, by the document's place: an
 // address to ask, a file or folder on disk, or a kind of address that is
@@ -15,7 +16,7 @@ struct LinkTarget {
     Kind kind = Kind::Remote;
     QByteArray address;  // Remote: as curl is given it, resolved (a bad one is the queue's to judge)
     QString path;        // Local: the file or folder, cleaned, without query or fragment
-    QString fragment;    // Local: after '#', percent-decoded; empty when none
+    QString fragment;    // Local: after '#', as written (see fragmentForms); empty when none
     QString scheme;      // Skipped: lower case, without the colon
 
     // How a document's relative links resolve.
@@ -24,6 +25,14 @@ struct LinkTarget {
         QString rootDir;     // where "/x" starts on disk
         QByteArray address;  // its published address (--base), empty for a tree checked on disk
         QString base;        // its <base href> as written, empty when none
+        bool html = false;   // an HTML page: its addresses are read as a browser reads them
     };
     static LinkTarget of(const QString& written, const Document& document);
+
+    // Each valid "%XX" as the byte it stands for, the bytes then read as
+    // UTF-8; anything else, a "%" without two hex digits too, as written.
+    static QString percentDecoded(QStringView text);
+    // The names a browser looks for a fragment by, in its order: as
+    // written, then percent-decoded (one name when both are the same).
+    static QStringList fragmentForms(const QString& fragment);
 };

@@ -3,47 +3,80 @@
 #include "engine/extract/DocumentFiles.h"
 #include "engine/extract/DocumentKind.h"
 #include "engine/extract/HtmlLinks.h"
+#include "engine/extract/LinkTarget.h"
 #include "engine/extract/MarkdownLinks.h"
 
+#include <QDir>
 #include <QFileInfo>
+
+bool LocalTargets::defines(const QSet<QString>& anchors, const QStringList& forms, bool markdown)
+{
+    // GitHub finds a heading whatever the case of the fragment.
+    return std::any_of(forms.begin(), forms.end(), [&](const QString& form) {
+        return anchors.contains(form) || (markdown && anchors.contains(form.toLower()));
+    });
+}
 
 LocalTargets::Check LocalTargets::check(const QString& path, const QString& fragment)
 {
-    QFileInfo target(path);
-    if (!target.exists())
+    const Place& place = placeOf(path);
+    if (place.kind == Place::Kind::Missing)
         return {AnswerClass::NotFound, QStringLiteral("no such file or folder")};
-    if (target.isDir()) {
-        const QString folder = target.filePath();
-        auto index = std::find_if(std::begin(IndexFiles), std::end(IndexFiles),
-                                  [&](QStringView name) { return QFileInfo(folder + u'/' + name.toString()).isFile(); });
-        if (index == std::end(IndexFiles))
-            return {AnswerClass::NotFound, QStringLiteral("folder without index.html or README.md")};
-        target.setFile(folder + u'/' + index->toString());
-    }
+    if (place.kind == Place::Kind::FolderWithoutIndex)
+        return {AnswerClass::NotFound, QStringLiteral("folder without index.html or README.md")};
+    const QStringList forms = LinkTarget::fragmentForms(fragment);
     // "#" and "#top", in any case, are the top of the page to a browser,
     // whatever anchors the page defines.
-    if (fragment.isEmpty() || fragment.compare(u"top", Qt::CaseInsensitive) == 0)
+    if (fragment.isEmpty() || forms.constLast().compare(u"top", Qt::CaseInsensitive) == 0)
         return {AnswerClass::Ok, QStringLiteral("file")};
-    const QSet<QString>* anchors = anchorsOf(target.filePath());
-    // GitHub finds a heading whatever the case of the fragment.
-    const bool markdown = DocumentKinds::ofFileName(target.fileName()) == DocumentKind::Markdown;
-    if (!anchors || anchors->contains(fragment) || (markdown && anchors->contains(fragment.toLower())))
+    const QSet<QString>* anchors = anchorsOf(place);
+    if (!anchors || defines(*anchors, forms, DocumentKinds::ofFileName(place.file) == DocumentKind::Markdown))
         return {AnswerClass::Ok, QStringLiteral("file")};
     return {AnswerClass::NoFragment, QStringLiteral("no #%1 in the file").arg(fragment)};
 }
 
-void LocalTargets::remember(const QString& path, const QStringList& anchors)
+const LocalTargets::Place& LocalTargets::placeOf(const QString& path)
 {
-    m_anchors.insert(QFileInfo(path).canonicalFilePath(), QSet<QString>(anchors.begin(), anchors.end()));
+    if (m_currentDir.isEmpty())
+        m_currentDir = QDir::currentPath();
+    const QString key = QDir::cleanPath(QDir::isAbsolutePath(path) ? path : m_currentDir + u'/' + path);
+    if (const auto known = m_places.constFind(key); known != m_places.constEnd())
+        return *known;
+    Place place;
+    QFileInfo target(path);
+    if (!target.exists()) {
+        place.kind = Place::Kind::Missing;
+    } else if (target.isDir()) {
+        const QString folder = target.filePath();
+        auto index = std::find_if(std::begin(IndexFiles), std::end(IndexFiles),
+                                  [&](QStringView name) { return QFileInfo(folder + u'/' + name.toString()).isFile(); });
+        if (index == std::end(IndexFiles))
+            place.kind = Place::Kind::FolderWithoutIndex;
+        else
+            target.setFile(folder + u'/' + index->toString());
+    }
+    if (place.kind == Place::Kind::File) {
+        place.file = target.filePath();
+        place.canonical = target.canonicalFilePath();
+    }
+    return *m_places.insert(key, place);
 }
 
-const QSet<QString>* LocalTargets::anchorsOf(const QString& file)
+void LocalTargets::remember(const QString& path, const QStringList& anchors)
 {
-    const QString key = QFileInfo(file).canonicalFilePath();
+    const Place& place = placeOf(path);
+    const QString key = place.kind == Place::Kind::File ? place.canonical : QFileInfo(path).canonicalFilePath();
+    m_anchors.insert(key, QSet<QString>(anchors.begin(), anchors.end()));
+}
+
+const QSet<QString>* LocalTargets::anchorsOf(const Place& place)
+{
+    const QString& key = place.canonical;
     if (const auto known = m_anchors.constFind(key); known != m_anchors.constEnd())
         return &*known;
     if (m_unreadable.contains(key))
         return nullptr;
+    const QString& file = place.file;
     const DocumentKind kind = DocumentKinds::ofFileName(file);
     const auto bytes = kind == DocumentKind::Html || kind == DocumentKind::Markdown
                          ? DocumentFiles::readBounded(file)
@@ -53,6 +86,6 @@ const QSet<QString>* LocalTargets::anchorsOf(const QString& file)
         m_unreadable.insert(key);
         return nullptr;
     }
-    remember(file, (kind == DocumentKind::Html ? HtmlLinks::read(*read) : MarkdownLinks::read(*read)).anchors);
-    return &m_anchors[key];
+    const QStringList anchors = (kind == DocumentKind::Html ? HtmlLinks::read(*read) : MarkdownLinks::read(*read)).anchors;
+    return &*m_anchors.insert(key, QSet<QString>(anchors.begin(), anchors.end()));
 }

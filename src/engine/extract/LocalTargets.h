@@ -21,14 +21,28 @@ public:
         QString reason;
     };
     Check check(const QString& path, const QString& fragment);
+    // Whether the anchors hold a fragment by one of its forms (as
+    // LinkTarget::fragmentForms gives them); a Markdown file's in any case.
+    static bool defines(const QSet<QString>& anchors, const QStringList& forms, bool markdown);
     // The anchors of a document the run has read already.
     void remember(const QString& path, const QStringList& anchors);
 
 private:
-    // The anchors a file defines, or null when it is no document that
-    // defines any (or cannot be read): its fragments are then not checked.
-    const QSet<QString>* anchorsOf(const QString& file);
+    // What a path names, looked up once for the run however many links
+    // name it: the disk is asked for each target once, not for each link.
+    struct Place {
+        enum class Kind { File, Missing, FolderWithoutIndex };
+        Kind kind = Kind::File;
+        QString file;       // File: the file to look in, a folder's index file for a folder
+        QString canonical;  // File: that file's canonical path
+    };
+    const Place& placeOf(const QString& path);
+    // The anchors the place's file defines, or null when it is no document
+    // that defines any (or cannot be read): its fragments are then not checked.
+    const QSet<QString>* anchorsOf(const Place& place);
 
+    QString m_currentDir;
+    QHash<QString, Place> m_places;           // by the path made absolute, cleaned
     QHash<QString, QSet<QString>> m_anchors;  // by the file's canonical path
     QSet<QString> m_unreadable;
 };
