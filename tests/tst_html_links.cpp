@@ -233,6 +233,7 @@ private slots:
         row("a doctype with ids, a p before a table", "<!DOCTYPE html PUBLIC '-//W3C//DTD HTML 4.01//EN'><p><table>", false);
         row("frameset", "<frameset><frame>", false);
         row("too deep", QByteArray("<div>").repeated(HtmlNesting::DepthLimit + 1), false);
+        row("more elements than a tree is built of", QByteArray("<br>").repeated(HtmlNesting::MostElements), false);
     }
     void treeCost()
     {
