@@ -145,20 +145,15 @@ private slots:
         const auto row = [](const char* name, const QByteArray& bytes, const QString& links) {
             QTest::newRow(name) << bytes << links;
         };
-        row("Latin-1", "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\n<a href=\"caf\xe9.html\">",
-            "a href 2:10 café.html");
+        row("Latin-1", "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\n<a href=\"caf\xe9.html\">", "a href 2:10 café.html");
         row("single quotes, spaces, before a meta",
-            "<?xml version='1.0'\n encoding = 'windows-1252' ?><meta charset=utf-8><a href=\x80>",
-            "a href 2:58 €");
+            "<?xml version='1.0'\n encoding = 'windows-1252' ?><meta charset=utf-8><a href=\x80>", "a href 2:58 €");
         row("a byte order mark first", "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"iso-8859-1\"?><a href=\xC3\xA9>",
             "a href 1:52 é");
-        row("no encoding, a meta's", "<?xml version=\"1.0\"?><meta charset=windows-1252><a href=\xE9>",
-            "a href 1:57 é");
+        row("no encoding, a meta's", "<?xml version=\"1.0\"?><meta charset=windows-1252><a href=\xE9>", "a href 1:57 é");
         row("not at the start", " <?xml version=\"1.0\" encoding=\"iso-8859-1\"?><a href=\xE9>", "a href 1:53 \uFFFD");
-        row("an encoding that is no label", "<?xml version=\"1.0\" encoding=\"x-none\"?><a href=\xC3\xA9>",
-            "a href 1:48 é");
-        row("encoding in the version's value", "<?xml version=\"encoding='iso-8859-1'\"?><a href=\xC3\xA9>",
-            "a href 1:48 é");
+        row("an encoding that is no label", "<?xml version=\"1.0\" encoding=\"x-none\"?><a href=\xC3\xA9>", "a href 1:48 é");
+        row("encoding in the version's value", "<?xml version=\"encoding='iso-8859-1'\"?><a href=\xC3\xA9>", "a href 1:48 é");
     }
     void xmlDeclarations()
     {

@@ -190,13 +190,12 @@ private slots:
         QTest::newRow("nested on many lines") << (QByteArray("- ").repeated(100) + link).repeated(10000)
                                               << QStringLiteral("by line 9616, more than 1000000 blocks, lists and "
                                                                 "inline marks, which no document holds: not read");
-        QTest::newRow("short paragraphs") << QByteArray("a\n\n").repeated(500001)
-                                          << QStringLiteral("by line 1000001, more than 1000000 blocks");
+        QTest::newRow("short paragraphs")
+            << QByteArray("a\n\n").repeated(500001) << QStringLiteral("by line 1000001, more than 1000000 blocks");
         QTest::newRow("inline marks") << link.repeated(250001) << QStringLiteral("by line 250001, more than");
         QTest::newRow("100 on a line") << QByteArray("- > 1. ").repeated(33) + "* " + link << QString();
         QTest::newRow("no markers without a blank after them")
-            << QByteArray("-a +b *c 1.d 2)e ").repeated(30) + QByteArray("1234567890. ").repeated(101) + link
-            << QString();
+            << QByteArray("-a +b *c 1.d 2)e ").repeated(30) + QByteArray("1234567890. ").repeated(101) + link << QString();
     }
     void costlyMarkup()
     {
@@ -208,7 +207,8 @@ private slots:
             QVERIFY(std::holds_alternative<DocumentLinks>(read));
             const int line = int(markdown.count('\n'));
             const int column = int(markdown.size() - markdown.lastIndexOf('\n', markdown.size() - 2)) - 3;
-            QCOMPARE(described(std::get<DocumentLinks>(read)), QStringList(QStringLiteral("%1:%2 link x").arg(line).arg(column)));
+            QCOMPARE(described(std::get<DocumentLinks>(read)),
+                     QStringList(QStringLiteral("%1:%2 link x").arg(line).arg(column)));
         } else {
             QVERIFY(std::holds_alternative<QString>(read));
             QVERIFY2(std::get<QString>(read).startsWith(refusal), qPrintable(std::get<QString>(read)));
