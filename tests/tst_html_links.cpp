@@ -136,6 +136,32 @@ private slots:
         row("meta in a comment", "<!-- <meta charset=windows-1252> --><a href=\xE9>", "a href 1:45 \uFFFD");
         row("invalid UTF-8", "<a href='\xFF\xC3'>x<a href=y>", "a href 1:10 \uFFFD\uFFFD | a href 1:23 y");
     }
+    // An XHTML file's XML declaration names its encoding, after a byte
+    // order mark and before a <meta>.
+    void xmlDeclarations_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("links");
+        const auto row = [](const char* name, const QByteArray& bytes, const QString& links) {
+            QTest::newRow(name) << bytes << links;
+        };
+        row("Latin-1", "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\n<a href=\"caf\xe9.html\">", "a href 2:10 café.html");
+        row("single quotes, spaces, before a meta",
+            "<?xml version='1.0'\n encoding = 'windows-1252' ?><meta charset=utf-8><a href=\x80>", "a href 2:58 €");
+        row("a byte order mark first", "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"iso-8859-1\"?><a href=\xC3\xA9>",
+            "a href 1:52 é");
+        row("no encoding, a meta's", "<?xml version=\"1.0\"?><meta charset=windows-1252><a href=\xE9>", "a href 1:57 é");
+        row("not at the start", " <?xml version=\"1.0\" encoding=\"iso-8859-1\"?><a href=\xE9>", "a href 1:53 \uFFFD");
+        row("an encoding that is no label", "<?xml version=\"1.0\" encoding=\"x-none\"?><a href=\xC3\xA9>", "a href 1:48 é");
+        row("encoding in the version's value", "<?xml version=\"encoding='iso-8859-1'\"?><a href=\xC3\xA9>", "a href 1:48 é");
+    }
+    void xmlDeclarations()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, links);
+        QCOMPARE(shown(HtmlLinks::read(bytes)), links);
+    }
+
     void encodings()
     {
         QFETCH(QByteArray, bytes);
@@ -233,6 +259,7 @@ private slots:
         row("a doctype with ids, a p before a table", "<!DOCTYPE html PUBLIC '-//W3C//DTD HTML 4.01//EN'><p><table>", false);
         row("frameset", "<frameset><frame>", false);
         row("too deep", QByteArray("<div>").repeated(HtmlNesting::DepthLimit + 1), false);
+        row("more elements than a tree is built of", QByteArray("<br>").repeated(HtmlNesting::MostElements), false);
     }
     void treeCost()
     {

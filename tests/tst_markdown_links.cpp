@@ -174,6 +174,48 @@ private slots:
         QCOMPARE(described(MarkdownLinks::read(tableOf(columns, rows))), links);
     }
 
+    // Markup that would cost cmark-gfm gigabytes is refused at once, and
+    // says why; as much as is let through is read.
+    void costlyMarkup_data()
+    {
+        QTest::addColumn<QByteArray>("markdown");
+        QTest::addColumn<QString>("refusal");
+        const QByteArray link = "[t](x)\n";
+        QTest::newRow("lists nested on a line") << QByteArray("- ").repeated(200000) + link
+                                                << "line 1 opens 200000 lists and block quotes, more than the 100 a "
+                                                   "document may nest on a line: not read, as the Markdown reader "
+                                                   "would take memory for each";
+        QTest::newRow("block quotes and ordered items")
+            << "a\n" + QByteArray(">1) ").repeated(50) + ">" + link << QStringLiteral("line 2 opens 101");
+        QTest::newRow("nested on many lines") << (QByteArray("- ").repeated(100) + link).repeated(10000)
+                                              << QStringLiteral("by line 9616, more than 1000000 blocks, lists and "
+                                                                "inline marks, which no document holds: not read");
+        QTest::newRow("short paragraphs")
+            << QByteArray("a\n\n").repeated(500001) << QStringLiteral("by line 1000001, more than 1000000 blocks");
+        QTest::newRow("inline marks") << link.repeated(250001) << QStringLiteral("by line 250001, more than");
+        QTest::newRow("100 on a line") << QByteArray("- > 1. ").repeated(33) + "* " + link << QString();
+        QTest::newRow("no markers without a blank after them")
+            << QByteArray("-a +b *c 1.d 2)e ").repeated(30) + QByteArray("1234567890. ").repeated(101) + link << QString();
+    }
+    void costlyMarkup()
+    {
+        QFETCH(QByteArray, markdown);
+        QFETCH(QString, refusal);
+        const AddressSpaceLimit limit(rlim_t(1) << 29);
+        const auto read = MarkdownLinks::readBounded(markdown);
+        if (refusal.isEmpty()) {
+            QVERIFY(std::holds_alternative<DocumentLinks>(read));
+            const int line = int(markdown.count('\n'));
+            const int column = int(markdown.size() - markdown.lastIndexOf('\n', markdown.size() - 2)) - 3;
+            QCOMPARE(described(std::get<DocumentLinks>(read)),
+                     QStringList(QStringLiteral("%1:%2 link x").arg(line).arg(column)));
+        } else {
+            QVERIFY(std::holds_alternative<QString>(read));
+            QVERIFY2(std::get<QString>(read).startsWith(refusal), qPrintable(std::get<QString>(read)));
+            QVERIFY(MarkdownLinks::read(markdown).links.empty());
+        }
+    }
+
     void anchors_data()
     {
         QTest::addColumn<QByteArray>("markdown");

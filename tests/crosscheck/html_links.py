@@ -5,8 +5,10 @@ For every .html/.htm file under a folder (default /usr/share/doc), the links
 html5lib's tree gives by the same rules must be the ones, in the same order,
 that a command prints as JSON lines, one a link:
   {"file": PATH, "line": N, "column": N, "address": "...", "element": "a href"}
-and the source text at each line and column must start with the address as
-written, unless a character reference near it makes the two differ.
+and the source text at each line and column, up to the end of the attribute's
+value (its closing quote, or the space after an unquoted one), its character
+references read, must be the address (for a srcset, the candidate's address
+and its descriptors; for a refresh, the address and a closing quote).
 
   html_links.py [--folder DIR] [--known FILE] COMMAND [ARGUMENT...]
 
@@ -17,7 +19,10 @@ after a '#'; such a file is reported but does not fail. The last line says
 file failed.
 """
 import argparse
+import html
+import html.entities
 import json
+import re
 import os
 import subprocess
 import sys
@@ -32,6 +37,7 @@ LINK_ATTRIBUTES = {
     ("track", "src"), ("iframe", "src"), ("embed", "src"), ("script", "src"), ("object", "data"),
 }
 BATCH = 100
+CHARACTER_REFERENCE = re.compile(r"&(#[0-9]+;?|#[xX][0-9a-fA-F]+;?|[A-Za-z][A-Za-z0-9]*;?)")
 
 
 def srcset_addresses(value):
@@ -139,18 +145,69 @@ def source_lines(data, encoding):
     return text.replace("\r\n", "\n").replace("\r", "\n").replace("\0", "\ufffd").split("\n")
 
 
-def place_fault(lines, link):
-    """Why the source at the link's place is not its address as written, or None."""
+def unescaped(value):
+    """An attribute value with its character references read as HTML reads them in one: as
+    html.unescape does, but for a name without its ';' before a letter, a digit or '='."""
+    def reference(match):
+        written = match.group(1)
+        if written.startswith("#") or (written.endswith(";") and written in html.entities.html5):
+            return html.unescape(match.group(0))
+        for end in range(len(written), 0, -1):
+            if written[:end] in html.entities.html5:
+                after = written[end:end + 1] or value[match.end():match.end() + 1]
+                if after and (after.isalnum() or after == "="):
+                    return match.group(0)
+                return html.entities.html5[written[:end]] + written[end:]
+        return match.group(0)
+    return CHARACTER_REFERENCE.sub(reference, value)
+
+
+def value_end(text, at):
+    """Where the attribute value that holds the offset ends: at its closing quote, or at the
+    space or '>' after an unquoted one."""
+    back = at - 1
+    while back >= 0 and text[back] not in "\"'<>":
+        back -= 1
+    before = back - 1
+    while before >= 0 and text[before] in SPACE:
+        before -= 1
+    if back >= 0 and text[back] in "\"'" and before >= 0 and text[before] == "=":
+        end = text.find(text[back], at)
+        return len(text) if end < 0 else end
+    end = at
+    while end < len(text) and text[end] not in SPACE + ">":
+        end += 1
+    return end
+
+
+def place_fault(text, line_starts, link):
+    """Why the source from the link's place is not its address as written, or None: the
+    value from there, its references read, is the address (and what may follow it: a srcset
+    candidate's descriptors, a refresh's closing quote, white space)."""
     line, column, address = link["line"], link["column"], link["address"]
-    if not 1 <= line <= len(lines) or column < 1:
+    if not 1 <= line <= len(line_starts) or column < 1:
         return f"{line}:{column} is outside the file"
-    text = "\n".join(lines[line - 1:line + address.count("\n") + 1])[column - 1:]
-    if text.startswith(address):
+    at = line_starts[line - 1] + column - 1
+    if at > len(text) or (line < len(line_starts) and at >= line_starts[line]):
+        return f"{line}:{column} is past the end of its line"
+    value = unescaped(text[at:value_end(text, at)])
+    first = value[:1]
+    if not address:
+        # A value of nothing, or none: the place is its closing quote, or the attribute's name.
+        name = link["element"].split()[-1]
+        agrees = value.strip(SPACE) == "" or text[at:at + len(name)].lower() == name
+    elif link["element"].endswith(" srcset"):
+        agrees = first not in SPACE + "," and srcset_addresses(value)[:1] == [address]
+    elif link["element"] == "meta refresh":
+        opening = text[at - 1:at] if at > 0 else ""
+        rest = value[len(address):]
+        agrees = value.startswith(address) and (rest.strip(SPACE) == "" or (opening != "" and opening in "\"'"
+                                                                            and rest[:1] == opening))
+    else:
+        agrees = first not in SPACE and value.rstrip(SPACE) == address
+    if agrees:
         return None
-    # A reference written in the address (&amp;) is not the character it gives.
-    if "&" in text[:len(address) + 64]:
-        return None
-    return f"{line}:{column} reads {text[:len(address) + 10]!r}, not {address!r}"
+    return f"{line}:{column} reads {value[:len(address) + 10]!r}, not {address!r}"
 
 
 def our_links(command, paths):
@@ -204,7 +261,11 @@ def main():
             faults.append(f"link {at + 1} of {len(pairs)} (html5lib: {len(expected)}): ours "
                           f"{pairs[at] if at < len(pairs) else None}, html5lib's {expected[at] if at < len(expected) else None}")
         lines = source_lines(data, parser.tokenizer.stream.charEncoding[0])
-        faults += [fault for fault in (place_fault(lines, link) for link in got) if fault][:3]
+        text = "\n".join(lines)
+        line_starts = [0]
+        for source_line in lines[:-1]:
+            line_starts.append(line_starts[-1] + len(source_line) + 1)
+        faults += [fault for fault in (place_fault(text, line_starts, link) for link in got) if fault][:3]
         if not faults:
             passed += 1
         elif path in known:

@@ -200,6 +200,44 @@ std::optional<QByteArray> prescannedEncoding(QByteArrayView bytes)
     }
     return std::nullopt;
 }
+
+// The encoding an XML declaration at the very start names, as in an XHTML
+// file: <?xml version="1.0" encoding="iso-8859-1"?>. Its pseudo-attributes
+// are written in lower case and quoted, and it ends at the first "?>".
+std::optional<QByteArray> xmlDeclaredEncoding(QByteArrayView bytes)
+{
+    if (!bytes.startsWith("<?xml") || bytes.size() < 6 || !isSpace(bytes[5]))
+        return std::nullopt;
+    const qsizetype close = bytes.first(std::min(bytes.size(), PrescanLength)).indexOf("?>");
+    if (close < 0)
+        return std::nullopt;
+    const QByteArrayView declaration = bytes.sliced(5, close - 5);
+    qsizetype at = 0;
+    const auto skipSpace = [&] {
+        while (at < declaration.size() && isSpace(declaration[at]))
+            ++at;
+    };
+    for (;;) {
+        skipSpace();
+        const qsizetype name = at;
+        while (at < declaration.size() && !isSpace(declaration[at]) && declaration[at] != '=')
+            ++at;
+        const QByteArrayView attribute = declaration.sliced(name, at - name);
+        skipSpace();
+        if (attribute.isEmpty() || at >= declaration.size() || declaration[at] != '=')
+            return std::nullopt;
+        ++at;
+        skipSpace();
+        if (at >= declaration.size() || (declaration[at] != '"' && declaration[at] != '\''))
+            return std::nullopt;
+        const qsizetype end = declaration.indexOf(declaration[at], at + 1);
+        if (end < 0)
+            return std::nullopt;
+        if (attribute == "encoding")
+            return encodingNamed(declaration.sliced(at + 1, end - at - 1));
+        at = end + 1;
+    }
+}
 }  // namespace
 
 QByteArray HtmlEncoding::toUtf8(QByteArrayView bytes)
@@ -210,6 +248,8 @@ QByteArray HtmlEncoding::toUtf8(QByteArrayView bytes)
     } else if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF")) {
         encoding = bytes[0] == '\xFF' ? "UTF-16LE" : "UTF-16BE";
         bytes = bytes.sliced(2);
+    } else if (const auto declared = xmlDeclaredEncoding(bytes)) {
+        encoding = *declared;
     } else if (const auto named = prescannedEncoding(bytes)) {
         encoding = *named;
     }

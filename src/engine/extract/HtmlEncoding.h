@@ -4,7 +4,8 @@
 #include <QByteArrayView>
 
 // An HTML file's bytes as text, the way a browser takes a file that comes
-// without a Content-Type: the encoding of a byte order mark, else the one a
+// without a Content-Type: the encoding of a byte order mark, else the one an
+// XML declaration at its start names (an XHTML file's), else the one a
 // <meta charset> or <meta http-equiv=content-type> names in the first 1024
 // bytes, else UTF-8.
 namespace HtmlEncoding {

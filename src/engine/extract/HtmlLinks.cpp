@@ -362,7 +362,7 @@ private:
             for (const LinkAttribute& link : LinkAttributes) {
                 if (link.tag == element.tag && name == link.attribute
                     && !(link.tag == GUMBO_TAG_LINK && isServerHint(element)))
-                    takeLinks(element, *attribute, link.holds, nofollow);
+                    takeLinks(*attribute, link, nofollow);
             }
         }
         if (!html)
@@ -403,18 +403,27 @@ private:
         return rel.contains(u"preconnect") || rel.contains(u"dns-prefetch");
     }
 
-    void takeLinks(const GumboElement& element, const GumboAttribute& attribute, Holds holds, bool nofollow)
+    void takeLinks(const GumboAttribute& attribute, const LinkAttribute& link, bool nofollow)
     {
         const QString value = valueOf(attribute);
         std::vector<Span> addresses;
-        if (holds == Holds::Srcset)
+        if (link.holds == Holds::Srcset)
             addresses = srcsetAddresses(value);
         else
             addresses.push_back(trimmed(value, {0, value.size()}));
-        const QString name = QString::fromUtf8(gumbo_normalized_tagname(element.tag)) + u' '
-                           + QString::fromUtf8(nameOf(attribute));
-        addLinks(attribute, value, addresses, name, nofollow);
+        addLinks(attribute, value, addresses, elementName(link), nofollow);
     }
+
+    // One string for all the links of a kind, not one each: a page may
+    // hold millions.
+    const QString& elementName(const LinkAttribute& link)
+    {
+        QString& name = elementNames[&link - LinkAttributes];
+        if (name.isEmpty())
+            name = QString::fromUtf8(gumbo_normalized_tagname(link.tag)) + u' ' + QString::fromUtf8(link.attribute);
+        return name;
+    }
+    QString elementNames[std::size(LinkAttributes)];
 
     void addLinks(const GumboAttribute& attribute, const QString& value, const std::vector<Span>& addresses,
                   const QString& element, bool nofollow)

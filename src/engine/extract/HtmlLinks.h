@@ -17,7 +17,7 @@
 // <a> inside <svg> is SVG's.
 namespace HtmlLinks {
 // A whole HTML document as its bytes: the encoding from a byte order mark,
-// else a <meta charset> (or http-equiv content-type charset) in the first
+// else an XML declaration's encoding="..." at its start, else a <meta charset> (or http-equiv content-type charset) in the first
 // 1024 bytes, else UTF-8 (invalid sequences replaced). Places count
 // characters of the decoded text; a byte order mark is no column.
 DocumentLinks read(QByteArrayView bytes);

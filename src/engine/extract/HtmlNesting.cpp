@@ -256,7 +256,8 @@ size_t attributesOf(const HtmlToken& tag, QByteArrayView text)
 class Pass {
 public:
     explicit Pass(QByteArrayView text)
-        : tokenizer(text), stepBudget(64 * text.size() + (qsizetype(1) << 23)), elementBudget(text.size() / 2 + 65536),
+        : tokenizer(text), stepBudget(64 * text.size() + (qsizetype(1) << 23)),
+          elementBudget(std::min(text.size() / 2 + 65536, HtmlNesting::MostElements)),
           cloneByteBudget(2 * text.size() + (qsizetype(1) << 20))
     {
     }

@@ -23,6 +23,13 @@ struct Cost {
 // browser shows keeps its tree.
 constexpr int DepthLimit = 4096;
 
+// The most elements gumbo is let build a tree of: each costs it some
+// hundreds of bytes, so that a page at the most a document may be, of
+// nothing but tags, would take gigabytes. More than twice the largest
+// pages people write (a whole API reference on one page has 180,000); a
+// page past it is read tag by tag, which holds one tag at a time.
+constexpr qsizetype MostElements = 500'000;
+
 // Of valid UTF-8.
 Cost of(QByteArrayView utf8);
 }

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace {
 using namespace MarkdownPlaces;
@@ -81,6 +82,79 @@ bool tableCellsWithinBounds(QByteArrayView text)
             return false;
     }
     return true;
+}
+
+// The lists and block quotes a line opens at its start, as markers: "- ",
+// "1. ", ">"... (a thematic break counted as its marks, more than it is).
+qsizetype containerMarkers(QByteArrayView line)
+{
+    qsizetype markers = 0;
+    qsizetype at = 0;
+    const auto blankOrEnd = [&](qsizetype i) { return i >= line.size() || isBlank(line[i]); };
+    for (;;) {
+        while (at < line.size() && isBlank(line[at]))
+            ++at;
+        if (at >= line.size())
+            return markers;
+        if (line[at] == '>') {
+            ++at;
+        } else if ((line[at] == '-' || line[at] == '+' || line[at] == '*') && blankOrEnd(at + 1)) {
+            ++at;
+        } else {
+            qsizetype digits = at;
+            while (digits < line.size() && digits - at < 9 && line[digits] >= '0' && line[digits] <= '9')
+                ++digits;
+            if (digits == at || digits >= line.size() || (line[digits] != '.' && line[digits] != ')')
+                || !blankOrEnd(digits + 1))
+                return markers;
+            at = digits + 1;
+        }
+        ++markers;
+    }
+}
+
+// Why cmark-gfm is not to read the text, if it is not: it builds a node of
+// some hundreds of bytes for every block, container and inline mark, so
+// that a small text of deeply nested list items, or one at the most a
+// document may be of short lines, would take gigabytes. Counted before it
+// reads: the lists and block quotes each line opens, and about the nodes
+// the text could make at most (two a line not blank, one a container
+// marker and a character that may start or end an inline), far more than
+// the largest documents people write.
+std::optional<QString> costlyMarkup(QByteArrayView text)
+{
+    qsizetype nodes = 0;
+    int line = 0;
+    for (qsizetype start = 0, i = 0; start < text.size(); start = i + 1) {
+        ++line;
+        i = start;
+        while (i < text.size() && text[i] != '\n' && text[i] != '\r')
+            ++i;
+        const QByteArrayView lineText = text.sliced(start, i - start);
+        if (i + 1 < text.size() && text[i] == '\r' && text[i + 1] == '\n')
+            ++i;
+        const qsizetype markers = containerMarkers(lineText);
+        if (markers > MarkdownLinks::MostContainersOnALine)
+            return QStringLiteral("line %1 opens %2 lists and block quotes, more than the %3 a document may nest on "
+                                  "a line: not read, as the Markdown reader would take memory for each")
+                .arg(line)
+                .arg(markers)
+                .arg(MarkdownLinks::MostContainersOnALine);
+        const bool blank = std::all_of(lineText.begin(), lineText.end(), [](char c) { return isBlank(c); });
+        // A line of text is a text node and the break after it; cmark-gfm
+        // ends a text node at each character that may start an inline, the
+        // autolink extension's "w" (of "www.") and ":" among them.
+        nodes += markers + (blank ? 0 : 2);
+        for (const char c : lineText)
+            nodes += c == '[' || c == ']' || c == '*' || c == '_' || c == '~' || c == '`' || c == '\\' || c == '&'
+                  || c == '<' || c == '!' || c == '@' || c == ':' || c == 'w' || c == '|';
+        if (nodes > MarkdownLinks::MostNodes)
+            return QStringLiteral("by line %1, more than %2 blocks, lists and inline marks, which no document "
+                                  "holds: not read, as the Markdown reader would take memory for each")
+                .arg(line)
+                .arg(MarkdownLinks::MostNodes);
+    }
+    return std::nullopt;
 }
 
 std::unique_ptr<cmark_node, CmarkFree> parsed(const QByteArray& text)
@@ -425,5 +499,19 @@ QByteArray readableText(QByteArrayView bytes)
 }
 
 namespace MarkdownLinks {
-DocumentLinks read(QByteArrayView bytes) { return MarkdownReader(readableText(bytes)).read(); }
+std::variant<DocumentLinks, QString> readBounded(QByteArrayView bytes)
+{
+    // Counted on the bytes as they are, which have the same lines and marks:
+    // a document refused is not decoded first.
+    if (auto refusal = costlyMarkup(bytes))
+        return *std::move(refusal);
+    return MarkdownReader(readableText(bytes)).read();
+}
+
+DocumentLinks read(QByteArrayView bytes)
+{
+    auto read = readBounded(bytes);
+    DocumentLinks* links = std::get_if<DocumentLinks>(&read);
+    return links != nullptr ? std::move(*links) : DocumentLinks();
+}
 }

@@ -3,6 +3,9 @@
 #include "engine/extract/DocumentLinks.h"
 
 #include <QByteArrayView>
+#include <QString>
+
+#include <variant>
 
 // The links of a Markdown document as GitHub reads it (CommonMark with the
 // GFM tables, strikethrough and bare-address autolinks).
@@ -20,5 +23,19 @@ namespace MarkdownLinks {
 // itself. A reference link stands where it is used; a definition no link
 // uses is not reported, as it shows nothing. Nothing in code is a link, nor
 // is a link in an image's alternative text.
+//
+// Or why it is not read: markup that would cost cmark-gfm far more memory
+// than any real document does (see MostNodes below).
+std::variant<DocumentLinks, QString> readBounded(QByteArrayView bytes);
+// As readBounded(), with nothing for a document it does not read.
 DocumentLinks read(QByteArrayView bytes);
+
+// What cmark-gfm may be given to read, as it takes some hundreds of bytes
+// a block, container or inline: readBounded() says why a document is not
+// read rather than take gigabytes (at the most, some 500 MB). Lists and
+// block quotes a line opens at its start (real documents nest a few deep),
+// and about the nodes it could make at most (a megabyte of changelog counts
+// some 100,000), so that real documents of some megabytes are read.
+constexpr qsizetype MostContainersOnALine = 100;
+constexpr qsizetype MostNodes = 1'000'000;
 }
