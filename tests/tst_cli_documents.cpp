@@ -7,6 +7,7 @@
 #include "LoopbackServer.h"
 #include "TestFiles.h"
 #include "engine/extract/DocumentFiles.h"
+#include "engine/extract/MarkdownLinks.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -234,6 +235,8 @@ private slots:
             << QStringList{"BIG/big.md", "DOCS/sub"} << QByteArray("cannot read BIG/big.md: larger than 64 MiB");
         QTest::newRow("too large, in a folder")
             << QStringList{"BIG", "DOCS/sub"} << QByteArray("cannot read BIG/big.md: larger than 64 MiB");
+        QTest::newRow("too deep, named") << QStringList{"BIG/deep.md", "DOCS/sub"}
+                                         << QByteArray("BIG/deep.md: line 1 opens 101 lists and block quotes");
         QTest::newRow("missing, --dump") << QStringList{"--dump", "DOCS/nothing.md", "DOCS/sub"}
                                          << QByteArray("cannot read DOCS/nothing.md");
     }
@@ -244,10 +247,12 @@ private slots:
         const QString big = m_dir.filePath(QStringLiteral("big"));
         QFile oversized(m_dir.file(QStringLiteral("big/big.md"), {}));
         QVERIFY(oversized.resize(DocumentFiles::MostDocumentBytes + 1));
+        m_dir.file(QStringLiteral("big/deep.md"), QByteArray("> ").repeated(MarkdownLinks::MostContainersOnALine + 1) + "x\n");
         arguments.replaceInStrings(QStringLiteral("DOCS"), m_docs).replaceInStrings(QStringLiteral("BIG"), big);
         message.replace("DOCS", m_docs.toUtf8()).replace("BIG", big.toUtf8());
         const Finished finished = runInProcess(arguments);
         QFile::remove(oversized.fileName());
+        QFile::remove(big + QStringLiteral("/deep.md"));
         QCOMPARE(finished.exitCode, 2);
         QVERIFY2(finished.err.contains(message), finished.err.constData());
         QVERIFY2(finished.out.contains((m_docs + QStringLiteral("/sub/README.md:1:6")).toUtf8()), finished.out.constData());

@@ -7,6 +7,7 @@
 #include "engine/extract/DocumentFiles.h"
 #include "engine/extract/DocumentKind.h"
 #include "engine/extract/LocalTargets.h"
+#include "engine/extract/MarkdownLinks.h"
 
 #include <QScopeGuard>
 
@@ -184,6 +185,8 @@ private slots:
         QTest::newRow("HTML, #top escaped") << "page.html" << "%74op" << "ok";
         QTest::newRow("Markdown, a heading by escapes in another case") << "index.md" << "%47uide" << "ok";
         QTest::newRow("no such file, #top") << "gone.html" << "top" << "not-found";
+        // Its anchors unknown, not none: the link is not called broken.
+        QTest::newRow("Markdown too costly to read") << "deep.md" << "nowhere" << "ok";
     }
     void localFragments()
     {
@@ -194,6 +197,7 @@ private slots:
         folder.file("page.html", "<h1 id=\"there\">x</h1><p id=\"x%41\"></p><p id=\"café\"></p>");
         folder.file("index.md", "# Guide\n");
         folder.file("sub/index.html", "<p>x</p>");
+        folder.file("deep.md", QByteArray("> ").repeated(MarkdownLinks::MostContainersOnALine + 1) + "# Anything\n");
         LocalTargets targets;
         QCOMPARE(AnswerClasses::nameOf(targets.check(folder.filePath(file), fragment).answerClass).toString(), answerClass);
     }

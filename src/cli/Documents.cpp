@@ -85,6 +85,16 @@ std::variant<std::vector<Documents::Input>, QString> Documents::inputsOf(const Q
     return inputs;
 }
 
+namespace {
+// The links read, or why not, after the document's name.
+std::variant<DocumentLinks, QString> named(const Documents::Input& document, std::variant<DocumentLinks, QString> read)
+{
+    if (const QString* problem = std::get_if<QString>(&read))
+        return document.name + QStringLiteral(": ") + *problem;
+    return read;
+}
+}  // namespace
+
 std::variant<DocumentLinks, QString> Documents::read(const Input& document)
 {
     const auto bytes = document.name == u"-" ? readStandardInput() : DocumentFiles::readBounded(document.name);
@@ -95,13 +105,9 @@ std::variant<DocumentLinks, QString> Documents::read(const Input& document)
     case DocumentKind::Html:
         return HtmlLinks::read(text);
     case DocumentKind::Markdown:
-        return MarkdownLinks::read(text);
-    case DocumentKind::Sitemap: {
-        auto links = SitemapLinks::read(text);
-        if (const QString* problem = std::get_if<QString>(&links))
-            return document.name + QStringLiteral(": ") + *problem;
-        return std::get<DocumentLinks>(std::move(links));
-    }
+        return named(document, MarkdownLinks::readBounded(text));
+    case DocumentKind::Sitemap:
+        return named(document, SitemapLinks::read(text));
     case DocumentKind::List:
         break;
     }

@@ -82,10 +82,15 @@ const QSet<QString>* LocalTargets::anchorsOf(const Place& place)
                          ? DocumentFiles::readBounded(file)
                          : std::variant<QByteArray, QString>(QString());
     const QByteArray* read = std::get_if<QByteArray>(&bytes);
-    if (!read) {
+    // A Markdown file too costly to read has its anchors unknown, as one
+    // that cannot be read, rather than none.
+    auto links = read == nullptr ? std::variant<DocumentLinks, QString>(QString())
+               : kind == DocumentKind::Html ? HtmlLinks::read(*read)
+                                            : MarkdownLinks::readBounded(*read);
+    const DocumentLinks* found = std::get_if<DocumentLinks>(&links);
+    if (!found) {
         m_unreadable.insert(key);
         return nullptr;
     }
-    const QStringList anchors = (kind == DocumentKind::Html ? HtmlLinks::read(*read) : MarkdownLinks::read(*read)).anchors;
-    return &*m_anchors.insert(key, QSet<QString>(anchors.begin(), anchors.end()));
+    return &*m_anchors.insert(key, QSet<QString>(found->anchors.begin(), found->anchors.end()));
 }
