@@ -149,5 +149,5 @@ int Command::statusAtEnd(const Outputs& outputs, const Streams& streams)
     if (outputs.reportError())
         return failed(streams,
                       QStringLiteral("standard output: ") + QString::fromLocal8Bit(std::strerror(outputs.reportError())));
-    return outputs.anyInvalid() ? SomeInvalid : AllValid;
+    return outputs.anyFailing() ? SomeInvalid : AllValid;
 }
