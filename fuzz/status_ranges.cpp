@@ -19,8 +19,7 @@ void require(bool holds)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    const QStringList values =
-        QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)).split(u'\n');
+    const QStringList values = QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)).split(u'\n');
 
     const auto ranges = StatusRanges::parse(values);
     if (const auto* taken = std::get_if<StatusRanges>(&ranges)) {

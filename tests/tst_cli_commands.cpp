@@ -311,8 +311,8 @@ private slots:
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QByteArray>("note");  // how the summary ends
         const QByteArray none;
-        QTest::newRow("410 by the window's rule") << QStringList{"/ok", "/gone"} << QStringList{}
-                                                  << QByteArray("valid valid") << 0 << none;
+        QTest::newRow("410 by the window's rule")
+            << QStringList{"/ok", "/gone"} << QStringList{} << QByteArray("valid valid") << 0 << none;
         QTest::newRow("410 failing by its class") << QStringList{"/ok", "/gone"} << QStringList{"--fail-on", "not-found"}
                                                   << QByteArray("valid valid") << 1 << QByteArray("; failing: not-found");
         QTest::newRow("410 outside the codes accepted")
@@ -321,16 +321,18 @@ private slots:
         QTest::newRow("blocked answers invalid, not failing")
             << QStringList{"/ok", "/forbidden", "/slow"}
             << QStringList{"--accept", "200-299", "--fail-on", "unreachable,not-found"}
-            << QByteArray("valid invalid invalid") << 0 << QByteArray("; accepted: 200-299; failing: not-found, unreachable");
+            << QByteArray("valid invalid invalid") << 0
+            << QByteArray("; accepted: 200-299; failing: not-found, unreachable");
         QTest::newRow("and one that is not found")
             << QStringList{"/ok", "/forbidden", "/missing"}
             << QStringList{"--accept", "200-299", "--fail-on", "not-found,unreachable"}
-            << QByteArray("valid invalid invalid") << 1 << QByteArray("; accepted: 200-299; failing: not-found, unreachable");
+            << QByteArray("valid invalid invalid") << 1
+            << QByteArray("; accepted: 200-299; failing: not-found, unreachable");
         QTest::newRow("429 accepted, the option twice")
             << QStringList{"/ok", "/slow", "/forbidden"} << QStringList{"--accept", "200-299", "--accept", "429"}
             << QByteArray("valid valid invalid") << 1 << QByteArray("; accepted: 200-299,429");
-        QTest::newRow("404 accepted") << QStringList{"/missing"} << QStringList{"--accept", "404"} << QByteArray("valid")
-                                      << 0 << QByteArray("; accepted: 404");
+        QTest::newRow("404 accepted") << QStringList{"/missing"} << QStringList{"--accept", "404"}
+                                      << QByteArray("valid") << 0 << QByteArray("; accepted: 404");
         // The last answer is judged: the one a redirect leads to, or the
         // redirect itself when none is followed.
         QTest::newRow("a redirect followed") << QStringList{"/moved"} << QStringList{"--accept", "200-299"}
@@ -342,8 +344,8 @@ private slots:
             << QStringList{"/ok", "refused"} << QStringList{"--accept", "100-599", "--retries", "0"}
             << QByteArray("valid invalid") << 1 << QByteArray("; accepted: 100-599");
         QTest::newRow("no answer, its class not failing")
-            << QStringList{"refused"} << QStringList{"--fail-on", "not-found", "--retries", "0"} << QByteArray("invalid")
-            << 0 << QByteArray("; failing: not-found");
+            << QStringList{"refused"} << QStringList{"--fail-on", "not-found", "--retries", "0"}
+            << QByteArray("invalid") << 0 << QByteArray("; failing: not-found");
     }
     void acceptedAndFailing()
     {
@@ -359,7 +361,8 @@ private slots:
             addresses << (path == u"refused" ? QStringLiteral("http://127.0.0.1:%1/").arg(LoopbackServer::refusedPort())
                                              : server.url(path));
         TestFolder dir;
-        const Finished finished = runInProcess(arguments + QStringList{"--invalid", dir.filePath("invalid")}, linesOf(addresses));
+        const Finished finished = runInProcess(arguments + QStringList{"--invalid", dir.filePath("invalid")},
+                                               linesOf(addresses));
         QCOMPARE(finished.exitCode, exitCode);
         QByteArrayList reported;
         QStringList invalid;
@@ -419,9 +422,7 @@ private slots:
         QCOMPARE(again.out, whole.out);
         // The counts by class and the rules in force; the hosts asked to
         // slow down are this run's own.
-        const auto withoutHosts = [](QByteArray summary) {
-            return summary.replace("; 1 host asked to slow down", "");
-        };
+        const auto withoutHosts = [](QByteArray summary) { return summary.replace("; 1 host asked to slow down", ""); };
         QCOMPARE(withoutHosts(again.err), withoutHosts(whole.err));
         QCOMPARE(readBytes(dir.filePath("v2")), readBytes(dir.filePath("v1")));
         QCOMPARE(readBytes(dir.filePath("i2")), readBytes(dir.filePath("i1")));

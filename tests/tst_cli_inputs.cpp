@@ -74,8 +74,8 @@ private slots:
         QTest::newRow("a dump and a merge")
             << QStringList{"--dump", "--merge", "j"} << "--dump asks nothing: it takes no --merge";
         QTest::newRow("a merge and a dump") << QStringList{"--merge", "j", "--dump"} << "--merge takes no --dump";
-        QTest::newRow("a range backwards")
-            << QStringList{"--accept", "200-299,399-300"} << "--accept: the range 399-300 runs backwards; write 300-399";
+        QTest::newRow("a range backwards") << QStringList{"--accept", "200-299,399-300"}
+                                           << "--accept: the range 399-300 runs backwards; write 300-399";
         QTest::newRow("an unknown class")
             << QStringList{"--fail-on", "not-found,gone"}
             << "--fail-on takes answer classes, comma-separated, from ok, moved, redirect, blocked, not-found, "
@@ -137,8 +137,7 @@ private slots:
         QTest::newRow("a range's last") << QStringList{"200-299"} << 299 << true << "200-299";
         QTest::newRow("past a range") << QStringList{"200-299"} << 300 << false << "200-299";
         QTest::newRow("below a range") << QStringList{"200-299"} << 199 << false << "200-299";
-        QTest::newRow("several, blanks around")
-            << QStringList{" 200-299, 304 ,429"} << 304 << true << "200-299,304,429";
+        QTest::newRow("several, blanks around") << QStringList{" 200-299, 304 ,429"} << 304 << true << "200-299,304,429";
         QTest::newRow("between two") << QStringList{"200-299,429"} << 304 << false << "200-299,429";
         QTest::newRow("the option twice") << QStringList{"200-299", "429"} << 429 << true << "200-299,429";
         QTest::newRow("a range twice, kept once") << QStringList{"200-299,200-299"} << 250 << true << "200-299";
@@ -206,13 +205,13 @@ private slots:
         QTest::newRow("404 accepted, failing by its class")
             << QStringList{"404"} << QStringList{"not-found"} << QByteArray("HTTP/1.1 404 Not Found") << QString()
             << false << QByteArray("valid") << true;
-        QTest::newRow("200 not accepted") << QStringList{"300-399"} << none << QByteArray("HTTP/1.1 200 OK") << QString()
-                                          << false << QByteArray("invalid") << true;
+        QTest::newRow("200 not accepted") << QStringList{"300-399"} << none << QByteArray("HTTP/1.1 200 OK")
+                                          << QString() << false << QByteArray("invalid") << true;
         // The window calls a status line without a code valid by its wording.
         QTest::newRow("a status line without a code") << QStringList{"100-599"} << none << QByteArray("HTTP/1.1 Fine then")
                                                       << QString() << false << QByteArray("invalid") << true;
-        QTest::newRow("redirects that led nowhere") << QStringList{"300-399"} << none << noAnswer << "redirect" << false
-                                                    << QByteArray("invalid") << true;
+        QTest::newRow("redirects that led nowhere")
+            << QStringList{"300-399"} << none << noAnswer << "redirect" << false << QByteArray("invalid") << true;
         QTest::newRow("a local file keeps its verdict")
             << QStringList{"300-399"} << none << noAnswer << "ok" << true << QByteArray("valid") << false;
         QTest::newRow("a local file without its fragment")

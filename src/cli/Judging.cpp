@@ -85,7 +85,10 @@ std::variant<ClassSet, QString> ClassSets::parse(const QStringList& texts)
     return set;
 }
 
-bool ClassSets::holds(const ClassSet& set, AnswerClass answerClass) { return set.test(static_cast<size_t>(answerClass)); }
+bool ClassSets::holds(const ClassSet& set, AnswerClass answerClass)
+{
+    return set.test(static_cast<size_t>(answerClass));
+}
 
 QString ClassSets::text(const ClassSet& set)
 {
