@@ -44,6 +44,21 @@ foreach(format IN ITEMS ${CMAKE_MATCH_1} ${others})
   endif()
 endforeach()
 
+# --fail-on completes to every class the program knows, as its refusal of an
+# unknown one lists them.
+execute_process(COMMAND ${CHECK_PROGRAM} --fail-on none-such ERROR_VARIABLE refusal OUTPUT_QUIET)
+if(NOT refusal MATCHES "from ([a-z, -]+): \"none-such\" is none")
+  message(FATAL_ERROR "--fail-on no longer lists the classes as this check reads them: ${refusal}")
+endif()
+string(REPLACE ", " ";" classes "${CMAKE_MATCH_1}")
+foreach(class IN LISTS classes)
+  execute_process(COMMAND bash -c "source '${COMPLETION}'; COMP_WORDS=(tessaly-check --fail-on 'ok,'); COMP_CWORD=2; _tessaly_check; printf '%s ' \"\${COMPREPLY[@]}\""
+                  OUTPUT_VARIABLE offered)
+  if(NOT offered MATCHES "(^| )ok,${class} ")
+    message(FATAL_ERROR "--fail-on does not complete to ${class}: ${offered}")
+  endif()
+endforeach()
+
 # Each default --help states, the page states the same: both are written
 # from one place only in the program.
 string(REPLACE ";" "," help_text "${help}")

@@ -19,6 +19,28 @@
 
 #include <unistd.h>
 
+namespace {
+// The answers the rules for --accept and --fail-on are tried on.
+void routeEveryAnswer(LoopbackServer& server)
+{
+    server.route("/ok", LoopbackServer::answer("HTTP/1.1 200 OK"));
+    server.route("/gone", LoopbackServer::answer("HTTP/1.1 410 Gone"));
+    server.route("/missing", LoopbackServer::answer("HTTP/1.1 404 Not Found"));
+    server.route("/forbidden", LoopbackServer::answer("HTTP/1.1 403 Forbidden"));
+    server.route("/slow", LoopbackServer::answer("HTTP/1.1 429 Too Many Requests"));
+    server.route("/moved", LoopbackServer::answer("HTTP/1.1 301 Moved Permanently", "Location: /ok\r\n"));
+}
+
+// A result file of these addresses, as the window saves one.
+QByteArray savedAs(const QStringList& addresses)
+{
+    QByteArray saved;
+    for (const QString& address : addresses)
+        saved += address.toUtf8() + "\r\n";
+    return saved;
+}
+}  // namespace
+
 class CliCommandsTest : public QObject {
     Q_OBJECT
 private slots:
@@ -274,6 +296,134 @@ private slots:
         }
         QCOMPARE(result.exitCode, whole.exitCode);
         QCOMPARE(result.out, whole.out);
+        QCOMPARE(readBytes(dir.filePath("v2")), readBytes(dir.filePath("v1")));
+        QCOMPARE(readBytes(dir.filePath("i2")), readBytes(dir.filePath("i1")));
+    }
+
+    // The verdicts, result files, exit status and summary under --accept
+    // and --fail-on. Without them a 410 is the window's valid, and the run
+    // passes.
+    void acceptedAndFailing_data()
+    {
+        QTest::addColumn<QStringList>("paths");  // "refused": an address that gets no answer
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("verdicts");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QByteArray>("note");  // how the summary ends
+        const QByteArray none;
+        QTest::newRow("410 by the window's rule")
+            << QStringList{"/ok", "/gone"} << QStringList{} << QByteArray("valid valid") << 0 << none;
+        QTest::newRow("410 failing by its class") << QStringList{"/ok", "/gone"} << QStringList{"--fail-on", "not-found"}
+                                                  << QByteArray("valid valid") << 1 << QByteArray("; failing: not-found");
+        QTest::newRow("410 outside the codes accepted")
+            << QStringList{"/ok", "/gone"} << QStringList{"--accept", "200-299"} << QByteArray("valid invalid") << 1
+            << QByteArray("; accepted: 200-299");
+        QTest::newRow("blocked answers invalid, not failing")
+            << QStringList{"/ok", "/forbidden", "/slow"}
+            << QStringList{"--accept", "200-299", "--fail-on", "unreachable,not-found"}
+            << QByteArray("valid invalid invalid") << 0
+            << QByteArray("; accepted: 200-299; failing: not-found, unreachable");
+        QTest::newRow("and one that is not found")
+            << QStringList{"/ok", "/forbidden", "/missing"}
+            << QStringList{"--accept", "200-299", "--fail-on", "not-found,unreachable"}
+            << QByteArray("valid invalid invalid") << 1
+            << QByteArray("; accepted: 200-299; failing: not-found, unreachable");
+        QTest::newRow("429 accepted, the option twice")
+            << QStringList{"/ok", "/slow", "/forbidden"} << QStringList{"--accept", "200-299", "--accept", "429"}
+            << QByteArray("valid valid invalid") << 1 << QByteArray("; accepted: 200-299,429");
+        QTest::newRow("404 accepted") << QStringList{"/missing"} << QStringList{"--accept", "404"}
+                                      << QByteArray("valid") << 0 << QByteArray("; accepted: 404");
+        // The last answer is judged: the one a redirect leads to, or the
+        // redirect itself when none is followed.
+        QTest::newRow("a redirect followed") << QStringList{"/moved"} << QStringList{"--accept", "200-299"}
+                                             << QByteArray("valid") << 0 << QByteArray("; accepted: 200-299");
+        QTest::newRow("a redirect not followed")
+            << QStringList{"/moved"} << QStringList{"--accept", "200-299", "--redirects", "0"} << QByteArray("invalid")
+            << 1 << QByteArray("; accepted: 200-299");
+        QTest::newRow("no answer stays invalid")
+            << QStringList{"/ok", "refused"} << QStringList{"--accept", "100-599", "--retries", "0"}
+            << QByteArray("valid invalid") << 1 << QByteArray("; accepted: 100-599");
+        QTest::newRow("no answer, its class not failing")
+            << QStringList{"refused"} << QStringList{"--fail-on", "not-found", "--retries", "0"}
+            << QByteArray("invalid") << 0 << QByteArray("; failing: not-found");
+    }
+    void acceptedAndFailing()
+    {
+        QFETCH(QStringList, paths);
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, verdicts);
+        QFETCH(int, exitCode);
+        QFETCH(QByteArray, note);
+        LoopbackServer server;
+        routeEveryAnswer(server);
+        QStringList addresses;
+        for (const QString& path : paths)
+            addresses << (path == u"refused" ? QStringLiteral("http://127.0.0.1:%1/").arg(LoopbackServer::refusedPort())
+                                             : server.url(path));
+        TestFolder dir;
+        const Finished finished = runInProcess(arguments + QStringList{"--invalid", dir.filePath("invalid")},
+                                               linesOf(addresses));
+        QCOMPARE(finished.exitCode, exitCode);
+        QByteArrayList reported;
+        QStringList invalid;
+        for (const QByteArray& line : finished.out.split('\n')) {
+            if (line.isEmpty())
+                continue;
+            reported << line.left(line.indexOf('\t'));
+            if (reported.constLast() == "invalid")
+                invalid << QString::fromUtf8(line.split('\t').value(2));
+        }
+        QCOMPARE(reported.join(' '), verdicts);
+        QCOMPARE(readBytes(dir.filePath("invalid")), savedAs(invalid));
+        // The summary, one line, says which rules were in force.
+        QVERIFY2(finished.err.startsWith("tessaly-check: ") && finished.err.count('\n') == 1, finished.err.constData());
+        if (note.isEmpty())
+            QVERIFY2(!finished.err.contains("accepted") && !finished.err.contains("failing"), finished.err.constData());
+        else
+            QVERIFY2(finished.err.endsWith(note + '\n'), finished.err.constData());
+    }
+
+    // A journal keeps the window's verdicts: a run resumed from it, or a
+    // merge of it, reports as a whole run under its own --accept and
+    // --fail-on, whatever the run that kept the journal was given, asking
+    // nothing again.
+    void judgingWhenReported_data()
+    {
+        QTest::addColumn<bool>("merged");
+        QTest::addColumn<QStringList>("recording");  // the options of the run that keeps the journal
+        QTest::addColumn<QStringList>("reporting");  // of the run resumed or merged
+        const QStringList judging{"--accept", "200-299,429", "--fail-on", "not-found"};
+        QTest::newRow("resumed under them") << false << QStringList{} << judging;
+        QTest::newRow("merged under them") << true << QStringList{} << judging;
+        QTest::newRow("resumed without them") << false << judging << QStringList{};
+        QTest::newRow("merged without them") << true << judging << QStringList{};
+    }
+    void judgingWhenReported()
+    {
+        QFETCH(bool, merged);
+        QFETCH(QStringList, recording);
+        QFETCH(QStringList, reporting);
+        LoopbackServer server;
+        routeEveryAnswer(server);
+        TestFolder dir;
+        const QString list = dir.file("list.txt", linesOf({server.url("/ok"), server.url("/gone"), server.url("/forbidden"),
+                                                           server.url("/slow"), server.url("/moved")}));
+        const Finished whole =
+            runInProcess(reporting + QStringList{"--valid", dir.filePath("v1"), "--invalid", dir.filePath("i1"), list});
+        const QString journal = dir.filePath("journal");
+        recording += merged ? QStringList{"--shard", "1/1", "--resume", journal} : QStringList{"--resume", journal};
+        QCOMPARE_LE(runInProcess(recording + QStringList{list}).exitCode, 1);
+        const qsizetype asked = server.requests().size();
+        reporting += merged ? QStringList{"--merge", journal} : QStringList{"--resume", journal};
+        const Finished again =
+            runInProcess(reporting + QStringList{"--valid", dir.filePath("v2"), "--invalid", dir.filePath("i2"), list});
+        QCOMPARE(server.requests().size(), asked);
+        QCOMPARE(again.exitCode, whole.exitCode);
+        QCOMPARE(again.out, whole.out);
+        // The counts by class and the rules in force; the hosts asked to
+        // slow down are this run's own.
+        const auto withoutHosts = [](QByteArray summary) { return summary.replace("; 1 host asked to slow down", ""); };
+        QCOMPARE(withoutHosts(again.err), withoutHosts(whole.err));
         QCOMPARE(readBytes(dir.filePath("v2")), readBytes(dir.filePath("v1")));
         QCOMPARE(readBytes(dir.filePath("i2")), readBytes(dir.filePath("i1")));
     }

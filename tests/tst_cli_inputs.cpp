@@ -1,6 +1,7 @@
 // The command line's own rules, in process: its options, which names lead to
 // one file, and how a list read as a stream is decoded.
 #include "TestFiles.h"
+#include "cli/Judging.h"
 #include "cli/ListInput.h"
 #include "cli/Report.h"
 #include "cli/SameFile.h"
@@ -74,6 +75,19 @@ private slots:
             << QStringList{"--dump", "--merge", "j"} << "--dump asks nothing: it takes no --merge";
         QTest::newRow("a merge and a dump") << QStringList{"--merge", "j", "--dump"} << "--merge takes no --dump";
         QTest::newRow("authorities without a file") << QStringList{"--cacert", ""} << "--cacert needs a file name";
+        QTest::newRow("a range backwards") << QStringList{"--accept", "200-299,399-300"}
+                                           << "--accept: the range 399-300 runs backwards; write 300-399";
+        QTest::newRow("an unknown class")
+            << QStringList{"--fail-on", "not-found,gone"}
+            << "--fail-on takes answer classes, comma-separated, from ok, moved, redirect, blocked, not-found, "
+               "client-error, server-error, unreachable, bad-response, bad-address, no-fragment, skipped: \"gone\" is none";
+        QTest::newRow("a merge with an unknown class") << QStringList{"--merge", "j", "--fail-on", "dead"}
+                                                       << "--fail-on takes answer classes, comma-separated, from ok, "
+                                                          "moved, redirect, blocked, not-found, client-error, "
+                                                          "server-error, unreachable, bad-response, bad-address, "
+                                                          "no-fragment, skipped: \"dead\" is none";
+        QTest::newRow("a dump with accepted codes")
+            << QStringList{"--dump", "--accept", "200"} << "--dump asks nothing: it takes no --accept";
     }
     void optionsRefused()
     {
@@ -109,6 +123,133 @@ private slots:
         auto merge = Command::parse({"tessaly-check", "--format", "jsonl", "list", "--merge", "j"});
         QVERIFY(std::holds_alternative<std::unique_ptr<Command>>(merge));
         QVERIFY(dynamic_cast<MergeCommand*>(std::get<std::unique_ptr<Command>>(merge).get()));
+    }
+
+    // --accept's codes: each value comma-separated, codes and inclusive
+    // ranges, the option given once or more.
+    void statusRanges_data()
+    {
+        QTest::addColumn<QStringList>("given");
+        QTest::addColumn<int>("statusCode");
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<QString>("text");  // as the summary gives them
+        QTest::newRow("one code") << QStringList{"429"} << 429 << true << "429";
+        QTest::newRow("one code, its neighbour") << QStringList{"429"} << 428 << false << "429";
+        QTest::newRow("a range's first") << QStringList{"200-299"} << 200 << true << "200-299";
+        QTest::newRow("a range's last") << QStringList{"200-299"} << 299 << true << "200-299";
+        QTest::newRow("past a range") << QStringList{"200-299"} << 300 << false << "200-299";
+        QTest::newRow("below a range") << QStringList{"200-299"} << 199 << false << "200-299";
+        QTest::newRow("several, blanks around") << QStringList{" 200-299, 304 ,429"} << 304 << true << "200-299,304,429";
+        QTest::newRow("between two") << QStringList{"200-299,429"} << 304 << false << "200-299,429";
+        QTest::newRow("the option twice") << QStringList{"200-299", "429"} << 429 << true << "200-299,429";
+        QTest::newRow("a range twice, kept once") << QStringList{"200-299,200-299"} << 250 << true << "200-299";
+        QTest::newRow("a range of one") << QStringList{"404-404"} << 404 << true << "404";
+        QTest::newRow("every code") << QStringList{"100-599"} << 599 << true << "100-599";
+        QTest::newRow("no code") << QStringList{"100-599"} << -1 << false << "100-599";
+    }
+    void statusRanges()
+    {
+        QFETCH(QStringList, given);
+        QFETCH(int, statusCode);
+        QFETCH(bool, accepted);
+        QFETCH(QString, text);
+        const auto parsed = StatusRanges::parse(given);
+        if (const QString* problem = std::get_if<QString>(&parsed))
+            QFAIL(qPrintable(*problem));
+        QCOMPARE(std::get<StatusRanges>(parsed).contains(statusCode), accepted);
+        QCOMPARE(std::get<StatusRanges>(parsed).text(), text);
+    }
+
+    void statusRangesRefused_data()
+    {
+        QTest::addColumn<QStringList>("given");
+        QTest::addColumn<QString>("problem");  // how the message ends
+        QTest::newRow("nothing") << QStringList{""} << "such as 200-299,304,429: \"\" is none";
+        QTest::newRow("an empty part") << QStringList{"200,,304"} << ": \"\" is none";
+        QTest::newRow("a class of codes") << QStringList{"2xx"} << ": \"2xx\" is none";
+        QTest::newRow("another range's spelling") << QStringList{"200..299"} << ": \"200..299\" is none";
+        QTest::newRow("below 100") << QStringList{"99"} << ": \"99\" is none";
+        QTest::newRow("written with a zero") << QStringList{"099"} << ": \"099\" is none";
+        QTest::newRow("past 599") << QStringList{"200-600"} << ": \"200-600\" is none";
+        QTest::newRow("999, no status code of HTTP's") << QStringList{"999"} << ": \"999\" is none";
+        QTest::newRow("a sign") << QStringList{"+200"} << ": \"+200\" is none";
+        QTest::newRow("no end") << QStringList{"200-"} << ": \"200-\" is none";
+        QTest::newRow("no start") << QStringList{"-299"} << ": \"-299\" is none";
+        QTest::newRow("three ends") << QStringList{"200-300-400"} << ": \"200-300-400\" is none";
+        QTest::newRow("digits of another script") << QStringList{"\u0662\u0660\u0660"} << "\u0662\u0660\u0660\" is none";
+        QTest::newRow("one good value, one bad") << QStringList{"200", "4O4"} << ": \"4O4\" is none";
+        QTest::newRow("backwards") << QStringList{"299-200"} << "the range 299-200 runs backwards; write 200-299";
+    }
+    void statusRangesRefused()
+    {
+        QFETCH(QStringList, given);
+        QFETCH(QString, problem);
+        const auto parsed = StatusRanges::parse(given);
+        QVERIFY(std::holds_alternative<QString>(parsed));
+        QVERIFY2(std::get<QString>(parsed).startsWith(u"--accept"), qPrintable(std::get<QString>(parsed)));
+        QVERIFY2(std::get<QString>(parsed).endsWith(problem), qPrintable(std::get<QString>(parsed)));
+    }
+
+    // What the report says of an outcome and whether it fails the run, for
+    // those a check against the loopback server cannot easily give
+    // (tst_cli_commands has the answers' own).
+    void judging_data()
+    {
+        QTest::addColumn<QStringList>("accept");  // none: not given
+        QTest::addColumn<QStringList>("failOn");
+        QTest::addColumn<QByteArray>("statusLine");  // none: no answer, judged as below
+        QTest::addColumn<QString>("answerClass");    // of an outcome without an answer
+        QTest::addColumn<bool>("valid");             // of an outcome without an answer
+        QTest::addColumn<QByteArray>("verdict");
+        QTest::addColumn<bool>("fails");
+        const QStringList none;
+        const QByteArray noAnswer;
+        QTest::newRow("404 accepted, failing by its class")
+            << QStringList{"404"} << QStringList{"not-found"} << QByteArray("HTTP/1.1 404 Not Found") << QString()
+            << false << QByteArray("valid") << true;
+        QTest::newRow("200 not accepted") << QStringList{"300-399"} << none << QByteArray("HTTP/1.1 200 OK")
+                                          << QString() << false << QByteArray("invalid") << true;
+        // The window calls a status line without a code valid by its wording.
+        QTest::newRow("a status line without a code") << QStringList{"100-599"} << none << QByteArray("HTTP/1.1 Fine then")
+                                                      << QString() << false << QByteArray("invalid") << true;
+        QTest::newRow("redirects that led nowhere")
+            << QStringList{"300-399"} << none << noAnswer << "redirect" << false << QByteArray("invalid") << true;
+        QTest::newRow("a local file keeps its verdict")
+            << QStringList{"300-399"} << none << noAnswer << "ok" << true << QByteArray("valid") << false;
+        QTest::newRow("a local file without its fragment")
+            << QStringList{"200-299"} << none << noAnswer << "no-fragment" << false << QByteArray("invalid") << true;
+        QTest::newRow("skipped stays skipped")
+            << QStringList{"300-399"} << none << noAnswer << "skipped" << true << QByteArray("skipped") << false;
+        QTest::newRow("skipped failing when named")
+            << none << QStringList{"skipped"} << noAnswer << "skipped" << true << QByteArray("skipped") << true;
+    }
+    void judging()
+    {
+        QFETCH(QStringList, accept);
+        QFETCH(QStringList, failOn);
+        QFETCH(QByteArray, statusLine);
+        QFETCH(QString, answerClass);
+        QFETCH(bool, valid);
+        QFETCH(QByteArray, verdict);
+        QFETCH(bool, fails);
+        Judging judging;
+        if (!accept.isEmpty())
+            judging.accepted = std::get<StatusRanges>(StatusRanges::parse(accept));
+        if (!failOn.isEmpty())
+            judging.failing = std::get<ClassSet>(ClassSets::parse(failOn));
+        Outcome outcome;
+        if (statusLine.isEmpty()) {
+            outcome.answerClass = *AnswerClasses::named(answerClass);
+            outcome.valid = valid;
+        } else {
+            outcome = Outcome::ofHeaderBlock(statusLine + "\r\nServer: x\r\n\r\n");
+        }
+        const Outcome reported = judging.reported(outcome);
+        QCOMPARE(Report::verdictOf(reported), verdict);
+        QCOMPARE(judging.fails(reported), fails);
+        // The rest of the outcome is the window's.
+        QCOMPARE(reported.answerClass, outcome.answerClass);
+        QCOMPARE(reported.statusLine, outcome.statusLine);
     }
 
     // Each job refuses every option of another job by its name and the

@@ -77,7 +77,8 @@ void Outputs::noteReportError()
 CheckQueue::Callbacks Outputs::callbacks(std::function<bool()> stopping)
 {
     CheckQueue::Callbacks callbacks;
-    callbacks.inOrder = [this](qint64 position, QByteArrayView address, const Outcome& outcome) {
+    callbacks.inOrder = [this](qint64 position, QByteArrayView address, const Outcome& judged) {
+        const Outcome outcome = m_judging.reported(judged);
         // Outcomes come in list order; those before this one that never
         // come (another shard's, a run cut short) are forgotten with it.
         const auto source = m_sources.find(position);
@@ -94,7 +95,11 @@ CheckQueue::Callbacks Outputs::callbacks(std::function<bool()> stopping)
     // still ends with status 2, as a later run cannot skip what this one
     // judged.
     callbacks.judged = [this](qint64 position, QByteArrayView address, const Outcome& outcome, bool fresh) {
-        m_progress.judged(outcome.valid, outcome.answerClass, fresh);
+        // The journal keeps the window's verdict: --accept is applied anew
+        // by whichever run reports it.
+        const Outcome reported = m_judging.reported(outcome);
+        m_progress.judged(reported.valid, reported.answerClass, fresh);
+        m_anyFailing = m_anyFailing || m_judging.fails(reported);
         if (m_journal && fresh && !m_journal->record(position, address, outcome) && !m_journalFailed) {
             m_journalFailed = true;
             say(m_journal->writeError() + QStringLiteral("; the run goes on without it"));
@@ -135,7 +140,7 @@ void Outputs::endReport()
     errno = 0;
     std::fflush(m_streams.out);
     noteReportError();
-    say(m_progress.summary());
+    say(m_progress.summary() + m_judging.note());
 }
 
 bool Outputs::commitResults()

@@ -3,6 +3,7 @@
 #include "cli/CheckQueue.h"
 #include "cli/Documents.h"
 #include "cli/Journal.h"
+#include "cli/Judging.h"
 #include "cli/ProgressLine.h"
 #include "cli/ResultFile.h"
 #include "cli/Streams.h"
@@ -50,6 +51,9 @@ public:
     // The queue's callbacks that feed them; the run stops when `stopping`
     // says so or the report cannot be written.
     CheckQueue::Callbacks callbacks(std::function<bool()> stopping);
+    // How outcomes are reported and which fail the run (--accept,
+    // --fail-on); the window's verdict unless set.
+    void judgeBy(const Judging& judging) { m_judging = judging; }
     // While the command waits for more of a stream, what was judged so far
     // reaches the report's reader (`tail -f log | tessaly-check`).
     void setWaitingForInput(bool waiting) { m_waitingForInput = waiting; }
@@ -68,7 +72,8 @@ public:
     // when none failed (EPIPE: its reader went away).
     int reportError() const { return m_reportError; }
     bool journalFailed() const { return m_journalFailed; }
-    bool anyInvalid() const { return m_progress.anyInvalid(); }
+    // Whether an outcome reported fails the run, as the judging has it.
+    bool anyFailing() const { return m_anyFailing; }
 
 private:
     void noteReportError();
@@ -84,4 +89,6 @@ private:
     bool m_journalFailed = false;
     int m_reportError = 0;
     bool m_waitingForInput = false;
+    Judging m_judging;
+    bool m_anyFailing = false;
 };

@@ -30,7 +30,6 @@ public:
     // Draws the line, at most four times a second unless now.
     void show(bool now = false);
     void end();
-    bool anyInvalid() const { return m_invalid > 0; }
 
     // The parts of a line, most needed first, each starting with its
     // separator, as many as fit in columns - 1 characters (so that the cursor

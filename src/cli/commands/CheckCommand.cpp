@@ -52,6 +52,7 @@ int CheckCommand::execute(const Streams& streams)
     // A shard's share of the list is not known until its end, nor the
     // number of links until each document is read.
     Outputs outputs(files, options.shard || !documentNames.isEmpty() ? -1 : ListInput::totalOf(inputs), streams);
+    outputs.judgeBy(options.judging);
     if (const auto unwritable = outputs.open())
         return failed(streams, *unwritable);
     for (const QString& warning : walkWarnings)

@@ -4,8 +4,9 @@
 #include "cli/options/InputOptions.h"
 #include "cli/options/OutputOptions.h"
 #include "cli/options/RequestOptions.h"
+#include "cli/options/VerdictOptions.h"
 
-using CheckOptions = OptionsOf<RequestOptions, ResultFileOptions, ReportOptions, ShardOptions, InputOptions>;
+using CheckOptions = OptionsOf<RequestOptions, VerdictOptions, ResultFileOptions, ReportOptions, ShardOptions, InputOptions>;
 
 // The check run: every address of the lists asked and judged, the report in
 // list order, the result files and the journal (--resume), one shard's share

@@ -40,7 +40,8 @@ std::variant<std::unique_ptr<Command>, Command::Help, Command::Usage> Command::p
     whole.setApplicationDescription(QStringLiteral(
         "Checks which web addresses in list files exist, one address per line, and judges each as the Tessaly "
         "window does; reads the links of HTML, Markdown and sitemap files too, and of the folders that hold them, "
-        "checking links to local files on disk.\nExit status: 0 all valid, 1 some invalid, 2 bad usage, unreadable input or trust store, unwritable result "
+        "checking links to local files on disk.\nExit status: 0 all valid, 1 some invalid (with --fail-on, some link of a "
+        "class named), 2 bad usage, unreadable input or trust store, unwritable result "
         "file, report or journal, a list changed during the run, or no request possible on this machine; 129, 130 "
         "or 143 ended by SIGHUP, SIGINT (Ctrl-C) or SIGTERM; 141 report's reader gone."));
     whole.addHelpOption();
@@ -149,5 +150,5 @@ int Command::statusAtEnd(const Outputs& outputs, const Streams& streams)
     if (outputs.reportError())
         return failed(streams,
                       QStringLiteral("standard output: ") + QString::fromLocal8Bit(std::strerror(outputs.reportError())));
-    return outputs.anyInvalid() ? SomeInvalid : AllValid;
+    return outputs.anyFailing() ? SomeInvalid : AllValid;
 }

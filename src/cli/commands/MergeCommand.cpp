@@ -46,6 +46,7 @@ int MergeCommand::execute(const Streams& streams)
             return failed(streams, journals.back()->errorString());
     }
     Outputs outputs(files, ListInput::totalOf(inputs), streams);
+    outputs.judgeBy(options.judging);
     if (const auto unwritable = outputs.open())
         return failed(streams, *unwritable);
     const auto awaitInput = [](int descriptor) {

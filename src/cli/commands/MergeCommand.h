@@ -2,8 +2,9 @@
 
 #include "cli/commands/Command.h"
 #include "cli/options/OutputOptions.h"
+#include "cli/options/VerdictOptions.h"
 
-using MergeCommandOptions = OptionsOf<MergeOptions, ResultFileOptions, ReportOptions>;
+using MergeCommandOptions = OptionsOf<MergeOptions, VerdictOptions, ResultFileOptions, ReportOptions>;
 
 // The whole list's report and result files from the shards' journals
 // (--merge), without a request. The result files are written only when
