@@ -10,10 +10,13 @@
 #include "cli/Outputs.h"
 #include "engine/OpenFiles.h"
 
-int CheckCommand::execute(const Streams& streams)
+int CheckCommand::execute(const Streams& standard)
 {
     const CheckOptions& options = m_options;
-    const Outputs::Files files{options.format, options.validPath, options.invalidPath, options.journalPath, {}};
+    Streams streams = standard;
+    const Outputs::Files files{options.format,     options.validPath,   options.invalidPath,
+                               options.journalPath, {},                  options.outputPath,
+                               options.summaryPath, options.summaryAppends};
     QStringList walkWarnings;
     auto named = Documents::inputsOf(options.lists, documentSettings(options), walkWarnings);
     if (const QString* problem = std::get_if<QString>(&named))
@@ -32,6 +35,9 @@ int CheckCommand::execute(const Streams& streams)
                       true);
     std::deque<ListInput> inputs;
     if (const auto status = openLists(files, listNames, documentNames, streams, inputs))
+        return *status;
+    ReportFile reportFile(nullptr, &std::fclose);
+    if (const auto status = openReport(options.outputPath, streams, reportFile))
         return *status;
     // Each request holds files of its own: as many at once as the limit on
     // open files lets the command have beside its own and the outputs'.
@@ -83,6 +89,7 @@ int CheckCommand::execute(const Streams& streams)
     for (const Documents::Input& input : given) {
         bool taking = true;
         if (input.kind == DocumentKind::List) {
+            outputs.listFrom(outputs.added(), input.name);
             unreadable = (list++)->forEachItem(
                 [&](QByteArrayView address) {
                 outputs.nextFrom(std::nullopt);

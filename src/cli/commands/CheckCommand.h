@@ -5,7 +5,7 @@
 #include "cli/options/OutputOptions.h"
 #include "cli/options/RequestOptions.h"
 
-using CheckOptions = OptionsOf<RequestOptions, ResultFileOptions, ReportOptions, ShardOptions, InputOptions>;
+using CheckOptions = OptionsOf<RequestOptions, ResultFileOptions, ReportOptions, ReportFileOptions, ShardOptions, InputOptions>;
 
 // The check run: every address of the lists asked and judged, the report in
 // list order, the result files and the journal (--resume), one shard's share

@@ -3,7 +3,7 @@
 #include "cli/commands/Command.h"
 #include "cli/options/OutputOptions.h"
 
-using MergeCommandOptions = OptionsOf<MergeOptions, ResultFileOptions, ReportOptions>;
+using MergeCommandOptions = OptionsOf<MergeOptions, ResultFileOptions, ReportOptions, ReportFileOptions>;
 
 // The whole list's report and result files from the shards' journals
 // (--merge), without a request. The result files are written only when
