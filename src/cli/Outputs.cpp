@@ -190,7 +190,8 @@ bool Outputs::writeSummary()
     if (!m_summary)
         return true;
     QFile file(m_files.summaryPath);
-    const QByteArray markdown = m_summary->markdown();
+    // Set apart from what the step's other commands wrote before it.
+    const QByteArray markdown = (m_files.summaryAppends ? "\n" : "") + m_summary->markdown();
     if (!file.open(QIODevice::WriteOnly | (m_files.summaryAppends ? QIODevice::Append : QIODevice::Truncate))
         || file.write(markdown) != markdown.size() || !file.flush()) {
         say(QStringLiteral("the summary cannot be written to %1: %2").arg(m_files.summaryPath, file.errorString()));
