@@ -29,7 +29,8 @@ const OptionTable<ReportOptions>& ReportOptions::table()
          [](const Given& given, ReportOptions& into) -> std::optional<QString> {
              into.format = Report::formatNamed(given.value());
              if (!into.format)
-                 return QStringLiteral("--format is ") + formats.join(QStringLiteral(" or "));
+                 return QStringLiteral("--format is %1 or %2")
+                     .arg(formats.first(formats.size() - 1).join(QStringLiteral(", ")), formats.constLast());
              return std::nullopt;
          }},
     };
