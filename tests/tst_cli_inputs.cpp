@@ -41,6 +41,8 @@ private slots:
         QTest::addColumn<QString>("problem");
         QTest::newRow("no result file name") << QStringList{"--valid", ""} << "--valid needs a file name";
         QTest::newRow("no journal name") << QStringList{"--resume", ""} << "--resume needs a file name";
+        QTest::newRow("no report file name") << QStringList{"--output", ""} << "--output needs a file name";
+        QTest::newRow("no summary file name") << QStringList{"--summary", ""} << "--summary needs a file name";
         QTest::newRow("no jobs") << QStringList{"--jobs", "0"} << "--jobs takes a whole number from 1 to 1024";
         QTest::newRow("a time-out of 0") << QStringList{"--timeout", "0"}
                                          << "--timeout takes a number of seconds from 0.001 to 86400, such as 30";
@@ -52,7 +54,7 @@ private slots:
             << QStringList{"--pause", "-1"} << "--pause takes a number of seconds from 0 to 86400, such as 1 or 0.5";
         QTest::newRow("not a number") << QStringList{"--pause", "soon"}
                                       << "--pause takes a number of seconds from 0 to 86400, such as 1 or 0.5";
-        QTest::newRow("an unknown format") << QStringList{"--format", "xml"} << "--format is text or jsonl";
+        QTest::newRow("an unknown format") << QStringList{"--format", "xml"} << "--format is text, jsonl, junit, github or csv";
         QTest::newRow("shard 0") << QStringList{"--shard", "0/4"}
                                  << "--shard K/N counts shards from 1: K and N are 1 or more";
         QTest::newRow("a shard past the count")

@@ -5,11 +5,16 @@
 #include <algorithm>
 
 std::optional<QString> Merge::run(std::deque<ListInput>& inputs, std::vector<std::unique_ptr<Journal>>& journals,
-                                  const CheckQueue::Callbacks& callbacks, const std::function<bool(int)>& awaitInput)
+                                  const CheckQueue::Callbacks& callbacks, const std::function<bool(int)>& awaitInput,
+                                  const std::function<void(qint64, qsizetype)>& listStarts)
 {
     qint64 position = 0;
     std::optional<QString> missing;
+    qsizetype list = 0;
     for (ListInput& input : inputs) {
+        if (listStarts)
+            listStarts(position, list);
+        ++list;
         const auto mergeLine = [&](QByteArrayView address) {
             std::optional<Outcome> outcome;
             for (const auto& journal : journals) {

@@ -4,6 +4,8 @@
 #include "cli/Report.h"
 #include "cli/SameFile.h"
 
+#include <QFile>
+
 #include <cerrno>
 #include <cstdio>
 
@@ -17,7 +19,9 @@ std::optional<QString> Outputs::overwriting(const Files& files, const QStringLis
     const bool reportIsAFile = ::fstat(::fileno(reportStream), &report) == 0;
     const std::pair<QString, const QString*> outputs[] = {{QStringLiteral("--valid"), &files.validPath},
                                                           {QStringLiteral("--invalid"), &files.invalidPath},
-                                                          {QStringLiteral("--resume"), &files.journalPath}};
+                                                          {QStringLiteral("--resume"), &files.journalPath},
+                                                          {QStringLiteral("--output"), &files.reportPath},
+                                                          {QStringLiteral("--summary"), &files.summaryPath}};
     for (const auto& [option, path] : outputs) {
         for (size_t i = 0; i < inputs.size(); ++i) {
             if (SameFile::is(*path, inputs[i].status())) {
@@ -32,13 +36,21 @@ std::optional<QString> Outputs::overwriting(const Files& files, const QStringLis
         }
         if (reportIsAFile && SameFile::is(*path, report))
             return option + QStringLiteral(" names the report's own output");
+        if (option == u"--output" || option == u"--summary") {
+            for (const auto& [other, otherPath] : outputs) {
+                if (other != option && SameFile::names(*path, *otherPath))
+                    return QStringLiteral("%1 and %2 name the same file").arg(option, other);
+            }
+        }
     }
     for (qsizetype i = 0; i < files.mergeJournals.size(); ++i) {
         const QString& journal = files.mergeJournals[i];
         if (SameFile::names(journal, files.validPath) || SameFile::names(journal, files.invalidPath))
             return QStringLiteral("--valid or --invalid names a journal being merged");
-        if (reportIsAFile && SameFile::is(journal, report))
+        if ((reportIsAFile && SameFile::is(journal, report)) || SameFile::names(journal, files.reportPath))
             return QStringLiteral("--merge names the report's own output");
+        if (SameFile::names(journal, files.summaryPath))
+            return QStringLiteral("--merge names the summary's file");
         for (qsizetype j = 0; j < i; ++j) {
             if (SameFile::names(journal, files.mergeJournals[j]))
                 return QStringLiteral("--merge names %1 twice").arg(journal);
@@ -52,8 +64,11 @@ std::optional<QString> Outputs::overwriting(const Files& files, const QStringLis
 }
 
 Outputs::Outputs(const Files& files, qint64 total, const Streams& streams)
-    : m_files(files), m_streams(streams), m_progress(total, streams), m_valid(files.validPath), m_invalid(files.invalidPath)
+    : m_files(files), m_streams(streams), m_progress(total, streams), m_valid(files.validPath), m_invalid(files.invalidPath),
+      m_writer(files.format->writer())
 {
+    if (!files.summaryPath.isEmpty())
+        m_summary.emplace();
 }
 
 std::optional<QString> Outputs::open()
@@ -64,7 +79,22 @@ std::optional<QString> Outputs::open()
     }
     if (!m_files.journalPath.isEmpty() && !m_journal.emplace().open(m_files.journalPath))
         return m_journal->errorString();
+    writeReport(m_writer->begin());
     return std::nullopt;
+}
+
+QString Outputs::reportName() const
+{
+    return m_files.reportPath.isEmpty() ? QStringLiteral("standard output") : m_files.reportPath;
+}
+
+void Outputs::writeReport(const QByteArray& bytes)
+{
+    if (bytes.isEmpty())
+        return;
+    errno = 0;
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), m_streams.out);
+    noteReportError();
 }
 
 // SIGPIPE is ignored for curl's sake, so a closed pipe shows here, as EPIPE.
@@ -82,12 +112,17 @@ CheckQueue::Callbacks Outputs::callbacks(std::function<bool()> stopping)
         // Outcomes come in list order; those before this one that never
         // come (another shard's, a run cut short) are forgotten with it.
         const auto source = m_sources.find(position);
-        const QByteArray line = m_files.format->line(address, outcome, source != m_sources.end() ? &source->second : nullptr);
+        const auto list = m_lists.upper_bound(position);
+        const Report::Entry entry{address, outcome, source != m_sources.end() ? &source->second : nullptr,
+                                  list != m_lists.begin() ? QStringView(std::prev(list)->second) : QStringView(),
+                                  m_judging.fails(outcome)};
+        const QByteArray line = m_writer->line(entry);
+        if (m_summary)
+            m_summary->add(entry);
         m_sources.erase(m_sources.begin(), m_sources.upper_bound(position));
-        m_progress.makeRoom();
-        errno = 0;
-        std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), m_streams.out);
-        noteReportError();
+        if (!line.isEmpty())
+            m_progress.makeRoom();
+        writeReport(line);
         if (outcome.answerClass != AnswerClass::Skipped)
             (outcome.valid ? m_valid : m_invalid).addLine(address);
     };
@@ -137,6 +172,7 @@ void Outputs::say(const QString& message)
 void Outputs::endReport()
 {
     m_progress.end();
+    writeReport(m_writer->end());
     errno = 0;
     std::fflush(m_streams.out);
     noteReportError();
@@ -152,5 +188,20 @@ bool Outputs::commitResults()
             written = false;
         }
     }
-    return written;
+    return writeSummary() && written;
+}
+
+bool Outputs::writeSummary()
+{
+    if (!m_summary)
+        return true;
+    QFile file(m_files.summaryPath);
+    // Set apart from what the step's other commands wrote before it.
+    const QByteArray markdown = (m_files.summaryAppends ? "\n" : "") + m_summary->markdown();
+    if (!file.open(QIODevice::WriteOnly | (m_files.summaryAppends ? QIODevice::Append : QIODevice::Truncate))
+        || file.write(markdown) != markdown.size() || !file.flush()) {
+        say(QStringLiteral("the summary cannot be written to %1: %2").arg(m_files.summaryPath, file.errorString()));
+        return false;
+    }
+    return true;
 }

@@ -1,6 +1,7 @@
 #include "cli/Report.h"
 
 #include "cli/Documents.h"
+#include "cli/ReportWriters.h"
 
 #include "engine/Characters.h"
 
@@ -52,6 +53,11 @@ QJsonValue textOrNull(const QString& text) { return text.isEmpty() ? QJsonValue(
 
 QByteArray Report::escapedField(QByteArrayView text) { return escapedAddress(text); }
 
+QByteArray Report::statusOf(const Outcome& outcome)
+{
+    return printable(outcome.statusLine.isEmpty() ? outcome.reason : outcome.statusLine);
+}
+
 QByteArray Report::verdictOf(const Outcome& outcome)
 {
     if (outcome.answerClass == AnswerClass::Skipped)
@@ -62,7 +68,7 @@ QByteArray Report::verdictOf(const Outcome& outcome)
 QByteArray Report::textLine(QByteArrayView address, const Outcome& outcome, const LinkSource* source)
 {
     QByteArray line = verdictOf(outcome) + '\t';
-    line += printable(outcome.statusLine.isEmpty() ? outcome.reason : outcome.statusLine);
+    line += statusOf(outcome);
     line += '\t';
     line += escapedAddress(address);
     line += '\t';
@@ -146,11 +152,26 @@ std::optional<std::pair<QByteArray, Outcome>> Report::fromJson(const QJsonObject
 
 
 namespace {
+// The line formats: each address a line of its own, nothing before or after.
+template <QByteArray (*Line)(QByteArrayView, const Outcome&, const LinkSource*)>
+class LineWriter : public Report::Writer {
+public:
+    QByteArray line(const Report::Entry& entry) override { return Line(entry.address, entry.outcome, entry.source); }
+};
+template <QByteArray (*Line)(QByteArrayView, const Outcome&, const LinkSource*)>
+std::unique_ptr<Report::Writer> lineWriter()
+{
+    return std::make_unique<LineWriter<Line>>();
+}
+
 // Each format the command can write its report in, by the name --format
 // takes; the first is the default.
 constexpr Report::Format Formats[] = {
-    {u"text", &Report::textLine},
-    {u"jsonl", &Report::jsonLine},
+    {u"text", &lineWriter<&Report::textLine>},
+    {u"jsonl", &lineWriter<&Report::jsonLine>},
+    {u"junit", &ReportWriters::junit},
+    {u"github", &ReportWriters::github},
+    {u"csv", &ReportWriters::csv},
 };
 }  // namespace
 

@@ -13,10 +13,13 @@
 
 #include <QProcessEnvironment>
 
-int CheckCommand::execute(const Streams& streams)
+int CheckCommand::execute(const Streams& standard)
 {
     const CheckOptions& options = m_options;
-    const Outputs::Files files{options.format, options.validPath, options.invalidPath, options.journalPath, {}};
+    Streams streams = standard;
+    const Outputs::Files files{options.format,     options.validPath,   options.invalidPath,
+                               options.journalPath, {},                  options.outputPath,
+                               options.summaryPath, options.summaryAppends};
     // A trust store named but not there would judge every https address
     // invalid for want of it: the run stops before anything is read or asked.
     const TrustSources trust = trustSourcesFrom(QProcessEnvironment::systemEnvironment(), options.addedAuthorities);
@@ -41,6 +44,9 @@ int CheckCommand::execute(const Streams& streams)
                       true);
     std::deque<ListInput> inputs;
     if (const auto status = openLists(files, listNames, documentNames, streams, inputs))
+        return *status;
+    ReportFile reportFile(nullptr, &std::fclose);
+    if (const auto status = openReport(options.outputPath, streams, reportFile))
         return *status;
     // Each request holds files of its own: as many at once as the limit on
     // open files lets the command have beside its own and the outputs'.
@@ -94,6 +100,7 @@ int CheckCommand::execute(const Streams& streams)
     for (const Documents::Input& input : given) {
         bool taking = true;
         if (input.kind == DocumentKind::List) {
+            outputs.listFrom(outputs.added(), input.name);
             unreadable = (list++)->forEachItem(
                 [&](QByteArrayView address) {
                 outputs.nextFrom(std::nullopt);

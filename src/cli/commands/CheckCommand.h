@@ -6,7 +6,8 @@
 #include "cli/options/RequestOptions.h"
 #include "cli/options/VerdictOptions.h"
 
-using CheckOptions = OptionsOf<RequestOptions, VerdictOptions, ResultFileOptions, ReportOptions, ShardOptions, InputOptions>;
+using CheckOptions = OptionsOf<RequestOptions, VerdictOptions, ResultFileOptions, ReportOptions, ReportFileOptions,
+                                ShardOptions, InputOptions>;
 
 // The check run: every address of the lists asked and judged, the report in
 // list order, the result files and the journal (--resume), one shard's share

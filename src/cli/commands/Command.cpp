@@ -8,6 +8,8 @@
 #include "cli/commands/MergeCommand.h"
 #include "cli/options/InputOptions.h"
 
+#include <QFile>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -134,6 +136,17 @@ std::optional<int> Command::openLists(const Outputs::Files& files, const QString
     return std::nullopt;
 }
 
+std::optional<int> Command::openReport(const QString& path, Streams& streams, ReportFile& file)
+{
+    if (path.isEmpty())
+        return std::nullopt;
+    file.reset(std::fopen(QFile::encodeName(path).constData(), "we"));
+    if (!file)
+        return failed(streams, QStringLiteral("--output %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+    streams.out = file.get();
+    return std::nullopt;
+}
+
 Documents::Settings Command::documentSettings(const InputOptions& options)
 {
     return {options.inputFormat, options.rootDir, options.base, options.excludedPaths};
@@ -148,7 +161,7 @@ int Command::statusAtEnd(const Outputs& outputs, const Streams& streams)
     if (Interrupt::caught())
         return statusOfSignal(Interrupt::caught());
     if (outputs.reportError())
-        return failed(streams,
-                      QStringLiteral("standard output: ") + QString::fromLocal8Bit(std::strerror(outputs.reportError())));
+        return failed(streams, outputs.reportName() + QStringLiteral(": ")
+                                   + QString::fromLocal8Bit(std::strerror(outputs.reportError())));
     return outputs.anyFailing() ? SomeInvalid : AllValid;
 }

@@ -68,6 +68,11 @@ protected:
     // the documents: nothing, or the status the run ends with.
     static std::optional<int> openLists(const Outputs::Files& files, const QStringList& listNames,
                                         const QStringList& documents, const Streams& streams, std::deque<ListInput>& inputs);
+    // The report to the file --output names (none: the output stream as it
+    // is), opened and emptied once the lists are open and nothing it could
+    // overwrite is being read. Nothing, or the status the run ends with.
+    using ReportFile = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+    static std::optional<int> openReport(const QString& path, Streams& streams, ReportFile& file);
     // How the documents named are read, from the options.
     static Documents::Settings documentSettings(const InputOptions& options);
     // How a run that got to its end ends: its reader gone, a signal, a

@@ -42,6 +42,16 @@ const OptionTable<DumpFlag>& DumpFlag::table()
     return rows;
 }
 
+std::optional<QString> DumpCommand::take(const QCommandLineParser& parser)
+{
+    if (auto problem = m_options.take(parser))
+        return problem;
+    // The links found are no report of verdicts: a line each, as text or JSON.
+    if (m_options.format->name != u"text" && m_options.format->name != u"jsonl")
+        return QStringLiteral("--dump writes text or jsonl, not %1").arg(m_options.format->name);
+    return std::nullopt;
+}
+
 int DumpCommand::execute(const Streams& streams)
 {
     const DumpOptions& options = m_options;

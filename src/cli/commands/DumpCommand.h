@@ -18,7 +18,7 @@ class DumpCommand : public Command {
 public:
     QString selector() const override { return QStringLiteral("dump"); }
     QList<QCommandLineOption> optionDefinitions() const override { return DumpOptions::definitions(); }
-    std::optional<QString> take(const QCommandLineParser& parser) override { return m_options.take(parser); }
+    std::optional<QString> take(const QCommandLineParser& parser) override;
     int execute(const Streams& streams) override;
 
 protected:

@@ -28,10 +28,13 @@ QString MergeCommand::refusal(const QString& longName) const
     return {};
 }
 
-int MergeCommand::execute(const Streams& streams)
+int MergeCommand::execute(const Streams& standard)
 {
     const MergeCommandOptions& options = m_options;
-    const Outputs::Files files{options.format, options.validPath, options.invalidPath, {}, options.mergeJournals};
+    Streams streams = standard;
+    const Outputs::Files files{options.format,     options.validPath,   options.invalidPath,
+                               {},                  options.mergeJournals, options.outputPath,
+                               options.summaryPath, options.summaryAppends};
     // The journals are of lists: the links of documents are not merged.
     for (const QString& name : options.lists) {
         if (name != u"-" && (QFileInfo(name).isDir() || DocumentKinds::ofFileName(name) != DocumentKind::List))
@@ -39,6 +42,9 @@ int MergeCommand::execute(const Streams& streams)
     }
     std::deque<ListInput> inputs;
     if (const auto status = openLists(files, options.lists, {}, streams, inputs))
+        return *status;
+    ReportFile reportFile(nullptr, &std::fclose);
+    if (const auto status = openReport(options.outputPath, streams, reportFile))
         return *status;
     std::vector<std::unique_ptr<Journal>> journals;
     for (const QString& path : options.mergeJournals) {
@@ -58,7 +64,8 @@ int MergeCommand::execute(const Streams& streams)
         return !Interrupt::caught();
     };
     const std::optional<QString> stopped =
-        Merge::run(inputs, journals, outputs.callbacks([] { return Interrupt::caught() != 0; }), awaitInput);
+        Merge::run(inputs, journals, outputs.callbacks([] { return Interrupt::caught() != 0; }), awaitInput,
+                   [&](qint64 position, qsizetype list) { outputs.listFrom(position, options.lists[list]); });
     outputs.endReport();
     if (stopped) {
         outputs.say(*stopped);

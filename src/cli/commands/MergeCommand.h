@@ -4,7 +4,7 @@
 #include "cli/options/OutputOptions.h"
 #include "cli/options/VerdictOptions.h"
 
-using MergeCommandOptions = OptionsOf<MergeOptions, VerdictOptions, ResultFileOptions, ReportOptions>;
+using MergeCommandOptions = OptionsOf<MergeOptions, VerdictOptions, ResultFileOptions, ReportOptions, ReportFileOptions>;
 
 // The whole list's report and result files from the shards' journals
 // (--merge), without a request. The result files are written only when

@@ -1,6 +1,7 @@
 #include "cli/options/OutputOptions.h"
 
 #include "cli/Report.h"
+#include "cli/SameFile.h"
 
 using namespace OptionValues;
 
@@ -28,7 +29,37 @@ const OptionTable<ReportOptions>& ReportOptions::table()
          [](const Given& given, ReportOptions& into) -> std::optional<QString> {
              into.format = Report::formatNamed(given.value());
              if (!into.format)
-                 return QStringLiteral("--format is ") + formats.join(QStringLiteral(" or "));
+                 return QStringLiteral("--format is %1 or %2")
+                     .arg(formats.first(formats.size() - 1).join(QStringLiteral(", ")), formats.constLast());
+             return std::nullopt;
+         }},
+    };
+    return rows;
+}
+
+const OptionTable<ReportFileOptions>& ReportFileOptions::table()
+{
+    static const OptionTable<ReportFileOptions> rows{
+        {QCommandLineOption(QStringLiteral("output"), QStringLiteral("Write the report to FILE instead of standard output."),
+                            QStringLiteral("FILE")),
+         fileName(&ReportFileOptions::outputPath)},
+        {QCommandLineOption(QStringLiteral("summary"),
+                            QStringLiteral("Write a summary in Markdown to FILE: counts by class and the failing links "
+                                           "by file; by default, appended to the file GITHUB_STEP_SUMMARY names."),
+                            QStringLiteral("FILE")),
+         [](const Given& given, ReportFileOptions& into) -> std::optional<QString> {
+             // GitHub gives each step a file of its own, which every command
+             // of the step adds to.
+             const QString stepSummary = qEnvironmentVariable("GITHUB_STEP_SUMMARY");
+             if (!given.set) {
+                 into.summaryPath = stepSummary;
+                 into.summaryAppends = !stepSummary.isEmpty();
+                 return std::nullopt;
+             }
+             if (given.value().isEmpty())
+                 return QStringLiteral("--summary needs a file name");
+             into.summaryPath = given.value();
+             into.summaryAppends = SameFile::names(into.summaryPath, stepSummary);
              return std::nullopt;
          }},
     };

@@ -21,6 +21,16 @@ struct ReportOptions {
     static const OptionTable<ReportOptions>& table();
 };
 
+// Where else a run's report goes: a file instead of the output stream, and
+// a summary in Markdown for a CI job's page.
+struct ReportFileOptions {
+    QString outputPath;   // empty: the output stream
+    QString summaryPath;  // empty: none
+    bool summaryAppends = false;
+
+    static const OptionTable<ReportFileOptions>& table();
+};
+
 // The shards' journals a merge reads instead of asking.
 struct MergeOptions {
     QStringList mergeJournals;
