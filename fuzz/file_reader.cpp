@@ -1,6 +1,7 @@
 // A file's bytes to the items the loader appends. The decoding keeps every
 // line end where it was, and the items put back together with one line end
 // between each two, and at most one after the last, give back the text.
+#include "Require.h"
 #include "engine/lists/ListFormat.h"
 
 #include <QString>
@@ -12,12 +13,6 @@
 
 namespace {
 constexpr QByteArrayView ByteOrderMark("\xEF\xBB\xBF");
-
-void require(bool holds)
-{
-    if (!holds)
-        std::abort();
-}
 
 bool isLineEnd(char c) { return c == '\r' || c == '\n'; }
 

@@ -6,6 +6,7 @@
 // valid when longer than 4 characters and free of "404 not found" in any
 // case. A block without such a CR shows two reports, for steps 118 and 120.
 // The command line judges the same bytes alike.
+#include "Require.h"
 #include "cli/Outcome.h"
 #include "window/app/ErrorReport.h"
 #include "window/checking/Valid.h"
@@ -18,12 +19,6 @@
 #include <cstdlib>
 
 namespace {
-void require(bool holds)
-{
-    if (!holds)
-        std::abort();
-}
-
 // Answers every request with the header block under test.
 class FixedResponse : public TransferControl {
 public:

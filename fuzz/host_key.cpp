@@ -2,18 +2,11 @@
 // names must give the endpoint curl's full reading gives (the path it keeps
 // as written, where curl removes dot segments), and the keys must be stable
 // (a key read again is the same key).
+#include "Require.h"
 #include "engine/address/HostKey.h"
 
 #include <cstdint>
 #include <cstdlib>
-
-namespace {
-void require(bool holds)
-{
-    if (!holds)
-        std::abort();
-}
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

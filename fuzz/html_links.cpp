@@ -4,6 +4,7 @@
 // another place must give the same links, shifted. Read again tag by tag,
 // as a page too deep for a tree is, the places hold too; and the pass that
 // tells the two apart must count the elements gumbo makes.
+#include "Require.h"
 #include "engine/extract/HtmlEncoding.h"
 #include "engine/extract/HtmlLinks.h"
 #include "engine/extract/HtmlNesting.h"
@@ -17,12 +18,6 @@
 #include <vector>
 
 namespace {
-void require(bool holds)
-{
-    if (!holds)
-        std::abort();
-}
-
 bool isSpace(QChar c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\f' || c == u'\r'; }
 
 // The characters on each line, CR LF, CR and LF each ending one.

@@ -7,6 +7,7 @@
 //
 // The first byte chooses: bit 0 an HTML page, bit 1 a published address,
 // bit 2 a <base> (the text up to the first NUL); the rest is the link.
+#include "Require.h"
 #include "engine/extract/LinkTarget.h"
 
 #include <QUrl>
@@ -15,12 +16,6 @@
 #include <cstdlib>
 
 namespace {
-void require(bool holds)
-{
-    if (!holds)
-        std::abort();
-}
-
 bool same(const LinkTarget& a, const LinkTarget& b)
 {
     return a.kind == b.kind && a.address == b.address && a.path == b.path && a.fragment == b.fragment

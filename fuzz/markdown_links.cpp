@@ -5,6 +5,7 @@
 // (after a byte order mark, unless another follows, which CommonMark drops
 // at the start of a document alone) moves each link one line down and
 // changes nothing else.
+#include "Require.h"
 #include "engine/extract/MarkdownLinks.h"
 
 #include <QString>
@@ -15,12 +16,6 @@
 #include <vector>
 
 namespace {
-void require(bool holds)
-{
-    if (!holds)
-        std::abort();
-}
-
 // Each line's characters, CR LF, CR and LF each ending one.
 std::vector<std::u32string> linesOf(const QString& text)
 {

@@ -3,6 +3,7 @@
 // testcase, the GitHub commands one line each with nothing a runner would
 // read as another command, and the CSV row reads back, by RFC 4180, as the
 // fields it was given.
+#include "Require.h"
 #include "cli/Documents.h"
 #include "cli/Report.h"
 #include "cli/ReportWriters.h"
@@ -15,12 +16,6 @@
 #include <cstdlib>
 
 namespace {
-void require(bool holds)
-{
-    if (!holds)
-        std::abort();
-}
-
 QByteArray whole(Report::Writer& writer, const Report::Entry& entry)
 {
     // In turn: the end may say what the lines left out.

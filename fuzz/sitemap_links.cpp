@@ -2,6 +2,7 @@
 // trimmed and non-empty, and its place, in a UTF-8 document, holds the
 // address's first character or the '&' of the reference that writes it. The
 // same bytes gzip-compressed read the same.
+#include "Require.h"
 #include "engine/extract/SitemapLinks.h"
 
 #include <QStringConverter>
@@ -13,12 +14,6 @@
 #include <zlib.h>
 
 namespace {
-void require(bool holds)
-{
-    if (!holds)
-        std::abort();
-}
-
 QByteArray gzipped(QByteArrayView bytes)
 {
     z_stream stream{};

@@ -1,6 +1,7 @@
 // --accept's and --fail-on's values of any bytes, each line a value given:
 // what is taken holds codes from 100 to 599 alone, and reads back from its
 // own text (as the summary writes it) as the same codes and classes.
+#include "Require.h"
 #include "cli/Judging.h"
 
 #include <QString>
@@ -8,14 +9,6 @@
 
 #include <cstdint>
 #include <cstdlib>
-
-namespace {
-void require(bool holds)
-{
-    if (!holds)
-        std::abort();
-}
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -2,6 +2,7 @@
 // characters between separators stay as they are, a run of n separators
 // inside the path becomes ceil(n / 2) (pairs collapse from the left, without
 // overlap), and a run at the start becomes exactly two.
+#include "Require.h"
 #include "window/app/Main.h"
 
 #include <QList>
@@ -11,12 +12,6 @@
 #include <cstdlib>
 
 namespace {
-void require(bool holds)
-{
-    if (!holds)
-        std::abort();
-}
-
 // The path as alternating pieces: runs of separators and runs of the rest.
 struct Run {
     bool separators;
