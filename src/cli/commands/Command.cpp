@@ -12,6 +12,14 @@
 #include <cerrno>
 #include <cstring>
 
+QList<QCommandLineOption> Command::optionDefinitions() const
+{
+    QList<QCommandLineOption> definitions;
+    for (const OptionSpec& spec : optionSpecs())
+        definitions << spec.definition;
+    return definitions;
+}
+
 QStringList Command::longOptionNames() const
 {
     QStringList names;

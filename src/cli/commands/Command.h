@@ -3,6 +3,7 @@
 #include "cli/Documents.h"
 #include "cli/Outputs.h"
 #include "cli/Streams.h"
+#include "cli/options/OptionGroup.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -29,9 +30,10 @@ public:
     // The option that asks for this job ("merge" for --merge); empty for the
     // check run, asked when no other job is.
     virtual QString selector() const = 0;
-    // The options this job takes, and their long names (a configuration
-    // file's keys).
-    virtual QList<QCommandLineOption> optionDefinitions() const = 0;
+    // The options this job takes, their definitions and their long names (a
+    // configuration file's keys).
+    virtual std::vector<OptionSpec> optionSpecs() const = 0;
+    QList<QCommandLineOption> optionDefinitions() const;
     QStringList longOptionNames() const;
     // Keeps the values of a parser that holds optionDefinitions() alone:
     // nothing, or the usage problem.
