@@ -60,11 +60,21 @@ public:
     // problem the pointer to --help: the status Failed.
     static int failed(const Streams& streams, const QString& message, bool usage = false);
 
+    // The arguments a configuration file's text gives this job, before the
+    // user's own: none for a key the user gave (by its long name in
+    // givenByUser), each other value checked as its option's row checks
+    // the command line's; or the first problem, "fileName:line: ...".
+    static std::variant<QStringList, QString> configArguments(const QByteArray& text, const QString& fileName,
+                                                              const Command& job, const QStringList& givenByUser);
+
 protected:
     // Why this job takes no option of this long name, which is another job's:
     // "asks nothing", as "--merge asks nothing: it takes no --shard". Empty:
     // no more than that it takes none.
     virtual QString refusal(const QString& longName) const;
+    // The problem with another job's option: "--merge asks nothing: it takes
+    // no --shard".
+    static QString othersOption(const Command& asked, const QString& longName);
 
     // Opens the lists of these names and checks the outputs against them and
     // the documents: nothing, or the status the run ends with.
