@@ -294,7 +294,8 @@ private slots:
         const QByteArray bad("format = \"jsonl\"\njobs = 0\n");
         QTest::newRow("the usual name") << jsonl << QByteArray() << QStringList{} << QByteArray("jsonl");
         QTest::newRow("the hidden name") << QByteArray() << jsonl << QStringList{} << QByteArray("jsonl");
-        QTest::newRow("the usual name first") << QByteArray("format = \"text\"") << jsonl << QStringList{} << QByteArray("text");
+        QTest::newRow("the usual name first")
+            << QByteArray("format = \"text\"") << jsonl << QStringList{} << QByteArray("text");
         QTest::newRow("the user's format") << jsonl << QByteArray() << QStringList{"--format", "text"} << QByteArray("text");
         QTest::newRow("none read") << bad << QByteArray() << QStringList{"--no-config"} << QByteArray("text");
         QTest::newRow("refused") << bad << QByteArray() << QStringList{}

@@ -215,23 +215,23 @@ private slots:
         QTest::newRow("a number as a string") << QByteArray("jobs = \"4\"") << none << 4 << pause << "text" << none << none;
         QTest::newRow("the user's short option wins")
             << QByteArray("jobs = 3\npause = 2") << QStringList{"-j", "2"} << 2 << 2000 << "text" << none << none;
-        QTest::newRow("the user's long option wins")
-            << QByteArray("format = \"jsonl\"") << QStringList{"--format=text"} << jobs << pause << "text" << none << none;
+        QTest::newRow("the user's long option wins") << QByteArray("format = \"jsonl\"") << QStringList{"--format=text"}
+                                                     << jobs << pause << "text" << none << none;
         // The key is ignored, not merely overridden: its value is not checked.
         QTest::newRow("a bad value the user overrides")
             << QByteArray("jobs = 0") << QStringList{"--jobs", "5"} << 5 << pause << "text" << none << none;
-        QTest::newRow("an array") << QByteArray("cacert = [\"a.pem\", \"b.pem\"]") << none << jobs << pause << "text" << none
-                                  << QStringList{"a.pem", "b.pem"};
+        QTest::newRow("an array") << QByteArray("cacert = [\"a.pem\", \"b.pem\"]") << none << jobs << pause << "text"
+                                  << none << QStringList{"a.pem", "b.pem"};
         QTest::newRow("one value for a repeatable option")
             << QByteArray("cacert = \"a.pem\"") << none << jobs << pause << "text" << none << QStringList{"a.pem"};
         QTest::newRow("the user's values replace the array")
-            << QByteArray("cacert = [\"a.pem\", \"b.pem\"]") << QStringList{"--cacert", "c.pem"} << jobs << pause << "text"
-            << none << QStringList{"c.pem"};
+            << QByteArray("cacert = [\"a.pem\", \"b.pem\"]") << QStringList{"--cacert", "c.pem"} << jobs << pause
+            << "text" << none << QStringList{"c.pem"};
         QTest::newRow("another repeatable option kept")
-            << QByteArray("cacert = [\"a.pem\"]\nexclude-path = [\"old\"]") << QStringList{"--cacert", "c.pem"} << jobs << pause
-            << "text" << QStringList{"old"} << QStringList{"c.pem"};
-        QTest::newRow("a value that starts with a dash")
-            << QByteArray("exclude-path = [\"-j\", \"--x\"]") << none << jobs << pause << "text" << QStringList{"-j", "--x"} << none;
+            << QByteArray("cacert = [\"a.pem\"]\nexclude-path = [\"old\"]") << QStringList{"--cacert", "c.pem"} << jobs
+            << pause << "text" << QStringList{"old"} << QStringList{"c.pem"};
+        QTest::newRow("a value that starts with a dash") << QByteArray("exclude-path = [\"-j\", \"--x\"]") << none
+                                                         << jobs << pause << "text" << QStringList{"-j", "--x"} << none;
         // Under the sanitizers: toml++ 3.3 reached an "unreachable" point on it.
         QTest::newRow("a non-ASCII path after a line ending backslash")
             << QByteArray("exclude-path = \"\"\"\\\n\xc2\xa7\"\"\"") << none << jobs << pause << "text"
@@ -276,16 +276,19 @@ private slots:
                                         << "CONFIG:3: bogus is not an option of tessaly-check";
         QTest::newRow("the first problem in the file")
             << QByteArray("zzz = 1\njobs = 0") << none << "CONFIG:1: zzz is not an option of tessaly-check";
-        QTest::newRow("a short name") << QByteArray("j = 4") << none << "CONFIG:1: j is not a key: keys are long names, such as jobs";
-        QTest::newRow("the files to check") << QByteArray("inputs = [\"docs/\"]") << none
-                                            << "CONFIG:1: the files to check are named on the command line, not in a configuration";
+        QTest::newRow("a short name") << QByteArray("j = 4") << none
+                                      << "CONFIG:1: j is not a key: keys are long names, such as jobs";
+        QTest::newRow("the files to check")
+            << QByteArray("inputs = [\"docs/\"]") << none
+            << "CONFIG:1: the files to check are named on the command line, not in a configuration";
         QTest::newRow("a merge's configuration with jobs")
             << QByteArray("format = \"jsonl\"\njobs = 2") << QStringList{"--merge", "j"}
             << "CONFIG:2: --merge asks nothing: it takes no --jobs";
         QTest::newRow("a dump's configuration with a result file")
             << QByteArray("valid = \"v\"") << QStringList{"--dump"} << "CONFIG:1: --dump asks nothing: it takes no --valid";
-        QTest::newRow("a job asked for") << QByteArray("\ndump = true") << none
-                                         << "CONFIG:2: --dump asks for a job of its own: it is given on the command line, not in a configuration";
+        QTest::newRow("a job asked for")
+            << QByteArray("\ndump = true") << none
+            << "CONFIG:2: --dump asks for a job of its own: it is given on the command line, not in a configuration";
         QTest::newRow("help") << QByteArray("help = true") << none
                               << "CONFIG:1: --help is an option of the command line alone, not a key";
         QTest::newRow("config") << QByteArray("config = \"other.toml\"") << none
@@ -308,8 +311,7 @@ private slots:
         QTest::newRow("a syntax error") << QByteArray("jobs = 2\npause =\n") << none
                                         << "CONFIG:2: Error while parsing key-value pair: expected value, saw '\\n'";
         // Under the sanitizers: toml++ 3.3 reached an "unreachable" point on it.
-        QTest::newRow("a character the library's tables missed")
-            << QByteArray("\xc2\xa7 = 1") << none << "CONFIG:1: ";
+        QTest::newRow("a character the library's tables missed") << QByteArray("\xc2\xa7 = 1") << none << "CONFIG:1: ";
         QTest::newRow("not UTF-8") << QByteArray("format = \"\xff\"") << none << "CONFIG:1: ";
         QTest::newRow("over 1 MiB") << QByteArray(ConfigFile::MostBytes + 1, '#') << none
                                     << "CONFIG: larger than 1 MiB, too large for a configuration";
@@ -341,12 +343,15 @@ private slots:
         QTest::addColumn<QStringList>("given");  // "name=value,value", or the problem
         QTest::newRow("a flag set") << QByteArray("flag = true") << QStringList{"flag="};
         QTest::newRow("a flag not set") << QByteArray("flag = false") << QStringList{};
-        QTest::newRow("a string for a flag") << QByteArray("flag = \"true\"") << QStringList{"c:1: --flag is true or false, not a string"};
-        QTest::newRow("a number for a flag") << QByteArray("flag = 1") << QStringList{"c:1: --flag is true or false, not a number"};
+        QTest::newRow("a string for a flag")
+            << QByteArray("flag = \"true\"") << QStringList{"c:1: --flag is true or false, not a string"};
+        QTest::newRow("a number for a flag")
+            << QByteArray("flag = 1") << QStringList{"c:1: --flag is true or false, not a number"};
         QTest::newRow("whole numbers") << QByteArray("one = -7\nmany = [0, 1_000]") << QStringList{"one=-7", "many=0,1000"};
-        QTest::newRow("fractions, shortest") << QByteArray("one = 0.1\nmany = [1e3, 2.5e-3]") << QStringList{"one=0.1", "many=1000,0.0025"};
-        QTest::newRow("in the file's order") << QByteArray("one = \"b\"\nflag = true\nmany = \"a\"")
-                                             << QStringList{"one=b", "flag=", "many=a"};
+        QTest::newRow("fractions, shortest")
+            << QByteArray("one = 0.1\nmany = [1e3, 2.5e-3]") << QStringList{"one=0.1", "many=1000,0.0025"};
+        QTest::newRow("in the file's order")
+            << QByteArray("one = \"b\"\nflag = true\nmany = \"a\"") << QStringList{"one=b", "flag=", "many=a"};
         QTest::newRow("a string as written") << QByteArray("one = 'C:\\x y'") << QStringList{"one=C:\\x y"};
         QTest::newRow("a key's refusal") << QByteArray("\nother = 1") << QStringList{"c:2: no other"};
         QTest::newRow("a time for many") << QByteArray("many = 07:32:00")

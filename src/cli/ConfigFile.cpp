@@ -103,8 +103,7 @@ std::variant<Setting, Problem> settingOf(const OptionSpec& option, const toml::n
 
 QStringList usualNames() { return {QStringLiteral("tessaly-check.toml"), QStringLiteral(".tessaly-check.toml")}; }
 
-std::variant<std::vector<Setting>, QString> settingsOf(const QByteArray& text, const QString& fileName,
-                                                       const KeyLookup& lookup)
+std::variant<std::vector<Setting>, QString> settingsOf(const QByteArray& text, const QString& fileName, const KeyLookup& lookup)
 {
     if (text.size() > MostBytes)
         return QStringLiteral("%1: larger than %2 MiB, too large for a configuration").arg(fileName).arg(MostBytes >> 20);

@@ -124,7 +124,9 @@ std::variant<QStringList, QString> Command::configArguments(const QByteArray& te
     for (const ConfigFile::Setting& setting : std::get<std::vector<ConfigFile::Setting>>(settings)) {
         if (givenByUser.contains(setting.name))
             continue;
-        const auto spec = std::ranges::find_if(own, [&](const OptionSpec& s) { return longNameOf(s.definition) == setting.name; });
+        const auto spec = std::ranges::find_if(own, [&](const OptionSpec& s) {
+            return longNameOf(s.definition) == setting.name;
+        });
         if (auto problem = spec->check(Given{setting.name, true, setting.values}))
             return QStringLiteral("%1:%2: %3").arg(fileName).arg(setting.line).arg(*problem);
         if (setting.values.isEmpty())
