@@ -12,6 +12,7 @@
 #include "TestFiles.h"
 #include "cli/ListInput.h"
 
+#include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QScopeGuard>
@@ -430,6 +431,55 @@ private slots:
 
     // Bad usage and inputs that cannot be read: status 2, a message, and no
     // result file touched. Those on standard input are tst_check_command's.
+    // A configuration in the current folder is read by a real run, the
+    // usual name before the hidden one; --no-config reads none, and one
+    // refused stops the run before any request.
+    void configInTheCurrentFolder_data()
+    {
+        QTest::addColumn<QByteArray>("usual");   // tessaly-check.toml; null: none
+        QTest::addColumn<QByteArray>("hidden");  // .tessaly-check.toml
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("report");  // "jsonl", "text" or the refusal
+        const QByteArray jsonl("format = \"jsonl\"\n");
+        const QByteArray bad("format = \"jsonl\"\njobs = 0\n");
+        QTest::newRow("the usual name") << jsonl << QByteArray() << QStringList{} << QByteArray("jsonl");
+        QTest::newRow("the hidden name") << QByteArray() << jsonl << QStringList{} << QByteArray("jsonl");
+        QTest::newRow("the usual name first")
+            << QByteArray("format = \"text\"") << jsonl << QStringList{} << QByteArray("text");
+        QTest::newRow("the user's format") << jsonl << QByteArray() << QStringList{"--format", "text"} << QByteArray("text");
+        QTest::newRow("none read") << bad << QByteArray() << QStringList{"--no-config"} << QByteArray("text");
+        QTest::newRow("refused") << bad << QByteArray() << QStringList{}
+                                 << QByteArray("tessaly-check: tessaly-check.toml:2: --jobs takes a whole number from 1 to 1024\n");
+    }
+    void configInTheCurrentFolder()
+    {
+        QFETCH(QByteArray, usual);
+        QFETCH(QByteArray, hidden);
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, report);
+        LoopbackServer server;
+        server.route("/page", LoopbackServer::answer("HTTP/1.1 200 OK", {}, "body"));
+        TestFolder dir;
+        if (!usual.isNull())
+            dir.file(QStringLiteral("tessaly-check.toml"), usual);
+        if (!hidden.isNull())
+            dir.file(QStringLiteral(".tessaly-check.toml"), hidden);
+        const QString before = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(dir.path()));
+        const auto back = qScopeGuard([&] { QDir::setCurrent(before); });
+        const Finished finished = runInProcess(arguments, linesOf({server.url("/page")}));
+        if (report == "jsonl" || report == "text") {
+            QCOMPARE(finished.exitCode, 0);
+            QCOMPARE(QJsonDocument::fromJson(finished.out).isObject(), report == "jsonl");
+            QCOMPARE(finished.out.startsWith("valid\t"), report == "text");
+        } else {
+            QCOMPARE(finished.exitCode, 2);
+            QCOMPARE(finished.err.left(finished.err.indexOf('\n') + 1), report);
+            QVERIFY(finished.out.isEmpty());
+            QVERIFY(server.requests().isEmpty());
+        }
+    }
+
     void exitStatus_data()
     {
         QTest::addColumn<QStringList>("arguments");

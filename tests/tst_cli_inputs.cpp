@@ -2,6 +2,8 @@
 // one file, and how a list read as a stream is decoded.
 #include "TestFiles.h"
 #include "cli/Judging.h"
+#include "cli/ConfigFile.h"
+#include "cli/Defaults.h"
 #include "cli/ListInput.h"
 #include "cli/Report.h"
 #include "cli/SameFile.h"
@@ -28,6 +30,42 @@ CheckOptions checkOptionsOf(const QStringList& arguments)
     if (!check)
         qFatal("not a check run");
     return check->options();
+}
+
+// The command line's arguments with a configuration file of this text named
+// by --config (none named when text is null), and the file's path.
+struct Configured {
+    TestFolder dir;
+    QString path;
+    std::variant<std::unique_ptr<Command>, Command::Help, Command::Usage> parsed;
+};
+std::unique_ptr<Configured> parsedWithConfig(const QByteArray& text, const QStringList& arguments)
+{
+    auto configured = std::make_unique<Configured>();
+    configured->path = configured->dir.filePath(QStringLiteral("c.toml"));
+    if (!text.isNull())
+        configured->dir.file(QStringLiteral("c.toml"), text);
+    configured->parsed = Command::parse(QStringList{"tessaly-check", "--config", configured->path} + arguments);
+    return configured;
+}
+
+// A lookup of three made-up options: a flag, one that takes a value, one
+// given once for each value; the mechanism does not depend on which rows
+// the jobs have today.
+ConfigFile::KeyLookup madeUpOptions()
+{
+    static const std::vector<OptionSpec> specs{
+        {QCommandLineOption(QStringLiteral("flag"), QString()), false, {}},
+        {QCommandLineOption(QStringLiteral("one"), QString(), QStringLiteral("V")), false, {}},
+        {QCommandLineOption(QStringLiteral("many"), QString(), QStringLiteral("V")), true, {}},
+    };
+    return [](const QString& key) -> std::variant<const OptionSpec*, QString> {
+        for (const OptionSpec& spec : specs) {
+            if (longNameOf(spec.definition) == key)
+                return &spec;
+        }
+        return QStringLiteral("no ") + key;
+    };
 }
 }  // namespace
 
@@ -298,6 +336,196 @@ private slots:
             }
         }
         QCOMPARE(refused.isEmpty(), selector.isEmpty());
+    }
+
+    // A configuration's keys as the check run takes them, the user's own
+    // options winning over them.
+    void configTaken_data()
+    {
+        QTest::addColumn<QByteArray>("config");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("jobs");
+        QTest::addColumn<int>("pauseMs");
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QStringList>("excluded");
+        QTest::addColumn<QStringList>("authorities");
+        const QStringList none;
+        const int jobs = Defaults::Jobs;
+        const int pause = static_cast<int>(Defaults::Pause.count());
+        QTest::newRow("empty") << QByteArray("") << none << jobs << pause << "text" << none << none;
+        QTest::newRow("numbers and a string")
+            << QByteArray("jobs = 3\npause = 0.5\nformat = \"jsonl\"\n") << none << 3 << 500 << "jsonl" << none << none;
+        QTest::newRow("a number as a string") << QByteArray("jobs = \"4\"") << none << 4 << pause << "text" << none << none;
+        QTest::newRow("the user's short option wins")
+            << QByteArray("jobs = 3\npause = 2") << QStringList{"-j", "2"} << 2 << 2000 << "text" << none << none;
+        QTest::newRow("the user's long option wins") << QByteArray("format = \"jsonl\"") << QStringList{"--format=text"}
+                                                     << jobs << pause << "text" << none << none;
+        // The key is ignored, not merely overridden: its value is not checked.
+        QTest::newRow("a bad value the user overrides")
+            << QByteArray("jobs = 0") << QStringList{"--jobs", "5"} << 5 << pause << "text" << none << none;
+        QTest::newRow("an array") << QByteArray("cacert = [\"a.pem\", \"b.pem\"]") << none << jobs << pause << "text"
+                                  << none << QStringList{"a.pem", "b.pem"};
+        QTest::newRow("one value for a repeatable option")
+            << QByteArray("cacert = \"a.pem\"") << none << jobs << pause << "text" << none << QStringList{"a.pem"};
+        QTest::newRow("the user's values replace the array")
+            << QByteArray("cacert = [\"a.pem\", \"b.pem\"]") << QStringList{"--cacert", "c.pem"} << jobs << pause
+            << "text" << none << QStringList{"c.pem"};
+        QTest::newRow("another repeatable option kept")
+            << QByteArray("cacert = [\"a.pem\"]\nexclude-path = [\"old\"]") << QStringList{"--cacert", "c.pem"} << jobs
+            << pause << "text" << QStringList{"old"} << QStringList{"c.pem"};
+        QTest::newRow("a value that starts with a dash") << QByteArray("exclude-path = [\"-j\", \"--x\"]") << none
+                                                         << jobs << pause << "text" << QStringList{"-j", "--x"} << none;
+        // Under the sanitizers: toml++ 3.3 reached an "unreachable" point on it.
+        QTest::newRow("a non-ASCII path after a line ending backslash")
+            << QByteArray("exclude-path = \"\"\"\\\n\xc2\xa7\"\"\"") << none << jobs << pause << "text"
+            << QStringList{QStringLiteral("\u00a7")} << none;
+        QTest::newRow("an empty array") << QByteArray("cacert = []") << none << jobs << pause << "text" << none << none;
+    }
+    void configTaken()
+    {
+        QFETCH(QByteArray, config);
+        QFETCH(QStringList, arguments);
+        const auto configured = parsedWithConfig(config, arguments);
+        const auto* usage = std::get_if<Command::Usage>(&configured->parsed);
+        QVERIFY2(!usage, usage ? qPrintable(usage->problem) : "");
+        const auto* command = std::get_if<std::unique_ptr<Command>>(&configured->parsed);
+        QVERIFY(command);
+        const auto* check = dynamic_cast<const CheckCommand*>(command->get());
+        QVERIFY(check);
+        const CheckOptions& options = check->options();
+        QTEST(options.jobs, "jobs");
+        QTEST(static_cast<int>(options.pause.count()), "pauseMs");
+        QFETCH(QString, format);
+        QCOMPARE(options.format, Report::formatNamed(format));
+        QTEST(options.excludedPaths, "excluded");
+        QTEST(options.addedAuthorities, "authorities");
+    }
+
+    // What a configuration cannot hold is refused with its file and line;
+    // CONFIG stands for the file's path.
+    void configRefused_data()
+    {
+        QTest::addColumn<QByteArray>("config");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("problem");
+        const QStringList none;
+        QTest::newRow("a value the option refuses")
+            << QByteArray("# ci\n\njobs = 0\n") << none << "CONFIG:3: --jobs takes a whole number from 1 to 1024";
+        QTest::newRow("a fraction for a whole number")
+            << QByteArray("retries = 1.5") << none << "CONFIG:1: --retries takes a whole number from 0 to 10";
+        QTest::newRow("an empty file name")
+            << QByteArray("cacert = [\"a.pem\", \"\"]") << none << "CONFIG:1: --cacert needs a file name";
+        QTest::newRow("an unknown key") << QByteArray("jobs = 2\n\nbogus = 1") << none
+                                        << "CONFIG:3: bogus is not an option of tessaly-check";
+        QTest::newRow("the first problem in the file")
+            << QByteArray("zzz = 1\njobs = 0") << none << "CONFIG:1: zzz is not an option of tessaly-check";
+        QTest::newRow("a short name") << QByteArray("j = 4") << none
+                                      << "CONFIG:1: j is not a key: keys are long names, such as jobs";
+        QTest::newRow("the files to check")
+            << QByteArray("inputs = [\"docs/\"]") << none
+            << "CONFIG:1: the files to check are named on the command line, not in a configuration";
+        QTest::newRow("a job asked for")
+            << QByteArray("\ndump = true") << none
+            << "CONFIG:2: --dump asks for a job of its own: it is given on the command line, not in a configuration";
+        QTest::newRow("help") << QByteArray("help = true") << none
+                              << "CONFIG:1: --help is an option of the command line alone, not a key";
+        QTest::newRow("config") << QByteArray("config = \"other.toml\"") << none
+                                << "CONFIG:1: --config is an option of the command line alone, not a key";
+        QTest::newRow("an array for one value")
+            << QByteArray("jobs = [1, 2]") << none << "CONFIG:1: --jobs takes one value, not an array";
+        QTest::newRow("true for a value") << QByteArray("format = true") << none
+                                          << "CONFIG:1: --format takes a string or a number, not true or false";
+        QTest::newRow("a date") << QByteArray("shard = 1979-05-27") << none
+                                << "CONFIG:1: --shard takes a string or a number, not a date or time";
+        QTest::newRow("an array in an array, on its own line")
+            << QByteArray("cacert = [\n  \"a.pem\",\n  [\"b.pem\"],\n]") << none
+            << "CONFIG:3: --cacert takes strings or numbers, not an array";
+        QTest::newRow("a table") << QByteArray("jobs = 2\n[requests]\njobs = 8") << none
+                                 << "CONFIG:2: requests is a table; a configuration holds options alone, at its top";
+        QTest::newRow("a dotted key") << QByteArray("request.jobs = 8") << none
+                                      << "CONFIG:1: request is a table; a configuration holds options alone, at its top";
+        QTest::newRow("a key twice") << QByteArray("jobs = 2\njobs = 3") << none
+                                     << "CONFIG:2: Error while parsing key-value pair: cannot redefine existing integer 'jobs'";
+        QTest::newRow("a syntax error") << QByteArray("jobs = 2\npause =\n") << none
+                                        << "CONFIG:2: Error while parsing key-value pair: expected value, saw '\\n'";
+        // Under the sanitizers: toml++ 3.3 reached an "unreachable" point on it.
+        QTest::newRow("a character the library's tables missed") << QByteArray("\xc2\xa7 = 1") << none << "CONFIG:1: ";
+        QTest::newRow("not UTF-8") << QByteArray("format = \"\xff\"") << none << "CONFIG:1: ";
+        QTest::newRow("over 1 MiB") << QByteArray(ConfigFile::MostBytes + 1, '#') << none
+                                    << "CONFIG: larger than 1 MiB, too large for a configuration";
+        QTest::newRow("no such file") << QByteArray() << none << "CONFIG: No such file or directory";
+        QTest::newRow("opposite options") << QByteArray("") << QStringList{"--no-config"}
+                                          << "--no-config reads no configuration: it takes no --config";
+    }
+    // One file serves every job: a key of another job's is left for it,
+    // unchecked, and the job's own keys are taken.
+    void configKeysOfOtherJobsLeft_data()
+    {
+        QTest::addColumn<QByteArray>("config");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("a merge, past jobs") << QByteArray("format = \"jsonl\"\njobs = 0") << QStringList{"--merge", "j"};
+        QTest::newRow("a dump, past a result file") << QByteArray("valid = \"\"") << QStringList{"--dump"};
+    }
+    void configKeysOfOtherJobsLeft()
+    {
+        QFETCH(QByteArray, config);
+        QFETCH(QStringList, arguments);
+        const auto configured = parsedWithConfig(config, arguments);
+        const auto* usage = std::get_if<Command::Usage>(&configured->parsed);
+        QVERIFY2(!usage, usage ? qPrintable(usage->problem) : "");
+    }
+
+    void configRefused()
+    {
+        QFETCH(QByteArray, config);
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, problem);
+        const auto configured = parsedWithConfig(config, arguments);
+        const auto* usage = std::get_if<Command::Usage>(&configured->parsed);
+        QVERIFY(usage);
+        QString shown = usage->problem;
+        shown.replace(configured->path, QStringLiteral("CONFIG"));
+        // The library's own words for a byte that is not UTF-8 are its own.
+        if (problem.endsWith(u' '))
+            QVERIFY2(shown.startsWith(problem), qPrintable(shown));
+        else
+            QCOMPARE(shown, problem);
+    }
+
+    // Each type of value for each kind of option, whatever the option.
+    void configValueTypes_data()
+    {
+        QTest::addColumn<QByteArray>("config");
+        QTest::addColumn<QStringList>("given");  // "name=value,value", or the problem
+        QTest::newRow("a flag set") << QByteArray("flag = true") << QStringList{"flag="};
+        QTest::newRow("a flag not set") << QByteArray("flag = false") << QStringList{};
+        QTest::newRow("a string for a flag")
+            << QByteArray("flag = \"true\"") << QStringList{"c:1: --flag is true or false, not a string"};
+        QTest::newRow("a number for a flag")
+            << QByteArray("flag = 1") << QStringList{"c:1: --flag is true or false, not a number"};
+        QTest::newRow("whole numbers") << QByteArray("one = -7\nmany = [0, 1_000]") << QStringList{"one=-7", "many=0,1000"};
+        QTest::newRow("fractions, shortest")
+            << QByteArray("one = 0.1\nmany = [1e3, 2.5e-3]") << QStringList{"one=0.1", "many=1000,0.0025"};
+        QTest::newRow("in the file's order")
+            << QByteArray("one = \"b\"\nflag = true\nmany = \"a\"") << QStringList{"one=b", "flag=", "many=a"};
+        QTest::newRow("a string as written") << QByteArray("one = 'C:\\x y'") << QStringList{"one=C:\\x y"};
+        QTest::newRow("a key's refusal") << QByteArray("\nother = 1") << QStringList{"c:2: no other"};
+        QTest::newRow("a time for many") << QByteArray("many = 07:32:00")
+                                         << QStringList{"c:1: --many takes a string, a number or an array of them, not a date or time"};
+    }
+    void configValueTypes()
+    {
+        QFETCH(QByteArray, config);
+        QFETCH(QStringList, given);
+        const auto settings = ConfigFile::settingsOf(config, QStringLiteral("c"), madeUpOptions());
+        QStringList seen;
+        if (const QString* problem = std::get_if<QString>(&settings))
+            seen << *problem;
+        else {
+            for (const ConfigFile::Setting& setting : std::get<std::vector<ConfigFile::Setting>>(settings))
+                seen << setting.name + u'=' + setting.values.join(u',');
+        }
+        QCOMPARE(seen, given);
     }
 
     // --help lists each option of every job once, with the program's own.

@@ -15,7 +15,7 @@ using CheckOptions = OptionsOf<RequestOptions, VerdictOptions, ResultFileOptions
 class CheckCommand : public Command {
 public:
     QString selector() const override { return {}; }
-    QList<QCommandLineOption> optionDefinitions() const override { return CheckOptions::definitions(); }
+    std::vector<OptionSpec> optionSpecs() const override { return CheckOptions::specs(); }
     std::optional<QString> take(const QCommandLineParser& parser) override { return m_options.take(parser); }
     int execute(const Streams& streams) override;
 

@@ -1,5 +1,6 @@
 #include "cli/commands/Command.h"
 
+#include "cli/ConfigFile.h"
 #include "cli/ExitStatus.h"
 #include "cli/Interrupt.h"
 #include "cli/ListInput.h"
@@ -9,10 +10,19 @@
 #include "cli/options/InputOptions.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+
+QList<QCommandLineOption> Command::optionDefinitions() const
+{
+    QList<QCommandLineOption> definitions;
+    for (const OptionSpec& spec : optionSpecs())
+        definitions << spec.definition;
+    return definitions;
+}
 
 QStringList Command::longOptionNames() const
 {
@@ -20,6 +30,115 @@ QStringList Command::longOptionNames() const
     for (const QCommandLineOption& option : optionDefinitions())
         names << longNameOf(option);
     return names;
+}
+
+namespace {
+const QString ConfigName = QStringLiteral("config");
+const QString NoConfigName = QStringLiteral("no-config");
+
+// The program's own options about the configuration file, beside --help and
+// --version: every job takes them.
+QList<QCommandLineOption> configOptions()
+{
+    return {QCommandLineOption(ConfigName,
+                               QStringLiteral("Read options from the TOML file FILE instead of tessaly-check.toml, or else "
+                                              ".tessaly-check.toml, in the current folder: its keys are the long options' "
+                                              "names, each value what the option takes (true for one without a value, an "
+                                              "array for one given more than once); the files to check are not among them. "
+                                              "An option on the command line wins over its key."),
+                               QStringLiteral("FILE")),
+            QCommandLineOption(NoConfigName, QStringLiteral("Read no configuration file."))};
+}
+
+// The configuration file the user named, or the one in the current folder:
+// the arguments it gives before the user's own (none without one), or why
+// it cannot be used.
+std::variant<QStringList, QString> argumentsOfConfig(const QCommandLineParser& user, const Command& job)
+{
+    if (user.isSet(NoConfigName)) {
+        if (user.isSet(ConfigName))
+            return QStringLiteral("--no-config reads no configuration: it takes no --config");
+        return QStringList{};
+    }
+    QString fileName;
+    if (user.isSet(ConfigName)) {
+        fileName = user.value(ConfigName);
+        if (fileName.isEmpty())
+            return QStringLiteral("--config needs a file name");
+    } else {
+        for (const QString& usual : ConfigFile::usualNames()) {
+            if (QFileInfo::exists(usual)) {
+                fileName = usual;
+                break;
+            }
+        }
+        if (fileName.isEmpty())
+            return QStringList{};
+    }
+    const auto text = ConfigFile::read(fileName);
+    if (const QString* problem = std::get_if<QString>(&text))
+        return *problem;
+    QStringList given;
+    for (const QString& name : job.longOptionNames()) {
+        if (user.isSet(name))
+            given << name;
+    }
+    return Command::configArguments(std::get<QByteArray>(text), fileName, job, given);
+}
+}  // namespace
+
+std::variant<QStringList, QString> Command::configArguments(const QByteArray& text, const QString& fileName,
+                                                            const Command& job, const QStringList& givenByUser)
+{
+    const std::vector<OptionSpec> own = job.optionSpecs();
+    const std::vector<std::unique_ptr<Command>> jobs = all();
+    const auto lookup = [&](const QString& key) -> std::variant<const OptionSpec*, QString> {
+        // Which job runs is the command line's to say.
+        for (const auto& other : jobs) {
+            if (!other->selector().isEmpty() && other->selector() == key)
+                return QStringLiteral("--%1 asks for a job of its own: it is given on the command line, not in a "
+                                      "configuration")
+                    .arg(key);
+        }
+        for (const OptionSpec& spec : own) {
+            if (longNameOf(spec.definition) == key)
+                return &spec;
+        }
+        if (key == u"help" || key == u"help-all" || key == u"version" || key == ConfigName || key == NoConfigName)
+            return QStringLiteral("--%1 is an option of the command line alone, not a key").arg(key);
+        if (key == u"inputs" || key == u"files")
+            return QStringLiteral("the files to check are named on the command line, not in a configuration");
+        for (const auto& other : jobs) {
+            for (const QCommandLineOption& option : other->optionDefinitions()) {
+                // One file serves every job of a project: --dump, which asks
+                // nothing, leaves "jobs" to the check run.
+                if (longNameOf(option) == key)
+                    return static_cast<const OptionSpec*>(nullptr);
+                if (option.names().contains(key))
+                    return QStringLiteral("%1 is not a key: keys are long names, such as %2").arg(key, longNameOf(option));
+            }
+        }
+        return QStringLiteral("%1 is not an option of tessaly-check").arg(key);
+    };
+    const auto settings = ConfigFile::settingsOf(text, fileName, lookup);
+    if (const QString* problem = std::get_if<QString>(&settings))
+        return *problem;
+    QStringList arguments;
+    for (const ConfigFile::Setting& setting : std::get<std::vector<ConfigFile::Setting>>(settings)) {
+        if (givenByUser.contains(setting.name))
+            continue;
+        const auto spec = std::ranges::find_if(own, [&](const OptionSpec& s) {
+            return longNameOf(s.definition) == setting.name;
+        });
+        if (auto problem = spec->check(Given{setting.name, true, setting.values}))
+            return QStringLiteral("%1:%2: %3").arg(fileName).arg(setting.line).arg(*problem);
+        if (setting.values.isEmpty())
+            arguments << QStringLiteral("--") + setting.name;
+        // Joined to its name, a value that starts with a dash stays a value.
+        for (const QString& value : setting.values)
+            arguments << QStringLiteral("--%1=%2").arg(setting.name, value);
+    }
+    return arguments;
 }
 
 QString Command::refusal(const QString&) const { return {}; }
@@ -57,6 +176,7 @@ std::variant<std::unique_ptr<Command>, Command::Help, Command::Usage> Command::p
             }
         }
     }
+    whole.addOptions(configOptions());
     whole.addPositionalArgument(
         QStringLiteral("FILE"),
         QStringLiteral("List files, HTML, Markdown or sitemap files, or folders of them; - or none: standard input."),
@@ -81,6 +201,7 @@ std::variant<std::unique_ptr<Command>, Command::Help, Command::Usage> Command::p
     }
     QCommandLineParser own;
     own.addOptions(asked->optionDefinitions());
+    own.addOptions(configOptions());
     if (!own.parse(arguments)) {
         if (own.unknownOptionNames().isEmpty())
             return Usage{own.errorText()};
@@ -94,15 +215,35 @@ std::variant<std::unique_ptr<Command>, Command::Help, Command::Usage> Command::p
                     longName = longNameOf(option);
             }
         }
-        const QString job = asked->selector().isEmpty() ? QStringLiteral("a check")
-                                                        : QStringLiteral("--") + asked->selector();
-        const QString why = asked->refusal(longName);
-        return Usage{why.isEmpty() ? QStringLiteral("%1 takes no --%2").arg(job, longName)
-                                   : QStringLiteral("%1 %2: it takes no --%3").arg(job, why, longName)};
+        return Usage{othersOption(*asked, longName)};
     }
-    if (auto problem = asked->take(own))
+    // The configuration's options go before the user's, and through the
+    // same parser and checks.
+    const auto configured = argumentsOfConfig(own, *asked);
+    if (const QString* problem = std::get_if<QString>(&configured))
+        return Usage{*problem};
+    const QStringList& fromConfig = std::get<QStringList>(configured);
+    if (fromConfig.isEmpty()) {
+        if (auto problem = asked->take(own))
+            return Usage{*problem};
+        return asked;
+    }
+    QCommandLineParser withConfig;
+    withConfig.addOptions(asked->optionDefinitions());
+    withConfig.addOptions(configOptions());
+    if (!withConfig.parse(arguments.mid(0, 1) + fromConfig + arguments.mid(1)))
+        return Usage{withConfig.errorText()};
+    if (auto problem = asked->take(withConfig))
         return Usage{*problem};
     return asked;
+}
+
+QString Command::othersOption(const Command& asked, const QString& longName)
+{
+    const QString job = asked.selector().isEmpty() ? QStringLiteral("a check") : QStringLiteral("--") + asked.selector();
+    const QString why = asked.refusal(longName);
+    return why.isEmpty() ? QStringLiteral("%1 takes no --%2").arg(job, longName)
+                         : QStringLiteral("%1 %2: it takes no --%3").arg(job, why, longName);
 }
 
 int Command::run(const QStringList& arguments, const Streams& streams)

@@ -3,6 +3,7 @@
 #include "cli/Documents.h"
 #include "cli/Outputs.h"
 #include "cli/Streams.h"
+#include "cli/options/OptionGroup.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -29,9 +30,10 @@ public:
     // The option that asks for this job ("merge" for --merge); empty for the
     // check run, asked when no other job is.
     virtual QString selector() const = 0;
-    // The options this job takes, and their long names (a configuration
-    // file's keys).
-    virtual QList<QCommandLineOption> optionDefinitions() const = 0;
+    // The options this job takes, their definitions and their long names (a
+    // configuration file's keys).
+    virtual std::vector<OptionSpec> optionSpecs() const = 0;
+    QList<QCommandLineOption> optionDefinitions() const;
     QStringList longOptionNames() const;
     // Keeps the values of a parser that holds optionDefinitions() alone:
     // nothing, or the usage problem.
@@ -58,11 +60,21 @@ public:
     // problem the pointer to --help: the status Failed.
     static int failed(const Streams& streams, const QString& message, bool usage = false);
 
+    // The arguments a configuration file's text gives this job, before the
+    // user's own: none for a key the user gave (by its long name in
+    // givenByUser), each other value checked as its option's row checks
+    // the command line's; or the first problem, "fileName:line: ...".
+    static std::variant<QStringList, QString> configArguments(const QByteArray& text, const QString& fileName,
+                                                              const Command& job, const QStringList& givenByUser);
+
 protected:
     // Why this job takes no option of this long name, which is another job's:
     // "asks nothing", as "--merge asks nothing: it takes no --shard". Empty:
     // no more than that it takes none.
     virtual QString refusal(const QString& longName) const;
+    // The problem with another job's option: "--merge asks nothing: it takes
+    // no --shard".
+    static QString othersOption(const Command& asked, const QString& longName);
 
     // Opens the lists of these names and checks the outputs against them and
     // the documents: nothing, or the status the run ends with.

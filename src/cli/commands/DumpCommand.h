@@ -17,7 +17,7 @@ using DumpOptions = OptionsOf<DumpFlag, InputOptions, ReportOptions>;
 class DumpCommand : public Command {
 public:
     QString selector() const override { return QStringLiteral("dump"); }
-    QList<QCommandLineOption> optionDefinitions() const override { return DumpOptions::definitions(); }
+    std::vector<OptionSpec> optionSpecs() const override { return DumpOptions::specs(); }
     std::optional<QString> take(const QCommandLineParser& parser) override;
     int execute(const Streams& streams) override;
 

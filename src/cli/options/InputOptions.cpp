@@ -56,7 +56,7 @@ const OptionTable<InputOptions>& InputOptions::table()
         {QCommandLineOption(QStringLiteral("exclude-path"),
                             QStringLiteral("Leave the file or folder PATH out of the folders read; once for each."),
                             QStringLiteral("PATH")),
-         paths(&I::excludedPaths, "a path")},
+         paths(&I::excludedPaths, "a path"), true},
     };
     return rows;
 }

@@ -12,7 +12,9 @@
 #include <QStringList>
 
 #include <chrono>
+#include <algorithm>
 #include <functional>
+#include <iterator>
 #include <optional>
 #include <vector>
 
@@ -32,10 +34,24 @@ struct Given {
 template <typename Group>
 using Take = std::function<std::optional<QString>(const Given& given, Group& into)>;
 
+// An option without a value name is a flag; one with a value takes the last
+// given unless it is repeatable, each value kept (a configuration file's
+// array).
 template <typename Group>
 struct OptionRow {
     QCommandLineOption definition;
     Take<Group> take;
+    bool repeatable = false;
+};
+
+// One option as a job sees it, whatever group holds it: its definition,
+// whether it keeps every value, and its row's check run alone.
+struct OptionSpec {
+    QCommandLineOption definition;
+    bool repeatable = false;
+    std::function<std::optional<QString>(const Given& given)> check;
+
+    bool isFlag() const { return definition.valueName().isEmpty(); }
 };
 
 template <typename Group>
@@ -111,6 +127,21 @@ QList<QCommandLineOption> definitionsOf()
 }
 inline QString longNameOf(const QCommandLineOption& option) { return option.names().constLast(); }
 
+// The group's options as specs, each checked into a group of its own so
+// that a value can be checked apart from the others.
+template <typename Group>
+std::vector<OptionSpec> specsOf()
+{
+    std::vector<OptionSpec> specs;
+    for (const OptionRow<Group>& row : Group::table()) {
+        specs.push_back({row.definition, row.repeatable, [take = row.take](const Given& given) {
+                             Group scratch;
+                             return take(given, scratch);
+                         }});
+    }
+    return specs;
+}
+
 // The values a parser holding the group's options was given, checked and
 // kept: nothing, or the first problem.
 template <typename Group>
@@ -136,6 +167,12 @@ struct OptionsOf : Groups... {
     {
         QList<QCommandLineOption> all;
         (all.append(definitionsOf<Groups>()), ...);
+        return all;
+    }
+    static std::vector<OptionSpec> specs()
+    {
+        std::vector<OptionSpec> all;
+        (std::ranges::move(specsOf<Groups>(), std::back_inserter(all)), ...);
         return all;
     }
     static QStringList longNames()

@@ -78,7 +78,8 @@ const OptionTable<MergeOptions>& MergeOptions::table()
                  return QStringLiteral("--merge needs a file name");
              into.mergeJournals = given.values;
              return std::nullopt;
-         }},
+         },
+         true},
     };
     return rows;
 }

@@ -47,7 +47,7 @@ const OptionTable<RequestOptions>& RequestOptions::table()
                                            "as the system's, or those SSL_CERT_FILE and SSL_CERT_DIR name; "
                                            "once for each."),
                             QStringLiteral("FILE")),
-         paths(&R::addedAuthorities, "a file name")},
+         paths(&R::addedAuthorities, "a file name"), true},
     };
     return rows;
 }

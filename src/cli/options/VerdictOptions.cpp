@@ -18,7 +18,8 @@ const OptionTable<VerdictOptions>& VerdictOptions::table()
                  return *problem;
              into.judging.accepted = std::get<StatusRanges>(std::move(parsed));
              return std::nullopt;
-         }},
+         },
+         true},
         {QCommandLineOption(QStringLiteral("fail-on"),
                             QStringLiteral("End with status 1 when a link's class is one of CLASSES, such as "
                                            "not-found,unreachable,no-fragment, and 0 otherwise, whatever the verdicts. "
@@ -32,7 +33,8 @@ const OptionTable<VerdictOptions>& VerdictOptions::table()
                  return *problem;
              into.judging.failing = std::get<ClassSet>(parsed);
              return std::nullopt;
-         }},
+         },
+         true},
     };
     return rows;
 }
