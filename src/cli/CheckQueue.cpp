@@ -104,6 +104,8 @@ bool CheckQueue::add(QByteArrayView address, std::optional<Outcome> decided)
         judged(position, Outcome::unrequested(QStringLiteral("empty address")), true);
     } else if (address.size() > Policy::LongestAddress) {
         judged(position, Outcome::unrequested(QStringLiteral("address longer than 8 MB")), true);
+    } else if (const std::optional<QString> leftOut = m_settings.filter.whyLeftOut(address)) {
+        judged(position, Outcome::excluded(*leftOut), true);
     } else if (auto [asked, isNew] = m_asked.ask(AskedAddresses::keyOf(address), position); !isNew) {
         if (asked.outcome)
             judged(position, *asked.outcome, true);

@@ -54,7 +54,7 @@ QByteArray Report::escapedField(QByteArrayView text) { return escapedAddress(tex
 
 QByteArray Report::verdictOf(const Outcome& outcome)
 {
-    if (outcome.answerClass == AnswerClass::Skipped)
+    if (outcome.answerClass == AnswerClass::Skipped || outcome.answerClass == AnswerClass::Excluded)
         return "skipped";
     return outcome.valid ? "valid" : "invalid";
 }

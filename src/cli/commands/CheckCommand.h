@@ -1,11 +1,12 @@
 #pragma once
 
 #include "cli/commands/Command.h"
+#include "cli/options/AskingOptions.h"
 #include "cli/options/InputOptions.h"
 #include "cli/options/OutputOptions.h"
 #include "cli/options/RequestOptions.h"
 
-using CheckOptions = OptionsOf<RequestOptions, ResultFileOptions, ReportOptions, ShardOptions, InputOptions>;
+using CheckOptions = OptionsOf<RequestOptions, AskingOptions, ResultFileOptions, ReportOptions, ShardOptions, InputOptions>;
 
 // The check run: every address of the lists asked and judged, the report in
 // list order, the result files and the journal (--resume), one shard's share

@@ -11,7 +11,8 @@ constexpr int BlockedStatuses[] = {401, 403, 429, 999};
 
 constexpr QStringView Names[] = {u"ok",           u"moved",        u"redirect",     u"blocked",
                                  u"not-found",    u"client-error", u"server-error", u"unreachable",
-                                 u"bad-response", u"bad-address",  u"no-fragment",  u"skipped"};
+                                 u"bad-response", u"bad-address",  u"no-fragment",  u"skipped",
+                                 u"excluded"};
 static_assert(std::size(Names) == std::size(AnswerClasses::All));
 }  // namespace
 
