@@ -63,7 +63,7 @@ std::variant<QByteArray, QString> RequestHeaders::lineOf(const QString& text)
 {
     const QByteArray bytes = text.toUtf8();
     if (const auto character = forbiddenCharacter(bytes))
-        return QStringLiteral("--header cannot hold %1: %2").arg(*character, text.simplified());
+        return QStringLiteral("--header cannot hold %1").arg(*character);
     const qsizetype colon = bytes.indexOf(':');
     if (colon < 0)
         return QStringLiteral("--header takes 'Name: value', with a colon: %1").arg(text);
