@@ -11,12 +11,18 @@
 #include "RealServers.h"
 #include "TestFiles.h"
 #include "cli/ListInput.h"
+#include "cli/RequestHeaders.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QScopeGuard>
 #include <QTest>
 
+#include <QSysInfo>
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
 #include <unistd.h>
 
 class CliCommandsTest : public QObject {
@@ -278,6 +284,85 @@ private slots:
         QCOMPARE(readBytes(dir.filePath("i2")), readBytes(dir.filePath("i1")));
     }
 
+    // What the requests say of the program, as a real server logs it: its
+    // own user agent unless told another, and each --header as given.
+    void userAgentAndHeadersAsNginxLogsThem()
+    {
+        Nginx nginx;
+        REQUIRE_RUNNING(nginx);
+        const QByteArray list = linesOf({nginx.url("/page")});
+        const Finished plain = runInProcess({"--header", "X-Tessaly-Test: first run", "-"}, list);
+        QCOMPARE(plain.exitCode, 0);
+        const Finished named =
+            runInProcess({"--user-agent", "Probe/2.0 (+https://probe.example/)", "--header", "x-tessaly-test:", "-"}, list);
+        QCOMPARE(named.exitCode, 0);
+        QTRY_COMPARE(nginx.askedHeaders().size(), 2);
+        const QList<QByteArrayList> asked = nginx.askedHeaders();
+        QCOMPARE(asked[0], (QByteArrayList{RequestHeaders::defaultUserAgent().toUtf8(), "first run"}));
+        // An empty value is sent empty, not left out (nginx logs a header
+        // not sent as "-").
+        QCOMPARE(asked[1], (QByteArrayList{"Probe/2.0 (+https://probe.example/)", ""}));
+    }
+
+    // --exclude-private keeps away from a name that resolves to this
+    // machine: the address connected to is checked, not only its spelling.
+    // Without the option the same name reaches the server.
+    void privateNameNeverConnected()
+    {
+        const QByteArray name = QSysInfo::machineHostName().toLower().toUtf8();
+        addrinfo hints{};
+        hints.ai_family = AF_INET;
+        addrinfo* found = nullptr;
+        if (name.isEmpty() || name.endsWith("localhost") || ::getaddrinfo(name.constData(), nullptr, &hints, &found) != 0)
+            QSKIP("this machine's name does not resolve");
+        const bool loopback = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr.s_addr == htonl(INADDR_LOOPBACK);
+        ::freeaddrinfo(found);
+        if (!loopback)
+            QSKIP("this machine's name does not resolve to 127.0.0.1");
+        LoopbackServer server;
+        server.route("/page", LoopbackServer::answer("HTTP/1.1 200 OK"));
+        const QString byName = server.urlOn(QString::fromUtf8(name), QStringLiteral("/page"));
+        const QString byNumber = server.url("/page");
+        const Finished left = runInProcess({"--exclude-private", "-"}, linesOf({byName, byNumber}));
+        QCOMPARE(left.exitCode, 0);
+        QCOMPARE(left.out, "skipped\tprivate address 127.0.0.1 not asked (--exclude-private)\t" + byName.toUtf8()
+                               + "\texcluded\t1\n" + "skipped\tprivate host 127.0.0.1 not asked (--exclude-private)\t"
+                               + byNumber.toUtf8() + "\texcluded\t0\n");
+        QCOMPARE(server.connectionsAccepted(), 0);
+        const Finished asked = runInProcess({"-"}, linesOf({byName}));
+        QCOMPARE(asked.out, "valid\tHTTP/1.1 200 OK\t" + byName.toUtf8() + "\tok\t1\n");
+        QCOMPARE(server.requestedPaths(), QList<QByteArray>{"/page"});
+    }
+
+    // A cookie set by one address goes with the next request, whichever
+    // lane asks it; those in the jar at the start go with the first; and
+    // the jar holds them all at the end, in the format curl reads.
+    void cookiesKeptForTheRun()
+    {
+        LoopbackServer server;
+        server.route("/login", LoopbackServer::answer("HTTP/1.1 200 OK", "Set-Cookie: session=abc123; Path=/\r\n"));
+        server.route("/account", LoopbackServer::answer("HTTP/1.1 200 OK"));
+        TestFolder dir;
+        const QString jar = dir.file("cookies.txt", "# Netscape HTTP Cookie File\n"
+                                                    "127.0.0.1\tFALSE\t/\tFALSE\t0\tearlier\t1\n");
+        const Finished finished = runInProcess({"-j", "1", "--cookie-jar", jar, "-"},
+                                               linesOf({server.url("/login"), server.url("/account")}));
+        QCOMPARE(finished.exitCode, 0);
+        const QList<QByteArray> requests = server.requests();
+        QCOMPARE(requests.size(), 2);
+        QVERIFY2(requests[0].contains("\r\nCookie: earlier=1\r\n"), requests[0].constData());
+        QVERIFY2(requests[1].contains("Cookie: ") && requests[1].contains("session=abc123")
+                     && requests[1].contains("earlier=1"),
+                 requests[1].constData());
+        const QByteArray written = readBytes(jar);
+        QVERIFY2(written.startsWith("# Netscape HTTP Cookie File\n"), written.constData());
+        QVERIFY2(written.contains("\n127.0.0.1\tFALSE\t/\tFALSE\t0\tsession\tabc123\n"), written.constData());
+        QVERIFY2(written.contains("\n127.0.0.1\tFALSE\t/\tFALSE\t0\tearlier\t1\n"), written.constData());
+        // Without the option nothing is kept.
+        runInProcess({"-j", "1", "-"}, linesOf({server.url("/login"), server.url("/account")}));
+        QVERIFY(!server.requests().constLast().contains("Cookie"));
+    }
+
     // Bad usage and inputs that cannot be read: status 2, a message, and no
     // result file touched. Those on standard input are tst_check_command's.
     void exitStatus_data()
@@ -311,6 +396,10 @@ private slots:
         // Refused before the lists are read or a result file touched.
         QTest::newRow("authorities that cannot be read") << QStringList{"--cacert", "@dir/none.pem", "@dir/list.txt"}
                                                          << QByteArray("none.pem, which cannot be read");
+        QTest::newRow("a folder as the cookie jar")
+            << QStringList{"--cookie-jar", "@dir", "@dir/list.txt"} << QByteArray(": is a folder");
+        QTest::newRow("a cookie jar where none can be written")
+            << QStringList{"--cookie-jar", "@dir/none/jar.txt", "@dir/list.txt"} << QByteArray("cannot be written in");
     }
     void exitStatus()
     {

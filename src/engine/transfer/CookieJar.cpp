@@ -43,6 +43,10 @@ std::variant<std::unique_ptr<CookieJar>, QString> CookieJar::open(const QString&
     curl_share_setopt(share, CURLSHOPT_LOCKFUNC, &CookieJar::lock);
     curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, &CookieJar::unlock);
     curl_share_setopt(share, CURLSHOPT_USERDATA, jar.get());
+    // It takes the place of the trust store's share on each request
+    // (CurlRequest), and so shares what that one does too.
+    curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+    curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
     if (curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE) != CURLSHE_OK)
         return said + QStringLiteral("this curl cannot share cookies");
     if (file.exists()) {

@@ -10,7 +10,9 @@
 
 // Cookies shared by every request of a run, whichever thread drives it, in a
 // file read at the start and written back at the end, in the Netscape
-// format curl reads and writes (as its --cookie and --cookie-jar do).
+// format curl reads and writes (as its --cookie and --cookie-jar do). Its
+// share also holds the TLS sessions and name lookups, as the trust store's
+// share, which a request can then not take, would.
 class CookieJar {
 public:
     // The jar of this file: its cookies read, or none when there is no such

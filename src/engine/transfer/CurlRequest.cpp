@@ -103,8 +103,7 @@ CurlRequest::CurlRequest(Options options) : m_options(std::move(options))
     m_headerList = headers;
     if (headers)
         set(m_easy, CURLOPT_HTTPHEADER, headers);
-    if (m_options.cookieShare)
-        set(m_easy, CURLOPT_SHARE, static_cast<CURLSH*>(m_options.cookieShare));
+
     set(m_easy, CURLOPT_HEADERFUNCTION, &CurlRequest::onHeaderLine);
     set(m_easy, CURLOPT_HEADERDATA, this);
     // Whether the request went to a proxy in the clear shows only in the
@@ -133,6 +132,14 @@ CurlRequest::CurlRequest(Options options) : m_options(std::move(options))
         set(m_easy, CURLOPT_PROXY, "");
     set(m_easy, CURLOPT_MAXAGE_CONN, static_cast<long>(Policy::IdleConnectionAge.count()));
     TrustStore::apply(m_easy, m_options.trust);
+    // A handle takes one share: the jar's, which shares what the trust
+    // store's does too, in its place.
+    if (m_options.cookieShare) {
+        set(m_easy, CURLOPT_SHARE, static_cast<CURLSH*>(m_options.cookieShare));
+        // The shared jar is used only where the handle's cookie engine is on:
+        // an empty name turns it on and reads nothing.
+        set(m_easy, CURLOPT_COOKIEFILE, "");
+    }
     easy.release();
 }
 
