@@ -12,12 +12,14 @@
 #include "TestFiles.h"
 #include "cli/ListInput.h"
 #include "cli/RequestHeaders.h"
+#include "engine/address/PrivateAddress.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QScopeGuard>
 #include <QTest>
 
+#include <QNetworkInterface>
 #include <QSysInfo>
 
 #include <arpa/inet.h>
@@ -332,6 +334,57 @@ private slots:
         const Finished asked = runInProcess({"-"}, linesOf({byName}));
         QCOMPARE(asked.out, "valid\tHTTP/1.1 200 OK\t" + byName.toUtf8() + "\tok\t1\n");
         QCOMPARE(server.requestedPaths(), QList<QByteArray>{"/page"});
+    }
+
+    // A journal resumed with other patterns decides again what the first
+    // run left out, and asks what it now may.
+    void exclusionsNotResumed()
+    {
+        LoopbackServer server;
+        server.route("/a", LoopbackServer::answer("HTTP/1.1 200 OK"));
+        server.route("/b", LoopbackServer::answer("HTTP/1.1 200 OK"));
+        TestFolder dir;
+        const QString journal = dir.filePath("journal");
+        const QByteArray list = linesOf({server.url("/a"), server.url("/b")});
+        const Finished first = runInProcess({"--resume", journal, "--exclude", "/b$", "-"}, list);
+        QCOMPARE(first.out.split('\n').value(1),
+                 "skipped\texcluded by --exclude /b$\t" + server.url("/b").toUtf8() + "\texcluded\t0");
+        const Finished resumed = runInProcess({"--resume", journal, "-"}, list);
+        QCOMPARE(resumed.out.split('\n').value(1), "valid\tHTTP/1.1 200 OK\t" + server.url("/b").toUtf8() + "\tok\t1");
+        QCOMPARE(server.requestedPaths(), (QList<QByteArray>{"/a", "/b"}));
+    }
+
+    // A redirect from an address that may be asked into a private one is
+    // refused on its socket too: the private server sees nothing.
+    void redirectIntoPrivateNeverConnected()
+    {
+        QHostAddress outside;
+        for (const QHostAddress& address : QNetworkInterface::allAddresses()) {
+            const QByteArray host = address.toString().toLatin1();
+            if (address.protocol() == QAbstractSocket::IPv4Protocol && !PrivateAddress::ofHost(host).value_or(true))
+                outside = address;
+        }
+        if (outside.isNull())
+            QSKIP("this machine has no address outside the private ranges");
+        LoopbackServer inside;
+        inside.route("/target", LoopbackServer::answer("HTTP/1.1 200 OK"));
+        LoopbackServer first(outside);
+        QVERIFY(first.isListening());
+        first.route("/moved",
+                    LoopbackServer::answer("HTTP/1.1 302 Found", "Location: " + inside.url("/target").toUtf8() + "\r\n"));
+        const QString address = QStringLiteral("http://%1:%2/moved").arg(outside.toString()).arg(first.port());
+        const Finished left = runInProcess({"--exclude-private", "--format", "jsonl", "-"}, linesOf({address}));
+        QCOMPARE(left.exitCode, 0);
+        const QJsonObject line = QJsonDocument::fromJson(left.out).object();
+        QCOMPARE(line.value("verdict").toString(), "skipped");
+        QCOMPARE(line.value("class").toString(), "excluded");
+        QCOMPARE(line.value("reason").toString(), "private address 127.0.0.1 not asked (--exclude-private)");
+        QCOMPARE(line.value("final_address").toString(), inside.url("/target"));
+        QCOMPARE(first.requestedPaths(), QList<QByteArray>{"/moved"});
+        QCOMPARE(inside.connectionsAccepted(), 0);
+        const Finished asked = runInProcess({"-"}, linesOf({address}));
+        QCOMPARE(asked.exitCode, 0);
+        QCOMPARE(inside.requestedPaths(), QList<QByteArray>{"/target"});
     }
 
     // A cookie set by one address goes with the next request, whichever

@@ -53,8 +53,8 @@ void CheckQueue::setIdleConnections(long connections)
 // closes the oldest idle one beyond.
 void CheckQueue::keepIdleConnections()
 {
-    m_batch.setIdleConnections(
-        m_ahead.connectionsWorthKeeping(m_mostIdleConnections, !m_listEnded, Policy::IdleConnections) + m_settings.jobs,
+    m_batch.setIdleConnections(m_ahead.connectionsWorthKeeping(m_mostIdleConnections, !m_listEnded, Policy::IdleConnections)
+                                   + m_settings.jobs,
                                m_mostIdleConnections + m_settings.jobs);
 }
 
@@ -95,7 +95,12 @@ bool CheckQueue::add(QByteArrayView address, std::optional<Outcome> decided)
     }
     m_lookAhead.push_back({QByteArray(address.data(), address.size()), std::nullopt, 0, false, 0, 0, nullptr});
     ++m_ownInLookAhead;
-    if (std::optional<Outcome> earlier = m_callbacks.recorded(position, address)) {
+    std::optional<Outcome> earlier = m_callbacks.recorded(position, address);
+    // What an earlier run left out by its own options is decided by this
+    // run's: a journal resumed without the --exclude still asks.
+    if (earlier && earlier->answerClass == AnswerClass::Excluded)
+        earlier.reset();
+    if (earlier) {
         judged(position, *earlier, false);
         remember(AskedAddresses::keyOf(address), *earlier);
     } else if (decided) {
