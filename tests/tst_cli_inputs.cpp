@@ -311,8 +311,7 @@ private slots:
         QCOMPARE(options.timeout.count(), 30000);
         QCOMPARE(options.format, Report::formatNamed(u"jsonl"));
         QCOMPARE(options.lists, (QStringList{"a", "b"}));
-        QCOMPARE(checkOptionsOf({"--cacert", "a.pem", "--cacert", "b.pem"}).addedAuthorities,
-                 (QStringList{"a.pem", "b.pem"}));
+        QCOMPARE(checkOptionsOf({"--cacert", "a.pem", "--cacert", "b.pem"}).addedAuthorities, (QStringList{"a.pem", "b.pem"}));
         QCOMPARE(checkOptionsOf({}).lists, QStringList{"-"});
         QCOMPARE(checkOptionsOf({"-j", "3"}).jobs, 3);
         const auto help = Command::parse({"tessaly-check", "--help-all", "list"});

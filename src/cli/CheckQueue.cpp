@@ -53,8 +53,8 @@ void CheckQueue::setIdleConnections(long connections)
 // closes the oldest idle one beyond.
 void CheckQueue::keepIdleConnections()
 {
-    m_batch.setIdleConnections(m_ahead.connectionsWorthKeeping(m_mostIdleConnections, !m_listEnded, Policy::IdleConnections)
-                                   + m_settings.jobs,
+    m_batch.setIdleConnections(
+        m_ahead.connectionsWorthKeeping(m_mostIdleConnections, !m_listEnded, Policy::IdleConnections) + m_settings.jobs,
                                m_mostIdleConnections + m_settings.jobs);
 }
 
