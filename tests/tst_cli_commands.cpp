@@ -393,20 +393,35 @@ private slots:
     void cookiesKeptForTheRun()
     {
         LoopbackServer server;
-        server.route("/login", LoopbackServer::answer("HTTP/1.1 200 OK", "Set-Cookie: session=abc123; Path=/\r\n"));
+        // /login answers last: /account then goes out on the request
+        // /elsewhere (another host, first in the list) has left free, not on
+        // /login's, whose own cookies it would otherwise share.
+        LoopbackServer::Reply login = LoopbackServer::answer("HTTP/1.1 200 OK", "Set-Cookie: session=abc123; Path=/\r\n");
+        login.delayMilliseconds = 1000;
+        server.route("/login", login);
+        LoopbackServer::Reply elsewhere = LoopbackServer::answer("HTTP/1.1 200 OK");
+        elsewhere.delayMilliseconds = 200;
+        server.route("/elsewhere", elsewhere);
         server.route("/account", LoopbackServer::answer("HTTP/1.1 200 OK"));
         TestFolder dir;
         const QString jar = dir.file("cookies.txt", "# Netscape HTTP Cookie File\n"
                                                     "127.0.0.1\tFALSE\t/\tFALSE\t0\tearlier\t1\n");
-        const Finished finished = runInProcess({"-j", "1", "--cookie-jar", jar, "-"},
-                                               linesOf({server.url("/login"), server.url("/account")}));
+        const Finished finished = runInProcess(
+            {"-j", "8", "--cookie-jar", jar, "-"},
+            linesOf({server.urlOn("localhost", "/elsewhere"), server.url("/login"), server.url("/account")}));
         QCOMPARE(finished.exitCode, 0);
-        const QList<QByteArray> requests = server.requests();
-        QCOMPARE(requests.size(), 2);
-        QVERIFY2(requests[0].contains("\r\nCookie: earlier=1\r\n"), requests[0].constData());
-        QVERIFY2(requests[1].contains("Cookie: ") && requests[1].contains("session=abc123")
-                     && requests[1].contains("earlier=1"),
-                 requests[1].constData());
+        const auto requestFor = [&](const QByteArray& path) {
+            for (const QByteArray& request : server.requests()) {
+                if (request.startsWith("GET " + path + " "))
+                    return request;
+            }
+            return QByteArray();
+        };
+        const QByteArray first = requestFor("/login");
+        QVERIFY2(first.contains("\r\nCookie: earlier=1\r\n"), first.constData());
+        const QByteArray next = requestFor("/account");
+        QVERIFY2(next.contains("Cookie: ") && next.contains("session=abc123") && next.contains("earlier=1"),
+                 next.constData());
         const QByteArray written = readBytes(jar);
         QVERIFY2(written.startsWith("# Netscape HTTP Cookie File\n"), written.constData());
         QVERIFY2(written.contains("\n127.0.0.1\tFALSE\t/\tFALSE\t0\tsession\tabc123\n"), written.constData());
