@@ -167,6 +167,7 @@ void CurlRequest::prepare(const QString& address)
     m_proxysOwnAnswer.clear();
     m_respondedAt = NotResponded;
     m_refusedAddress.clear();
+    m_triedOutside = false;
     const QByteArray url = usableAddress(address);
     if (!resolvesNamesInBackground() && needsNameLookup(url))
         throw Failure(QStringLiteral("This transfer library looks host names up on the calling thread, "
@@ -269,7 +270,7 @@ NoResponse CurlRequest::explainedHere() const
     curl_easy_getinfo(easyOf(m_easy), CURLINFO_REQUEST_SIZE, &requestBytes);
     if (m_sendingRefused)
         return {QStringLiteral("connection closed before the answer"), Fault::Passing};
-    if (!m_refusedAddress.isEmpty())
+    if (!m_refusedAddress.isEmpty() && !m_triedOutside)
         return {QStringLiteral("private address %1 not asked (--exclude-private)").arg(QString::fromLatin1(m_refusedAddress)),
                 Fault::Lasting};
     int error = m_socketError != 0 ? m_socketError : static_cast<int>(osError);
@@ -342,10 +343,12 @@ int CurlRequest::onOpenSocket(void* self, int purpose, void* address)
 {
     const auto& wanted = *static_cast<curl_sockaddr*>(address);
     auto& request = *static_cast<CurlRequest*>(self);
-    if (request.m_options.excludePrivate && !request.m_throughProxy && purpose == CURLSOCKTYPE_IPCXN
-        && PrivateAddress::isPrivate(&wanted.addr)) {
-        request.m_refusedAddress = PrivateAddress::textOf(&wanted.addr);
-        return CURL_SOCKET_BAD;
+    if (request.m_options.excludePrivate && !request.m_throughProxy && purpose == CURLSOCKTYPE_IPCXN) {
+        if (PrivateAddress::isPrivate(&wanted.addr)) {
+            request.m_refusedAddress = PrivateAddress::textOf(&wanted.addr);
+            return CURL_SOCKET_BAD;
+        }
+        request.m_triedOutside = true;
     }
     const int socket = ::socket(wanted.family, wanted.socktype | SOCK_CLOEXEC, wanted.protocol);
     if (socket < 0)

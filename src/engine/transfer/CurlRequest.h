@@ -100,7 +100,8 @@ public:
     bool failedHere() const { return !m_haveResponse && fault() == Fault::ThisMachine; }
     // With Options::excludePrivate: no connection was made because every
     // address the host resolved to was private (refusedAddress() the last).
-    bool refusedPrivate() const { return !m_haveResponse && !m_refusedAddress.isEmpty(); }
+    // Where another address was tried, what came of that one is the reason.
+    bool refusedPrivate() const { return !m_haveResponse && !m_refusedAddress.isEmpty() && !m_triedOutside; }
     const QByteArray& refusedAddress() const { return m_refusedAddress; }
 
     // New connections this request opened (a reused one is not counted).
@@ -149,6 +150,7 @@ private:
     QByteArray m_url;
     void* m_headerList = nullptr;  // curl_slist of Options::headers
     QByteArray m_refusedAddress;   // a private address not connected to
+    bool m_triedOutside = false;   // a socket was made for an address that is not
     bool m_throughProxy = false;   // a proxy variable applies to the address
     static constexpr std::chrono::steady_clock::rep NotResponded = std::numeric_limits<std::chrono::steady_clock::rep>::min();
     std::atomic<std::chrono::steady_clock::rep> m_respondedAt{NotResponded};
