@@ -406,9 +406,9 @@ private slots:
         TestFolder dir;
         const QString jar = dir.file("cookies.txt", "# Netscape HTTP Cookie File\n"
                                                     "127.0.0.1\tFALSE\t/\tFALSE\t0\tearlier\t1\n");
-        const Finished finished = runInProcess(
-            {"-j", "8", "--cookie-jar", jar, "-"},
-            linesOf({server.urlOn("localhost", "/elsewhere"), server.url("/login"), server.url("/account")}));
+        const Finished finished = runInProcess({"-j", "8", "--cookie-jar", jar, "-"},
+                                               linesOf({server.urlOn("localhost", "/elsewhere"), server.url("/login"),
+                                                        server.url("/account")}));
         QCOMPARE(finished.exitCode, 0);
         const auto requestFor = [&](const QByteArray& path) {
             for (const QByteArray& request : server.requests()) {
