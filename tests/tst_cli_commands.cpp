@@ -336,8 +336,8 @@ private slots:
         QCOMPARE(server.requestedPaths(), QList<QByteArray>{"/page"});
     }
 
-    // A journal resumed with other patterns decides again what the first
-    // run left out, and asks what it now may.
+    // What the patterns leave out is in no result file; a journal resumed
+    // with other patterns decides it again, and asks what it now may.
     void exclusionsNotResumed()
     {
         LoopbackServer server;
@@ -346,7 +346,10 @@ private slots:
         TestFolder dir;
         const QString journal = dir.filePath("journal");
         const QByteArray list = linesOf({server.url("/a"), server.url("/b")});
-        const Finished first = runInProcess({"--resume", journal, "--exclude", "/b$", "-"}, list);
+        const Finished first =
+            runInProcess({"--resume", journal, "--valid", dir.filePath("valid"), "--exclude", "/b$", "-"}, list);
+        // Neither valid nor invalid: in no result file.
+        QCOMPARE(readBytes(dir.filePath("valid")), server.url("/a").toUtf8() + "\r\n");
         QCOMPARE(first.out.split('\n').value(1),
                  "skipped\texcluded by --exclude /b$\t" + server.url("/b").toUtf8() + "\texcluded\t0");
         const Finished resumed = runInProcess({"--resume", journal, "-"}, list);

@@ -87,7 +87,7 @@ CheckQueue::Callbacks Outputs::callbacks(std::function<bool()> stopping)
         errno = 0;
         std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), m_streams.out);
         noteReportError();
-        if (outcome.answerClass != AnswerClass::Skipped && outcome.answerClass != AnswerClass::Excluded)
+        if (!AnswerClasses::leftUnasked(outcome.answerClass))
             (outcome.valid ? m_valid : m_invalid).addLine(address);
     };
     // A journal that cannot be written: said once; the run goes on, and

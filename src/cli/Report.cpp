@@ -54,7 +54,7 @@ QByteArray Report::escapedField(QByteArrayView text) { return escapedAddress(tex
 
 QByteArray Report::verdictOf(const Outcome& outcome)
 {
-    if (outcome.answerClass == AnswerClass::Skipped || outcome.answerClass == AnswerClass::Excluded)
+    if (AnswerClasses::leftUnasked(outcome.answerClass))
         return "skipped";
     return outcome.valid ? "valid" : "invalid";
 }

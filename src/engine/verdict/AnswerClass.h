@@ -33,6 +33,13 @@ AnswerClass ofStatus(int statusCode, bool challenged);
 // challenge").
 bool isChallenge(QByteArrayView headers);
 
+// Never asked, by its kind or as the user said: reported "skipped", neither
+// valid nor invalid, and in neither result file.
+constexpr bool leftUnasked(AnswerClass answerClass)
+{
+    return answerClass == AnswerClass::Skipped || answerClass == AnswerClass::Excluded;
+}
+
 // Its name in the report: "ok", "moved", "redirect", "blocked", "not-found",
 // "client-error", "server-error", "unreachable", "bad-response", "bad-address",
 // "no-fragment", "skipped", "excluded".
