@@ -11,6 +11,8 @@
 #include "RealServers.h"
 #include "TestFiles.h"
 #include "cli/ListInput.h"
+#include "cli/RequestHeaders.h"
+#include "engine/address/PrivateAddress.h"
 
 #include <QDir>
 #include <QJsonDocument>
@@ -18,6 +20,12 @@
 #include <QScopeGuard>
 #include <QTest>
 
+#include <QNetworkInterface>
+#include <QSysInfo>
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
 #include <unistd.h>
 
 namespace {
@@ -429,6 +437,154 @@ private slots:
         QCOMPARE(readBytes(dir.filePath("i2")), readBytes(dir.filePath("i1")));
     }
 
+    // What the requests say of the program, as a real server logs it: its
+    // own user agent unless told another, and each --header as given.
+    void userAgentAndHeadersAsNginxLogsThem()
+    {
+        Nginx nginx;
+        REQUIRE_RUNNING(nginx);
+        const QByteArray list = linesOf({nginx.url("/page")});
+        const Finished plain = runInProcess({"--header", "X-Tessaly-Test: first run", "-"}, list);
+        QCOMPARE(plain.exitCode, 0);
+        const Finished named =
+            runInProcess({"--user-agent", "Probe/2.0 (+https://probe.example/)", "--header", "x-tessaly-test:", "-"}, list);
+        QCOMPARE(named.exitCode, 0);
+        QTRY_COMPARE(nginx.askedHeaders().size(), 2);
+        const QList<QByteArrayList> asked = nginx.askedHeaders();
+        QCOMPARE(asked[0], (QByteArrayList{RequestHeaders::defaultUserAgent().toUtf8(), "first run"}));
+        // An empty value is sent empty, not left out (nginx logs a header
+        // not sent as "-").
+        QCOMPARE(asked[1], (QByteArrayList{"Probe/2.0 (+https://probe.example/)", ""}));
+    }
+
+    // --exclude-private keeps away from a name that resolves to this
+    // machine: the address connected to is checked, not only its spelling.
+    // Without the option the same name reaches the server.
+    void privateNameNeverConnected()
+    {
+        const QByteArray name = QSysInfo::machineHostName().toLower().toUtf8();
+        addrinfo hints{};
+        hints.ai_family = AF_INET;
+        addrinfo* found = nullptr;
+        if (name.isEmpty() || name.endsWith("localhost") || ::getaddrinfo(name.constData(), nullptr, &hints, &found) != 0)
+            QSKIP("this machine's name does not resolve");
+        const bool loopback = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr.s_addr == htonl(INADDR_LOOPBACK);
+        ::freeaddrinfo(found);
+        if (!loopback)
+            QSKIP("this machine's name does not resolve to 127.0.0.1");
+        LoopbackServer server;
+        server.route("/page", LoopbackServer::answer("HTTP/1.1 200 OK"));
+        const QString byName = server.urlOn(QString::fromUtf8(name), QStringLiteral("/page"));
+        const QString byNumber = server.url("/page");
+        const Finished left = runInProcess({"--exclude-private", "-"}, linesOf({byName, byNumber}));
+        QCOMPARE(left.exitCode, 0);
+        QCOMPARE(left.out, "skipped\tprivate address 127.0.0.1 not asked (--exclude-private)\t" + byName.toUtf8()
+                               + "\texcluded\t1\n" + "skipped\tprivate host 127.0.0.1 not asked (--exclude-private)\t"
+                               + byNumber.toUtf8() + "\texcluded\t0\n");
+        QCOMPARE(server.connectionsAccepted(), 0);
+        const Finished asked = runInProcess({"-"}, linesOf({byName}));
+        QCOMPARE(asked.out, "valid\tHTTP/1.1 200 OK\t" + byName.toUtf8() + "\tok\t1\n");
+        QCOMPARE(server.requestedPaths(), QList<QByteArray>{"/page"});
+    }
+
+    // What the patterns leave out is in no result file; a journal resumed
+    // with other patterns decides it again, and asks what it now may.
+    void exclusionsNotResumed()
+    {
+        LoopbackServer server;
+        server.route("/a", LoopbackServer::answer("HTTP/1.1 200 OK"));
+        server.route("/b", LoopbackServer::answer("HTTP/1.1 200 OK"));
+        TestFolder dir;
+        const QString journal = dir.filePath("journal");
+        const QByteArray list = linesOf({server.url("/a"), server.url("/b")});
+        const Finished first =
+            runInProcess({"--resume", journal, "--valid", dir.filePath("valid"), "--exclude", "/b$", "-"}, list);
+        // Neither valid nor invalid: in no result file.
+        QCOMPARE(readBytes(dir.filePath("valid")), server.url("/a").toUtf8() + "\r\n");
+        QCOMPARE(first.out.split('\n').value(1),
+                 "skipped\texcluded by --exclude /b$\t" + server.url("/b").toUtf8() + "\texcluded\t0");
+        const Finished resumed = runInProcess({"--resume", journal, "-"}, list);
+        QCOMPARE(resumed.out.split('\n').value(1), "valid\tHTTP/1.1 200 OK\t" + server.url("/b").toUtf8() + "\tok\t1");
+        QCOMPARE(server.requestedPaths(), (QList<QByteArray>{"/a", "/b"}));
+    }
+
+    // A redirect from an address that may be asked into a private one is
+    // refused on its socket too: the private server sees nothing.
+    void redirectIntoPrivateNeverConnected()
+    {
+        QHostAddress outside;
+        for (const QHostAddress& address : QNetworkInterface::allAddresses()) {
+            const QByteArray host = address.toString().toLatin1();
+            if (address.protocol() == QAbstractSocket::IPv4Protocol && !PrivateAddress::ofHost(host).value_or(true))
+                outside = address;
+        }
+        if (outside.isNull())
+            QSKIP("this machine has no address outside the private ranges");
+        LoopbackServer inside;
+        inside.route("/target", LoopbackServer::answer("HTTP/1.1 200 OK"));
+        LoopbackServer first(outside);
+        QVERIFY(first.isListening());
+        first.route("/moved",
+                    LoopbackServer::answer("HTTP/1.1 302 Found", "Location: " + inside.url("/target").toUtf8() + "\r\n"));
+        const QString address = QStringLiteral("http://%1:%2/moved").arg(outside.toString()).arg(first.port());
+        const Finished left = runInProcess({"--exclude-private", "--format", "jsonl", "-"}, linesOf({address}));
+        QCOMPARE(left.exitCode, 0);
+        const QJsonObject line = QJsonDocument::fromJson(left.out).object();
+        QCOMPARE(line.value("verdict").toString(), "skipped");
+        QCOMPARE(line.value("class").toString(), "excluded");
+        QCOMPARE(line.value("reason").toString(), "private address 127.0.0.1 not asked (--exclude-private)");
+        QCOMPARE(line.value("final_address").toString(), inside.url("/target"));
+        QCOMPARE(first.requestedPaths(), QList<QByteArray>{"/moved"});
+        QCOMPARE(inside.connectionsAccepted(), 0);
+        const Finished asked = runInProcess({"-"}, linesOf({address}));
+        QCOMPARE(asked.exitCode, 0);
+        QCOMPARE(inside.requestedPaths(), QList<QByteArray>{"/target"});
+    }
+
+    // A cookie set by one address goes with the next request, whichever
+    // lane asks it; those in the jar at the start go with the first; and
+    // the jar holds them all at the end, in the format curl reads.
+    void cookiesKeptForTheRun()
+    {
+        LoopbackServer server;
+        // /login answers last: /account then goes out on the request
+        // /elsewhere (another host, first in the list) has left free, not on
+        // /login's, whose own cookies it would otherwise share.
+        LoopbackServer::Reply login = LoopbackServer::answer("HTTP/1.1 200 OK", "Set-Cookie: session=abc123; Path=/\r\n");
+        login.delayMilliseconds = 1000;
+        server.route("/login", login);
+        LoopbackServer::Reply elsewhere = LoopbackServer::answer("HTTP/1.1 200 OK");
+        elsewhere.delayMilliseconds = 200;
+        server.route("/elsewhere", elsewhere);
+        server.route("/account", LoopbackServer::answer("HTTP/1.1 200 OK"));
+        TestFolder dir;
+        const QString jar = dir.file("cookies.txt", "# Netscape HTTP Cookie File\n"
+                                                    "127.0.0.1\tFALSE\t/\tFALSE\t0\tearlier\t1\n");
+        const Finished finished = runInProcess({"-j", "8", "--cookie-jar", jar, "-"},
+                                               linesOf({server.urlOn("localhost", "/elsewhere"), server.url("/login"),
+                                                        server.url("/account")}));
+        QCOMPARE(finished.exitCode, 0);
+        const auto requestFor = [&](const QByteArray& path) {
+            for (const QByteArray& request : server.requests()) {
+                if (request.startsWith("GET " + path + " "))
+                    return request;
+            }
+            return QByteArray();
+        };
+        const QByteArray first = requestFor("/login");
+        QVERIFY2(first.contains("\r\nCookie: earlier=1\r\n"), first.constData());
+        const QByteArray next = requestFor("/account");
+        QVERIFY2(next.contains("Cookie: ") && next.contains("session=abc123") && next.contains("earlier=1"),
+                 next.constData());
+        const QByteArray written = readBytes(jar);
+        QVERIFY2(written.startsWith("# Netscape HTTP Cookie File\n"), written.constData());
+        QVERIFY2(written.contains("\n127.0.0.1\tFALSE\t/\tFALSE\t0\tsession\tabc123\n"), written.constData());
+        QVERIFY2(written.contains("\n127.0.0.1\tFALSE\t/\tFALSE\t0\tearlier\t1\n"), written.constData());
+        // Without the option nothing is kept.
+        runInProcess({"-j", "1", "-"}, linesOf({server.url("/login"), server.url("/account")}));
+        QVERIFY(!server.requests().constLast().contains("Cookie"));
+    }
+
     // Bad usage and inputs that cannot be read: status 2, a message, and no
     // result file touched. Those on standard input are tst_check_command's.
     // A configuration in the current folder is read by a real run, the
@@ -511,6 +667,10 @@ private slots:
         // Refused before the lists are read or a result file touched.
         QTest::newRow("authorities that cannot be read") << QStringList{"--cacert", "@dir/none.pem", "@dir/list.txt"}
                                                          << QByteArray("none.pem, which cannot be read");
+        QTest::newRow("a folder as the cookie jar")
+            << QStringList{"--cookie-jar", "@dir", "@dir/list.txt"} << QByteArray(": is a folder");
+        QTest::newRow("a cookie jar where none can be written")
+            << QStringList{"--cookie-jar", "@dir/none/jar.txt", "@dir/list.txt"} << QByteArray("cannot be written in");
     }
     void exitStatus()
     {

@@ -5,6 +5,8 @@
 #include "cli/ConfigFile.h"
 #include "cli/Defaults.h"
 #include "cli/ListInput.h"
+#include "cli/RequestHeaders.h"
+#include "engine/address/PrivateAddress.h"
 #include "cli/Report.h"
 #include "cli/SameFile.h"
 #include "cli/Shard.h"
@@ -120,14 +122,24 @@ private slots:
         QTest::newRow("an unknown class")
             << QStringList{"--fail-on", "not-found,gone"}
             << "--fail-on takes answer classes, comma-separated, from ok, moved, redirect, blocked, not-found, "
-               "client-error, server-error, unreachable, bad-response, bad-address, no-fragment, skipped: \"gone\" is none";
+               "client-error, server-error, unreachable, bad-response, bad-address, no-fragment, skipped, excluded: \"gone\" is none";
         QTest::newRow("a merge with an unknown class") << QStringList{"--merge", "j", "--fail-on", "dead"}
                                                        << "--fail-on takes answer classes, comma-separated, from ok, "
                                                           "moved, redirect, blocked, not-found, client-error, "
                                                           "server-error, unreachable, bad-response, bad-address, "
-                                                          "no-fragment, skipped: \"dead\" is none";
+                                                          "no-fragment, skipped, excluded: \"dead\" is none";
         QTest::newRow("a dump with accepted codes")
             << QStringList{"--dump", "--accept", "200"} << "--dump asks nothing: it takes no --accept";
+        QTest::newRow("a pattern that does not compile")
+            << QStringList{"--exclude", "a(b"} << "--exclude a(b: missing closing parenthesis at character 3";
+        QTest::newRow("a bad pattern after a good one")
+            << QStringList{"--include", "ok", "--include", "[z-a]"}
+            << "--include [z-a]: range out of order in character class at character 3";
+        QTest::newRow("an empty pattern") << QStringList{"--include", ""} << "--include needs a pattern";
+        QTest::newRow("an empty user agent") << QStringList{"--user-agent", " "} << "--user-agent needs some text";
+        QTest::newRow("a user agent of two lines")
+            << QStringList{"--user-agent", "a\r\nX-Injected: 1"} << "--user-agent cannot hold a carriage return (CR)";
+        QTest::newRow("a cookie jar without a name") << QStringList{"--cookie-jar", ""} << "--cookie-jar needs a file name";
     }
     void optionsRefused()
     {
@@ -136,6 +148,213 @@ private slots:
         const auto parsed = Command::parse(QStringList{"tessaly-check"} + arguments);
         QVERIFY(std::holds_alternative<Command::Usage>(parsed));
         QCOMPARE(std::get<Command::Usage>(parsed).problem, problem);
+    }
+
+    // Each --header as it is sent, or why it is refused before anything is asked.
+    void headerLines_data()
+    {
+        QTest::addColumn<QString>("given");
+        QTest::addColumn<QString>("sent");  // or the problem
+        QTest::newRow("as written") << "X-Token: abc"
+                                    << "X-Token: abc";
+        QTest::newRow("spaces around the value") << "Accept:   text/html  "
+                                                 << "Accept: text/html";
+        QTest::newRow("no space after the colon") << "X-A:b"
+                                                  << "X-A: b";
+        QTest::newRow("an empty value, sent empty") << "X-Empty:"
+                                                    << "X-Empty: ";
+        QTest::newRow("a colon in the value") << "X-Time: 12:30"
+                                              << "X-Time: 12:30";
+        QTest::newRow("a tab in the value") << "X-A: a\tb"
+                                            << "X-A: a\tb";
+        QTest::newRow("UTF-8 in the value") << "X-Name: caf\u00e9"
+                                            << "X-Name: caf\u00e9";
+        QTest::newRow("the token marks") << "!#$%&'*+-.^_`|~: 1"
+                                         << "!#$%&'*+-.^_`|~: 1";
+        QTest::newRow("a cookie of the user's") << "Cookie: a=1"
+                                                << "Cookie: a=1";
+        QTest::newRow("no colon") << "X-Token abc"
+                                  << "--header takes 'Name: value', with a colon: X-Token abc";
+        QTest::newRow("no name") << ": abc"
+                                 << "--header needs a name before its colon: : abc";
+        QTest::newRow("a space in the name")
+            << "X Token: a"
+            << "--header's name X Token is not a token (letters, digits and !#$%&'*+-.^_`|~ only)";
+        QTest::newRow("a space before the colon")
+            << "X-Token : a"
+            << "--header's name X-Token  is not a token (letters, digits and !#$%&'*+-.^_`|~ only)";
+        QTest::newRow("a CR LF and a second header") << "X-A: 1\r\nX-B: 2"
+                                                     << "--header cannot hold a carriage return (CR)";
+        QTest::newRow("a LF alone") << "X-A: 1\nGET / HTTP/1.1"
+                                    << "--header cannot hold a line feed (LF)";
+        QTest::newRow("a NUL") << QStringLiteral("X-A: 1") + QChar(0) + "2"
+                               << "--header cannot hold a NUL";
+        QTest::newRow("another control character") << "X-A: \x1b[31m"
+                                                   << "--header cannot hold the control character 0x1b";
+        QTest::newRow("Host") << "Host: example.org"
+                              << "--header cannot set Host: the address names the host";
+        QTest::newRow("host in any case") << "hOsT: example.org"
+                                          << "--header cannot set hOsT: the address names the host";
+        QTest::newRow("User-Agent") << "User-Agent: me"
+                                    << "--header cannot set User-Agent: give it with --user-agent";
+        QTest::newRow("Content-Length") << "Content-Length: 5"
+                                        << "--header cannot set Content-Length: curl writes it: a GET sends no body";
+        QTest::newRow("Transfer-Encoding") << "transfer-encoding: chunked"
+                                           << "--header cannot set transfer-encoding: curl writes it: a GET sends no body";
+        QTest::newRow("Connection") << "Connection: close"
+                                    << "--header cannot set Connection: curl keeps the connections and says so itself";
+        QTest::newRow("Upgrade") << "Upgrade: h2c"
+                                 << "--header cannot set Upgrade: the request would stop being plain HTTP/1.1";
+    }
+    void headerLines()
+    {
+        QFETCH(QString, given);
+        QFETCH(QString, sent);
+        const auto line = RequestHeaders::lineOf(given);
+        if (const QString* problem = std::get_if<QString>(&line))
+            QCOMPARE(*problem, sent);
+        else
+            QCOMPARE(QString::fromUtf8(std::get<QByteArray>(line)), sent);
+        // The option's row takes the same rule, in order, once for each.
+        if (const QString* problem = std::get_if<QString>(&line)) {
+            const auto parsed = Command::parse({"tessaly-check", "--header", "X-Fine: 1", "--header", given});
+            QVERIFY(std::holds_alternative<Command::Usage>(parsed));
+            QCOMPARE(std::get<Command::Usage>(parsed).problem, *problem);
+        } else {
+            QCOMPARE(checkOptionsOf({"--header", "X-Fine: 1", "--header", given}).headers,
+                     (QList<QByteArray>{"X-Fine: 1", std::get<QByteArray>(line)}));
+        }
+    }
+
+    // Whether a host, as HostKey spells it, is one --exclude-private keeps
+    // away from; a name only its lookup can tell is for the request to check.
+    void privateHosts_data()
+    {
+        QTest::addColumn<QByteArray>("host");
+        QTest::addColumn<int>("isPrivate");  // 1, 0, or -1: not known by its spelling
+        const std::pair<const char*, int> rows[] = {
+            {"127.0.0.1", 1},
+            {"127.255.255.254", 1},
+            {"10.0.0.1", 1},
+            {"10.255.255.255", 1},
+            {"9.255.255.255", 0},
+            {"11.0.0.0", 0},
+            {"172.16.0.1", 1},
+            {"172.31.255.255", 1},
+            {"172.15.255.255", 0},
+            {"172.32.0.0", 0},
+            {"192.168.0.1", 1},
+            {"192.167.255.255", 0},
+            {"192.169.0.0", 0},
+            {"169.254.169.254", 1},
+            {"169.253.0.1", 0},
+            {"0.0.0.0", 1},
+            {"0.1.2.3", 1},
+            {"1.0.0.0", 0},
+            {"8.8.8.8", 0},
+            {"100.64.0.1", 0},
+            {"[::1]", 1},
+            {"[::]", 1},
+            {"[::2]", 0},
+            {"[fc00::1]", 1},
+            {"[fdff:ffff::1]", 1},
+            {"[fe00::1]", 0},
+            {"[fe80::1]", 1},
+            {"[febf::1]", 1},
+            {"[fec0::1]", 0},
+            {"[fe80::1%25eth0]", 1},
+            {"[2001:db8::1]", 0},
+            {"[::ffff:127.0.0.1]", 1},
+            {"[::ffff:10.1.2.3]", 1},
+            {"[::ffff:8.8.8.8]", 0},
+            {"[::127.0.0.1]", 1},
+            {"[64:ff9b::7f00:1]", 0},
+            {"localhost", 1},
+            {"app.localhost", 1},
+            {"localhost.example", -1},
+            {"mylocalhost", -1},
+            {"example.org", -1},
+            {"[not:an:address]", -1},
+        };
+        for (const auto& [host, isPrivate] : rows)
+            QTest::newRow(host) << QByteArray(host) << isPrivate;
+    }
+    void privateHosts()
+    {
+        QFETCH(QByteArray, host);
+        QFETCH(int, isPrivate);
+        const std::optional<bool> found = PrivateAddress::ofHost(host);
+        QCOMPARE(found ? int(*found) : -1, isPrivate);
+    }
+
+    // Which addresses the patterns and --exclude-private leave unasked, and
+    // the reason the report gives.
+    void addressesLeftOut_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("address");
+        QTest::addColumn<QString>("reason");  // empty: asked
+        const QByteArray page = "https://example.org/docs/page.html";
+        QTest::newRow("no option") << QStringList{} << page << QString();
+        QTest::newRow("found anywhere") << QStringList{"--exclude", "docs"} << page << "excluded by --exclude docs";
+        QTest::newRow("anchored, not at the start") << QStringList{"--exclude", "^https?://localhost"} << page << QString();
+        QTest::newRow("anchored at the start")
+            << QStringList{"--exclude", "^https?://localhost"} << QByteArray("http://localhost:8080/")
+            << "excluded by --exclude ^https?://localhost";
+        QTest::newRow("case matters") << QStringList{"--exclude", "DOCS"} << page << QString();
+        QTest::newRow("unless the pattern says not")
+            << QStringList{"--exclude", "(?i)DOCS"} << page << "excluded by --exclude (?i)DOCS";
+        QTest::newRow("found by an include") << QStringList{"--include", "example\\.org"} << page << QString();
+        QTest::newRow("found by no include")
+            << QStringList{"--include", "example\\.net", "--include", "\\.pdf$"} << page << "matches no --include";
+        QTest::newRow("found by the second include")
+            << QStringList{"--include", "example\\.net", "--include", "\\.html$"} << page << QString();
+        QTest::newRow("the exclude wins")
+            << QStringList{"--include", "example", "--exclude", "page"} << page << "excluded by --exclude page";
+        QTest::newRow("a second exclude")
+            << QStringList{"--exclude", "nothing", "--exclude", "/docs/"} << page << "excluded by --exclude /docs/";
+        QTest::newRow("a private address") << QStringList{"--exclude-private"} << QByteArray("http://192.168.1.1/admin")
+                                           << "private host 192.168.1.1 not asked (--exclude-private)";
+        QTest::newRow("loopback written in short") << QStringList{"--exclude-private"} << QByteArray("http://127.1:8080/")
+                                                   << "private host 127.0.0.1 not asked (--exclude-private)";
+        QTest::newRow("loopback written in hex") << QStringList{"--exclude-private"} << QByteArray("http://0x7f.0.0.1/")
+                                                 << "private host 127.0.0.1 not asked (--exclude-private)";
+        QTest::newRow("loopback in IPv6") << QStringList{"--exclude-private"} << QByteArray("http://[0:0::1]/")
+                                          << "private host [::1] not asked (--exclude-private)";
+        QTest::newRow("a name for this machine") << QStringList{"--exclude-private"} << QByteArray("http://API.Localhost./")
+                                                 << "private host api.localhost not asked (--exclude-private)";
+        QTest::newRow("a name the lookup tells") << QStringList{"--exclude-private"} << page << QString();
+        QTest::newRow("private, without the option") << QStringList{} << QByteArray("http://10.0.0.1/") << QString();
+        QTest::newRow("a pattern before the private rule")
+            << QStringList{"--exclude-private", "--exclude", "admin"} << QByteArray("http://10.0.0.1/admin")
+            << "excluded by --exclude admin";
+    }
+    void addressesLeftOut()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, address);
+        QFETCH(QString, reason);
+        QCOMPARE(checkOptionsOf(arguments).filter.whyLeftOut(address).value_or(QString()), reason);
+    }
+
+    // The user agent says which program asks, in the version --version
+    // gives, and where to read about it: the home page debian/control and
+    // the metainfo give.
+    void defaultUserAgent()
+    {
+        const auto version = Command::parse({"tessaly-check", "--version"});
+        QVERIFY(std::holds_alternative<Command::Help>(version));
+        const QString versionText = std::get<Command::Help>(version).text.trimmed().section(u' ', 1);
+        const QRegularExpression homepage(QStringLiteral("^Homepage: (.+)$"), QRegularExpression::MultilineOption);
+        const QString control = QString::fromUtf8(readBytes(QStringLiteral(TESSALY_SOURCE_DIR "/debian/control")));
+        const QString site = homepage.match(control).captured(1);
+        QVERIFY(!site.isEmpty());
+        QVERIFY(readBytes(QStringLiteral(TESSALY_SOURCE_DIR "/resources/example.velmora.tessaly.metainfo.xml"))
+                    .contains("<url type=\"homepage\">" + site.toUtf8() + "</url>"));
+        const QString expected = QStringLiteral("tessaly-check/%1 (+%2)").arg(versionText, site);
+        QCOMPARE(RequestHeaders::defaultUserAgent(), expected);
+        QCOMPARE(checkOptionsOf({}).userAgent, expected.toUtf8());
+        QCOMPARE(checkOptionsOf({"--user-agent", "Mozilla/5.0 (mine)"}).userAgent, QByteArray("Mozilla/5.0 (mine)"));
     }
 
     void optionsTaken()

@@ -4,6 +4,7 @@
 // suite's runs show.)
 #include "LoopbackServer.h"
 #include "TransferTesting.h"
+#include "engine/address/PrivateAddress.h"
 #include "engine/transfer/LaneBatch.h"
 #include "engine/transfer/QtLoopTransfer.h"
 #include "engine/transfer/ProxyAnswer.h"
@@ -11,6 +12,8 @@
 #include "engine/Failure.h"
 
 #include <QElapsedTimer>
+#include <QNetworkInterface>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <cerrno>
@@ -208,6 +211,56 @@ private slots:
         const NoResponse explained = NoResponse::explain(curlResult, osError, message, requestSent);
         QCOMPARE(explained.reason, reason);
         QCOMPARE(explained.fault, fault);
+    }
+
+    // With excludePrivate, the addresses a name resolves to are checked on
+    // the socket about to connect: a private one gets no connection, and
+    // where another address was tried too, that one's failure is the reason.
+    void privateAddressesNotConnected_data()
+    {
+        QTest::addColumn<bool>("excludePrivate");
+        QTest::addColumn<bool>("withOutside");  // an address outside the private ranges after 127.0.0.1, refused
+        QTest::addColumn<bool>("refusedPrivate");
+        QTest::addColumn<int>("connections");  // the loopback server's
+        QTest::newRow("loopback only") << true << false << true << 0;
+        QTest::newRow("loopback, then an outside address that refuses") << true << true << false << 0;
+        QTest::newRow("without the option") << false << false << false << 1;
+    }
+    void privateAddressesNotConnected()
+    {
+        QFETCH(bool, excludePrivate);
+        QFETCH(bool, withOutside);
+        QFETCH(bool, refusedPrivate);
+        QFETCH(int, connections);
+        QString outside;
+        for (const QHostAddress& address : QNetworkInterface::allAddresses()) {
+            if (address.protocol() == QAbstractSocket::IPv4Protocol
+                && !PrivateAddress::ofHost(address.toString().toLatin1()).value_or(true))
+                outside = address.toString();
+        }
+        if (withOutside && outside.isEmpty())
+            QSKIP("this machine has no address outside the private ranges");
+        LoopbackServer server;
+        server.route("/", LoopbackServer::answer("HTTP/1.1 200 OK"));
+        CurlRequest::Options options = testOptions();
+        options.excludePrivate = excludePrivate;
+        CurlRequest request(options);
+        const QByteArray resolve = QStringLiteral("resolved.test:%1:127.0.0.1%2")
+                                       .arg(server.port())
+                                       .arg(withOutside ? u',' + outside : QString())
+                                       .toLatin1();
+        curl_slist* names = curl_slist_append(nullptr, resolve.constData());
+        const auto freed = qScopeGuard([&] { curl_slist_free_all(names); });
+        QCOMPARE(curl_easy_setopt(request.handle(), CURLOPT_RESOLVE, names), CURLE_OK);
+        LaneBatch batch({}, 1);
+        const bool answered = answeredOnBatch(batch, request, QStringLiteral("http://resolved.test:%1/").arg(server.port()));
+        QCOMPARE(answered, !excludePrivate);
+        QCOMPARE(request.refusedPrivate(), refusedPrivate);
+        if (refusedPrivate)
+            QCOMPARE(request.failureReason(), "private address 127.0.0.1 not asked (--exclude-private)");
+        else if (excludePrivate)
+            QCOMPARE(request.failureReason(), "refused");
+        QCOMPARE(server.connectionsAccepted(), connections);
     }
 
     // A request the batch's lane could not start is this machine's fault,

@@ -95,7 +95,12 @@ bool CheckQueue::add(QByteArrayView address, std::optional<Outcome> decided)
     }
     m_lookAhead.push_back({QByteArray(address.data(), address.size()), std::nullopt, 0, false, 0, 0, nullptr});
     ++m_ownInLookAhead;
-    if (std::optional<Outcome> earlier = m_callbacks.recorded(position, address)) {
+    std::optional<Outcome> earlier = m_callbacks.recorded(position, address);
+    // What an earlier run left out by its own options is decided by this
+    // run's: a journal resumed without the --exclude still asks.
+    if (earlier && earlier->answerClass == AnswerClass::Excluded)
+        earlier.reset();
+    if (earlier) {
         judged(position, *earlier, false);
         remember(AskedAddresses::keyOf(address), *earlier);
     } else if (decided) {
@@ -104,6 +109,8 @@ bool CheckQueue::add(QByteArrayView address, std::optional<Outcome> decided)
         judged(position, Outcome::unrequested(QStringLiteral("empty address")), true);
     } else if (address.size() > Policy::LongestAddress) {
         judged(position, Outcome::unrequested(QStringLiteral("address longer than 8 MB")), true);
+    } else if (const std::optional<QString> leftOut = m_settings.filter.whyLeftOut(address)) {
+        judged(position, Outcome::excluded(*leftOut), true);
     } else if (auto [asked, isNew] = m_asked.ask(AskedAddresses::keyOf(address), position); !isNew) {
         if (asked.outcome)
             judged(position, *asked.outcome, true);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cli/AddressFilter.h"
 #include "cli/AskedAddresses.h"
 #include "cli/Defaults.h"
 #include "cli/Report.h"
@@ -72,6 +73,8 @@ public:
         // Redirects followed, each hop asked in its own host's turn; 0 judges
         // the first answer.
         int redirects = Defaults::Redirects;
+        // The addresses of the list left unasked, judged excluded.
+        AddressFilter filter = {};
     };
     // A shard's look-ahead holds at most this many times its size in lines of
     // other shards behind an address still unjudged.

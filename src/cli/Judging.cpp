@@ -102,7 +102,7 @@ QString ClassSets::text(const ClassSet& set)
 
 Outcome Judging::reported(const Outcome& outcome) const
 {
-    if (!accepted || outcome.answerClass == AnswerClass::Skipped || outcome.statusLine.isEmpty())
+    if (!accepted || AnswerClasses::leftUnasked(outcome.answerClass) || outcome.statusLine.isEmpty())
         return outcome;
     Outcome judged = outcome;
     judged.valid = outcome.statusCode >= 0 && accepted->contains(outcome.statusCode);
@@ -113,7 +113,7 @@ bool Judging::fails(const Outcome& reported) const
 {
     if (failing)
         return ClassSets::holds(*failing, reported.answerClass);
-    return !reported.valid && reported.answerClass != AnswerClass::Skipped;
+    return !reported.valid && !AnswerClasses::leftUnasked(reported.answerClass);
 }
 
 QString Judging::note() const

@@ -23,6 +23,12 @@ Outcome Outcome::of(const CurlRequest& request, qint64 milliseconds)
     Outcome outcome;
     outcome.milliseconds = milliseconds;
     outcome.attempts = 1;
+    if (request.refusedPrivate()) {
+        Outcome left = excluded(request.failureReason());
+        left.milliseconds = milliseconds;
+        left.attempts = 1;
+        return left;
+    }
     if (!request.haveResponse()) {
         outcome.reason = request.failureReason();
         outcome.answerClass = request.fault() == Fault::BadAnswer ? AnswerClass::BadResponse : AnswerClass::Unreachable;
@@ -62,6 +68,15 @@ Outcome Outcome::redirectsEnded(const QString& reason, const Outcome& lastAnswer
     outcome.answerClass = AnswerClass::Redirect;
     outcome.location = lastAnswer.location;
     outcome.milliseconds = lastAnswer.milliseconds;
+    return outcome;
+}
+
+Outcome Outcome::excluded(const QString& reason)
+{
+    Outcome outcome;
+    outcome.valid = true;
+    outcome.answerClass = AnswerClass::Excluded;
+    outcome.reason = reason;
     return outcome;
 }
 

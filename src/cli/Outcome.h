@@ -28,4 +28,7 @@ struct Outcome {
     static Outcome redirectsEnded(const QString& reason, const Outcome& lastAnswer);
     // An address that got no request: empty, or one the transfer cannot use.
     static Outcome unrequested(const QString& reason);
+    // An address left unasked as the user said (--exclude, --include,
+    // --exclude-private): skipped, never failing.
+    static Outcome excluded(const QString& reason);
 };

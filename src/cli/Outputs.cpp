@@ -123,7 +123,7 @@ CheckQueue::Callbacks Outputs::callbacks(std::function<bool()> stopping)
         if (!line.isEmpty())
             m_progress.makeRoom();
         writeReport(line);
-        if (outcome.answerClass != AnswerClass::Skipped)
+        if (!AnswerClasses::leftUnasked(outcome.answerClass))
             (outcome.valid ? m_valid : m_invalid).addLine(address);
     };
     // A journal that cannot be written: said once; the run goes on, and

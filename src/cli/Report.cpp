@@ -60,7 +60,7 @@ QByteArray Report::statusOf(const Outcome& outcome)
 
 QByteArray Report::verdictOf(const Outcome& outcome)
 {
-    if (outcome.answerClass == AnswerClass::Skipped)
+    if (AnswerClasses::leftUnasked(outcome.answerClass))
         return "skipped";
     return outcome.valid ? "valid" : "invalid";
 }

@@ -68,7 +68,7 @@ public:
             testcase += " line=\"" + QByteArray::number(entry.source->place.line) + '"';
         testcase += " time=\"" + seconds(outcome.milliseconds) + '"';
         const QByteArray answerClass = AnswerClasses::nameOf(outcome.answerClass).toLatin1();
-        if (outcome.answerClass == AnswerClass::Skipped) {
+        if (AnswerClasses::leftUnasked(outcome.answerClass)) {
             ++m_skipped;
             testcase += ">\n      <skipped message=" + xmlAttribute(Report::statusOf(outcome)) + "/>\n    </testcase>\n";
         } else if (entry.fails) {
@@ -125,7 +125,7 @@ public:
         // An invalid link --fail-on leaves out is in the log, as the text
         // report has it, not an error on the file's line.
         if (!entry.fails)
-            return outcome.valid || outcome.answerClass == AnswerClass::Skipped
+            return outcome.valid || AnswerClasses::leftUnasked(outcome.answerClass)
                      ? QByteArray()
                      : Report::textLine(entry.address, outcome, entry.source);
         // Past the cap the log still holds each one, as the text report

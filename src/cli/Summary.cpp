@@ -38,7 +38,7 @@ void Summary::add(const Report::Entry& entry)
 {
     const Outcome& outcome = entry.outcome;
     ++m_byClass[static_cast<size_t>(outcome.answerClass)];
-    if (outcome.answerClass == AnswerClass::Skipped)
+    if (AnswerClasses::leftUnasked(outcome.answerClass))
         ++m_skipped;
     else
         ++(outcome.valid ? m_valid : m_invalid);

@@ -228,6 +228,8 @@ events { worker_connections 256; }
 http {
   log_format requests '$server_port $connection $ssl_session_reused';
   access_log %1/access.log requests;
+  log_format asked '$http_user_agent\t$http_x_tessaly_test';
+  access_log %1/asked.log asked;
   ssl_session_cache shared:sessions:1m;
   client_body_temp_path %1/body; proxy_temp_path %1/proxy; fastcgi_temp_path %1/fastcgi;
   uwsgi_temp_path %1/uwsgi; scgi_temp_path %1/scgi;
@@ -249,6 +251,16 @@ QList<Nginx::Request> Nginx::requests() const
             requests.append({fields[0].toUShort(), fields[1], fields[2] == "r"});
     }
     return requests;
+}
+
+QList<QByteArrayList> Nginx::askedHeaders() const
+{
+    QList<QByteArrayList> headers;
+    for (const QByteArray& line : readAll(folder() + QStringLiteral("/asked.log")).split('\n')) {
+        if (!line.isEmpty())
+            headers.append(line.split('\t'));
+    }
+    return headers;
 }
 
 Lighttpd::Lighttpd(const CertificateChain* tls, bool sendIntermediate)

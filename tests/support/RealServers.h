@@ -119,6 +119,9 @@ public:
     quint16 sitePort(qsizetype site) const { return m_sitePorts.at(site); }
     // Logged once the whole answer has gone out.
     QList<Request> requests() const;
+    // Each request's User-Agent and X-Tessaly-Test headers as nginx logged
+    // them (a header not sent: "-"), in the order the answers went out.
+    QList<QByteArrayList> askedHeaders() const;
 
 private:
     // Starts nginx with a server block for each line of listen and TLS

@@ -9,6 +9,7 @@
 #include "cli/ListInput.h"
 #include "cli/Outputs.h"
 #include "engine/OpenFiles.h"
+#include "engine/transfer/CookieJar.h"
 #include "engine/transfer/TrustStore.h"
 
 #include <QProcessEnvironment>
@@ -26,6 +27,15 @@ int CheckCommand::execute(const Streams& standard)
     if (!trust.onlySystem())
         if (const std::optional<QString> problem = TrustStore::problem(trust))
             return failed(streams, *problem);
+    // A jar that could not be read, or not written back, would lose the
+    // cookies it holds or those the run is given: said before anything is asked.
+    std::unique_ptr<CookieJar> cookies;
+    if (!options.cookieJar.isEmpty()) {
+        auto jar = CookieJar::open(options.cookieJar);
+        if (const QString* problem = std::get_if<QString>(&jar))
+            return failed(streams, *problem);
+        cookies = std::move(std::get<std::unique_ptr<CookieJar>>(jar));
+    }
     QStringList walkWarnings;
     auto named = Documents::inputsOf(options.lists, documentSettings(options), walkWarnings);
     if (const QString* problem = std::get_if<QString>(&named))
@@ -81,6 +91,11 @@ int CheckCommand::execute(const Streams& standard)
     settings.redirects = options.redirects;
     settings.longestWait = options.maxWait;
     settings.shard = options.shard;
+    settings.filter = options.filter;
+    settings.request.userAgent = options.userAgent;
+    settings.request.headers = options.headers;
+    settings.request.excludePrivate = options.filter.excludePrivate;
+    settings.request.cookieShare = cookies ? cookies->share() : nullptr;
     CheckQueue queue(settings, outputs.callbacks([] { return Interrupt::caught() != 0; }), Interrupt::wakeDescriptor());
     queue.setIdleConnections(budget->idleConnections);
 
@@ -122,6 +137,10 @@ int CheckCommand::execute(const Streams& standard)
         queue.stop();
     queue.finish();
     outputs.endReport();
+    // Once no request is under way; the report stands either way.
+    const std::optional<QString> cookiesUnwritten = cookies ? cookies->save() : std::nullopt;
+    if (cookiesUnwritten)
+        outputs.say(*cookiesUnwritten);
     if (const QString read = documents.summary(); !read.isEmpty())
         outputs.say(read);
     if (unreadable)
@@ -132,7 +151,8 @@ int CheckCommand::execute(const Streams& standard)
     const bool resultsWritten = outputs.commitResults();
 
     if (!resultsWritten
-        || ((outputs.journalFailed() || unreadable || documentUnread || queue.machineFault()) && !outputs.reportError()))
+        || ((outputs.journalFailed() || unreadable || documentUnread || queue.machineFault() || cookiesUnwritten)
+            && !outputs.reportError()))
         return Failed;
     return statusAtEnd(outputs, streams);
 }

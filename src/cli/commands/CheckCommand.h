@@ -1,13 +1,14 @@
 #pragma once
 
 #include "cli/commands/Command.h"
+#include "cli/options/AskingOptions.h"
 #include "cli/options/InputOptions.h"
 #include "cli/options/OutputOptions.h"
 #include "cli/options/RequestOptions.h"
 #include "cli/options/VerdictOptions.h"
 
-using CheckOptions = OptionsOf<RequestOptions, VerdictOptions, ResultFileOptions, ReportOptions, ReportFileOptions,
-                                ShardOptions, InputOptions>;
+using CheckOptions = OptionsOf<RequestOptions, AskingOptions, VerdictOptions, ResultFileOptions, ReportOptions,
+                                ReportFileOptions, ShardOptions, InputOptions>;
 
 // The check run: every address of the lists asked and judged, the report in
 // list order, the result files and the journal (--resume), one shard's share

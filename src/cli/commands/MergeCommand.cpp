@@ -8,6 +8,7 @@
 #include "cli/options/InputOptions.h"
 #include "cli/options/RequestOptions.h"
 #include "cli/Outputs.h"
+#include "cli/options/AskingOptions.h"
 #include "engine/extract/DocumentKind.h"
 
 #include <QFileInfo>
@@ -20,7 +21,7 @@
 
 QString MergeCommand::refusal(const QString& longName) const
 {
-    if (OptionsOf<RequestOptions, ShardOptions>::holds(longName))
+    if (OptionsOf<RequestOptions, AskingOptions, ShardOptions>::holds(longName))
         return QStringLiteral("asks nothing");
     // The journals are of lists: the links of documents are not merged.
     if (OptionsOf<InputOptions>::holds(longName))

@@ -3,6 +3,7 @@
 #include "engine/transfer/Policy.h"
 
 #include "engine/transfer/TrustStore.h"
+#include "engine/address/PrivateAddress.h"
 #include "engine/address/UsableAddress.h"
 #include "engine/Failure.h"
 #include "engine/transfer/ProxyAnswer.h"
@@ -85,7 +86,24 @@ CurlRequest::CurlRequest(Options options) : m_options(std::move(options))
     set(m_easy, CURLOPT_SSL_VERIFYHOST, 2L);
     // A proxy tunnel's own answer is not the server's response.
     set(m_easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
-    set(m_easy, CURLOPT_USERAGENT, "Mozilla/5.0 (compatible; Tessaly/1.0)");
+    set(m_easy, CURLOPT_USERAGENT,
+        m_options.userAgent.isEmpty() ? "Mozilla/5.0 (compatible; Tessaly/1.0)" : m_options.userAgent.constData());
+    curl_slist* headers = nullptr;
+    for (const QByteArray& header : m_options.headers) {
+        // curl leaves out a header written "Name:" (that is how one of its
+        // own is removed); "Name;" sends it with an empty value.
+        const QByteArray line = header.trimmed().endsWith(':') ? header.trimmed().chopped(1) + ';' : header;
+        curl_slist* longer = curl_slist_append(headers, line.constData());
+        if (!longer) {
+            curl_slist_free_all(headers);
+            throw Failure(CannotStart);
+        }
+        headers = longer;
+    }
+    m_headerList = headers;
+    if (headers)
+        set(m_easy, CURLOPT_HTTPHEADER, headers);
+
     set(m_easy, CURLOPT_HEADERFUNCTION, &CurlRequest::onHeaderLine);
     set(m_easy, CURLOPT_HEADERDATA, this);
     // Whether the request went to a proxy in the clear shows only in the
@@ -114,10 +132,22 @@ CurlRequest::CurlRequest(Options options) : m_options(std::move(options))
         set(m_easy, CURLOPT_PROXY, "");
     set(m_easy, CURLOPT_MAXAGE_CONN, static_cast<long>(Policy::IdleConnectionAge.count()));
     TrustStore::apply(m_easy, m_options.trust);
+    // A handle takes one share: the jar's, which shares what the trust
+    // store's does too, in its place.
+    if (m_options.cookieShare) {
+        set(m_easy, CURLOPT_SHARE, static_cast<CURLSH*>(m_options.cookieShare));
+        // The shared jar is used only where the handle's cookie engine is on:
+        // an empty name turns it on and reads nothing.
+        set(m_easy, CURLOPT_COOKIEFILE, "");
+    }
     easy.release();
 }
 
-CurlRequest::~CurlRequest() { curl_easy_cleanup(easyOf(m_easy)); }
+CurlRequest::~CurlRequest()
+{
+    curl_easy_cleanup(easyOf(m_easy));
+    curl_slist_free_all(static_cast<curl_slist*>(m_headerList));
+}
 
 void CurlRequest::prepare(const QString& address)
 {
@@ -136,6 +166,8 @@ void CurlRequest::prepare(const QString& address)
     m_sentToProxy = false;
     m_proxysOwnAnswer.clear();
     m_respondedAt = NotResponded;
+    m_refusedAddress.clear();
+    m_triedOutside = false;
     const QByteArray url = usableAddress(address);
     if (!resolvesNamesInBackground() && needsNameLookup(url))
         throw Failure(QStringLiteral("This transfer library looks host names up on the calling thread, "
@@ -151,6 +183,7 @@ void CurlRequest::prepare(const QString& address)
     set(m_easy, CURLOPT_FORBID_REUSE, mayGoThroughProxy);
     set(m_easy, CURLOPT_VERBOSE, mayGoThroughProxy);
     set(m_easy, CURLOPT_FRESH_CONNECT, 0L);
+    m_throughProxy = m_options.environmentProxy && !proxyFor(url).isEmpty();
 }
 
 std::optional<std::chrono::steady_clock::time_point> CurlRequest::respondedAt() const
@@ -164,6 +197,20 @@ std::optional<std::chrono::steady_clock::time_point> CurlRequest::respondedAt() 
 void CurlRequest::useNewConnection() { set(m_easy, CURLOPT_FRESH_CONNECT, 1L); }
 
 void CurlRequest::closeConnectionAfter() { set(m_easy, CURLOPT_FORBID_REUSE, 1L); }
+
+// The proxy curl takes from the environment for this address. no_proxy is
+// left aside: an address it exempts goes without the check of the address
+// connected to, rather than every address refused for a proxy on this machine.
+QString CurlRequest::proxyFor(const QByteArray& url) const
+{
+    if (!url.toLower().startsWith("https:"))
+        return plainHttpProxy();
+    for (const char* variable : {"https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
+        if (const QString proxy = qEnvironmentVariable(variable); !proxy.isEmpty())
+            return proxy;
+    }
+    return {};
+}
 
 QString CurlRequest::plainHttpProxy() const
 {
@@ -223,6 +270,9 @@ NoResponse CurlRequest::explainedHere() const
     curl_easy_getinfo(easyOf(m_easy), CURLINFO_REQUEST_SIZE, &requestBytes);
     if (m_sendingRefused)
         return {QStringLiteral("connection closed before the answer"), Fault::Passing};
+    if (!m_refusedAddress.isEmpty() && !m_triedOutside)
+        return {QStringLiteral("private address %1 not asked (--exclude-private)").arg(QString::fromLatin1(m_refusedAddress)),
+                Fault::Lasting};
     int error = m_socketError != 0 ? m_socketError : static_cast<int>(osError);
     // The system resolver says only that it found nothing when it could not
     // open its own files: whether this process is out of descriptors tells.
@@ -289,9 +339,17 @@ int CurlRequest::onDebug(void*, int type, char* data, size_t size, void* self)
     return 0;
 }
 
-int CurlRequest::onOpenSocket(void* self, int, void* address)
+int CurlRequest::onOpenSocket(void* self, int purpose, void* address)
 {
     const auto& wanted = *static_cast<curl_sockaddr*>(address);
+    auto& request = *static_cast<CurlRequest*>(self);
+    if (request.m_options.excludePrivate && !request.m_throughProxy && purpose == CURLSOCKTYPE_IPCXN) {
+        if (PrivateAddress::isPrivate(&wanted.addr)) {
+            request.m_refusedAddress = PrivateAddress::textOf(&wanted.addr);
+            return CURL_SOCKET_BAD;
+        }
+        request.m_triedOutside = true;
+    }
     const int socket = ::socket(wanted.family, wanted.socktype | SOCK_CLOEXEC, wanted.protocol);
     if (socket < 0)
         static_cast<CurlRequest*>(self)->m_socketError = errno;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include "engine/transfer/Fault.h"
 #include "engine/transfer/Policy.h"
 #include "engine/transfer/TrustSources.h"
@@ -35,6 +36,20 @@ public:
         // does not: the request ends with no answer (a passing fault), so
         // that whoever asks decides whether to ask again, and counts it.
         bool sendOnce = false;
+        // What the request says it is; empty: the window's own words.
+        QByteArray userAgent = {};
+        // Header lines added to every request, "Name: value", each checked
+        // already (none that curl sets itself, none with CR or LF).
+        QList<QByteArray> headers = {};
+        // Connects to no loopback, private, link-local or unspecified
+        // address, however the host's name resolved: the address is checked
+        // on the socket curl is about to connect, so a lookup cannot give
+        // another answer later. Through a proxy, the proxy connects, and
+        // only the names and addresses written can be checked (by whoever asks).
+        bool excludePrivate = false;
+        // A CURLSH sharing cookies between requests (CookieJar), or none:
+        // no cookies kept at all.
+        void* cookieShare = nullptr;
     };
 
     explicit CurlRequest(Options options);
@@ -56,6 +71,8 @@ public:
     void closeConnectionAfter();
     // The proxy the environment names for plain http addresses, or empty.
     QString plainHttpProxy() const;
+    // The proxy the environment names for this address, or empty.
+    QString proxyFor(const QByteArray& url) const;
     // The address as prepare() gave it to curl.
     const QByteArray& url() const { return m_url; }
     // The CURL easy handle, to add to a multi handle.
@@ -81,6 +98,11 @@ public:
     // Why a request without a response got none, as far as asking again goes.
     Fault fault() const;
     bool failedHere() const { return !m_haveResponse && fault() == Fault::ThisMachine; }
+    // With Options::excludePrivate: no connection was made because every
+    // address the host resolved to was private (refusedAddress() the last).
+    // Where another address was tried, what came of that one is the reason.
+    bool refusedPrivate() const { return !m_haveResponse && !m_refusedAddress.isEmpty() && !m_triedOutside; }
+    const QByteArray& refusedAddress() const { return m_refusedAddress; }
 
     // New connections this request opened (a reused one is not counted).
     long connectionsOpened() const;
@@ -126,6 +148,10 @@ private:
     char m_errorText[256] = {};     // curl's words for the failure (CURLOPT_ERRORBUFFER)
     std::function<void()> m_onResponse;
     QByteArray m_url;
+    void* m_headerList = nullptr;  // curl_slist of Options::headers
+    QByteArray m_refusedAddress;   // a private address not connected to
+    bool m_triedOutside = false;   // a socket was made for an address that is not
+    bool m_throughProxy = false;   // a proxy variable applies to the address
     static constexpr std::chrono::steady_clock::rep NotResponded = std::numeric_limits<std::chrono::steady_clock::rep>::min();
     std::atomic<std::chrono::steady_clock::rep> m_respondedAt{NotResponded};
 };

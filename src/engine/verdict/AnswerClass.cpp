@@ -9,9 +9,9 @@ namespace {
 // 999 is what some large sites answer a client they take for a robot.
 constexpr int BlockedStatuses[] = {401, 403, 429, 999};
 
-constexpr QStringView Names[] = {u"ok",           u"moved",        u"redirect",     u"blocked",
-                                 u"not-found",    u"client-error", u"server-error", u"unreachable",
-                                 u"bad-response", u"bad-address",  u"no-fragment",  u"skipped"};
+constexpr QStringView Names[] = {u"ok",           u"moved",        u"redirect",    u"blocked",      u"not-found",
+                                 u"client-error", u"server-error", u"unreachable", u"bad-response", u"bad-address",
+                                 u"no-fragment",  u"skipped",      u"excluded"};
 static_assert(std::size(Names) == std::size(AnswerClasses::All));
 }  // namespace
 

@@ -22,6 +22,7 @@ enum class AnswerClass {
     BadAddress,   // no request: the address cannot be asked
     NoFragment,   // the file a local link names is there, the #fragment in it is not
     Skipped,      // not asked, by its kind: mailto:, tel:, javascript:, data:
+    Excluded,     // not asked, as the user said: a pattern, or a private address
 };
 
 namespace AnswerClasses {
@@ -32,14 +33,22 @@ AnswerClass ofStatus(int statusCode, bool challenged);
 // challenge").
 bool isChallenge(QByteArrayView headers);
 
+// Never asked, by its kind or as the user said: reported "skipped", neither
+// valid nor invalid, and in neither result file.
+constexpr bool leftUnasked(AnswerClass answerClass)
+{
+    return answerClass == AnswerClass::Skipped || answerClass == AnswerClass::Excluded;
+}
+
 // Its name in the report: "ok", "moved", "redirect", "blocked", "not-found",
 // "client-error", "server-error", "unreachable", "bad-response", "bad-address",
-// "no-fragment", "skipped".
+// "no-fragment", "skipped", "excluded".
 QStringView nameOf(AnswerClass answerClass);
 std::optional<AnswerClass> named(QStringView name);
 // Every class, in the order summaries give them.
 inline constexpr AnswerClass All[] = {AnswerClass::Ok,          AnswerClass::Moved,       AnswerClass::Redirect,
                                       AnswerClass::Blocked,     AnswerClass::NotFound,    AnswerClass::ClientError,
                                       AnswerClass::ServerError, AnswerClass::Unreachable, AnswerClass::BadResponse,
-                                      AnswerClass::BadAddress,  AnswerClass::NoFragment,  AnswerClass::Skipped};
+                                      AnswerClass::BadAddress,  AnswerClass::NoFragment,  AnswerClass::Skipped,
+                                      AnswerClass::Excluded};
 }
