@@ -1,6 +1,7 @@
 // The command line's records, in process: a report's text and JSON lines,
 // and the journal a run started again reads them back from.
 #include "TestFiles.h"
+#include "cli/Documents.h"
 #include "cli/Journal.h"
 #include "cli/Report.h"
 
@@ -113,6 +114,32 @@ private slots:
         QFETCH(Outcome, outcome);
         QFETCH(QByteArray, line);
         QCOMPARE(Report::textLine(address, outcome), line);
+    }
+
+    // Where a document's link stands, the last field: the file as named,
+    // whatever it holds, then the line and column.
+    void linkPlace_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("line");
+        QTest::addColumn<QByteArray>("where");
+        QTest::newRow("a file and a place") << QStringLiteral("docs/a.md") << 12 << QByteArray("docs/a.md:12:7");
+        QTest::newRow("a list's line: the file alone") << QStringLiteral("urls.txt") << 0 << QByteArray("urls.txt");
+        QTest::newRow("percent signs and digits in the name")
+            << QStringLiteral("100%1 of %2.html") << 3 << QByteArray("100%1 of %2.html:3:7");
+        QTest::newRow("a control character in the name")
+            << QStringLiteral("a\x1b.html") << 1 << QByteArray("a\\x1b.html:1:7");
+    }
+    void linkPlace()
+    {
+        QFETCH(QString, file);
+        QFETCH(int, line);
+        QFETCH(QByteArray, where);
+        LinkSource source;
+        source.file = file;
+        source.place = {line, 7};
+        QCOMPARE(Report::textLine("a", answered("HTTP/1.1 200 OK"), &source),
+                 "valid\tHTTP/1.1 200 OK\ta\tok\t1\t" + where + '\n');
     }
 
     // One object per line, null for what there is not; read back whole.

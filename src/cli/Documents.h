@@ -25,9 +25,13 @@ struct LinkSource {
     bool nofollow = false;  // rel=nofollow: shown, still checked
     // "docs/a.md:12:7", as editors and compilers point at a place; the file
     // alone for a list's line, which has no place of its own.
+    // Put together, not with arg(): a "%1" in a file's name would take the
+    // line's number.
     QString where() const
     {
-        return place.line > 0 ? QStringLiteral("%1:%2:%3").arg(file).arg(place.line).arg(place.column) : file;
+        if (place.line <= 0)
+            return file;
+        return file + u':' + QString::number(place.line) + u':' + QString::number(place.column);
     }
 };
 

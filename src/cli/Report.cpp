@@ -23,28 +23,40 @@ QByteArray printable(QString text)
 // An address as the text report shows it: a control character (C0, DEL or,
 // in UTF-8, C1) as \xNN with its code, a backslash as \\, so that no address
 // steers the terminal or adds a field, and each reads back unambiguously.
+void appendEscaped(QByteArray& out, QByteArrayView address)
+{
+    const auto escape = [&](unsigned code) {
+        static constexpr char digits[] = "0123456789abcdef";
+        const char text[] = {'\\', 'x', digits[(code >> 4) & 0xF], digits[code & 0xF]};
+        out.append(text, 4);
+    };
+    // The bytes kept as they are go in runs: most addresses are one run.
+    qsizetype run = 0;
+    for (qsizetype i = 0; i < address.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(address[i]);
+        const auto next = i + 1 < address.size() ? static_cast<unsigned char>(address[i + 1]) : 0u;
+        const bool c1 = byte == 0xc2 && isC1ControlCharacter(next);
+        if (!isControlCharacter(byte) && !c1 && byte != '\\')
+            continue;
+        out.append(address.sliced(run, i - run));
+        if (isControlCharacter(byte)) {
+            escape(byte);
+        } else if (c1) {
+            escape(next);
+            ++i;
+        } else {
+            out += "\\\\";
+        }
+        run = i + 1;
+    }
+    out.append(address.sliced(run));
+}
+
 QByteArray escapedAddress(QByteArrayView address)
 {
     QByteArray escaped;
     escaped.reserve(address.size());
-    const auto escape = [&](unsigned code) {
-        escaped += "\\x";
-        escaped += QByteArray::number(code, 16).rightJustified(2, '0');
-    };
-    for (qsizetype i = 0; i < address.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(address[i]);
-        const auto next = i + 1 < address.size() ? static_cast<unsigned char>(address[i + 1]) : 0u;
-        if (isControlCharacter(byte)) {
-            escape(byte);
-        } else if (byte == 0xc2 && isC1ControlCharacter(next)) {
-            escape(next);
-            ++i;
-        } else if (byte == '\\') {
-            escaped += "\\\\";
-        } else {
-            escaped += static_cast<char>(byte);
-        }
-    }
+    appendEscaped(escaped, address);
     return escaped;
 }
 
@@ -52,6 +64,8 @@ QJsonValue textOrNull(const QString& text) { return text.isEmpty() ? QJsonValue(
 }  // namespace
 
 QByteArray Report::escapedField(QByteArrayView text) { return escapedAddress(text); }
+
+void Report::appendEscapedField(QByteArray& out, QByteArrayView text) { appendEscaped(out, text); }
 
 QByteArray Report::statusOf(const Outcome& outcome)
 {

@@ -33,6 +33,8 @@ QJsonObject toJson(QByteArrayView address, const Outcome& outcome);
 // A field as the text report writes an address: control characters as
 // \xNN, a backslash as \\.
 QByteArray escapedField(QByteArrayView text);
+// The same, at the end of a line being built.
+void appendEscapedField(QByteArray& out, QByteArrayView text);
 // The status line, or the reason there was none, control characters as
 // spaces: on one line of any report.
 QByteArray statusOf(const Outcome& outcome);

@@ -25,10 +25,25 @@ QByteArray dumpLine(const LinkSource& source, QByteArrayView leadsTo, bool json)
             object.insert("nofollow", true);
         return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
     }
-    // Escaped as the text report is, so that no address adds a field or a line.
-    return Report::escapedField(source.where().toUtf8()) + '\t' + source.element.toUtf8() + '\t'
-         + Report::escapedField(source.written.toUtf8()) + '\t' + Report::escapedField(leadsTo)
-         + (source.nofollow ? "\tnofollow\n" : "\n");
+    // Escaped as the text report is, so that no address adds a field or a
+    // line; built in one buffer, for there is a line for every link.
+    QByteArray line;
+    line.reserve(source.file.size() + source.written.size() + leadsTo.size() + 64);
+    Report::appendEscapedField(line, source.file.toUtf8());
+    if (source.place.line > 0) {
+        line += ':';
+        line += QByteArray::number(source.place.line);
+        line += ':';
+        line += QByteArray::number(source.place.column);
+    }
+    line += '\t';
+    line += source.element.toUtf8();
+    line += '\t';
+    Report::appendEscapedField(line, source.written.toUtf8());
+    line += '\t';
+    Report::appendEscapedField(line, leadsTo);
+    line += source.nofollow ? "\tnofollow\n" : "\n";
+    return line;
 }
 }  // namespace
 

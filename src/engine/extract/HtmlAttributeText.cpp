@@ -42,37 +42,9 @@ GumboParse::GumboParse(QByteArrayView utf8)
     parsed = gumbo_parse_with_options(&options, utf8.data(), size_t(utf8.size()));
 }
 
-GumboParse::~GumboParse()
-{
-    while (head.next != &head) {
-        Block* block = head.next;
-        head.next = block->next;
-        std::free(block);
-    }
-}
+void* GumboParse::allocate(void* userdata, size_t size) { return static_cast<GumboParse*>(userdata)->memory.allocate(size); }
 
-void* GumboParse::allocate(void* userdata, size_t size)
-{
-    auto* memory = static_cast<GumboParse*>(userdata);
-    auto* block = static_cast<Block*>(std::malloc(sizeof(Block) + size));
-    if (!block)
-        std::abort();  // as operator new would, and gumbo checks nothing
-    block->previous = &memory->head;
-    block->next = memory->head.next;
-    memory->head.next->previous = block;
-    memory->head.next = block;
-    return block + 1;
-}
-
-void GumboParse::deallocate(void*, void* pointer)
-{
-    if (!pointer)
-        return;
-    Block* block = static_cast<Block*>(pointer) - 1;
-    block->previous->next = block->next;
-    block->next->previous = block->previous;
-    std::free(block);
-}
+void GumboParse::deallocate(void* userdata, void* pointer) { static_cast<GumboParse*>(userdata)->memory.deallocate(pointer); }
 
 std::optional<CharacterReferences::Reference> CharacterReferences::startingAt(QByteArrayView written, qsizetype start)
 {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/extract/DocumentLinks.h"
+#include "engine/extract/GumboArena.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -16,29 +17,23 @@
 // they were written as: gumbo gives each value decoded, and the place of the
 // whole attribute, but not where a character inside a value stands.
 
-// A parse with gumbo, tabs counting one column, and every block gumbo takes
-// on a list freed in one sweep with this: gumbo_destroy_output recurses once
-// per level of nesting and overflows the stack on some 300,000 nested
-// elements.
+// A parse with gumbo, tabs counting one column, its memory an arena dropped
+// whole with this: gumbo_destroy_output recurses once per level of nesting
+// and overflows the stack on some 300,000 nested elements.
 class GumboParse {
 public:
     explicit GumboParse(QByteArrayView utf8);
     GumboParse(const GumboParse&) = delete;
     GumboParse& operator=(const GumboParse&) = delete;
-    ~GumboParse();
 
     const GumboOutput* output() const { return parsed; }
 
 private:
-    struct alignas(std::max_align_t) Block {
-        Block* previous;
-        Block* next;
-    };
-    Block head{&head, &head};
+    GumboArena memory;
     const GumboOutput* parsed = nullptr;
 
     static void* allocate(void* userdata, size_t size);
-    static void deallocate(void*, void* pointer);
+    static void deallocate(void* userdata, void* pointer);
 };
 
 // HTML's ASCII white space, which an address drops around it.

@@ -1,8 +1,10 @@
 #include "engine/extract/HtmlNesting.h"
 
+#include "engine/extract/HtmlAttributeText.h"
 #include "engine/extract/HtmlTokens.h"
 
 #include <QHash>
+#include <QVarLengthArray>
 
 #include <algorithm>
 #include <array>
@@ -203,20 +205,30 @@ QByteArrayView attributeValue(const HtmlToken& tag, QByteArrayView name, bool& f
     return result;
 }
 
+// One attribute as gumbo compares it: its name in lower case and its value.
+size_t attributeHash(QByteArrayView name, QByteArrayView value, bool lowerName)
+{
+    QVarLengthArray<char, 256> text(name.size() + 1 + value.size());
+    for (qsizetype i = 0; i < name.size(); ++i)
+        text[i] = lowerName ? lower(name[i]) : name[i];
+    text[name.size()] = '=';
+    std::copy(value.begin(), value.end(), text.begin() + name.size() + 1);
+    return qHash(QByteArrayView(text.data(), text.size()));
+}
+
 // A formatting element's attributes as gumbo compares them when it keeps
 // no more than three identical ones: names in lower case, the first of a
-// name only, values decoded, in any order. Values with what gumbo decodes
-// (a character reference, a CR, a NUL) are gumbo's to read.
+// name only, values decoded, in any order (so their hashes are summed).
+// Values with what gumbo decodes (a character reference, a CR, a NUL) are
+// gumbo's to read.
 size_t attributesOf(const HtmlToken& tag, QByteArrayView text)
 {
     if (!tag.hasAttributes)
         return 0;
-    std::vector<QByteArray> attributes;
+    size_t hash = 0;
     if (tag.attributes.contains('&') || tag.attributes.contains('\r') || tag.attributes.contains('\0')) {
-        GumboOptions options = kGumboDefaultOptions;
-        options.max_errors = 0;
-        GumboOutput* output = gumbo_parse_with_options(&options, text.data(), size_t(text.size()));
-        std::vector<const GumboNode*> pending{output->root};
+        const GumboParse parse(text);
+        std::vector<const GumboNode*> pending{parse.output()->root};
         while (!pending.empty()) {
             const GumboNode* node = pending.back();
             pending.pop_back();
@@ -230,26 +242,21 @@ size_t attributesOf(const HtmlToken& tag, QByteArrayView text)
             const GumboVector& list = node->v.element.attributes;
             for (unsigned int i = 0; i < list.length; ++i) {
                 const auto* attribute = static_cast<const GumboAttribute*>(list.data[i]);
-                attributes.push_back(QByteArray(attribute->name) + '=' + attribute->value);
+                hash += attributeHash(attribute->name, attribute->value, false);
             }
             break;
         }
-        gumbo_destroy_output(&options, output);
-    } else {
-        std::vector<QByteArray> names;
-        HtmlTokens::forEachAttribute(tag.attributes, [&](QByteArrayView name, QByteArrayView value) {
-            const QByteArray lowered = name.toByteArray().toLower();
-            if (std::find(names.begin(), names.end(), lowered) == names.end()) {
-                names.push_back(lowered);
-                attributes.push_back(lowered + '=' + value.toByteArray());
-            }
-            return true;
-        });
+        return hash;
     }
-    std::sort(attributes.begin(), attributes.end());
-    size_t hash = 0;
-    for (const QByteArray& attribute : attributes)
-        hash = qHashMulti(hash, attribute);
+    // Without allocating: a tag has few attributes, a page many tags.
+    QVarLengthArray<QByteArrayView, 8> names;
+    HtmlTokens::forEachAttribute(tag.attributes, [&](QByteArrayView name, QByteArrayView value) {
+        if (std::none_of(names.begin(), names.end(), [&](QByteArrayView seen) { return sameName(seen, name); })) {
+            names.push_back(name);
+            hash += attributeHash(name, value, true);
+        }
+        return true;
+    });
     return hash;
 }
 
