@@ -139,13 +139,15 @@ private slots:
         shell.setWorkingDirectory(dir.path());
         shell.start(QStringLiteral("bash"),
                     // The signal goes once the command has its handler (SigCgt holds
-                    // SIGINT's bit) and has had a second to fill the pipe; the
-                    // reader starts reading only after it.
+                    // SIGINT's bit) and has written half a pipe's worth of the
+                    // report, however slow the machine; the reader starts reading
+                    // only after it.
                     {"-c",
                      "mkfifo report; (exec <report; until [ -e go ]; do sleep 0.1; done; cat >out) & reader=$!; "
                      "\"$0\" \"$@\" >report & command=$!; "
                      "until (( 0x$(awk '/^SigCgt/ {print $2}' /proc/$command/status) & 2 )); do sleep 0.05; done; "
-                     "sleep 1; kill -INT $command; touch go; wait $command; status=$?; wait $reader; exit $status",
+                     "until (( $(awk '/^wchar/ {print $2}' /proc/$command/io) >= 32768 )); do sleep 0.05; done; "
+                     "kill -INT $command; touch go; wait $command; status=$?; wait $reader; exit $status",
                      // Judged at once, not asked again a second later.
                      Program, "--retries", "0", "--invalid", "invalid", list});
         QVERIFY(shell.waitForFinished(120000));
