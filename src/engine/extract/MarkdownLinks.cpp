@@ -84,10 +84,37 @@ bool tableCellsWithinBounds(QByteArrayView text)
     return true;
 }
 
+// Where the line's last run of one thematic break mark ("-", "*" or "_")
+// and blanks starts, for each mark: from there on, with three marks or
+// more, it is a thematic break ("- - -", "***"), which opens no list
+// however many marks it has. Found once a line, so that a line of marks
+// costs its length.
+struct BreakStarts {
+    explicit BreakStarts(QByteArrayView line)
+    {
+        for (const char mark : {'-', '*', '_'}) {
+            qsizetype from = line.size();
+            while (from > 0 && (line[from - 1] == mark || isBlank(line[from - 1])))
+                --from;
+            starts[index(mark)] = from;
+        }
+    }
+    bool at(QByteArrayView line, qsizetype at) const
+    {
+        const char mark = line[at];
+        if ((mark != '-' && mark != '*' && mark != '_') || at < starts[index(mark)])
+            return false;
+        return std::count(line.begin() + at, line.end(), mark) >= 3;
+    }
+    static int index(char mark) { return mark == '-' ? 0 : mark == '*' ? 1 : 2; }
+    qsizetype starts[3] = {};
+};
+
 // The lists and block quotes a line opens at its start, as markers: "- ",
-// "1. ", ">"... (a thematic break counted as its marks, more than it is).
+// "1. ", ">"...
 qsizetype containerMarkers(QByteArrayView line)
 {
+    const BreakStarts thematicBreak(line);
     qsizetype markers = 0;
     qsizetype at = 0;
     const auto blankOrEnd = [&](qsizetype i) { return i >= line.size() || isBlank(line[i]); };
@@ -98,6 +125,8 @@ qsizetype containerMarkers(QByteArrayView line)
             return markers;
         if (line[at] == '>') {
             ++at;
+        } else if (thematicBreak.at(line, at)) {
+            return markers;
         } else if ((line[at] == '-' || line[at] == '+' || line[at] == '*') && blankOrEnd(at + 1)) {
             ++at;
         } else {
@@ -121,7 +150,7 @@ qsizetype containerMarkers(QByteArrayView line)
 // the text could make at most (two a line not blank, one a container
 // marker and a character that may start or end an inline), far more than
 // the largest documents people write.
-std::optional<QString> costlyMarkup(QByteArrayView text)
+std::optional<QString> costlyMarkup(QByteArrayView text, qsizetype mostNodes)
 {
     qsizetype nodes = 0;
     int line = 0;
@@ -148,11 +177,11 @@ std::optional<QString> costlyMarkup(QByteArrayView text)
         for (const char c : lineText)
             nodes += c == '[' || c == ']' || c == '*' || c == '_' || c == '~' || c == '`' || c == '\\' || c == '&'
                   || c == '<' || c == '!' || c == '@' || c == ':' || c == 'w' || c == '|';
-        if (nodes > MarkdownLinks::MostNodes)
-            return QStringLiteral("by line %1, more than %2 blocks, lists and inline marks, which no document "
-                                  "holds: not read, as the Markdown reader would take memory for each")
+        if (nodes > mostNodes)
+            return QStringLiteral("by line %1, more than the %2 blocks, lists and inline marks the Markdown "
+                                  "reader takes (some 500 MB of memory): not read; split the file")
                 .arg(line)
-                .arg(MarkdownLinks::MostNodes);
+                .arg(mostNodes);
     }
     return std::nullopt;
 }
@@ -499,11 +528,13 @@ QByteArray readableText(QByteArrayView bytes)
 }
 
 namespace MarkdownLinks {
+std::optional<QString> whyTooCostly(QByteArrayView bytes, qsizetype mostNodes) { return costlyMarkup(bytes, mostNodes); }
+
 std::variant<DocumentLinks, QString> readBounded(QByteArrayView bytes)
 {
     // Counted on the bytes as they are, which have the same lines and marks:
     // a document refused is not decoded first.
-    if (auto refusal = costlyMarkup(bytes))
+    if (auto refusal = whyTooCostly(bytes))
         return *std::move(refusal);
     return MarkdownReader(readableText(bytes)).read();
 }

@@ -5,6 +5,7 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <optional>
 #include <variant>
 
 // The links of a Markdown document as GitHub reads it (CommonMark with the
@@ -34,8 +35,11 @@ DocumentLinks read(QByteArrayView bytes);
 // a block, container or inline: readBounded() says why a document is not
 // read rather than take gigabytes (at the most, some 500 MB). Lists and
 // block quotes a line opens at its start (real documents nest a few deep),
-// and about the nodes it could make at most (a megabyte of changelog counts
-// some 100,000), so that real documents of some megabytes are read.
+// and about the nodes it could make at most: Node.js's changelogs, 10 MB of
+// Markdown in one file, count about 1,000,000 and take 215 MB to read.
 constexpr qsizetype MostContainersOnALine = 100;
-constexpr qsizetype MostNodes = 1'000'000;
+constexpr qsizetype MostNodes = 2'500'000;
+// Why a text is not to be read, with at most mostNodes nodes: the line that
+// nests too deep, or the line by which it has too many. Nothing: it is read.
+std::optional<QString> whyTooCostly(QByteArrayView bytes, qsizetype mostNodes = MostNodes);
 }
