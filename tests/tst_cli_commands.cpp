@@ -531,7 +531,6 @@ private slots:
         QTest::newRow("the hidden name") << QByteArray() << jsonl << QStringList{} << QByteArray("jsonl");
         QTest::newRow("the usual name first")
             << QByteArray("format = \"text\"") << jsonl << QStringList{} << QByteArray("text");
-        QTest::newRow("the user's format") << jsonl << QByteArray() << QStringList{"--format", "text"} << QByteArray("text");
         QTest::newRow("none read") << bad << QByteArray() << QStringList{"--no-config"} << QByteArray("text");
         QTest::newRow("refused") << bad << QByteArray() << QStringList{}
                                  << QByteArray("tessaly-check: tessaly-check.toml:2: --jobs takes a whole number from 1 to 1024\n");
