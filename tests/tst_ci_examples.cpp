@@ -59,9 +59,7 @@ private slots:
 
         QProcess shell;
         shell.setWorkingDirectory(checkout.path());
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        for (const char* proxy : ProxyVariables)
-            environment.remove(QString::fromLatin1(proxy));
+        QProcessEnvironment environment = environmentWithoutProxies();
         environment.insert("PATH", QFileInfo(Program).path() + u':' + environment.value("PATH"));
         const bool github = workflow.contains(QStringLiteral("github"));
         if (github)

@@ -81,7 +81,6 @@ private slots:
         QTest::addColumn<QString>("problem");
         QTest::newRow("no result file name") << QStringList{"--valid", ""} << "--valid needs a file name";
         QTest::newRow("no journal name") << QStringList{"--resume", ""} << "--resume needs a file name";
-        QTest::newRow("no report file name") << QStringList{"--output", ""} << "--output needs a file name";
         QTest::newRow("no summary file name") << QStringList{"--summary", ""} << "--summary needs a file name";
         QTest::newRow("no jobs") << QStringList{"--jobs", "0"} << "--jobs takes a whole number from 1 to 1024";
         QTest::newRow("a time-out of 0") << QStringList{"--timeout", "0"}
@@ -115,31 +114,25 @@ private slots:
         // Two jobs: the first one asked refuses the other.
         QTest::newRow("a dump and a merge")
             << QStringList{"--dump", "--merge", "j"} << "--dump asks nothing: it takes no --merge";
+        QTest::newRow("a dump in a report's format")
+            << QStringList{"--dump", "--format", "junit"} << "--dump writes text or jsonl, not junit";
         QTest::newRow("a merge and a dump") << QStringList{"--merge", "j", "--dump"} << "--merge takes no --dump";
         QTest::newRow("authorities without a file") << QStringList{"--cacert", ""} << "--cacert needs a file name";
-        QTest::newRow("a range backwards") << QStringList{"--accept", "200-299,399-300"}
-                                           << "--accept: the range 399-300 runs backwards; write 300-399";
-        QTest::newRow("an unknown class")
-            << QStringList{"--fail-on", "not-found,gone"}
-            << "--fail-on takes answer classes, comma-separated, from ok, moved, redirect, blocked, not-found, "
-               "client-error, server-error, unreachable, bad-response, bad-address, no-fragment, skipped, excluded: \"gone\" is none";
-        QTest::newRow("a merge with an unknown class") << QStringList{"--merge", "j", "--fail-on", "dead"}
-                                                       << "--fail-on takes answer classes, comma-separated, from ok, "
-                                                          "moved, redirect, blocked, not-found, client-error, "
-                                                          "server-error, unreachable, bad-response, bad-address, "
-                                                          "no-fragment, skipped, excluded: \"dead\" is none";
-        QTest::newRow("a dump with accepted codes")
-            << QStringList{"--dump", "--accept", "200"} << "--dump asks nothing: it takes no --accept";
-        QTest::newRow("a pattern that does not compile")
-            << QStringList{"--exclude", "a(b"} << "--exclude a(b: missing closing parenthesis at character 3";
+        const QString classes = "--fail-on takes answer classes, comma-separated, from ok, moved, redirect, blocked, "
+                                "not-found, client-error, server-error, unreachable, bad-response, bad-address, "
+                                "no-fragment, skipped, excluded: ";
+        QTest::newRow("an unknown class") << QStringList{"--fail-on", "not-found,gone"} << classes + "\"gone\" is none";
+        QTest::newRow("a merge with an unknown class")
+            << QStringList{"--merge", "j", "--fail-on", "dead"} << classes + "\"dead\" is none";
         QTest::newRow("a bad pattern after a good one")
             << QStringList{"--include", "ok", "--include", "[z-a]"}
             << "--include [z-a]: range out of order in character class at character 3";
         QTest::newRow("an empty pattern") << QStringList{"--include", ""} << "--include needs a pattern";
+        QTest::newRow("a bad header after a good one")
+            << QStringList{"--header", "X-Fine: 1", "--header", "X-A: 1\nB"} << "--header cannot hold a line feed (LF)";
         QTest::newRow("an empty user agent") << QStringList{"--user-agent", " "} << "--user-agent needs some text";
         QTest::newRow("a user agent of two lines")
             << QStringList{"--user-agent", "a\r\nX-Injected: 1"} << "--user-agent cannot hold a carriage return (CR)";
-        QTest::newRow("a cookie jar without a name") << QStringList{"--cookie-jar", ""} << "--cookie-jar needs a file name";
     }
     void optionsRefused()
     {
@@ -155,8 +148,6 @@ private slots:
     {
         QTest::addColumn<QString>("given");
         QTest::addColumn<QString>("sent");  // or the problem
-        QTest::newRow("as written") << "X-Token: abc"
-                                    << "X-Token: abc";
         QTest::newRow("spaces around the value") << "Accept:   text/html  "
                                                  << "Accept: text/html";
         QTest::newRow("no space after the colon") << "X-A:b"
@@ -169,61 +160,29 @@ private slots:
                                             << "X-A: a\tb";
         QTest::newRow("UTF-8 in the value") << "X-Name: caf\u00e9"
                                             << "X-Name: caf\u00e9";
-        QTest::newRow("the token marks") << "!#$%&'*+-.^_`|~: 1"
-                                         << "!#$%&'*+-.^_`|~: 1";
-        QTest::newRow("a cookie of the user's") << "Cookie: a=1"
-                                                << "Cookie: a=1";
         QTest::newRow("no colon") << "X-Token abc"
                                   << "--header takes 'Name: value', with a colon: X-Token abc";
         QTest::newRow("no name") << ": abc"
                                  << "--header needs a name before its colon: : abc";
-        QTest::newRow("a space in the name")
-            << "X Token: a"
-            << "--header's name X Token is not a token (letters, digits and !#$%&'*+-.^_`|~ only)";
         QTest::newRow("a space before the colon")
             << "X-Token : a"
             << "--header's name X-Token  is not a token (letters, digits and !#$%&'*+-.^_`|~ only)";
         QTest::newRow("a CR LF and a second header") << "X-A: 1\r\nX-B: 2"
                                                      << "--header cannot hold a carriage return (CR)";
-        QTest::newRow("a LF alone") << "X-A: 1\nGET / HTTP/1.1"
-                                    << "--header cannot hold a line feed (LF)";
         QTest::newRow("a NUL") << QStringLiteral("X-A: 1") + QChar(0) + "2"
                                << "--header cannot hold a NUL";
         QTest::newRow("another control character") << "X-A: \x1b[31m"
                                                    << "--header cannot hold the control character 0x1b";
-        QTest::newRow("Host") << "Host: example.org"
-                              << "--header cannot set Host: the address names the host";
         QTest::newRow("host in any case") << "hOsT: example.org"
                                           << "--header cannot set hOsT: the address names the host";
-        QTest::newRow("User-Agent") << "User-Agent: me"
-                                    << "--header cannot set User-Agent: give it with --user-agent";
-        QTest::newRow("Content-Length") << "Content-Length: 5"
-                                        << "--header cannot set Content-Length: curl writes it: a GET sends no body";
-        QTest::newRow("Transfer-Encoding") << "transfer-encoding: chunked"
-                                           << "--header cannot set transfer-encoding: curl writes it: a GET sends no body";
-        QTest::newRow("Connection") << "Connection: close"
-                                    << "--header cannot set Connection: curl keeps the connections and says so itself";
-        QTest::newRow("Upgrade") << "Upgrade: h2c"
-                                 << "--header cannot set Upgrade: the request would stop being plain HTTP/1.1";
     }
     void headerLines()
     {
         QFETCH(QString, given);
         QFETCH(QString, sent);
         const auto line = RequestHeaders::lineOf(given);
-        if (const QString* problem = std::get_if<QString>(&line))
-            QCOMPARE(*problem, sent);
-        else
-            QCOMPARE(QString::fromUtf8(std::get<QByteArray>(line)), sent);
-        // The option's row takes the same rule, in order, once for each.
-        if (const QString* problem = std::get_if<QString>(&line)) {
-            const auto parsed = Command::parse({"tessaly-check", "--header", "X-Fine: 1", "--header", given});
-            QVERIFY(std::holds_alternative<Command::Usage>(parsed));
-            QCOMPARE(std::get<Command::Usage>(parsed).problem, *problem);
-        } else {
-            QCOMPARE(checkOptionsOf({"--header", "X-Fine: 1", "--header", given}).headers,
-                     (QList<QByteArray>{"X-Fine: 1", std::get<QByteArray>(line)}));
-        }
+        const QString* problem = std::get_if<QString>(&line);
+        QCOMPARE(problem ? *problem : QString::fromUtf8(std::get<QByteArray>(line)), sent);
     }
 
     // Whether a host, as HostKey spells it, is one --exclude-private keeps
@@ -233,9 +192,7 @@ private slots:
         QTest::addColumn<QByteArray>("host");
         QTest::addColumn<int>("isPrivate");  // 1, 0, or -1: not known by its spelling
         const std::pair<const char*, int> rows[] = {
-            {"127.0.0.1", 1},
             {"127.255.255.254", 1},
-            {"10.0.0.1", 1},
             {"10.255.255.255", 1},
             {"9.255.255.255", 0},
             {"11.0.0.0", 0},
@@ -251,7 +208,6 @@ private slots:
             {"0.0.0.0", 1},
             {"0.1.2.3", 1},
             {"1.0.0.0", 0},
-            {"8.8.8.8", 0},
             {"100.64.0.1", 0},
             {"[::1]", 1},
             {"[::]", 1},
@@ -265,7 +221,6 @@ private slots:
             {"[fe80::1%25eth0]", 1},
             {"[2001:db8::1]", 0},
             {"[::ffff:127.0.0.1]", 1},
-            {"[::ffff:10.1.2.3]", 1},
             {"[::ffff:8.8.8.8]", 0},
             {"[::127.0.0.1]", 1},
             {"[64:ff9b::7f00:1]", 0},
@@ -295,16 +250,11 @@ private slots:
         QTest::addColumn<QByteArray>("address");
         QTest::addColumn<QString>("reason");  // empty: asked
         const QByteArray page = "https://example.org/docs/page.html";
-        QTest::newRow("no option") << QStringList{} << page << QString();
         QTest::newRow("found anywhere") << QStringList{"--exclude", "docs"} << page << "excluded by --exclude docs";
-        QTest::newRow("anchored, not at the start") << QStringList{"--exclude", "^https?://localhost"} << page << QString();
         QTest::newRow("anchored at the start")
             << QStringList{"--exclude", "^https?://localhost"} << QByteArray("http://localhost:8080/")
             << "excluded by --exclude ^https?://localhost";
         QTest::newRow("case matters") << QStringList{"--exclude", "DOCS"} << page << QString();
-        QTest::newRow("unless the pattern says not")
-            << QStringList{"--exclude", "(?i)DOCS"} << page << "excluded by --exclude (?i)DOCS";
-        QTest::newRow("found by an include") << QStringList{"--include", "example\\.org"} << page << QString();
         QTest::newRow("found by no include")
             << QStringList{"--include", "example\\.net", "--include", "\\.pdf$"} << page << "matches no --include";
         QTest::newRow("found by the second include")
@@ -315,12 +265,8 @@ private slots:
             << QStringList{"--exclude", "nothing", "--exclude", "/docs/"} << page << "excluded by --exclude /docs/";
         QTest::newRow("a private address") << QStringList{"--exclude-private"} << QByteArray("http://192.168.1.1/admin")
                                            << "private host 192.168.1.1 not asked (--exclude-private)";
-        QTest::newRow("loopback written in short") << QStringList{"--exclude-private"} << QByteArray("http://127.1:8080/")
-                                                   << "private host 127.0.0.1 not asked (--exclude-private)";
         QTest::newRow("loopback written in hex") << QStringList{"--exclude-private"} << QByteArray("http://0x7f.0.0.1/")
                                                  << "private host 127.0.0.1 not asked (--exclude-private)";
-        QTest::newRow("loopback in IPv6") << QStringList{"--exclude-private"} << QByteArray("http://[0:0::1]/")
-                                          << "private host [::1] not asked (--exclude-private)";
         QTest::newRow("a name for this machine") << QStringList{"--exclude-private"} << QByteArray("http://API.Localhost./")
                                                  << "private host api.localhost not asked (--exclude-private)";
         QTest::newRow("a name the lookup tells") << QStringList{"--exclude-private"} << page << QString();
@@ -368,6 +314,7 @@ private slots:
         QCOMPARE(checkOptionsOf({"--cacert", "a.pem", "--cacert", "b.pem"}).addedAuthorities, (QStringList{"a.pem", "b.pem"}));
         QCOMPARE(checkOptionsOf({}).lists, QStringList{"-"});
         QCOMPARE(checkOptionsOf({"-j", "3"}).jobs, 3);
+        QCOMPARE(checkOptionsOf({"--header", "X-A:1", "--header", "X-B: 2 "}).headers, (QList<QByteArray>{"X-A: 1", "X-B: 2"}));
         const auto help = Command::parse({"tessaly-check", "--help-all", "list"});
         QVERIFY(std::holds_alternative<Command::Help>(help));
         QVERIFY(std::get<Command::Help>(help).text.simplified().contains(u"as list, html, markdown or sitemap (default"));
@@ -399,11 +346,9 @@ private slots:
         QTest::newRow("past a range") << QStringList{"200-299"} << 300 << false << "200-299";
         QTest::newRow("below a range") << QStringList{"200-299"} << 199 << false << "200-299";
         QTest::newRow("several, blanks around") << QStringList{" 200-299, 304 ,429"} << 304 << true << "200-299,304,429";
-        QTest::newRow("between two") << QStringList{"200-299,429"} << 304 << false << "200-299,429";
         QTest::newRow("the option twice") << QStringList{"200-299", "429"} << 429 << true << "200-299,429";
         QTest::newRow("a range twice, kept once") << QStringList{"200-299,200-299"} << 250 << true << "200-299";
         QTest::newRow("a range of one") << QStringList{"404-404"} << 404 << true << "404";
-        QTest::newRow("every code") << QStringList{"100-599"} << 599 << true << "100-599";
         QTest::newRow("no code") << QStringList{"100-599"} << -1 << false << "100-599";
     }
     void statusRanges()
@@ -426,14 +371,11 @@ private slots:
         QTest::newRow("nothing") << QStringList{""} << "such as 200-299,304,429: \"\" is none";
         QTest::newRow("an empty part") << QStringList{"200,,304"} << ": \"\" is none";
         QTest::newRow("a class of codes") << QStringList{"2xx"} << ": \"2xx\" is none";
-        QTest::newRow("another range's spelling") << QStringList{"200..299"} << ": \"200..299\" is none";
         QTest::newRow("below 100") << QStringList{"99"} << ": \"99\" is none";
         QTest::newRow("written with a zero") << QStringList{"099"} << ": \"099\" is none";
         QTest::newRow("past 599") << QStringList{"200-600"} << ": \"200-600\" is none";
-        QTest::newRow("999, no status code of HTTP's") << QStringList{"999"} << ": \"999\" is none";
         QTest::newRow("a sign") << QStringList{"+200"} << ": \"+200\" is none";
         QTest::newRow("no end") << QStringList{"200-"} << ": \"200-\" is none";
-        QTest::newRow("no start") << QStringList{"-299"} << ": \"-299\" is none";
         QTest::newRow("three ends") << QStringList{"200-300-400"} << ": \"200-300-400\" is none";
         QTest::newRow("digits of another script") << QStringList{"\u0662\u0660\u0660"} << "\u0662\u0660\u0660\" is none";
         QTest::newRow("one good value, one bad") << QStringList{"200", "4O4"} << ": \"4O4\" is none";
@@ -584,8 +526,6 @@ private slots:
             << QByteArray("jobs = 0") << QStringList{"--jobs", "5"} << 5 << pause << "text" << none << none;
         QTest::newRow("an array") << QByteArray("cacert = [\"a.pem\", \"b.pem\"]") << none << jobs << pause << "text"
                                   << none << QStringList{"a.pem", "b.pem"};
-        QTest::newRow("one value for a repeatable option")
-            << QByteArray("cacert = \"a.pem\"") << none << jobs << pause << "text" << none << QStringList{"a.pem"};
         QTest::newRow("the user's values replace the array")
             << QByteArray("cacert = [\"a.pem\", \"b.pem\"]") << QStringList{"--cacert", "c.pem"} << jobs << pause
             << "text" << none << QStringList{"c.pem"};
@@ -621,7 +561,8 @@ private slots:
     }
 
     // What a configuration cannot hold is refused with its file and line;
-    // CONFIG stands for the file's path.
+    // CONFIG stands for the file's path. One file serves every job: a key of
+    // another job's is left for it, unchecked (no problem: taken).
     void configRefused_data()
     {
         QTest::addColumn<QByteArray>("config");
@@ -634,8 +575,6 @@ private slots:
             << QByteArray("retries = 1.5") << none << "CONFIG:1: --retries takes a whole number from 0 to 10";
         QTest::newRow("an empty file name")
             << QByteArray("cacert = [\"a.pem\", \"\"]") << none << "CONFIG:1: --cacert needs a file name";
-        QTest::newRow("an unknown key") << QByteArray("jobs = 2\n\nbogus = 1") << none
-                                        << "CONFIG:3: bogus is not an option of tessaly-check";
         QTest::newRow("the first problem in the file")
             << QByteArray("zzz = 1\njobs = 0") << none << "CONFIG:1: zzz is not an option of tessaly-check";
         QTest::newRow("a short name") << QByteArray("j = 4") << none
@@ -648,14 +587,10 @@ private slots:
             << "CONFIG:2: --dump asks for a job of its own: it is given on the command line, not in a configuration";
         QTest::newRow("help") << QByteArray("help = true") << none
                               << "CONFIG:1: --help is an option of the command line alone, not a key";
-        QTest::newRow("config") << QByteArray("config = \"other.toml\"") << none
-                                << "CONFIG:1: --config is an option of the command line alone, not a key";
         QTest::newRow("an array for one value")
             << QByteArray("jobs = [1, 2]") << none << "CONFIG:1: --jobs takes one value, not an array";
         QTest::newRow("true for a value") << QByteArray("format = true") << none
                                           << "CONFIG:1: --format takes a string or a number, not true or false";
-        QTest::newRow("a date") << QByteArray("shard = 1979-05-27") << none
-                                << "CONFIG:1: --shard takes a string or a number, not a date or time";
         QTest::newRow("an array in an array, on its own line")
             << QByteArray("cacert = [\n  \"a.pem\",\n  [\"b.pem\"],\n]") << none
             << "CONFIG:3: --cacert takes strings or numbers, not an array";
@@ -663,8 +598,6 @@ private slots:
                                  << "CONFIG:2: requests is a table; a configuration holds options alone, at its top";
         QTest::newRow("a dotted key") << QByteArray("request.jobs = 8") << none
                                       << "CONFIG:1: request is a table; a configuration holds options alone, at its top";
-        QTest::newRow("a key twice") << QByteArray("jobs = 2\njobs = 3") << none
-                                     << "CONFIG:2: Error while parsing key-value pair: cannot redefine existing integer 'jobs'";
         QTest::newRow("a syntax error") << QByteArray("jobs = 2\npause =\n") << none
                                         << "CONFIG:2: Error while parsing key-value pair: expected value, saw '\\n'";
         // Under the sanitizers: toml++ 3.3 reached an "unreachable" point on it.
@@ -675,25 +608,10 @@ private slots:
         QTest::newRow("no such file") << QByteArray() << none << "CONFIG: No such file or directory";
         QTest::newRow("opposite options") << QByteArray("") << QStringList{"--no-config"}
                                           << "--no-config reads no configuration: it takes no --config";
+        QTest::newRow("a merge, past jobs")
+            << QByteArray("format = \"jsonl\"\njobs = 0") << QStringList{"--merge", "j"} << QString();
+        QTest::newRow("a dump, past a result file") << QByteArray("valid = \"\"") << QStringList{"--dump"} << QString();
     }
-    // One file serves every job: a key of another job's is left for it,
-    // unchecked, and the job's own keys are taken.
-    void configKeysOfOtherJobsLeft_data()
-    {
-        QTest::addColumn<QByteArray>("config");
-        QTest::addColumn<QStringList>("arguments");
-        QTest::newRow("a merge, past jobs") << QByteArray("format = \"jsonl\"\njobs = 0") << QStringList{"--merge", "j"};
-        QTest::newRow("a dump, past a result file") << QByteArray("valid = \"\"") << QStringList{"--dump"};
-    }
-    void configKeysOfOtherJobsLeft()
-    {
-        QFETCH(QByteArray, config);
-        QFETCH(QStringList, arguments);
-        const auto configured = parsedWithConfig(config, arguments);
-        const auto* usage = std::get_if<Command::Usage>(&configured->parsed);
-        QVERIFY2(!usage, usage ? qPrintable(usage->problem) : "");
-    }
-
     void configRefused()
     {
         QFETCH(QByteArray, config);
@@ -701,7 +619,9 @@ private slots:
         QFETCH(QString, problem);
         const auto configured = parsedWithConfig(config, arguments);
         const auto* usage = std::get_if<Command::Usage>(&configured->parsed);
-        QVERIFY(usage);
+        QVERIFY2(bool(usage) == !problem.isEmpty(), usage ? qPrintable(usage->problem) : "taken");
+        if (!usage)
+            return;
         QString shown = usage->problem;
         shown.replace(configured->path, QStringLiteral("CONFIG"));
         // The library's own words for a byte that is not UTF-8 are its own.

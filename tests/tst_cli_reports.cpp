@@ -1,8 +1,9 @@
 // The report in the forms CI systems read (JUnit, GitHub's workflow
 // commands, CSV) and the Markdown summary: each writer's escaping of what an
 // address, a file name or a status line may hold, GitHub's cap, the
-// summary's limit, and --output and --summary as a run uses them. The JUnit
-// report held to its schema is the tst_junit_schema row.
+// summary's limit, and --output and --summary as a run uses them (what they
+// may not name is tst_cli_commands' exitStatus). The JUnit report held to its
+// schema is the tst_junit_schema row.
 
 #include "CheckRuns.h"
 #include "TestFiles.h"
@@ -415,50 +416,6 @@ private slots:
             QVERIFY2(summary.startsWith(summaryStart), summary.constData());
             QVERIFY2(summary.contains("- `ftp://x/` \xE2\x80\x94 bad-address"), summary.constData());
         }
-    }
-
-    // Nothing the run writes may be what it reads or another of its
-    // outputs; the refusal comes before any file is touched.
-    void outputsRefused_data()
-    {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QByteArray>("message");
-        QTest::newRow("--output naming the list")
-            << QStringList{"--output", "@dir/list.txt", "@dir/list.txt"} << QByteArray("--output names the list");
-        QTest::newRow("--output naming a document")
-            << QStringList{"--output", "@dir/a.md", "@dir/a.md"} << QByteArray("--output names the document");
-        QTest::newRow("--summary naming the list")
-            << QStringList{"--summary", "@dir/list.txt", "@dir/list.txt"} << QByteArray("--summary names the list");
-        QTest::newRow("--output naming a result file")
-            << QStringList{"--output", "@dir/kept", "--valid", "@dir/./kept", "@dir/list.txt"}
-            << QByteArray("--output and --valid name the same file");
-        QTest::newRow("--summary naming the report")
-            << QStringList{"--summary", "@dir/kept", "--output", "@dir/kept", "@dir/list.txt"}
-            << QByteArray("--output and --summary name the same file");
-        QTest::newRow("--merge reading the report")
-            << QStringList{"--merge", "@dir/kept", "--output", "@dir/kept", "@dir/list.txt"}
-            << QByteArray("--merge names the report's own output");
-        QTest::newRow("--output in no folder")
-            << QStringList{"--output", "@dir/none/report", "@dir/list.txt"} << QByteArray("No such file");
-        QTest::newRow("--dump in a report's format") << QStringList{"--dump", "--format", "junit", "@dir/a.md"}
-                                                     << QByteArray("--dump writes text or jsonl, not junit");
-    }
-    void outputsRefused()
-    {
-        QFETCH(QStringList, arguments);
-        QFETCH(QByteArray, message);
-        TestFolder dir;
-        dir.file("list.txt", "ftp://x/\n");
-        dir.file("a.md", "[x](y.md)\n");
-        dir.file("kept", "kept");
-        arguments.replaceInStrings(QStringLiteral("@dir"), dir.path());
-        const Finished finished = runInProcess(arguments);
-        QCOMPARE(finished.exitCode, 2);
-        QVERIFY2(finished.err.contains(message), finished.err.constData());
-        QCOMPARE(finished.out, QByteArray());
-        QCOMPARE(readBytes(dir.filePath("list.txt")), QByteArray("ftp://x/\n"));
-        QCOMPARE(readBytes(dir.filePath("a.md")), QByteArray("[x](y.md)\n"));
-        QCOMPARE(readBytes(dir.filePath("kept")), QByteArray("kept"));
     }
 };
 

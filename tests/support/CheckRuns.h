@@ -30,6 +30,15 @@ inline constexpr const char* ProxyVariables[] = {"http_proxy",  "https_proxy", "
 
 inline const QString Program = QStringLiteral(TESSALY_BINARY_DIR "/src/tessaly-check");
 
+// This machine's environment without its proxies.
+inline QProcessEnvironment environmentWithoutProxies()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* proxy : ProxyVariables)
+        environment.remove(QString::fromLatin1(proxy));
+    return environment;
+}
+
 struct Finished {
     int exitCode = -1;
     QByteArray out;
@@ -40,13 +49,7 @@ struct Finished {
 // environment without this machine's proxies, its input written by the test.
 class CheckProcess {
 public:
-    CheckProcess()
-    {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        for (const char* proxy : ProxyVariables)
-            environment.remove(QString::fromLatin1(proxy));
-        m_process.setProcessEnvironment(environment);
-    }
+    CheckProcess() { m_process.setProcessEnvironment(environmentWithoutProxies()); }
     void start(const QStringList& arguments, const QByteArray& input = {}, bool inputEnds = true)
     {
         m_process.start(Program, arguments);
