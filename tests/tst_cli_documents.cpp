@@ -403,6 +403,13 @@ private slots:
         QVERIFY2(lines[1].startsWith("valid\t"), lines[1].constData());
         QVERIFY2(lines[2].startsWith("invalid\tno #nowhere in standard input\t"), lines[2].constData());
         QCOMPARE(m_server.requests().size(), before);
+
+        // A page's fragment as a browser reads it, a tab in it dropped.
+        const Finished page = runOnStandardInput(arguments.mid(0, arguments.size() - 3) << "--input-format"
+                                                                                          << "html"
+                                                                                          << "-",
+                                                 "<p id=\"ab\"><a href=\"#a\tb\">x</a>\n");
+        QVERIFY2(page.exitCode == 0 && page.out.startsWith("valid\t"), page.out.constData());
     }
 };
 

@@ -160,8 +160,12 @@ std::optional<QString> Documents::forEachLink(const Input& document, const std::
         case LinkTarget::Kind::Remote:
             next.address = target.address;
             // "#x" under --base; a <base> sends it to another page.
-            if (standardInput && link.address.startsWith(u'#') && links.base.isEmpty())
-                next.decided = onDisk(ownFragment(ownAnchors, link.address.mid(1), markdown));
+            // The fragment as the resolved address has it: read as a browser
+            // reads the link (a tab or line break in it dropped).
+            if (standardInput && link.address.startsWith(u'#') && links.base.isEmpty()) {
+                const QByteArray fragment = target.address.mid(target.address.indexOf('#') + 1);
+                next.decided = onDisk(ownFragment(ownAnchors, QString::fromUtf8(fragment), markdown));
+            }
             break;
         case LinkTarget::Kind::Local:
             next.address = target.path.toUtf8();
