@@ -1866,3 +1866,5 @@ private:
 }  // namespace
 
 HtmlNesting::Cost HtmlNesting::of(QByteArrayView utf8) { return Pass(utf8).run(); }
+
+bool HtmlNesting::leavesForeignContent(GumboTag tag) { return flags.html[tag] & Breakout; }
