@@ -202,23 +202,6 @@ bool isTablePart(GumboTag tag)
         || tag == GUMBO_TAG_TR;
 }
 
-// The start tags that leave SVG and MathML for HTML.
-bool leavesForeignContent(const HtmlToken& tag)
-{
-    static constexpr GumboTag leaving[] = {
-        GUMBO_TAG_B,      GUMBO_TAG_BIG,    GUMBO_TAG_BLOCKQUOTE, GUMBO_TAG_BODY,  GUMBO_TAG_BR,
-        GUMBO_TAG_CENTER, GUMBO_TAG_CODE,   GUMBO_TAG_DD,         GUMBO_TAG_DIV,   GUMBO_TAG_DL,
-        GUMBO_TAG_DT,     GUMBO_TAG_EM,     GUMBO_TAG_EMBED,      GUMBO_TAG_H1,    GUMBO_TAG_H2,
-        GUMBO_TAG_H3,     GUMBO_TAG_H4,     GUMBO_TAG_H5,         GUMBO_TAG_H6,    GUMBO_TAG_HEAD,
-        GUMBO_TAG_HR,     GUMBO_TAG_I,      GUMBO_TAG_IMG,        GUMBO_TAG_LI,    GUMBO_TAG_LISTING,
-        GUMBO_TAG_MENU,   GUMBO_TAG_META,   GUMBO_TAG_NOBR,       GUMBO_TAG_OL,    GUMBO_TAG_P,
-        GUMBO_TAG_PRE,    GUMBO_TAG_RUBY,   GUMBO_TAG_S,          GUMBO_TAG_SMALL, GUMBO_TAG_SPAN,
-        GUMBO_TAG_STRONG, GUMBO_TAG_STRIKE, GUMBO_TAG_SUB,        GUMBO_TAG_SUP,   GUMBO_TAG_TABLE,
-        GUMBO_TAG_TT,     GUMBO_TAG_U,      GUMBO_TAG_UL,         GUMBO_TAG_VAR,
-    };
-    return std::find(std::begin(leaving), std::end(leaving), tag.tag) != std::end(leaving);
-}
-
 class Reader {
 public:
     explicit Reader(TextPlace start) : start(start) {}
@@ -258,7 +241,7 @@ private:
         int templateDepth = 0;
         for (HtmlToken tag = tokens.next(); tag.kind != HtmlToken::End; tag = tokens.next()) {
             if (tag.kind == HtmlToken::StartTag) {
-                if (foreignDepth > 0 && leavesForeignContent(tag))
+                if (foreignDepth > 0 && HtmlNesting::leavesForeignContent(tag.tag))
                     foreignDepth = 0;
                 const bool svgOrMath = tag.tag == GUMBO_TAG_SVG || tag.tag == GUMBO_TAG_MATH;
                 if (tag.hasAttributes) {

@@ -2,6 +2,8 @@
 
 #include <QByteArrayView>
 
+#include <gumbo.h>
+
 // Whether gumbo 0.10.1 can build a document's tree in about linear time,
 // told by a pass that does what its tree builder does to its stack of open
 // elements and its list of active formatting elements, without building
@@ -32,4 +34,8 @@ constexpr qsizetype MostElements = 500'000;
 
 // Of valid UTF-8.
 Cost of(QByteArrayView utf8);
+
+// Whether a start tag inside SVG or MathML closes it, its tag read as HTML
+// (a <font> does too with a color, face or size, which this does not see).
+bool leavesForeignContent(GumboTag tag);
 }
