@@ -80,7 +80,7 @@ std::vector<CheckQueue::Slot*> CheckQueue::takeFromBatch(const std::function<boo
 
 bool CheckQueue::add(QByteArrayView address, std::optional<Outcome> decided)
 {
-    // Another shard's lines take no room of the window's, within a bound.
+    // Another shard's lines take no room in the look-ahead, within a bound.
     while (m_ownInLookAhead >= m_settings.lookAhead || std::ssize(m_lookAhead) >= OtherLinesBound * m_settings.lookAhead) {
         if (!round())
             return false;
