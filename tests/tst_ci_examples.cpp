@@ -52,9 +52,10 @@ private slots:
         const QByteArray linkLine = ("See [the guide](" + server.url("/ok") + ") and [the old one](" + gone + ").").toUtf8();
         const QByteArray deadColumn = QByteArray::number(linkLine.indexOf(gone.toUtf8()) + 1);
         // localhost is this server too: only the exclusion keeps it unasked.
-        checkout.file("docs/guide.md", "# Guide\n\n" + linkLine + "\nThe [admin page](" +
-                                           server.url("/admin").replace(QStringLiteral("127.0.0.1"), QStringLiteral("localhost")).toUtf8() +
-                                           ").\n");
+        checkout.file("docs/guide.md",
+                      "# Guide\n\n" + linkLine + "\nThe [admin page]("
+                          + server.url("/admin").replace(QStringLiteral("127.0.0.1"), QStringLiteral("localhost")).toUtf8()
+                          + ").\n");
         const QString stepSummary = checkout.file("step-summary.md", {});
 
         QProcess shell;

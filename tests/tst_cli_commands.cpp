@@ -267,8 +267,8 @@ private slots:
     // file is written. Shards run elsewhere are tst_check_shards'.
     void reportedFromJournals_data()
     {
-        QTest::addColumn<int>("shards");  // 0: one run, resumed
-        QTest::addColumn<int>("merged");  // how many of the journals
+        QTest::addColumn<int>("shards");             // 0: one run, resumed
+        QTest::addColumn<int>("merged");             // how many of the journals
         QTest::addColumn<QStringList>("recording");  // the options of the runs that keep the journals
         QTest::addColumn<QStringList>("reporting");  // of the run merged or resumed
         const QStringList none;
@@ -307,8 +307,9 @@ private slots:
                 journals << (shards ? "--merge" : "--resume") << journal;
         }
         const qsizetype asked = server.requests().size();
-        const Finished result =
-            runInProcess(reporting + journals + QStringList{"--valid", dir.filePath("v2"), "--invalid", dir.filePath("i2"), list});
+        const Finished result = runInProcess(reporting + journals
+                                             + QStringList{"--valid", dir.filePath("v2"), "--invalid",
+                                                           dir.filePath("i2"), list});
         QCOMPARE(server.requests().size(), asked);
         if (merged < shards) {
             QCOMPARE(result.exitCode, 2);
@@ -596,12 +597,14 @@ private slots:
             << QStringList{"--output", "@dir/a.md", "@dir/a.md"} << QByteArray("--output names the document");
         QTest::newRow("--summary naming the list")
             << QStringList{"--summary", "@dir/list.txt", "@dir/list.txt"} << QByteArray("--summary names the list");
-        QTest::newRow("--output naming a result file")
-            << QStringList{"--output", "@dir/./valid", "@dir/list.txt"} << QByteArray("--output and --valid name the same file");
-        QTest::newRow("--summary naming the report") << QStringList{"--summary", "@dir/kept", "--output", "@dir/kept", "@dir/list.txt"}
-                                                     << QByteArray("--output and --summary name the same file");
-        QTest::newRow("--merge reading the report") << QStringList{"--merge", "@dir/kept", "--output", "@dir/kept", "@dir/list.txt"}
-                                                    << QByteArray("--merge names the report's own output");
+        QTest::newRow("--output naming a result file") << QStringList{"--output", "@dir/./valid", "@dir/list.txt"}
+                                                       << QByteArray("--output and --valid name the same file");
+        QTest::newRow("--summary naming the report")
+            << QStringList{"--summary", "@dir/kept", "--output", "@dir/kept", "@dir/list.txt"}
+            << QByteArray("--output and --summary name the same file");
+        QTest::newRow("--merge reading the report")
+            << QStringList{"--merge", "@dir/kept", "--output", "@dir/kept", "@dir/list.txt"}
+            << QByteArray("--merge names the report's own output");
         QTest::newRow("--output in no folder")
             << QStringList{"--output", "@dir/none/report", "@dir/list.txt"} << QByteArray("No such file");
         QTest::newRow("a device as the journal")

@@ -406,8 +406,8 @@ private slots:
 
         // A page's fragment as a browser reads it, a tab in it dropped.
         const Finished page = runOnStandardInput(arguments.mid(0, arguments.size() - 3) << "--input-format"
-                                                                                          << "html"
-                                                                                          << "-",
+                                                                                        << "html"
+                                                                                        << "-",
                                                  "<p id=\"ab\"><a href=\"#a\tb\">x</a>\n");
         QVERIFY2(page.exitCode == 0 && page.out.startsWith("valid\t"), page.out.constData());
     }

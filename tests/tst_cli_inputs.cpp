@@ -93,7 +93,8 @@ private slots:
             << QStringList{"--pause", "-1"} << "--pause takes a number of seconds from 0 to 86400, such as 1 or 0.5";
         QTest::newRow("not a number") << QStringList{"--pause", "soon"}
                                       << "--pause takes a number of seconds from 0 to 86400, such as 1 or 0.5";
-        QTest::newRow("an unknown format") << QStringList{"--format", "xml"} << "--format is text, jsonl, junit, github or csv";
+        QTest::newRow("an unknown format")
+            << QStringList{"--format", "xml"} << "--format is text, jsonl, junit, github or csv";
         QTest::newRow("shard 0") << QStringList{"--shard", "0/4"}
                                  << "--shard K/N counts shards from 1: K and N are 1 or more";
         QTest::newRow("a shard past the count")
@@ -314,7 +315,8 @@ private slots:
         QCOMPARE(checkOptionsOf({"--cacert", "a.pem", "--cacert", "b.pem"}).addedAuthorities, (QStringList{"a.pem", "b.pem"}));
         QCOMPARE(checkOptionsOf({}).lists, QStringList{"-"});
         QCOMPARE(checkOptionsOf({"-j", "3"}).jobs, 3);
-        QCOMPARE(checkOptionsOf({"--header", "X-A:1", "--header", "X-B: 2 "}).headers, (QList<QByteArray>{"X-A: 1", "X-B: 2"}));
+        QCOMPARE(checkOptionsOf({"--header", "X-A:1", "--header", "X-B: 2 "}).headers,
+                 (QList<QByteArray>{"X-A: 1", "X-B: 2"}));
         const auto help = Command::parse({"tessaly-check", "--help-all", "list"});
         QVERIFY(std::holds_alternative<Command::Help>(help));
         QVERIFY(std::get<Command::Help>(help).text.simplified().contains(u"as list, html, markdown or sitemap (default"));

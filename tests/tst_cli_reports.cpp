@@ -67,7 +67,9 @@ private slots:
         QTest::newRow("markup") << QByteArray("a<b>&c") << QByteArray("a&lt;b&gt;&amp;c");
         QTest::newRow("quotes") << QByteArray("\"x\" 'y'") << QByteArray("&quot;x&quot; &apos;y&apos;");
         QTest::newRow("tab, CR, LF kept as references") << QByteArray("a\tb\rc\nd") << QByteArray("a&#9;b&#13;c&#10;d");
-        QTest::newRow("other control characters") << QByteArray("a\x01\x1b" "b\x7f") << QByteArray("a\\x01\\x1bb\\x7f");
+        QTest::newRow("other control characters") << QByteArray("a\x01\x1b"
+                                                                "b\x7f")
+                                                  << QByteArray("a\\x01\\x1bb\\x7f");
         QTest::newRow("C1 control") << QByteArray("a\xc2\x85z") << QByteArray("a\\xc2\\x85z");
         QTest::newRow("UTF-8 kept") << QByteArray("caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80")
                                     << QByteArray("caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80");
@@ -95,11 +97,11 @@ private slots:
         valid.valid = true;
         valid.answerClass = AnswerClass::Ok;
         valid.statusLine = QStringLiteral("HTTP/1.1 200 OK");
-        const QByteArray report =
-            written(QStringLiteral("junit"), {{"http://x/ok", valid},
-                                              {hostile, invalid(AnswerClass::NotFound, QStringLiteral("gone <\x02>"))},
-                                              {"mailto:x", invalid(AnswerClass::Skipped, QStringLiteral("mailto: not asked"))}},
-                    &source);
+        const QByteArray report = written(QStringLiteral("junit"),
+                                          {{"http://x/ok", valid},
+                                           {hostile, invalid(AnswerClass::NotFound, QStringLiteral("gone <\x02>"))},
+                                           {"mailto:x", invalid(AnswerClass::Skipped, QStringLiteral("mailto: not asked"))}},
+                                          &source);
         QXmlStreamReader xml(report);
         QStringList cases;
         QString failure;
@@ -141,8 +143,8 @@ private slots:
         QTest::newRow("CR and LF") << QByteArray("a\r\n::error::b") << QByteArray("a%0D%0A::error::b")
                                    << QByteArray("a%0D%0A%3A%3Aerror%3A%3Ab");
         QTest::newRow("colon and comma") << QByteArray("x:y,z") << QByteArray("x:y,z") << QByteArray("x%3Ay%2Cz");
-        QTest::newRow("other control characters") << QByteArray("a\x1b[31m\x7f") << QByteArray("a%1B[31m%7F")
-                                                  << QByteArray("a%1B[31m%7F");
+        QTest::newRow("other control characters")
+            << QByteArray("a\x1b[31m\x7f") << QByteArray("a%1B[31m%7F") << QByteArray("a%1B[31m%7F");
     }
     void githubEscaping()
     {
@@ -171,10 +173,11 @@ private slots:
         Outcome valid;
         valid.valid = true;
         valid.answerClass = AnswerClass::Ok;
-        QList<std::pair<QByteArray, Outcome>> entries{{"http://ok/", valid},
-                                                      {"mailto:x", invalid(AnswerClass::Skipped, QStringLiteral("not asked"))}};
+        QList<std::pair<QByteArray, Outcome>> entries{
+            {"http://ok/", valid}, {"mailto:x", invalid(AnswerClass::Skipped, QStringLiteral("not asked"))}};
         for (int i = 0; i < invalidLinks; ++i)
-            entries.append({"http://x/\n::warning::" + QByteArray::number(i), invalid(AnswerClass::NotFound, QStringLiteral("gone"))});
+            entries.append({"http://x/\n::warning::" + QByteArray::number(i),
+                            invalid(AnswerClass::NotFound, QStringLiteral("gone"))});
         const LinkSource source = placed(QStringLiteral("docs/a,b.md"), 3, 9, QStringLiteral("../x"));
         const QList<QByteArray> lines = written(QStringLiteral("github"), entries, &source).split('\n');
         QCOMPARE(lines.constLast(), QByteArray());
@@ -212,10 +215,11 @@ private slots:
         QTest::addColumn<QList<QByteArray>>("shown");
         QTest::newRow("junit, left out")
             << "junit" << false
-            << QList<QByteArray>{"failures=\"0\"", "<system-out>blocked: HTTP/1.1 403 Forbidden, invalid, not failing</system-out>"};
+            << QList<QByteArray>{"failures=\"0\"",
+                                 "<system-out>blocked: HTTP/1.1 403 Forbidden, invalid, not failing</system-out>"};
         QTest::newRow("junit, named") << "junit" << true << QList<QByteArray>{"failures=\"1\"", "<failure type=\"moved\""};
-        QTest::newRow("github, left out") << "github" << false
-                                          << QList<QByteArray>{"invalid\tHTTP/1.1 403 Forbidden\thttp://x/"};
+        QTest::newRow("github, left out")
+            << "github" << false << QList<QByteArray>{"invalid\tHTTP/1.1 403 Forbidden\thttp://x/"};
         QTest::newRow("github, named") << "github" << true << QList<QByteArray>{"::error title=failing link (moved)::"};
     }
     void failuresFollowFailOn()
@@ -240,8 +244,8 @@ private slots:
     // A list's line has no file: the command has no properties but its title.
     void githubListLine()
     {
-        const QByteArray report =
-            written(QStringLiteral("github"), {{"ftp://x/", invalid(AnswerClass::BadAddress, QStringLiteral("Bad scheme"))}});
+        const QByteArray report = written(QStringLiteral("github"),
+                                          {{"ftp://x/", invalid(AnswerClass::BadAddress, QStringLiteral("Bad scheme"))}});
         QCOMPARE(report, QByteArray("::error title=failing link (bad-address)::Bad scheme: ftp://x/\n"));
     }
 
@@ -278,7 +282,8 @@ private slots:
         QCOMPARE(written(QStringLiteral("csv"), {{"http://x/a,b", redirected}}, &source),
                  QByteArray("verdict,status,address,class,attempts,location,hops,final_address,file,line,column,element,written\r\n"
                             "valid,HTTP/1.1 200 OK,\"http://x/a,b\",moved,2,,1,http://x/b,docs/a.md,4,2,a href,\"x,\"\"y\"\"\"\r\n"));
-        QCOMPARE(written(QStringLiteral("csv"), {{"ftp://x/", invalid(AnswerClass::BadAddress, QStringLiteral("Bad scheme"))}})
+        QCOMPARE(written(QStringLiteral("csv"),
+                         {{"ftp://x/", invalid(AnswerClass::BadAddress, QStringLiteral("Bad scheme"))}})
                      .split('\n')
                      .value(1),
                  QByteArray("invalid,Bad scheme,ftp://x/,bad-address,0,,0,,list.txt,,,,\r"));
@@ -294,8 +299,8 @@ private slots:
         QTest::newRow("a backtick") << QByteArray("a`b") << QByteArray("`` a`b ``") << QByteArray("a\\`b");
         QTest::newRow("a run of them") << QByteArray("``x`") << QByteArray("``` ``x` ```") << QByteArray("\\`\\`x\\`");
         QTest::newRow("a space at an end") << QByteArray(" x") << QByteArray("`  x `") << QByteArray(" x");
-        QTest::newRow("a table's bar, a link") << QByteArray("[a](b)|c") << QByteArray("`[a](b)|c`")
-                                                << QByteArray("\\[a\\]\\(b\\)\\|c");
+        QTest::newRow("a table's bar, a link")
+            << QByteArray("[a](b)|c") << QByteArray("`[a](b)|c`") << QByteArray("\\[a\\]\\(b\\)\\|c");
         QTest::newRow("a line feed") << QByteArray("a\nb") << QByteArray("`a\\x0ab`") << QByteArray("a\\\\x0ab");
         QTest::newRow("empty") << QByteArray() << QByteArray("_empty_") << QByteArray();
     }
@@ -377,8 +382,8 @@ private slots:
                                   << "report.csv" << QString() << QByteArray();
         QTest::newRow("--summary, anew") << QStringList{"--summary", "@dir/summary.md"} << false << QString()
                                          << "summary.md" << QByteArray("## tessaly-check\n");
-        QTest::newRow("GitHub's step summary, added to") << QStringList{} << true << QString() << "step.md"
-                                                         << QByteArray("earlier\n\n## tessaly-check\n");
+        QTest::newRow("GitHub's step summary, added to")
+            << QStringList{} << true << QString() << "step.md" << QByteArray("earlier\n\n## tessaly-check\n");
         QTest::newRow("--summary naming the step summary, added to")
             << QStringList{"--summary", "@dir/./step.md"} << true << QString() << "step.md"
             << QByteArray("earlier\n\n## tessaly-check\n");

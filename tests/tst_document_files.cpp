@@ -179,14 +179,26 @@ private slots:
         QTest::newRow("Markdown, one it lacks") << "index.md" << "topmost" << "no-fragment";
         QTest::newRow("a folder's index, #top") << "sub" << "top" << "ok";
         // A browser looks for a fragment as written, then percent-decoded.
-        QTest::newRow("HTML, an id with a % in it") << "page.html" << "x%41" << "ok";
-        QTest::newRow("HTML, an id spelt by escapes") << "page.html" << "caf%C3%A9" << "ok";
-        QTest::newRow("HTML, an escape for an id it lacks") << "page.html" << "%41" << "no-fragment";
-        QTest::newRow("HTML, #top escaped") << "page.html" << "%74op" << "ok";
-        QTest::newRow("Markdown, a heading by escapes in another case") << "index.md" << "%47uide" << "ok";
+        QTest::newRow("HTML, an id with a % in it") << "page.html"
+                                                    << "x%41"
+                                                    << "ok";
+        QTest::newRow("HTML, an id spelt by escapes") << "page.html"
+                                                      << "caf%C3%A9"
+                                                      << "ok";
+        QTest::newRow("HTML, an escape for an id it lacks") << "page.html"
+                                                            << "%41"
+                                                            << "no-fragment";
+        QTest::newRow("HTML, #top escaped") << "page.html"
+                                            << "%74op"
+                                            << "ok";
+        QTest::newRow("Markdown, a heading by escapes in another case") << "index.md"
+                                                                        << "%47uide"
+                                                                        << "ok";
         QTest::newRow("no such file, #top") << "gone.html" << "top" << "not-found";
         // Its anchors unknown, not none: the link is not called broken.
-        QTest::newRow("Markdown too costly to read") << "deep.md" << "nowhere" << "ok";
+        QTest::newRow("Markdown too costly to read") << "deep.md"
+                                                     << "nowhere"
+                                                     << "ok";
     }
     void localFragments()
     {

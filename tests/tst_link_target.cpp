@@ -122,16 +122,26 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("decoded");
-        QTest::newRow("none") << "café" << "café";
-        QTest::newRow("an escape") << "x%41" << "xA";
-        QTest::newRow("lower-case hex") << "%c3%a9" << "é";
-        QTest::newRow("no hex digits after") << "a%zz" << "a%zz";
-        QTest::newRow("one hex digit after") << "a%4g" << "a%4g";
-        QTest::newRow("at the end") << "100%" << "100%";
-        QTest::newRow("one digit at the end") << "x%4" << "x%4";
-        QTest::newRow("a % escaped before an escape") << "%%41" << "%A";
-        QTest::newRow("bytes that are no UTF-8") << "caf%E9" << "caf\uFFFD";
-        QTest::newRow("an escaped %, not decoded twice") << "%2541" << "%41";
+        QTest::newRow("none") << "café"
+                              << "café";
+        QTest::newRow("an escape") << "x%41"
+                                   << "xA";
+        QTest::newRow("lower-case hex") << "%c3%a9"
+                                        << "é";
+        QTest::newRow("no hex digits after") << "a%zz"
+                                             << "a%zz";
+        QTest::newRow("one hex digit after") << "a%4g"
+                                             << "a%4g";
+        QTest::newRow("at the end") << "100%"
+                                    << "100%";
+        QTest::newRow("one digit at the end") << "x%4"
+                                              << "x%4";
+        QTest::newRow("a % escaped before an escape") << "%%41"
+                                                      << "%A";
+        QTest::newRow("bytes that are no UTF-8") << "caf%E9"
+                                                 << "caf\uFFFD";
+        QTest::newRow("an escaped %, not decoded twice") << "%2541"
+                                                         << "%41";
     }
     void percentDecoded()
     {

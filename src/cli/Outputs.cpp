@@ -64,8 +64,8 @@ std::optional<QString> Outputs::overwriting(const Files& files, const QStringLis
 }
 
 Outputs::Outputs(const Files& files, qint64 total, const Streams& streams)
-    : m_files(files), m_streams(streams), m_progress(total, streams), m_valid(files.validPath), m_invalid(files.invalidPath),
-      m_writer(files.format->writer())
+    : m_files(files), m_streams(streams), m_progress(total, streams), m_valid(files.validPath),
+      m_invalid(files.invalidPath), m_writer(files.format->writer())
 {
     if (!files.summaryPath.isEmpty())
         m_summary.emplace();

@@ -23,7 +23,10 @@ std::pair<int, char32_t> utf8At(QByteArrayView text, qsizetype i)
     const unsigned first = byte(i);
     if (first < 0x80)
         return {1, first};
-    const int length = first >= 0xc2 && first <= 0xdf ? 2 : first >= 0xe0 && first <= 0xef ? 3 : first >= 0xf0 && first <= 0xf4 ? 4 : 0;
+    const int length = first >= 0xc2 && first <= 0xdf ? 2
+                     : first >= 0xe0 && first <= 0xef ? 3
+                     : first >= 0xf0 && first <= 0xf4 ? 4
+                                                      : 0;
     if (length == 0 || i + length > text.size())
         return {0, 0};
     char32_t code = first & (0x7f >> length);
@@ -59,8 +62,8 @@ public:
         ++m_tests;
         m_milliseconds += outcome.milliseconds;
         const QString file = fileOf(entry);
-        QByteArray testcase = "    <testcase name=" + xmlAttribute(entry.address) + " classname="
-                            + xmlAttribute(file.isEmpty() ? QStringLiteral("list") : file);
+        QByteArray testcase = "    <testcase name=" + xmlAttribute(entry.address)
+                            + " classname=" + xmlAttribute(file.isEmpty() ? QStringLiteral("list") : file);
         // GitLab and Jenkins show these beside a failure; standard input is no file.
         if (!file.isEmpty() && file != u"-")
             testcase += " file=" + xmlAttribute(file);
@@ -81,8 +84,8 @@ public:
             if (outcome.hops > 0)
                 body += "\nafter " + QByteArray::number(outcome.hops) + " redirects: " + outcome.finalAddress.toUtf8();
             if (entry.source)
-                body += "\nat " + entry.source->where().toUtf8() + " (" + entry.source->element.toUtf8() + "): "
-                      + entry.source->written.toUtf8();
+                body += "\nat " + entry.source->where().toUtf8() + " (" + entry.source->element.toUtf8()
+                      + "): " + entry.source->written.toUtf8();
             testcase += ">\n      <failure type=" + xmlAttribute(answerClass) + " message=" + xmlAttribute(status) + '>'
                       + ReportWriters::xmlEscaped(body) + "</failure>\n    </testcase>\n";
         } else if (!outcome.valid) {
@@ -142,7 +145,8 @@ public:
                      + ",line=" + QByteArray::number(entry.source->place.line)
                      + ",col=" + QByteArray::number(entry.source->place.column) + ',';
         }
-        command += "title=" + githubEscaped("failing link (" + AnswerClasses::nameOf(outcome.answerClass).toLatin1() + ')', true);
+        command += "title="
+                 + githubEscaped("failing link (" + AnswerClasses::nameOf(outcome.answerClass).toLatin1() + ')', true);
         QByteArray message = Report::statusOf(outcome) + ": " + entry.address.toByteArray();
         if (entry.source && entry.source->written.toUtf8() != entry.address)
             message += " (written " + entry.source->written.toUtf8() + ')';
@@ -218,15 +222,31 @@ QByteArray ReportWriters::xmlEscaped(QByteArrayView utf8)
             continue;
         }
         switch (code) {
-        case '&': escaped += "&amp;"; break;
-        case '<': escaped += "&lt;"; break;
-        case '>': escaped += "&gt;"; break;
-        case '"': escaped += "&quot;"; break;
-        case '\'': escaped += "&apos;"; break;
+        case '&':
+            escaped += "&amp;";
+            break;
+        case '<':
+            escaped += "&lt;";
+            break;
+        case '>':
+            escaped += "&gt;";
+            break;
+        case '"':
+            escaped += "&quot;";
+            break;
+        case '\'':
+            escaped += "&apos;";
+            break;
         // An attribute's value would have them folded into spaces, CR lost anywhere.
-        case '\t': escaped += "&#9;"; break;
-        case '\n': escaped += "&#10;"; break;
-        case '\r': escaped += "&#13;"; break;
+        case '\t':
+            escaped += "&#9;";
+            break;
+        case '\n':
+            escaped += "&#10;";
+            break;
+        case '\r':
+            escaped += "&#13;";
+            break;
         default:
             // XML 1.0 holds no other C0 character, nor U+FFFE or U+FFFF; DEL
             // and C1 it holds, but they would steer a terminal showing it.

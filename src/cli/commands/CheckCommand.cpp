@@ -18,9 +18,8 @@ int CheckCommand::execute(const Streams& standard)
 {
     const CheckOptions& options = m_options;
     Streams streams = standard;
-    const Outputs::Files files{options.format,     options.validPath,   options.invalidPath,
-                               options.journalPath, {},                  options.outputPath,
-                               options.summaryPath, options.summaryAppends};
+    const Outputs::Files files{options.format,     options.validPath,   options.invalidPath,   options.journalPath, {},
+                               options.outputPath, options.summaryPath, options.summaryAppends};
     // A trust store named but not there would judge every https address
     // invalid for want of it: the run stops before anything is read or asked.
     const TrustSources trust = trustSourcesFrom(QProcessEnvironment::systemEnvironment(), options.addedAuthorities);

@@ -8,7 +8,7 @@
 #include "cli/options/VerdictOptions.h"
 
 using CheckOptions = OptionsOf<RequestOptions, AskingOptions, VerdictOptions, ResultFileOptions, ReportOptions,
-                                ReportFileOptions, ShardOptions, InputOptions>;
+                               ReportFileOptions, ShardOptions, InputOptions>;
 
 // The check run: every address of the lists asked and judged, the report in
 // list order, the result files and the journal (--resume), one shard's share

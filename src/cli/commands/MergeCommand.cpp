@@ -33,9 +33,8 @@ int MergeCommand::execute(const Streams& standard)
 {
     const MergeCommandOptions& options = m_options;
     Streams streams = standard;
-    const Outputs::Files files{options.format,     options.validPath,   options.invalidPath,
-                               {},                  options.mergeJournals, options.outputPath,
-                               options.summaryPath, options.summaryAppends};
+    const Outputs::Files files{options.format,        options.validPath,  options.invalidPath, {},
+                               options.mergeJournals, options.outputPath, options.summaryPath, options.summaryAppends};
     // The journals are of lists: the links of documents are not merged.
     for (const QString& name : options.lists) {
         if (name != u"-" && (QFileInfo(name).isDir() || DocumentKinds::ofFileName(name) != DocumentKind::List))

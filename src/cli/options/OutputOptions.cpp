@@ -40,8 +40,8 @@ const OptionTable<ReportOptions>& ReportOptions::table()
 const OptionTable<ReportFileOptions>& ReportFileOptions::table()
 {
     static const OptionTable<ReportFileOptions> rows{
-        {QCommandLineOption(QStringLiteral("output"), QStringLiteral("Write the report to FILE instead of standard output."),
-                            QStringLiteral("FILE")),
+        {QCommandLineOption(QStringLiteral("output"),
+                            QStringLiteral("Write the report to FILE instead of standard output."), QStringLiteral("FILE")),
          fileName(&ReportFileOptions::outputPath)},
         {QCommandLineOption(QStringLiteral("summary"),
                             QStringLiteral("Write a summary in Markdown to FILE: counts by class and the failing links "

@@ -199,7 +199,8 @@ std::variant<DocumentFiles::WalkedFiles, QString> DocumentFiles::walk(const QStr
                 continue;
             if (!takesQString(name)) {
                 if (S_ISDIR(status.st_mode))
-                    walked.warnings.append(QStringLiteral("skipped the folder %1: its name is not UTF-8").arg(shownPath(entryPath)));
+                    walked.warnings.append(
+                        QStringLiteral("skipped the folder %1: its name is not UTF-8").arg(shownPath(entryPath)));
                 else if (S_ISREG(status.st_mode) && DocumentKinds::takenFromFolder(QFile::decodeName(name)))
                     walked.warnings.append(QStringLiteral("skipped %1: its name is not UTF-8").arg(shownPath(entryPath)));
                 continue;

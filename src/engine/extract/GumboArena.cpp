@@ -28,7 +28,10 @@ std::size_t sizeOfClass(int sizeClass)
     return sizeClass < 32 ? std::size_t(sizeClass + 1) * 16 : std::size_t(1) << (sizeClass - 32 + 10);
 }
 
-std::size_t& classBefore(void* pointer) { return *reinterpret_cast<std::size_t*>(static_cast<char*>(pointer) - sizeof(std::size_t)); }
+std::size_t& classBefore(void* pointer)
+{
+    return *reinterpret_cast<std::size_t*>(static_cast<char*>(pointer) - sizeof(std::size_t));
+}
 
 void* orAbort(void* memory)
 {

@@ -42,9 +42,15 @@ GumboParse::GumboParse(QByteArrayView utf8)
     parsed = gumbo_parse_with_options(&options, utf8.data(), size_t(utf8.size()));
 }
 
-void* GumboParse::allocate(void* userdata, size_t size) { return static_cast<GumboParse*>(userdata)->memory.allocate(size); }
+void* GumboParse::allocate(void* userdata, size_t size)
+{
+    return static_cast<GumboParse*>(userdata)->memory.allocate(size);
+}
 
-void GumboParse::deallocate(void* userdata, void* pointer) { static_cast<GumboParse*>(userdata)->memory.deallocate(pointer); }
+void GumboParse::deallocate(void* userdata, void* pointer)
+{
+    static_cast<GumboParse*>(userdata)->memory.deallocate(pointer);
+}
 
 std::optional<CharacterReferences::Reference> CharacterReferences::startingAt(QByteArrayView written, qsizetype start)
 {

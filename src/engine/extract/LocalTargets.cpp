@@ -84,7 +84,7 @@ const QSet<QString>* LocalTargets::anchorsOf(const Place& place)
     const QByteArray* read = std::get_if<QByteArray>(&bytes);
     // A Markdown file too costly to read has its anchors unknown, as one
     // that cannot be read, rather than none.
-    auto links = read == nullptr ? std::variant<DocumentLinks, QString>(QString())
+    auto links = read == nullptr            ? std::variant<DocumentLinks, QString>(QString())
                : kind == DocumentKind::Html ? HtmlLinks::read(*read)
                                             : MarkdownLinks::readBounded(*read);
     const DocumentLinks* found = std::get_if<DocumentLinks>(&links);
