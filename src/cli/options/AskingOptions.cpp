@@ -28,7 +28,8 @@ const OptionTable<AskingOptions>& AskingOptions::table()
                             QStringLiteral("Ask only the addresses the regular expression REGEX finds, anywhere in the "
                                            "address as it is asked (a document's link resolved), unless anchored with ^ "
                                            "or $; the others are skipped, classed excluded. Once for each; links on disk "
-                                           "are not matched."),
+                                           "are not matched. A redirect to an address left out is not followed: the "
+                                           "line is skipped, classed excluded."),
                             QStringLiteral("REGEX")),
          patterns(&AddressFilter::included), true},
         {QCommandLineOption(QStringLiteral("exclude"),
