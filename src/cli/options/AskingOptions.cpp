@@ -41,7 +41,8 @@ const OptionTable<AskingOptions>& AskingOptions::table()
                             QStringLiteral("Connect to no loopback, private, link-local or unspecified address (127/8, "
                                            "10/8, 172.16/12, 192.168/16, 169.254/16, 0/8, ::1, fc00::/7, fe80::/10), "
                                            "written or resolved from a name, redirects included: skipped, classed "
-                                           "excluded. Behind a proxy, only what is written is checked.")),
+                                           "excluded. Through a proxy, the proxy may be private and only what is written "
+                                           "is checked; an address no_proxy sends straight is checked.")),
          [](const Given& given, A& into) -> std::optional<QString> {
              into.filter.excludePrivate = given.set;
              return std::nullopt;

@@ -10,7 +10,9 @@
 #include "engine/verdict/Verdict.h"
 
 #include <QFile>
+#include <QHash>
 #include <QList>
+#include <QUrl>
 
 #include <curl/curl.h>
 
@@ -23,6 +25,8 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <unistd.h>
+#include <netdb.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 
 void initialiseCurlOnce()
@@ -36,6 +40,44 @@ void initialiseCurlOnce()
 }
 
 namespace {
+// "address port" of a socket's address, as a proxy's are kept.
+QByteArray endpointText(const sockaddr* address)
+{
+    quint16 port = 0;
+    if (address->sa_family == AF_INET)
+        port = ntohs(reinterpret_cast<const sockaddr_in*>(address)->sin_port);
+    else if (address->sa_family == AF_INET6)
+        port = ntohs(reinterpret_cast<const sockaddr_in6*>(address)->sin6_port);
+    return PrivateAddress::textOf(address) + ' ' + QByteArray::number(port);
+}
+
+// Where the proxy the environment names listens, each address "address
+// port": its host looked up once for the run, as curl will look it up. The
+// proxy may be on this machine or its network; nothing else may then be.
+QList<QByteArray> proxyEndpoints(const QString& proxy)
+{
+    static std::mutex lock;
+    static QHash<QString, QList<QByteArray>> known;
+    const std::lock_guard guard(lock);
+    if (const auto found = known.constFind(proxy); found != known.cend())
+        return *found;
+    // curl's defaults: a proxy without a scheme is http, without a port 1080
+    // (443 for an https one).
+    const QUrl url(proxy.contains(QStringLiteral("://")) ? proxy : QStringLiteral("http://") + proxy);
+    const QByteArray host = url.host().toUtf8();
+    const QByteArray port = QByteArray::number(url.port(url.scheme() == QStringLiteral("https") ? 443 : 1080));
+    QList<QByteArray> endpoints;
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (!host.isEmpty() && ::getaddrinfo(host.constData(), port.constData(), &hints, &found) == 0) {
+        for (const addrinfo* each = found; each; each = each->ai_next)
+            endpoints.append(endpointText(each->ai_addr));
+        ::freeaddrinfo(found);
+    }
+    known.insert(proxy, endpoints);
+    return endpoints;
+}
 
 
 template <class Value>
@@ -183,7 +225,11 @@ void CurlRequest::prepare(const QString& address)
     set(m_easy, CURLOPT_FORBID_REUSE, mayGoThroughProxy);
     set(m_easy, CURLOPT_VERBOSE, mayGoThroughProxy);
     set(m_easy, CURLOPT_FRESH_CONNECT, 0L);
-    m_throughProxy = m_options.environmentProxy && !proxyFor(url).isEmpty();
+    m_proxyEndpoints.clear();
+    if (m_options.excludePrivate && m_options.environmentProxy) {
+        if (const QString proxy = proxyFor(url); !proxy.isEmpty())
+            m_proxyEndpoints = proxyEndpoints(proxy);
+    }
 }
 
 std::optional<std::chrono::steady_clock::time_point> CurlRequest::respondedAt() const
@@ -199,8 +245,8 @@ void CurlRequest::useNewConnection() { set(m_easy, CURLOPT_FRESH_CONNECT, 1L); }
 void CurlRequest::closeConnectionAfter() { set(m_easy, CURLOPT_FORBID_REUSE, 1L); }
 
 // The proxy curl takes from the environment for this address. no_proxy is
-// left aside: an address it exempts goes without the check of the address
-// connected to, rather than every address refused for a proxy on this machine.
+// left to curl: an address it exempts is connected to directly, and the
+// socket's check holds for it as for any other.
 QString CurlRequest::proxyFor(const QByteArray& url) const
 {
     if (!url.toLower().startsWith("https:"))
@@ -343,8 +389,10 @@ int CurlRequest::onOpenSocket(void* self, int purpose, void* address)
 {
     const auto& wanted = *static_cast<curl_sockaddr*>(address);
     auto& request = *static_cast<CurlRequest*>(self);
-    if (request.m_options.excludePrivate && !request.m_throughProxy && purpose == CURLSOCKTYPE_IPCXN) {
-        if (PrivateAddress::isPrivate(&wanted.addr)) {
+    // The proxy's own addresses are the only private ones allowed: an
+    // address no_proxy sends straight is checked like any other.
+    if (request.m_options.excludePrivate && purpose == CURLSOCKTYPE_IPCXN) {
+        if (PrivateAddress::isPrivate(&wanted.addr) && !request.m_proxyEndpoints.contains(endpointText(&wanted.addr))) {
             request.m_refusedAddress = PrivateAddress::textOf(&wanted.addr);
             return CURL_SOCKET_BAD;
         }

@@ -44,8 +44,10 @@ public:
         // Connects to no loopback, private, link-local or unspecified
         // address, however the host's name resolved: the address is checked
         // on the socket curl is about to connect, so a lookup cannot give
-        // another answer later. Through a proxy, the proxy connects, and
-        // only the names and addresses written can be checked (by whoever asks).
+        // another answer later. Through a proxy, the proxy's own addresses
+        // may be private, and only the names and addresses written can be
+        // checked for where it connects (by whoever asks); an address
+        // no_proxy exempts is connected to directly and checked.
         bool excludePrivate = false;
         // A CURLSH sharing cookies between requests (CookieJar), or none:
         // no cookies kept at all.
@@ -151,7 +153,7 @@ private:
     void* m_headerList = nullptr;  // curl_slist of Options::headers
     QByteArray m_refusedAddress;   // a private address not connected to
     bool m_triedOutside = false;   // a socket was made for an address that is not
-    bool m_throughProxy = false;   // a proxy variable applies to the address
+    QList<QByteArray> m_proxyEndpoints;  // with excludePrivate, where the address's proxy listens
     static constexpr std::chrono::steady_clock::rep NotResponded = std::numeric_limits<std::chrono::steady_clock::rep>::min();
     std::atomic<std::chrono::steady_clock::rep> m_respondedAt{NotResponded};
 };
