@@ -554,6 +554,13 @@ private slots:
             << true << QStringList{"--exclude", "/target$"} << QByteArray("skipped") << QByteArrayList() << QByteArrayList();
         QTest::newRow("a redirect outside --include is not asked")
             << false << QStringList{"--include", "/moved$"} << QByteArray("skipped") << QByteArrayList() << QByteArrayList();
+        const QStringList credentials{"--header", "Authorization: Bearer t", "--header", "Cookie: a=1", "--header", "X-Trace: 7"};
+        QTest::newRow("a redirect to another origin does not carry credentials")
+            << true << credentials << QByteArray("valid") << QByteArrayList{"X-Trace: 7"}
+            << QByteArrayList{"Authorization", "Cookie"};
+        QTest::newRow("a redirect within the origin carries them")
+            << false << credentials << QByteArray("valid")
+            << QByteArrayList{"Authorization: Bearer t", "Cookie: a=1", "X-Trace: 7"} << QByteArrayList();
     }
     void redirectHops()
     {

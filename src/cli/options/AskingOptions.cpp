@@ -61,7 +61,8 @@ const OptionTable<AskingOptions>& AskingOptions::table()
                             QStringLiteral("Add the header 'Name: value' to every request; once for each. Host, "
                                            "User-Agent (see --user-agent) and those curl writes itself "
                                            "(Content-Length, Transfer-Encoding, Connection, Keep-Alive, Upgrade, TE) "
-                                           "are refused."),
+                                           "are refused. A redirect to another origin (scheme, host, port) gets no "
+                                           "Authorization, Proxy-Authorization or Cookie header from here."),
                             QStringLiteral("HEADER")),
          [](const Given& given, A& into) -> std::optional<QString> {
              for (const QString& text : given.values) {

@@ -130,21 +130,30 @@ CurlRequest::CurlRequest(Options options) : m_options(std::move(options))
     set(m_easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     set(m_easy, CURLOPT_USERAGENT,
         m_options.userAgent.isEmpty() ? "Mozilla/5.0 (compatible; Tessaly/1.0)" : m_options.userAgent.constData());
-    curl_slist* headers = nullptr;
-    for (const QByteArray& header : m_options.headers) {
-        // curl leaves out a header written "Name:" (that is how one of its
-        // own is removed); "Name;" sends it with an empty value.
-        const QByteArray line = header.trimmed().endsWith(':') ? header.trimmed().chopped(1) + ';' : header;
-        curl_slist* longer = curl_slist_append(headers, line.constData());
-        if (!longer) {
-            curl_slist_free_all(headers);
-            throw Failure(CannotStart);
+    // Credentials go to the origin they were given for only, as curl's own
+    // rule when it follows redirects: a hop elsewhere gets the other list.
+    const auto isCredential = [](const QByteArray& header) {
+        const QByteArray name = header.left(header.indexOf(':')).trimmed().toLower();
+        return name == "authorization" || name == "proxy-authorization" || name == "cookie";
+    };
+    for (const bool elsewhere : {false, true}) {
+        curl_slist* headers = nullptr;
+        for (const QByteArray& header : m_options.headers) {
+            if (elsewhere && isCredential(header))
+                continue;
+            // curl leaves out a header written "Name:" (that is how one of
+            // its own is removed); "Name;" sends it with an empty value.
+            const QByteArray line = header.trimmed().endsWith(':') ? header.trimmed().chopped(1) + ';' : header;
+            curl_slist* longer = curl_slist_append(headers, line.constData());
+            if (!longer) {
+                curl_slist_free_all(headers);
+                curl_slist_free_all(static_cast<curl_slist*>(m_headerList));
+                throw Failure(CannotStart);
+            }
+            headers = longer;
         }
-        headers = longer;
+        (elsewhere ? m_headersElsewhere : m_headerList) = headers;
     }
-    m_headerList = headers;
-    if (headers)
-        set(m_easy, CURLOPT_HTTPHEADER, headers);
 
     set(m_easy, CURLOPT_HEADERFUNCTION, &CurlRequest::onHeaderLine);
     set(m_easy, CURLOPT_HEADERDATA, this);
@@ -189,6 +198,7 @@ CurlRequest::~CurlRequest()
 {
     curl_easy_cleanup(easyOf(m_easy));
     curl_slist_free_all(static_cast<curl_slist*>(m_headerList));
+    curl_slist_free_all(static_cast<curl_slist*>(m_headersElsewhere));
 }
 
 void CurlRequest::prepare(const QString& address)
@@ -216,6 +226,7 @@ void CurlRequest::prepare(const QString& address)
                                      "which would freeze the window: only numeric addresses can be requested"));
     set(m_easy, CURLOPT_URL, url.constData());
     m_url = url;
+    set(m_easy, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(m_headerList));
     // A proxy may relay a kept connection to the first server it reached
     // (tinyproxy does), so the next address's request would go there: a plain
     // request that may go through a proxy gets a connection of its own. Only
@@ -239,6 +250,8 @@ std::optional<std::chrono::steady_clock::time_point> CurlRequest::respondedAt() 
         return std::nullopt;
     return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(at));
 }
+
+void CurlRequest::withoutCredentials() { set(m_easy, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(m_headersElsewhere)); }
 
 void CurlRequest::useNewConnection() { set(m_easy, CURLOPT_FRESH_CONNECT, 1L); }
 

@@ -65,6 +65,10 @@ public:
     // Raises Failure for an address that is not http or https, that curl
     // cannot parse, or that holds control characters or backslashes.
     void prepare(const QString& address);
+    // After prepare(): the request is a redirect's hop to another origin
+    // than its line's, and gets none of Options::headers' credentials
+    // (Authorization, Proxy-Authorization, Cookie).
+    void withoutCredentials();
     // After prepare(): this request opens a connection of its own rather than
     // take a kept one (an address asked again after no answer).
     void useNewConnection();
@@ -151,6 +155,7 @@ private:
     std::function<void()> m_onResponse;
     QByteArray m_url;
     void* m_headerList = nullptr;  // curl_slist of Options::headers
+    void* m_headersElsewhere = nullptr;  // the same without Authorization, Proxy-Authorization and Cookie
     QByteArray m_refusedAddress;   // a private address not connected to
     bool m_triedOutside = false;   // a socket was made for an address that is not
     QList<QByteArray> m_proxyEndpoints;  // with excludePrivate, where the address's proxy listens
