@@ -720,6 +720,9 @@ private slots:
             << QStringList{"--cookie-jar", "@dir", "@dir/list.txt"} << QByteArray(": is a folder");
         QTest::newRow("a cookie jar where none can be written")
             << QStringList{"--cookie-jar", "@dir/none/jar.txt", "@dir/list.txt"} << QByteArray("cannot be written in");
+        QTest::newRow("a summary where none can be written")
+            << QStringList{"--summary", "@dir/none/summary.md", "@dir/list.txt"} << QByteArray("cannot be written in");
+        QTest::newRow("a folder as the summary") << QStringList{"--summary", "@dir", "@dir/list.txt"} << QByteArray(": is a folder");
     }
     void exitStatus()
     {
