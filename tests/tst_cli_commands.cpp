@@ -551,10 +551,13 @@ private slots:
         QTest::addColumn<QByteArrayList>("carried");   // header lines the hop's request has
         QTest::addColumn<QByteArrayList>("keptBack");  // and those it has not
         QTest::newRow("a redirect into an excluded address is not asked")
-            << true << QStringList{"--exclude", "/target$"} << QByteArray("skipped") << QByteArrayList() << QByteArrayList();
+            << true << QStringList{"--exclude", "/target$"} << QByteArray("skipped") << QByteArrayList()
+            << QByteArrayList();
         QTest::newRow("a redirect outside --include is not asked")
-            << false << QStringList{"--include", "/moved$"} << QByteArray("skipped") << QByteArrayList() << QByteArrayList();
-        const QStringList credentials{"--header", "Authorization: Bearer t", "--header", "Cookie: a=1", "--header", "X-Trace: 7"};
+            << false << QStringList{"--include", "/moved$"} << QByteArray("skipped") << QByteArrayList()
+            << QByteArrayList();
+        const QStringList credentials{"--header",  "Authorization: Bearer t", "--header", "Cookie: a=1", "--header",
+                                      "X-Trace: 7"};
         QTest::newRow("a redirect to another origin does not carry credentials")
             << true << credentials << QByteArray("valid") << QByteArrayList{"X-Trace: 7"}
             << QByteArrayList{"Authorization", "Cookie"};
@@ -722,7 +725,8 @@ private slots:
             << QStringList{"--cookie-jar", "@dir/none/jar.txt", "@dir/list.txt"} << QByteArray("cannot be written in");
         QTest::newRow("a summary where none can be written")
             << QStringList{"--summary", "@dir/none/summary.md", "@dir/list.txt"} << QByteArray("cannot be written in");
-        QTest::newRow("a folder as the summary") << QStringList{"--summary", "@dir", "@dir/list.txt"} << QByteArray(": is a folder");
+        QTest::newRow("a folder as the summary")
+            << QStringList{"--summary", "@dir", "@dir/list.txt"} << QByteArray(": is a folder");
     }
     void exitStatus()
     {

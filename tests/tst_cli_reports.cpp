@@ -237,7 +237,9 @@ private slots:
         QCOMPARE(summary.markdown().contains("### Failing links"), valid);
         judging.accepted = std::get<StatusRanges>(StatusRanges::parse({QStringLiteral("200-299,403")}));
         summary.judgedBy(judging);
-        const QByteArray head = "1 link: " + QByteArray(valid ? "1 valid, 0 invalid, 0 skipped, 1 failing" : "0 valid, 1 invalid, 0 skipped, 0 failing")
+        const QByteArray head = "1 link: "
+                              + QByteArray(valid ? "1 valid, 0 invalid, 0 skipped, 1 failing"
+                                                 : "0 valid, 1 invalid, 0 skipped, 0 failing")
                               + "\n\nFailing: moved, not-found (--fail-on); accepted codes: 200-299,403 (--accept).\n";
         QVERIFY2(summary.markdown().contains(head), summary.markdown().constData());
     }

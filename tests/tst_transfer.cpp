@@ -256,8 +256,9 @@ private slots:
             qunsetenv("no_proxy");
         });
         if (!proxy.isEmpty()) {
-            qputenv("http_proxy", "http://127.0.0.1:"
-                                      + QByteArray::number(proxy == "server" ? server.port() : LoopbackServer::refusedPort()));
+            qputenv("http_proxy",
+                    "http://127.0.0.1:"
+                        + QByteArray::number(proxy == "server" ? server.port() : LoopbackServer::refusedPort()));
             qputenv("no_proxy", proxy == "refused" ? "resolved.test" : "");
         }
         CurlRequest request(options);

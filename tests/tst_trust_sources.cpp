@@ -124,8 +124,8 @@ private slots:
         QTest::addColumn<QString>("problem");  // empty: the store is read
         QTest::newRow("a file") << QStringList{"SSL_CERT_FILE=@/ca.pem"} << QStringList{} << QString();
         QTest::newRow("a hashed folder") << QStringList{"SSL_CERT_DIR=@/certs"} << QStringList{} << QString();
-        QTest::newRow("a file and folders")
-            << QStringList{"SSL_CERT_FILE=@/ca.pem", "SSL_CERT_DIR=@/certs:@/crls"} << QStringList{"@/ca.pem"} << QString();
+        QTest::newRow("a file and folders") << QStringList{"SSL_CERT_FILE=@/ca.pem", "SSL_CERT_DIR=@/certs:@/crls"}
+                                            << QStringList{"@/ca.pem"} << QString();
         QTest::newRow("--cacert beside the system's") << QStringList{} << QStringList{"@/ca.pem"} << QString();
         QTest::newRow("a missing file") << QStringList{"SSL_CERT_FILE=@/gone.pem"} << QStringList{}
                                         << "SSL_CERT_FILE names @/gone.pem, which cannot be read: No such file or directory";

@@ -78,7 +78,8 @@ std::optional<QString> Outputs::open()
     // go is found now, before anything is asked.
     if (m_summary) {
         const QFileInfo file(m_files.summaryPath);
-        const QString said = (m_files.summaryAppends ? QStringLiteral("GITHUB_STEP_SUMMARY %1: ") : QStringLiteral("--summary %1: "))
+        const QString said = (m_files.summaryAppends ? QStringLiteral("GITHUB_STEP_SUMMARY %1: ")
+                                                     : QStringLiteral("--summary %1: "))
                                  .arg(m_files.summaryPath);
         if (file.isDir())
             return said + QStringLiteral("is a folder");

@@ -251,7 +251,10 @@ std::optional<std::chrono::steady_clock::time_point> CurlRequest::respondedAt() 
     return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(at));
 }
 
-void CurlRequest::withoutCredentials() { set(m_easy, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(m_headersElsewhere)); }
+void CurlRequest::withoutCredentials()
+{
+    set(m_easy, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(m_headersElsewhere));
+}
 
 void CurlRequest::useNewConnection() { set(m_easy, CURLOPT_FRESH_CONNECT, 1L); }
 
