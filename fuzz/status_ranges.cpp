@@ -1,5 +1,5 @@
 // --accept's and --fail-on's values of any bytes, each line a value given:
-// what is taken holds codes from 100 to 599 alone, and reads back from its
+// what is taken holds codes from 100 to 999 alone, and reads back from its
 // own text (as the summary writes it) as the same codes and classes.
 #include "Require.h"
 #include "cli/Judging.h"

@@ -439,7 +439,7 @@ private slots:
     }
 
     // A redirect from an address that may be asked into a private one is
-    // refused on its socket too: the private server sees nothing.
+    // left out as the line's own would be: the private server sees nothing.
     void redirectIntoPrivateNeverConnected()
     {
         QHostAddress outside;
@@ -462,13 +462,65 @@ private slots:
         const QJsonObject line = QJsonDocument::fromJson(left.out).object();
         QCOMPARE(line.value("verdict").toString(), "skipped");
         QCOMPARE(line.value("class").toString(), "excluded");
-        QCOMPARE(line.value("reason").toString(), "private address 127.0.0.1 not asked (--exclude-private)");
+        QCOMPARE(line.value("reason").toString(), "private host 127.0.0.1 not asked (--exclude-private)");
         QCOMPARE(line.value("final_address").toString(), inside.url("/target"));
         QCOMPARE(first.requestedPaths(), QList<QByteArray>{"/moved"});
         QCOMPARE(inside.connectionsAccepted(), 0);
         const Finished asked = runInProcess({"-"}, linesOf({address}));
         QCOMPARE(asked.exitCode, 0);
         QCOMPARE(inside.requestedPaths(), QList<QByteArray>{"/target"});
+    }
+
+    // Where a redirect leads is asked as the line is: the patterns hold
+    // for it, and the credentials of --header go to the line's origin only.
+    void redirectHops_data()
+    {
+        QTest::addColumn<bool>("elsewhere");  // to another origin, or the line's own
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("verdict");       // "skipped": the hop never asked
+        QTest::addColumn<QByteArrayList>("carried");   // header lines the hop's request has
+        QTest::addColumn<QByteArrayList>("keptBack");  // and those it has not
+        QTest::newRow("a redirect into an excluded address is not asked")
+            << true << QStringList{"--exclude", "/target$"} << QByteArray("skipped") << QByteArrayList()
+            << QByteArrayList();
+        QTest::newRow("a redirect outside --include is not asked")
+            << false << QStringList{"--include", "/moved$"} << QByteArray("skipped") << QByteArrayList()
+            << QByteArrayList();
+        const QStringList credentials{"--header",  "Authorization: Bearer t", "--header", "Cookie: a=1", "--header",
+                                      "X-Trace: 7"};
+        QTest::newRow("a redirect to another origin does not carry credentials")
+            << true << credentials << QByteArray("valid") << QByteArrayList{"X-Trace: 7"}
+            << QByteArrayList{"Authorization", "Cookie"};
+        QTest::newRow("a redirect within the origin carries them")
+            << false << credentials << QByteArray("valid")
+            << QByteArrayList{"Authorization: Bearer t", "Cookie: a=1", "X-Trace: 7"} << QByteArrayList();
+    }
+    void redirectHops()
+    {
+        QFETCH(bool, elsewhere);
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, verdict);
+        QFETCH(QByteArrayList, carried);
+        QFETCH(QByteArrayList, keptBack);
+        LoopbackServer first;
+        LoopbackServer second;
+        LoopbackServer& target = elsewhere ? second : first;
+        target.route("/target", LoopbackServer::answer("HTTP/1.1 200 OK"));
+        first.route("/moved",
+                    LoopbackServer::answer("HTTP/1.1 302 Found", "Location: " + target.url("/target").toUtf8() + "\r\n"));
+        const Finished finished = runInProcess(arguments << "-", linesOf({first.url("/moved")}));
+        QCOMPARE(finished.exitCode, 0);
+        QCOMPARE(finished.out.left(finished.out.indexOf('\t')), verdict);
+        QByteArray hop;
+        for (const QByteArray& request : target.requests()) {
+            if (request.startsWith("GET /target "))
+                hop = request;
+        }
+        QCOMPARE(hop.isEmpty(), verdict == "skipped");
+        for (const QByteArray& line : carried)
+            QVERIFY2(hop.contains("\r\n" + line + "\r\n"), hop.constData());
+        for (const QByteArray& name : keptBack)
+            QVERIFY2(!hop.toLower().contains("\r\n" + name.toLower() + ":"), hop.constData());
     }
 
     // A cookie set by one address goes with the next request, whichever
@@ -616,6 +668,10 @@ private slots:
             << QStringList{"--cookie-jar", "@dir", "@dir/list.txt"} << QByteArray(": is a folder");
         QTest::newRow("a cookie jar where none can be written")
             << QStringList{"--cookie-jar", "@dir/none/jar.txt", "@dir/list.txt"} << QByteArray("cannot be written in");
+        QTest::newRow("a summary where none can be written")
+            << QStringList{"--summary", "@dir/none/summary.md", "@dir/list.txt"} << QByteArray("cannot be written in");
+        QTest::newRow("a folder as the summary")
+            << QStringList{"--summary", "@dir", "@dir/list.txt"} << QByteArray(": is a folder");
     }
     void exitStatus()
     {

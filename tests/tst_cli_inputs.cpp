@@ -351,7 +351,9 @@ private slots:
         QTest::newRow("the option twice") << QStringList{"200-299", "429"} << 429 << true << "200-299,429";
         QTest::newRow("a range twice, kept once") << QStringList{"200-299,200-299"} << 250 << true << "200-299";
         QTest::newRow("a range of one") << QStringList{"404-404"} << 404 << true << "404";
-        QTest::newRow("no code") << QStringList{"100-599"} << -1 << false << "100-599";
+        QTest::newRow("no code") << QStringList{"100-999"} << -1 << false << "100-999";
+        QTest::newRow("a real workflow's, in lychee's spelling")
+            << QStringList{"200..299,300..399,403,429,999"} << 999 << true << "200-299,300-399,403,429,999";
     }
     void statusRanges()
     {
@@ -370,12 +372,14 @@ private slots:
     {
         QTest::addColumn<QStringList>("given");
         QTest::addColumn<QString>("problem");  // how the message ends
-        QTest::newRow("nothing") << QStringList{""} << "such as 200-299,304,429: \"\" is none";
+        QTest::newRow("nothing") << QStringList{""} << "such as 200-299,304,429 or 200..299: \"\" is none";
         QTest::newRow("an empty part") << QStringList{"200,,304"} << ": \"\" is none";
         QTest::newRow("a class of codes") << QStringList{"2xx"} << ": \"2xx\" is none";
+        QTest::newRow("a range half in each spelling") << QStringList{"200..-299"} << ": \"200..-299\" is none";
+        QTest::newRow("three dots") << QStringList{"200...299"} << ": \"200...299\" is none";
         QTest::newRow("below 100") << QStringList{"99"} << ": \"99\" is none";
         QTest::newRow("written with a zero") << QStringList{"099"} << ": \"099\" is none";
-        QTest::newRow("past 599") << QStringList{"200-600"} << ": \"200-600\" is none";
+        QTest::newRow("past 999") << QStringList{"200-1000"} << ": \"200-1000\" is none";
         QTest::newRow("a sign") << QStringList{"+200"} << ": \"+200\" is none";
         QTest::newRow("no end") << QStringList{"200-"} << ": \"200-\" is none";
         QTest::newRow("three ends") << QStringList{"200-300-400"} << ": \"200-300-400\" is none";

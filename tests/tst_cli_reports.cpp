@@ -237,8 +237,16 @@ private slots:
             QVERIFY2(report.contains(part), report.constData());
 
         Summary summary;
+        summary.judgedBy(judging);
         summary.add({"http://x/", outcome, nullptr, u"list.txt", judging.fails(outcome)});
         QCOMPARE(summary.markdown().contains("### Failing links"), valid);
+        judging.accepted = std::get<StatusRanges>(StatusRanges::parse({QStringLiteral("200-299,403")}));
+        summary.judgedBy(judging);
+        const QByteArray head = "1 link: "
+                              + QByteArray(valid ? "1 valid, 0 invalid, 0 skipped, 1 failing"
+                                                 : "0 valid, 1 invalid, 0 skipped, 0 failing")
+                              + "\n\nFailing: moved, not-found (--fail-on); accepted codes: 200-299,403 (--accept).\n";
+        QVERIFY2(summary.markdown().contains(head), summary.markdown().constData());
     }
 
     // A list's line has no file: the command has no properties but its title.
@@ -330,7 +338,8 @@ private slots:
         summary.add(entry("b/y", gone, &b));
         summary.add(entry("mailto:q", invalid(AnswerClass::Skipped, QStringLiteral("not asked")), &b));
         summary.add(entry("ftp://x/", invalid(AnswerClass::BadAddress, QStringLiteral("Bad scheme")), nullptr, u"list.txt"));
-        QCOMPARE(summary.markdown(), QByteArray("## tessaly-check\n\n6 links: 1 valid, 4 invalid, 1 skipped\n\n"
+        QCOMPARE(summary.markdown(), QByteArray("## tessaly-check\n\n6 links: 1 valid, 4 invalid, 1 skipped, 4 failing\n\n"
+                                                "Invalid links fail the run.\n\n"
                                                 "| class | links |\n| --- | ---: |\n| ok | 1 |\n| not-found | 3 |\n"
                                                 "| bad-address | 1 |\n| skipped | 1 |\n\n### Failing links\n\n"
                                                 "#### `a.md`\n\n"

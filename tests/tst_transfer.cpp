@@ -216,20 +216,26 @@ private slots:
     // With excludePrivate, the addresses a name resolves to are checked on
     // the socket about to connect: a private one gets no connection, and
     // where another address was tried too, that one's failure is the reason.
+    // Through a proxy only the proxy's own address may be private.
     void privateAddressesNotConnected_data()
     {
         QTest::addColumn<bool>("excludePrivate");
         QTest::addColumn<bool>("withOutside");  // an address outside the private ranges after 127.0.0.1, refused
+        QTest::addColumn<QByteArray>("proxy");  // http_proxy: "server" the loopback server, "refused" one on a
+                                                // refused port that no_proxy exempts the address from
         QTest::addColumn<bool>("refusedPrivate");
         QTest::addColumn<int>("connections");  // the loopback server's
-        QTest::newRow("loopback only") << true << false << true << 0;
-        QTest::newRow("loopback, then an outside address that refuses") << true << true << false << 0;
-        QTest::newRow("without the option") << false << false << false << 1;
+        QTest::newRow("loopback only") << true << false << QByteArray() << true << 0;
+        QTest::newRow("loopback, then an outside address that refuses") << true << true << QByteArray() << false << 0;
+        QTest::newRow("without the option") << false << false << QByteArray() << false << 1;
+        QTest::newRow("no_proxy leads straight to loopback") << true << false << QByteArray("refused") << true << 0;
+        QTest::newRow("the proxy on loopback") << true << false << QByteArray("server") << false << 1;
     }
     void privateAddressesNotConnected()
     {
         QFETCH(bool, excludePrivate);
         QFETCH(bool, withOutside);
+        QFETCH(QByteArray, proxy);
         QFETCH(bool, refusedPrivate);
         QFETCH(int, connections);
         QString outside;
@@ -244,6 +250,17 @@ private slots:
         server.route("/", LoopbackServer::answer("HTTP/1.1 200 OK"));
         CurlRequest::Options options = testOptions();
         options.excludePrivate = excludePrivate;
+        options.environmentProxy = !proxy.isEmpty();
+        const auto unset = qScopeGuard([] {
+            qunsetenv("http_proxy");
+            qunsetenv("no_proxy");
+        });
+        if (!proxy.isEmpty()) {
+            qputenv("http_proxy",
+                    "http://127.0.0.1:"
+                        + QByteArray::number(proxy == "server" ? server.port() : LoopbackServer::refusedPort()));
+            qputenv("no_proxy", proxy == "refused" ? "resolved.test" : "");
+        }
         CurlRequest request(options);
         const QByteArray resolve = QStringLiteral("resolved.test:%1:127.0.0.1%2")
                                        .arg(server.port())
@@ -254,11 +271,11 @@ private slots:
         QCOMPARE(curl_easy_setopt(request.handle(), CURLOPT_RESOLVE, names), CURLE_OK);
         LaneBatch batch({}, 1);
         const bool answered = answeredOnBatch(batch, request, QStringLiteral("http://resolved.test:%1/").arg(server.port()));
-        QCOMPARE(answered, !excludePrivate);
+        QCOMPARE(answered, !excludePrivate || proxy == "server");
         QCOMPARE(request.refusedPrivate(), refusedPrivate);
         if (refusedPrivate)
             QCOMPARE(request.failureReason(), "private address 127.0.0.1 not asked (--exclude-private)");
-        else if (excludePrivate)
+        else if (excludePrivate && proxy.isEmpty())
             QCOMPARE(request.failureReason(), "refused");
         QCOMPARE(server.connectionsAccepted(), connections);
     }

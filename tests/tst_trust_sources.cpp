@@ -124,8 +124,8 @@ private slots:
         QTest::addColumn<QString>("problem");  // empty: the store is read
         QTest::newRow("a file") << QStringList{"SSL_CERT_FILE=@/ca.pem"} << QStringList{} << QString();
         QTest::newRow("a hashed folder") << QStringList{"SSL_CERT_DIR=@/certs"} << QStringList{} << QString();
-        QTest::newRow("a file and folders")
-            << QStringList{"SSL_CERT_FILE=@/ca.pem", "SSL_CERT_DIR=@/certs:@"} << QStringList{"@/ca.pem"} << QString();
+        QTest::newRow("a file and folders") << QStringList{"SSL_CERT_FILE=@/ca.pem", "SSL_CERT_DIR=@/certs:@/crls"}
+                                            << QStringList{"@/ca.pem"} << QString();
         QTest::newRow("--cacert beside the system's") << QStringList{} << QStringList{"@/ca.pem"} << QString();
         QTest::newRow("a missing file") << QStringList{"SSL_CERT_FILE=@/gone.pem"} << QStringList{}
                                         << "SSL_CERT_FILE names @/gone.pem, which cannot be read: No such file or directory";
@@ -141,6 +141,9 @@ private slots:
             << "SSL_CERT_DIR names @/gone, which cannot be read: No such file or directory";
         QTest::newRow("a file for a folder") << QStringList{"SSL_CERT_DIR=@/ca.pem"} << QStringList{}
                                              << "SSL_CERT_DIR names @/ca.pem, which is not a folder";
+        QTest::newRow("a folder of certificates never hashed")
+            << QStringList{"SSL_CERT_DIR=@/certs:@"} << QStringList{}
+            << "SSL_CERT_DIR names @, which holds no certificates named by their subject hash (openssl rehash)";
         QTest::newRow("a missing --cacert beside the system's")
             << QStringList{} << QStringList{"@/gone.pem"}
             << "--cacert names @/gone.pem, which cannot be read: No such file or directory";
@@ -159,7 +162,8 @@ private slots:
         QVERIFY(QFile::rename(tls->certificateFile, dir.filePath("ca.pem")));
         QVERIFY(QFile::rename(tls->keyFile, dir.filePath("ca.key")));
         dir.file("empty.pem", {});
-        dir.file("certs/.keep", {});
+        dir.file("certs/0badc0de.0", readBytes(dir.filePath("ca.pem")));
+        dir.file("crls/0badc0de.r0", {});
         environment.replaceInStrings(QStringLiteral("@"), dir.path());
         added.replaceInStrings(QStringLiteral("@"), dir.path());
         problem.replace(QStringLiteral("@"), dir.path());

@@ -242,6 +242,8 @@ void CheckQueue::start(qint64 position, const QString& turn)
         m_turns.rest(turn, milliseconds(0), Clock::now());
         return;
     }
+    if (entry.redirects && HostKey::originOf(entry.asked()) != HostKey::originOf(entry.address))
+        slot.request->withoutCredentials();
     if (lastOfItsOrigin)
         slot.request->closeConnectionAfter();
     // The connection that gave no answer may be what failed.

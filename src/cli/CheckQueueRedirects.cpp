@@ -26,6 +26,13 @@ bool CheckQueue::followed(qint64 position, const Outcome& answer, QByteArrayView
     }
     entry.milliseconds += answer.milliseconds;
     entry.attempts = 0;
+    // The user's patterns and --exclude-private hold for where a redirect
+    // leads as for the line itself: such a hop is not asked, and the line
+    // is judged left out.
+    if (const std::optional<QString> leftOut = m_settings.filter.whyLeftOut(entry.redirects->next())) {
+        judgedAfterRedirects(position, Outcome::excluded(*leftOut));
+        return true;
+    }
     // Asked for this line when new: other lines led here, or holding it, wait.
     if (auto [asked, isNew] = m_asked.ask(AskedAddresses::keyOf(entry.redirects->next()), position); !isNew) {
         if (asked.outcome) {

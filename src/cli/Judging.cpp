@@ -3,7 +3,8 @@
 #include <algorithm>
 
 namespace {
-// A status code as written: three digits, no sign or blank, from 100 to 599.
+// A status code as written: three digits, no sign or blank, from 100 to 999
+// (any three digits HTTP allows; 999 is what some sites answer robots).
 std::optional<int> codeOf(QStringView text)
 {
     if (text.size() != 3 || !std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; }))
@@ -31,16 +32,19 @@ std::variant<StatusRanges, QString> StatusRanges::parse(const QStringList& texts
 {
     const auto usage = [](const QString& part) {
         return QStringLiteral("--accept takes status codes from %1 to %2 and ranges of them, comma-separated, "
-                              "such as 200-299,304,429: \"%3\" is none")
+                              "such as 200-299,304,429 or 200..299: \"%3\" is none")
             .arg(Least)
             .arg(Most)
             .arg(part);
     };
     StatusRanges ranges;
     for (const QString& part : partsOf(texts)) {
-        const qsizetype dash = part.indexOf(u'-');
+        // 200-299, or lychee's 200..299.
+        const qsizetype dots = part.indexOf(QStringLiteral(".."));
+        const qsizetype dash = dots >= 0 ? dots : part.indexOf(u'-');
+        const qsizetype after = dots >= 0 ? dash + 2 : dash + 1;
         const std::optional<int> first = codeOf(dash < 0 ? QStringView(part) : QStringView(part).first(dash));
-        const std::optional<int> last = dash < 0 ? first : codeOf(QStringView(part).sliced(dash + 1));
+        const std::optional<int> last = dash < 0 ? first : codeOf(QStringView(part).sliced(after));
         if (!first || !last)
             return usage(part);
         if (*first > *last)

@@ -14,11 +14,11 @@
 #include <vector>
 
 // The status codes a user accepts (--accept): "200-299,304,429", single codes
-// and inclusive ranges from 100 to 599.
+// and inclusive ranges (also written "200..299") from 100 to 999.
 class StatusRanges {
 public:
     static constexpr int Least = 100;
-    static constexpr int Most = 599;
+    static constexpr int Most = 999;
 
     // Every value given, each comma-separated, as one set; or what is wrong,
     // as --accept's usage message.

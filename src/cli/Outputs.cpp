@@ -5,6 +5,7 @@
 #include "cli/SameFile.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <cstdio>
@@ -73,6 +74,20 @@ Outputs::Outputs(const Files& files, qint64 total, const Streams& streams)
 
 std::optional<QString> Outputs::open()
 {
+    // The summary is written last, after the whole run: a place it cannot
+    // go is found now, before anything is asked.
+    if (m_summary) {
+        const QFileInfo file(m_files.summaryPath);
+        const QString said = (m_files.summaryAppends ? QStringLiteral("GITHUB_STEP_SUMMARY %1: ")
+                                                     : QStringLiteral("--summary %1: "))
+                                 .arg(m_files.summaryPath);
+        if (file.isDir())
+            return said + QStringLiteral("is a folder");
+        if (file.exists() && !file.isWritable())
+            return said + QStringLiteral("cannot be written");
+        if (!file.exists() && !(QFileInfo(file.absolutePath()).isDir() && QFileInfo(file.absolutePath()).isWritable()))
+            return said + QStringLiteral("cannot be written in %1").arg(file.absolutePath());
+    }
     for (ResultFile* file : {&m_valid, &m_invalid}) {
         if (!file->open())
             return file->errorString();

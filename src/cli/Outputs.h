@@ -57,7 +57,12 @@ public:
     CheckQueue::Callbacks callbacks(std::function<bool()> stopping);
     // How outcomes are reported and which fail the run (--accept,
     // --fail-on); the window's verdict unless set.
-    void judgeBy(const Judging& judging) { m_judging = judging; }
+    void judgeBy(const Judging& judging)
+    {
+        m_judging = judging;
+        if (m_summary)
+            m_summary->judgedBy(judging);
+    }
     // While the command waits for more of a stream, what was judged so far
     // reaches the report's reader (`tail -f log | tessaly-check`).
     void setWaitingForInput(bool waiting) { m_waitingForInput = waiting; }

@@ -34,6 +34,16 @@ QByteArray Summary::escaped(QByteArrayView text)
     return escaped;
 }
 
+void Summary::judgedBy(const Judging& judging)
+{
+    QString rule = judging.failing ? QStringLiteral("Failing: %1 (--fail-on)").arg(ClassSets::text(*judging.failing))
+                                   : QStringLiteral("Invalid links fail the run");
+    if (judging.accepted)
+        rule += QStringLiteral("; accepted codes: %1 (--accept)").arg(judging.accepted->text());
+    // Class names and codes only: nothing Markdown would read as markup.
+    m_rule = rule.toUtf8() + '.';
+}
+
 void Summary::add(const Report::Entry& entry)
 {
     const Outcome& outcome = entry.outcome;
@@ -74,7 +84,8 @@ QByteArray Summary::markdown() const
     const qint64 total = m_valid + m_invalid + m_skipped;
     QByteArray text = "## tessaly-check\n\n" + QByteArray::number(total) + (total == 1 ? " link: " : " links: ")
                     + QByteArray::number(m_valid) + " valid, " + QByteArray::number(m_invalid) + " invalid, "
-                    + QByteArray::number(m_skipped) + " skipped\n\n| class | links |\n| --- | ---: |\n";
+                    + QByteArray::number(m_skipped) + " skipped, " + QByteArray::number(m_failing) + " failing\n\n"
+                    + m_rule + "\n\n| class | links |\n| --- | ---: |\n";
     for (const AnswerClass answerClass : AnswerClasses::All) {
         if (const qint64 count = m_byClass[static_cast<size_t>(answerClass)])
             text += "| " + AnswerClasses::nameOf(answerClass).toLatin1() + " | " + QByteArray::number(count) + " |\n";

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cli/Judging.h"
 #include "cli/Report.h"
 #include "engine/verdict/AnswerClass.h"
 
@@ -18,6 +19,9 @@ class Summary {
 public:
     static constexpr qsizetype MostBytes = 1 << 20;
 
+    // Which classes and codes decided the run, said under the head:
+    // by default, every invalid link fails it.
+    void judgedBy(const Judging& judging);
     // Each address of the report, in its order.
     void add(const Report::Entry& entry);
     QByteArray markdown() const;
@@ -36,6 +40,7 @@ private:
     qint64 m_invalid = 0;
     qint64 m_failing = 0;
     qint64 m_skipped = 0;
+    QByteArray m_rule = "Invalid links fail the run.";
     QByteArray m_failingPart;
     QString m_group;
     bool m_grouped = false;

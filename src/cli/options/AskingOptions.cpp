@@ -28,7 +28,8 @@ const OptionTable<AskingOptions>& AskingOptions::table()
                             QStringLiteral("Ask only the addresses the regular expression REGEX finds, anywhere in the "
                                            "address as it is asked (a document's link resolved), unless anchored with ^ "
                                            "or $; the others are skipped, classed excluded. Once for each; links on disk "
-                                           "are not matched."),
+                                           "are not matched. A redirect to an address left out is not followed: the "
+                                           "line is skipped, classed excluded."),
                             QStringLiteral("REGEX")),
          patterns(&AddressFilter::included), true},
         {QCommandLineOption(QStringLiteral("exclude"),
@@ -40,7 +41,8 @@ const OptionTable<AskingOptions>& AskingOptions::table()
                             QStringLiteral("Connect to no loopback, private, link-local or unspecified address (127/8, "
                                            "10/8, 172.16/12, 192.168/16, 169.254/16, 0/8, ::1, fc00::/7, fe80::/10), "
                                            "written or resolved from a name, redirects included: skipped, classed "
-                                           "excluded. Behind a proxy, only what is written is checked.")),
+                                           "excluded. Through a proxy, the proxy may be private and only what is written "
+                                           "is checked; an address no_proxy sends straight is checked.")),
          [](const Given& given, A& into) -> std::optional<QString> {
              into.filter.excludePrivate = given.set;
              return std::nullopt;
@@ -59,7 +61,8 @@ const OptionTable<AskingOptions>& AskingOptions::table()
                             QStringLiteral("Add the header 'Name: value' to every request; once for each. Host, "
                                            "User-Agent (see --user-agent) and those curl writes itself "
                                            "(Content-Length, Transfer-Encoding, Connection, Keep-Alive, Upgrade, TE) "
-                                           "are refused."),
+                                           "are refused. A redirect to another origin (scheme, host, port) gets no "
+                                           "Authorization, Proxy-Authorization or Cookie header from here."),
                             QStringLiteral("HEADER")),
          [](const Given& given, A& into) -> std::optional<QString> {
              for (const QString& text : given.values) {

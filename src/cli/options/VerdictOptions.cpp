@@ -5,7 +5,8 @@ const OptionTable<VerdictOptions>& VerdictOptions::table()
     static const OptionTable<VerdictOptions> rows{
         {QCommandLineOption(QStringLiteral("accept"),
                             QStringLiteral("An address is valid when the status code of its last answer is in RANGES, "
-                                           "such as 200-299,304,429 (codes and inclusive ranges from %1 to %2), invalid "
+                                           "such as 200-299,304,429 (codes and inclusive ranges from %1 to %2, a range also "
+                                           "written 200..299), invalid "
                                            "otherwise; one with no answer stays invalid. Default: the window's verdict.")
                                 .arg(StatusRanges::Least)
                                 .arg(StatusRanges::Most),

@@ -10,7 +10,9 @@
 #include "engine/verdict/Verdict.h"
 
 #include <QFile>
+#include <QHash>
 #include <QList>
+#include <QUrl>
 
 #include <curl/curl.h>
 
@@ -23,6 +25,8 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <unistd.h>
+#include <netdb.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 
 void initialiseCurlOnce()
@@ -36,6 +40,44 @@ void initialiseCurlOnce()
 }
 
 namespace {
+// "address port" of a socket's address, as a proxy's are kept.
+QByteArray endpointText(const sockaddr* address)
+{
+    quint16 port = 0;
+    if (address->sa_family == AF_INET)
+        port = ntohs(reinterpret_cast<const sockaddr_in*>(address)->sin_port);
+    else if (address->sa_family == AF_INET6)
+        port = ntohs(reinterpret_cast<const sockaddr_in6*>(address)->sin6_port);
+    return PrivateAddress::textOf(address) + ' ' + QByteArray::number(port);
+}
+
+// Where the proxy the environment names listens, each address "address
+// port": its host looked up once for the run, as curl will look it up. The
+// proxy may be on this machine or its network; nothing else may then be.
+QList<QByteArray> proxyEndpoints(const QString& proxy)
+{
+    static std::mutex lock;
+    static QHash<QString, QList<QByteArray>> known;
+    const std::lock_guard guard(lock);
+    if (const auto found = known.constFind(proxy); found != known.cend())
+        return *found;
+    // curl's defaults: a proxy without a scheme is http, without a port 1080
+    // (443 for an https one).
+    const QUrl url(proxy.contains(QStringLiteral("://")) ? proxy : QStringLiteral("http://") + proxy);
+    const QByteArray host = url.host().toUtf8();
+    const QByteArray port = QByteArray::number(url.port(url.scheme() == QStringLiteral("https") ? 443 : 1080));
+    QList<QByteArray> endpoints;
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (!host.isEmpty() && ::getaddrinfo(host.constData(), port.constData(), &hints, &found) == 0) {
+        for (const addrinfo* each = found; each; each = each->ai_next)
+            endpoints.append(endpointText(each->ai_addr));
+        ::freeaddrinfo(found);
+    }
+    known.insert(proxy, endpoints);
+    return endpoints;
+}
 
 
 template <class Value>
@@ -88,21 +130,30 @@ CurlRequest::CurlRequest(Options options) : m_options(std::move(options))
     set(m_easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     set(m_easy, CURLOPT_USERAGENT,
         m_options.userAgent.isEmpty() ? "Mozilla/5.0 (compatible; Tessaly/1.0)" : m_options.userAgent.constData());
-    curl_slist* headers = nullptr;
-    for (const QByteArray& header : m_options.headers) {
-        // curl leaves out a header written "Name:" (that is how one of its
-        // own is removed); "Name;" sends it with an empty value.
-        const QByteArray line = header.trimmed().endsWith(':') ? header.trimmed().chopped(1) + ';' : header;
-        curl_slist* longer = curl_slist_append(headers, line.constData());
-        if (!longer) {
-            curl_slist_free_all(headers);
-            throw Failure(CannotStart);
+    // Credentials go to the origin they were given for only, as curl's own
+    // rule when it follows redirects: a hop elsewhere gets the other list.
+    const auto isCredential = [](const QByteArray& header) {
+        const QByteArray name = header.left(header.indexOf(':')).trimmed().toLower();
+        return name == "authorization" || name == "proxy-authorization" || name == "cookie";
+    };
+    for (const bool elsewhere : {false, true}) {
+        curl_slist* headers = nullptr;
+        for (const QByteArray& header : m_options.headers) {
+            if (elsewhere && isCredential(header))
+                continue;
+            // curl leaves out a header written "Name:" (that is how one of
+            // its own is removed); "Name;" sends it with an empty value.
+            const QByteArray line = header.trimmed().endsWith(':') ? header.trimmed().chopped(1) + ';' : header;
+            curl_slist* longer = curl_slist_append(headers, line.constData());
+            if (!longer) {
+                curl_slist_free_all(headers);
+                curl_slist_free_all(static_cast<curl_slist*>(m_headerList));
+                throw Failure(CannotStart);
+            }
+            headers = longer;
         }
-        headers = longer;
+        (elsewhere ? m_headersElsewhere : m_headerList) = headers;
     }
-    m_headerList = headers;
-    if (headers)
-        set(m_easy, CURLOPT_HTTPHEADER, headers);
 
     set(m_easy, CURLOPT_HEADERFUNCTION, &CurlRequest::onHeaderLine);
     set(m_easy, CURLOPT_HEADERDATA, this);
@@ -147,6 +198,7 @@ CurlRequest::~CurlRequest()
 {
     curl_easy_cleanup(easyOf(m_easy));
     curl_slist_free_all(static_cast<curl_slist*>(m_headerList));
+    curl_slist_free_all(static_cast<curl_slist*>(m_headersElsewhere));
 }
 
 void CurlRequest::prepare(const QString& address)
@@ -174,6 +226,7 @@ void CurlRequest::prepare(const QString& address)
                                      "which would freeze the window: only numeric addresses can be requested"));
     set(m_easy, CURLOPT_URL, url.constData());
     m_url = url;
+    set(m_easy, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(m_headerList));
     // A proxy may relay a kept connection to the first server it reached
     // (tinyproxy does), so the next address's request would go there: a plain
     // request that may go through a proxy gets a connection of its own. Only
@@ -183,7 +236,11 @@ void CurlRequest::prepare(const QString& address)
     set(m_easy, CURLOPT_FORBID_REUSE, mayGoThroughProxy);
     set(m_easy, CURLOPT_VERBOSE, mayGoThroughProxy);
     set(m_easy, CURLOPT_FRESH_CONNECT, 0L);
-    m_throughProxy = m_options.environmentProxy && !proxyFor(url).isEmpty();
+    m_proxyEndpoints.clear();
+    if (m_options.excludePrivate && m_options.environmentProxy) {
+        if (const QString proxy = proxyFor(url); !proxy.isEmpty())
+            m_proxyEndpoints = proxyEndpoints(proxy);
+    }
 }
 
 std::optional<std::chrono::steady_clock::time_point> CurlRequest::respondedAt() const
@@ -194,13 +251,18 @@ std::optional<std::chrono::steady_clock::time_point> CurlRequest::respondedAt() 
     return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(at));
 }
 
+void CurlRequest::withoutCredentials()
+{
+    set(m_easy, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(m_headersElsewhere));
+}
+
 void CurlRequest::useNewConnection() { set(m_easy, CURLOPT_FRESH_CONNECT, 1L); }
 
 void CurlRequest::closeConnectionAfter() { set(m_easy, CURLOPT_FORBID_REUSE, 1L); }
 
 // The proxy curl takes from the environment for this address. no_proxy is
-// left aside: an address it exempts goes without the check of the address
-// connected to, rather than every address refused for a proxy on this machine.
+// left to curl: an address it exempts is connected to directly, and the
+// socket's check holds for it as for any other.
 QString CurlRequest::proxyFor(const QByteArray& url) const
 {
     if (!url.toLower().startsWith("https:"))
@@ -343,8 +405,10 @@ int CurlRequest::onOpenSocket(void* self, int purpose, void* address)
 {
     const auto& wanted = *static_cast<curl_sockaddr*>(address);
     auto& request = *static_cast<CurlRequest*>(self);
-    if (request.m_options.excludePrivate && !request.m_throughProxy && purpose == CURLSOCKTYPE_IPCXN) {
-        if (PrivateAddress::isPrivate(&wanted.addr)) {
+    // The proxy's own addresses are the only private ones allowed: an
+    // address no_proxy sends straight is checked like any other.
+    if (request.m_options.excludePrivate && purpose == CURLSOCKTYPE_IPCXN) {
+        if (PrivateAddress::isPrivate(&wanted.addr) && !request.m_proxyEndpoints.contains(endpointText(&wanted.addr))) {
             request.m_refusedAddress = PrivateAddress::textOf(&wanted.addr);
             return CURL_SOCKET_BAD;
         }

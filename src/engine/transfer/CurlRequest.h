@@ -44,8 +44,10 @@ public:
         // Connects to no loopback, private, link-local or unspecified
         // address, however the host's name resolved: the address is checked
         // on the socket curl is about to connect, so a lookup cannot give
-        // another answer later. Through a proxy, the proxy connects, and
-        // only the names and addresses written can be checked (by whoever asks).
+        // another answer later. Through a proxy, the proxy's own addresses
+        // may be private, and only the names and addresses written can be
+        // checked for where it connects (by whoever asks); an address
+        // no_proxy exempts is connected to directly and checked.
         bool excludePrivate = false;
         // A CURLSH sharing cookies between requests (CookieJar), or none:
         // no cookies kept at all.
@@ -63,6 +65,10 @@ public:
     // Raises Failure for an address that is not http or https, that curl
     // cannot parse, or that holds control characters or backslashes.
     void prepare(const QString& address);
+    // After prepare(): the request is a redirect's hop to another origin
+    // than its line's, and gets none of Options::headers' credentials
+    // (Authorization, Proxy-Authorization, Cookie).
+    void withoutCredentials();
     // After prepare(): this request opens a connection of its own rather than
     // take a kept one (an address asked again after no answer).
     void useNewConnection();
@@ -149,9 +155,10 @@ private:
     std::function<void()> m_onResponse;
     QByteArray m_url;
     void* m_headerList = nullptr;  // curl_slist of Options::headers
+    void* m_headersElsewhere = nullptr;  // the same without Authorization, Proxy-Authorization and Cookie
     QByteArray m_refusedAddress;   // a private address not connected to
     bool m_triedOutside = false;   // a socket was made for an address that is not
-    bool m_throughProxy = false;   // a proxy variable applies to the address
+    QList<QByteArray> m_proxyEndpoints;  // with excludePrivate, where the address's proxy listens
     static constexpr std::chrono::steady_clock::rep NotResponded = std::numeric_limits<std::chrono::steady_clock::rep>::min();
     std::atomic<std::chrono::steady_clock::rep> m_respondedAt{NotResponded};
 };

@@ -11,6 +11,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509_vfy.h>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -19,7 +20,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <condition_variable>
 #include <functional>
 #include <future>
@@ -27,6 +30,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string_view>
 #include <tuple>
 #include <vector>
 
@@ -72,8 +76,24 @@ std::optional<QString> fileProblem(const Named& file)
     return std::nullopt;
 }
 
+// A name OpenSSL looks a certificate (or a revocation list, "r") up by in a
+// folder: its subject's hash, 8 hex digits, then ".0", ".1", ... ("c_rehash").
+bool isHashedName(std::string_view name)
+{
+    if (name.size() < 10 || name[8] != '.')
+        return false;
+    if (!std::all_of(name.begin(), name.begin() + 8, [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); }))
+        return false;
+    std::string_view number = name.substr(9);
+    if (number.front() == 'r')
+        number.remove_prefix(1);
+    return !number.empty()
+        && std::all_of(number.begin(), number.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
+}
+
 // A folder is looked up only when a chain needs it: what can be known of it
-// now is that it is there and can be searched.
+// now is that it is there, can be searched, and holds names to look up (a
+// folder of certificates never hashed would be an empty store, silently).
 std::optional<QString> folderProblem(const Named& folder)
 {
     struct stat status {};
@@ -83,7 +103,14 @@ std::optional<QString> folderProblem(const Named& folder)
         return problemWith(folder, QStringLiteral("which is not a folder"));
     if (::access(folder.path.constData(), R_OK | X_OK) != 0)
         return problemWith(folder, systemError(errno));
-    return std::nullopt;
+    std::unique_ptr<DIR, decltype(&::closedir)> listing(::opendir(folder.path.constData()), &::closedir);
+    if (!listing)
+        return problemWith(folder, systemError(errno));
+    while (const dirent* entry = ::readdir(listing.get())) {
+        if (isHashedName(entry->d_name))
+            return std::nullopt;
+    }
+    return problemWith(folder, QStringLiteral("which holds no certificates named by their subject hash (openssl rehash)"));
 }
 
 // The trust store curl would build for each connection: the files read whole
