@@ -56,15 +56,15 @@ std::unique_ptr<Configured> parsedWithConfig(const QByteArray& text, const QStri
 // the jobs have today.
 ConfigFile::KeyLookup madeUpOptions()
 {
-    static const std::vector<OptionSpec> specs{
+    static const std::vector<JobOption> entries{
         {QCommandLineOption(QStringLiteral("flag"), QString()), false, {}},
         {QCommandLineOption(QStringLiteral("one"), QString(), QStringLiteral("V")), false, {}},
         {QCommandLineOption(QStringLiteral("many"), QString(), QStringLiteral("V")), true, {}},
     };
-    return [](const QString& key) -> std::variant<const OptionSpec*, QString> {
-        for (const OptionSpec& spec : specs) {
-            if (longNameOf(spec.definition) == key)
-                return &spec;
+    return [](const QString& key) -> std::variant<const JobOption*, QString> {
+        for (const JobOption& entry : entries) {
+            if (longNameOf(entry.definition) == key)
+                return &entry;
         }
         return QStringLiteral("no ") + key;
     };

@@ -68,7 +68,7 @@ struct Problem {
 };
 
 // The setting of one key whose option is known, or why its value does not fit.
-std::variant<Setting, Problem> settingOf(const OptionSpec& option, const toml::node& value)
+std::variant<Setting, Problem> settingOf(const JobOption& option, const toml::node& value)
 {
     const QString name = QStringLiteral("--") + longNameOf(option.definition);
     Setting setting{longNameOf(option.definition), lineOf(value), {}};
@@ -132,10 +132,10 @@ std::variant<std::vector<Setting>, QString> settingsOf(const QByteArray& text, c
             found({lineOf(value), *refused});
             continue;
         }
-        const OptionSpec* spec = std::get<const OptionSpec*>(option);
-        if (!spec)
+        const JobOption* entry = std::get<const JobOption*>(option);
+        if (!entry)
             continue;
-        auto setting = settingOf(*spec, value);
+        auto setting = settingOf(*entry, value);
         if (Problem* problem = std::get_if<Problem>(&setting))
             found(std::move(*problem));
         else if (!std::get<Setting>(setting).values.isEmpty() || value.value_or(false))

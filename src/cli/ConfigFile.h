@@ -32,7 +32,7 @@ struct Setting {
 // The option a key names, null for one the job run does not take but
 // another does (left for that job), or why it names none (a message without
 // the file and line).
-using KeyLookup = std::function<std::variant<const OptionSpec*, QString>(const QString& key)>;
+using KeyLookup = std::function<std::variant<const JobOption*, QString>(const QString& key)>;
 
 // The settings of this text, in the order of their lines, each value of the
 // type its option takes (its rules are left to its check); or the first

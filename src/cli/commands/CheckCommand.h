@@ -16,7 +16,7 @@ using CheckOptions = OptionsOf<RequestOptions, AskingOptions, VerdictOptions, Re
 class CheckCommand : public Command {
 public:
     QString selector() const override { return {}; }
-    std::vector<OptionSpec> optionSpecs() const override { return CheckOptions::specs(); }
+    std::vector<JobOption> jobOptions() const override { return CheckOptions::jobOptions(); }
     std::optional<QString> take(const QCommandLineParser& parser) override { return m_options.take(parser); }
     int execute(const Streams& streams) override;
 

@@ -19,8 +19,8 @@
 QList<QCommandLineOption> Command::optionDefinitions() const
 {
     QList<QCommandLineOption> definitions;
-    for (const OptionSpec& spec : optionSpecs())
-        definitions << spec.definition;
+    for (const JobOption& entry : jobOptions())
+        definitions << entry.definition;
     return definitions;
 }
 
@@ -90,9 +90,9 @@ std::variant<QStringList, QString> argumentsOfConfig(const QCommandLineParser& u
 std::variant<QStringList, QString> Command::configArguments(const QByteArray& text, const QString& fileName,
                                                             const Command& job, const QStringList& givenByUser)
 {
-    const std::vector<OptionSpec> own = job.optionSpecs();
+    const std::vector<JobOption> own = job.jobOptions();
     const std::vector<std::unique_ptr<Command>> jobs = all();
-    const auto lookup = [&](const QString& key) -> std::variant<const OptionSpec*, QString> {
+    const auto lookup = [&](const QString& key) -> std::variant<const JobOption*, QString> {
         // Which job runs is the command line's to say.
         for (const auto& other : jobs) {
             if (!other->selector().isEmpty() && other->selector() == key)
@@ -100,9 +100,9 @@ std::variant<QStringList, QString> Command::configArguments(const QByteArray& te
                                       "configuration")
                     .arg(key);
         }
-        for (const OptionSpec& spec : own) {
-            if (longNameOf(spec.definition) == key)
-                return &spec;
+        for (const JobOption& entry : own) {
+            if (longNameOf(entry.definition) == key)
+                return &entry;
         }
         if (key == u"help" || key == u"help-all" || key == u"version" || key == ConfigName || key == NoConfigName)
             return QStringLiteral("--%1 is an option of the command line alone, not a key").arg(key);
@@ -113,7 +113,7 @@ std::variant<QStringList, QString> Command::configArguments(const QByteArray& te
                 // One file serves every job of a project: --dump, which asks
                 // nothing, leaves "jobs" to the check run.
                 if (longNameOf(option) == key)
-                    return static_cast<const OptionSpec*>(nullptr);
+                    return static_cast<const JobOption*>(nullptr);
                 if (option.names().contains(key))
                     return QStringLiteral("%1 is not a key: keys are long names, such as %2").arg(key, longNameOf(option));
             }
@@ -127,10 +127,10 @@ std::variant<QStringList, QString> Command::configArguments(const QByteArray& te
     for (const ConfigFile::Setting& setting : std::get<std::vector<ConfigFile::Setting>>(settings)) {
         if (givenByUser.contains(setting.name))
             continue;
-        const auto spec = std::ranges::find_if(own, [&](const OptionSpec& s) {
-            return longNameOf(s.definition) == setting.name;
+        const auto entry = std::ranges::find_if(own, [&](const JobOption& candidate) {
+            return longNameOf(candidate.definition) == setting.name;
         });
-        if (auto problem = spec->check(Given{setting.name, true, setting.values}))
+        if (auto problem = entry->check(Given{setting.name, true, setting.values}))
             return QStringLiteral("%1:%2: %3").arg(fileName).arg(setting.line).arg(*problem);
         if (setting.values.isEmpty())
             arguments << QStringLiteral("--") + setting.name;

@@ -32,7 +32,7 @@ public:
     virtual QString selector() const = 0;
     // The options this job takes, their definitions and their long names (a
     // configuration file's keys).
-    virtual std::vector<OptionSpec> optionSpecs() const = 0;
+    virtual std::vector<JobOption> jobOptions() const = 0;
     QList<QCommandLineOption> optionDefinitions() const;
     QStringList longOptionNames() const;
     // Keeps the values of a parser that holds optionDefinitions() alone:

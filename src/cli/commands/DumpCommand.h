@@ -17,7 +17,7 @@ using DumpOptions = OptionsOf<DumpFlag, InputOptions, ReportOptions>;
 class DumpCommand : public Command {
 public:
     QString selector() const override { return QStringLiteral("dump"); }
-    std::vector<OptionSpec> optionSpecs() const override { return DumpOptions::specs(); }
+    std::vector<JobOption> jobOptions() const override { return DumpOptions::jobOptions(); }
     std::optional<QString> take(const QCommandLineParser& parser) override;
     int execute(const Streams& streams) override;
 

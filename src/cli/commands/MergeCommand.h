@@ -12,7 +12,7 @@ using MergeCommandOptions = OptionsOf<MergeOptions, VerdictOptions, ResultFileOp
 class MergeCommand : public Command {
 public:
     QString selector() const override { return QStringLiteral("merge"); }
-    std::vector<OptionSpec> optionSpecs() const override { return MergeCommandOptions::specs(); }
+    std::vector<JobOption> jobOptions() const override { return MergeCommandOptions::jobOptions(); }
     std::optional<QString> take(const QCommandLineParser& parser) override { return m_options.take(parser); }
     int execute(const Streams& streams) override;
 

@@ -46,7 +46,7 @@ struct OptionRow {
 
 // One option as a job sees it, whatever group holds it: its definition,
 // whether it keeps every value, and its row's check run alone.
-struct OptionSpec {
+struct JobOption {
     QCommandLineOption definition;
     bool repeatable = false;
     std::function<std::optional<QString>(const Given& given)> check;
@@ -127,19 +127,19 @@ QList<QCommandLineOption> definitionsOf()
 }
 inline QString longNameOf(const QCommandLineOption& option) { return option.names().constLast(); }
 
-// The group's options as specs, each checked into a group of its own so
+// The group's options as a job sees them, each checked into a group of its own so
 // that a value can be checked apart from the others.
 template <typename Group>
-std::vector<OptionSpec> specsOf()
+std::vector<JobOption> jobOptionsOf()
 {
-    std::vector<OptionSpec> specs;
+    std::vector<JobOption> entries;
     for (const OptionRow<Group>& row : Group::table()) {
-        specs.push_back({row.definition, row.repeatable, [take = row.take](const Given& given) {
+        entries.push_back({row.definition, row.repeatable, [take = row.take](const Given& given) {
                              Group scratch;
                              return take(given, scratch);
                          }});
     }
-    return specs;
+    return entries;
 }
 
 // The values a parser holding the group's options was given, checked and
@@ -169,10 +169,10 @@ struct OptionsOf : Groups... {
         (all.append(definitionsOf<Groups>()), ...);
         return all;
     }
-    static std::vector<OptionSpec> specs()
+    static std::vector<JobOption> jobOptions()
     {
-        std::vector<OptionSpec> all;
-        (std::ranges::move(specsOf<Groups>(), std::back_inserter(all)), ...);
+        std::vector<JobOption> all;
+        (std::ranges::move(jobOptionsOf<Groups>(), std::back_inserter(all)), ...);
         return all;
     }
     static QStringList longNames()
