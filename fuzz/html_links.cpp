@@ -3,7 +3,8 @@
 // keep white space around it, and the same text read as a fragment from
 // another place must give the same links, shifted. Read again tag by tag,
 // as a page too deep for a tree is, the places hold too; and the pass that
-// tells the two apart must count the elements gumbo makes.
+// tells the two apart must count the elements gumbo makes. A page read by
+// its tags must give what its tree gives.
 #include "Require.h"
 #include "engine/extract/HtmlEncoding.h"
 #include "engine/extract/HtmlLinks.h"
@@ -85,6 +86,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const HtmlNesting::Cost cost = HtmlNesting::of(utf8);
     if (cost.affordable)
         require(cost.elements == gumboElements(utf8));
+    const DocumentLinks tree = HtmlLinks::readThroughTree(utf8);
+    require(tree.anchors == found.anchors && tree.base == found.base && tree.links.size() == found.links.size());
+    for (size_t i = 0; i < found.links.size(); ++i) {
+        const FoundLink& a = found.links[i];
+        const FoundLink& b = tree.links[i];
+        require(a.address == b.address && a.place == b.place && a.element == b.element && a.nofollow == b.nofollow);
+    }
     // A frameset first is a page the pass gives up on at once: read tag by tag.
     const QByteArray tagByTag = "<frameset>" + utf8;
     requirePlacesIn(HtmlLinks::readUtf8(tagByTag), lineLengths(QString::fromUtf8(tagByTag)));

@@ -31,6 +31,14 @@ int decodedLengthOf(const QByteArray& text)
 }
 }  // namespace
 
+QString textOfUtf8(QByteArrayView utf8)
+{
+    static constexpr QByteArrayView bom = "\xEF\xBB\xBF";
+    if (!utf8.startsWith(bom))
+        return QString::fromUtf8(utf8);
+    return QChar(0xFEFF) + QString::fromUtf8(utf8.sliced(bom.size()));
+}
+
 GumboParse::GumboParse(QByteArrayView utf8)
 {
     GumboOptions options = kGumboDefaultOptions;

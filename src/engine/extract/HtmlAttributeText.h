@@ -36,6 +36,11 @@ private:
     static void deallocate(void* userdata, void* pointer);
 };
 
+// UTF-8 as text, a U+FEFF at its start kept: QString::fromUtf8 drops it
+// as a byte order mark, and inside a document it is a character like any
+// other (a browser asks for an address that starts with one as %EF%BB%BF).
+QString textOfUtf8(QByteArrayView utf8);
+
 // HTML's ASCII white space, which an address drops around it.
 inline bool isHtmlSpace(QChar c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\f' || c == u'\r'; }
 

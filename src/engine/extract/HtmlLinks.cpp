@@ -132,26 +132,40 @@ constexpr LinkAttribute LinkAttributes[] = {
     {GUMBO_TAG_OBJECT, "data", Holds::Address},
 };
 
-const GumboAttribute* attributeNamed(const GumboElement& element, const char* name)
+// One attribute of an element as the reader takes it: from gumbo's tree, or
+// cut from a start tag that needs no decoding (a plain tag, below), whose
+// values are the text as written.
+struct Attribute {
+    QByteArray name;                         // as a browser reads it, in lower case
+    const GumboAttribute* parsed = nullptr;  // null for one cut from the tag
+    QByteArrayView written;                  // cut: the value, without its quotes
+    qsizetype at = 0;                        // cut: where the value starts, or the name without a value
+};
+using Attributes = std::vector<Attribute>;
+
+const Attribute* attributeNamed(const Attributes& attributes, QByteArrayView name)
 {
-    for (unsigned int i = 0; i < element.attributes.length; ++i) {
-        const auto* attribute = static_cast<const GumboAttribute*>(element.attributes.data[i]);
-        if (nameOf(*attribute) == name)
-            return attribute;
+    for (const Attribute& attribute : attributes) {
+        if (attribute.name == name)
+            return &attribute;
     }
     return nullptr;
 }
 
-QString decodedValueOf(const GumboAttribute* attribute) { return QString::fromUtf8(attribute->value); }
+// As gumbo decoded it (a control character made U+FFFD).
+QString decodedValueOf(const Attribute& attribute)
+{
+    return textOfUtf8(attribute.parsed ? QByteArrayView(attribute.parsed->value) : attribute.written);
+}
 
 // The words of a rel, in lower case.
-QStringList relOf(const GumboElement& element)
+QStringList relOf(const Attributes& attributes)
 {
-    const GumboAttribute* rel = attributeNamed(element, "rel");
+    const Attribute* rel = attributeNamed(attributes, "rel");
     if (!rel)
         return {};
     QStringList words;
-    const QString value = decodedValueOf(rel).toLower();
+    const QString value = decodedValueOf(*rel).toLower();
     for (qsizetype at = 0; at < value.size();) {
         const qsizetype word = at;
         while (at < value.size() && !isHtmlSpace(value[at]))
@@ -161,6 +175,35 @@ QStringList relOf(const GumboElement& element)
         ++at;
     }
     return words;
+}
+
+// A tag whose attributes gumbo takes as written: no character reference,
+// NUL, CR, other control character or noncharacter, which gumbo decodes or
+// replaces. Most tags are; the others are read by gumbo.
+bool isPlainTag(QByteArrayView tag)
+{
+    const auto* bytes = reinterpret_cast<const unsigned char*>(tag.data());
+    const qsizetype size = tag.size();
+    for (qsizetype i = 0; i < size;) {
+        const unsigned char c = bytes[i];
+        if ((c >= 0x20 && c < 0x7F && c != '&') || c == '\t' || c == '\n' || c == '\f') {
+            ++i;
+            continue;
+        }
+        if (c < 0x80)
+            return false;  // '&', NUL, CR, a control character, DEL
+        // Of valid UTF-8: the code point, to tell C1 controls and noncharacters.
+        const int length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+        if (i + length > size)
+            return false;
+        char32_t point = c & (0x7F >> length);
+        for (int k = 1; k < length; ++k)
+            point = (point << 6) | (bytes[i + k] & 0x3F);
+        if (point <= 0x9F || (point >= 0xFDD0 && point <= 0xFDEF) || (point & 0xFFFE) == 0xFFFE)
+            return false;
+        i += length;
+    }
+    return true;
 }
 
 // Where each offset of a text stands, asked in increasing order: lines end
@@ -206,10 +249,13 @@ class Reader {
 public:
     explicit Reader(TextPlace start) : start(start) {}
 
-    DocumentLinks read(QByteArrayView utf8)
+    DocumentLinks read(QByteArrayView utf8, bool throughTree = false)
     {
-        if (!HtmlNesting::of(utf8).affordable)
+        HtmlNesting::TreeTags tags;
+        if (!HtmlNesting::of(utf8, &tags).affordable)
             return readTagByTag(utf8);
+        if (tags.inTagOrder && !throughTree)
+            return readTags(utf8, tags.elements);
         const GumboParse parse(utf8);
         walk(parse.output(), false);
         return std::move(found);
@@ -223,6 +269,69 @@ private:
     // Of a tag read on its own: inside SVG or MathML, where links are no
     // links of HTML's.
     bool foreign = false;
+    // Of attributes cut from their tags: where each stands in the text.
+    Places* places = nullptr;
+    Attributes attributes;  // of the element being read, kept for its capacity
+
+    // A page whose tree holds its tags as they stand (most pages): each
+    // element's attributes read off its tag, as gumbo would have them.
+    // A tag gumbo would decode is read by gumbo, on its own.
+    DocumentLinks readTags(QByteArrayView utf8, const std::vector<HtmlNesting::MadeElement>& elements)
+    {
+        const TextPlace fragment = start;
+        Places inText(utf8);
+        places = &inText;
+        for (const HtmlNesting::MadeElement& made : elements) {
+            if (cutAttributes(utf8, made)) {
+                take(made.tag, made.ns, made.inTemplate);
+                continue;
+            }
+            start = shiftedFrom(fragment, inText.of(made.begin));
+            foreign = made.ns != GUMBO_NAMESPACE_HTML;
+            readTag(utf8.sliced(made.begin, made.end - made.begin), made.tag, made.inTemplate);
+            start = fragment;
+            foreign = false;
+        }
+        places = nullptr;
+        return std::move(found);
+    }
+
+    // The attributes of a plain tag, as gumbo's tokenizer cuts them; false
+    // for a tag that is not plain, or repeats a name (gumbo keeps the
+    // first, and its name buffer carries the repeat's into the next one's),
+    // or has an '=' with no value after it.
+    bool cutAttributes(QByteArrayView text, const HtmlNesting::MadeElement& made)
+    {
+        if (!isPlainTag(text.sliced(made.begin, made.end - made.begin)))
+            return false;
+        attributes.clear();
+        bool cut = true;
+        const QByteArrayView written = text.sliced(made.attributes, made.end - made.attributes);
+        HtmlTokens::forEachAttribute(written, [&](QByteArrayView name, QByteArrayView value) {
+            Attribute attribute;
+            attribute.name = name.toByteArray().toLower();
+            if (attributeNamed(attributes, attribute.name)) {
+                cut = false;
+                return false;
+            }
+            if (value.isNull()) {
+                qsizetype after = name.data() + name.size() - written.data();
+                while (after < written.size() && HtmlTokens::isWhitespace(written[after]))
+                    ++after;
+                if (after < written.size() && written[after] == '=') {
+                    cut = false;
+                    return false;
+                }
+                attribute.at = name.data() - text.data();
+            } else {
+                attribute.written = value;
+                attribute.at = value.data() - text.data();
+            }
+            attributes.push_back(std::move(attribute));
+            return true;
+        });
+        return cut;
+    }
 
     // A page whose tree would cost gumbo more than linear time (nesting
     // thousands deep, formatting elements cloned at every paragraph) is
@@ -320,7 +429,13 @@ private:
             if (node->type == GUMBO_NODE_DOCUMENT) {
                 children = &node->v.document.children;
             } else if (node->type == GUMBO_NODE_ELEMENT || node->type == GUMBO_NODE_TEMPLATE) {
-                take(node->v.element, inTemplate);
+                const GumboElement& element = node->v.element;
+                attributes.clear();
+                for (unsigned int i = 0; i < element.attributes.length; ++i) {
+                    const auto* attribute = static_cast<const GumboAttribute*>(element.attributes.data[i]);
+                    attributes.push_back({nameOf(*attribute), attribute, {}, 0});
+                }
+                take(element.tag, element.tag_namespace, inTemplate);
                 children = &node->v.element.children;
             }
             for (unsigned int i = children ? children->length : 0; i-- > 0;)
@@ -329,39 +444,37 @@ private:
         }
     }
 
-    void take(const GumboElement& element, bool inTemplate)
+    // The element's links and anchors, of `attributes`.
+    void take(GumboTag tag, GumboNamespaceEnum ns, bool inTemplate)
     {
-        const bool html = element.tag_namespace == GUMBO_NAMESPACE_HTML && !foreign;
-        const bool nofollow = html
-                           && (element.tag == GUMBO_TAG_A || element.tag == GUMBO_TAG_AREA || element.tag == GUMBO_TAG_LINK)
-                           && relOf(element).contains(u"nofollow");
-        for (unsigned int i = 0; i < element.attributes.length; ++i) {
-            const auto* attribute = static_cast<const GumboAttribute*>(element.attributes.data[i]);
-            const QByteArray name = nameOf(*attribute);
-            if ((name == "id" || (html && element.tag == GUMBO_TAG_A && name == "name")) && *attribute->value)
-                found.anchors.append(valueOf(*attribute));
+        const bool html = ns == GUMBO_NAMESPACE_HTML && !foreign;
+        const bool nofollow = html && (tag == GUMBO_TAG_A || tag == GUMBO_TAG_AREA || tag == GUMBO_TAG_LINK)
+                           && relOf(attributes).contains(u"nofollow");
+        for (const Attribute& attribute : attributes) {
+            const QByteArray& name = attribute.name;
+            if ((name == "id" || (html && tag == GUMBO_TAG_A && name == "name")) && !isEmptyValue(attribute))
+                found.anchors.append(valueOf(attribute));
             if (!html)
                 continue;
             for (const LinkAttribute& link : LinkAttributes) {
-                if (link.tag == element.tag && name == link.attribute
-                    && !(link.tag == GUMBO_TAG_LINK && isServerHint(element)))
-                    takeLinks(*attribute, link, nofollow);
+                if (link.tag == tag && name == link.attribute && !(link.tag == GUMBO_TAG_LINK && isServerHint()))
+                    takeLinks(attribute, link, nofollow);
             }
         }
         if (!html)
             return;
-        if (element.tag == GUMBO_TAG_BASE && !baseTaken && !inTemplate) {
-            if (const GumboAttribute* href = attributeNamed(element, "href")) {
+        if (tag == GUMBO_TAG_BASE && !baseTaken && !inTemplate) {
+            if (const Attribute* href = attributeNamed(attributes, "href")) {
                 const QString value = valueOf(*href);
                 const Span address = trimmed(value, {0, value.size()});
                 found.base = value.sliced(address.start, address.end - address.start);
                 baseTaken = true;
             }
         }
-        if (element.tag == GUMBO_TAG_META) {
-            const GumboAttribute* equiv = attributeNamed(element, "http-equiv");
-            const GumboAttribute* content = attributeNamed(element, "content");
-            if (equiv && content && decodedValueOf(equiv).compare(u"refresh", Qt::CaseInsensitive) == 0) {
+        if (tag == GUMBO_TAG_META) {
+            const Attribute* equiv = attributeNamed(attributes, "http-equiv");
+            const Attribute* content = attributeNamed(attributes, "content");
+            if (equiv && content && decodedValueOf(*equiv).compare(u"refresh", Qt::CaseInsensitive) == 0) {
                 const QString value = valueOf(*content);
                 if (const auto address = refreshAddress(value))
                     addLinks(*content, value, {trimmed(value, *address)}, QStringLiteral("meta refresh"), false);
@@ -369,24 +482,39 @@ private:
         }
     }
 
-    // The value as a browser reads it, the characters gumbo replaced kept.
-    QString valueOf(const GumboAttribute& attribute)
+    static bool isEmptyValue(const Attribute& attribute)
     {
-        const QString decoded = decodedValueOf(&attribute);
+        return attribute.parsed ? !*attribute.parsed->value : attribute.written.isEmpty();
+    }
+
+    // The value as a browser reads it, the characters gumbo replaced kept.
+    QString valueOf(const Attribute& attribute)
+    {
+        if (!attribute.parsed)
+            return textOfUtf8(attribute.written);
+        const QString decoded = decodedValueOf(attribute);
         if (!decoded.contains(QChar::ReplacementCharacter))
             return decoded;
-        return ValueWalker(writtenValueOf(attribute), decoded, references).withCharactersKept();
+        return ValueWalker(writtenValueOf(*attribute.parsed), decoded, references).withCharactersKept();
+    }
+
+    // Where the value stands in the text.
+    WrittenValue writtenOf(const Attribute& attribute)
+    {
+        if (attribute.parsed)
+            return writtenValueOf(*attribute.parsed);
+        return {attribute.written, places->of(attribute.at)};
     }
 
     // rel=preconnect and rel=dns-prefetch name a server to reach early, not
     // a resource.
-    static bool isServerHint(const GumboElement& element)
+    bool isServerHint() const
     {
-        const QStringList rel = relOf(element);
+        const QStringList rel = relOf(attributes);
         return rel.contains(u"preconnect") || rel.contains(u"dns-prefetch");
     }
 
-    void takeLinks(const GumboAttribute& attribute, const LinkAttribute& link, bool nofollow)
+    void takeLinks(const Attribute& attribute, const LinkAttribute& link, bool nofollow)
     {
         const QString value = valueOf(attribute);
         std::vector<Span> addresses;
@@ -408,10 +536,10 @@ private:
     }
     QString elementNames[std::size(LinkAttributes)];
 
-    void addLinks(const GumboAttribute& attribute, const QString& value, const std::vector<Span>& addresses,
+    void addLinks(const Attribute& attribute, const QString& value, const std::vector<Span>& addresses,
                   const QString& element, bool nofollow)
     {
-        ValueWalker walker(writtenValueOf(attribute), value, references);
+        ValueWalker walker(writtenOf(attribute), value, references);
         for (const Span& address : addresses) {
             found.links.push_back({value.sliced(address.start, address.end - address.start),
                                    shifted(walker.placeOf(address.start)), element, nofollow});
@@ -429,5 +557,7 @@ DocumentLinks HtmlLinks::readUtf8(QByteArrayView utf8, TextPlace start)
 {
     if (utf8.isValidUtf8())
         return Reader(start).read(utf8);
-    return Reader(start).read(QString::fromUtf8(utf8).toUtf8());
+    return Reader(start).read(textOfUtf8(utf8).toUtf8());
 }
+
+DocumentLinks HtmlLinks::readThroughTree(QByteArrayView utf8) { return Reader({}).read(utf8, true); }

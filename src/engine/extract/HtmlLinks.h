@@ -4,8 +4,9 @@
 
 #include <QByteArrayView>
 
-// The links an HTML document holds, read with gumbo's HTML5 parser, so that
-// a document a browser reads is read the same way however broken it is:
+// The links an HTML document holds, read as gumbo's HTML5 parser reads it,
+// so that a document a browser reads is read the same way however broken it
+// is:
 // a href, area href, link href (but not rel=preconnect or dns-prefetch,
 // which name a server, not a resource), img, source, video, audio, track,
 // iframe, embed and script src, each candidate of img and source srcset,
@@ -25,4 +26,8 @@ DocumentLinks read(QByteArrayView bytes);
 // places counted from `start` (the fragment's first character stands at
 // `start`; lines after its first keep their own columns).
 DocumentLinks readUtf8(QByteArrayView utf8, TextPlace start = {});
+// Of valid UTF-8, through gumbo's tree even where the page's tags alone say
+// what it holds (as they do for most pages, which are read so): what that
+// reading must give, for the tests that hold the one to the other.
+DocumentLinks readThroughTree(QByteArrayView utf8);
 }

@@ -26,8 +26,12 @@ void Pass::inBody(const Token& t)
 void Pass::inBodyStart(const Token& t)
 {
     const GumboTag tag = t.tagName();
-    if (tag == GUMBO_TAG_HTML || tag == GUMBO_TAG_BODY)
+    if (tag == GUMBO_TAG_HTML || tag == GUMBO_TAG_BODY) {
+        // Gumbo gives the open one the attributes it lacks.
+        if (tags && t.tag->hasAttributes)
+            tags->inTagOrder = false;
         return;
+    }
     if (t.in({GUMBO_TAG_BASE, GUMBO_TAG_BASEFONT, GUMBO_TAG_BGSOUND, GUMBO_TAG_MENUITEM, GUMBO_TAG_LINK, GUMBO_TAG_META,
               GUMBO_TAG_NOFRAMES, GUMBO_TAG_SCRIPT, GUMBO_TAG_STYLE, GUMBO_TAG_TEMPLATE, GUMBO_TAG_TITLE}))
         return inHead(t);

@@ -23,8 +23,8 @@
 namespace HtmlNesting::Model {
 class Pass {
 public:
-    explicit Pass(QByteArrayView text)
-        : tokenizer(text), stepBudget(64 * text.size() + (qsizetype(1) << 23)),
+    explicit Pass(QByteArrayView text, HtmlNesting::TreeTags* tags = nullptr)
+        : tokenizer(text), tags(tags), stepBudget(64 * text.size() + (qsizetype(1) << 23)),
           elementBudget(std::min(text.size() / 2 + 65536, HtmlNesting::MostElements)),
           cloneByteBudget(2 * text.size() + (qsizetype(1) << 20))
     {
@@ -34,6 +34,7 @@ public:
 
 private:
     HtmlTokenizer tokenizer;
+    HtmlNesting::TreeTags* tags;
     const qsizetype stepBudget;
     const qsizetype elementBudget;
     const qsizetype cloneByteBudget;
@@ -53,6 +54,10 @@ private:
     bool tableTextHasCharacters = false;
     bool plaintext = false;
     bool reprocess = false;
+    // In a table, a token other than the table's own goes where it would in
+    // the body; an element made then under a table's own element is moved
+    // out in front of the table.
+    bool fostering = false;
 
     void stop() { stopped = true; }
 
@@ -77,6 +82,8 @@ private:
     void insertImplied(GumboTag tag) { push(make(tag, GUMBO_NAMESPACE_HTML, nullptr)); }
     Element clone(const Element& e)
     {
+        if (tags)
+            tags->inTagOrder = false;
         Element copy = e;
         copy.id = int(open.size());
         open.push_back(0);
@@ -168,6 +175,7 @@ private:
     void closeListItem(bool li);
     void reconstruct(qsizetype characters = 1);
     void addFormatting(const Element& e);
+    bool templateOpen() const;
     void addMarker() { formatting.push_back(Element{}); }
     void clearFormattingToMarker();
     qsizetype lastAnchor();

@@ -18,7 +18,26 @@ Element Pass::make(GumboTag tag, GumboNamespaceEnum ns, const HtmlToken* from)
             e.attributes = attributesOf(*from, tokenizer.textOf(*from));
         e.bytes = from->end - from->begin;
     }
+    if (tags) {
+        if (fostering && !stack.empty()
+            && (isHtml(current(), GUMBO_TAG_TABLE) || isHtml(current(), GUMBO_TAG_TBODY)
+                || isHtml(current(), GUMBO_TAG_TFOOT) || isHtml(current(), GUMBO_TAG_THEAD)
+                || isHtml(current(), GUMBO_TAG_TR)))
+            tags->inTagOrder = false;
+        // An end tag that makes an element (</br>, </p>) gives it none of its attributes.
+        if (from && from->kind == HtmlToken::StartTag && from->hasAttributes) {
+            const bool image = ns == GUMBO_NAMESPACE_HTML && tag == GUMBO_TAG_IMAGE;
+            const qsizetype attributes = from->begin + (from->attributes.data() - tokenizer.textOf(*from).data());
+            tags->elements.push_back({from->begin, from->end, attributes, image ? GUMBO_TAG_IMG : tag, ns,
+                                      tag == GUMBO_TAG_BASE && templateOpen()});
+        }
+    }
     return e;
+}
+
+bool Pass::templateOpen() const
+{
+    return std::any_of(stack.begin(), stack.end(), [](const Element& e) { return isHtml(e, GUMBO_TAG_TEMPLATE); });
 }
 
 void Pass::removeFromStack(int id)

@@ -109,7 +109,9 @@ void Pass::inTable(const Token& t)
         pop();
         return;
     }
+    fostering = true;
     inBody(t);
+    fostering = false;
 }
 
 void Pass::inTableText(const Token& t)
