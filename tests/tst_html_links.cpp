@@ -1,8 +1,9 @@
 // The links an HTML document holds and where each stands: which elements
 // and attributes hold one, the addresses as a browser reads them, the
 // encodings, and places in characters from the file's first; the same read
-// tag by tag past nesting too deep for gumbo's tree, and the pass that
-// tells the two apart counting what gumbo builds.
+// off the tags, through gumbo's tree, and tag by tag past nesting too deep
+// for that tree; and the pass that tells them apart counting what gumbo
+// builds.
 #include "engine/extract/HtmlLinks.h"
 #include "engine/extract/HtmlNesting.h"
 
@@ -109,12 +110,15 @@ private slots:
         row("later line", "<p>\r\n<p>\n\n\r  <a href=x>", "a href 5:11 x");
         row("a name after a repeated one without a value", "<img s s\nrc=x><a x X\r\n\thref=y><a h h/ref=z>",
             "a href 3:7 y");
+        row("a U+FEFF first in a value, a control character after it", "<a href=\"\xEF\xBB\xBF\x01x\">",
+            QString::fromUtf8("a href 1:10 \xEF\xBB\xBF\x01x"));
     }
     void linksInOrder()
     {
         QFETCH(QByteArray, html);
         QFETCH(QString, links);
         QCOMPARE(shown(HtmlLinks::read(html)), links);
+        QCOMPARE(shown(HtmlLinks::readThroughTree(html)), links);
         QCOMPARE(shown(HtmlLinks::read(html + tooDeep)), links);
     }
 
@@ -228,6 +232,45 @@ private slots:
         QCOMPARE(found.links.back().place, (TextPlace{1, int(html.size()) - 1}));
     }
 
+    // A page is read off its tags when its tree holds each of them once, in
+    // the order they stand, with the attributes written on it; a tag whose
+    // attributes gumbo decodes is read by gumbo. Either way, what its tree
+    // would give.
+    void readOffTheTags_data()
+    {
+        QTest::addColumn<QByteArray>("html");
+        QTest::addColumn<bool>("inTagOrder");
+        const auto row = [](const char* name, const QByteArray& html, bool inTagOrder = true) {
+            QTest::newRow(name) << html << inTagOrder;
+        };
+        row("plain tags", "<link rel='a nofollow' href=l><p><a href=a id=x name=n>t</a><img src=b srcset='c 1x, d,e 2x'>");
+        row("a character reference", "<a href='?a=1&amp;b=2' id=&lt;>");
+        static constexpr char decoded[] = "<a href='a\0b'><a href='c\r\nd'><a href=e\x01><a href=f\xC2\x85><a href=g\xEF\xBF\xBF>";
+        row("NUL, CR, control characters, noncharacters", QByteArray(decoded, sizeof decoded - 1));
+        row("a repeated name, an '=' with nothing after it", "<a href=1 HREF=2><a id=x href=><a href id=y>");
+        row("image is img", "<image src=i srcset=j>");
+        row("a base in a template", "<template><base href=t></template><base href=u><a href=v>");
+        row("SVG and MathML", "<svg><a href=s id=i /><foreignObject><a href=h></svg><math><mi id=m></math>");
+        row("an end tag that makes an element", "<p></br id=b></p id=q><a href=z>");
+        row("a formatting element cloned", "<p><a href=1>x<p>y", false);
+        row("an element moved out of a table", "<table><tr><td><a href=1></td></tr><div><a href=2>", false);
+        row("a second body's attributes", "<body id=a><body id=b class=c>", false);
+        row("misnested formatting", "<b id=o><p>x</b>y", false);
+    }
+    void readOffTheTags()
+    {
+        QFETCH(QByteArray, html);
+        QFETCH(bool, inTagOrder);
+        HtmlNesting::TreeTags tags;
+        QVERIFY(HtmlNesting::of(html, &tags).affordable);
+        QCOMPARE(tags.inTagOrder, inTagOrder);
+        const DocumentLinks read = HtmlLinks::readUtf8(html);
+        const DocumentLinks tree = HtmlLinks::readThroughTree(html);
+        QCOMPARE(shown(read), shown(tree));
+        QCOMPARE(read.anchors, tree.anchors);
+        QCOMPARE(read.base, tree.base);
+    }
+
     // The pass that foresees gumbo's cost counts the elements gumbo makes of
     // what it can foresee, and gives up on the rest.
     void treeCost_data()
@@ -271,7 +314,8 @@ private slots:
             QCOMPARE(cost.elements, gumboElements(html));
     }
 
-    // The same on tag soup drawn from the constructs above.
+    // The same on tag soup drawn from the constructs above, and the links
+    // read off its tags those of its tree.
     void treeCostOfTagSoup()
     {
         const QList<QByteArray> pieces = {"<div>",
@@ -339,7 +383,11 @@ private slots:
                                           "<frame>",
                                           "</br>",
                                           "<hr>",
-                                          "<pre>"};
+                                          "<pre>",
+                                          "<a href=x id=y>",
+                                          "<img src='a&amp;b' srcset=c>",
+                                          "<base href=d>",
+                                          "<image src=i>"};
         QRandomGenerator random(7);
         for (int soup = 0; soup < 2000; ++soup) {
             QByteArray html;
@@ -348,6 +396,10 @@ private slots:
             const HtmlNesting::Cost cost = HtmlNesting::of(html);
             QVERIFY2(cost.affordable, html.constData());
             QVERIFY2(cost.elements == gumboElements(html), html.constData());
+            const DocumentLinks read = HtmlLinks::readUtf8(html);
+            const DocumentLinks tree = HtmlLinks::readThroughTree(html);
+            QVERIFY2(shown(read) == shown(tree) && read.anchors == tree.anchors && read.base == tree.base,
+                     html.constData());
         }
     }
 };
