@@ -2,19 +2,6 @@
 
 namespace {
 bool isAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-char lower(char c) { return c >= 'A' && c <= 'Z' ? char(c + ('a' - 'A')) : c; }
-
-bool equalsIgnoringCase(QByteArrayView a, QByteArrayView b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (qsizetype i = 0; i < a.size(); ++i) {
-        if (lower(a[i]) != lower(b[i]))
-            return false;
-    }
-    return true;
-}
-
 // The states of a tag after its name, as far as they tell where the tag ends,
 // where each attribute's name and value stand and whether it closes itself.
 struct TagWalk {
@@ -80,7 +67,16 @@ struct TagWalk {
 };
 }  // namespace
 
-bool HtmlTokens::isWhitespace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r'; }
+bool HtmlTokens::sameName(QByteArrayView a, QByteArrayView b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        if (asciiLower(a[i]) != asciiLower(b[i]))
+            return false;
+    }
+    return true;
+}
 
 HtmlTokens::Reference HtmlTokens::referenceAt(QByteArrayView text, qsizetype at)
 {
@@ -96,7 +92,7 @@ HtmlTokens::Reference HtmlTokens::referenceAt(QByteArrayView text, qsizetype at)
     const qsizetype digits = p;
     long long value = 0;
     for (; p < rest.size(); ++p) {
-        const char c = lower(rest[p]);
+        const char c = HtmlTokens::asciiLower(rest[p]);
         const int digit = c >= '0' && c <= '9' ? c - '0' : hexadecimal && c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
         if (digit < 0)
             break;
@@ -165,7 +161,7 @@ HtmlToken HtmlTokenizer::next()
                 return skipTo(body + 2, {});
             return skipTo(commentEnd(body), {});
         }
-        if (rest.size() >= 7 && equalsIgnoringCase(rest.first(7), "doctype")) {
+        if (rest.size() >= 7 && HtmlTokens::sameName(rest.first(7), "doctype")) {
             HtmlToken doctype = skipTo(from + 9, ">");
             qsizetype p = from + 9;
             while (p < doctype.end && HtmlTokens::isWhitespace(text[p]))
@@ -173,7 +169,7 @@ HtmlToken HtmlTokenizer::next()
             const qsizetype name = p;
             while (p < doctype.end && !HtmlTokens::isWhitespace(text[p]) && text[p] != '>')
                 ++p;
-            const bool html = equalsIgnoringCase(text.sliced(name, p - name), "html");
+            const bool html = HtmlTokens::sameName(text.sliced(name, p - name), "html");
             while (p < doctype.end && HtmlTokens::isWhitespace(text[p]))
                 ++p;
             doctype.doctype = true;
@@ -288,7 +284,7 @@ qsizetype HtmlTokenizer::endTagAt(qsizetype from, QByteArrayView name) const
 {
     for (qsizetype p = text.indexOf("</", from); p >= 0; p = text.indexOf("</", p + 1)) {
         const qsizetype after = p + 2 + name.size();
-        if (after < text.size() && equalsIgnoringCase(text.sliced(p + 2, name.size()), name)
+        if (after < text.size() && HtmlTokens::sameName(text.sliced(p + 2, name.size()), name)
             && (HtmlTokens::isWhitespace(text[after]) || text[after] == '/' || text[after] == '>'))
             return p;
     }
@@ -308,7 +304,7 @@ qsizetype HtmlTokenizer::scriptEnd(qsizetype from) const
     // "script" from p, followed by white space, '/' or '>'.
     const auto scriptNameAt = [&](qsizetype p) {
         const qsizetype end = letters(p);
-        return end < text.size() && equalsIgnoringCase(text.sliced(p, end - p), "script")
+        return end < text.size() && HtmlTokens::sameName(text.sliced(p, end - p), "script")
             && (HtmlTokens::isWhitespace(text[end]) || text[end] == '/' || text[end] == '>');
     };
     enum { Data, Escaped, EscapedDash, EscapedDashDash, Double, DoubleDash, DoubleDashDash } state = Data;

@@ -76,7 +76,10 @@ namespace HtmlTokens {
 // Each attribute of a tag's attribute text, its name as written and its
 // value without quotes, in order, until `each` returns false.
 void forEachAttribute(QByteArrayView attributes, const std::function<bool(QByteArrayView name, QByteArrayView value)>& each);
-bool isWhitespace(char c);
+inline char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? char(c + ('a' - 'A')) : c; }
+// Names as HTML compares them: ASCII letters in either case, nothing else folded.
+bool sameName(QByteArrayView a, QByteArrayView b);
+inline bool isWhitespace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r'; }
 // Of text at an '&': how many bytes the character reference there takes (1
 // when it is none, the '&' standing for itself) and whether what it stands
 // for is white space, which only &Tab;, &NewLine; and numeric ones can be.

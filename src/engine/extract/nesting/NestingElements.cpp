@@ -59,21 +59,6 @@ Flags::Flags()
 }
 const Flags flags;
 
-namespace {
-char lower(char c) { return c >= 'A' && c <= 'Z' ? char(c + ('a' - 'A')) : c; }
-}
-
-bool sameName(QByteArrayView a, QByteArrayView b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (qsizetype i = 0; i < a.size(); ++i) {
-        if (lower(a[i]) != lower(b[i]))
-            return false;
-    }
-    return true;
-}
-
 // The first value of an attribute, if the tag has it; nullopt-like through
 // `found`.
 QByteArrayView attributeValue(const HtmlToken& tag, QByteArrayView name, bool& found)
@@ -81,7 +66,7 @@ QByteArrayView attributeValue(const HtmlToken& tag, QByteArrayView name, bool& f
     QByteArrayView result;
     found = false;
     HtmlTokens::forEachAttribute(tag.attributes, [&](QByteArrayView n, QByteArrayView v) {
-        if (!sameName(n, name))
+        if (!HtmlTokens::sameName(n, name))
             return true;
         found = true;
         result = v;
@@ -96,7 +81,7 @@ size_t attributeHash(QByteArrayView name, QByteArrayView value, bool lowerName)
 {
     QVarLengthArray<char, 256> text(name.size() + 1 + value.size());
     for (qsizetype i = 0; i < name.size(); ++i)
-        text[i] = lowerName ? lower(name[i]) : name[i];
+        text[i] = lowerName ? HtmlTokens::asciiLower(name[i]) : name[i];
     text[name.size()] = '=';
     std::copy(value.begin(), value.end(), text.begin() + name.size() + 1);
     return qHash(QByteArrayView(text.data(), text.size()));
@@ -138,7 +123,7 @@ size_t attributesOf(const HtmlToken& tag, QByteArrayView text)
     // Without allocating: a tag has few attributes, a page many tags.
     QVarLengthArray<QByteArrayView, 8> names;
     HtmlTokens::forEachAttribute(tag.attributes, [&](QByteArrayView name, QByteArrayView value) {
-        if (std::none_of(names.begin(), names.end(), [&](QByteArrayView seen) { return sameName(seen, name); })) {
+        if (std::none_of(names.begin(), names.end(), [&](QByteArrayView seen) { return HtmlTokens::sameName(seen, name); })) {
             names.push_back(name);
             hash += attributeHash(name, value, true);
         }

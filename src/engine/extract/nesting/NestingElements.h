@@ -122,7 +122,6 @@ inline bool isHeading(const Element& e)
     return e.ns == GUMBO_NAMESPACE_HTML && e.tag >= GUMBO_TAG_H1 && e.tag <= GUMBO_TAG_H6;
 }
 
-bool sameName(QByteArrayView a, QByteArrayView b);
 // The first value of an attribute, if the tag has it; `found` says whether.
 QByteArrayView attributeValue(const HtmlToken& tag, QByteArrayView name, bool& found);
 // A formatting element's attributes as gumbo compares them, as one hash.

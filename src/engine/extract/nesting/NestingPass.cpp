@@ -151,7 +151,7 @@ void Pass::insertForeign(const Token& t, GumboNamespaceEnum ns)
         const QByteArrayView encoding = attributeValue(*t.tag, "encoding", found);
         if (found && encoding.contains('&'))
             return stop();
-        e.htmlAnnotation = found && (sameName(encoding, "text/html") || sameName(encoding, "application/xhtml+xml"));
+        e.htmlAnnotation = found && (HtmlTokens::sameName(encoding, "text/html") || HtmlTokens::sameName(encoding, "application/xhtml+xml"));
     }
     push(e);
     if (t.tag->selfClosing)
@@ -187,7 +187,7 @@ void Pass::inForeignContent(const Token& t)
     const Element* node = &stack[i];
     while (i > 0) {
         ++cost.steps;
-        if (node->named && t.tag->hasForeignName && sameName(node->name, t.tag->foreignName)) {
+        if (node->named && t.tag->hasForeignName && HtmlTokens::sameName(node->name, t.tag->foreignName)) {
             const int id = node->id;
             while (!stack.empty() && pop().id != id)
                 ++cost.steps;

@@ -96,7 +96,7 @@ void Pass::inTable(const Token& t)
         const QByteArrayView type = attributeValue(*t.tag, "type", found);
         if (found && type.contains('&'))
             return stop();
-        if (found && sameName(type, "hidden")) {
+        if (found && HtmlTokens::sameName(type, "hidden")) {
             insert(t);
             pop();
             return;
