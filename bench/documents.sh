@@ -15,7 +15,12 @@
 #            markdown-link-check and tessaly-check. Wall time, CPU, peak
 #            memory (GNU time), requests and connections per host (nginx's
 #            log) and the dead links each reported against those the
-#            generator made; then the --dump run's CPU over the check run's.
+#            generator made; then extraction's share of the check's CPU:
+#            the samples `perf record` takes of the check run whose stack is
+#            in reading a document or finding its links (reading the file,
+#            HtmlLinks, MarkdownLinks, SitemapLinks), over all its samples;
+#            and, beside it, the --dump run's CPU over the check run's (the
+#            dump also resolves every link and writes a line for each).
 #   bench/documents.sh [extract|check]   (both when not given)
 # Every tool runs in a mount namespace of its own where a hosts file naming
 # the *.docs.localhost hosts is bound over /etc/hosts (Node and Python ask the
@@ -33,7 +38,7 @@ case "$which" in
   *) echo "usage: $0 [extract|check]" >&2; exit 2 ;;
 esac
 [ "$(id -u)" -eq 0 ] || { echo "$0: needs root, for the mount namespace" >&2; exit 2; }
-"$here/scripts/install-missing" nginx-light libxml2-utils linkchecker curl time
+"$here/scripts/install-missing" nginx-light libxml2-utils linkchecker curl time linux-perf
 command -v npm >/dev/null || "$here/scripts/install-missing" nodejs npm
 
 if [ -n "${TESSALY_CHECK:-}" ]; then
@@ -267,9 +272,21 @@ CONF
   check_tool "markdown-link-check md/" markdown-link-check md "$bin/markdown-link-check" md
   print_rows
 
+  # Sampled with the stacks as DWARF unwinds them: the build keeps no frame pointers.
+  if in_namespace perf record -q -F 999 --call-graph dwarf,16384 -o "$work/check.perf" "$check" html \
+    > /dev/null 2> "$work/perf.err"; [ -s "$work/check.perf" ]; then
+    perf script -i "$work/check.perf" -F ip,sym 2> /dev/null | awk 'BEGIN { RS = "" }
+      { samples++ }
+      /DocumentFiles::readBounded|HtmlLinks::read\n|MarkdownLinks::readBounded|SitemapLinks::read/ { extracting++ }
+      /DocumentFiles::readBounded/ { reading++ }
+      END { printf "extraction: %.1f %% of the check run'"'"'s CPU samples (%d of %d; reading the files %.1f %%, finding the links %.1f %%; target < 20 %%)\n",
+              100 * extracting / samples, extracting, samples, 100 * reading / samples, 100 * (extracting - reading) / samples }'
+  else
+    warn "perf could not sample the check run: $(head -c 300 "$work/perf.err")"
+  fi
   timed command "$work/dump.txt" "$check" --dump html
   awk -v d="$(awk -v u="$user" -v s="$sys" 'BEGIN { print u + s }')" -v c="$check_cpu" -v w="$wall" 'BEGIN {
-    printf "extraction: tessaly-check --dump html took %.2f s of CPU (%.2f s wall), %.0f %% of the check run'"'"'s %.2f s (target < 20 %%)\n",
+    printf "tessaly-check --dump html took %.2f s of CPU (%.2f s wall), %.0f %% of the check run'"'"'s %.2f s\n",
       d, w, 100 * d / c, c }'
 }
 
