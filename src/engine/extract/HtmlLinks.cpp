@@ -309,7 +309,10 @@ private:
         const QByteArrayView written = text.sliced(made.attributes, made.end - made.attributes);
         HtmlTokens::forEachAttribute(written, [&](QByteArrayView name, QByteArrayView value) {
             Attribute attribute;
-            attribute.name = name.toByteArray().toLower();
+            // The page's own bytes, unless they need lowering: the text
+            // outlives the reading.
+            const bool lower = std::none_of(name.begin(), name.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+            attribute.name = lower ? QByteArray::fromRawData(name.data(), name.size()) : name.toByteArray().toLower();
             if (attributeNamed(attributes, attribute.name)) {
                 cut = false;
                 return false;

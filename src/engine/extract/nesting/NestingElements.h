@@ -35,7 +35,13 @@ struct Element {
     int id = -1;          // -1 for a marker on the list of active formatting elements
     QByteArrayView name;  // as gumbo takes it where foreign end tags are matched
     bool named = false;
-    size_t attributes = 0;  // a hash of the attributes as written
+    // Of a formatting element: its tag as written, and a hash of its
+    // attributes as gumbo compares them, made when first compared.
+    QByteArrayView written;
+    QByteArrayView writtenAttributes;
+    bool hasAttributes = false;
+    bool hashed = false;
+    size_t attributes = 0;
     qsizetype bytes = 0;    // what a clone copies
     bool htmlAnnotation = false;
 };

@@ -42,6 +42,11 @@ void Pass::takeText(const HtmlToken& text)
 {
     const QByteArrayView bytes = tokenizer.textOf(text);
     const bool references = mode != Mode::Text && !plaintext;
+    // In the body, white space and other characters do the same to the
+    // stack: one run of both, cut only at NULs (a page's prose would be a
+    // run a word).
+    const bool body = mode == Mode::InBody && !stack.empty() && current().ns == GUMBO_NAMESPACE_HTML;
+    const Token::Kind whitespace = body ? Token::Character : Token::Whitespace;
     qsizetype at = 0;
     const auto kindAt = [&](qsizetype p, qsizetype& next) {
         next = p + 1;
@@ -49,9 +54,9 @@ void Pass::takeText(const HtmlToken& text)
         if (c == '&' && references) {
             const HtmlTokens::Reference reference = HtmlTokens::referenceAt(bytes, p);
             next = p + reference.length;
-            return reference.whitespace ? Token::Whitespace : Token::Character;
+            return reference.whitespace ? whitespace : Token::Character;
         }
-        return HtmlTokens::isWhitespace(c) ? Token::Whitespace : c == '\0' ? Token::Nul : Token::Character;
+        return HtmlTokens::isWhitespace(c) ? whitespace : c == '\0' ? Token::Nul : Token::Character;
     };
     while (at < bytes.size() && !stopped) {
         qsizetype end = 0;

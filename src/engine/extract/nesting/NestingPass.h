@@ -174,7 +174,8 @@ private:
     void closeParagraphInButtonScope();
     void closeListItem(bool li);
     void reconstruct(qsizetype characters = 1);
-    void addFormatting(const Element& e);
+    void addFormatting(const Element& added);
+    static size_t attributesHash(Element& e);
     bool templateOpen() const;
     void addMarker() { formatting.push_back(Element{}); }
     void clearFormattingToMarker();

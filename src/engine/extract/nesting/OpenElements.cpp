@@ -14,8 +14,11 @@ Element Pass::make(GumboTag tag, GumboNamespaceEnum ns, const HtmlToken* from)
     if (from) {
         e.name = from->foreignName;
         e.named = from->hasForeignName;
-        if (ns == GUMBO_NAMESPACE_HTML && (flags.html[tag] & Formatting))
-            e.attributes = attributesOf(*from, tokenizer.textOf(*from));
+        if (ns == GUMBO_NAMESPACE_HTML && (flags.html[tag] & Formatting)) {
+            e.written = tokenizer.textOf(*from);
+            e.writtenAttributes = from->attributes;
+            e.hasAttributes = from->hasAttributes;
+        }
         e.bytes = from->end - from->begin;
     }
     if (tags) {
@@ -135,16 +138,32 @@ void Pass::reconstruct(qsizetype characters)
     }
 }
 
-void Pass::addFormatting(const Element& e)
+// Hashed only when compared: most formatting elements (every <a>) are
+// closed before another like them comes.
+size_t Pass::attributesHash(Element& e)
 {
+    if (!e.hashed) {
+        HtmlToken tag;
+        tag.tag = e.tag;
+        tag.attributes = e.writtenAttributes;
+        tag.hasAttributes = e.hasAttributes;
+        e.attributes = attributesOf(tag, e.written);
+        e.hashed = true;
+    }
+    return e.attributes;
+}
+
+void Pass::addFormatting(const Element& added)
+{
+    Element e = added;
     int identical = 0;
     size_t earliest = formatting.size();
     for (size_t i = formatting.size(); i-- > 0;) {
         ++cost.steps;
-        const Element& f = formatting[i];
+        Element& f = formatting[i];
         if (f.id < 0)
             break;
-        if (f.tag == e.tag && f.ns == e.ns && f.attributes == e.attributes) {
+        if (f.tag == e.tag && f.ns == e.ns && attributesHash(f) == attributesHash(e)) {
             ++identical;
             earliest = i;
         }
