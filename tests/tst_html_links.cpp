@@ -299,6 +299,9 @@ private slots:
         row("tags cut short", "<div title='>'><p/><br/></p></br><a/b><x-y></x-z><span");
         row("head content", "<head><noscript><link><p></noscript><title>t</title></head><meta><body>");
         row("ruby", "<ruby><rb>a<rt>b<rtc>c<rp>d</ruby><rt><rt>");
+        row("a line feed right after pre", "<h3><a></h3><pre>\n");
+        row("CR LF right after listing", "<h3><a></h3><listing>\r\n");
+        row("a line feed written as a reference", "<h3><a></h3><pre>&#10;");
         row("a doctype with ids, a p before a table", "<!DOCTYPE html PUBLIC '-//W3C//DTD HTML 4.01//EN'><p><table>", false);
         row("frameset", "<frameset><frame>", false);
         row("too deep", QByteArray("<div>").repeated(HtmlNesting::DepthLimit + 1), false);

@@ -84,7 +84,7 @@ HtmlTokens::Reference HtmlTokens::referenceAt(QByteArrayView text, qsizetype at)
     if (rest.startsWith("Tab;"))
         return {5, true};
     if (rest.startsWith("NewLine;"))
-        return {9, true};
+        return {9, true, true};
     if (!rest.startsWith("#"))
         return {};
     const bool hexadecimal = rest.size() > 1 && (rest[1] == 'x' || rest[1] == 'X');
@@ -102,7 +102,7 @@ HtmlTokens::Reference HtmlTokens::referenceAt(QByteArrayView text, qsizetype at)
         return {};
     if (p < rest.size() && rest[p] == ';')
         ++p;
-    return {1 + p, value == 9 || value == 10 || value == 12 || value == 13 || value == 32};
+    return {1 + p, value == 9 || value == 10 || value == 12 || value == 13 || value == 32, value == 10};
 }
 
 void HtmlTokens::forEachAttribute(QByteArrayView attributes,

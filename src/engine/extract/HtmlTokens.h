@@ -86,6 +86,7 @@ inline bool isWhitespace(char c) { return c == ' ' || c == '\t' || c == '\n' || 
 struct Reference {
     qsizetype length = 1;
     bool whitespace = false;
+    bool linefeed = false;  // &NewLine;, &#10;, &#xA;
 };
 Reference referenceAt(QByteArrayView text, qsizetype at);
 }

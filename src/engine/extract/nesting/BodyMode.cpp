@@ -58,6 +58,7 @@ void Pass::inBodyStart(const Token& t)
     case GUMBO_TAG_LISTING:
         closeParagraphInButtonScope();
         insert(t);
+        ignoreNextLinefeed = true;
         return;
     case GUMBO_TAG_FORM: {
         if (formElement >= 0 && !hasOpen(GUMBO_TAG_TEMPLATE))

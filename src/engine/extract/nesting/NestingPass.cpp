@@ -48,6 +48,16 @@ void Pass::takeText(const HtmlToken& text)
     const bool body = mode == Mode::InBody && !stack.empty() && current().ns == GUMBO_NAMESPACE_HTML;
     const Token::Kind whitespace = body ? Token::Character : Token::Whitespace;
     qsizetype at = 0;
+    if (ignoreNextLinefeed && !bytes.isEmpty()) {
+        // CR LF and CR are a line feed to gumbo's input stream.
+        if (bytes.startsWith("\r\n"))
+            at = 2;
+        else if (bytes[0] == '\n' || bytes[0] == '\r')
+            at = 1;
+        else if (bytes[0] == '&' && references && HtmlTokens::referenceAt(bytes, 0).linefeed)
+            at = HtmlTokens::referenceAt(bytes, 0).length;
+        ignoreNextLinefeed = false;
+    }
     const auto kindAt = [&](qsizetype p, qsizetype& next) {
         next = p + 1;
         const char c = bytes[p];
@@ -76,6 +86,7 @@ void Pass::takeText(const HtmlToken& text)
 
 void Pass::take(const Token& t)
 {
+    ignoreNextLinefeed = false;
     do {
         reprocess = false;
         dispatch(t);

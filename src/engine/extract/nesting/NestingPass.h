@@ -58,6 +58,9 @@ private:
     // the body; an element made then under a table's own element is moved
     // out in front of the table.
     bool fostering = false;
+    // After <pre> and <listing>: a line feed as the very next token is no
+    // text at all (nothing is reconstructed for it).
+    bool ignoreNextLinefeed = false;
 
     void stop() { stopped = true; }
 
