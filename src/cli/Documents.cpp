@@ -12,6 +12,8 @@
 
 #include <unistd.h>
 
+#include <utility>
+
 namespace {
 // Standard input read whole, within the bound on a document.
 std::variant<QByteArray, QString> readStandardInput()
@@ -147,14 +149,18 @@ void Documents::expect(const std::vector<Input>& inputs)
 
 qint64 Documents::keptSize(const DocumentLinks& links)
 {
-    // A string's characters, its header and what malloc adds around them;
-    // a literal's shared text counted as if it were not.
+    // A string's characters, its header and what malloc adds around them.
     constexpr qint64 Allocation = 32;
     const auto sizeOf = [](const QString& text) { return text.isEmpty() ? 0 : Allocation + 2 * text.size(); };
     // The entry's own: its key (a path) and the hash's node, about.
     qint64 size = static_cast<qint64>(sizeof(Kept)) + 4 * Allocation + 2 * 100;
-    for (const FoundLink& link : links.links)
-        size += static_cast<qint64>(sizeof(FoundLink)) + sizeOf(link.address) + sizeOf(link.element);
+    // The links of one element share its name's text.
+    const QChar* element = nullptr;
+    for (const FoundLink& link : links.links) {
+        size += static_cast<qint64>(sizeof(FoundLink)) + sizeOf(link.address);
+        if (link.element.constData() != std::exchange(element, link.element.constData()))
+            size += sizeOf(link.element);
+    }
     for (const QString& anchor : links.anchors)
         size += static_cast<qint64>(sizeof(QString)) + sizeOf(anchor);
     return size + sizeOf(links.base);

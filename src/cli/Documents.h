@@ -44,9 +44,9 @@ class Documents {
 public:
     // What the documents read early, as links' targets, may hold for their
     // own turn (as estimated by keptSize()): past it, one is read again.
-    // Some 3,000 pages of 50 links each; a forward-linking site of 10,000
-    // has about twice that many to come at once.
-    static constexpr qint64 MostKeptBytes = 32 << 20;
+    // Some 8,000 pages of 50 links each: a site of 10,000 whose pages link
+    // to others at random has up to 6,500 read early and still to come.
+    static constexpr qint64 MostKeptBytes = 64 << 20;
 
     struct Settings {
         std::optional<DocumentKind> kind;  // every file named, and standard input, read as this kind (not those found in a folder)
