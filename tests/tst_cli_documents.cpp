@@ -7,6 +7,7 @@
 #include "LoopbackServer.h"
 #include "TestFiles.h"
 #include "engine/extract/DocumentFiles.h"
+#include "engine/extract/HtmlLinks.h"
 #include "engine/extract/MarkdownLinks.h"
 
 #include <QJsonDocument>
@@ -15,6 +16,8 @@
 
 #include <fcntl.h>
 #include <unistd.h>
+
+Q_DECLARE_METATYPE(Documents::Settings)
 
 namespace {
 // "line:column" of the first `needle` in a file's text, columns in characters.
@@ -46,6 +49,55 @@ class CliDocumentsTest : public QObject {
     QString m_docs;
     QString m_index;  // the Markdown page's text
     QString m_page;   // the HTML page's text
+
+    // A tree whose first page links to most of the others' fragments before
+    // their turns, by each way a link finds a file: a symbolic link, a
+    // folder's index, a root-relative path, a Markdown file refused as too
+    // costly to read.
+    static void writeLinkedTree(TestFolder& dir)
+    {
+        dir.file(QStringLiteral("a.html"),
+                 "<a href=\"b.html#s\">1</a><a href=\"sub/#x\">2</a><a href=\"c.md#heading\">3</a>\n"
+                 "<a href=\"deep.md#x\">4</a> <a href=\"/b.html#s\">5</a> <a href=\"b.html#missing\">6</a>\n"
+                 "<a href=\"alias.html#s\">7</a><a href=\"#self\">8</a><a href=\"https://example.org/x\">9</a>\n");
+        dir.file(QStringLiteral("b.html"), "<p id=\"s\"><a href=\"a.html#top\">up</a>\n<a href=\"c.md\">c</a>"
+                                           "<a href=\"mailto:x@example.org\">m</a><a href=\"c.md#nowhere\">n</a>\n");
+        QVERIFY(QFile::link(dir.filePath(QStringLiteral("b.html")), dir.filePath(QStringLiteral("alias.html"))));
+        dir.file(QStringLiteral("c.md"), "# Heading\n\n[b](b.html#s) [sub](sub/index.html#x)\n");
+        dir.file(QStringLiteral("deep.md"), QByteArray("> ").repeated(MarkdownLinks::MostContainersOnALine + 1) + "x\n");
+        dir.file(QStringLiteral("sub/index.html"), "<p id=\"x\"><a href=\"../c.md#heading\">c</a>");
+    }
+    // What keeping the first target a.html names takes: a budget with room
+    // for it alone.
+    static qint64 firstTargetSize(const TestFolder& dir)
+    {
+        return Documents::keptSize(HtmlLinks::read(readBytes(dir.filePath(QStringLiteral("b.html")))));
+    }
+    // Each link of the inputs as the run hands it on, each message, and the
+    // summary.
+    static QStringList readInTurn(const QStringList& names, const Documents::Settings& settings)
+    {
+        QStringList warnings;
+        const auto walked = Documents::inputsOf(names, settings, warnings);
+        if (!std::holds_alternative<std::vector<Documents::Input>>(walked))
+            return {std::get<QString>(walked)};
+        const auto& inputs = std::get<std::vector<Documents::Input>>(walked);
+        Documents documents(settings);
+        documents.expect(inputs);
+        QStringList read;
+        for (const Documents::Input& input : inputs) {
+            const auto problem = documents.forEachLink(input, [&](const Documents::Item& item) {
+                read << item.source.where() + u' ' + QString::fromUtf8(item.address) + u' '
+                            + (item.decided
+                                   ? AnswerClasses::nameOf(item.decided->answerClass).toString() + u' ' + item.decided->reason
+                                   : QStringLiteral("asked"));
+                return true;
+            });
+            if (problem)
+                read << *problem;
+        }
+        return read << documents.summary();
+    }
 
 private slots:
     void initTestCase()
@@ -346,6 +398,88 @@ private slots:
         }
         QCOMPARE(read, (QStringList{"a.md not-found",
                                     "cannot read " + dir.filePath("b.md") + ": No such file or directory", "c.md ok"}));
+    }
+
+    // A document read before its turn, as a link's target, is not read again
+    // for its turn while what is kept fits the budget; past it, it is. Either
+    // way the run's links, verdicts, messages and summary are those of
+    // reading each document in its turn.
+    void sameResultsWhateverIsKept_data()
+    {
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<Documents::Settings>("settings");
+        Documents::Settings settings;
+        QTest::newRow("a folder") << QStringList{"DIR"} << settings;
+        QTest::newRow("a file in it named again") << QStringList{"DIR", "DIR/c.md"} << settings;
+        settings.kind = DocumentKind::Html;
+        QTest::newRow("named again as HTML") << QStringList{"DIR", "DIR/c.md"} << settings;
+        settings.kind.reset();
+        settings.rootDir = QStringLiteral("DIR/sub");
+        QTest::newRow("--root-dir") << QStringList{"DIR"} << settings;
+        settings.rootDir.clear();
+        settings.base = "https://example.org/docs/";
+        QTest::newRow("--base") << QStringList{"DIR"} << settings;
+    }
+    void sameResultsWhateverIsKept()
+    {
+        QFETCH(QStringList, names);
+        QFETCH(Documents::Settings, settings);
+        TestFolder dir;
+        writeLinkedTree(dir);
+        names.replaceInStrings(QStringLiteral("DIR"), dir.path());
+        settings.rootDir.replace(QStringLiteral("DIR"), dir.path());
+        settings.mostKeptBytes = 0;
+        const QStringList eachInItsTurn = readInTurn(names, settings);
+        QVERIFY(eachInItsTurn.size() > 20);
+        QVERIFY2(eachInItsTurn.join(u'\n').contains(u"lists and block quotes"), qPrintable(eachInItsTurn.join(u'\n')));
+        for (const qint64 budget : {firstTargetSize(dir), Documents::MostKeptBytes}) {
+            settings.mostKeptBytes = budget;
+            QCOMPARE(readInTurn(names, settings), eachInItsTurn);
+        }
+    }
+
+    // What was kept is what the turn reads: a document changed after it was
+    // read as a target keeps its first links when it was kept, and shows the
+    // change when the budget had no room for it.
+    void keptForItsTurn_data()
+    {
+        QTest::addColumn<qint64>("budget");
+        QTest::addColumn<QStringList>("changedFound");
+        const QStringList first{"c.md b.html#s", "c.md sub/index.html#x", "index.html ../c.md#heading"};
+        const QStringList again{"c.md new.md", "index.html new.html"};
+        QTest::newRow("within the budget") << Documents::MostKeptBytes << first;
+        QTest::newRow("no room") << qint64(0) << again;
+        QTest::newRow("room for the first target only") << qint64(-1) << again;
+    }
+    void keptForItsTurn()
+    {
+        QFETCH(qint64, budget);
+        QFETCH(QStringList, changedFound);
+        TestFolder dir;
+        writeLinkedTree(dir);
+        QStringList warnings;
+        const auto walked = Documents::inputsOf({dir.path()}, {}, warnings);
+        QVERIFY(std::holds_alternative<std::vector<Documents::Input>>(walked));
+        const auto& inputs = std::get<std::vector<Documents::Input>>(walked);
+        Documents::Settings settings;
+        settings.mostKeptBytes = budget < 0 ? firstTargetSize(dir) : budget;
+        Documents documents(settings);
+        documents.expect(inputs);
+        QStringList found;
+        for (const Documents::Input& input : inputs) {
+            const QString name = QFileInfo(input.name).fileName();
+            const auto problem = documents.forEachLink(input, [&](const Documents::Item& item) {
+                if (name == u"c.md" || name == u"index.html")
+                    found << name + u' ' + item.source.written;
+                return true;
+            });
+            QCOMPARE(problem.has_value(), name == u"deep.md");
+            if (name == u"a.html") {
+                dir.file(QStringLiteral("c.md"), "[new](new.md)\n");
+                dir.file(QStringLiteral("sub/index.html"), "<a href=\"new.html\">x</a>");
+            }
+        }
+        QCOMPARE(found, changedFound);
     }
 
     // A local link in an HTML page found on disk as a browser opens it, the

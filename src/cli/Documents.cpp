@@ -12,6 +12,8 @@
 
 #include <unistd.h>
 
+#include <utility>
+
 namespace {
 // Standard input read whole, within the bound on a document.
 std::variant<QByteArray, QString> readStandardInput()
@@ -40,6 +42,20 @@ LocalTargets::Check ownFragment(const QSet<QString>& anchors, const QString& fra
     if (fragment.isEmpty() || LocalTargets::defines(anchors, LinkTarget::fragmentForms(fragment), markdown))
         return {AnswerClass::Ok, QStringLiteral("standard input")};
     return {AnswerClass::NoFragment, QStringLiteral("no #%1 in standard input").arg(fragment)};
+}
+
+// A document's place among the files read: the same file read as another
+// kind gives other links.
+QString keptKey(const QString& canonical, DocumentKind kind)
+{
+    return QString::number(static_cast<int>(kind)) + u':' + canonical;
+}
+
+// Where a document may be read early: a file the targets of links are read
+// as, by its name.
+bool readAsTarget(const Documents::Input& document)
+{
+    return document.name != u"-" && (document.kind == DocumentKind::Html || document.kind == DocumentKind::Markdown);
 }
 
 Outcome neverAsked(const QString& scheme)
@@ -114,6 +130,73 @@ std::variant<DocumentLinks, QString> Documents::read(const Input& document)
     return document.name + QStringLiteral(": not a document");
 }
 
+Documents::Documents(Settings settings) : m_settings(std::move(settings))
+{
+    m_local.offerReadsTo([this](const QString& canonical, DocumentKind kind, DocumentLinks& read) {
+        keep(canonical, kind, read);
+    });
+}
+
+void Documents::expect(const std::vector<Input>& inputs)
+{
+    for (const Input& input : inputs) {
+        if (!readAsTarget(input))
+            continue;
+        if (const QString canonical = QFileInfo(input.name).canonicalFilePath(); !canonical.isEmpty())
+            ++m_toCome[keptKey(canonical, input.kind)];
+    }
+}
+
+qint64 Documents::keptSize(const DocumentLinks& links)
+{
+    // A string's characters, its header and what malloc adds around them.
+    constexpr qint64 Allocation = 32;
+    const auto sizeOf = [](const QString& text) { return text.isEmpty() ? 0 : Allocation + 2 * text.size(); };
+    // The entry's own: its key (a path) and the hash's node, about.
+    qint64 size = static_cast<qint64>(sizeof(Kept)) + 4 * Allocation + 2 * 100;
+    // The links of one element share its name's text.
+    const QChar* element = nullptr;
+    for (const FoundLink& link : links.links) {
+        size += static_cast<qint64>(sizeof(FoundLink)) + sizeOf(link.address);
+        if (link.element.constData() != std::exchange(element, link.element.constData()))
+            size += sizeOf(link.element);
+    }
+    for (const QString& anchor : links.anchors)
+        size += static_cast<qint64>(sizeof(QString)) + sizeOf(anchor);
+    return size + sizeOf(links.base);
+}
+
+void Documents::keep(const QString& canonical, DocumentKind kind, DocumentLinks& read)
+{
+    QString key = keptKey(canonical, kind);
+    if (!m_toCome.contains(key))
+        return;
+    const qint64 size = keptSize(read);
+    if (m_keptSize + size > m_settings.mostKeptBytes)
+        return;
+    m_keptSize += size;
+    m_kept.insert(std::move(key), {std::move(read), size});
+}
+
+std::optional<DocumentLinks> Documents::takeKept(const Input& document)
+{
+    if (m_toCome.isEmpty() || !readAsTarget(document))
+        return std::nullopt;
+    const QString key = keptKey(QFileInfo(document.name).canonicalFilePath(), document.kind);
+    const auto turns = m_toCome.find(key);
+    if (turns == m_toCome.end())
+        return std::nullopt;
+    if (--*turns == 0)
+        m_toCome.erase(turns);
+    const auto kept = m_kept.find(key);
+    if (kept == m_kept.end())
+        return std::nullopt;
+    m_keptSize -= kept->size;
+    std::optional<DocumentLinks> links(std::move(kept->links));
+    m_kept.erase(kept);
+    return links;
+}
+
 LinkTarget::Document Documents::placeOf(const Input& document, const QString& base) const
 {
     LinkTarget::Document place;
@@ -139,7 +222,8 @@ LinkTarget::Document Documents::placeOf(const Input& document, const QString& ba
 
 std::optional<QString> Documents::forEachLink(const Input& document, const std::function<bool(const Item&)>& item)
 {
-    auto read = Documents::read(document);
+    std::optional<DocumentLinks> kept = takeKept(document);
+    auto read = kept ? std::variant<DocumentLinks, QString>(std::move(*kept)) : Documents::read(document);
     if (const QString* problem = std::get_if<QString>(&read))
         return *problem;
     const DocumentLinks& links = std::get<DocumentLinks>(read);

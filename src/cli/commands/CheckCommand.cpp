@@ -110,6 +110,7 @@ int CheckCommand::execute(const Streams& standard)
         return going;
     };
     Documents documents(documentSettings(options));
+    documents.expect(given);
     auto list = inputs.begin();
     for (const Documents::Input& input : given) {
         bool taking = true;

@@ -87,10 +87,13 @@ const QSet<QString>* LocalTargets::anchorsOf(const Place& place)
     auto links = read == nullptr            ? std::variant<DocumentLinks, QString>(QString())
                : kind == DocumentKind::Html ? HtmlLinks::read(*read)
                                             : MarkdownLinks::readBounded(*read);
-    const DocumentLinks* found = std::get_if<DocumentLinks>(&links);
+    DocumentLinks* found = std::get_if<DocumentLinks>(&links);
     if (!found) {
         m_unreadable.insert(key);
         return nullptr;
     }
-    return &*m_anchors.insert(key, QSet<QString>(found->anchors.begin(), found->anchors.end()));
+    const QSet<QString>* anchors = &*m_anchors.insert(key, QSet<QString>(found->anchors.begin(), found->anchors.end()));
+    if (m_offer)
+        m_offer(key, kind, *found);
+    return anchors;
 }

@@ -1,11 +1,15 @@
 #pragma once
 
+#include "engine/extract/DocumentKind.h"
+#include "engine/extract/DocumentLinks.h"
 #include "engine/verdict/AnswerClass.h"
 
 #include <QHash>
 #include <QSet>
 #include <QString>
 #include <QStringList>
+
+#include <functional>
 
 // Whether the files that local links name are there, and the fragments in
 // them: a folder counts when it holds an index file, a fragment of an HTML
@@ -26,6 +30,11 @@ public:
     static bool defines(const QSet<QString>& anchors, const QStringList& forms, bool markdown);
     // The anchors of a document the run has read already.
     void remember(const QString& path, const QStringList& anchors);
+    // Handed what a target read for its anchors held (by its canonical path
+    // and the kind it was read as) before it is let go, to take if its
+    // reader has a use for it: a run that is to read the same file later.
+    using Offer = std::function<void(const QString& canonical, DocumentKind kind, DocumentLinks& read)>;
+    void offerReadsTo(Offer offer) { m_offer = std::move(offer); }
 
 private:
     // What a path names, looked up once for the run however many links
@@ -45,4 +54,5 @@ private:
     QHash<QString, Place> m_places;           // by the path made absolute, cleaned
     QHash<QString, QSet<QString>> m_anchors;  // by the file's canonical path
     QSet<QString> m_unreadable;
+    Offer m_offer;
 };
