@@ -116,10 +116,11 @@ std::variant<QByteArray, QString> DocumentFiles::readBounded(const QString& path
         return cannotRead(path, qt_error_string(EISDIR));
     if (!S_ISREG(status.st_mode))
         return cannotRead(path, QStringLiteral("Not a regular file"));
-    const QString tooLarge =
-        cannotRead(path, QStringLiteral("larger than %1, the most a document may be").arg(mostDocumentSize()));
+    const auto tooLarge = [&] {
+        return cannotRead(path, QStringLiteral("larger than %1, the most a document may be").arg(mostDocumentSize()));
+    };
     if (status.st_size > MostDocumentBytes)
-        return tooLarge;
+        return tooLarge();
     // A file that grows meanwhile is read one byte past the bound at most.
     QByteArray bytes(status.st_size + 1, Qt::Uninitialized);
     qint64 size = 0;
@@ -136,7 +137,7 @@ std::variant<QByteArray, QString> DocumentFiles::readBounded(const QString& path
         size += got;
     }
     if (size > MostDocumentBytes)
-        return tooLarge;
+        return tooLarge();
     bytes.truncate(size);
     return bytes;
 }

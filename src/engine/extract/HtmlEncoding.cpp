@@ -253,7 +253,8 @@ QByteArray HtmlEncoding::toUtf8(QByteArrayView bytes)
     } else if (const auto named = prescannedEncoding(bytes)) {
         encoding = *named;
     }
-    if (encoding == "UTF-8") {
+    // However it is named ("utf-8", "UTF8"): valid UTF-8 is taken as it is.
+    if (QStringConverter::encodingForName(encoding.constData()) == QStringConverter::Utf8) {
         if (bytes.isValidUtf8())
             return bytes.toByteArray();
         return QString::fromUtf8(bytes).toUtf8();

@@ -46,7 +46,6 @@ void Pass::takeText(const HtmlToken& text)
     // stack: one run of both, cut only at NULs (a page's prose would be a
     // run a word).
     const bool body = mode == Mode::InBody && !stack.empty() && current().ns == GUMBO_NAMESPACE_HTML;
-    const Token::Kind whitespace = body ? Token::Character : Token::Whitespace;
     qsizetype at = 0;
     if (ignoreNextLinefeed && !bytes.isEmpty()) {
         // CR LF and CR are a line feed to gumbo's input stream.
@@ -58,15 +57,33 @@ void Pass::takeText(const HtmlToken& text)
             at = HtmlTokens::referenceAt(bytes, 0).length;
         ignoreNextLinefeed = false;
     }
+    if (body) {
+        // Nothing here tells white space from other characters, and a NUL
+        // is dropped: the text is one run of its characters.
+        qsizetype characters = 0;
+        for (qsizetype p = at; p < bytes.size(); ++p) {
+            if (bytes[p] == '&' && references)
+                p += HtmlTokens::referenceAt(bytes, p).length - 1;
+            else if (bytes[p] == '\0')
+                continue;
+            ++characters;
+        }
+        if (characters > 0) {
+            Token t{Token::Character};
+            t.characters = characters;
+            take(t);
+        }
+        return;
+    }
     const auto kindAt = [&](qsizetype p, qsizetype& next) {
         next = p + 1;
         const char c = bytes[p];
         if (c == '&' && references) {
             const HtmlTokens::Reference reference = HtmlTokens::referenceAt(bytes, p);
             next = p + reference.length;
-            return reference.whitespace ? whitespace : Token::Character;
+            return reference.whitespace ? Token::Whitespace : Token::Character;
         }
-        return HtmlTokens::isWhitespace(c) ? whitespace : c == '\0' ? Token::Nul : Token::Character;
+        return HtmlTokens::isWhitespace(c) ? Token::Whitespace : c == '\0' ? Token::Nul : Token::Character;
     };
     while (at < bytes.size() && !stopped) {
         qsizetype end = 0;
