@@ -348,31 +348,43 @@ private slots:
                                     "cannot read " + dir.filePath("b.md") + ": No such file or directory", "c.md ok"}));
     }
 
-    // A local link in an HTML page found on disk as a browser opens it, the
-    // page's links read as HTML's: a fragment looked for as written, then
-    // decoded, the report naming it escaped; "\" is "/". Each rule on its own
-    // is tst_link_target's and tst_document_files'.
+    // A local link in a page found on disk as a browser opens it, the page's
+    // links read as HTML's: a fragment looked for as written, then decoded,
+    // the report naming it escaped; "\" is "/". Each rule on its own is
+    // tst_link_target's and tst_document_files'. `page`: the page's name and,
+    // after a space, its bytes; `reported`: the address as printed, then its
+    // class.
     void localLinksAsABrowserOpensThem_data()
     {
-        QTest::addColumn<QString>("href");
+        QTest::addColumn<QByteArray>("page");
         QTest::addColumn<QString>("reported");
-        const auto row = [](const char* name, const char* href, const char* reported) {
-            QTest::newRow(name) << QString::fromUtf8(href) << QString::fromUtf8(reported);
+        const auto row = [](const char* name, const char* page, const char* reported) {
+            QTest::newRow(name) << QByteArray(page) << QString::fromUtf8(reported);
         };
-        row("an id written whole", "sub/t.html#café", "sub/t.html#caf%C3%A9 ok");
-        row("escapes that are no UTF-8", "sub/t.html#caf%E9", "sub/t.html#caf%E9 no-fragment");
-        row("a backslash for a slash", "sub\\t.html#x%41", "sub/t.html#x%41 ok");
+        row("an id written whole", "index.html <a href=\"sub/t.html#café\">x</a>", "sub/t.html#caf%C3%A9 ok");
+        row("escapes that are no UTF-8", "index.html <a href=\"sub/t.html#caf%E9\">x</a>", "sub/t.html#caf%E9 no-fragment");
+        row("a backslash for a slash", "index.html <a href=\"sub\\t.html#x%41\">x</a>", "sub/t.html#x%41 ok");
+        // An XHTML file's XML declaration names its encoding; an HTML file's
+        // names nothing.
+        row("XHTML: the declaration's encoding",
+            "index.xhtml <?xml version=\"1.0\" encoding=\"windows-1252\"?><a href=\"sub/t.html#caf\xE9\">x</a>",
+            "sub/t.html#caf%C3%A9 ok");
+        row("HTML: not the declaration's encoding",
+            "index.html <?xml version=\"1.0\" encoding=\"windows-1252\"?><a href=\"sub/t.html#caf\xE9\">x</a>",
+            "sub/t.html#caf%EF%BF%BD no-fragment");
     }
     void localLinksAsABrowserOpensThem()
     {
-        QFETCH(QString, href);
+        QFETCH(QByteArray, page);
         QFETCH(QString, reported);
         TestFolder dir;
         dir.file(QStringLiteral("sub/t.html"), "<p id=\"x%41\"></p><p id=\"café\"></p>");
-        const QString page = dir.file(QStringLiteral("index.html"), "<a href=\"" + href.toUtf8() + "\">x</a>");
+        const qsizetype space = page.indexOf(' ');
+        const QString name = QString::fromUtf8(page.left(space));
+        const QString path = dir.file(name, page.mid(space + 1));
         Documents documents({});
         QStringList found;
-        QVERIFY(!documents.forEachLink({page, DocumentKind::Html, dir.path()}, [&](const Documents::Item& item) {
+        QVERIFY(!documents.forEachLink({path, DocumentKinds::ofFileName(name), dir.path()}, [&](const Documents::Item& item) {
             found << QString::fromUtf8(item.address).remove(dir.path() + u'/') + u' '
                          + AnswerClasses::nameOf(item.decided->answerClass).toString();
             return true;

@@ -103,7 +103,7 @@ std::variant<DocumentLinks, QString> Documents::read(const Input& document)
     const QByteArray& text = std::get<QByteArray>(bytes);
     switch (document.kind) {
     case DocumentKind::Html:
-        return HtmlLinks::read(text);
+        return HtmlLinks::read(text, DocumentKinds::isXhtml(document.name));
     case DocumentKind::Markdown:
         return named(document, MarkdownLinks::readBounded(text));
     case DocumentKind::Sitemap:

@@ -423,7 +423,10 @@ private:
 };
 }  // namespace
 
-DocumentLinks HtmlLinks::read(QByteArrayView bytes) { return Reader({}).read(HtmlEncoding::toUtf8(bytes)); }
+DocumentLinks HtmlLinks::read(QByteArrayView bytes, bool xhtml)
+{
+    return Reader({}).read(HtmlEncoding::toUtf8(bytes, xhtml));
+}
 
 DocumentLinks HtmlLinks::readUtf8(QByteArrayView utf8, TextPlace start)
 {
