@@ -372,6 +372,10 @@ private slots:
         row("HTML: not the declaration's encoding",
             "index.html <?xml version=\"1.0\" encoding=\"windows-1252\"?><a href=\"sub/t.html#caf\xE9\">x</a>",
             "sub/t.html#caf%EF%BF%BD no-fragment");
+        // HTML inside Markdown is read as a browser reads it; a Markdown
+        // link as written.
+        row("Markdown: HTML inside it", "index.md <a href=\"sub\\t.html#x%41\">x</a>", "sub/t.html#x%41 ok");
+        row("Markdown: a link keeps its backslash", "index.md [x](sub\\t.html)", "sub\\t.html not-found");
     }
     void localLinksAsABrowserOpensThem()
     {

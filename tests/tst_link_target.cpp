@@ -92,6 +92,8 @@ private slots:
         htmlRow("HTML: a tab inside a scheme", "java\tscript:x", "", "", "skip javascript");
         htmlRow("HTML: controls and spaces around", "\x01 b.html \x1f", "", "", "disk docs/guide/b.html#");
         htmlRow("HTML: a space inside stays", "my page.html", "", "", "disk docs/guide/my page.html#");
+        row("Markdown: a <base> is HTML's, read as a browser reads it", "b.html", "..\\other\\", "",
+            "disk docs/other/b.html#");
     }
     void leadsTo()
     {
@@ -100,8 +102,8 @@ private slots:
         QFETCH(QByteArray, published);
         QFETCH(QString, leadsTo);
         QFETCH(bool, html);
-        const LinkTarget target = LinkTarget::of(written, {QStringLiteral("docs/guide/a.html"), QStringLiteral("docs"),
-                                                           published, base, html});
+        const LinkTarget target =
+            LinkTarget::of(written, {QStringLiteral("docs/guide/a.html"), QStringLiteral("docs"), published, base}, html);
         switch (target.kind) {
         case Kind::Remote:
             QCOMPARE(QStringLiteral("ask ") + QString::fromUtf8(target.address), leadsTo);

@@ -120,7 +120,6 @@ LinkTarget::Document Documents::placeOf(const Input& document, const QString& ba
     place.path = document.name == u"-" ? QStringLiteral("./-") : document.name;
     place.rootDir = document.rootDir;
     place.base = base;
-    place.html = document.kind == DocumentKind::Html;
     if (!m_settings.base.isEmpty()) {
         // The document's own address: the tree's, and its path below the root.
         QByteArray tree = m_settings.base;
@@ -154,7 +153,7 @@ std::optional<QString> Documents::forEachLink(const Input& document, const std::
         m_local.remember(document.name, links.anchors);
     const LinkTarget::Document place = placeOf(document, links.base);
     for (const FoundLink& link : links.links) {
-        const LinkTarget target = LinkTarget::of(link.address, place);
+        const LinkTarget target = LinkTarget::of(link.address, place, link.html);
         Item next{{}, std::nullopt, {document.name, link.place, link.address, link.element, link.nofollow}};
         switch (target.kind) {
         case LinkTarget::Kind::Remote:

@@ -423,14 +423,24 @@ private:
 };
 }  // namespace
 
+namespace {
+// Each link is HTML's, wherever the HTML stands.
+DocumentLinks writtenInHtml(DocumentLinks found)
+{
+    for (FoundLink& link : found.links)
+        link.html = true;
+    return found;
+}
+}  // namespace
+
 DocumentLinks HtmlLinks::read(QByteArrayView bytes, bool xhtml)
 {
-    return Reader({}).read(HtmlEncoding::toUtf8(bytes, xhtml));
+    return writtenInHtml(Reader({}).read(HtmlEncoding::toUtf8(bytes, xhtml)));
 }
 
 DocumentLinks HtmlLinks::readUtf8(QByteArrayView utf8, TextPlace start)
 {
     if (utf8.isValidUtf8())
-        return Reader(start).read(utf8);
-    return Reader(start).read(QString::fromUtf8(utf8).toUtf8());
+        return writtenInHtml(Reader(start).read(utf8));
+    return writtenInHtml(Reader(start).read(QString::fromUtf8(utf8).toUtf8()));
 }

@@ -145,16 +145,21 @@ QStringList LinkTarget::fragmentForms(const QString& fragment)
     return {fragment, std::move(decoded)};
 }
 
-LinkTarget LinkTarget::of(const QString& written, const Document& document)
+LinkTarget LinkTarget::of(const QString& written, const Document& document, bool html)
 {
-    if (document.html) {
-        // The page's own address is a file's or a site's; a <base> may
-        // name another scheme its links are then relative to.
-        Document page = document;
-        page.html = false;
-        page.base = asBrowserReads(document.base, true);
-        const QString baseScheme = schemeOf(page.base);
-        return of(asBrowserReads(written, baseScheme.isEmpty() || isSpecial(baseScheme)), page);
+    // A <base> is HTML's, whatever holds the page; it may name another
+    // scheme the page's links are then relative to.
+    if (!document.base.isEmpty()) {
+        const QString base = asBrowserReads(document.base, true);
+        if (base != document.base) {
+            Document page = document;
+            page.base = base;
+            return of(written, page, html);
+        }
+    }
+    if (html) {
+        const QString baseScheme = schemeOf(document.base);
+        return of(asBrowserReads(written, baseScheme.isEmpty() || isSpecial(baseScheme)), document, false);
     }
     const QString scheme = schemeOf(written);
     for (const QStringView never : NeverAsked) {

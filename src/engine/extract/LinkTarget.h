@@ -24,10 +24,11 @@ struct LinkTarget {
         QString path;        // the document's own file, as the run names it
         QString rootDir;     // where "/x" starts on disk
         QByteArray address;  // its published address (--base), empty for a tree checked on disk
-        QString base;        // its <base href> as written, empty when none
-        bool html = false;   // an HTML page: its addresses are read as a browser reads them
+        QString base;        // its <base href> as written, empty when none (read as HTML)
     };
-    static LinkTarget of(const QString& written, const Document& document);
+    // `html`: the link was written in HTML (a page, or HTML inside
+    // Markdown), and is read as a browser reads an address.
+    static LinkTarget of(const QString& written, const Document& document, bool html = false);
 
     // Each valid "%XX" as the byte it stands for, the bytes then read as
     // UTF-8; anything else, a "%" without two hex digits too, as written.
