@@ -3,7 +3,8 @@
 // HTML page, read as a browser reads it: an ASCII tab or newline put
 // anywhere changes nothing, and neither does "\" for "/" in a relative
 // address before its query. Percent-decoding gives back what
-// percent-encoding was given, and leaves text with no "%" as it is.
+// percent-encoding was given, and leaves text with no "%" as it is. A
+// file on disk, printed, reads back as the same file and fragment.
 //
 // The first byte chooses: bit 0 an HTML page, bit 1 a published address,
 // bit 2 a <base> (the text up to the first NUL); the rest is the link.
@@ -39,6 +40,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         text = end < 0 ? QString() : text.mid(end + 1);
     }
     const LinkTarget target = LinkTarget::of(text, document, html);
+    if (target.kind == LinkTarget::Kind::Local) {
+        // Read back as a link of a document in the current folder.
+        const LinkTarget back = LinkTarget::of(QString::fromUtf8(target.printedAddress()),
+                                               {QStringLiteral("x"), {}, {}, {}});
+        require(back.kind == LinkTarget::Kind::Local && back.path == target.path);
+        require(LinkTarget::fragmentForms(back.fragment).contains(target.fragment));
+    }
 
     if (!text.contains(u'%'))
         require(LinkTarget::percentDecoded(text) == text);

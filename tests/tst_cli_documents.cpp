@@ -364,6 +364,9 @@ private slots:
         row("an id written whole", "index.html <a href=\"sub/t.html#café\">x</a>", "sub/t.html#caf%C3%A9 ok");
         row("escapes that are no UTF-8", "index.html <a href=\"sub/t.html#caf%E9\">x</a>", "sub/t.html#caf%E9 no-fragment");
         row("a backslash for a slash", "index.html <a href=\"sub\\t.html#x%41\">x</a>", "sub/t.html#x%41 ok");
+        // Printed as it reads back: a "#" in a name is no fragment.
+        row("an escaped # in a name", "index.html <a href=\"sub/a%23b.html\">x</a>", "sub/a%23b.html ok");
+        row("a # that starts a fragment", "index.html <a href=\"sub/t.html#b.html\">x</a>", "sub/t.html#b.html no-fragment");
         // An XHTML file's XML declaration names its encoding; an HTML file's
         // names nothing.
         row("XHTML: the declaration's encoding",
@@ -375,7 +378,7 @@ private slots:
         // HTML inside Markdown is read as a browser reads it; a Markdown
         // link as written.
         row("Markdown: HTML inside it", "index.md <a href=\"sub\\t.html#x%41\">x</a>", "sub/t.html#x%41 ok");
-        row("Markdown: a link keeps its backslash", "index.md [x](sub\\t.html)", "sub\\t.html not-found");
+        row("Markdown: a link keeps its backslash", "index.md [x](sub\\t.html)", "sub%5Ct.html not-found");
     }
     void localLinksAsABrowserOpensThem()
     {
@@ -383,6 +386,7 @@ private slots:
         QFETCH(QString, reported);
         TestFolder dir;
         dir.file(QStringLiteral("sub/t.html"), "<p id=\"x%41\"></p><p id=\"café\"></p>");
+        dir.file(QStringLiteral("sub/a#b.html"), "");
         const qsizetype space = page.indexOf(' ');
         const QString name = QString::fromUtf8(page.left(space));
         const QString path = dir.file(name, page.mid(space + 1));

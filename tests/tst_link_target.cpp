@@ -2,6 +2,7 @@
 // that decides what is asked, what is looked for on disk and what is left.
 #include "engine/extract/LinkTarget.h"
 
+#include <QDir>
 #include <QTest>
 
 using Kind = LinkTarget::Kind;
@@ -114,6 +115,51 @@ private slots:
         case Kind::Skipped:
             QCOMPARE(QStringLiteral("skip ") + target.scheme, leadsTo);
             break;
+        }
+    }
+
+    // A file on disk as the report and the result files print it, and read
+    // back as a link of a document in the current folder: the same file, and
+    // the fragment among the names it is looked for by.
+    void printedAddress_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("fragment");
+        QTest::addColumn<QByteArray>("printed");
+        const auto row = [](const char* name, const char* path, const char* fragment, const char* printed) {
+            QTest::newRow(name) << QString::fromUtf8(path) << QString::fromUtf8(fragment) << QByteArray(printed);
+        };
+        row("plain", "docs/a.html", "", "docs/a.html");
+        row("a # in the name", "docs/a#b.html", "", "docs/a%23b.html");
+        row("a # in the name, and a fragment", "docs/a#b.html", "c", "docs/a%23b.html#c");
+        row("a % in the name", "docs/100%.html", "", "docs/100%25.html");
+        row("a % and hex digits in the name", "docs/a%41.html", "", "docs/a%2541.html");
+        row("a ? in the name", "docs/why?.html", "", "docs/why%3F.html");
+        row("a line break and a tab", "docs/a\nb\t.html", "", "docs/a%0Ab%09.html");
+        row("a DEL and a C1 control", "docs/a\x7f\u0085.html", "", "docs/a%7F%C2%85.html");
+        row("a backslash", "docs/a\\b.html", "", "docs/a%5Cb.html");
+        row("a colon that would be a scheme", "c:x.html", "", "c%3Ax.html");
+        row("a colon after a slash", "docs/c:x.html", "", "docs/c:x.html");
+        row("spaces at the ends", " docs/a b.html ", "", "%20docs/a b.html%20");
+        row("other letters as they are", "/tmp/café.md", "", "/tmp/café.md");
+        row("a fragment as written", "docs/a.html", "caf%E9", "docs/a.html#caf%E9");
+        row("a fragment's letters escaped", "docs/a.html", "café x", "docs/a.html#caf%C3%A9%20x");
+    }
+    void printedAddress()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, fragment);
+        QFETCH(QByteArray, printed);
+        LinkTarget target;
+        target.kind = Kind::Local;
+        target.path = path;
+        target.fragment = fragment;
+        QCOMPARE(target.printedAddress(), printed);
+        for (const bool html : {false, true}) {
+            const LinkTarget back = LinkTarget::of(QString::fromUtf8(printed), {QStringLiteral("x"), {}, {}, {}}, html);
+            QCOMPARE(back.kind, Kind::Local);
+            QCOMPARE(back.path, QDir::cleanPath(path));
+            QVERIFY2(LinkTarget::fragmentForms(back.fragment).contains(fragment), qPrintable(back.fragment));
         }
     }
 

@@ -167,12 +167,7 @@ std::optional<QString> Documents::forEachLink(const Input& document, const std::
             }
             break;
         case LinkTarget::Kind::Local:
-            next.address = target.path.toUtf8();
-            // The fragment as written, its "%" kept (Qt would escape each):
-            // decoding it would lose what is no valid escape ("%zz", or
-            // bytes that are no UTF-8).
-            if (!target.fragment.isEmpty())
-                next.address += '#' + QUrl::toPercentEncoding(target.fragment).replace("%25", "%");
+            next.address = target.printedAddress();
             if (standardInput && target.path == place.path)
                 next.decided = onDisk(ownFragment(ownAnchors, target.fragment, markdown));
             else if (m_settings.checkOnDisk)

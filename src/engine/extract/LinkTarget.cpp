@@ -117,6 +117,34 @@ LinkTarget local(const QString& reference, const QString& folder, const QString&
 }
 }  // namespace
 
+QByteArray LinkTarget::printedAddress() const
+{
+    const QByteArray bytes = path.toUtf8();
+    QByteArray printed;
+    printed.reserve(bytes.size() + fragment.size() + 1);
+    const qsizetype firstSlash = bytes.indexOf('/');
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(bytes[i]);
+        const bool c1 = byte == 0xc2 && i + 1 < bytes.size() && static_cast<unsigned char>(bytes[i + 1]) < 0xa0;
+        if (byte < 0x20 || byte == 0x7f || byte == '%' || byte == '#' || byte == '?' || byte == '\\'
+            || (byte == ':' && (firstSlash < 0 || i < firstSlash)) || (byte == ' ' && (i == 0 || i == bytes.size() - 1))) {
+            printed += '%';
+            printed += QByteArray::number(byte, 16).rightJustified(2, '0').toUpper();
+        } else if (c1) {
+            printed += "%C2%";
+            printed += QByteArray::number(static_cast<unsigned char>(bytes[++i]), 16).toUpper();
+        } else {
+            printed += bytes[i];
+        }
+    }
+    // The fragment as written, its "%" kept (Qt would escape each):
+    // decoding it would lose what is no valid escape ("%zz", or bytes
+    // that are no UTF-8).
+    if (!fragment.isEmpty())
+        printed += '#' + QUrl::toPercentEncoding(fragment).replace("%25", "%");
+    return printed;
+}
+
 QString LinkTarget::percentDecoded(QStringView text)
 {
     if (!text.contains(u'%'))

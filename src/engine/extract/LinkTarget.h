@@ -30,6 +30,15 @@ struct LinkTarget {
     // Markdown), and is read as a browser reads an address.
     static LinkTarget of(const QString& written, const Document& document, bool html = false);
 
+    // A Local target as the report and the result files print it: the path
+    // with each character that would read back as another ("%", "#", "?",
+    // a backslash, a control character, a ":" before the first "/", a
+    // space at either end, which a page's link would lose) as
+    // "%XX", then "#" and the fragment, so that reading it back as a link
+    // names the same file and fragment (and a line break in a name cannot
+    // split a result file's line).
+    QByteArray printedAddress() const;
+
     // Each valid "%XX" as the byte it stands for, the bytes then read as
     // UTF-8; anything else, a "%" without two hex digits too, as written.
     static QString percentDecoded(QStringView text);
