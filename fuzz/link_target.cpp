@@ -19,7 +19,8 @@
 namespace {
 bool same(const LinkTarget& a, const LinkTarget& b)
 {
-    return a.kind == b.kind && a.address == b.address && a.path == b.path && a.fragment == b.fragment && a.scheme == b.scheme;
+    return a.kind == b.kind && a.address == b.address && a.path == b.path && a.fragment == b.fragment
+        && a.scheme == b.scheme && a.reason == b.reason;
 }
 }  // namespace
 

@@ -367,6 +367,7 @@ private slots:
         // Printed as it reads back: a "#" in a name is no fragment.
         row("an escaped # in a name", "index.html <a href=\"sub/a%23b.html\">x</a>", "sub/a%23b.html ok");
         row("a # that starts a fragment", "index.html <a href=\"sub/t.html#b.html\">x</a>", "sub/t.html#b.html no-fragment");
+        row("a file on another host", "index.html <a href=\"file://server/x.html\">x</a>", "file://server/x.html skipped");
         // An XHTML file's XML declaration names its encoding; an HTML file's
         // names nothing.
         row("XHTML: the declaration's encoding",

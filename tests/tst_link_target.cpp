@@ -12,7 +12,7 @@ class LinkTargetTest : public QObject {
 private slots:
     // Each row: the link as written, the document's <base> and published
     // address (--base), and where it leads: "ask ADDRESS", "disk PATH#FRAGMENT"
-    // or "skip SCHEME". The document is docs/guide/a.html, the root docs.
+    // or "skip REASON". The document is docs/guide/a.html, the root docs.
     void leadsTo_data()
     {
         QTest::addColumn<QString>("written");
@@ -31,10 +31,10 @@ private slots:
         row("web address", "https://example.org/x", "", "", "ask https://example.org/x");
         row("scheme in capitals", "HTTP://example.org/", "", "", "ask HTTP://example.org/");
         row("another host, no scheme", "//example.org/x", "", "", "ask https://example.org/x");
-        row("mailto", "mailto:a@example.org", "", "", "skip mailto");
-        row("tel in capitals", "TEL:+123", "", "", "skip tel");
-        row("javascript", "javascript:void(0)", "", "", "skip javascript");
-        row("data", "data:image/png;base64,AAAA", "", "", "skip data");
+        row("mailto", "mailto:a@example.org", "", "", "skip mailto: not asked");
+        row("tel in capitals", "TEL:+123", "", "", "skip tel: not asked");
+        row("javascript", "javascript:void(0)", "", "", "skip javascript: not asked");
+        row("data", "data:image/png;base64,AAAA", "", "", "skip data: not asked");
         row("a colon later in a path", "b:c/d.html", "", "", "ask b:c/d.html");
         row("relative file", "b.html", "", "", "disk docs/guide/b.html#");
         row("up a folder", "../index.md", "", "", "disk docs/index.md#");
@@ -50,6 +50,20 @@ private slots:
         row("a fragment with an escape", "#x%41", "", "", "disk docs/guide/a.html#x%41");
         row("file address, the fragment as written", "file:///tmp/x.html#caf%E9", "", "", "disk /tmp/x.html#caf%E9");
         row("file address", "file:///tmp/x.html#top", "", "", "disk /tmp/x.html#top");
+        // As a browser opens a file: URL, escapes read as in any local link.
+        row("file address on localhost", "file://LocalHost/tmp/x.html?q=1#top", "", "", "disk /tmp/x.html#top");
+        row("file address, a % that is no escape", "file:///tmp/100%.html", "", "", "disk /tmp/100%.html#");
+        row("file address, an escaped #", "file:///tmp/a%23b.html#c", "", "", "disk /tmp/a#b.html#c");
+        row("file address, the host's root", "file://localhost", "", "", "disk /#");
+        row("file address on another host", "file://server/share/x.html", "", "",
+            "skip file: on another host (server), not looked for");
+        row("file: and a path from the root", "file:/tmp/x.html", "", "", "disk /tmp/x.html#");
+        row("file: and no slash: relative to the page", "file:x.html#a", "", "", "disk docs/guide/x.html#a");
+        row("file: and no slash, up a folder", "file:../y.md", "", "", "disk docs/y.md#");
+        row("file: alone: the page itself", "file:#top", "", "", "disk docs/guide/a.html#top");
+        row("file: and no slash, a <base> path", "file:x.html", "../other/", "", "disk docs/other/x.html#");
+        row("file: and no slash, published: from the root", "file:x.html", "", "https://example.org/guide/a.html",
+            "disk /x.html#");
         row("<base> a path", "b.html", "../other/", "", "disk docs/other/b.html#");
         row("<base> an address", "b.html", "https://example.org/site/", "", "ask https://example.org/site/b.html");
         row("<base> another host, no scheme", "b.html#x", "//cdn.example.org/p/", "",
@@ -90,9 +104,10 @@ private slots:
         htmlRow("HTML: a backslash, published", "sub\\b.html", "", "https://example.org/guide/a.html",
                 "ask https://example.org/guide/sub/b.html");
         htmlRow("HTML: a newline inside", "pa\nge.html#x\r\ny", "", "", "disk docs/guide/page.html#xy");
-        htmlRow("HTML: a tab inside a scheme", "java\tscript:x", "", "", "skip javascript");
+        htmlRow("HTML: a tab inside a scheme", "java\tscript:x", "", "", "skip javascript: not asked");
         htmlRow("HTML: controls and spaces around", "\x01 b.html \x1f", "", "", "disk docs/guide/b.html#");
         htmlRow("HTML: a space inside stays", "my page.html", "", "", "disk docs/guide/my page.html#");
+        htmlRow("HTML: backslashes in a file address", "file:\\\\localhost\\tmp\\x.html", "", "", "disk /tmp/x.html#");
         row("Markdown: a <base> is HTML's, read as a browser reads it", "b.html", "..\\other\\", "",
             "disk docs/other/b.html#");
     }
@@ -113,7 +128,7 @@ private slots:
             QCOMPARE(QStringLiteral("disk ") + target.path + u'#' + target.fragment, leadsTo);
             break;
         case Kind::Skipped:
-            QCOMPARE(QStringLiteral("skip ") + target.scheme, leadsTo);
+            QCOMPARE(QStringLiteral("skip ") + target.reason, leadsTo);
             break;
         }
     }

@@ -42,12 +42,12 @@ LocalTargets::Check ownFragment(const QSet<QString>& anchors, const QString& fra
     return {AnswerClass::NoFragment, QStringLiteral("no #%1 in standard input").arg(fragment)};
 }
 
-Outcome neverAsked(const QString& scheme)
+Outcome neverAsked(const QString& reason)
 {
     Outcome outcome;
     outcome.valid = true;
     outcome.answerClass = AnswerClass::Skipped;
-    outcome.reason = scheme + QStringLiteral(": not asked");
+    outcome.reason = reason;
     return outcome;
 }
 }  // namespace
@@ -175,7 +175,7 @@ std::optional<QString> Documents::forEachLink(const Input& document, const std::
             break;
         case LinkTarget::Kind::Skipped:
             next.address = link.address.toUtf8();
-            next.decided = neverAsked(target.scheme);
+            next.decided = neverAsked(target.reason);
             break;
         }
         ++m_linksByTarget[static_cast<size_t>(target.kind)];

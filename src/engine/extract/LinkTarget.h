@@ -11,13 +11,14 @@ struct LinkTarget {
     enum class Kind {
         Remote,   // ask `address`
         Local,    // look for `path` on disk, and `fragment` in it
-        Skipped,  // mailto:, tel:, javascript:, data:: `scheme` says which
+        Skipped,  // mailto:, tel:, javascript:, data:, a file on another host: `reason` says which
     };
     Kind kind = Kind::Remote;
     QByteArray address;  // Remote: as curl is given it, resolved (a bad one is the queue's to judge)
     QString path;        // Local: the file or folder, cleaned, without query or fragment
     QString fragment;    // Local: after '#', as written (see fragmentForms); empty when none
     QString scheme;      // Skipped: lower case, without the colon
+    QString reason;      // Skipped: why it is not asked, for the report
 
     // How a document's relative links resolve.
     struct Document {
