@@ -35,9 +35,11 @@ struct LinkTarget {
     // with each character that would read back as another ("%", "#", "?",
     // a backslash, a control character, a ":" before the first "/", a
     // space at either end, which a page's link would lose) as
-    // "%XX", then "#" and the fragment, so that reading it back as a link
-    // names the same file and fragment (and a line break in a name cannot
-    // split a result file's line).
+    // "%XX", then "#" and the fragment as written, what is not ASCII or is
+    // reserved escaped but a "%" kept; so that reading it back as a link
+    // names the same file (and a line break in a name cannot split a
+    // result file's line), and the same fragment unless one holding a "%"
+    // had something escaped.
     QByteArray printedAddress() const;
 
     // Each valid "%XX" as the byte it stands for, the bytes then read as
