@@ -78,6 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const DocumentLinks found = HtmlLinks::read(bytes);
     const QByteArray utf8 = HtmlEncoding::toUtf8(bytes);
     require(utf8.isValidUtf8());
+    // As an .xhtml file, whose XML declaration names the encoding.
+    require(HtmlEncoding::toUtf8(bytes, true).isValidUtf8());
     const std::vector<int> lengths = lineLengths(QString::fromUtf8(utf8));
     requirePlacesIn(found, lengths);
 

@@ -486,27 +486,55 @@ private slots:
     // page's links read as HTML's: a fragment looked for as written, then
     // decoded, the report naming it escaped; "\" is "/". Each rule on its own
     // is tst_link_target's and tst_document_files'.
+    // A local link in a page found on disk as a browser opens it, the page's
+    // links read as HTML's: a fragment looked for as written, then decoded,
+    // the report naming it escaped; "\" is "/". Each rule on its own is
+    // tst_link_target's and tst_document_files'. `page`: the page's name and,
+    // after a space, its bytes; `reported`: the address as printed, then its
+    // class.
     void localLinksAsABrowserOpensThem_data()
     {
-        QTest::addColumn<QString>("href");
+        QTest::addColumn<QByteArray>("page");
         QTest::addColumn<QString>("reported");
-        const auto row = [](const char* name, const char* href, const char* reported) {
-            QTest::newRow(name) << QString::fromUtf8(href) << QString::fromUtf8(reported);
+        const auto row = [](const char* name, const char* page, const char* reported) {
+            QTest::newRow(name) << QByteArray(page) << QString::fromUtf8(reported);
         };
-        row("an id written whole", "sub/t.html#café", "sub/t.html#caf%C3%A9 ok");
-        row("escapes that are no UTF-8", "sub/t.html#caf%E9", "sub/t.html#caf%E9 no-fragment");
-        row("a backslash for a slash", "sub\\t.html#x%41", "sub/t.html#x%41 ok");
+        row("an id written whole", "index.html <a href=\"sub/t.html#café\">x</a>", "sub/t.html#caf%C3%A9 ok");
+        row("escapes that are no UTF-8", "index.html <a href=\"sub/t.html#caf%E9\">x</a>", "sub/t.html#caf%E9 no-fragment");
+        row("a backslash for a slash", "index.html <a href=\"sub\\t.html#x%41\">x</a>", "sub/t.html#x%41 ok");
+        // Printed as it reads back: a "#" in a name is no fragment.
+        row("an escaped # in a name", "index.html <a href=\"sub/a%23b.html\">x</a>", "sub/a%23b.html ok");
+        row("a # that starts a fragment", "index.html <a href=\"sub/t.html#b.html\">x</a>", "sub/t.html#b.html no-fragment");
+        row("a file on another host", "index.html <a href=\"file://server/x.html\">x</a>", "file://server/x.html skipped");
+        // An XHTML file's XML declaration names its encoding; an HTML file's
+        // names nothing.
+        row("XHTML: the declaration's encoding",
+            "index.xhtml <?xml version=\"1.0\" encoding=\"windows-1252\"?><a href=\"sub/t.html#caf\xE9\">x</a>",
+            "sub/t.html#caf%C3%A9 ok");
+        row("HTML: not the declaration's encoding",
+            "index.html <?xml version=\"1.0\" encoding=\"windows-1252\"?><a href=\"sub/t.html#caf\xE9\">x</a>",
+            "sub/t.html#caf%EF%BF%BD no-fragment");
+        row("a linked XHTML's ids in its declared encoding", "index.html <a href=\"sub/l.xhtml#café\">x</a>",
+            "sub/l.xhtml#caf%C3%A9 ok");
+        // HTML inside Markdown is read as a browser reads it; a Markdown
+        // link as written.
+        row("Markdown: HTML inside it", "index.md <a href=\"sub\\t.html#x%41\">x</a>", "sub/t.html#x%41 ok");
+        row("Markdown: a link keeps its backslash", "index.md [x](sub\\t.html)", "sub%5Ct.html not-found");
     }
     void localLinksAsABrowserOpensThem()
     {
-        QFETCH(QString, href);
+        QFETCH(QByteArray, page);
         QFETCH(QString, reported);
         TestFolder dir;
         dir.file(QStringLiteral("sub/t.html"), "<p id=\"x%41\"></p><p id=\"café\"></p>");
-        const QString page = dir.file(QStringLiteral("index.html"), "<a href=\"" + href.toUtf8() + "\">x</a>");
+        dir.file(QStringLiteral("sub/a#b.html"), "");
+        dir.file(QStringLiteral("sub/l.xhtml"), "<?xml version=\"1.0\" encoding=\"windows-1252\"?><p id=\"caf\xE9\"></p>");
+        const qsizetype space = page.indexOf(' ');
+        const QString name = QString::fromUtf8(page.left(space));
+        const QString path = dir.file(name, page.mid(space + 1));
         Documents documents({});
         QStringList found;
-        QVERIFY(!documents.forEachLink({page, DocumentKind::Html, dir.path()}, [&](const Documents::Item& item) {
+        QVERIFY(!documents.forEachLink({path, DocumentKinds::ofFileName(name), dir.path()}, [&](const Documents::Item& item) {
             found << QString::fromUtf8(item.address).remove(dir.path() + u'/') + u' '
                          + AnswerClasses::nameOf(item.decided->answerClass).toString();
             return true;

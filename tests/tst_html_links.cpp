@@ -141,13 +141,15 @@ private slots:
         row("invalid UTF-8", "<a href='\xFF\xC3'>x<a href=y>", "a href 1:10 \uFFFD\uFFFD | a href 1:23 y");
     }
     // An XHTML file's XML declaration names its encoding, after a byte
-    // order mark and before a <meta>.
+    // order mark and before a <meta>; an HTML file's names nothing, as
+    // HTML's prescan has no such step.
     void xmlDeclarations_data()
     {
         QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("xhtml");
         QTest::addColumn<QString>("links");
-        const auto row = [](const char* name, const QByteArray& bytes, const QString& links) {
-            QTest::newRow(name) << bytes << links;
+        const auto row = [](const char* name, const QByteArray& bytes, const QString& links, bool xhtml = true) {
+            QTest::newRow(name) << bytes << xhtml << links;
         };
         row("Latin-1", "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\n<a href=\"caf\xe9.html\">", "a href 2:10 café.html");
         row("single quotes, spaces, before a meta",
@@ -158,12 +160,18 @@ private slots:
         row("not at the start", " <?xml version=\"1.0\" encoding=\"iso-8859-1\"?><a href=\xE9>", "a href 1:53 \uFFFD");
         row("an encoding that is no label", "<?xml version=\"1.0\" encoding=\"x-none\"?><a href=\xC3\xA9>", "a href 1:48 é");
         row("encoding in the version's value", "<?xml version=\"encoding='iso-8859-1'\"?><a href=\xC3\xA9>", "a href 1:48 é");
+        const QByteArray both = "<?xml version=\"1.0\" encoding=\"utf-8\"?><meta charset=windows-1252><a href=\xE9>";
+        row("XHTML: the declaration's over a meta's", both, "a href 1:74 \uFFFD");
+        row("HTML: the meta's over a declaration's", both, "a href 1:74 é", false);
+        row("HTML: a declaration alone names nothing", "<?xml version=\"1.0\" encoding=\"windows-1252\"?><a href=\x80>",
+            "a href 1:54 \uFFFD", false);
     }
     void xmlDeclarations()
     {
         QFETCH(QByteArray, bytes);
+        QFETCH(bool, xhtml);
         QFETCH(QString, links);
-        QCOMPARE(shown(HtmlLinks::read(bytes)), links);
+        QCOMPARE(shown(HtmlLinks::read(bytes, xhtml)), links);
     }
 
     void encodings()

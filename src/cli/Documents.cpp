@@ -58,12 +58,12 @@ bool readAsTarget(const Documents::Input& document)
     return document.name != u"-" && (document.kind == DocumentKind::Html || document.kind == DocumentKind::Markdown);
 }
 
-Outcome neverAsked(const QString& scheme)
+Outcome neverAsked(const QString& reason)
 {
     Outcome outcome;
     outcome.valid = true;
     outcome.answerClass = AnswerClass::Skipped;
-    outcome.reason = scheme + QStringLiteral(": not asked");
+    outcome.reason = reason;
     return outcome;
 }
 }  // namespace
@@ -119,7 +119,7 @@ std::variant<DocumentLinks, QString> Documents::read(const Input& document)
     const QByteArray& text = std::get<QByteArray>(bytes);
     switch (document.kind) {
     case DocumentKind::Html:
-        return HtmlLinks::read(text);
+        return HtmlLinks::read(text, DocumentKinds::isXhtml(document.name));
     case DocumentKind::Markdown:
         return named(document, MarkdownLinks::readBounded(text));
     case DocumentKind::Sitemap:
@@ -203,7 +203,6 @@ LinkTarget::Document Documents::placeOf(const Input& document, const QString& ba
     place.path = document.name == u"-" ? QStringLiteral("./-") : document.name;
     place.rootDir = document.rootDir;
     place.base = base;
-    place.html = document.kind == DocumentKind::Html;
     if (!m_settings.base.isEmpty()) {
         // The document's own address: the tree's, and its path below the root.
         QByteArray tree = m_settings.base;
@@ -238,7 +237,7 @@ std::optional<QString> Documents::forEachLink(const Input& document, const std::
         m_local.remember(document.name, links.anchors);
     const LinkTarget::Document place = placeOf(document, links.base);
     for (const FoundLink& link : links.links) {
-        const LinkTarget target = LinkTarget::of(link.address, place);
+        const LinkTarget target = LinkTarget::of(link.address, place, link.html);
         Item next{{}, std::nullopt, {document.name, link.place, link.address, link.element, link.nofollow}};
         switch (target.kind) {
         case LinkTarget::Kind::Remote:
@@ -252,12 +251,7 @@ std::optional<QString> Documents::forEachLink(const Input& document, const std::
             }
             break;
         case LinkTarget::Kind::Local:
-            next.address = target.path.toUtf8();
-            // The fragment as written, its "%" kept (Qt would escape each):
-            // decoding it would lose what is no valid escape ("%zz", or
-            // bytes that are no UTF-8).
-            if (!target.fragment.isEmpty())
-                next.address += '#' + QUrl::toPercentEncoding(target.fragment).replace("%25", "%");
+            next.address = target.printedAddress();
             if (standardInput && target.path == place.path)
                 next.decided = onDisk(ownFragment(ownAnchors, target.fragment, markdown));
             else if (m_settings.checkOnDisk)
@@ -265,7 +259,7 @@ std::optional<QString> Documents::forEachLink(const Input& document, const std::
             break;
         case LinkTarget::Kind::Skipped:
             next.address = link.address.toUtf8();
-            next.decided = neverAsked(target.scheme);
+            next.decided = neverAsked(target.reason);
             break;
         }
         ++m_linksByTarget[static_cast<size_t>(target.kind)];

@@ -29,13 +29,7 @@ QByteArray dumpLine(const LinkSource& source, QByteArrayView leadsTo, bool json)
     // line; built in one buffer, for there is a line for every link.
     QByteArray line;
     line.reserve(source.file.size() + source.written.size() + leadsTo.size() + 64);
-    Report::appendEscapedField(line, source.file.toUtf8());
-    if (source.place.line > 0) {
-        line += ':';
-        line += QByteArray::number(source.place.line);
-        line += ':';
-        line += QByteArray::number(source.place.column);
-    }
+    Report::appendEscapedField(line, source.where().toUtf8());
     line += '\t';
     line += source.element.toUtf8();
     line += '\t';

@@ -33,6 +33,8 @@ DocumentKind DocumentKinds::ofFileName(QStringView fileName)
     return DocumentKind::List;
 }
 
+bool DocumentKinds::isXhtml(QStringView fileName) { return fileName.endsWith(u".xhtml", Qt::CaseInsensitive); }
+
 bool DocumentKinds::takenFromFolder(QStringView fileName)
 {
     switch (ofFileName(fileName)) {

@@ -28,6 +28,9 @@ struct FoundLink {
     QString element;
     // rel=nofollow on it: noted, still checked.
     bool nofollow = false;
+    // Written in HTML (a page's, or HTML inside Markdown): its address is
+    // read as a browser reads one, where Markdown's is read as written.
+    bool html = false;
 };
 
 // What one document gives: its links in document order, the fragment names

@@ -240,7 +240,7 @@ std::optional<QByteArray> xmlDeclaredEncoding(QByteArrayView bytes)
 }
 }  // namespace
 
-QByteArray HtmlEncoding::toUtf8(QByteArrayView bytes)
+QByteArray HtmlEncoding::toUtf8(QByteArrayView bytes, bool xhtml)
 {
     QByteArray encoding = "UTF-8";
     if (bytes.startsWith("\xEF\xBB\xBF")) {
@@ -248,7 +248,7 @@ QByteArray HtmlEncoding::toUtf8(QByteArrayView bytes)
     } else if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF")) {
         encoding = bytes[0] == '\xFF' ? "UTF-16LE" : "UTF-16BE";
         bytes = bytes.sliced(2);
-    } else if (const auto declared = xmlDeclaredEncoding(bytes)) {
+    } else if (const auto declared = xhtml ? xmlDeclaredEncoding(bytes) : std::nullopt) {
         encoding = *declared;
     } else if (const auto named = prescannedEncoding(bytes)) {
         encoding = *named;

@@ -4,12 +4,13 @@
 #include <QByteArrayView>
 
 // An HTML file's bytes as text, the way a browser takes a file that comes
-// without a Content-Type: the encoding of a byte order mark, else the one an
-// XML declaration at its start names (an XHTML file's), else the one a
-// <meta charset> or <meta http-equiv=content-type> names in the first 1024
-// bytes, else UTF-8.
+// without a Content-Type: the encoding of a byte order mark, else, in an
+// XHTML file (which a browser reads as XML), the one an XML declaration at
+// its start names, else the one a <meta charset> or <meta
+// http-equiv=content-type> names in the first 1024 bytes, else UTF-8. An
+// HTML file's XML declaration names nothing: HTML's prescan has no such step.
 namespace HtmlEncoding {
 // The text in valid UTF-8, without the byte order mark: what cannot be
 // decoded becomes U+FFFD.
-QByteArray toUtf8(QByteArrayView bytes);
+QByteArray toUtf8(QByteArrayView bytes, bool xhtml = false);
 }

@@ -554,13 +554,26 @@ private:
 };
 }  // namespace
 
-DocumentLinks HtmlLinks::read(QByteArrayView bytes) { return Reader({}).read(HtmlEncoding::toUtf8(bytes)); }
+namespace {
+// Each link is HTML's, wherever the HTML stands.
+DocumentLinks writtenInHtml(DocumentLinks found)
+{
+    for (FoundLink& link : found.links)
+        link.html = true;
+    return found;
+}
+}  // namespace
+
+DocumentLinks HtmlLinks::read(QByteArrayView bytes, bool xhtml)
+{
+    return writtenInHtml(Reader({}).read(HtmlEncoding::toUtf8(bytes, xhtml)));
+}
 
 DocumentLinks HtmlLinks::readUtf8(QByteArrayView utf8, TextPlace start)
 {
     if (utf8.isValidUtf8())
-        return Reader(start).read(utf8);
-    return Reader(start).read(textOfUtf8(utf8).toUtf8());
+        return writtenInHtml(Reader(start).read(utf8));
+    return writtenInHtml(Reader(start).read(textOfUtf8(utf8).toUtf8()));
 }
 
-DocumentLinks HtmlLinks::readThroughTree(QByteArrayView utf8) { return Reader({}).read(utf8, true); }
+DocumentLinks HtmlLinks::readThroughTree(QByteArrayView utf8) { return writtenInHtml(Reader({}).read(utf8, true)); }

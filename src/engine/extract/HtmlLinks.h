@@ -18,10 +18,11 @@
 // <a> inside <svg> is SVG's.
 namespace HtmlLinks {
 // A whole HTML document as its bytes: the encoding from a byte order mark,
-// else an XML declaration's encoding="..." at its start, else a <meta charset> (or http-equiv content-type charset) in the first
-// 1024 bytes, else UTF-8 (invalid sequences replaced). Places count
+// else (an .xhtml file, `xhtml`) an XML declaration's encoding="..." at its
+// start, else a <meta charset> (or http-equiv content-type charset) in the
+// first 1024 bytes, else UTF-8 (invalid sequences replaced). Places count
 // characters of the decoded text; a byte order mark is no column.
-DocumentLinks read(QByteArrayView bytes);
+DocumentLinks read(QByteArrayView bytes, bool xhtml = false);
 // HTML already in UTF-8, such as a block of HTML inside a Markdown file:
 // places counted from `start` (the fragment's first character stands at
 // `start`; lines after its first keep their own columns).

@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QUrl>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 // What a browser would not fetch, and a checker has no business asking.
 constexpr QStringView NeverAsked[] = {u"mailto", u"tel", u"javascript", u"data"};
@@ -115,7 +117,66 @@ LinkTarget local(const QString& reference, const QString& folder, const QString&
         target.path = QDir::cleanPath(folder + u'/' + path);
     return target;
 }
+
+LinkTarget skipped(const QString& scheme, QString reason)
+{
+    LinkTarget target;
+    target.kind = LinkTarget::Kind::Skipped;
+    target.scheme = scheme;
+    target.reason = std::move(reason);
+    return target;
+}
+
+// A file: address as a browser opens it: "file:///x" and
+// "file://localhost/x" are "/x", "file:x" (no slash) is relative to the
+// page, and escapes decoded as in any local link. A file on another host
+// is another machine's, not to be looked for here.
+LinkTarget fileLink(const QString& written, const QString& folder, const QString& self)
+{
+    QString rest = written.mid(5);  // after "file:"
+    if (rest.startsWith(u"//")) {
+        qsizetype end = 2;
+        while (end < rest.size() && rest[end] != u'/' && rest[end] != u'?' && rest[end] != u'#')
+            ++end;
+        const QString host = LinkTarget::percentDecoded(QStringView(rest).sliced(2, end - 2));
+        if (!host.isEmpty() && host.compare(u"localhost", Qt::CaseInsensitive) != 0)
+            return skipped(u"file"_s, u"file: on another host ("_s + host + u"), not looked for"_s);
+        rest = rest.mid(end);
+        if (!rest.startsWith(u'/'))
+            rest.prepend(u'/');
+    }
+    // "/x" is the file system's, not under --root-dir.
+    return local(rest, folder, QString(), self);
+}
 }  // namespace
+
+QByteArray LinkTarget::printedAddress() const
+{
+    const QByteArray bytes = path.toUtf8();
+    QByteArray printed;
+    printed.reserve(bytes.size() + fragment.size() + 1);
+    const qsizetype firstSlash = bytes.indexOf('/');
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(bytes[i]);
+        const bool c1 = byte == 0xc2 && i + 1 < bytes.size() && static_cast<unsigned char>(bytes[i + 1]) < 0xa0;
+        if (byte < 0x20 || byte == 0x7f || byte == '%' || byte == '#' || byte == '?' || byte == '\\'
+            || (byte == ':' && (firstSlash < 0 || i < firstSlash)) || (byte == ' ' && (i == 0 || i == bytes.size() - 1))) {
+            printed += '%';
+            printed += QByteArray::number(byte, 16).rightJustified(2, '0').toUpper();
+        } else if (c1) {
+            printed += "%C2%";
+            printed += QByteArray::number(static_cast<unsigned char>(bytes[++i]), 16).toUpper();
+        } else {
+            printed += bytes[i];
+        }
+    }
+    // The fragment as written, its "%" kept (Qt would escape each):
+    // decoding it would lose what is no valid escape ("%zz", or bytes
+    // that are no UTF-8).
+    if (!fragment.isEmpty())
+        printed += '#' + QUrl::toPercentEncoding(fragment).replace("%25", "%");
+    return printed;
+}
 
 QString LinkTarget::percentDecoded(QStringView text)
 {
@@ -145,36 +206,28 @@ QStringList LinkTarget::fragmentForms(const QString& fragment)
     return {fragment, std::move(decoded)};
 }
 
-LinkTarget LinkTarget::of(const QString& written, const Document& document)
+LinkTarget LinkTarget::of(const QString& written, const Document& document, bool html)
 {
-    if (document.html) {
-        // The page's own address is a file's or a site's; a <base> may
-        // name another scheme its links are then relative to.
-        Document page = document;
-        page.html = false;
-        page.base = asBrowserReads(document.base, true);
-        const QString baseScheme = schemeOf(page.base);
-        return of(asBrowserReads(written, baseScheme.isEmpty() || isSpecial(baseScheme)), page);
+    // A <base> is HTML's, whatever holds the page; it may name another
+    // scheme the page's links are then relative to.
+    if (!document.base.isEmpty()) {
+        const QString base = asBrowserReads(document.base, true);
+        if (base != document.base) {
+            Document page = document;
+            page.base = base;
+            return of(written, page, html);
+        }
+    }
+    if (html) {
+        const QString baseScheme = schemeOf(document.base);
+        return of(asBrowserReads(written, baseScheme.isEmpty() || isSpecial(baseScheme)), document, false);
     }
     const QString scheme = schemeOf(written);
     for (const QStringView never : NeverAsked) {
-        if (scheme == never) {
-            LinkTarget target;
-            target.kind = Kind::Skipped;
-            target.scheme = scheme;
-            return target;
-        }
+        if (scheme == never)
+            return skipped(scheme, scheme + QStringLiteral(": not asked"));
     }
-    if (scheme == u"file") {
-        const QUrl url(written);
-        LinkTarget target;
-        target.kind = Kind::Local;
-        target.path = QDir::cleanPath(url.toLocalFile());
-        if (const qsizetype hash = written.indexOf(u'#'); hash >= 0)
-            target.fragment = written.mid(hash + 1);
-        return target;
-    }
-    if (!scheme.isEmpty())
+    if (!scheme.isEmpty() && scheme != u"file")
         return remote(written.toUtf8());
 
     // The document's own address, when it has one: --base, then a <base>
@@ -190,6 +243,10 @@ LinkTarget LinkTarget::of(const QString& written, const Document& document)
         address = resolved(address, document.base);
     else if (otherHost(document.base))
         address = "https:" + document.base.toUtf8();
+    if (scheme == u"file" && !address.isEmpty()) {
+        // A page of a site has no folder on disk: "file:x" is "/x" there.
+        return fileLink(written, u"/"_s, u"/"_s);
+    }
     if (!address.isEmpty())
         return remote(resolved(address, written));
     if (otherHost(written))
@@ -204,5 +261,7 @@ LinkTarget LinkTarget::of(const QString& written, const Document& document)
         folder = document.base.endsWith(u'/') ? base.path : QFileInfo(base.path).path();
         self = base.path;
     }
+    if (scheme == u"file")
+        return fileLink(written, folder, self);
     return local(written, folder, document.rootDir, self);
 }

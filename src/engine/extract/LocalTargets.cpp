@@ -85,7 +85,7 @@ const QSet<QString>* LocalTargets::anchorsOf(const Place& place)
     // A Markdown file too costly to read has its anchors unknown, as one
     // that cannot be read, rather than none.
     auto links = read == nullptr            ? std::variant<DocumentLinks, QString>(QString())
-               : kind == DocumentKind::Html ? HtmlLinks::read(*read)
+               : kind == DocumentKind::Html ? HtmlLinks::read(*read, DocumentKinds::isXhtml(file))
                                             : MarkdownLinks::readBounded(*read);
     DocumentLinks* found = std::get_if<DocumentLinks>(&links);
     if (!found) {
