@@ -273,11 +273,11 @@ CONF
   print_rows
 
   # Sampled with the stacks as DWARF unwinds them: the build keeps no frame pointers.
-  if in_namespace perf record -q -F 999 --call-graph dwarf,16384 -o "$work/check.perf" "$check" html \
+  if in_namespace perf record -q -F 999 --call-graph dwarf,32768 -o "$work/check.perf" "$check" html \
     > /dev/null 2> "$work/perf.err"; [ -s "$work/check.perf" ]; then
     perf script -i "$work/check.perf" -F ip,sym 2> /dev/null | awk 'BEGIN { RS = "" }
       { samples++ }
-      /DocumentFiles::readBounded|HtmlLinks::read\n|MarkdownLinks::readBounded|SitemapLinks::read/ { extracting++ }
+      /DocumentFiles::readBounded|HtmlLinks::read[\n( ]|MarkdownLinks::readBounded|SitemapLinks::read/ { extracting++ }
       /DocumentFiles::readBounded/ { reading++ }
       END { printf "extraction: %.1f %% of the check run'"'"'s CPU samples (%d of %d; reading the files %.1f %%, finding the links %.1f %%; target < 20 %%)\n",
               100 * extracting / samples, extracting, samples, 100 * reading / samples, 100 * (extracting - reading) / samples }'

@@ -75,11 +75,11 @@ qsizetype gumboElements(const QByteArray& utf8)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const QByteArrayView bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
-    const DocumentLinks found = HtmlLinks::read(bytes);
-    const QByteArray utf8 = HtmlEncoding::toUtf8(bytes);
+    const DocumentLinks found = HtmlLinks::read(bytes.toByteArray());
+    const QByteArray utf8 = HtmlEncoding::toUtf8(bytes.toByteArray());
     require(utf8.isValidUtf8());
     // As an .xhtml file, whose XML declaration names the encoding.
-    require(HtmlEncoding::toUtf8(bytes, true).isValidUtf8());
+    require(HtmlEncoding::toUtf8(bytes.toByteArray(), true).isValidUtf8());
     const std::vector<int> lengths = lineLengths(QString::fromUtf8(utf8));
     requirePlacesIn(found, lengths);
 

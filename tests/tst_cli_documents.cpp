@@ -59,7 +59,8 @@ class CliDocumentsTest : public QObject {
         dir.file(QStringLiteral("a.html"),
                  "<a href=\"b.html#s\">1</a><a href=\"sub/#x\">2</a><a href=\"c.md#heading\">3</a>\n"
                  "<a href=\"deep.md#x\">4</a> <a href=\"/b.html#s\">5</a> <a href=\"b.html#missing\">6</a>\n"
-                 "<a href=\"alias.html#s\">7</a><a href=\"#self\">8</a><a href=\"https://example.org/x\">9</a>\n");
+                 "<a href=\"alias.html#s\">7</a><a href=\"#self\">8</a><a href=\"https://example.org/x\">9</a>\n"
+                 "<a href=\"x.html#caf\xC3\xA9\">10</a>\n");
         dir.file(QStringLiteral("b.html"), "<p id=\"s\"><a href=\"a.html#top\">up</a>\n<a href=\"c.md\">c</a>"
                                            "<a href=\"mailto:x@example.org\">m</a><a href=\"c.md#nowhere\">n</a>\n");
         QFile::remove(dir.filePath(QStringLiteral("alias.html")));  // when written again
@@ -67,6 +68,12 @@ class CliDocumentsTest : public QObject {
         dir.file(QStringLiteral("c.md"), "# Heading\n\n[b](b.html#s) [sub](sub/index.html#x)\n");
         dir.file(QStringLiteral("deep.md"), QByteArray("> ").repeated(MarkdownLinks::MostContainersOnALine + 1) + "x\n");
         dir.file(QStringLiteral("sub/index.html"), "<p id=\"x\"><a href=\"../c.md#heading\">c</a>");
+        // An XHTML page read early by an HTML name, which leaves its XML
+        // declaration unread: not what its own turn reads.
+        dir.file(QStringLiteral("page.xhtml"), "<?xml version=\"1.0\" encoding=\"windows-1252\"?><p id=\"caf\xE9\"><a href=\"caf\xE9.html\">y</a>");
+        dir.file(QStringLiteral("caf\xC3\xA9.html"), "");
+        QFile::remove(dir.filePath(QStringLiteral("x.html")));
+        QVERIFY(QFile::link(dir.filePath(QStringLiteral("page.xhtml")), dir.filePath(QStringLiteral("x.html"))));
     }
     // What keeping the first target a.html names takes: a budget with room
     // for it alone.

@@ -264,6 +264,7 @@ private slots:
         row("an element moved out of a table", "<table><tr><td><a href=1></td></tr><div><a href=2>", false);
         row("a second body's attributes", "<body id=a><body id=b class=c>", false);
         row("misnested formatting", "<b id=o><p>x</b>y", false);
+        row("a frame in SVG, read by gumbo", "<svg><frame id=\"a&amp;b\"></frame></svg><math><frame id=c\x01>");
     }
     void readOffTheTags()
     {

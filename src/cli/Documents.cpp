@@ -46,9 +46,9 @@ LocalTargets::Check ownFragment(const QSet<QString>& anchors, const QString& fra
 
 // A document's place among the files read: the same file read as another
 // kind gives other links.
-QString keptKey(const QString& canonical, DocumentKind kind)
+QString keptKey(const QString& reading, DocumentKind kind)
 {
-    return QString::number(static_cast<int>(kind)) + u':' + canonical;
+    return QString::number(static_cast<int>(kind)) + u':' + reading;
 }
 
 // Where a document may be read early: a file the targets of links are read
@@ -132,8 +132,8 @@ std::variant<DocumentLinks, QString> Documents::read(const Input& document)
 
 Documents::Documents(Settings settings) : m_settings(std::move(settings))
 {
-    m_local.offerReadsTo([this](const QString& canonical, DocumentKind kind, DocumentLinks& read) {
-        keep(canonical, kind, read);
+    m_local.offerReadsTo([this](const QString& reading, DocumentKind kind, DocumentLinks& read) {
+        keep(reading, kind, read);
     });
 }
 
@@ -143,7 +143,7 @@ void Documents::expect(const std::vector<Input>& inputs)
         if (!readAsTarget(input))
             continue;
         if (const QString canonical = QFileInfo(input.name).canonicalFilePath(); !canonical.isEmpty())
-            ++m_toCome[keptKey(canonical, input.kind)];
+            ++m_toCome[keptKey(LocalTargets::readingKey(canonical, input.name), input.kind)];
     }
 }
 
@@ -166,9 +166,9 @@ qint64 Documents::keptSize(const DocumentLinks& links)
     return size + sizeOf(links.base);
 }
 
-void Documents::keep(const QString& canonical, DocumentKind kind, DocumentLinks& read)
+void Documents::keep(const QString& reading, DocumentKind kind, DocumentLinks& read)
 {
-    QString key = keptKey(canonical, kind);
+    QString key = keptKey(reading, kind);
     if (!m_toCome.contains(key))
         return;
     const qint64 size = keptSize(read);
@@ -182,7 +182,8 @@ std::optional<DocumentLinks> Documents::takeKept(const Input& document)
 {
     if (m_toCome.isEmpty() || !readAsTarget(document))
         return std::nullopt;
-    const QString key = keptKey(QFileInfo(document.name).canonicalFilePath(), document.kind);
+    const QString key =
+        keptKey(LocalTargets::readingKey(QFileInfo(document.name).canonicalFilePath(), document.name), document.kind);
     const auto turns = m_toCome.find(key);
     if (turns == m_toCome.end())
         return std::nullopt;

@@ -95,7 +95,7 @@ public:
 
 private:
     LinkTarget::Document placeOf(const Input& document, const QString& base) const;
-    void keep(const QString& canonical, DocumentKind kind, DocumentLinks& read);
+    void keep(const QString& reading, DocumentKind kind, DocumentLinks& read);
     // The document's links when they were kept for its turn; the turn taken.
     std::optional<DocumentLinks> takeKept(const Input& document);
 

@@ -240,8 +240,9 @@ std::optional<QByteArray> xmlDeclaredEncoding(QByteArrayView bytes)
 }
 }  // namespace
 
-QByteArray HtmlEncoding::toUtf8(QByteArrayView bytes, bool xhtml)
+QByteArray HtmlEncoding::toUtf8(const QByteArray& page, bool xhtml)
 {
+    QByteArrayView bytes = page;
     QByteArray encoding = "UTF-8";
     if (bytes.startsWith("\xEF\xBB\xBF")) {
         bytes = bytes.sliced(3);
@@ -256,7 +257,7 @@ QByteArray HtmlEncoding::toUtf8(QByteArrayView bytes, bool xhtml)
     // However it is named ("utf-8", "UTF8"): valid UTF-8 is taken as it is.
     if (QStringConverter::encodingForName(encoding.constData()) == QStringConverter::Utf8) {
         if (bytes.isValidUtf8())
-            return bytes.toByteArray();
+            return bytes.size() == page.size() ? page : bytes.toByteArray();
         return QString::fromUtf8(bytes).toUtf8();
     }
     QStringDecoder decoder(encoding.constData());

@@ -12,5 +12,7 @@
 namespace HtmlEncoding {
 // The text in valid UTF-8, without the byte order mark: what cannot be
 // decoded becomes U+FFFD.
-QByteArray toUtf8(QByteArrayView bytes, bool xhtml = false);
+// Bytes that are that already (most pages) are given back as they are,
+// not copied.
+QByteArray toUtf8(const QByteArray& bytes, bool xhtml = false);
 }

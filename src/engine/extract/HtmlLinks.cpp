@@ -293,6 +293,7 @@ private:
             foreign = false;
         }
         places = nullptr;
+        attributes.clear();  // their names are the text's bytes
         return std::move(found);
     }
 
@@ -399,19 +400,22 @@ private:
         }
     }
 
-    // One start tag as a document of its own; a part of a table inside one,
-    // for gumbo drops it anywhere else.
+    // One start tag as a document of its own, inside what gumbo keeps it
+    // in: a part of a table in a table, a <frame> in a frameset (the body
+    // drops both).
     void readTag(QByteArrayView tag, GumboTag name, bool inTemplate)
     {
-        if (!isTablePart(name)) {
+        const QByteArrayView around = isTablePart(name)        ? QByteArrayView("<table>")
+                                    : name == GUMBO_TAG_FRAME ? QByteArrayView("<frameset>")
+                                                              : QByteArrayView();
+        if (around.isEmpty()) {
             const GumboParse parse(tag);
             walk(parse.output(), inTemplate);
             return;
         }
-        static constexpr QByteArrayView table = "<table>";
-        const QByteArray inTable = table.toByteArray() + tag.toByteArray();
-        start.column -= int(table.size());
-        const GumboParse parse(inTable);
+        const QByteArray inside = around.toByteArray() + tag.toByteArray();
+        start.column -= int(around.size());
+        const GumboParse parse(inside);
         walk(parse.output(), inTemplate);
     }
 
@@ -564,7 +568,7 @@ DocumentLinks writtenInHtml(DocumentLinks found)
 }
 }  // namespace
 
-DocumentLinks HtmlLinks::read(QByteArrayView bytes, bool xhtml)
+DocumentLinks HtmlLinks::read(const QByteArray& bytes, bool xhtml)
 {
     return writtenInHtml(Reader({}).read(HtmlEncoding::toUtf8(bytes, xhtml)));
 }

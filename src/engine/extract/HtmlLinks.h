@@ -22,7 +22,7 @@ namespace HtmlLinks {
 // start, else a <meta charset> (or http-equiv content-type charset) in the
 // first 1024 bytes, else UTF-8 (invalid sequences replaced). Places count
 // characters of the decoded text; a byte order mark is no column.
-DocumentLinks read(QByteArrayView bytes, bool xhtml = false);
+DocumentLinks read(const QByteArray& bytes, bool xhtml = false);
 // HTML already in UTF-8, such as a block of HTML inside a Markdown file:
 // places counted from `start` (the fragment's first character stands at
 // `start`; lines after its first keep their own columns).

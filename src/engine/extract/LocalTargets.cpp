@@ -66,12 +66,18 @@ void LocalTargets::remember(const QString& path, const QStringList& anchors)
 {
     const Place& place = placeOf(path);
     const QString key = place.kind == Place::Kind::File ? place.canonical : QFileInfo(path).canonicalFilePath();
-    m_anchors.insert(key, QSet<QString>(anchors.begin(), anchors.end()));
+    m_anchors.insert(readingKey(key, path), QSet<QString>(anchors.begin(), anchors.end()));
+}
+
+QString LocalTargets::readingKey(const QString& canonical, const QString& name)
+{
+    // No path holds a NUL.
+    return DocumentKinds::isXhtml(name) ? canonical + QChar(0) + QStringLiteral("xhtml") : canonical;
 }
 
 const QSet<QString>* LocalTargets::anchorsOf(const Place& place)
 {
-    const QString& key = place.canonical;
+    const QString key = readingKey(place.canonical, place.file);
     if (const auto known = m_anchors.constFind(key); known != m_anchors.constEnd())
         return &*known;
     if (m_unreadable.contains(key))

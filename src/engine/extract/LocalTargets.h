@@ -30,10 +30,14 @@ public:
     static bool defines(const QSet<QString>& anchors, const QStringList& forms, bool markdown);
     // The anchors of a document the run has read already.
     void remember(const QString& path, const QStringList& anchors);
-    // Handed what a target read for its anchors held (by its canonical path
+    // A file as read by one of its names: its canonical path, and whether
+    // that name is an XHTML file's (whose XML declaration names its
+    // encoding), for a symbolic link may give it another.
+    static QString readingKey(const QString& canonical, const QString& name);
+    // Handed what a target read for its anchors held (by its reading key
     // and the kind it was read as) before it is let go, to take if its
     // reader has a use for it: a run that is to read the same file later.
-    using Offer = std::function<void(const QString& canonical, DocumentKind kind, DocumentLinks& read)>;
+    using Offer = std::function<void(const QString& reading, DocumentKind kind, DocumentLinks& read)>;
     void offerReadsTo(Offer offer) { m_offer = std::move(offer); }
 
 private:
@@ -52,7 +56,7 @@ private:
 
     QString m_currentDir;
     QHash<QString, Place> m_places;           // by the path made absolute, cleaned
-    QHash<QString, QSet<QString>> m_anchors;  // by the file's canonical path
+    QHash<QString, QSet<QString>> m_anchors;  // by the file's reading key
     QSet<QString> m_unreadable;
     Offer m_offer;
 };
