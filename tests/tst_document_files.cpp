@@ -102,6 +102,24 @@ private slots:
         QCOMPARE(described(DocumentFiles::readBounded(path)), expected.replace("PATH", path));
     }
 
+    // Read one after another, each file is its own bytes, whether the one
+    // before is still held or let go, and however large it was.
+    void readOneAfterAnother()
+    {
+        TestFolder folder;
+        const QByteArray large(2 * 1024 * 1024, 'L');
+        const QStringList paths{folder.file("long", QByteArray(3000, 'a')), folder.file("short", "b"),
+                                folder.file("large", large), folder.file("small", "s")};
+        const auto bytesOf = [](const QString& path) { return std::get<QByteArray>(DocumentFiles::readBounded(path)); };
+        const QByteArray held = bytesOf(paths[0]);
+        QCOMPARE(bytesOf(paths[1]), QByteArray("b"));
+        QCOMPARE(held, QByteArray(3000, 'a'));
+        QCOMPARE(bytesOf(paths[0]), QByteArray(3000, 'a'));
+        QCOMPARE(bytesOf(paths[1]), QByteArray("b"));
+        QCOMPARE(bytesOf(paths[2]), large);
+        QCOMPARE(bytesOf(paths[3]), QByteArray("s"));
+    }
+
     void walk_data()
     {
         QTest::addColumn<QStringList>("excluded");  // TOP stands for the folder walked

@@ -20,6 +20,9 @@
 #include <unistd.h>
 
 namespace {
+// The most a document's buffer keeps between reads.
+constexpr qsizetype BufferKeptBytes = 1024 * 1024;
+
 // What makes a file itself, whatever the path to it.
 using FileIdentity = std::pair<dev_t, ino_t>;
 
@@ -121,8 +124,16 @@ std::variant<QByteArray, QString> DocumentFiles::readBounded(const QString& path
     };
     if (status.st_size > MostDocumentBytes)
         return tooLarge();
+    // One buffer for the documents read one after the other: a page's bytes
+    // are let go once its links are found, and a run reads thousands,
+    // which would each cost an allocation of its size. A large one is not
+    // held on to.
+    thread_local QByteArray buffer;
+    if (buffer.capacity() > BufferKeptBytes)
+        buffer = QByteArray();
+    QByteArray& bytes = buffer;
     // A file that grows meanwhile is read one byte past the bound at most.
-    QByteArray bytes(status.st_size + 1, Qt::Uninitialized);
+    bytes.resize(status.st_size + 1);
     qint64 size = 0;
     while (size <= MostDocumentBytes) {
         if (size == bytes.size())
@@ -135,11 +146,15 @@ std::variant<QByteArray, QString> DocumentFiles::readBounded(const QString& path
         if (got == 0)
             break;
         size += got;
+        // As large as it was when opened: read, with no read more to see
+        // the end (a file's size of 0 says nothing in /proc).
+        if (size == status.st_size && status.st_size > 0)
+            break;
     }
     if (size > MostDocumentBytes)
         return tooLarge();
     bytes.truncate(size);
-    return bytes;
+    return bytes;  // shared with the buffer until let go
 }
 
 std::variant<DocumentFiles::WalkedFiles, QString> DocumentFiles::walk(const QString& folder, const QStringList& excluded)
