@@ -313,6 +313,7 @@ private slots:
         row("a line feed written as a reference", "<h3><a></h3><pre>&#10;");
         row("a doctype with ids, a p before a table", "<!DOCTYPE html PUBLIC '-//W3C//DTD HTML 4.01//EN'><p><table>", false);
         row("frameset", "<frameset><frame>", false);
+        row("a select of SVG's closed as HTML's", "<table><svg><select><title><template></template><caption>", false);
         row("too deep", QByteArray("<div>").repeated(HtmlNesting::DepthLimit + 1), false);
         row("more elements than a tree is built of", QByteArray("<br>").repeated(HtmlNesting::MostElements), false);
     }

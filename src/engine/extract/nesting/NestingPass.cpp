@@ -104,10 +104,12 @@ void Pass::takeText(const HtmlToken& text)
 void Pass::take(const Token& t)
 {
     ignoreNextLinefeed = false;
+    // Each time a token is taken again counts: modes that hand it back and
+    // forth without end would otherwise never reach the limit.
     do {
         reprocess = false;
         dispatch(t);
-    } while (reprocess && !stopped);
+    } while (reprocess && !stopped && ++cost.steps <= stepBudget);
 }
 
 void Pass::dispatch(const Token& t)

@@ -297,8 +297,14 @@ void Pass::inCell(const Token& t)
 
 void Pass::closeCurrentSelect()
 {
-    while (!stack.empty() && !isHtml(pop(), GUMBO_TAG_SELECT))
+    bool closed = false;
+    while (!stack.empty() && !(closed = isHtml(pop(), GUMBO_TAG_SELECT)))
         ++cost.steps;
+    // A select of SVG's sets the mode too (the reset goes by names alone),
+    // and then gumbo's walk down to an HTML one runs off the stack, where
+    // it asserts: no tree for such a page.
+    if (!closed)
+        return stop();
     resetMode();
 }
 
