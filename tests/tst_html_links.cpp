@@ -314,6 +314,8 @@ private slots:
         row("a doctype with ids, a p before a table", "<!DOCTYPE html PUBLIC '-//W3C//DTD HTML 4.01//EN'><p><table>", false);
         row("frameset", "<frameset><frame>", false);
         row("a select of SVG's closed as HTML's", "<table><svg><select><title><template></template><caption>", false);
+        row("a cell of SVG's closed as HTML's, by a row's end", "<table><tr><svg><td><title><template></template></tr>", false);
+        row("a cell of MathML's closed by a table's end", "<table><math><td><mi><template></template></table>", false);
         row("too deep", QByteArray("<div>").repeated(HtmlNesting::DepthLimit + 1), false);
         row("more elements than a tree is built of", QByteArray("<br>").repeated(HtmlNesting::MostElements), false);
     }

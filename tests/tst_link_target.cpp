@@ -148,6 +148,7 @@ private slots:
         row("a # in the name", "docs/a#b.html", "", "docs/a%23b.html");
         row("a # in the name, and a fragment", "docs/a#b.html", "c", "docs/a%23b.html#c");
         row("a % in the name", "docs/100%.html", "", "docs/100%25.html");
+        row("a % and hex digits in the name", "docs/a%41.html", "", "docs/a%2541.html");
         row("a ? in the name", "docs/why?.html", "", "docs/why%3F.html");
         row("a line break and a tab", "docs/a\nb\t.html", "", "docs/a%0Ab%09.html");
         row("a DEL and a C1 control", "docs/a\x7f\u0085.html", "", "docs/a%7F%C2%85.html");

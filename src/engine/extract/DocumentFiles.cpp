@@ -129,8 +129,6 @@ std::variant<QByteArray, QString> DocumentFiles::readBounded(const QString& path
     // which would each cost an allocation of its size. A large one is not
     // held on to.
     thread_local QByteArray buffer;
-    if (buffer.capacity() > BufferKeptBytes)
-        buffer = QByteArray();
     QByteArray& bytes = buffer;
     // A file that grows meanwhile is read one byte past the bound at most.
     bytes.resize(status.st_size + 1);
@@ -146,15 +144,14 @@ std::variant<QByteArray, QString> DocumentFiles::readBounded(const QString& path
         if (got == 0)
             break;
         size += got;
-        // As large as it was when opened: read, with no read more to see
-        // the end (a file's size of 0 says nothing in /proc).
-        if (size == status.st_size && status.st_size > 0)
-            break;
     }
     if (size > MostDocumentBytes)
         return tooLarge();
     bytes.truncate(size);
-    return bytes;  // shared with the buffer until let go
+    QByteArray read = bytes;  // shared with the buffer until let go
+    if (buffer.capacity() > BufferKeptBytes)
+        buffer = QByteArray();
+    return read;
 }
 
 std::variant<DocumentFiles::WalkedFiles, QString> DocumentFiles::walk(const QString& folder, const QStringList& excluded)

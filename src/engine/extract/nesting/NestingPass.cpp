@@ -110,6 +110,8 @@ void Pass::take(const Token& t)
         reprocess = false;
         dispatch(t);
     } while (reprocess && !stopped && ++cost.steps <= stepBudget);
+    if (cost.steps > stepBudget)
+        stop();
 }
 
 void Pass::dispatch(const Token& t)

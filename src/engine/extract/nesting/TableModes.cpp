@@ -260,13 +260,25 @@ void Pass::inRow(const Token& t)
 void Pass::closeCell(GumboTag cell)
 {
     generateImpliedEndTags();
-    while (!stack.empty() && !isHtml(pop(), cell))
+    bool closed = false;
+    while (!stack.empty() && !(closed = isHtml(pop(), cell)))
         ++cost.steps;
+    // As with a select: a cell of SVG's can set the mode, and gumbo then
+    // asserts on a stack with no HTML cell in it.
+    if (!closed)
+        return stop();
     clearFormattingToMarker();
     mode = Mode::InRow;
 }
 
-void Pass::closeCurrentCell() { closeCell(inTableScope(GUMBO_TAG_TD) ? GUMBO_TAG_TD : GUMBO_TAG_TH); }
+void Pass::closeCurrentCell()
+{
+    if (inTableScope(GUMBO_TAG_TD))
+        return closeCell(GUMBO_TAG_TD);
+    if (!inTableScope(GUMBO_TAG_TH))
+        return stop();
+    closeCell(GUMBO_TAG_TH);
+}
 
 void Pass::inCell(const Token& t)
 {
