@@ -8,7 +8,9 @@
 #include <QString>
 
 #include <algorithm>
+#include <iterator>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -26,6 +28,44 @@ Span trimmed(const QString& text, Span span)
     while (span.end > span.start && isHtmlSpace(text[span.end - 1]))
         --span.end;
     return span;
+}
+
+// The stretch of the text; the text itself, shared, when it is all of it
+// (the most common address is the whole value).
+QString partOf(const QString& text, Span span)
+{
+    if (span.start == 0 && span.end == text.size())
+        return text;
+    return text.sliced(span.start, span.end - span.start);
+}
+
+// Vectors a reader fills and lets go of with every page, kept between the
+// pages a thread reads for their capacity: a page makes hundreds of
+// elements and links, and growing to that anew each time cost a tenth of
+// reading it. A large one is not held on to.
+constexpr std::size_t MostBorrowedBytes = 1 << 20;
+
+template <typename T>
+std::vector<T>& keptForCapacity()
+{
+    thread_local std::vector<T> kept;
+    return kept;
+}
+
+template <typename T>
+std::vector<T> borrowed()
+{
+    std::vector<T> vector = std::exchange(keptForCapacity<T>(), {});
+    vector.clear();
+    return vector;
+}
+
+template <typename T>
+void giveBack(std::vector<T>&& vector)
+{
+    vector.clear();
+    if (vector.capacity() * sizeof(T) <= MostBorrowedBytes)
+        keptForCapacity<T>() = std::move(vector);
 }
 
 // Each candidate's address in a srcset: "a.png 1x, b,c.png 2x" holds a.png
@@ -251,13 +291,23 @@ public:
 
     DocumentLinks read(QByteArrayView utf8, bool throughTree = false)
     {
-        HtmlNesting::TreeTags tags;
-        if (!HtmlNesting::of(utf8, &tags).affordable)
-            return readTagByTag(utf8);
-        if (tags.inTagOrder && !throughTree)
-            return readTags(utf8, tags.elements);
-        const GumboParse parse(utf8);
-        walk(parse.output(), false);
+        HtmlNesting::TreeTags tags{borrowed<HtmlNesting::MadeElement>()};
+        found.links = borrowed<FoundLink>();
+        if (!HtmlNesting::of(utf8, &tags).affordable) {
+            readTagByTag(utf8);
+        } else if (tags.inTagOrder && !throughTree) {
+            readTags(utf8, tags.elements);
+        } else {
+            const GumboParse parse(utf8);
+            walk(parse.output(), false);
+        }
+        giveBack(std::move(tags.elements));
+        // In a vector of their own size: a document's links may be kept
+        // for the whole run.
+        std::vector<FoundLink> links(std::make_move_iterator(found.links.begin()),
+                                     std::make_move_iterator(found.links.end()));
+        giveBack(std::move(found.links));
+        found.links = std::move(links);
         return std::move(found);
     }
 
@@ -276,9 +326,8 @@ private:
     // A page whose tree holds its tags as they stand (most pages): each
     // element's attributes read off its tag, as gumbo would have them.
     // A tag gumbo would decode is read by gumbo, on its own.
-    DocumentLinks readTags(QByteArrayView utf8, const std::vector<HtmlNesting::MadeElement>& elements)
+    void readTags(QByteArrayView utf8, const std::vector<HtmlNesting::MadeElement>& elements)
     {
-        const TextPlace fragment = start;
         Places inText(utf8);
         places = &inText;
         for (const HtmlNesting::MadeElement& made : elements) {
@@ -286,15 +335,11 @@ private:
                 take(made.tag, made.ns, made.inTemplate);
                 continue;
             }
-            start = shiftedFrom(fragment, inText.of(made.begin));
-            foreign = made.ns != GUMBO_NAMESPACE_HTML;
-            readTag(utf8.sliced(made.begin, made.end - made.begin), made.tag, made.inTemplate);
-            start = fragment;
-            foreign = false;
+            readTagAlone(utf8.sliced(made.begin, made.end - made.begin), inText.of(made.begin), made.tag,
+                         made.ns != GUMBO_NAMESPACE_HTML, made.inTemplate);
         }
         places = nullptr;
         attributes.clear();  // their names are the text's bytes
-        return std::move(found);
     }
 
     // The attributes of a plain tag, as gumbo's tokenizer cuts them; false
@@ -345,9 +390,8 @@ private:
     // SVG hold a tag, a template around a <base>) is followed as the tags
     // open and close; a browser would not nest such a page as written
     // either.
-    DocumentLinks readTagByTag(QByteArrayView utf8)
+    void readTagByTag(QByteArrayView utf8)
     {
-        const TextPlace fragment = start;
         HtmlTokenizer tokens(utf8);
         Places places(utf8);
         int foreignDepth = 0;
@@ -358,9 +402,8 @@ private:
                     foreignDepth = 0;
                 const bool svgOrMath = tag.tag == GUMBO_TAG_SVG || tag.tag == GUMBO_TAG_MATH;
                 if (tag.hasAttributes) {
-                    start = shiftedFrom(fragment, places.of(tag.begin));
-                    foreign = foreignDepth > 0;
-                    readTag(utf8.sliced(tag.begin, tag.end - tag.begin), tag.tag, templateDepth > 0);
+                    readTagAlone(utf8.sliced(tag.begin, tag.end - tag.begin), places.of(tag.begin), tag.tag,
+                                 foreignDepth > 0, templateDepth > 0);
                 }
                 if (svgOrMath && !tag.selfClosing)
                     ++foreignDepth;
@@ -376,7 +419,6 @@ private:
             }
             tokens.foreign(foreignDepth > 0);
         }
-        return std::move(found);
     }
 
     static void rawTextAfter(HtmlTokenizer& tokens, const HtmlToken& tag)
@@ -398,6 +440,17 @@ private:
         default:
             return;
         }
+    }
+
+    // One start tag standing at `at` in the text, read by gumbo alone.
+    void readTagAlone(QByteArrayView tag, TextPlace at, GumboTag name, bool inForeign, bool inTemplate)
+    {
+        const TextPlace fragment = start;
+        start = shiftedFrom(fragment, at);
+        foreign = inForeign;
+        readTag(tag, name, inTemplate);
+        start = fragment;
+        foreign = false;
     }
 
     // One start tag as a document of its own, inside what gumbo keeps it
@@ -474,7 +527,7 @@ private:
             if (const Attribute* href = attributeNamed(attributes, "href")) {
                 const QString value = valueOf(*href);
                 const Span address = trimmed(value, {0, value.size()});
-                found.base = value.sliced(address.start, address.end - address.start);
+                found.base = partOf(value, address);
                 baseTaken = true;
             }
         }
@@ -548,8 +601,7 @@ private:
     {
         ValueWalker walker(writtenOf(attribute), value, references);
         for (const Span& address : addresses) {
-            found.links.push_back({value.sliced(address.start, address.end - address.start),
-                                   shifted(walker.placeOf(address.start)), element, nofollow});
+            found.links.push_back({partOf(value, address), shifted(walker.placeOf(address.start)), element, nofollow});
         }
     }
 
