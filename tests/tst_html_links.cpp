@@ -4,6 +4,7 @@
 // off the tags, through gumbo's tree, and tag by tag past nesting too deep
 // for that tree; and the pass that tells them apart counting what gumbo
 // builds.
+#include "engine/extract/HtmlAttributeText.h"
 #include "engine/extract/HtmlLinks.h"
 #include "engine/extract/HtmlNesting.h"
 
@@ -327,6 +328,22 @@ private slots:
         QCOMPARE(cost.affordable, affordable);
         if (affordable)
             QCOMPARE(cost.elements, gumboElements(html));
+    }
+
+    // Pages on which gumbo asserts (the pass above gives them no tree):
+    // the parse ends without a tree, and the run goes on.
+    void gumboStoppedByItsAsserts_data()
+    {
+        QTest::addColumn<QByteArray>("html");
+        QTest::newRow("a select of SVG's") << QByteArray("<table><svg><select><title><template></template><caption>");
+        QTest::newRow("a cell of SVG's") << QByteArray("<table><tr><svg><td><title><template></template></tr>");
+        QTest::newRow("a cell of MathML's") << QByteArray("<table><math><td><mi><template></template></table>");
+    }
+    void gumboStoppedByItsAsserts()
+    {
+        QFETCH(QByteArray, html);
+        QVERIFY(!GumboParse(html).output());
+        QVERIFY(GumboParse("<a href=x>").output());
     }
 
     // The same on tag soup drawn from the constructs above, and the links

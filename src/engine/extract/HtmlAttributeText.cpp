@@ -1,5 +1,7 @@
 #include "engine/extract/HtmlAttributeText.h"
 
+#include <csetjmp>
+#include <csignal>
 #include <cstdlib>
 
 namespace {
@@ -15,6 +17,8 @@ int decodedLengthOf(const QByteArray& text)
     const QByteArray html = "<a x=\"" + text + "\">";
     const GumboParse parse(html);
     const GumboOutput* output = parse.output();
+    if (!output)
+        return int(text.size());
     const GumboAttribute* attribute = nullptr;
     const GumboVector& inHtml = output->root->v.element.children;  // <head>, <body>
     if (inHtml.length == 2) {
@@ -28,6 +32,45 @@ int decodedLengthOf(const QByteArray& text)
     for (const char* c = attribute->value; *c; ++c)
         length += (*c & 0xC0) != 0x80;
     return length;
+}
+}  // namespace
+
+namespace {
+// Where a gumbo parse on this thread goes back to when gumbo asserts.
+thread_local sigjmp_buf* gumboStopped = nullptr;
+struct sigaction actionBefore;
+
+// An abort inside a parse returns from it; any other is left to what
+// handled SIGABRT before (the default, or a fuzzer's own).
+void onAbort(int signal)
+{
+    if (sigjmp_buf* back = gumboStopped) {
+        gumboStopped = nullptr;
+        siglongjmp(*back, 1);
+    }
+    sigaction(SIGABRT, &actionBefore, nullptr);
+    raise(signal);
+}
+
+// Gumbo's state is all in the parse's arena, dropped with it, and nothing
+// of ours is on the stack between here and gumbo's assert.
+const GumboOutput* parsedContained(const GumboOptions& options, QByteArrayView utf8)
+{
+    static const bool handled = [] {
+        struct sigaction action = {};
+        action.sa_handler = &onAbort;
+        sigemptyset(&action.sa_mask);
+        return sigaction(SIGABRT, &action, &actionBefore) == 0;
+    }();
+    if (!handled)
+        return gumbo_parse_with_options(&options, utf8.data(), size_t(utf8.size()));
+    sigjmp_buf back;
+    if (sigsetjmp(back, 1) != 0)
+        return nullptr;
+    gumboStopped = &back;
+    const GumboOutput* parsed = gumbo_parse_with_options(&options, utf8.data(), size_t(utf8.size()));
+    gumboStopped = nullptr;
+    return parsed;
 }
 }  // namespace
 
@@ -47,7 +90,7 @@ GumboParse::GumboParse(QByteArrayView utf8)
     options.userdata = this;
     options.tab_stop = 1;    // a tab is one character, as an editor's column counts it
     options.max_errors = 0;  // nobody reads them
-    parsed = gumbo_parse_with_options(&options, utf8.data(), size_t(utf8.size()));
+    parsed = parsedContained(options, utf8);
 }
 
 void* GumboParse::allocate(void* userdata, size_t size)

@@ -26,6 +26,8 @@ public:
     GumboParse(const GumboParse&) = delete;
     GumboParse& operator=(const GumboParse&) = delete;
 
+    // None when gumbo stopped on one of its assertions: Debian's build keeps
+    // them, and what would abort the whole run costs only this parse.
     const GumboOutput* output() const { return parsed; }
 
 private:

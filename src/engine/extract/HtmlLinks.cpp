@@ -297,9 +297,10 @@ public:
             readTagByTag(utf8);
         } else if (tags.inTagOrder && !throughTree) {
             readTags(utf8, tags.elements);
-        } else {
-            const GumboParse parse(utf8);
+        } else if (const GumboParse parse(utf8); parse.output()) {
             walk(parse.output(), false);
+        } else {
+            readTagByTag(utf8);
         }
         giveBack(std::move(tags.elements));
         // In a vector of their own size: a document's links may be kept
@@ -461,15 +462,11 @@ private:
         const QByteArrayView around = isTablePart(name)        ? QByteArrayView("<table>")
                                     : name == GUMBO_TAG_FRAME ? QByteArrayView("<frameset>")
                                                               : QByteArrayView();
-        if (around.isEmpty()) {
-            const GumboParse parse(tag);
-            walk(parse.output(), inTemplate);
-            return;
-        }
-        const QByteArray inside = around.toByteArray() + tag.toByteArray();
+        const QByteArray inside = around.isEmpty() ? QByteArray() : around.toByteArray() + tag.toByteArray();
         start.column -= int(around.size());
-        const GumboParse parse(inside);
-        walk(parse.output(), inTemplate);
+        // One tag alone cannot lead gumbo's tree builder to its asserts.
+        if (const GumboParse parse(around.isEmpty() ? tag : inside); parse.output())
+            walk(parse.output(), inTemplate);
     }
 
     void walk(const GumboOutput* output, bool inTemplateAlready)

@@ -100,6 +100,8 @@ size_t attributesOf(const HtmlToken& tag, QByteArrayView text)
     size_t hash = 0;
     if (tag.attributes.contains('&') || tag.attributes.contains('\r') || tag.attributes.contains('\0')) {
         const GumboParse parse(text);
+        if (!parse.output())
+            return 0;
         std::vector<const GumboNode*> pending{parse.output()->root};
         while (!pending.empty()) {
             const GumboNode* node = pending.back();
