@@ -5,15 +5,13 @@
 // as a page too deep for a tree is, the places hold too; and the pass that
 // tells the two apart must count the elements gumbo makes. A page read by
 // its tags must give what its tree gives.
+#include "GumboElements.h"
 #include "Require.h"
-#include "engine/extract/HtmlAttributeText.h"
 #include "engine/extract/HtmlEncoding.h"
 #include "engine/extract/HtmlLinks.h"
 #include "engine/extract/HtmlNesting.h"
 
 #include <QString>
-
-#include <gumbo.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -46,29 +44,6 @@ void requirePlacesIn(const DocumentLinks& found, const std::vector<int>& lengths
         require(link.place.column <= lengths[size_t(link.place.line) - 1] + 1);
         require(link.address.isEmpty() || (!isSpace(link.address.front()) && !isSpace(link.address.back())));
     }
-}
-
-// The elements of gumbo's tree, made in an arena dropped whole: gumbo
-// 0.10.1's own freeing leaks a few strings of some pages.
-qsizetype gumboElements(const QByteArray& utf8)
-{
-    const GumboParse parse(utf8);
-    qsizetype elements = 0;
-    std::vector<const GumboNode*> pending{parse.output()->document};
-    while (!pending.empty()) {
-        const GumboNode* node = pending.back();
-        pending.pop_back();
-        const GumboVector* children = &node->v.document.children;
-        if (node->type == GUMBO_NODE_ELEMENT || node->type == GUMBO_NODE_TEMPLATE) {
-            ++elements;
-            children = &node->v.element.children;
-        } else if (node->type != GUMBO_NODE_DOCUMENT) {
-            continue;
-        }
-        for (unsigned int i = 0; i < children->length; ++i)
-            pending.push_back(static_cast<const GumboNode*>(children->data[i]));
-    }
-    return elements;
 }
 }  // namespace
 

@@ -87,10 +87,10 @@ class CliDocumentsTest : public QObject {
                                   const std::function<void()>& afterFirst = {})
     {
         QStringList warnings;
-        const auto walked = Documents::inputsOf(names, settings, warnings);
+        auto walked = Documents::inputsOf(names, settings, warnings);
         if (!std::holds_alternative<std::vector<Documents::Input>>(walked))
             return {std::get<QString>(walked)};
-        const auto& inputs = std::get<std::vector<Documents::Input>>(walked);
+        auto& inputs = std::get<std::vector<Documents::Input>>(walked);
         Documents documents(settings);
         documents.expect(inputs);
         QStringList read;

@@ -89,14 +89,14 @@ std::variant<std::vector<Documents::Input>, QString> Documents::inputsOf(const Q
                 warnings << name + QStringLiteral(": no HTML, Markdown or sitemap file in the folder");
             const QString root = settings.rootDir.isEmpty() ? name : settings.rootDir;
             for (const QString& file : found.files)
-                inputs.push_back({file, DocumentKinds::ofFileName(file), root});
+                inputs.push_back({file, DocumentKinds::ofFileName(file), root, {}});
             continue;
         }
         // A document is read when its turn comes, and one that cannot be is
         // a message there, the others still checked, whether it was named or
         // found in a folder.
         const DocumentKind kind = settings.kind.value_or(name == u"-" ? DocumentKind::List : DocumentKinds::ofFileName(name));
-        inputs.push_back({name, kind, here});
+        inputs.push_back({name, kind, here, {}});
     }
     return inputs;
 }
@@ -137,13 +137,15 @@ Documents::Documents(Settings settings) : m_settings(std::move(settings))
     });
 }
 
-void Documents::expect(const std::vector<Input>& inputs)
+void Documents::expect(std::vector<Input>& inputs)
 {
-    for (const Input& input : inputs) {
+    for (Input& input : inputs) {
         if (!readAsTarget(input))
             continue;
-        if (const QString canonical = QFileInfo(input.name).canonicalFilePath(); !canonical.isEmpty())
-            ++m_toCome[keptKey(LocalTargets::readingKey(canonical, input.name), input.kind)];
+        if (const QString canonical = QFileInfo(input.name).canonicalFilePath(); !canonical.isEmpty()) {
+            input.keptKey = keptKey(LocalTargets::readingKey(canonical, input.name), input.kind);
+            ++m_toCome[input.keptKey];
+        }
     }
 }
 
@@ -180,10 +182,9 @@ void Documents::keep(const QString& reading, DocumentKind kind, DocumentLinks& r
 
 std::optional<DocumentLinks> Documents::takeKept(const Input& document)
 {
-    if (m_toCome.isEmpty() || !readAsTarget(document))
+    const QString& key = document.keptKey;
+    if (m_toCome.isEmpty() || key.isEmpty())
         return std::nullopt;
-    const QString key =
-        keptKey(LocalTargets::readingKey(QFileInfo(document.name).canonicalFilePath(), document.name), document.kind);
     const auto turns = m_toCome.find(key);
     if (turns == m_toCome.end())
         return std::nullopt;

@@ -61,6 +61,10 @@ public:
         QString name;  // "-": standard input
         DocumentKind kind = DocumentKind::List;
         QString rootDir;  // a document's, where its root-relative links start
+        // Set by expect(): where the document is kept for its turn, looked
+        // up once (a canonical path is a walk of the disk). Empty: never
+        // kept (not read as a target, or not there).
+        QString keptKey;
     };
     // The names given, folders walked in place, each with its kind; or why
     // one of them cannot be read. What a walk passed over goes to `warnings`.
@@ -80,7 +84,7 @@ public:
     // The inputs the run goes through, in order: a document among them read
     // before its turn, as a link's target, is kept for its turn (within the
     // settings' mostKeptBytes) rather than read and parsed again.
-    void expect(const std::vector<Input>& inputs);
+    void expect(std::vector<Input>& inputs);
     // Reads one document and hands on each link, in document order, while
     // `item` returns true. Nothing, or why the document could not be read.
     std::optional<QString> forEachLink(const Input& document, const std::function<bool(const Item&)>& item);

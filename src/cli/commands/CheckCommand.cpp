@@ -39,7 +39,7 @@ int CheckCommand::execute(const Streams& standard)
     auto named = Documents::inputsOf(options.lists, documentSettings(options), walkWarnings);
     if (const QString* problem = std::get_if<QString>(&named))
         return failed(streams, *problem);
-    const std::vector<Documents::Input>& given = std::get<std::vector<Documents::Input>>(named);
+    std::vector<Documents::Input>& given = std::get<std::vector<Documents::Input>>(named);
     QStringList listNames;
     QStringList documentNames;
     for (const Documents::Input& input : given)

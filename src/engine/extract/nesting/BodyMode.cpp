@@ -273,8 +273,7 @@ void Pass::inBodyEnd(const Token& t)
             generateImpliedEndTags();
             if (!currentIs(GUMBO_TAG_FORM))
                 return;
-            while (!stack.empty() && !isHtml(pop(), GUMBO_TAG_FORM))
-                ++cost.steps;
+            popUntil(GUMBO_TAG_FORM);
             return;
         }
         const int form = formElement;
@@ -306,8 +305,7 @@ void Pass::inBodyEnd(const Token& t)
         if (!inScope(isHeading, isScopeBarrier))
             return;
         generateImpliedEndTags();
-        while (!stack.empty() && !isHeading(pop()))
-            ++cost.steps;
+        popUntil(isHeading);
         return;
     case GUMBO_TAG_A:
     case GUMBO_TAG_B:
@@ -345,8 +343,7 @@ void Pass::inBodyEnd(const Token& t)
             if (isHtml(stack[i], tag)) {
                 const int id = stack[i].id;
                 generateImpliedEndTags(tag);
-                while (!stack.empty() && pop().id != id)
-                    ++cost.steps;
+                popUntilId(id);
                 return;
             }
             if (isSpecial(stack[i]))

@@ -95,8 +95,7 @@ void Pass::inHead(const Token& t)
         if (!hasOpen(GUMBO_TAG_TEMPLATE))
             return;
         generateAllImpliedEndTagsThoroughly();
-        while (!stack.empty() && !isHtml(pop(), GUMBO_TAG_TEMPLATE))
-            ++cost.steps;
+        popUntil(GUMBO_TAG_TEMPLATE);
         clearFormattingToMarker();
         if (!templateModes.empty())
             templateModes.pop_back();
@@ -195,8 +194,7 @@ void Pass::inTemplate(const Token& t)
         return;
     if (!hasOpen(GUMBO_TAG_TEMPLATE))
         return;
-    while (!stack.empty() && !isHtml(pop(), GUMBO_TAG_TEMPLATE))
-        ++cost.steps;
+    popUntil(GUMBO_TAG_TEMPLATE);
     clearFormattingToMarker();
     if (!templateModes.empty())
         templateModes.pop_back();

@@ -226,8 +226,7 @@ void Pass::inForeignContent(const Token& t)
         ++cost.steps;
         if (node->named && t.tag->hasForeignName && HtmlTokens::sameName(node->name, t.tag->foreignName)) {
             const int id = node->id;
-            while (!stack.empty() && pop().id != id)
-                ++cost.steps;
+            popUntilId(id);
             return;
         }
         node = &stack[--i];

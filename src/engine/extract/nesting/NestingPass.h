@@ -102,6 +102,28 @@ private:
         open[size_t(e.id)] = 0;
         return e;
     }
+    // Pops up to and including the nearest element `match` takes. gumbo's
+    // walk for one that is not there runs off its stack, where it asserts:
+    // the pass stops, and the page gets no tree.
+    template <typename Match>
+    bool popUntil(Match match)
+    {
+        while (!stack.empty()) {
+            if (match(pop()))
+                return true;
+            ++cost.steps;
+        }
+        stop();
+        return false;
+    }
+    bool popUntil(GumboTag tag)
+    {
+        return popUntil([tag](const Element& e) { return isHtml(e, tag); });
+    }
+    bool popUntilId(int id)
+    {
+        return popUntil([id](const Element& e) { return e.id == id; });
+    }
     const Element& current() const { return stack.back(); }
     bool currentIs(GumboTag tag) const { return !stack.empty() && isHtml(current(), tag); }
 

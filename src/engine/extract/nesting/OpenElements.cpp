@@ -83,11 +83,7 @@ void Pass::generateAllImpliedEndTagsThoroughly()
 void Pass::implicitlyClose(GumboTag tag)
 {
     generateImpliedEndTags(tag);
-    while (!stack.empty() && !isHtml(current(), tag)) {
-        ++cost.steps;
-        pop();
-    }
-    pop();
+    popUntil(tag);
 }
 
 void Pass::closeParagraphInButtonScope()
@@ -233,11 +229,7 @@ void Pass::adoptionAgency(GumboTag subject)
             }
         }
         if (furthest < 0) {
-            while (!stack.empty() && current().id != formattingElement.id) {
-                ++cost.steps;
-                pop();
-            }
-            pop();
+            popUntilId(formattingElement.id);
             formatting.erase(formatting.begin() + formattingIndexOf(formattingElement.id));
             return;
         }

@@ -30,8 +30,7 @@ bool Pass::closeTable()
 {
     if (!inTableScope(GUMBO_TAG_TABLE))
         return false;
-    while (!stack.empty() && !isHtml(pop(), GUMBO_TAG_TABLE))
-        ++cost.steps;
+    popUntil(GUMBO_TAG_TABLE);
     resetMode();
     return true;
 }
@@ -134,8 +133,7 @@ void Pass::inCaption(const Token& t)
         if (!inTableScope(GUMBO_TAG_CAPTION))
             return;
         generateImpliedEndTags();
-        while (!stack.empty() && !isHtml(pop(), GUMBO_TAG_CAPTION))
-            ++cost.steps;
+        popUntil(GUMBO_TAG_CAPTION);
         clearFormattingToMarker();
         mode = Mode::InTable;
         return;
@@ -145,8 +143,7 @@ void Pass::inCaption(const Token& t)
         || t.isEnd(GUMBO_TAG_TABLE)) {
         if (!inTableScope(GUMBO_TAG_CAPTION))
             return;
-        while (!stack.empty() && !isHtml(pop(), GUMBO_TAG_CAPTION))
-            ++cost.steps;
+        popUntil(GUMBO_TAG_CAPTION);
         clearFormattingToMarker();
         mode = Mode::InTable;
         reprocess = true;
@@ -260,13 +257,10 @@ void Pass::inRow(const Token& t)
 void Pass::closeCell(GumboTag cell)
 {
     generateImpliedEndTags();
-    bool closed = false;
-    while (!stack.empty() && !(closed = isHtml(pop(), cell)))
-        ++cost.steps;
-    // As with a select: a cell of SVG's can set the mode, and gumbo then
-    // asserts on a stack with no HTML cell in it.
-    if (!closed)
-        return stop();
+    // As with a select: a cell of SVG's can set the mode, with no HTML cell
+    // on the stack.
+    if (!popUntil(cell))
+        return;
     clearFormattingToMarker();
     mode = Mode::InRow;
 }
@@ -309,14 +303,10 @@ void Pass::inCell(const Token& t)
 
 void Pass::closeCurrentSelect()
 {
-    bool closed = false;
-    while (!stack.empty() && !(closed = isHtml(pop(), GUMBO_TAG_SELECT)))
-        ++cost.steps;
     // A select of SVG's sets the mode too (the reset goes by names alone),
-    // and then gumbo's walk down to an HTML one runs off the stack, where
-    // it asserts: no tree for such a page.
-    if (!closed)
-        return stop();
+    // with no HTML one on the stack.
+    if (!popUntil(GUMBO_TAG_SELECT))
+        return;
     resetMode();
 }
 
