@@ -177,7 +177,7 @@ void Documents::keep(const QString& reading, DocumentKind kind, DocumentLinks& r
     if (m_keptSize + size > m_settings.mostKeptBytes)
         return;
     m_keptSize += size;
-    m_kept.insert(std::move(key), {std::move(read), size});
+    m_kept.emplace(std::move(key), Kept{std::move(read), size});
 }
 
 std::optional<DocumentLinks> Documents::takeKept(const Input& document)
