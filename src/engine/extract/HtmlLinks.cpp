@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <algorithm>
+#include <cstring>
 #include <iterator>
 #include <optional>
 #include <utility>
@@ -250,9 +251,37 @@ bool isPlainTag(QByteArrayView tag)
 // at CR LF, CR or LF, and a column is a code point, as gumbo counts them.
 class Places {
 public:
-    explicit Places(QByteArrayView text) : text(text) {}
+    explicit Places(QByteArrayView text) : text(text), carriageReturns(text.contains('\r')) {}
 
     TextPlace of(qsizetype offset)
+    {
+        if (carriageReturns)
+            return ofAnyLineEnd(offset);
+        if (offset <= at)
+            return place;
+        // Most texts end lines with LF alone: the lines found by memchr,
+        // the last one's code points counted in a loop the compiler widens.
+        const char* from = text.data() + at;
+        const char* const to = text.data() + offset;
+        while (const auto* lf = static_cast<const char*>(std::memchr(from, '\n', to - from))) {
+            place = {place.line + 1, 1};
+            from = lf + 1;
+        }
+        int codePoints = 0;
+        for (; from < to; ++from)
+            codePoints += (*from & 0xC0) != 0x80;
+        place.column += codePoints;
+        at = offset;
+        return place;
+    }
+
+private:
+    QByteArrayView text;
+    bool carriageReturns;
+    qsizetype at = 0;
+    TextPlace place;
+
+    TextPlace ofAnyLineEnd(qsizetype offset)
     {
         for (; at < offset; ++at) {
             const char c = text[at];
@@ -263,11 +292,6 @@ public:
         }
         return place;
     }
-
-private:
-    QByteArrayView text;
-    qsizetype at = 0;
-    TextPlace place;
 };
 
 // A place within a fragment that starts at `start`, as a place in the file.

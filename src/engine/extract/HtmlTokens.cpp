@@ -137,7 +137,7 @@ HtmlToken HtmlTokenizer::next()
     }
     // "</>" is no token at all: past it, the next one.
     bool afterEmptyEndTag = false;
-    while (text.sliced(at).startsWith("</>")) {
+    while (at + 2 < text.size() && text[at] == '<' && text[at + 1] == '/' && text[at + 2] == '>') {
         at += 3;
         afterEmptyEndTag = true;
     }
