@@ -6,6 +6,7 @@
 // at the start of a document alone) moves each link one line down and
 // changes nothing else.
 #include "Require.h"
+#include "engine/extract/HtmlAttributeText.h"
 #include "engine/extract/MarkdownLinks.h"
 
 #include <QString>
@@ -76,6 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             require(startsThere(link, size_t(link.place.column) <= line.size() ? line[size_t(link.place.column) - 1] : U'\0'));
     }
 
+    // Gumbo asserted on none of the HTML inside it.
+    require(GumboParse::stops() == 0);
     // A blank line before a second mark makes it text.
     if (moreMarks)
         return 0;

@@ -505,7 +505,7 @@ private slots:
         const QString path = dir.file(name, page.mid(space + 1));
         Documents documents({});
         QStringList found;
-        QVERIFY(!documents.forEachLink({path, DocumentKinds::ofFileName(name), dir.path()}, [&](const Documents::Item& item) {
+        QVERIFY(!documents.forEachLink({path, DocumentKinds::ofFileName(name), dir.path(), {}}, [&](const Documents::Item& item) {
             found << QString::fromUtf8(item.address).remove(dir.path() + u'/') + u' '
                          + AnswerClasses::nameOf(item.decided->answerClass).toString();
             return true;

@@ -229,6 +229,8 @@ std::optional<QString> Documents::forEachLink(const Input& document, const std::
         return *problem;
     const DocumentLinks& links = std::get<DocumentLinks>(read);
     ++m_filesByKind[static_cast<size_t>(document.kind)];
+    for (const QString& note : links.notes)
+        m_notes << document.name + QStringLiteral(": ") + note;
     // Standard input is no file to look in again, nor a page of the site
     // (--base): its own fragments are checked against the anchors read now.
     const bool standardInput = document.name == u"-";

@@ -14,6 +14,7 @@
 #include <array>
 #include <functional>
 #include <optional>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -88,6 +89,9 @@ public:
     // Reads one document and hands on each link, in document order, while
     // `item` returns true. Nothing, or why the document could not be read.
     std::optional<QString> forEachLink(const Input& document, const std::function<bool(const Item&)>& item);
+    // What the documents read so far could not be read as they should
+    // ("a.html: gumbo stopped ..."), each once; their links still handed on.
+    QStringList takeNotes() { return std::exchange(m_notes, {}); }
     // What a document holds: its links and anchors, or why it cannot be read.
     static std::variant<DocumentLinks, QString> read(const Input& document);
     // What holding a document's links costs, about: its strings' characters
@@ -116,4 +120,5 @@ private:
     };
     QHash<QString, Kept> m_kept;
     qint64 m_keptSize = 0;
+    QStringList m_notes;
 };

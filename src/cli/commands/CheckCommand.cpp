@@ -129,6 +129,8 @@ int CheckCommand::execute(const Streams& standard)
             outputs.say(*problem);
             documentUnread = true;
         }
+        for (const QString& note : documents.takeNotes())
+            outputs.say(note);
         if (unreadable || !taking)
             break;
     }

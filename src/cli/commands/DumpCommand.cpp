@@ -103,6 +103,8 @@ int DumpCommand::execute(const Streams& streams)
             std::fprintf(streams.err, "tessaly-check: %s\n", qPrintable(*problem));
             unread = true;
         }
+        for (const QString& note : documents.takeNotes())
+            std::fprintf(streams.err, "tessaly-check: %s\n", qPrintable(note));
         if (std::ferror(streams.out) || Interrupt::caught())
             break;
     }

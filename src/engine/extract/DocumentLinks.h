@@ -40,4 +40,6 @@ struct DocumentLinks {
     QStringList anchors;
     // The first <base href> as written; empty when there is none.
     QString base;
+    // What could not be read as it should, for the user to hear of.
+    QStringList notes;
 };

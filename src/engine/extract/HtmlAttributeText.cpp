@@ -1,8 +1,11 @@
 #include "engine/extract/HtmlAttributeText.h"
 
+#include <atomic>
 #include <csetjmp>
-#include <csignal>
 #include <cstdlib>
+#include <utility>
+
+#include <dlfcn.h>
 
 namespace {
 bool isAsciiAlphanumeric(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }
@@ -36,43 +39,49 @@ int decodedLengthOf(const QByteArray& text)
 }  // namespace
 
 namespace {
-// Where a gumbo parse on this thread goes back to when gumbo asserts.
+// Where a gumbo parse on this thread goes back to when gumbo fails one of
+// its assertions, and what the assertion said.
 thread_local sigjmp_buf* gumboStopped = nullptr;
-struct sigaction actionBefore;
+thread_local QString gumboAssertion;
+std::atomic<qint64> gumboStops{0};
 
-// An abort inside a parse returns from it; any other is left to what
-// handled SIGABRT before (the default, or a fuzzer's own).
-void onAbort(int signal)
+// Gumbo's state is all in the parse's arena, dropped with it; the jump
+// crosses only gumbo's C frames.
+const GumboOutput* parsedContained(const GumboOptions& options, QByteArrayView utf8, QString& stop)
 {
-    if (sigjmp_buf* back = gumboStopped) {
-        gumboStopped = nullptr;
-        siglongjmp(*back, 1);
-    }
-    sigaction(SIGABRT, &actionBefore, nullptr);
-    raise(signal);
-}
-
-// Gumbo's state is all in the parse's arena, dropped with it, and nothing
-// of ours is on the stack between here and gumbo's assert.
-const GumboOutput* parsedContained(const GumboOptions& options, QByteArrayView utf8)
-{
-    static const bool handled = [] {
-        struct sigaction action = {};
-        action.sa_handler = &onAbort;
-        sigemptyset(&action.sa_mask);
-        return sigaction(SIGABRT, &action, &actionBefore) == 0;
-    }();
-    if (!handled)
-        return gumbo_parse_with_options(&options, utf8.data(), size_t(utf8.size()));
     sigjmp_buf back;
-    if (sigsetjmp(back, 1) != 0)
+    if (sigsetjmp(back, 0) != 0) {
+        ++gumboStops;
+        stop = std::exchange(gumboAssertion, {});
         return nullptr;
+    }
     gumboStopped = &back;
     const GumboOutput* parsed = gumbo_parse_with_options(&options, utf8.data(), size_t(utf8.size()));
     gumboStopped = nullptr;
     return parsed;
 }
 }  // namespace
+
+// Debian's libgumbo keeps its assert()s, and the C library's would end the
+// whole run for one page. A failed assertion while gumbo parses (nothing
+// else runs then) ends that parse instead; any other is the C library's.
+// The program's own definition is the one gumbo's calls reach.
+extern "C" void __assert_fail(const char* assertion, const char* file, unsigned int line,
+                              const char* function) noexcept
+{
+    if (sigjmp_buf* back = gumboStopped) {
+        gumboStopped = nullptr;
+        gumboAssertion = QStringLiteral("%1:%2: %3").arg(QString::fromUtf8(file)).arg(line).arg(QString::fromUtf8(assertion));
+        siglongjmp(*back, 1);
+    }
+    using AssertFail = void (*)(const char*, const char*, unsigned int, const char*);
+    static const auto next = reinterpret_cast<AssertFail>(dlsym(RTLD_NEXT, "__assert_fail"));
+    if (next)
+        next(assertion, file, line, function);
+    std::abort();
+}
+
+qint64 GumboParse::stops() { return gumboStops; }
 
 QString textOfUtf8(QByteArrayView utf8)
 {
@@ -90,7 +99,7 @@ GumboParse::GumboParse(QByteArrayView utf8)
     options.userdata = this;
     options.tab_stop = 1;    // a tab is one character, as an editor's column counts it
     options.max_errors = 0;  // nobody reads them
-    parsed = parsedContained(options, utf8);
+    parsed = parsedContained(options, utf8, stopped);
 }
 
 void* GumboParse::allocate(void* userdata, size_t size)

@@ -26,13 +26,18 @@ public:
     GumboParse(const GumboParse&) = delete;
     GumboParse& operator=(const GumboParse&) = delete;
 
-    // None when gumbo stopped on one of its assertions: Debian's build keeps
-    // them, and what would abort the whole run costs only this parse.
+    // None when gumbo stopped on one of its assertions (Debian's build keeps
+    // them): what would abort the whole run costs only this parse.
     const GumboOutput* output() const { return parsed; }
+    // What the assertion said, when it stopped.
+    const QString& stop() const { return stopped; }
+    // How many parses stopped so far, on any thread.
+    static qint64 stops();
 
 private:
     GumboArena memory;
     const GumboOutput* parsed = nullptr;
+    QString stopped;
 
     static void* allocate(void* userdata, size_t size);
     static void deallocate(void* userdata, void* pointer);

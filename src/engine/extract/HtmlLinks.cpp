@@ -62,10 +62,16 @@ std::vector<T> borrowed()
 }
 
 template <typename T>
+bool isKeptForCapacity(const std::vector<T>& vector)
+{
+    return vector.capacity() * sizeof(T) <= MostBorrowedBytes;
+}
+
+template <typename T>
 void giveBack(std::vector<T>&& vector)
 {
     vector.clear();
-    if (vector.capacity() * sizeof(T) <= MostBorrowedBytes)
+    if (isKeptForCapacity(vector))
         keptForCapacity<T>() = std::move(vector);
 }
 
@@ -321,18 +327,18 @@ public:
             readTagByTag(utf8);
         } else if (tags.inTagOrder && !throughTree) {
             readTags(utf8, tags.elements);
-        } else if (const GumboParse parse(utf8); parse.output()) {
-            walk(parse.output(), false);
-        } else {
+        } else if (!readTree(utf8)) {
             readTagByTag(utf8);
         }
         giveBack(std::move(tags.elements));
         // In a vector of their own size: a document's links may be kept
         // for the whole run.
-        std::vector<FoundLink> links(std::make_move_iterator(found.links.begin()),
-                                     std::make_move_iterator(found.links.end()));
-        giveBack(std::move(found.links));
-        found.links = std::move(links);
+        if (found.links.capacity() != found.links.size() && isKeptForCapacity(found.links)) {
+            std::vector<FoundLink> links(std::make_move_iterator(found.links.begin()),
+                                         std::make_move_iterator(found.links.end()));
+            giveBack(std::move(found.links));
+            found.links = std::move(links);
+        }
         return std::move(found);
     }
 
@@ -467,6 +473,21 @@ private:
         }
     }
 
+    // Through gumbo's tree; false, with a note, when gumbo stopped on one
+    // of its assertions (the page is then read tag by tag, its failed
+    // parse let go first).
+    bool readTree(QByteArrayView utf8)
+    {
+        const GumboParse parse(utf8);
+        if (!parse.output()) {
+            found.notes << QStringLiteral("gumbo stopped on its assertion %1; the page was read tag by tag")
+                               .arg(parse.stop());
+            return false;
+        }
+        walk(parse.output(), false);
+        return true;
+    }
+
     // One start tag standing at `at` in the text, read by gumbo alone.
     void readTagAlone(QByteArrayView tag, TextPlace at, GumboTag name, bool inForeign, bool inTemplate)
     {
@@ -486,11 +507,19 @@ private:
         const QByteArrayView around = isTablePart(name)        ? QByteArrayView("<table>")
                                     : name == GUMBO_TAG_FRAME ? QByteArrayView("<frameset>")
                                                               : QByteArrayView();
-        const QByteArray inside = around.isEmpty() ? QByteArray() : around.toByteArray() + tag.toByteArray();
+        const QByteArray wrapped = around.isEmpty() ? QByteArray() : around.toByteArray() + tag.toByteArray();
         start.column -= int(around.size());
-        // One tag alone cannot lead gumbo's tree builder to its asserts.
-        if (const GumboParse parse(around.isEmpty() ? tag : inside); parse.output())
+        const GumboParse parse(around.isEmpty() ? tag : QByteArrayView(wrapped));
+        if (parse.output()) {
             walk(parse.output(), inTemplate);
+            return;
+        }
+        // No page known leads gumbo there with one tag; the fuzz targets
+        // would say.
+        found.notes << QStringLiteral("gumbo stopped on its assertion %1; the tag at %2:%3 was not read")
+                           .arg(parse.stop())
+                           .arg(start.line)
+                           .arg(start.column + around.size());
     }
 
     void walk(const GumboOutput* output, bool inTemplateAlready)

@@ -302,6 +302,7 @@ private:
         for (const FoundLink& link : found.links)
             m_links.push_back({lineStarts.value(0), link});
         m_found.anchors += found.anchors;
+        m_found.notes += found.notes;
     }
 
     // An HTML block holds its lines less what its containers take from the
