@@ -12,6 +12,17 @@
 #include <QStringEncoder>
 #include <QTest>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+
+// What assert() calls, declared here too: a build with NDEBUG has <assert.h>
+// declare nothing.
+extern "C" [[noreturn]] void __assert_fail(const char* assertion, const char* file, unsigned int line,
+                                         const char* function) noexcept;
+
 namespace {
 // "a href 1:10 x" for each link, in order, with " nofollow" when it is.
 QString shown(const DocumentLinks& found)
@@ -315,6 +326,27 @@ private slots:
         // on there, not walked again and again up to the step limit.
         if (html.size() < 1000)
             QVERIFY2(cost.steps < 10'000, qPrintable(QString::number(cost.steps)));
+    }
+
+    // Outside a parse a failed assertion is the C library's still: the
+    // program ends on it, saying so.
+    void assertionsOutsideAParseEndTheProgram()
+    {
+        int pipeEnds[2];
+        QCOMPARE(pipe(pipeEnds), 0);
+        const pid_t child = fork();
+        if (child == 0) {
+            dup2(pipeEnds[1], STDERR_FILENO);
+            __assert_fail("outside a parse", "here.c", 1, "test");
+        }
+        close(pipeEnds[1]);
+        QByteArray said(4096, '\0');
+        const ssize_t got = read(pipeEnds[0], said.data(), size_t(said.size()));
+        close(pipeEnds[0]);
+        int status = 0;
+        QCOMPARE(waitpid(child, &status, 0), child);
+        QVERIFY(WIFSIGNALED(status) && WTERMSIG(status) == SIGABRT);
+        QVERIFY2(said.left(std::max<ssize_t>(got, 0)).contains("outside a parse"), said.constData());
     }
 
     // The same on tag soup drawn from the constructs above, and the links

@@ -71,7 +71,8 @@ extern "C" void __assert_fail(const char* assertion, const char* file, unsigned 
 {
     if (sigjmp_buf* back = gumboStopped) {
         gumboStopped = nullptr;
-        gumboAssertion = QStringLiteral("%1:%2: %3").arg(QString::fromUtf8(file)).arg(line).arg(QString::fromUtf8(assertion));
+        gumboAssertion = QStringLiteral("%1:%2: %3").arg(QString::fromUtf8(file), QString::number(line),
+                                                            QString::fromUtf8(assertion));
         siglongjmp(*back, 1);
     }
     using AssertFail = void (*)(const char*, const char*, unsigned int, const char*);

@@ -333,7 +333,9 @@ public:
         giveBack(std::move(tags.elements));
         // In a vector of their own size: a document's links may be kept
         // for the whole run.
-        if (found.links.capacity() != found.links.size() && isKeptForCapacity(found.links)) {
+        if (!isKeptForCapacity(found.links)) {
+            found.links.shrink_to_fit();
+        } else if (found.links.capacity() != found.links.size()) {
             std::vector<FoundLink> links(std::make_move_iterator(found.links.begin()),
                                          std::make_move_iterator(found.links.end()));
             giveBack(std::move(found.links));
@@ -517,9 +519,8 @@ private:
         // No page known leads gumbo there with one tag; the fuzz targets
         // would say.
         found.notes << QStringLiteral("gumbo stopped on its assertion %1; the tag at %2:%3 was not read")
-                           .arg(parse.stop())
-                           .arg(start.line)
-                           .arg(start.column + around.size());
+                           .arg(parse.stop(), QString::number(start.line),
+                                QString::number(start.column + around.size()));
     }
 
     void walk(const GumboOutput* output, bool inTemplateAlready)
