@@ -98,6 +98,10 @@ private slots:
             "a href 3:7 y");
         row("a U+FEFF first in a value, a control character after it", "<a href=\"\xEF\xBB\xBF\x01x\">",
             QString::fromUtf8("a href 1:10 \xEF\xBB\xBF\x01x"));
+        row("two U+FEFF first in a value", "<a href=\"\xEF\xBB\xBF\xEF\xBB\xBF\xEF\xBF\xBD?\">",
+            QString::fromUtf8("a href 1:10 \xEF\xBB\xBF\xEF\xBB\xBF\xEF\xBF\xBD?"));
+        row("two U+FEFF first in a plain value", "<a href=\"\xEF\xBB\xBF\xEF\xBB\xBFx\">",
+            QString::fromUtf8("a href 1:10 \xEF\xBB\xBF\xEF\xBB\xBFx"));
     }
     void linksInOrder()
     {

@@ -87,9 +87,13 @@ qint64 GumboParse::stops() { return gumboStops; }
 QString textOfUtf8(QByteArrayView utf8)
 {
     static constexpr QByteArrayView bom = "\xEF\xBB\xBF";
-    if (!utf8.startsWith(bom))
+    // Each one: what follows the first starts with the next.
+    qsizetype marks = 0;
+    while (utf8.sliced(marks * bom.size()).startsWith(bom))
+        ++marks;
+    if (marks == 0)
         return QString::fromUtf8(utf8);
-    return QChar(0xFEFF) + QString::fromUtf8(utf8.sliced(bom.size()));
+    return QString(marks, QChar(0xFEFF)) + QString::fromUtf8(utf8.sliced(marks * bom.size()));
 }
 
 GumboParse::GumboParse(QByteArrayView utf8)
