@@ -133,6 +133,7 @@ private slots:
         row("an underline indented to the list item's text", "- a\n  =\n[t](x)", {"3:5 link x"});
         row("no underline with a vertical tab, nor indented a tab", "a\n=\v\n\t=\n[t](x)\n-", {"4:5 link x"});
         row("setext heading's text ends at its underline", "[r](x \"a\n===\nb\")\n\n[r]: /1", {"1:1 link /1"});
+        row("a setext heading whose text starts with #, in a list item", "- #=\n[](x)\n\t=", {"2:4 link x"});
         row("link around an image", "[![b](i.png)](h)", {"1:15 link h", "1:7 image i.png"});
         row("no link in alternative text", "![a [b](c)](d)", {"1:13 image d"});
         row("emphasis and strikethrough", "~~[a](b)~~ **[c](d)** _[e](f)_", {"1:7 link b", "1:18 link d", "1:28 link f"});

@@ -113,6 +113,22 @@ private:
         return m_source.offsetOf(cmark_node_get_start_line(node), cmark_node_get_start_column(node));
     }
 
+    // An ATX heading's line starts with one to six "#" and a blank or its
+    // end; a setext heading's text may start with "#" too ("#=", "#######").
+    bool isAtxHeading(cmark_node* block) const
+    {
+        if (cmark_node_get_type(block) != CMARK_NODE_HEADING)
+            return false;
+        qsizetype at = startOf(block);
+        const qsizetype end = m_source.lineEnd(m_source.lineOf(at));
+        while (at < end && isBlank(m_source.at(at)))
+            ++at;
+        qsizetype hashes = 0;
+        while (at + hashes < end && m_source.at(at + hashes) == '#')
+            ++hashes;
+        return hashes >= 1 && hashes <= 6 && (at + hashes == end || isBlank(m_source.at(at + hashes)));
+    }
+
     // Where the block's text starts: an ATX heading's after its "#"s.
     qsizetype textStart(cmark_node* block) const
     {
@@ -128,7 +144,7 @@ private:
                 ++at;
         };
         skipBlanks();
-        if (cmark_node_get_type(block) == CMARK_NODE_HEADING && m_source.at(at) == '#') {
+        if (isAtxHeading(block)) {
             skip('#');
             skipBlanks();
         }
@@ -169,7 +185,7 @@ private:
     {
         const int firstLine = m_source.lineOf(start);
         cmark_node* table = tableAfter(block);
-        const bool setext = cmark_node_get_type(block) == CMARK_NODE_HEADING && m_source.at(startOf(block)) != '#';
+        const bool setext = cmark_node_get_type(block) == CMARK_NODE_HEADING && !isAtxHeading(block);
         const int endLine = table != nullptr ? m_headerLines.value(table) - 1 : cmark_node_get_end_line(block) - 1;
         const int blockEnd = isNamed(block, "table_cell") ? firstLine
                                                           : std::clamp(endLine, firstLine, m_source.lineCount() - 1);
