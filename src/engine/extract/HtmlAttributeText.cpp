@@ -36,9 +36,7 @@ int decodedLengthOf(const QByteArray& text)
         length += (*c & 0xC0) != 0x80;
     return length;
 }
-}  // namespace
 
-namespace {
 // Where a gumbo parse on this thread goes back to when gumbo fails one of
 // its assertions, and what the assertion said.
 thread_local sigjmp_buf* gumboStopped = nullptr;
