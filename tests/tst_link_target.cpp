@@ -205,6 +205,8 @@ private slots:
                                                  << "caf\uFFFD";
         QTest::newRow("an escaped %, not decoded twice") << "%2541"
                                                          << "%41";
+        QTest::newRow("a U+FEFF at the start, a character of the name") << "%EF%BB%BF%EF%BB%BFa.html"
+                                                                         << QStringLiteral("\uFEFF\uFEFFa.html");
     }
     void percentDecoded()
     {

@@ -1,6 +1,7 @@
 #include "engine/extract/LinkTarget.h"
 
 #include "engine/address/UsableAddress.h"
+#include "engine/extract/HtmlAttributeText.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -195,7 +196,7 @@ QString LinkTarget::percentDecoded(QStringView text)
             decoded += bytes[i];
         }
     }
-    return QString::fromUtf8(decoded);
+    return textOfUtf8(decoded);
 }
 
 QStringList LinkTarget::fragmentForms(const QString& fragment)
