@@ -129,6 +129,10 @@ private slots:
         row("UTF-16 named in ASCII is UTF-8", "<meta charset=utf-16><a href=\xC3\xA9>", "a href 1:30 é");
         row("meta in a comment", "<!-- <meta charset=windows-1252> --><a href=\xE9>", "a href 1:45 \uFFFD");
         row("invalid UTF-8", "<a href='\xFF\xC3'>x<a href=y>", "a href 1:10 \uFFFD\uFFFD | a href 1:23 y");
+        // Only the first is a byte order mark; a second is a character of line 1.
+        row("two UTF-8 marks", "\xEF\xBB\xBF\xEF\xBB\xBF<a href=\xC3\xA9>", "a href 1:10 é");
+        row("two UTF-8 marks, invalid UTF-8 after", "\xEF\xBB\xBF\xEF\xBB\xBF<a href=\xC3\xA9\xFF>", "a href 1:10 é\uFFFD");
+        row("two UTF-16 marks", utf16(QStringConverter::Utf16LE, QStringLiteral("\uFEFF<a href=ü>")), "a href 1:10 ü");
     }
     // An XHTML file's XML declaration names its encoding, after a byte
     // order mark and before a <meta>; an HTML file's names nothing, as

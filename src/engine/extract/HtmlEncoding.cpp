@@ -1,5 +1,7 @@
 #include "engine/extract/HtmlEncoding.h"
 
+#include "engine/extract/HtmlAttributeText.h"
+
 #include <QString>
 #include <QByteArrayList>
 #include <QStringDecoder>
@@ -258,8 +260,9 @@ QByteArray HtmlEncoding::toUtf8(const QByteArray& page, bool xhtml)
     if (QStringConverter::encodingForName(encoding.constData()) == QStringConverter::Utf8) {
         if (bytes.isValidUtf8())
             return bytes.size() == page.size() ? page : bytes.toByteArray();
-        return QString::fromUtf8(bytes).toUtf8();
+        return textOfUtf8(bytes).toUtf8();
     }
-    QStringDecoder decoder(encoding.constData());
+    // The mark is off already: a U+FEFF first in what is left is a character.
+    QStringDecoder decoder(encoding.constData(), QStringConverter::Flag::ConvertInitialBom);
     return QString(decoder.decode(bytes)).toUtf8();
 }
