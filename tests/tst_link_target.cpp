@@ -45,6 +45,10 @@ private slots:
         // The fragment stays as written: a browser looks for it so first.
         row("percent-encoded path and fragment", "my%20page.md#caf%C3%A9", "", "", "disk docs/guide/my page.md#caf%C3%A9");
         row("a % that is no escape", "100%.html", "", "", "disk docs/guide/100%.html#");
+        // Qt's cleanPath takes a path it rebuilds that starts with either for
+        // UTF-16 with a byte order mark.
+        row("a name first in the path starting with U+FEFF", "%EF%BB%BFb.html", "../../", "", "disk \uFEFFb.html#");
+        row("a name first in the path starting with U+FFFE", "%EF%BF%BEab", "../../", "", "disk \uFFFEab#");
         row("a % before no hex digits", "a%zz.html#a%zz", "", "", "disk docs/guide/a%zz.html#a%zz");
         row("an escaped %", "100%25.html", "", "", "disk docs/guide/100%.html#");
         row("a fragment with an escape", "#x%41", "", "", "disk docs/guide/a.html#x%41");
@@ -152,6 +156,7 @@ private slots:
         row("a ? in the name", "docs/why?.html", "", "docs/why%3F.html");
         row("a line break and a tab", "docs/a\nb\t.html", "", "docs/a%0Ab%09.html");
         row("a DEL and a C1 control", "docs/a\x7f\u0085.html", "", "docs/a%7F%C2%85.html");
+        row("a U+FEFF, seen as nothing", "docs/\uFEFFa.html", "", "docs/%EF%BB%BFa.html");
         row("a backslash", "docs/a\\b.html", "", "docs/a%5Cb.html");
         row("a colon that would be a scheme", "c:x.html", "", "c%3Ax.html");
         row("a colon after a slash", "docs/c:x.html", "", "docs/c:x.html");

@@ -94,6 +94,28 @@ LinkTarget remote(QByteArray address)
     return target;
 }
 
+// QDir::cleanPath, but for a path that comes out starting with U+FEFF or
+// U+FFFE: Qt reads the path it rebuilds as UTF-16 with a byte order mark,
+// dropping the one, and the other with every character after it swapped.
+QString cleanedPath(const QString& path)
+{
+    constexpr QChar Marks[] = {QChar(0xFEFF), QChar(0xFFFE)};
+    if (!path.contains(Marks[0]) && !path.contains(Marks[1]))
+        return QDir::cleanPath(path);
+    // Each stands in meanwhile as a private-use character the path lacks.
+    QChar standIns[2];
+    char16_t candidate = 0xE000;
+    for (QChar& standIn : standIns) {
+        while (path.contains(QChar(candidate)))
+            ++candidate;
+        standIn = QChar(candidate++);
+    }
+    QString cleaned = path;
+    cleaned.replace(Marks[0], standIns[0]).replace(Marks[1], standIns[1]);
+    cleaned = QDir::cleanPath(cleaned);
+    return cleaned.replace(standIns[0], Marks[0]).replace(standIns[1], Marks[1]);
+}
+
 // A relative reference on disk: its path against the folder it is read
 // from (or the root for "/x"), its fragment apart.
 LinkTarget local(const QString& reference, const QString& folder, const QString& rootDir, const QString& self)
@@ -113,9 +135,9 @@ LinkTarget local(const QString& reference, const QString& folder, const QString&
     if (path.isEmpty())
         target.path = self;
     else if (path.startsWith(u'/'))
-        target.path = QDir::cleanPath(rootDir + path);
+        target.path = cleanedPath(rootDir + path);
     else
-        target.path = QDir::cleanPath(folder + u'/' + path);
+        target.path = cleanedPath(folder + u'/' + path);
     return target;
 }
 
@@ -160,10 +182,16 @@ QByteArray LinkTarget::printedAddress() const
     for (qsizetype i = 0; i < bytes.size(); ++i) {
         const auto byte = static_cast<unsigned char>(bytes[i]);
         const bool c1 = byte == 0xc2 && i + 1 < bytes.size() && static_cast<unsigned char>(bytes[i + 1]) < 0xa0;
+        // U+FEFF, which shows as nothing, and first in a line reads as a
+        // byte order mark.
+        const bool mark = byte == 0xef && QByteArrayView(bytes).sliced(i).startsWith("\xEF\xBB\xBF");
         if (byte < 0x20 || byte == 0x7f || byte == '%' || byte == '#' || byte == '?' || byte == '\\'
             || (byte == ':' && (firstSlash < 0 || i < firstSlash)) || (byte == ' ' && (i == 0 || i == bytes.size() - 1))) {
             printed += '%';
             printed += QByteArray::number(byte, 16).rightJustified(2, '0').toUpper();
+        } else if (mark) {
+            printed += "%EF%BB%BF";
+            i += 2;
         } else if (c1) {
             printed += "%C2%";
             printed += QByteArray::number(static_cast<unsigned char>(bytes[++i]), 16).toUpper();

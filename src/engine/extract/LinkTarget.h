@@ -33,8 +33,8 @@ struct LinkTarget {
 
     // A Local target as the report and the result files print it: the path
     // with each character that would read back as another ("%", "#", "?",
-    // a backslash, a control character, a ":" before the first "/", a
-    // space at either end, which a page's link would lose) as
+    // a backslash, a control character, U+FEFF, a ":" before the first "/",
+    // a space at either end, which a page's link would lose) as
     // "%XX", then "#" and the fragment as written, what is not ASCII or is
     // reserved escaped but a "%" kept; so that reading it back as a link
     // names the same file (and a line break in a name cannot split a
