@@ -46,6 +46,9 @@ private slots:
         QTest::newRow("CDATA, entities, a comment") << QByteArray("<urlset><url><loc><!-- c --> <![CDATA[ \n x&amp;]]>"
                                                                   "&amp;&#x1F600;</loc></url></urlset>")
                                                     << "loc x&amp;&\U0001F600 2:2";
+        // The "-->" a comment ends at comes after its "<!--", never within it.
+        QTest::newRow("comments whose first dashes could close them")
+            << QByteArray("<urlset><url><loc><!-->x--><!--->x-->y</loc></url></urlset>") << "loc y 1:38";
         QTest::newRow("white space as references")
             << QByteArray("<urlset><url><loc>&#32;&#x9;&#xA0;é</loc></url></urlset>") << "loc é 1:35";
         QTest::newRow("an element inside")

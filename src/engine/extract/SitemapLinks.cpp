@@ -274,8 +274,9 @@ qsizetype firstKeptCharacter(QStringView text, qsizetype at)
             skipped = CdataStart.size();
             inCdata = true;
         } else if (!inCdata && (rest.startsWith(u"<!--") || rest.startsWith(u"<?"))) {
-            const QStringView closing = rest.startsWith(u"<?") ? u"?>" : u"-->";
-            const qsizetype end = rest.indexOf(closing);
+            const bool instruction = rest.startsWith(u"<?");
+            const QStringView opening = instruction ? u"<?" : u"<!--", closing = instruction ? u"?>" : u"-->";
+            const qsizetype end = rest.indexOf(closing, opening.size());
             skipped = end < 0 ? rest.size() : end + closing.size();
         } else if (!inCdata && rest.startsWith(u'<')) {
             skipped = tagAt(text, at).end - at;  // of an element inside, whose text is the loc's too
