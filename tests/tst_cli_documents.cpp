@@ -543,6 +543,12 @@ private slots:
                                                                                         << "-",
                                                  "<p id=\"ab\"><a href=\"#a\tb\">x</a>\n");
         QVERIFY2(page.exitCode == 0 && page.out.startsWith("valid\t"), page.out.constData());
+        // A U+FEFF first in the fragment is a character of it.
+        const Finished mark = runOnStandardInput(arguments.mid(0, arguments.size() - 3) << "--input-format"
+                                                                                        << "html"
+                                                                                        << "-",
+                                                 "<p id=\"&#xFEFF;a\"><a href=\"#&#xFEFF;a\">x</a>\n");
+        QVERIFY2(mark.exitCode == 0 && mark.out.startsWith("valid\t"), mark.out.constData());
     }
 };
 

@@ -1,6 +1,7 @@
 #include "cli/Documents.h"
 
 #include "engine/extract/DocumentFiles.h"
+#include "engine/extract/HtmlAttributeText.h"
 #include "engine/extract/HtmlLinks.h"
 #include "engine/extract/MarkdownLinks.h"
 #include "engine/extract/SitemapLinks.h"
@@ -251,7 +252,7 @@ std::optional<QString> Documents::forEachLink(const Input& document, const std::
             // reads the link (a tab or line break in it dropped).
             if (standardInput && link.address.startsWith(u'#') && links.base.isEmpty()) {
                 const QByteArray fragment = target.address.mid(target.address.indexOf('#') + 1);
-                next.decided = onDisk(ownFragment(ownAnchors, QString::fromUtf8(fragment), markdown));
+                next.decided = onDisk(ownFragment(ownAnchors, textOfUtf8(fragment), markdown));
             }
             break;
         case LinkTarget::Kind::Local:
