@@ -49,6 +49,7 @@ private slots:
         // UTF-16 with a byte order mark.
         row("a name first in the path starting with U+FEFF", "%EF%BB%BFb.html", "../../", "", "disk \uFEFFb.html#");
         row("a name first in the path starting with U+FFFE", "%EF%BF%BEab", "../../", "", "disk \uFFFEab#");
+        row("... and holding a private-use character", "%EF%BB%BF%EE%80%80b", "../../", "", "disk \uFEFF\uE000b#");
         row("a % before no hex digits", "a%zz.html#a%zz", "", "", "disk docs/guide/a%zz.html#a%zz");
         row("an escaped %", "100%25.html", "", "", "disk docs/guide/100%.html#");
         row("a fragment with an escape", "#x%41", "", "", "disk docs/guide/a.html#x%41");

@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QUrl>
 
+#include <bitset>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -102,12 +104,21 @@ QString cleanedPath(const QString& path)
     constexpr QChar Marks[] = {QChar(0xFEFF), QChar(0xFFFE)};
     if (!path.contains(Marks[0]) && !path.contains(Marks[1]))
         return QDir::cleanPath(path);
-    // Each stands in meanwhile as a private-use character the path lacks.
+    // Each stands in meanwhile as a private-use character the path lacks,
+    // those it holds found in one pass (a hostile path may hold thousands).
+    constexpr char16_t FirstPrivate = 0xE000, PastPrivate = 0xF900;
+    std::bitset<PastPrivate - FirstPrivate> held;
+    for (const QChar c : path) {
+        if (c.unicode() >= FirstPrivate && c.unicode() < PastPrivate)
+            held.set(c.unicode() - FirstPrivate);
+    }
     QChar standIns[2];
-    char16_t candidate = 0xE000;
+    char16_t candidate = FirstPrivate;
     for (QChar& standIn : standIns) {
-        while (path.contains(QChar(candidate)))
+        while (candidate < PastPrivate && held.test(candidate - FirstPrivate))
             ++candidate;
+        if (candidate == PastPrivate)
+            return QDir::cleanPath(path);  // every one is in it: no path of a real file
         standIn = QChar(candidate++);
     }
     QString cleaned = path;
